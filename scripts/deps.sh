@@ -1,0 +1,21 @@
+# Sourced by the scripts: installs the Debian packages the build needs, and
+# does nothing slow when they are all present.
+VRN_PACKAGES="cmake g++ make libcgns-dev libhdf5-dev zlib1g-dev libaec-dev libgtest-dev libbenchmark-dev"
+
+vrn_ensure_packages() {
+    local missing=""
+    local p
+    for p in $VRN_PACKAGES; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing="$missing $p"
+        fi
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing:$missing"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    # shellcheck disable=SC2086
+    $sudo apt-get install -y -qq --no-install-recommends $missing
+}

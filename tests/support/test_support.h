@@ -1,0 +1,61 @@
+// Helpers shared by the test suites.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vrntest {
+
+// A folder made fresh under $TMPDIR (or /tmp) and removed with everything in
+// it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path() + "/" + name
+    std::string file(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+// What a body run in a child process left behind.
+struct ChildResult {
+    int exitStatus = -1;   // status passed to exit(), or -1 when killed
+    int termSignal = 0;    // signal that ended the child, or 0
+    std::string out;       // everything written to standard output
+    std::string err;       // everything written to standard error
+};
+
+// How to set up the child before the body runs.
+struct ChildOptions {
+    // Variables to set (a value) or remove (std::nullopt), applied in order.
+    std::vector<std::pair<std::string, std::optional<std::string>>> env;
+    std::string cwd;       // working directory; empty keeps the parent's
+};
+
+// Runs body() in a forked child with standard output and standard error
+// captured, then ends the child with exit(body()) so that exit handlers run
+// exactly as at the end of a real process. Settings that a process reads
+// once (environment variables, control files) are therefore seen fresh.
+ChildResult runInChild(const std::function<int()>& body, const ChildOptions& options = {});
+
+// Whole-file helpers.
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+
+// The folder of sample files written by other programs, or "" when it is
+// not beside the checkout.
+std::string testDataDir();
+
+// Number of open descriptors of this process (entries of /proc/self/fd).
+int openDescriptorCount();
+
+}  // namespace vrntest
