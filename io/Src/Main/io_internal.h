@@ -1,0 +1,236 @@
+/* Internal interface of the data-file IO library: the routines that the
+ * modules of the library call in each other. Not for callers of iocntc. */
+#ifndef KWXIO_INTERNAL_H
+#define KWXIO_INTERNAL_H
+
+#include "kwxio.h"
+
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Index table ------------------------------------------------------ */
+
+#define IO_ESC 27                 /* field separator of index lines and header records */
+#define IO_INDEX_SLOT 256         /* bytes per index table slot */
+#define IO_INDEX_GROW 10000       /* free slots added when a table is made or grown */
+#define IO_SORT_WHAT (-1)
+#define IO_SORT_WHERE (-2)
+#define IO_SORT_WILD 7
+
+/* Index table slot i of a record. */
+#define IO_INDEX_LINE(table, i) ((table) + (size_t)(i) * IO_INDEX_SLOT)
+
+/* One located dataset. */
+typedef struct IO_location {
+    char what[80];
+    char where[80];
+    int32_t when;
+    int64_t dslength;
+    int64_t location;
+    int32_t line;   /* line in the WHAT-sorted table; -1 deleted; -2 not yet resolved */
+} IO_location;
+
+/* ---- Errors, trace, records (errors.cpp) ------------------------------ */
+
+/* Formats a message (printf conversions; "%I64d" is accepted as a 64-bit
+ * conversion too) into a new malloc'ed string; on allocation failure a
+ * plain copy of the format, or NULL. */
+char *kwxVFormatAlloc(const char *format, va_list args);
+char *kwxFormatAlloc(const char *format, ...);
+
+/* Sends one message to the routine (a newline is appended when missing),
+ * to the debug output, and to the trace. */
+void kwxIoError(IO_error_routine routine, const char *format, ...);
+void kwxIoVError(IO_error_routine routine, const char *format, va_list args);
+/* One "TRACE> " line on standard output when KWX_IO_TRACE was set at the
+ * first trace of the process. */
+void kwxIoTrace(const char *format, ...);
+int kwxIoTraceOn(void);
+/* "<message>: <system error text>" through the routine. */
+void kwxsystemErr(IO_error_routine routine, const char *message);
+/* Formats a message, appends ": " and the system error text, and reports it
+ * through the record's routine; 0, or 26 when format is NULL. */
+int kwxIoSysError(IO_file *record, const char *format, ...);
+/* "<name>: malloc of <bytes> bytes failed". */
+void kwxIoMallocFailed(IO_error_routine routine, const char *name, int64_t bytes);
+/* Picks the format of the next dataset written (KWX_FORMAT, the default
+ * format, else "U5"), made native. */
+int iofmt_default(IO_error_routine routine, char *format, const char *defaultformat);
+
+int filerec_reset(IO_file *record);
+void filerec_release(IO_file *record);
+void filerec_free(IO_error_routine routine, IO_file *record);
+void iocnt_releaseFiles(IO_error_routine routine, IO_file *first, IO_file *second);
+
+/* The routine to use for a record: its own, else the default one. */
+IO_error_routine kwxIoRoutine(const IO_file *record);
+
+/* ---- Locale-free numbers (numtext.cpp) -------------------------------- */
+
+/* printf/strtod in the "C" locale whatever the process locale is. */
+int kwx_snprintf(char *buffer, size_t size, const char *format, ...);
+double kwx_strtod(const char *text, char **end);
+double kwx_atof(const char *text);
+int64_t kwx_atoi64(const char *text);
+
+/* ---- Format letters and element codecs (codecs.cpp) ------------------- */
+
+/* 1 when c is one of "FDdUuLlXx". */
+int iofmt_is_letter(int c);
+/* 1 for a live letter written by this platform or read from others:
+ * F, U, u, L, l. */
+int iofmt_is_live(int c);
+/* 1 when the letter's multi-byte items are stored byte-reversed. */
+int iofmt_is_swapped(int c);
+/* 1 when the format is compressed binary: one of uUlL with a level '1'-'9'. */
+int iofmt_is_compressed(const char *format);
+/* Rewrites the letter to its native form (u/U -> u, l/L -> l, X/x -> x,
+ * d -> D); 15 for an unknown letter. */
+int iofmt_make_native(IO_error_routine routine, char *format);
+
+int kwxwriteString(IO_error_routine routine, const char *format, const char *items, int n,
+                   int perline, int width, FILE *stream);
+int kwxreadString(IO_error_routine routine, const char *format, char *items, int n, int perline,
+                  int width, FILE *stream);
+int kwxwriteIntr(IO_error_routine routine, const char *format, const int32_t *items, int n,
+                 int perline, int width, FILE *stream);
+int kwxreadIntr(IO_error_routine routine, const char *format, int32_t *items, int n, int perline,
+                int width, FILE *stream);
+int kwxwriteReal(IO_error_routine routine, const char *format, const float *items, int n,
+                 int perline, int width, FILE *stream);
+int kwxreadReal(IO_error_routine routine, const char *format, float *items, int n, int perline,
+                int width, FILE *stream);
+int kwxwriteDble(IO_error_routine routine, const char *format, const double *items, int n,
+                 int perline, int width, FILE *stream);
+int kwxreadDble(IO_error_routine routine, const char *format, double *items, int n, int perline,
+                int width, FILE *stream);
+int kwxwriteLogl(IO_error_routine routine, const char *format, const char *items, int n,
+                 int perline, int width, FILE *stream);
+int kwxreadLogl(IO_error_routine routine, const char *format, char *items, int n, int perline,
+                int width, FILE *stream);
+
+int kwxFormatIntField(char *destination, int width, int value);
+int kwxFormatCharField(char *destination, int width, char c);
+int kwxFormatDouble(char *destination, const char *printfformat, float value);
+
+/* Length fields: F text of the offset width, u/U 4 bytes, l/L 8 bytes. */
+int kwxwriteOffset(IO_error_routine routine, const char *format, const int64_t *value, int width,
+                   FILE *stream);
+int kwxreadOffset(IO_error_routine routine, const char *format, int64_t *value, FILE *stream);
+
+/* Header records: F blank-padded line of capacity; binary int32 length and bytes.
+ * The reader's size is the buffer size (the string gets a terminator). */
+int kwxwriteHdrString(IO_error_routine routine, const char *format, const char *string,
+                      int capacity, FILE *stream);
+int kwxreadHdrString(IO_error_routine routine, const char *format, char *string, int size,
+                     FILE *stream);
+
+/* Reads the index position from the file's last line and seeks there;
+ * 5 for an empty file (position 0). */
+int kwxgotoIndexLocation(IO_error_routine routine, int64_t *position, int width, FILE *stream);
+
+int kwxIoNoop(IO_error_routine routine, void *array, int count);
+
+/* Reads one text line into buffer (at most size-1 bytes, newline kept);
+ * long lines are cut and the rest of the line skipped. 0 at end of file. */
+int kwxReadLine(char *buffer, int size, FILE *stream);
+
+/* ---- Datatype strings and wildcards (datatype.cpp) -------------------- */
+
+enum { IO_STRI = 0, IO_CHAR = 1, IO_INTR = 2, IO_REAL = 3, IO_DBLE = 4, IO_LOGL = 5 };
+
+int parseStructure(IO_error_routine routine, const char *datatype, int *nentries, int *types,
+                   int *counts);
+int kwxWildMatch(const char *text, const char *pattern);
+int kwxWildMatchName(const char *text, const char *pattern);
+int kwxHasWildcard(const char *name);
+
+/* ---- Data sections and compression (data.cpp) ------------------------- */
+
+int write_datatag(IO_error_routine routine, const char *format, FILE *stream);
+int read_datatag(IO_error_routine routine, const char *format, FILE *stream);
+int write_data(IO_error_routine routine, const char *format, FILE *stream, int number,
+               const char *datatype, IO_data *data);
+int read_data(IO_error_routine routine, const char *format, FILE *stream, int number,
+              const char *datatype, IO_data *data);
+int check_memory(IO_error_routine routine, const char *format, int number, const char *datatype,
+                 IO_data *data);
+int convert_data(IO_error_routine routine, int number, const char *olddatatype,
+                 const char *newdatatype, int *converted, IO_data *source, IO_data *destination);
+int write_compressed_data(IO_error_routine routine, const char *format, FILE *stream,
+                          int64_t nbytes, const char *bytes);
+/* kind 'i','r','d','c' (or upper case); result: compressed size in items
+ * (rounded up), 0 bad input, -1 deflate failed, -2 larger than capacity. */
+int io_gzip(char kind, int level, int nitems, const void *input, int capacity, void *output,
+            int *result);
+int io_gunzip(IO_error_routine routine, int64_t inbytes, const void *input, int64_t outbytes,
+              void *output);
+
+/* ---- Datasets (dataset.cpp) ------------------------------------------- */
+
+int64_t kwxTell64(FILE *stream);
+int kwxSeek64(FILE *stream, int64_t offset, int mode);
+void kwxSwapBytes(void *buffer, int n);
+
+int write_dataset(IO_error_routine routine, const char *format, IO_header *header, IO_data *data,
+                  IO_file *record);
+int write_header(IO_error_routine routine, const char *format, FILE *stream, IO_header *header);
+int read_header(IO_error_routine routine, const char *format, FILE *stream, IO_header *header);
+/* Reads format bytes (into format[0..1], format[2] = NUL), leading length
+ * and "*DATASET" at the record's stream position. dslength may be NULL. */
+int read_located_dataset_start(IO_error_routine routine, char *format, IO_file *record);
+int read_located_dataset_start_len(IO_error_routine routine, char *format, int64_t *dslength,
+                                   IO_file *record);
+int read_located_dataset(IO_error_routine routine, char *format, IO_header *header, IO_data *data,
+                         const char *target, IO_file *record);
+int read_located_dataset_plain(IO_error_routine routine, char *format, IO_header *header,
+                               IO_data *data, IO_file *record);
+int move_datapoints(IO_error_routine routine, const char *datatype, int records, IO_data *data);
+
+/* Writes a tag ("*DATASET", "*ENDDATASET", "*CRASH", ...) in the format:
+ * F as a line, binary as the bare bytes. */
+int kwxwriteTag(IO_error_routine routine, const char *format, const char *tag, FILE *stream);
+/* Reads a tag of n characters written by kwxwriteTag into buffer (n+1). */
+int kwxreadTag(IO_error_routine routine, const char *format, char *buffer, int n, FILE *stream);
+
+/* ---- Index (index.cpp) ------------------------------------------------ */
+
+/* A fresh table with room for nlines + 10000 lines; drops the WHERE copy. 0 or 14. */
+int indextable_alloc(IO_file *record);
+int insert_index(IO_error_routine routine, IO_file *record, const char *line);
+int insert_index_nosort(IO_error_routine routine, IO_file *record, const char *line);
+int write_index(IO_error_routine routine, IO_file *record, int nlines, const char *table);
+int create_indextable(IO_error_routine routine, IO_file *record);
+int recreate_indextable(IO_error_routine routine, IO_file *record);
+int update_index(IO_error_routine routine, IO_file *record);
+int update_subindex(IO_error_routine routine, IO_file *record, int n, int *removed,
+                    IO_location *located);
+int kwxIoFailWithHeader(IO_error_routine routine, const char *message, int code,
+                        IO_header *header);
+/* Builds an index line "Y" ESC what ESC where ESC when ESC dslength ESC location
+ * into line (IO_INDEX_SLOT bytes); 0, or 12 when it does not fit. */
+int kwxMakeIndexLine(char *line, const char *status, const char *what, const char *where,
+                     int32_t when, int64_t dslength, int64_t location);
+
+/* ---- Provided by the location, deletion and lock modules ---------------- */
+
+int parseindex(IO_error_routine routine, const char *line, IO_location *location);
+int get_ds_location(IO_error_routine routine, int mode, IO_header *key, IO_file *record,
+                    int *count, IO_location *located);
+int locate_dataset(IO_error_routine routine, IO_header *key, IO_data *result, IO_file *record);
+int index_sortWhat(const void *a, const void *b);
+int index_sortWhere(const void *a, const void *b);
+int dsloc_sortWhen(const void *a, const void *b);
+int dsloc_sortLocation(const void *a, const void *b);
+int delete_process_sub(IO_error_routine routine, FILE *stream, int64_t location);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KWXIO_INTERNAL_H */
