@@ -1,0 +1,108 @@
+// Descriptors and pipes: close-on-exec, EINTR retried, no SIGPIPE.
+#include "vrn_platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <pthread.h>
+
+namespace {
+
+// Holds SIGPIPE blocked for the life of the object; a SIGPIPE that the
+// guarded write raised is taken off the pending set before the old mask is
+// restored, so it is never delivered. One that was pending before is left.
+class SigpipeGuard {
+public:
+    SigpipeGuard() {
+        sigemptyset(&pipeSet_);
+        sigaddset(&pipeSet_, SIGPIPE);
+        sigset_t pending;
+        sigemptyset(&pending);
+        sigpending(&pending);
+        pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipeSet_, &old_);
+    }
+    ~SigpipeGuard() {
+        if (raised_ && !pendingBefore_) {
+            const timespec zero = {0, 0};
+            int saved = errno;
+            while (sigtimedwait(&pipeSet_, nullptr, &zero) < 0 && errno == EINTR) {
+            }
+            errno = saved;
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    void noteEpipe() { raised_ = true; }
+
+private:
+    sigset_t pipeSet_;
+    sigset_t old_;
+    bool pendingBefore_ = false;
+    bool raised_ = false;
+};
+
+}  // namespace
+
+extern "C" {
+
+int vrnPlatform_pipe(int fds[2]) { return pipe2(fds, O_CLOEXEC); }
+
+int vrnPlatform_close(int fd) {
+    if (fd < 0) return 0;
+    int r = close(fd);
+    if (r < 0 && errno == EINTR) return 0;
+    return r;
+}
+
+long vrnPlatform_read(int fd, void* buffer, size_t n) {
+    ssize_t r;
+    do {
+        r = read(fd, buffer, n);
+    } while (r < 0 && errno == EINTR);
+    return static_cast<long>(r);
+}
+
+long vrnPlatform_write(int fd, const void* buffer, size_t n) {
+    SigpipeGuard guard;
+    const char* p = static_cast<const char*>(buffer);
+    size_t done = 0;
+    while (done < n) {
+        ssize_t r = write(fd, p + done, n - done);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EPIPE) guard.noteEpipe();
+            return -1;
+        }
+        done += static_cast<size_t>(r);
+    }
+    return static_cast<long>(done);
+}
+
+int vrnPlatform_openFile(const char* path, int mode) {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case 0: flags |= O_RDONLY; break;
+    case 1: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case 2: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+    default: errno = EINVAL; return -1;
+    }
+    int fd;
+    do {
+        fd = open(path, flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+void vrnPlatform_sleepMilliseconds(int milliseconds) {
+    if (milliseconds <= 0) return;
+    timespec left = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) < 0 && errno == EINTR) {
+    }
+}
+
+int vrnPlatform_getpid(void) { return static_cast<int>(getpid()); }
+
+}  // extern "C"

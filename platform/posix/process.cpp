@@ -1,0 +1,117 @@
+// Starting and waiting for child programs with fork and exec.
+//
+// The child reports a failed exec to the parent through a close-on-exec
+// pipe: when the exec succeeds the pipe closes and the parent reads nothing;
+// when it fails the child writes its errno and ends at once. So a missing or
+// non-executable program is a failed start here, not a child that "ran".
+#include "vrn_platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern "C" {
+
+namespace {
+
+// Runs in the forked child: only async-signal-safe calls from here on.
+[[noreturn]] void startChild(const vrnSpawnRequest* request, int reportFd) {
+    int err = 0;
+    for (int i = 0; i < request->inheritCount; ++i) {
+        int fd = request->inheritFds[i];
+        if (fd >= 0 && fcntl(fd, F_SETFD, 0) < 0) err = errno;
+    }
+    const int given[3] = {request->stdinFd, request->stdoutFd, request->stderrFd};
+    int moved[3] = {-1, -1, -1};
+    // First move every source above the standard numbers, so that setting
+    // one standard stream never overwrites the source of another.
+    for (int i = 0; i < 3 && !err; ++i) {
+        int src = given[i];
+        if (src < 0 && request->hidden) {
+            src = open("/dev/null", (i == 0 ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
+            if (src < 0) {
+                err = errno;
+                break;
+            }
+            moved[i] = fcntl(src, F_DUPFD_CLOEXEC, 3);
+            if (moved[i] < 0) err = errno;
+            close(src);
+            continue;
+        }
+        if (src < 0) continue;
+        moved[i] = fcntl(src, F_DUPFD_CLOEXEC, 3);
+        if (moved[i] < 0) err = errno;
+    }
+    for (int i = 0; i < 3 && !err; ++i) {
+        if (moved[i] < 0) continue;
+        int r;
+        do {
+            r = dup2(moved[i], i);  // the copy at i is not close-on-exec
+        } while (r < 0 && errno == EINTR);
+        if (r < 0) err = errno;
+    }
+    if (!err) {
+        if (request->searchPath) execvp(request->path, request->argv);
+        else execv(request->path, request->argv);
+        err = errno;
+    }
+    ssize_t w;
+    do {
+        w = write(reportFd, &err, sizeof err);
+    } while (w < 0 && errno == EINTR);
+    _exit(127);
+}
+
+}  // namespace
+
+int vrnPlatform_spawn(const vrnSpawnRequest* request, int* pid) {
+    if (!request || !request->path || !request->argv || !request->argv[0]) {
+        errno = EINVAL;
+        return -1;
+    }
+    int report[2];
+    if (vrnPlatform_pipe(report) < 0) return -1;
+
+    pid_t child = fork();
+    if (child < 0) {
+        int saved = errno;
+        vrnPlatform_close(report[0]);
+        vrnPlatform_close(report[1]);
+        errno = saved;
+        return -1;
+    }
+    if (child == 0) startChild(request, report[1]);
+
+    vrnPlatform_close(report[1]);
+    int childErr = 0;
+    long got = vrnPlatform_read(report[0], &childErr, sizeof childErr);
+    vrnPlatform_close(report[0]);
+    if (got == static_cast<long>(sizeof childErr)) {
+        // The child never became the program: reap it now so that a failed
+        // start leaves no zombie behind.
+        vrnPlatform_wait(static_cast<int>(child), nullptr);
+        errno = childErr ? childErr : ENOEXEC;
+        return -1;
+    }
+    if (pid) *pid = static_cast<int>(child);
+    return 0;
+}
+
+int vrnPlatform_wait(int pid, vrnExitStatus* status) {
+    int raw = 0;
+    pid_t r;
+    do {
+        r = waitpid(static_cast<pid_t>(pid), &raw, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) return -1;
+    if (status) {
+        status->exited = WIFEXITED(raw) ? 1 : 0;
+        status->code = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        status->signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+    }
+    return 0;
+}
+
+}  // extern "C"

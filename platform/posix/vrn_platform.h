@@ -1,0 +1,123 @@
+/* POSIX services behind VRN common's processes, pipes and sockets.
+ *
+ * Every call of the system that starts a program, makes a pipe, reads or
+ * writes a descriptor or touches a socket goes through this header. The
+ * habits are the same everywhere:
+ *   - every descriptor handed out is close-on-exec, so a child inherits
+ *     only what its start explicitly gives it;
+ *   - calls interrupted by a signal are retried;
+ *   - writing to a pipe or socket whose reader has gone returns -1 with
+ *     errno EPIPE and never raises SIGPIPE;
+ *   - a program that cannot be executed is a failed start, reported to the
+ *     caller with its errno, never a child that "ran" without output.
+ * Results follow the system calls: 0 or a count on success, -1 with errno
+ * set on failure, unless a function says otherwise. */
+#ifndef VRN_PLATFORM_POSIX_H
+#define VRN_PLATFORM_POSIX_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- descriptors and pipes ---------------------------------------------- */
+
+/* fds[0] is the read end, fds[1] the write end; both close-on-exec. */
+int vrnPlatform_pipe(int fds[2]);
+/* Closes once; an interrupted close is not retried (the descriptor is gone
+ * on Linux either way). Negative descriptors are ignored. */
+int vrnPlatform_close(int fd);
+/* One read of at most n bytes, retried on EINTR; 0 at the end of input. */
+long vrnPlatform_read(int fd, void* buffer, size_t n);
+/* Writes all n bytes (retrying short writes and EINTR); n or -1. */
+long vrnPlatform_write(int fd, const void* buffer, size_t n);
+
+/* Opens a file for a redirection, close-on-exec: mode 0 reading, 1 writing
+ * (created or truncated), 2 appending (created when missing). */
+int vrnPlatform_openFile(const char* path, int mode);
+
+/* Suspends the caller for the given milliseconds (interruptions resumed). */
+void vrnPlatform_sleepMilliseconds(int milliseconds);
+
+/* ---- processes ---------------------------------------------------------- */
+
+typedef struct vrnSpawnRequest {
+    const char* path;      /* program file; with searchPath, looked up in PATH */
+    int searchPath;        /* 1: path is a name looked up in PATH */
+    char* const* argv;     /* NULL-terminated; argv[0] is the program's path */
+    /* Descriptors that become the child's standard input, output and error;
+     * -1 leaves that stream as the parent's, or /dev/null when hidden. */
+    int stdinFd, stdoutFd, stderrFd;
+    int hidden;            /* 1: streams not given above go to /dev/null */
+    /* Descriptors the child inherits under their own numbers (they stay
+     * close-on-exec in the parent). */
+    const int* inheritFds;
+    int inheritCount;
+} vrnSpawnRequest;
+
+/* Starts the program. Returns 0 and the child's id in *pid, or -1 with
+ * errno of the failure (also the errno of a failed exec in the child, in
+ * which case the child has already been reaped). */
+int vrnPlatform_spawn(const vrnSpawnRequest* request, int* pid);
+
+typedef struct vrnExitStatus {
+    int exited;     /* 1: ended through exit() */
+    int code;       /* its exit status */
+    int signal;     /* signal that ended it, or 0 */
+} vrnExitStatus;
+
+/* Waits until the child ends (EINTR retried); fills *status when given. */
+int vrnPlatform_wait(int pid, vrnExitStatus* status);
+
+/* The caller's process id. */
+int vrnPlatform_getpid(void);
+
+/* ---- sockets ------------------------------------------------------------ */
+
+enum { VRN_SOCKET_UNIX = 1, VRN_SOCKET_INET = 2 };      /* families */
+enum { VRN_SOCKET_STREAM = 1, VRN_SOCKET_DATAGRAM = 2 }; /* types */
+
+/* An internet address with port and address in network order. */
+typedef struct vrnInetAddress {
+    int family;
+    unsigned short port;
+    unsigned int address;
+} vrnInetAddress;
+
+/* A path-form (unix domain) address. */
+typedef struct vrnPathAddress {
+    int family;
+    char path[108];
+} vrnPathAddress;
+
+/* A close-on-exec socket of the family and type, or -1 (errno EAFNOSUPPORT
+ * for a family of neither kind). */
+int vrnPlatform_socket(int family, int type);
+/* The IPv4 address of a host name or dotted address, in network order, in
+ * *address; NULL host gives the any address. Returns 0, or -1 when the
+ * name cannot be resolved. */
+int vrnPlatform_resolveHost(const char* host, unsigned int* address);
+unsigned short vrnPlatform_htons(unsigned short v);
+unsigned short vrnPlatform_ntohs(unsigned short v);
+
+int vrnPlatform_bindInet(int fd, vrnInetAddress* address);
+/* Reads the bound address back (the port chosen for port 0). */
+int vrnPlatform_getInetName(int fd, vrnInetAddress* address);
+int vrnPlatform_bindPath(int fd, const vrnPathAddress* address);
+int vrnPlatform_listen(int fd, int backlog);
+/* Accepts one connection (EINTR retried); the new descriptor is
+ * close-on-exec. */
+int vrnPlatform_accept(int fd);
+int vrnPlatform_connectInet(int fd, const vrnInetAddress* address);
+int vrnPlatform_connectPath(int fd, const vrnPathAddress* address);
+/* send and recv, EINTR retried; send never raises SIGPIPE. */
+long vrnPlatform_send(int fd, const void* buffer, size_t n, int flags);
+long vrnPlatform_recv(int fd, void* buffer, size_t n, int flags);
+int vrnPlatform_shutdown(int fd, int how);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

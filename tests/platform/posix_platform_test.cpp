@@ -1,0 +1,293 @@
+// The POSIX layer under processes, pipes and sockets.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+#include "vrn_platform.h"
+
+namespace {
+
+std::string readAll(int fd) {
+    std::string out;
+    char buf[4096];
+    long n;
+    while ((n = vrnPlatform_read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    return out;
+}
+
+std::vector<std::string> splitNul(const std::string& s) {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (at < s.size()) {
+        size_t end = s.find('\0', at);
+        out.push_back(s.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+bool noChildLeft() {
+    int status;
+    return waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD;
+}
+
+// Spawns the test reader with its output on a pipe; returns the output.
+std::string runReader(std::vector<std::string> args, int* pidOut = nullptr,
+                      vrnExitStatus* status = nullptr) {
+    std::vector<char*> argv;
+    std::string path = VRN_TEST_READER;
+    args.insert(args.begin(), path);
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int fds[2];
+    EXPECT_EQ(0, vrnPlatform_pipe(fds));
+    vrnSpawnRequest req{};
+    req.path = path.c_str();
+    req.argv = argv.data();
+    req.stdinFd = -1;
+    req.stdoutFd = fds[1];
+    req.stderrFd = fds[1];
+    req.hidden = 1;
+    int pid = 0;
+    EXPECT_EQ(0, vrnPlatform_spawn(&req, &pid));
+    vrnPlatform_close(fds[1]);
+    std::string out = readAll(fds[0]);
+    vrnPlatform_close(fds[0]);
+    vrnExitStatus st{};
+    EXPECT_EQ(0, vrnPlatform_wait(pid, &st));
+    if (pidOut) *pidOut = pid;
+    if (status) *status = st;
+    return out;
+}
+
+}  // namespace
+
+TEST(PosixSpawn, ChildOutputReachesThePipeAndEndsWithTheChild) {
+    vrntest::TempDir dir;
+    vrntest::writeFile(dir.file("in"), "line one\r\nline two");
+    EXPECT_EQ("line one\r\nline two", runReader({"-list", dir.file("in"), "-server_mode"}));
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(PosixSpawn, ArgumentsArriveAsSeparateUnchangedElements) {
+    vrntest::TempDir dir;
+    std::string record = dir.file("args");
+    setenv("TESTREADER_ARGS_FILE", record.c_str(), 1);
+    setenv("TESTREADER_SILENT", "1", 1);
+    runReader({"a b", "\"q\"", "'s'", "<in", ">out", "", "2>&1", "$HOME *"});
+    unsetenv("TESTREADER_ARGS_FILE");
+    unsetenv("TESTREADER_SILENT");
+    std::vector<std::string> expected = {VRN_TEST_READER, "a b", "\"q\"", "'s'", "<in",
+                                         ">out", "", "2>&1", "$HOME *"};
+    EXPECT_EQ(expected, splitNul(vrntest::readFile(record)));
+}
+
+TEST(PosixSpawn, MissingOrNonExecutableProgramIsAFailedStartWithNothingLeftBehind) {
+    vrntest::TempDir dir;
+    vrntest::writeFile(dir.file("plain"), "#!/bin/sh\necho hi\n");
+    chmod(dir.file("plain").c_str(), 0644);
+    const int before = vrntest::openDescriptorCount();
+    for (const std::string& path : {dir.file("missing"), dir.file("plain"), dir.path()}) {
+        std::string p = path;
+        char* argv[] = {p.data(), nullptr};
+        vrnSpawnRequest req{};
+        req.path = p.c_str();
+        req.argv = argv;
+        req.stdinFd = req.stdoutFd = req.stderrFd = -1;
+        int pid = -7;
+        errno = 0;
+        EXPECT_EQ(-1, vrnPlatform_spawn(&req, &pid)) << path;
+        EXPECT_NE(0, errno);
+        EXPECT_EQ(-7, pid);
+    }
+    EXPECT_EQ(before, vrntest::openDescriptorCount());
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(PosixSpawn, ChildInheritsOnlyItsStandardStreamsAndWhatItIsGiven) {
+    vrntest::TempDir dir;
+    int extra[2];
+    ASSERT_EQ(0, vrnPlatform_pipe(extra));
+    int given[2];
+    ASSERT_EQ(0, vrnPlatform_pipe(given));
+    std::string record = dir.file("fds");
+    setenv("TESTREADER_FDS_FILE", record.c_str(), 1);
+    std::string path = VRN_TEST_READER;
+    char* argv[] = {path.data(), nullptr};
+    vrnSpawnRequest req{};
+    req.path = path.c_str();
+    req.argv = argv;
+    req.stdinFd = req.stdoutFd = req.stderrFd = -1;
+    req.hidden = 1;
+    req.inheritFds = &given[1];
+    req.inheritCount = 1;
+    int pid;
+    ASSERT_EQ(0, vrnPlatform_spawn(&req, &pid));
+    ASSERT_EQ(0, vrnPlatform_wait(pid, nullptr));
+    unsetenv("TESTREADER_FDS_FILE");
+    // Descriptors the test runner passed down may be there too; ours are not.
+    std::string seen = "\n" + vrntest::readFile(record);
+    auto has = [&](int fd) { return seen.find("\n" + std::to_string(fd) + "\n") != std::string::npos; };
+    EXPECT_TRUE(has(0) && has(1) && has(2) && has(given[1])) << seen;
+    EXPECT_FALSE(has(extra[0]) || has(extra[1]) || has(given[0])) << seen;
+    // The inherited descriptor stays close-on-exec in the parent.
+    EXPECT_NE(0, fcntl(given[1], F_GETFD) & FD_CLOEXEC);
+    for (int fd : {extra[0], extra[1], given[0], given[1]}) vrnPlatform_close(fd);
+}
+
+TEST(PosixSpawn, HiddenChildWritesToNullUnlessAStreamIsGiven) {
+    vrntest::TempDir dir;
+    vrntest::writeFile(dir.file("in"), "visible\n");
+    std::string file = dir.file("in");
+    for (int hidden : {0, 1}) {
+        auto r = vrntest::runInChild([&] {
+            std::string path = VRN_TEST_READER;
+            std::string list = "-list";
+            char* argv[] = {path.data(), list.data(), file.data(), nullptr};
+            vrnSpawnRequest req{};
+            req.path = path.c_str();
+            req.argv = argv;
+            req.stdinFd = req.stdoutFd = req.stderrFd = -1;
+            req.hidden = hidden;
+            int pid;
+            if (vrnPlatform_spawn(&req, &pid) != 0) return 1;
+            return vrnPlatform_wait(pid, nullptr) == 0 ? 0 : 2;
+        });
+        EXPECT_EQ(0, r.exitStatus);
+        EXPECT_EQ(hidden ? "" : "visible\n", r.out);
+    }
+}
+
+TEST(PosixSpawn, WaitReportsExitStatusAndSignal) {
+    vrnExitStatus st{};
+    setenv("TESTREADER_EXIT", "7", 1);
+    runReader({}, nullptr, &st);
+    EXPECT_EQ(1, st.exited);
+    EXPECT_EQ(7, st.code);
+    EXPECT_EQ(0, st.signal);
+    unsetenv("TESTREADER_EXIT");
+    setenv("TESTREADER_SIGNAL", "9", 1);
+    runReader({}, nullptr, &st);
+    unsetenv("TESTREADER_SIGNAL");
+    EXPECT_EQ(0, st.exited);
+    EXPECT_EQ(SIGKILL, st.signal);
+}
+
+namespace {
+void onAlarm(int) {}
+}  // namespace
+
+TEST(PosixDescriptors, ReadsAreRetriedWhenASignalInterrupts) {
+    struct sigaction sa {};
+    sa.sa_handler = onAlarm;  // no SA_RESTART: a blocked read fails with EINTR
+    struct sigaction old {};
+    sigaction(SIGALRM, &sa, &old);
+    itimerval t{};
+    t.it_interval.tv_usec = 2000;
+    t.it_value.tv_usec = 2000;
+    setitimer(ITIMER_REAL, &t, nullptr);
+    vrntest::TempDir dir;
+    vrntest::writeFile(dir.file("in"), "slow output\n");
+    setenv("TESTREADER_CHUNK", "2", 1);
+    setenv("TESTREADER_DELAY_US", "20000", 1);
+    std::string out = runReader({"-list", dir.file("in")});
+    itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &old, nullptr);
+    EXPECT_EQ("slow output\n", out);
+}
+
+TEST(PosixDescriptors, WritingToAPipeWithoutReaderFailsWithoutSignal) {
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &dfl, nullptr);
+    int fds[2];
+    ASSERT_EQ(0, vrnPlatform_pipe(fds));
+    vrnPlatform_close(fds[0]);
+    errno = 0;
+    EXPECT_EQ(-1, vrnPlatform_write(fds[1], "x", 1));
+    EXPECT_EQ(EPIPE, errno);
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(0, sigismember(&pending, SIGPIPE));
+    vrnPlatform_close(fds[1]);
+}
+
+TEST(PosixDescriptors, PipesAndFilesAreCloseOnExec) {
+    int fds[2];
+    ASSERT_EQ(0, vrnPlatform_pipe(fds));
+    EXPECT_NE(0, fcntl(fds[0], F_GETFD) & FD_CLOEXEC);
+    EXPECT_NE(0, fcntl(fds[1], F_GETFD) & FD_CLOEXEC);
+    vrntest::TempDir dir;
+    int f = vrnPlatform_openFile(dir.file("x").c_str(), 1);
+    ASSERT_GE(f, 0);
+    EXPECT_NE(0, fcntl(f, F_GETFD) & FD_CLOEXEC);
+    EXPECT_EQ(-1, vrnPlatform_openFile(dir.file("none").c_str(), 0));
+    for (int fd : {fds[0], fds[1], f}) vrnPlatform_close(fd);
+}
+
+TEST(PosixSockets, InetServerOnPortZeroTalksToAClientAndSurvivesAGonePeer) {
+    int server = vrnPlatform_socket(VRN_SOCKET_INET, VRN_SOCKET_STREAM);
+    ASSERT_GE(server, 0);
+    EXPECT_NE(0, fcntl(server, F_GETFD) & FD_CLOEXEC);
+    vrnInetAddress a{};
+    a.family = VRN_SOCKET_INET;
+    ASSERT_EQ(0, vrnPlatform_resolveHost("127.0.0.1", &a.address));
+    ASSERT_EQ(0, vrnPlatform_bindInet(server, &a));
+    ASSERT_EQ(0, vrnPlatform_getInetName(server, &a));
+    EXPECT_NE(0, vrnPlatform_ntohs(a.port));
+    ASSERT_EQ(0, vrnPlatform_listen(server, 5));
+    int client = vrnPlatform_socket(VRN_SOCKET_INET, VRN_SOCKET_STREAM);
+    ASSERT_EQ(0, vrnPlatform_connectInet(client, &a));
+    int accepted = vrnPlatform_accept(server);
+    ASSERT_GE(accepted, 0);
+    EXPECT_NE(0, fcntl(accepted, F_GETFD) & FD_CLOEXEC);
+    EXPECT_EQ(5, vrnPlatform_send(client, "hello", 5, 0));
+    char buf[8] = {};
+    EXPECT_EQ(5, vrnPlatform_recv(accepted, buf, sizeof buf, 0));
+    EXPECT_STREQ("hello", buf);
+    vrnPlatform_close(accepted);
+    // The peer has gone: sending fails (at once or on a later send) and the
+    // process lives on.
+    long r = 0;
+    for (int i = 0; i < 100 && r >= 0; ++i) r = vrnPlatform_send(client, "x", 1, 0);
+    EXPECT_EQ(-1, r);
+    vrnPlatform_close(client);
+    vrnPlatform_close(server);
+}
+
+TEST(PosixSockets, UnixDomainAndUnknownFamilies) {
+    vrntest::TempDir dir;
+    vrnPathAddress p{};
+    p.family = VRN_SOCKET_UNIX;
+    std::string path = dir.file("s");
+    std::snprintf(p.path, sizeof p.path, "%s", path.c_str());
+    int server = vrnPlatform_socket(VRN_SOCKET_UNIX, VRN_SOCKET_STREAM);
+    ASSERT_GE(server, 0);
+    ASSERT_EQ(0, vrnPlatform_bindPath(server, &p));
+    ASSERT_EQ(0, vrnPlatform_listen(server, 1));
+    int client = vrnPlatform_socket(VRN_SOCKET_UNIX, VRN_SOCKET_STREAM);
+    ASSERT_EQ(0, vrnPlatform_connectPath(client, &p));
+    int accepted = vrnPlatform_accept(server);
+    EXPECT_EQ(2, vrnPlatform_send(accepted, "ok", 2, 0));
+    char buf[4] = {};
+    EXPECT_EQ(2, vrnPlatform_recv(client, buf, sizeof buf, 0));
+    EXPECT_STREQ("ok", buf);
+    for (int fd : {accepted, client, server}) vrnPlatform_close(fd);
+
+    errno = 0;
+    EXPECT_EQ(-1, vrnPlatform_socket(10, VRN_SOCKET_STREAM));
+    EXPECT_EQ(EAFNOSUPPORT, errno);
+    unsigned int addr;
+    EXPECT_EQ(-1, vrnPlatform_resolveHost("no-such-host.invalid", &addr));
+}
