@@ -124,19 +124,11 @@ int resize(Table* t, int step, vrnDebugPreamble& debug, const Names& names) {
     return 1;
 }
 
-/* The first entry of key's chain that equals key, with its predecessor
- * (NULL at the head) and bucket. */
+/* The first entry of key's chain that equals key, or NULL. */
 template <class Table, class Entry>
-Entry* find(const Table* t, const void* key, Entry** predecessor, int* bucket) {
-    int b = bucketOf(t, key);
-    Entry* prev = nullptr;
-    for (Entry* e = t->buckets[b]; e; prev = e, e = e->next) {
-        if (t->equals(e->key, key)) {
-            if (predecessor) *predecessor = prev;
-            if (bucket) *bucket = b;
-            return e;
-        }
-    }
+Entry* find(const Table* t, const void* key) {
+    for (Entry* e = t->buckets[bucketOf(t, key)]; e; e = e->next)
+        if (t->equals(e->key, key)) return e;
     return nullptr;
 }
 
@@ -161,22 +153,31 @@ Entry* insert(Table* t, void* key, const char* entryTag, GrowFn grow) {
 }
 
 /* Shrinks first when the container is sparse (so it can shrink even when
- * key is absent), then moves the entry equal to key to the free list. */
+ * key is absent), then moves the first entry equal to key for which
+ * match(entry) holds to the free list. Returns that entry, whose fields stay
+ * readable until the next insert, or NULL. */
+template <class Table, class Entry, class ShrinkFn, class MatchFn>
+Entry* unlink(Table* t, const void* key, ShrinkFn shrink, MatchFn match) {
+    if (t->count < t->shrinkAt && t->index != 0) shrink(t);
+    int b = bucketOf(t, key);
+    Entry* prev = nullptr;
+    for (Entry* e = t->buckets[b]; e; prev = e, e = e->next) {
+        if (!t->equals(e->key, key) || !match(e)) continue;
+        if (prev)
+            prev->next = e->next;
+        else
+            t->buckets[b] = e->next;
+        e->next = t->buckets[t->n];
+        t->buckets[t->n] = e;
+        --t->count;
+        return e;
+    }
+    return nullptr;
+}
+
 template <class Table, class Entry, class ShrinkFn>
 int remove(Table* t, const void* key, ShrinkFn shrink) {
-    if (t->count < t->shrinkAt && t->index != 0) shrink(t);
-    Entry* prev = nullptr;
-    int b = 0;
-    Entry* e = find<Table, Entry>(t, key, &prev, &b);
-    if (!e) return 0;
-    if (prev)
-        prev->next = e->next;
-    else
-        t->buckets[b] = e->next;
-    e->next = t->buckets[t->n];
-    t->buckets[t->n] = e;
-    --t->count;
-    return 1;
+    return unlink<Table, Entry>(t, key, shrink, [](const Entry*) { return true; }) ? 1 : 0;
 }
 
 /* Frees the entries of every chain and of the free list, then the buckets

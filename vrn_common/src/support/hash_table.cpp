@@ -52,13 +52,13 @@ int HashTable_newHashEntry(HashTable* table, void* key, void* value) {
 
 void* HashTable_get(HashTable* table, const void* key) {
     if (!table) return NULL;
-    HashTableEntry* e = find<HashTable, HashTableEntry>(table, key, nullptr, nullptr);
+    HashTableEntry* e = find<HashTable, HashTableEntry>(table, key);
     return e ? e->value : NULL;
 }
 
 int HashTable_lookup(HashTable* table, const void* key, void** storedKey, void** value) {
     if (!table) return 0;
-    HashTableEntry* e = find<HashTable, HashTableEntry>(table, key, nullptr, nullptr);
+    HashTableEntry* e = find<HashTable, HashTableEntry>(table, key);
     if (!e) return 0;
     if (storedKey) *storedKey = e->key;
     if (value) *value = e->value;
