@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+
+#include "system_state.h"
+
+TEST(SystemState, FileTimeFollowsTheWallClock) {
+    const std::uint64_t before = static_cast<std::uint64_t>(std::time(nullptr));
+    const std::uint64_t fileTime = vrnSystem_getSystemTimeAsFileTime();
+    const std::uint64_t after = static_cast<std::uint64_t>(std::time(nullptr));
+    const std::uint64_t epoch = 116444736000000000ull;  // 1970-01-01 in 100 ns since 1601
+    EXPECT_GE(fileTime, epoch + before * 10000000ull);
+    EXPECT_LT(fileTime, epoch + (after + 1) * 10000000ull);
+}
+
+TEST(SystemState, SnapshotHoldsThisProcessAndMachine) {
+    vrnSystemState state;
+    std::memset(&state, 0xa5, sizeof state);
+    vrnSystem_getState(&state);
+    EXPECT_EQ(state.processId, static_cast<std::uint32_t>(getpid()));
+    EXPECT_GE(state.processors, 1u);
+    EXPECT_GT(state.pageSize, 0u);
+    EXPECT_GT(state.memoryTotal, 0u);
+    EXPECT_GT(state.fileTime, 0u);
+    char name[256] = {0};
+    ASSERT_EQ(gethostname(name, sizeof name - 1), 0);
+    EXPECT_EQ(std::string(state.hostName, strnlen(state.hostName, sizeof state.hostName)),
+              std::string(name).substr(0, sizeof state.hostName));
+    // The bytes after the name are zero, not left over.
+    for (size_t i = strnlen(state.hostName, sizeof state.hostName); i < sizeof state.hostName; ++i)
+        ASSERT_EQ(state.hostName[i], 0);
+}
+
+TEST(SystemState, EntropyDiffersBetweenDraws) {
+    std::uint64_t a = 0, b = 0;
+    ASSERT_EQ(vrnSystem_getEntropy(&a, sizeof a), 1);
+    ASSERT_EQ(vrnSystem_getEntropy(&b, sizeof b), 1);
+    EXPECT_NE(a, b);
+}
