@@ -23,7 +23,9 @@ std::vector<std::string> split(const char* s, char sep) {
     EXPECT_EQ(1, vrnCStringArray_newFromPackedString(s, sep, &array, &n));
     std::vector<std::string> r;
     for (int i = 0; i < n; ++i) r.emplace_back(array[i]);
-    if (n == 0) EXPECT_EQ(nullptr, array);
+    if (n == 0) {
+        EXPECT_EQ(nullptr, array);
+    }
     vrnCStringArray_free(array, n);
     return r;
 }

@@ -1,6 +1,7 @@
 #include "errors/error_display.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "errors/error_manager.h"

@@ -1,6 +1,7 @@
 #include "errors/error_log.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <string>
 

@@ -189,4 +189,6 @@ void MemoryMonitor_delete(MemoryMonitor* m) {
 
 void vrnMemory_markExiting(void) { g_exiting = 1; }
 
+int vrnMemory_isExiting(void) { return g_exiting; }
+
 }  // extern "C"

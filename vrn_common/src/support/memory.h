@@ -40,6 +40,8 @@ void MemoryMonitor_delete(MemoryMonitor* m);
  * allocation ends the process with _exit(1), since calling exit() from
  * inside an exit handler is undefined. */
 void vrnMemory_markExiting(void);
+/* 1 once vrnMemory_markExiting has been called. */
+int vrnMemory_isExiting(void);
 
 #ifdef __cplusplus
 }
