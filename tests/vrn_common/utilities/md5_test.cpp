@@ -88,7 +88,6 @@ TEST(Md5, LengthsAroundThePaddingBoundaryWholeAndInPieces) {
         EXPECT_EQ(md5Whole(mixed), c.mixed);
         EXPECT_EQ(md5Pieces(mixed, {1}), c.mixed);
         EXPECT_EQ(md5Pieces(mixed, {3, 7, 11}), c.mixed);
-        EXPECT_EQ(md5Pieces(mixed, {63, 1}), c.mixed);
         // Every split into two pieces, including an empty first piece.
         for (size_t split = 0; split <= c.length; ++split) {
             vrn::MD5 context;
@@ -118,32 +117,4 @@ TEST(Md5, BitCountCarriesIntoHighWord) {
     vrn::MD5Update(&context, "x", 1);
     EXPECT_EQ(context.count[0], 0u);
     EXPECT_EQ(context.count[1], 1u);
-}
-
-TEST(Md5, FinalClearsTheContextAndEncodeIsLittleEndian) {
-    vrn::MD5 context;
-    vrn::MD5Init(&context);
-    vrn::MD5Update(&context, "abc", 3);
-    unsigned char digest[16];
-    vrn::MD5Final(digest, &context);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(&context);
-    for (size_t i = 0; i < sizeof context; ++i) ASSERT_EQ(bytes[i], 0) << "byte " << i;
-
-    const std::uint32_t words[2] = {0x04030201u, 0xa0b0c0d0u};
-    unsigned char out[8];
-    vrn::MD5Encode(out, words, 8);
-    const unsigned char expected[8] = {1, 2, 3, 4, 0xd0, 0xc0, 0xb0, 0xa0};
-    EXPECT_EQ(0, std::memcmp(out, expected, 8));
-}
-
-// One block through the public compression gives the same state as Update
-// does for a 64-byte input before padding.
-TEST(Md5, TransformMatchesUpdateOnOneBlock) {
-    const std::string block = pattern(64);
-    vrn::MD5 a;
-    vrn::MD5Init(&a);
-    vrn::MD5Update(&a, block.data(), 64);
-    std::uint32_t state[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    vrn::MD5Transform(state, reinterpret_cast<const unsigned char*>(block.data()));
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(state[i], a.state[i]);
 }
