@@ -1,0 +1,333 @@
+// Dataset copy between data files: the header is read and written again
+// under the new name, the data section and end tag are copied byte for byte.
+// A copy is written like any dataset: its leading length stays 0 and an end
+// tag follows it until it is complete, so that a copy cut short is never
+// taken for a dataset by an index rebuild.
+#include "io_files.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+const int64_t kCopyBuffer = 4 * 1024 * 1024;
+
+bool sameFile(const IO_file *a, const IO_file *b) {
+    if (a == b) return true;
+    if (!a->stream || !b->stream) return false;
+    struct stat sa, sb;
+    if (fstat(fileno(a->stream), &sa) != 0 || fstat(fileno(b->stream), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Cuts off a copy that failed half way: "*CRASH" where it began, so that the
+// next dataset overwrites it and a rebuild stops there.
+void abandonCopy(IO_error_routine routine, FILE *out, int64_t start) {
+    if (kwxSeek64(out, start, 0) != 0) {
+        kwxIoTrace("copy_dataset abort: fseek failed");
+        return;
+    }
+    if (kwxwriteTag(routine, "F", "*CRASH", out) != IO_OK)
+        kwxIoTrace("copy_dataset abort: can't write file end tag\n");
+    if (kwxSeek64(out, start, 0) != 0) kwxIoTrace("copy_dataset abort: second fseek failed");
+}
+
+void setName(char *buffer, const char *name) {
+    size_t n = strnlen(name, IO_WHAT_SIZE - 1);
+    memcpy(buffer, name, n);
+    buffer[n] = '\0';
+}
+
+struct LocalHeader {
+    IO_header h;
+    bool ok = false;
+    LocalHeader() {
+        memset(&h, 0, sizeof h);
+        ok = ioheader_alloc(&h) == IO_OK;
+    }
+    ~LocalHeader() { ioheader_free(&h); }
+    LocalHeader(const LocalHeader &) = delete;
+    LocalHeader &operator=(const LocalHeader &) = delete;
+};
+
+// The copy itself once the destination's format bytes are written; on
+// failure the caller cuts the partial copy off.
+int copyBody(IO_error_routine routine, const char *what, const char *where, int32_t when,
+             IO_file *destination, IO_file *source, const char *format, int64_t start) {
+    FILE *in = source->stream, *out = destination->stream;
+    int64_t length = 0;
+    int rc = kwxreadOffset(routine, format, &length, in);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "copy_dataset: reading data length failed\n");
+        return rc;
+    }
+    int64_t lengthPos = kwxTell64(out);
+    if (lengthPos < 0) {
+        kwxIoError(routine, "copy_dataset: error telling destination file dslength position");
+        return IO_ERR_TELL;
+    }
+    int64_t zero = 0;
+    rc = kwxwriteOffset(routine, format, &zero, destination->offsetwidth, out);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "copy_dataset: writing data length failed\n");
+        return rc;
+    }
+    int64_t srcStart = kwxTell64(in);
+    if (srcStart < 0) {
+        kwxIoError(routine, "copy_dataset: error telling source file start position");
+        return IO_ERR_TELL;
+    }
+    int64_t dstStart = kwxTell64(out);
+    if (dstStart < 0) {
+        kwxIoError(routine, "copy_dataset: error telling destination file start position");
+        return IO_ERR_TELL;
+    }
+    char tag[16] = {0};
+    rc = kwxreadTag(routine, format, tag, 8, in);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "copy_dataset: can't read data set tag\n");
+        return rc;
+    }
+    if (strcmp(tag, "*DATASET") != 0) {
+        // Not a dataset: nothing may be added under its name, or a
+        // compaction would replace a file by one without it.
+        kwxIoError(routine, "copy_dataset: bad data set tag %s\n", tag);
+        return IO_ERR_BADFILE;
+    }
+    rc = kwxwriteTag(routine, format, "*DATASET", out);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "copy_dataset: can't write data set tag\n");
+        return rc;
+    }
+    LocalHeader local;
+    if (!local.ok) {
+        kwxIoError(routine, "copy_dataset: error allocating local header\n");
+        return IO_ERR_ALLOC;
+    }
+    IO_header &h = local.h;
+    rc = read_header(routine, format, in, &h);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "copy_dataset: error reading header\n");
+        return rc;
+    }
+    kwxIoTrace("Copying dataset %s:%s:%d to %s:%s:%d", h.what, h.where, *h.when, what, where,
+               when);
+    setName(h.what, what);
+    setName(h.where, where);
+    *h.when = when;
+    rc = write_header(routine, format, out, &h);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "copy_dataset: error writing header\n");
+        return rc;
+    }
+    int64_t srcData = kwxTell64(in);
+    if (srcData < 0) {
+        kwxIoError(routine, "copy_dataset: error telling source file data position");
+        return IO_ERR_TELL;
+    }
+    int64_t dstData = kwxTell64(out);
+    if (dstData < 0) {
+        kwxIoError(routine, "copy_dataset: error telling destination file data position");
+        return IO_ERR_TELL;
+    }
+    int64_t rest = length - (srcData - srcStart);
+    if (rest < 0) {
+        kwxIoError(routine, "copy_dataset: bad data set length %" PRId64 "\n", length);
+        return IO_ERR_BADFILE;
+    }
+    int64_t newLength = rest + (dstData - dstStart);
+
+    if (rest > 0) {
+        int64_t size = std::min(rest, kCopyBuffer);
+        std::vector<char> buffer;
+        try {
+            buffer.resize((size_t)size);
+        } catch (const std::bad_alloc &) {
+            kwxIoMallocFailed(routine, "copy_dataset", size);
+            return IO_ERR_ALLOC;
+        }
+        int64_t blocks = rest / size, done = 0;
+        for (int64_t b = 0; b < blocks; ++b) {
+            size_t got = fread(buffer.data(), 1, (size_t)size, in);
+            if ((int64_t)got != size) {
+                kwxIoError(routine,
+                           "copy_dataset: read data block %d/%d failed: read %d bytes, expected "
+                           "%d, dataset is %" PRId64 " bytes",
+                           (int)(b + 1), (int)blocks, (int)got, (int)size, length);
+                return IO_ERR_READ;
+            }
+            if (fwrite(buffer.data(), 1, (size_t)size, out) != (size_t)size) {
+                kwxsystemErr(routine, "copy_dataset: write data block failed");
+                return IO_ERR_WRITE;
+            }
+            done += size;
+        }
+        int64_t remaining = rest - done;
+        if (remaining > 0) {
+            if ((int64_t)fread(buffer.data(), 1, (size_t)remaining, in) != remaining) {
+                kwxIoError(routine, "copy_dataset: read remaining data failed");
+                return IO_ERR_READ;
+            }
+            if ((int64_t)fwrite(buffer.data(), 1, (size_t)remaining, out) != remaining) {
+                kwxsystemErr(routine, "copy_dataset: write remaining data failed");
+                return IO_ERR_WRITE;
+            }
+        }
+    }
+    rc = kwxwriteOffset(routine, format, &newLength, destination->offsetwidth, out);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "copy_dataset: writing data length failed\n");
+        return rc;
+    }
+    int64_t end = kwxTell64(out);
+    if (end < 0) {
+        kwxsystemErr(routine, "copy_dataset: (tell the indexlocation) syserr:");
+        return IO_ERR_TELL;
+    }
+    rc = kwxwriteTag(routine, format, "*CRASH", out);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "copy_dataset: can't write file end tag\n");
+        return rc;
+    }
+    if (kwxSeek64(out, lengthPos, 0) != 0) {
+        kwxsystemErr(routine, "copy_dataset: (seek starting dslength location) syserr:");
+        return IO_ERR_SEEK;
+    }
+    rc = kwxwriteOffset(routine, format, &newLength, destination->offsetwidth, out);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "copy_dataset: writing data length failed\n");
+        return rc;
+    }
+    char line[IO_INDEX_SLOT];
+    rc = kwxMakeIndexLine(line, "Y", what, where, when, newLength, start);
+    if (rc == IO_OK) rc = insert_index(routine, destination, line);
+    if (rc != IO_OK) return rc;
+    destination->indexpos = end;
+    return IO_OK;
+}
+
+}  // namespace
+
+extern "C" int copy_dataset(IO_error_routine routine, const char *what, const char *where,
+                            int32_t when, IO_file *destination, IO_file *source) {
+    if (!destination || !source || !destination->stream || !source->stream) {
+        kwxIoError(routine, "copy_dataset: no open file to copy from or to\n");
+        return IO_ERR_NOFILE;
+    }
+    if (!what || !where) return IO_ERR_MEMORY;
+    if (sameFile(source, destination)) {
+        kwxIoError(routine, "copy_dataset: cannot copy a dataset of %s into the same file\n",
+                   source->filename ? source->filename : "");
+        return IO_ERR_PERMISSION;
+    }
+    FILE *in = source->stream, *out = destination->stream;
+    char bytes[3];
+    if (fread(bytes, 1, 3, in) != 3) {
+        kwxsystemErr(routine, "copy_dataset: (read format) syserr:");
+        return IO_ERR_READ;
+    }
+    char c = bytes[0];
+    if (c == 'D' || c == 'd' || c == 'X' || c == 'x') return IO_OK;
+    if (c != 'F' && c != 'U' && c != 'u' && c != 'L' && c != 'l') {
+        kwxIoError(routine,
+                   "copy_dataset: the source data set location is incorrect: bad format type in "
+                   "%c%c",
+                   c, bytes[1] ? bytes[1] : ' ');
+        return IO_ERR_READ;
+    }
+    char format[3] = {c, bytes[1], '\0'};
+    int64_t start = destination->indexpos;
+    if (kwxSeek64(out, start, 0) != 0) {
+        kwxsystemErr(routine, "copy_dataset: (seek index location) syserr:");
+        return IO_ERR_SEEK;
+    }
+    if (fwrite(bytes, 1, 3, out) != 3) {
+        kwxsystemErr(routine, "copy_dataset: (write format) syserr:");
+        abandonCopy(routine, out, start);
+        return IO_ERR_WRITE;
+    }
+    int rc = copyBody(routine, what, where, when, destination, source, format, start);
+    if (rc != IO_OK) abandonCopy(routine, out, start);
+    return rc;
+}
+
+extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *destination,
+                           int mode) {
+    if (!destination || !source || !destination->stream || !source->stream) {
+        kwxIoError(routine, "copy_all_ds: no open file to copy from or to\n");
+        return IO_ERR_NOFILE;
+    }
+    if (sameFile(source, destination)) {
+        kwxIoError(routine, "copy_all_ds: cannot copy %s into itself\n",
+                   source->filename ? source->filename : "");
+        return IO_ERR_PERMISSION;
+    }
+    int rc = update_index(routine, source);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "copy_all_ds: update_index failed\n");
+        return rc;
+    }
+    std::vector<IO_location> todo;
+    try {
+        for (int i = 0; i < source->nlines; ++i) {
+            const char *line = IO_INDEX_LINE(source->indextable, i);
+            if (line[0] == 'N') continue;
+            IO_location loc;
+            rc = parseindex(routine, line, &loc);
+            if (rc != IO_OK) {
+                kwxIoError(routine, "copy_all_ds: parse index failed\n");
+                return rc;
+            }
+            if (mode == 1 && loc.when != 0) continue;
+            todo.push_back(loc);
+        }
+        // Every WHEN above 0 becomes 1, and of several datasets of one name
+        // the one copied last is the one found later: each WHAT and WHERE
+        // group goes in ascending numeric WHEN, so that the latest wins
+        // (the table orders WHEN as text, where "10" comes before "9").
+        if (mode == 2)
+            std::stable_sort(todo.begin(), todo.end(),
+                             [](const IO_location &a, const IO_location &b) {
+                                 int c = strcmp(a.what, b.what);
+                                 if (c != 0) return c < 0;
+                                 c = strcmp(a.where, b.where);
+                                 if (c != 0) return c < 0;
+                                 return a.when < b.when;
+                             });
+    } catch (const std::bad_alloc &) {
+        kwxIoMallocFailed(routine, "copy_all_ds", (int64_t)source->nlines * 200);
+        return IO_ERR_ALLOC;
+    }
+    for (const IO_location &loc : todo) {
+        int32_t when = (mode == 2 && loc.when > 0) ? 1 : loc.when;
+        if (kwxSeek64(source->stream, loc.location, 0) != 0) {
+            kwxsystemErr(routine, "copy_all_ds: (tell the indexlocation) syserr:");
+            return IO_ERR_TELL;
+        }
+        rc = copy_dataset(routine, loc.what, loc.where, when, destination, source);
+        if (rc != IO_OK) {
+            kwxIoError(routine, "copy_all_ds: copy_dataset failed on %s/%s/%d", loc.what,
+                       loc.where, when);
+            return rc;
+        }
+    }
+    return IO_OK;
+}
+
+extern "C" int copy_allvalid_ds(IO_error_routine routine, IO_file *destination, IO_file *source) {
+    return copy_all_ds(routine, source, destination, 0);
+}
+
+extern "C" int copy_when0_ds(IO_error_routine routine, IO_file *destination, IO_file *source) {
+    return copy_all_ds(routine, source, destination, 1);
+}
+
+extern "C" int copy_all_ds_compress_when(IO_error_routine routine, IO_file *destination,
+                                         IO_file *source) {
+    return copy_all_ds(routine, source, destination, 2);
+}

@@ -1,0 +1,228 @@
+// Dataset deletion. A dataset is never cut out of its file: its index line
+// is retired (status 'N') and its three format bytes are overwritten with a
+// deletion mark that keeps its byte order and length-field size, so that
+// searches, copies and index rebuilds step over it.
+#include "io_files.h"
+
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+inline const char *whatPart(const char *line) {
+    if (!line[0] || !line[1]) return line + strlen(line);
+    return line + 2;
+}
+
+inline const char *wherePart(const char *line) {
+    const char *what = whatPart(line);
+    const char *esc = strchr(what, IO_ESC);
+    return esc ? esc + 1 : what + strlen(what);
+}
+
+bool isLevelDigit(char c) { return c >= '1' && c <= '9'; }
+
+// The mark written over a dataset's format bytes.
+void deletionMark(const char *format, char mark[3]) {
+    char letter = format[0], level = format[1];
+    bool digit = isLevelDigit(level);
+    mark[2] = '\n';
+    switch (letter) {
+    case 'F':
+        mark[0] = 'D';
+        mark[1] = 'F';
+        break;
+    case 'U':
+        mark[0] = 'D';
+        mark[1] = digit ? level : 'U';
+        break;
+    case 'u':
+        mark[0] = 'D';
+        mark[1] = digit ? (char)(level | 0x80) : 'u';
+        break;
+    case 'L':
+        mark[0] = 'X';
+        mark[1] = digit ? level : 'L';
+        break;
+    default:  // 'l'
+        mark[0] = 'x';
+        mark[1] = digit ? (char)(level | 0x80) : 'l';
+        break;
+    }
+}
+
+}  // namespace
+
+extern "C" int delete_process_sub(IO_error_routine routine, FILE *stream, int64_t location) {
+    if (!stream) return IO_ERR_NOFILE;
+    if (kwxSeek64(stream, location, 0) != 0) {
+        kwxsystemErr(routine, "delete_process_sub: can't go to the dataset location syserr:");
+        return IO_ERR_SEEK;
+    }
+    char format[3];
+    if (fread(format, 1, 3, stream) != 3) {
+        kwxIoError(routine, "delete_process_sub: error reading format tag");
+        return IO_ERR_READ;
+    }
+    char c = format[0];
+    if (c == 'D' || c == 'd' || c == 'X' || c == 'x') return IO_OK;
+    if (c != 'F' && c != 'U' && c != 'u' && c != 'L' && c != 'l') {
+        kwxIoError(routine, "delete_process_sub: invalid format tag or dataset already deleted");
+        return IO_ERR_FORMAT;
+    }
+    char mark[3];
+    deletionMark(format, mark);
+    if (kwxSeek64(stream, location, 0) != 0) {
+        kwxsystemErr(routine, "delete_process_sub: can't go to the dataset location syserr:");
+        return IO_ERR_SEEK;
+    }
+    if (fwrite(mark, 1, 3, stream) != 3 || fflush(stream) != 0) {
+        kwxsystemErr(routine, "delete_process_sub: (can't write the delete tag) syserr:");
+        return IO_ERR_WRITE;
+    }
+    return IO_OK;
+}
+
+extern "C" int delete_process(IO_error_routine routine, char *line, char openmode, FILE *stream) {
+    IO_location loc;
+    int rc = parseindex(routine, line, &loc);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "delete_process: parseindex failed");
+        return rc;
+    }
+    line[0] = 'N';
+    if (openmode == 'r') return IO_OK;
+    return delete_process_sub(routine, stream, loc.location);
+}
+
+// Binary search of the WHAT-sorted table for the line whose text after its
+// status is exactly key; that line is retired and its dataset marked.
+extern "C" int delete_bywhat(IO_error_routine routine, char *table, int first, int last,
+                             const char *key, char openmode, FILE *stream) {
+    int low = first, high = last;
+    while (low <= high) {
+        int middle = low + (high - low) / 2;
+        char *line = IO_INDEX_LINE(table, middle);
+        int c = strcmp(whatPart(line), key);
+        if (c == 0) {
+            int rc = delete_process(routine, line, openmode, stream);
+            if (rc != IO_OK) {
+                kwxIoError(routine, "delete_bywhat: delete_process failed\n");
+                return rc;
+            }
+            return IO_OK;
+        }
+        if (c < 0)
+            low = middle + 1;
+        else
+            high = middle - 1;
+    }
+    return IO_OK;
+}
+
+// The WHERE view holds line numbers of the table itself, so the line that
+// delete_bywhat retired is already retired here; the search only confirms it.
+extern "C" int delete_bywhere(const char *key, IO_file *record, int first, int last) {
+    if (!record || !record->wheretable || !key) return IO_OK;
+    int32_t covered;
+    memcpy(&covered, record->wheretable, sizeof covered);
+    if (last >= covered) last = covered - 1;
+    int low = first, high = last;
+    while (low <= high) {
+        int middle = low + (high - low) / 2;
+        int32_t lineNo;
+        memcpy(&lineNo, record->wheretable + sizeof(int32_t) * (size_t)(middle + 1),
+               sizeof lineNo);
+        if (lineNo < 0 || lineNo >= record->nlines) return IO_OK;
+        char *line = IO_INDEX_LINE(record->indextable, lineNo);
+        int c = strcmp(wherePart(line), key);
+        if (c == 0) {
+            line[0] = 'N';
+            return IO_OK;
+        }
+        if (c < 0)
+            low = middle + 1;
+        else
+            high = middle - 1;
+    }
+    return IO_OK;
+}
+
+extern "C" int delete_ds_entry(IO_error_routine routine, const char *what, const char *where,
+                               int32_t when, int64_t location, int64_t dslength,
+                               IO_file *record) {
+    char *key = kwxFormatAlloc("%s%c%s%c%d%c%" PRId64 "%c%" PRId64, what, IO_ESC, where, IO_ESC,
+                               when, IO_ESC, dslength, IO_ESC, location);
+    if (!key) return IO_ERR_MEMORY;
+    int rc = delete_bywhat(routine, record->indextable, 0, record->nlines - 1, key,
+                           record->openmode, record->stream);
+    free(key);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "delete_ds: delete_bywhat failed\n");
+        return rc;
+    }
+    if (record->wheretable) {
+        key = kwxFormatAlloc("%s%c%d%c%" PRId64 "%c%" PRId64, where, IO_ESC, when, IO_ESC,
+                             dslength, IO_ESC, location);
+        if (!key) return IO_ERR_MEMORY;
+        rc = delete_bywhere(key, record, 0, record->nlines - 1);
+        free(key);
+        if (rc != IO_OK) {
+            kwxIoError(routine, "delete_ds: delete_bywhere failed\n");
+            return rc;
+        }
+    }
+    return IO_OK;
+}
+
+extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *record) {
+    if (!record || !header) return IO_ERR_MEMORY;
+    int32_t nstrings = 0, nints = 0, noffsets = 0;
+    std::vector<char> strings(IO_STRING_LEN);
+    std::vector<int32_t> ints(1);
+    std::vector<int64_t> offsets(1);
+    IO_data result;
+    memset(&result, 0, sizeof result);
+    result.strings = strings.data();
+    result.nstrings = &nstrings;
+    result.ints = ints.data();
+    result.nints = &nints;
+    result.offsets = offsets.data();
+    result.noffsets = &noffsets;
+
+    int rc = locate_dataset(routine, header, &result, record);
+    if (rc == IO_ERR_NOTLOCATED) return IO_OK;
+    if (rc == IO_ERR_MEMORY && nints > 0) {
+        try {
+            strings.assign((size_t)nstrings * IO_STRING_LEN, '\0');
+            ints.assign((size_t)nints, 0);
+            offsets.assign((size_t)noffsets, 0);
+        } catch (const std::bad_alloc &) {
+            kwxIoError(routine, "delete_ds: (malloc failed) syserr:");
+            return IO_ERR_MEMORY;
+        }
+        result.strings = strings.data();
+        result.ints = ints.data();
+        result.offsets = offsets.data();
+        rc = locate_dataset(routine, header, &result, record);
+        if (rc == IO_ERR_NOTLOCATED) return IO_OK;
+    }
+    if (rc != IO_OK) {
+        kwxIoError(routine, "delete_ds: locate_dataset failed\n");
+        return rc;
+    }
+    int n = nints;
+    for (int k = 0; k < n; ++k) {
+        char what[IO_STRING_LEN + 1], where[IO_STRING_LEN + 1];
+        memcpy(what, &strings[(size_t)(2 * k) * IO_STRING_LEN], IO_STRING_LEN);
+        memcpy(where, &strings[(size_t)(2 * k + 1) * IO_STRING_LEN], IO_STRING_LEN);
+        what[IO_STRING_LEN] = where[IO_STRING_LEN] = '\0';
+        rc = delete_ds_entry(routine, what, where, ints[(size_t)k], offsets[(size_t)(2 * k)],
+                             offsets[(size_t)(2 * k + 1)], record);
+        if (rc != IO_OK) return rc;
+    }
+    return IO_OK;
+}

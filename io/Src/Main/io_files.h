@@ -1,0 +1,76 @@
+/* Internal interface of the data-file IO library: opening, closing and
+ * locking files, dataset location, deletion and copy. Not for callers of
+ * iocntc. */
+#ifndef KWXIO_FILES_H
+#define KWXIO_FILES_H
+
+#include "io_internal.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Open, close and locks (open_close.cpp, lock.cpp) ------------------ */
+
+/* Opens the record's file with access 'r', 'w', 'a' or 'd' (first character
+ * of access) under the lock file "<name>.lck". 0, 1, 21 or 28. */
+int iif_open(IO_file *record, const char *name, const char *access);
+/* iif_open, then the start checks and index loading of a data file. */
+int iif_open_data(IO_file *record, const char *name, const char *access);
+/* iif_open for a plain text file. */
+int iif_open_text(IO_file *record, const char *name, const char *access);
+/* Start checks and index loading of an opened data file. */
+int openfile(IO_file *record);
+/* Writes the start of a new, empty data file. */
+int iif_create_empty(IO_file *record);
+/* level > 0 write lock, 0 read lock, < 0 unlock. */
+int iif_set_lock(IO_file *record, int level);
+/* Called before every write: 0 when the record may write (it then holds
+ * the write lock), 6 for a read-only file, 21 when others hold the file. */
+int setfilebusyflag(IO_error_routine routine, IO_file *record);
+/* The write lock for a reader that is the file's only user, without
+ * messages; 0 when the record now holds it. */
+int kwxIoTryWriteLock(IO_file *record);
+/* Writes the index and the file size when the index changed and the record
+ * holds (or can take) the write lock; flushes the stream. */
+int iif_flush(IO_file *record);
+/* Close a data file (flushing its index) or a text file, release the lock
+ * and the record. 0, or 7 when the index could not be written or the
+ * stream could not be closed (the clean-up is done either way). */
+int iif_close(IO_file *record);
+int iif_close_text(IO_file *record);
+FILE *iif_get_stream(IO_file *record);
+
+/* How long a lock waits for the lock mutex of another process: tries
+ * sleeps of step_ms milliseconds (5000 ms and 12 tries by default). */
+void kwxIoSetLockWait(int step_ms, int tries);
+
+/* ---- Location (locate.cpp) ---------------------------------------------- */
+
+/* Sorts the record's index table by WHAT (no work when it already is). */
+int kwxIndexSortWhat(IO_error_routine routine, IO_file *record);
+
+/* ---- Deletion (delete.cpp) ---------------------------------------------- */
+
+int delete_ds(IO_error_routine routine, IO_header *header, IO_file *record);
+int delete_ds_entry(IO_error_routine routine, const char *what, const char *where, int32_t when,
+                    int64_t location, int64_t dslength, IO_file *record);
+int delete_bywhat(IO_error_routine routine, char *table, int first, int last, const char *key,
+                  char openmode, FILE *stream);
+int delete_bywhere(const char *key, IO_file *record, int first, int last);
+int delete_process(IO_error_routine routine, char *line, char openmode, FILE *stream);
+
+/* ---- Copy (copy.cpp) ---------------------------------------------------- */
+
+int copy_dataset(IO_error_routine routine, const char *what, const char *where, int32_t when,
+                 IO_file *destination, IO_file *source);
+int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *destination, int mode);
+int copy_allvalid_ds(IO_error_routine routine, IO_file *destination, IO_file *source);
+int copy_when0_ds(IO_error_routine routine, IO_file *destination, IO_file *source);
+int copy_all_ds_compress_when(IO_error_routine routine, IO_file *destination, IO_file *source);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KWXIO_FILES_H */

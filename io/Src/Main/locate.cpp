@@ -1,0 +1,505 @@
+// Dataset location: finding datasets in a file's index table by WHAT, WHERE
+// and WHEN, exactly through binary search on the WHAT-sorted table or on a
+// WHERE-ordered view of it, and by wildcard patterns through filtering or a
+// full scan.
+//
+// The WHERE-ordered view (the record's wheretable) is not a second copy of
+// the lines: it is an array of int32, element 0 the number of lines it
+// covers, then the table's line numbers in WHERE order. Matches found
+// through it therefore carry their line number in the WHAT-sorted table
+// directly. It is valid while the table keeps its order; sorting the table
+// and inserting lines drop it.
+#include "io_files.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kEsc = IO_ESC;
+
+inline char *lineAt(const IO_file *record, int i) {
+    return IO_INDEX_LINE(record->indextable, i);
+}
+
+// The text of an index line from WHAT on (its third character); an empty
+// text for a line too short to hold one.
+inline const char *whatPart(const char *line) {
+    if (!line[0] || !line[1]) return line + strlen(line);
+    return line + 2;
+}
+
+// The text of an index line from WHERE on (after the second ESC).
+inline const char *wherePart(const char *line) {
+    const char *what = whatPart(line);
+    const char *esc = strchr(what, kEsc);
+    return esc ? esc + 1 : what + strlen(what);
+}
+
+inline bool isLive(const char *line) { return line[0] == 'Y'; }
+
+inline bool whenFits(int32_t keyWhen, int32_t when) { return keyWhen < 0 || keyWhen == when; }
+
+// A header usable as a search key.
+bool keyUsable(const IO_header *key) { return key && key->what && key->where && key->when; }
+
+void copyName(char (&dest)[80], const char *src) {
+    size_t n = strnlen(src, sizeof dest - 1);
+    memcpy(dest, src, n);
+    memset(dest + n, 0, sizeof dest - n);
+}
+
+// Number of lines the WHERE view covers, or -1 when there is none.
+int whereViewCount(const IO_file *record) {
+    if (!record->wheretable) return -1;
+    int32_t n;
+    memcpy(&n, record->wheretable, sizeof n);
+    return n;
+}
+
+inline int32_t whereViewLine(const IO_file *record, int i) {
+    int32_t v;
+    memcpy(&v, record->wheretable + sizeof(int32_t) * (size_t)(i + 1), sizeof v);
+    return v;
+}
+
+// Builds the WHERE view of the record's table.
+int buildWhereView(IO_error_routine routine, IO_file *record) {
+    free(record->wheretable);
+    record->wheretable = nullptr;
+    int n = record->nlines;
+    size_t bytes = sizeof(int32_t) * ((size_t)n + 1);
+    auto *view = static_cast<int32_t *>(malloc(bytes));
+    if (!view) {
+        kwxIoMallocFailed(routine, "get_ds_location", (int64_t)bytes);
+        return IO_ERR_MEMORY;
+    }
+    view[0] = n;
+    for (int i = 0; i < n; ++i) view[i + 1] = i;
+    const char *table = record->indextable;
+    std::sort(view + 1, view + 1 + n, [table](int32_t a, int32_t b) {
+        int c = strcmp(wherePart(IO_INDEX_LINE(table, a)), wherePart(IO_INDEX_LINE(table, b)));
+        return c != 0 ? c < 0 : a < b;
+    });
+    record->wheretable = reinterpret_cast<char *>(view);
+    return IO_OK;
+}
+
+// Locations found by a search, in a growable array (the C interface hands
+// out a caller-sized array; inside, a search needs room only for its hits).
+using Matches = std::vector<IO_location>;
+
+int takeLine(IO_error_routine routine, const IO_file *record, int i, Matches &out) {
+    IO_location loc;
+    int rc = parseindex(routine, lineAt(record, i), &loc);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "get_ds_location: parseindex failed\n");
+        return rc;
+    }
+    loc.line = i;
+    out.push_back(loc);
+    return IO_OK;
+}
+
+// First and last position in [0, n) whose text (given by textOf) begins
+// with key; false when there is none. The texts must be in ascending order.
+template <typename TextOf>
+bool prefixRange(int n, const std::string &key, TextOf textOf, int &first, int &last) {
+    int low = 0, high = n - 1;
+    while (low <= high) {
+        int middle = low + (high - low) / 2;
+        int c = strncmp(textOf(middle), key.c_str(), key.size());
+        if (c == 0) {
+            first = last = middle;
+            while (first > low && strncmp(textOf(first - 1), key.c_str(), key.size()) == 0) --first;
+            while (last < high && strncmp(textOf(last + 1), key.c_str(), key.size()) == 0) ++last;
+            return true;
+        }
+        if (c < 0)
+            low = middle + 1;
+        else
+            high = middle - 1;
+    }
+    return false;
+}
+
+int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, Matches &out) {
+    if (record->sorted != -1) {
+        int rc = kwxIndexSortWhat(routine, record);
+        if (rc != IO_OK) return rc;
+    }
+    if (kwxHasWildcard(key->what) == 1)
+        kwxIoError(routine,
+                   "INST: get_ds_sortwhat_location with IO_SORT_WHAT when WHAT is a wildcard in "
+                   "io\\Src\\Main\\get_ds_location");
+    std::string k = key->what;
+    k += kEsc;
+    if (kwxHasWildcard(key->where) != 1) {
+        k += key->where;
+        k += kEsc;
+        if (*key->when >= 0) {
+            k += std::to_string(*key->when);
+            k += kEsc;
+        }
+    }
+    int first, last;
+    if (!prefixRange(record->nlines, k, [record](int i) { return whatPart(lineAt(record, i)); },
+                     first, last))
+        return IO_OK;
+    for (int i = first; i <= last; ++i) {
+        if (!isLive(lineAt(record, i))) continue;
+        int rc = takeLine(routine, record, i, out);
+        if (rc != IO_OK) return rc;
+    }
+    return IO_OK;
+}
+
+int searchWhere(IO_error_routine routine, const IO_header *key, IO_file *record, Matches &out) {
+    if (record->sorted != -1) {
+        int rc = kwxIndexSortWhat(routine, record);
+        if (rc != IO_OK) return rc;
+    }
+    if (whereViewCount(record) != record->nlines) {
+        int rc = buildWhereView(routine, record);
+        if (rc != IO_OK) return rc;
+    }
+    std::string k = key->where;
+    k += kEsc;
+    if (*key->when >= 0) {
+        k += std::to_string(*key->when);
+        k += kEsc;
+    }
+    int first, last;
+    auto textOf = [record](int i) { return wherePart(lineAt(record, whereViewLine(record, i))); };
+    if (!prefixRange(record->nlines, k, textOf, first, last)) return IO_OK;
+    for (int i = first; i <= last; ++i) {
+        int line = whereViewLine(record, i);
+        if (!isLive(lineAt(record, line))) continue;
+        int rc = takeLine(routine, record, line, out);
+        if (rc != IO_OK) return rc;
+    }
+    return IO_OK;
+}
+
+int searchWild(IO_error_routine routine, const IO_header *key, IO_file *record, Matches &out) {
+    for (int i = 0; i < record->nlines; ++i) {
+        const char *line = lineAt(record, i);
+        if (line[0] == 'N') continue;
+        IO_location loc;
+        int rc = parseindex(routine, line, &loc);
+        if (rc != IO_OK) {
+            kwxIoError(routine, "get_ds_location: parseindex failed\n");
+            return rc;
+        }
+        if (kwxWildMatchName(loc.what, key->what) == 1 &&
+            kwxWildMatchName(loc.where, key->where) == 1 && whenFits(*key->when, loc.when)) {
+            loc.line = i;
+            out.push_back(loc);
+        }
+    }
+    return IO_OK;
+}
+
+int search(IO_error_routine routine, int mode, const IO_header *key, IO_file *record,
+           Matches &out) {
+    if (!record->indextable || record->nlines <= 0) return IO_OK;
+    switch (mode) {
+    case IO_SORT_WHAT: return searchWhat(routine, key, record, out);
+    case IO_SORT_WHERE: return searchWhere(routine, key, record, out);
+    case IO_SORT_WILD: return searchWild(routine, key, record, out);
+    default: return IO_OK;
+    }
+}
+
+// WHAT given exactly, WHERE a pattern.
+int locate_all_what(IO_error_routine routine, const IO_header *key, IO_file *record,
+                    Matches &out) {
+    Matches found;
+    int rc = search(routine, IO_SORT_WHAT, key, record, found);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "iocnt: get_ds_location failed\n");
+        return rc;
+    }
+    for (const IO_location &loc : found)
+        if (kwxWildMatchName(loc.where, key->where) == 1 && whenFits(*key->when, loc.when))
+            out.push_back(loc);
+    return IO_OK;
+}
+
+// WHAT a pattern, WHERE given exactly.
+int locate_all_where(IO_error_routine routine, const IO_header *key, IO_file *record,
+                     Matches &out) {
+    Matches found;
+    int rc = search(routine, IO_SORT_WHERE, key, record, found);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "locate_all_where: get_ds_location failed\n");
+        return rc;
+    }
+    for (const IO_location &loc : found)
+        if (kwxWildMatchName(loc.what, key->what) == 1 && whenFits(*key->when, loc.when))
+            out.push_back(loc);
+    return IO_OK;
+}
+
+// While a record does not hold the write lock, the duplicate clean-up of a
+// search may retire lines in memory but must not write deletion marks into
+// a file that other processes are reading.
+class NoMarksUnlessWriter {
+public:
+    explicit NoMarksUnlessWriter(IO_file *record) : record_(record), saved_(record->openmode) {
+        if (record->locklevel != -1 && record->openmode == 'w') record->openmode = 'r';
+    }
+    ~NoMarksUnlessWriter() { record_->openmode = saved_; }
+    NoMarksUnlessWriter(const NoMarksUnlessWriter &) = delete;
+    NoMarksUnlessWriter &operator=(const NoMarksUnlessWriter &) = delete;
+
+private:
+    IO_file *record_;
+    char saved_;
+};
+
+}  // namespace
+
+// ---- Comparators -----------------------------------------------------------
+
+extern "C" int index_sortWhat(const void *a, const void *b) {
+    return strcmp(whatPart(static_cast<const char *>(a)), whatPart(static_cast<const char *>(b)));
+}
+
+extern "C" int index_sortWhere(const void *a, const void *b) {
+    return strcmp(wherePart(static_cast<const char *>(a)), wherePart(static_cast<const char *>(b)));
+}
+
+// Latest WHEN first; equal WHENs by WHAT.
+extern "C" int dsloc_sortWhen(const void *a, const void *b) {
+    const auto *x = static_cast<const IO_location *>(a);
+    const auto *y = static_cast<const IO_location *>(b);
+    if (x->when != y->when) return x->when > y->when ? -1 : 1;
+    return strcmp(x->what, y->what);
+}
+
+// Highest file position (the dataset written last) first.
+extern "C" int dsloc_sortLocation(const void *a, const void *b) {
+    const auto *x = static_cast<const IO_location *>(a);
+    const auto *y = static_cast<const IO_location *>(b);
+    if (x->location != y->location) return x->location > y->location ? -1 : 1;
+    return 0;
+}
+
+// Sorts the table by WHAT. Tables are mostly sorted already with a few lines
+// appended since the last search, so the sorted head is kept and only the
+// tail is sorted and merged in; the lines move once, through a buffer.
+extern "C" int kwxIndexSortWhat(IO_error_routine routine, IO_file *record) {
+    if (!record || !record->indextable) return IO_OK;
+    int n = record->nlines;
+    const char *table = record->indextable;
+    auto before = [table](int a, int b) {
+        return strcmp(whatPart(IO_INDEX_LINE(table, a)), whatPart(IO_INDEX_LINE(table, b))) < 0;
+    };
+    int head = 1;
+    while (head < n && !before(head, head - 1)) ++head;
+    if (head < n) {
+        std::vector<int> order;
+        char *moved = nullptr;
+        try {
+            order.resize((size_t)n);
+        } catch (const std::bad_alloc &) {
+            kwxIoMallocFailed(routine, "sort_index", (int64_t)n * 4);
+            return IO_ERR_MEMORY;
+        }
+        moved = static_cast<char *>(malloc((size_t)n * IO_INDEX_SLOT));
+        if (!moved) {
+            kwxIoMallocFailed(routine, "sort_index", (int64_t)n * IO_INDEX_SLOT);
+            return IO_ERR_MEMORY;
+        }
+        for (int i = 0; i < n; ++i) order[(size_t)i] = i;
+        std::stable_sort(order.begin() + head, order.end(), before);
+        std::inplace_merge(order.begin(), order.begin() + head, order.end(), before);
+        for (int i = 0; i < n; ++i)
+            memcpy(moved + (size_t)i * IO_INDEX_SLOT, IO_INDEX_LINE(table, order[(size_t)i]),
+                   IO_INDEX_SLOT);
+        memcpy(record->indextable, moved, (size_t)n * IO_INDEX_SLOT);
+        free(moved);
+        free(record->wheretable);
+        record->wheretable = nullptr;
+    }
+    record->sorted = -1;
+    return IO_OK;
+}
+
+// ---- Index lines -------------------------------------------------------------
+
+extern "C" int parseindex(IO_error_routine routine, const char *line, IO_location *location) {
+    if (!line || !location) return IO_ERR_PARSE;
+    memset(location, 0, sizeof *location);
+    location->line = -1;
+    // Fields separated by ESC; empty fields are skipped like the separators.
+    const char *fields[6];
+    size_t lengths[6];
+    int nfields = 0;
+    size_t len = strnlen(line, IO_INDEX_SLOT);
+    const char *p = line, *end = line + len;
+    while (p < end && nfields < 6) {
+        while (p < end && *p == kEsc) ++p;
+        if (p >= end) break;
+        const char *q = p;
+        while (q < end && *q != kEsc) ++q;
+        fields[nfields] = p;
+        lengths[nfields] = (size_t)(q - p);
+        ++nfields;
+        p = q;
+    }
+    if (nfields < 1) {
+        kwxIoError(routine, "parseindex: bad index: missing status code\n");
+        return IO_ERR_PARSE;
+    }
+    if (nfields < 2) {
+        kwxIoError(routine, "parseindex: bad index: missing what\n");
+        return IO_ERR_PARSE;
+    }
+    std::string what(fields[1], lengths[1]);
+    if (nfields < 3) {
+        kwxIoError(routine, "parseindex: bad index: missing where in dataset %s:?:?\n",
+                   what.c_str());
+        return IO_ERR_PARSE;
+    }
+    std::string where(fields[2], lengths[2]);
+    if (nfields < 4) {
+        kwxIoError(routine, "parseindex: bad index: missing when in dataset %s:%s:?\n",
+                   what.c_str(), where.c_str());
+        return IO_ERR_PARSE;
+    }
+    int32_t when = atoi(std::string(fields[3], lengths[3]).c_str());
+    if (nfields < 5) {
+        kwxIoError(routine, "parseindex: bad index: missing dslength for dataset %s:%s:%d\n",
+                   what.c_str(), where.c_str(), when);
+        return IO_ERR_PARSE;
+    }
+    if (nfields < 6) {
+        kwxIoError(routine, "parseindex: bad index: missing location for dataset %s:%s:%d\n",
+                   what.c_str(), where.c_str(), when);
+        return IO_ERR_PARSE;
+    }
+    copyName(location->what, what.c_str());
+    copyName(location->where, where.c_str());
+    location->when = when;
+    location->dslength = kwx_atoi64(std::string(fields[4], lengths[4]).c_str());
+    location->location = kwx_atoi64(std::string(fields[5], lengths[5]).c_str());
+    location->line = 0;
+    return IO_OK;
+}
+
+// ---- Searches ------------------------------------------------------------------
+
+extern "C" int get_ds_location(IO_error_routine routine, int mode, IO_header *key,
+                               IO_file *record, int *count, IO_location *located) {
+    if (!count || !located) return IO_ERR_MEMORY;
+    *count = 0;
+    if (!record) return IO_OK;
+    if (!keyUsable(key)) return IO_ERR_MEMORY;
+    try {
+        Matches found;
+        int rc = search(routine, mode, key, record, found);
+        // The caller's array has room for one record per line.
+        size_t n = std::min(found.size(), (size_t)std::max(record->nlines, 0));
+        if (n) memcpy(located, found.data(), n * sizeof(IO_location));
+        *count = (int)n;
+        return rc;
+    } catch (const std::bad_alloc &) {
+        kwxIoMallocFailed(routine, "get_ds_location", (int64_t)record->nlines * 200);
+        return IO_ERR_MEMORY;
+    }
+}
+
+extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data *result,
+                              IO_file *record) {
+    if (!result || !result->nstrings || !result->nints || !result->noffsets || !record)
+        return IO_ERR_MEMORY;
+    if (!keyUsable(key)) return IO_ERR_MEMORY;
+    if (!record->indextable || record->nlines <= 0) {
+        *result->nstrings = 0;
+        *result->nints = 0;
+        *result->noffsets = 0;
+        return IO_ERR_NOTLOCATED;
+    }
+    try {
+        if (record->sorted != -1) {
+            kwxIoTrace("sorting whatlist in locate_dataset");
+            int rc = kwxIndexSortWhat(routine, record);
+            if (rc != IO_OK) return rc;
+        }
+        kwxIoTrace("start to locate %s:%s:%d", key->what, key->where, *key->when);
+
+        bool wildWhat = kwxHasWildcard(key->what) == 1;
+        bool wildWhere = kwxHasWildcard(key->where) == 1;
+        Matches found;
+        int rc;
+        if (wildWhat && !wildWhere)
+            rc = locate_all_where(routine, key, record, found);
+        else if (!wildWhat && wildWhere)
+            rc = locate_all_what(routine, key, record, found);
+        else
+            rc = search(routine, wildWhat ? IO_SORT_WILD : IO_SORT_WHAT, key, record, found);
+        if (rc != IO_OK) {
+            kwxIoError(routine, "locate_dataset: main dataset location failed\n");
+            return rc;
+        }
+        if (found.empty()) return IO_ERR_NOTLOCATED;
+
+        int matched = (int)found.size();
+        if (matched >= 2) {
+            int removed = 0;
+            NoMarksUnlessWriter guard(record);
+            rc = update_subindex(routine, record, matched, &removed, found.data());
+            if (rc != IO_OK) {
+                kwxIoError(routine, "locate_dataset: update_subindex failed\n");
+                return rc;
+            }
+            kwxIoTrace("matched %d datasets in locate_dataset, %d were deleted", matched, removed);
+        }
+        int n = 0;
+        for (const IO_location &loc : found)
+            if (loc.line != -1) ++n;
+        if (n == 0) return IO_ERR_NOTLOCATED;
+
+        if (*result->nstrings < 2 * n || *result->nints < n || *result->noffsets < 2 * n ||
+            !result->strings || !result->ints || !result->offsets) {
+            *result->nstrings = 2 * n;
+            *result->nints = n;
+            *result->noffsets = 2 * n;
+            return IO_ERR_MEMORY;
+        }
+        if (*key->when < 0 && n >= 2) {
+            kwxIoTrace("about to sort %d datasets by WHEN", n);
+            std::stable_sort(found.begin(), found.end(),
+                             [](const IO_location &a, const IO_location &b) {
+                                 return dsloc_sortWhen(&a, &b) < 0;
+                             });
+            kwxIoTrace("sorted %d datasets by WHEN", n);
+        }
+        *result->nstrings = 2 * n;
+        *result->nints = n;
+        *result->noffsets = 2 * n;
+        int k = 0;
+        for (const IO_location &loc : found) {
+            if (loc.line == -1) continue;
+            memcpy(result->strings + (size_t)(2 * k) * IO_STRING_LEN, loc.what, IO_STRING_LEN);
+            memcpy(result->strings + (size_t)(2 * k + 1) * IO_STRING_LEN, loc.where,
+                   IO_STRING_LEN);
+            result->ints[k] = loc.when;
+            result->offsets[2 * k] = loc.location;
+            result->offsets[2 * k + 1] = loc.dslength;
+            ++k;
+        }
+        kwxIoTrace("Returning %d matches", n);
+        return IO_OK;
+    } catch (const std::bad_alloc &) {
+        kwxIoError(routine, "locate_dataset: (malloc failed) syserr:");
+        return IO_ERR_MEMORY;
+    }
+}

@@ -1,0 +1,376 @@
+// Opening and closing data files and plain text files: the start checks of
+// a data file, the start of a new one, and writing the index and the file
+// size back at flush.
+#include "io_files.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Creates a file that does not exist yet. An existing file is never
+// truncated: a file that cannot be opened for reading and writing may still
+// hold data that somebody wants.
+FILE *createNew(const char *name, int openErrno) {
+    if (openErrno != ENOENT) {
+        errno = openErrno;
+        return nullptr;
+    }
+    int fd;
+    do {
+        fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd == -1 && errno == EINTR);
+    if (fd == -1) {
+        // Someone made it in the meantime: take theirs as it is.
+        if (errno == EEXIST) return fopen(name, "r+be");
+        return nullptr;
+    }
+    FILE *f = fdopen(fd, "r+b");
+    if (!f) {
+        int e = errno;
+        close(fd);
+        errno = e;
+    }
+    return f;
+}
+
+void traceRecord(const char *label, const IO_file *record) {
+    if (!kwxIoTraceOn()) return;
+    int64_t pos = record->stream ? kwxTell64(record->stream) : -1;
+    kwxIoTrace("%s: File 0x%ux \"%s\" at %" PRId64 "\n", label, (unsigned)(uintptr_t)record,
+               record->filename ? record->filename : "", pos);
+}
+
+// Undoes what an open did when a later check refuses the file: the lock is
+// given back and the stream closed; the name stays until the record is
+// released.
+int failOpen(IO_file *record, int code) {
+    if (record->locklevel != 0) iif_set_lock(record, -1);
+    if (record->stream) fclose(record->stream);
+    record->stream = nullptr;
+    record->openmode = 0;
+    record->locklevel = 0;
+    return code;
+}
+
+}  // namespace
+
+extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
+    if (!record) return IO_ERR_OPEN;
+    IO_error_routine routine = kwxIoRoutine(record);
+    if (!name) {
+        kwxIoError(routine, "iif_open: filename is NULL\n");
+        return IO_ERR_OPEN;
+    }
+    char a = access ? access[0] : '\0';
+    int level;
+    switch (a) {
+    case 'w':
+    case 'a': level = 1; break;
+    case 'r':
+    case 'd': level = 0; break;
+    default:
+        kwxIoError(routine, "iif_open: unknown access code %s\n", access ? access : "");
+        return IO_ERR_OPEN;
+    }
+    char *copy = strdup(name);
+    if (!copy) {
+        kwxIoMallocFailed(routine, "iif_open_file", (int64_t)strlen(name) + 1);
+        return IO_ERR_ALLOC;
+    }
+    free(record->filename);
+    record->filename = copy;
+
+    int rc = iif_set_lock(record, level);
+    if (rc != IO_OK) return rc;
+
+    FILE *f = nullptr;
+    char mode = 0;
+    int err = 0;
+    if (a == 'r') {
+        f = fopen(name, "rbe");
+        mode = 'r';
+        err = errno;
+    } else if (a == 'w' || a == 'a') {
+        f = fopen(name, "r+be");
+        mode = 'w';
+        if (!f) {
+            err = errno;
+            kwxIoTrace("Failed to get read/write permission");
+            f = createNew(name, err);
+            err = errno;
+        }
+    } else {
+        f = fopen(name, "r+be");
+        mode = 'w';
+        if (!f) {
+            kwxIoTrace("Failed to get read/write permission, trying read-only");
+            f = fopen(name, "rbe");
+            mode = 'r';
+            if (!f) {
+                err = errno;
+                kwxIoTrace("Failed to get read/write permission");
+                f = createNew(name, err);
+                err = errno;
+                mode = 'w';
+            }
+        }
+    }
+    if (!f) {
+        if (record->locklevel != 0) iif_set_lock(record, -1);
+        record->openmode = 0;
+        record->locklevel = 0;
+        errno = err;
+        kwxIoSysError(record, "iif_open: can't open file %s", name);
+        return IO_ERR_OPEN;
+    }
+    record->stream = f;
+    record->openmode = mode;
+    kwxIoTrace("iif_open: Opened file %s", name);
+    traceRecord("iif_open", record);
+    return IO_OK;
+}
+
+extern "C" int iif_open_data(IO_file *record, const char *name, const char *access) {
+    int rc = iif_open(record, name, access);
+    if (rc != IO_OK) return rc;
+    return openfile(record);
+}
+
+extern "C" int iif_open_text(IO_file *record, const char *name, const char *access) {
+    return iif_open(record, name, access);
+}
+
+extern "C" FILE *iif_get_stream(IO_file *record) { return record ? record->stream : nullptr; }
+
+extern "C" int iif_create_empty(IO_file *record) {
+    if (!record || !record->stream) return IO_ERR_NOFILE;
+    IO_error_routine routine = kwxIoRoutine(record);
+    FILE *f = record->stream;
+    if (kwxwriteTag(routine, "F", "*INFO", f) != IO_OK) {
+        kwxIoError(routine, "iif_create_empty: error writing the INFO start tag");
+        return IO_ERR_WRITE;
+    }
+    record->offsetwidth = 20;
+    int64_t zero = 0;
+    if (kwxwriteOffset(routine, "F", &zero, record->offsetwidth, f) != IO_OK) {
+        kwxIoError(routine, "iif_create_empty: error writing the filesize\n");
+        return IO_ERR_WRITE;
+    }
+    if (kwxwriteTag(routine, "F", "*ENDINFO", f) != IO_OK || fflush(f) != 0) {
+        kwxIoError(routine, "iif_create_empty: error writing the INFO end tag");
+        return IO_ERR_WRITE;
+    }
+    int64_t pos = kwxTell64(f);
+    if (pos < 0) {
+        kwxIoError(routine, "iif_create_empty: can't tell the current location\n");
+        return IO_ERR_TELL;
+    }
+    record->indexpos = pos;
+    record->nlines = 0;
+    free(record->indextable);
+    record->indextable = nullptr;
+    if (indextable_alloc(record) != IO_OK) {
+        kwxIoMallocFailed(routine, "iif_create_empty: error allocating new index",
+                          (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
+        return IO_ERR_ALLOC;
+    }
+    return IO_OK;
+}
+
+extern "C" int openfile(IO_file *record) {
+    if (!record || !record->stream) return IO_ERR_NOFILE;
+    IO_error_routine routine = kwxIoRoutine(record);
+    FILE *f = record->stream;
+    const char *name = record->filename ? record->filename : "";
+
+    if (kwxSeek64(f, 0, 2) != 0) {
+        kwxIoSysError(record, "iif_open: can't go to the end of the file  %s", name);
+        return failOpen(record, IO_ERR_SEEK);
+    }
+    int64_t size = kwxTell64(f);
+    if (size < 0) {
+        kwxIoSysError(record, "iif_open: can't tell the current location");
+        return failOpen(record, IO_ERR_TELL);
+    }
+    if (kwxSeek64(f, 0, 0) != 0) {
+        kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
+        return failOpen(record, IO_ERR_SEEK);
+    }
+    if (size == 0) {
+        int rc = iif_create_empty(record);
+        return rc == IO_OK ? IO_OK : failOpen(record, rc);
+    }
+
+    char start[8] = {0};
+    if (fread(start, 1, 7, f) != 7) {
+        kwxIoError(routine, "iif_open: can't read the first seven characters");
+        return failOpen(record, IO_ERR_READ);
+    }
+    if (memcmp(start, "*INFO", 5) != 0) {
+        kwxIoError(routine, "iif_open: the file is not in KWX-5.x format");
+        return failOpen(record, IO_ERR_BADFILE);
+    }
+    if (start[5] != '\n') {
+        if (start[5] == '\r' && start[6] == '\n')
+            kwxIoError(routine,
+                       "openfile: corrupt file: the file contains Windows-style CR-LF line "
+                       "endings.  If this is a copy of the original file, please try again, "
+                       "ensuring you do the copy in binary mode.");
+        else if (start[5] == '\r')
+            kwxIoError(routine,
+                       "openfile: corrupt file: the line endings are incorrect.  If this is a "
+                       "copy of the original file, please try again, ensuring you do the copy in "
+                       "binary mode.");
+        else
+            kwxIoError(routine, "openfile: corrupt file: trailing garbage after start tag.");
+        return failOpen(record, IO_ERR_BADFILE);
+    }
+
+    if (kwxSeek64(f, 0, 0) != 0) {
+        kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
+        return failOpen(record, IO_ERR_SEEK);
+    }
+    char line[64];
+    if (kwxReadLine(line, sizeof line, f) <= 0 || strncmp(line, "*INFO", 5) != 0) {
+        kwxIoError(routine, "iif_open: fail to read the INFO tag\n");
+        return failOpen(record, IO_ERR_READ);
+    }
+    int64_t before = kwxTell64(f);
+    int64_t recorded = 0;
+    if (before < 0 || kwxreadOffset(routine, "F", &recorded, f) != IO_OK) {
+        kwxIoError(routine, "iif_open: fail to read the filesize\n");
+        return failOpen(record, IO_ERR_READ);
+    }
+    int64_t after = kwxTell64(f);
+    int64_t width = after - before - 1;
+    if (after < 0 || (width != 10 && width != 20)) {
+        kwxIoError(routine,
+                   "iif_open: offset format %" PRId64
+                   " is not currently supported (or bad file header)\n",
+                   width);
+        return failOpen(record, IO_ERR_READ);
+    }
+    record->offsetwidth = (int32_t)width;
+    kwxIoTrace("iif_open: offset format is %d", record->offsetwidth);
+
+    int rc;
+    if (recorded != size) {
+        kwxIoTrace("iif_open: filesize has changed (recorded %" PRId64 ", actual %" PRId64
+                   "), recreating index\n",
+                   recorded, size);
+        record->indexdirty = 1;
+        rc = recreate_indextable(routine, record);
+    } else {
+        rc = create_indextable(routine, record);
+        if (rc != IO_OK) {
+            kwxIoError(routine, "iif_open: unable to read the stored index, attempting to rebuild it");
+            record->indexdirty = 1;
+            rc = recreate_indextable(routine, record);
+        }
+    }
+    return rc == IO_OK ? IO_OK : failOpen(record, rc);
+}
+
+extern "C" int iif_flush(IO_file *record) {
+    if (!record || !record->stream) return IO_OK;
+    IO_error_routine routine = kwxIoRoutine(record);
+    FILE *f = record->stream;
+    int rc = IO_OK;
+    // A changed index is written only by the writer. A reader that is the
+    // file's only user (after a rebuild at open, say) takes the write lock
+    // for it; one that shares the file leaves the stored index as it is.
+    if (record->indexdirty && record->indextable && record->locklevel != -1 &&
+        kwxIoTryWriteLock(record) != IO_OK)
+        kwxIoTrace("iif_flush: file %s is shared, index not written",
+                   record->filename ? record->filename : "");
+    if (record->indexdirty && record->indextable && record->locklevel == -1) {
+        kwxIoTrace("iif_flush: writing final index");
+        if (kwxSeek64(f, record->indexpos, 0) != 0) {
+            kwxIoSysError(record, "iif_flush: can't go to index location");
+            rc = IO_ERR_SEEK;
+        } else if ((rc = write_index(routine, record, record->nlines, record->indextable)) !=
+                   IO_OK) {
+            kwxIoError(routine, "iif_flush: write_index failed");
+        } else if (kwxSeek64(f, 0, 2) != 0) {
+            kwxIoSysError(record, "iif_flush: can't go to end of file ");
+            rc = IO_ERR_SEEK;
+        } else {
+            int64_t size = kwxTell64(f);
+            if (size < 0) {
+                kwxIoSysError(record, "iif_flush: can't get the filesize");
+                rc = IO_ERR_TELL;
+            } else if (kwxSeek64(f, 6, 0) != 0) {
+                kwxIoSysError(record, "iif_flush: can't skip start of INFO dataset");
+                rc = IO_ERR_SEEK;
+            } else if ((rc = kwxwriteOffset(routine, "F", &size, record->offsetwidth, f)) !=
+                       IO_OK) {
+                kwxIoError(routine, "iif_flush: can't write filesize");
+            } else {
+                record->indexdirty = 0;
+            }
+        }
+    }
+    if (fflush(f) != 0 && rc == IO_OK) {
+        kwxIoSysError(record, "iif_flush: can't flush the file");
+        rc = IO_ERR_WRITE;
+    }
+    return rc;
+}
+
+extern "C" int iif_close(IO_file *record) {
+    if (!record) return IO_OK;
+    kwxIoTrace("iif_close: Closing file %s", record->filename ? record->filename : "");
+    traceRecord("closefile", record);
+    int rc = IO_OK;
+    if (record->stream) {
+        if (iif_flush(record) != IO_OK) {
+            rc = IO_ERR_CLOSE;
+            // Leave the end tag where the index should have gone, so that the
+            // next open rebuilds the index from the datasets.
+            if (record->locklevel == -1) {
+                if (kwxSeek64(record->stream, record->indexpos, 0) != 0)
+                    kwxIoTrace("closefile index fail: can't go to index location");
+                else if (kwxwriteTag(kwxIoRoutine(record), "F", "*CRASH", record->stream) !=
+                         IO_OK)
+                    kwxIoTrace("closefile index fail: can't write file end tag");
+                else
+                    kwxIoTrace("closefile index fail: wrote crash tag OK");
+            }
+        }
+        if (fclose(record->stream) != 0) {
+            kwxIoSysError(record, "iif_close: error closing file");
+            rc = IO_ERR_CLOSE;
+        }
+        record->stream = nullptr;
+    }
+    if (record->locklevel != 0) iif_set_lock(record, -1);
+    record->openmode = 0;
+    record->locklevel = 0;
+    record->indexdirty = 0;
+    filerec_release(record);
+    return rc;
+}
+
+extern "C" int iif_close_text(IO_file *record) {
+    if (!record) return IO_OK;
+    kwxIoTrace("iif_close_text: Closing file %s", record->filename ? record->filename : "");
+    int rc = IO_OK;
+    if (record->stream) {
+        if (fclose(record->stream) != 0) {
+            kwxIoSysError(record, "iif_close: error closing file");
+            rc = IO_ERR_CLOSE;
+        }
+        record->stream = nullptr;
+    }
+    if (record->locklevel != 0) iif_set_lock(record, -1);
+    record->openmode = 0;
+    record->locklevel = 0;
+    record->indexdirty = 0;
+    filerec_release(record);
+    return rc;
+}
