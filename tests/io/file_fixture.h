@@ -1,0 +1,244 @@
+// Helpers for the tests of opening, locking, locating, deleting and copying:
+// a message catcher for the error routine, lock file inspection, and a small
+// dataset writer and reader that go through iocntc as a caller would.
+#pragma once
+
+#include "io_files.h"
+#include "test_support.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace iotest {
+
+// Everything the library reported through the error routine.
+inline std::string &messages() {
+    static std::string text;
+    return text;
+}
+
+inline int catchMessage(const char *message, int length) {
+    messages().append(message, (size_t)length);
+    return 0;
+}
+
+// Value held by a lock file, INT_MIN when there is none.
+inline int lockValue(const std::string &dataFile) {
+    std::string path = dataFile + ".lck";
+    FILE *f = fopen(path.c_str(), "r");
+    if (!f) return INT_MIN;
+    int v = INT_MIN;
+    if (fscanf(f, "%d", &v) != 1) v = INT_MIN + 1;
+    fclose(f);
+    return v;
+}
+
+inline bool exists(const std::string &path) {
+    FILE *f = fopen(path.c_str(), "r");
+    if (!f) return false;
+    fclose(f);
+    return true;
+}
+
+inline IO_file freshRecord() {
+    IO_file r;
+    memset(&r, 0, sizeof r);
+    filerec_reset(&r);
+    r.routine = catchMessage;
+    return r;
+}
+
+// A header with buffers of its own.
+struct Header {
+    char what[IO_WHAT_SIZE] = {0};
+    char where[IO_WHERE_SIZE] = {0};
+    int32_t when = 0;
+    int32_t numattrb = 0;
+    char attributes[IO_MAXATTRIB * IO_ATTRIB_LEN] = {0};
+    int32_t number = 0;
+    char datatype[IO_DATATYPE_SIZE] = {0};
+    int32_t blockfactor = 1;
+    IO_header h;
+
+    Header() { bind(); }
+    Header(const Header &o) { *this = o; }
+    Header &operator=(const Header &o) {
+        memcpy(what, o.what, sizeof what);
+        memcpy(where, o.where, sizeof where);
+        when = o.when;
+        numattrb = o.numattrb;
+        memcpy(attributes, o.attributes, sizeof attributes);
+        number = o.number;
+        memcpy(datatype, o.datatype, sizeof datatype);
+        blockfactor = o.blockfactor;
+        bind();
+        return *this;
+    }
+    Header(const std::string &w, const std::string &r, int32_t t) {
+        bind();
+        set(w, r, t);
+    }
+    void set(const std::string &w, const std::string &r, int32_t t) {
+        snprintf(what, sizeof what, "%s", w.c_str());
+        snprintf(where, sizeof where, "%s", r.c_str());
+        when = t;
+    }
+    void bind() {
+        h.what = what;
+        h.where = where;
+        h.when = &when;
+        h.numattrb = &numattrb;
+        h.attributes = attributes;
+        h.number = &number;
+        h.datatype = datatype;
+        h.blockfactor = &blockfactor;
+    }
+};
+
+// An IO_data over vectors owned here.
+struct Data {
+    std::vector<int64_t> offsets;
+    std::vector<char> strings, chars, logicals;
+    std::vector<int32_t> ints;
+    std::vector<float> reals;
+    std::vector<double> doubles;
+    int32_t noffsets = 0, nstrings = 0, nchars = 0, nints = 0, nreals = 0, ndoubles = 0,
+            nlogicals = 0;
+    IO_data d;
+
+    Data() { bind(); }
+    Data(const Data &) = delete;
+    Data &operator=(const Data &) = delete;
+
+    void bind() {
+        d.offsets = offsets.empty() ? nullptr : offsets.data();
+        d.noffsets = &noffsets;
+        d.strings = strings.empty() ? nullptr : strings.data();
+        d.nstrings = &nstrings;
+        d.chars = chars.empty() ? nullptr : chars.data();
+        d.nchars = &nchars;
+        d.ints = ints.empty() ? nullptr : ints.data();
+        d.nints = &nints;
+        d.reals = reals.empty() ? nullptr : reals.data();
+        d.nreals = &nreals;
+        d.doubles = doubles.empty() ? nullptr : doubles.data();
+        d.ndoubles = &ndoubles;
+        d.logicals = logicals.empty() ? nullptr : logicals.data();
+        d.nlogicals = &nlogicals;
+    }
+    // Room for n locate results.
+    void sizeForLocate(int n) {
+        offsets.assign((size_t)std::max(2 * n, 1), 0);
+        strings.assign((size_t)std::max(2 * n, 1) * IO_STRING_LEN, 0);
+        ints.assign((size_t)std::max(n, 1), 0);
+        noffsets = 2 * n;
+        nstrings = 2 * n;
+        nints = n;
+        bind();
+    }
+    void setName(const std::string &name) {
+        chars.assign(name.begin(), name.end());
+        chars.push_back('\0');
+        nchars = (int32_t)name.size();
+        bind();
+    }
+    void setInts(const std::vector<int32_t> &v) {
+        ints = v;
+        nints = (int32_t)v.size();
+        bind();
+    }
+    std::string stringAt(int i) const {
+        const char *s = strings.data() + (size_t)i * IO_STRING_LEN;
+        return std::string(s, strnlen(s, IO_STRING_LEN));
+    }
+};
+
+// A caller of the dispatcher: one control block, every request through iocntc.
+class Client {
+public:
+    Client() : control_(iocontrol_alloc()) {}
+    ~Client() {
+        if (control_) {
+            Header h;
+            Data d;
+            iocntc(IO_CLOSE_ALL, catchMessage, &h.h, &d.d, control_);
+            iocontrol_free(control_);
+        }
+    }
+    Client(const Client &) = delete;
+    Client &operator=(const Client &) = delete;
+
+    IO_control *control() { return control_; }
+
+    int request(int code, Header &h, Data &d) { return iocntc(code, catchMessage, &h.h, &d.d, control_); }
+    int open(const std::string &name, int code = IO_OPEN_PRIMARY) {
+        Header h;
+        Data d;
+        d.setName(name);
+        return request(code, h, d);
+    }
+    int close() {
+        Header h;
+        Data d;
+        return request(IO_CLOSE_ALL, h, d);
+    }
+    // Writes an integer dataset.
+    int writeInts(const std::string &what, const std::string &where, int32_t when,
+                  const std::vector<int32_t> &values) {
+        Header h(what, where, when);
+        snprintf(h.datatype, sizeof h.datatype, "INTR");
+        h.number = (int32_t)values.size();
+        h.blockfactor = 1;
+        Data d;
+        d.setInts(values);
+        return request(IO_WRITE_DS, h, d);
+    }
+    // Locates what:where:when; the results stay in d.
+    int locate(const std::string &what, const std::string &where, int32_t when, Data &d,
+               int code = IO_LOCATE_DS) {
+        Header h(what, where, when);
+        d.sizeForLocate(0);
+        int rc = request(code, h, d);
+        if (rc == IO_ERR_MEMORY && d.nints > 0) {
+            d.sizeForLocate(d.nints);
+            rc = request(code, h, d);
+        }
+        return rc;
+    }
+    // The WHENs located for a name, in the order returned.
+    std::vector<int32_t> whens(const std::string &what, const std::string &where, int32_t when) {
+        Data d;
+        if (locate(what, where, when, d) != IO_OK) return {};
+        return std::vector<int32_t>(d.ints.begin(), d.ints.begin() + d.nints);
+    }
+    // Reads the integer dataset of a name (the latest WHEN for when -2).
+    int readInts(const std::string &what, const std::string &where, int32_t when,
+                 std::vector<int32_t> &values) {
+        Data found;
+        int rc = locate(what, where, when, found);
+        if (rc != IO_OK) return rc;
+        Header h;
+        Data d;
+        d.offsets = {found.offsets[0], found.offsets[1]};
+        d.noffsets = 2;
+        d.bind();
+        // Ask with no room first; the reader tells how much it needs.
+        rc = request(IO_READ_DS, h, d);
+        if (rc == IO_ERR_MEMORY) {
+            d.ints.assign((size_t)std::max(d.nints, 1), 0);
+            d.bind();
+            rc = request(IO_READ_DS, h, d);
+        }
+        if (rc != IO_OK) return rc;
+        values.assign(d.ints.begin(), d.ints.begin() + h.number);
+        return IO_OK;
+    }
+
+private:
+    IO_control *control_;
+};
+
+}  // namespace iotest

@@ -1,0 +1,228 @@
+// Lock files shared between processes: readers count up and down, a writer
+// excludes everybody, the last close removes the lock, the upgrade from
+// reader to writer rechecks the lock file, a stale mutex is waited out.
+#include "file_fixture.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace iotest;
+using vrntest::runInChild;
+using vrntest::TempDir;
+using vrntest::writeFile;
+
+namespace {
+
+std::string plainFile(const TempDir &dir) {
+    std::string name = dir.file("plain.txt");
+    writeFile(name, "some text\n");
+    return name;
+}
+
+}  // namespace
+
+TEST(LockFiles, TwoReaderProcessesShareTheFileAndTheLastCloseRemovesTheLock) {
+    TempDir dir;
+    std::string name = plainFile(dir);
+    IO_file a = freshRecord();
+    ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "d"));
+    EXPECT_EQ(1, lockValue(name));
+    EXPECT_EQ(1, a.locklevel);
+
+    auto child = runInChild([&] {
+        IO_file b = freshRecord();
+        if (iif_open_text(&b, name.c_str(), "d") != IO_OK) return 1;
+        if (lockValue(name) != 2 || b.locklevel != 2) return 2;
+        // Another process reads too: no writing.
+        if (setfilebusyflag(catchMessage, &b) != IO_ERR_LOCKED) return 3;
+        if (lockValue(name) != 2) return 4;
+        if (iif_close_text(&b) != IO_OK) return 5;
+        return lockValue(name) == 1 ? 0 : 6;
+    });
+    EXPECT_EQ(0, child.exitStatus) << child.err;
+
+    EXPECT_EQ(1, lockValue(name));
+    EXPECT_EQ(IO_OK, iif_close_text(&a));
+    EXPECT_FALSE(exists(name + ".lck"));
+}
+
+TEST(LockFiles, UpgradeIsRefusedWhileAnotherProcessStillReads) {
+    // The upgrade must not trust the count seen at open: this handle was
+    // the only reader then, but another process has joined since.
+    TempDir dir;
+    std::string name = plainFile(dir);
+    IO_file a = freshRecord();
+    ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "d"));
+    ASSERT_EQ(1, a.locklevel);
+
+    auto child = runInChild([&] {
+        IO_file b = freshRecord();
+        // Leaves without closing: its read lock stays counted.
+        return iif_open_text(&b, name.c_str(), "d") == IO_OK ? 0 : 1;
+    });
+    ASSERT_EQ(0, child.exitStatus) << child.err;
+    ASSERT_EQ(2, lockValue(name));
+
+    messages().clear();
+    EXPECT_EQ(IO_ERR_LOCKED, setfilebusyflag(catchMessage, &a));
+    EXPECT_NE(std::string::npos, messages().find("more than one user is reading"));
+    EXPECT_EQ(2, lockValue(name));
+    EXPECT_EQ(1, a.locklevel);
+
+    EXPECT_EQ(IO_OK, iif_close_text(&a));
+    EXPECT_EQ(1, lockValue(name));  // the other reader's share
+}
+
+TEST(LockFiles, ReaderThatBecameTheOnlyOneMayWrite) {
+    TempDir dir;
+    std::string name = plainFile(dir);
+    IO_file a = freshRecord(), b = freshRecord();
+    ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "d"));
+    ASSERT_EQ(IO_OK, iif_open_text(&b, name.c_str(), "d"));
+    ASSERT_EQ(2, b.locklevel);
+    ASSERT_EQ(IO_OK, iif_close_text(&a));
+    // b was the second reader at open, but is alone now.
+    EXPECT_EQ(IO_OK, setfilebusyflag(catchMessage, &b));
+    EXPECT_EQ(-1, lockValue(name));
+    EXPECT_EQ(-1, b.locklevel);
+    EXPECT_EQ(IO_OK, iif_close_text(&b));
+    EXPECT_FALSE(exists(name + ".lck"));
+}
+
+TEST(LockFiles, WriterKeepsOtherProcessesOut) {
+    TempDir dir;
+    std::string name = plainFile(dir);
+    IO_file w = freshRecord();
+    ASSERT_EQ(IO_OK, iif_open_text(&w, name.c_str(), "w"));
+    EXPECT_EQ(-1, lockValue(name));
+
+    auto child = runInChild([&] {
+        messages().clear();
+        IO_file r = freshRecord();
+        if (iif_open_text(&r, name.c_str(), "d") != IO_ERR_LOCKED) return 1;
+        if (messages().find("is currently locked for writing, and cannot be locked for read "
+                            "access") == std::string::npos)
+            return 2;
+        messages().clear();
+        IO_file x = freshRecord();
+        if (iif_open_text(&x, name.c_str(), "w") != IO_ERR_LOCKED) return 3;
+        if (messages().find("is already locked for write access") == std::string::npos) return 4;
+        filerec_release(&r);
+        filerec_release(&x);
+        return lockValue(name) == -1 ? 0 : 5;
+    });
+    EXPECT_EQ(0, child.exitStatus) << child.err;
+
+    EXPECT_EQ(IO_OK, iif_close_text(&w));
+    EXPECT_FALSE(exists(name + ".lck"));
+}
+
+TEST(LockFiles, WriteLockAtOpenIsRefusedWhileReadersHoldTheFile) {
+    TempDir dir;
+    std::string name = plainFile(dir);
+    IO_file r = freshRecord();
+    ASSERT_EQ(IO_OK, iif_open_text(&r, name.c_str(), "r"));
+    auto child = runInChild([&] {
+        messages().clear();
+        IO_file w = freshRecord();
+        int rc = iif_open_text(&w, name.c_str(), "w");
+        filerec_release(&w);
+        if (rc != IO_ERR_LOCKED) return 1;
+        return messages().find("is currently locked for reading at level 1") != std::string::npos
+                   ? 0
+                   : 2;
+    });
+    EXPECT_EQ(0, child.exitStatus) << child.err;
+    EXPECT_EQ(1, lockValue(name));
+    EXPECT_EQ(IO_OK, iif_close_text(&r));
+}
+
+TEST(LockFiles, StaleMutexOfADeadProcessIsWaitedOutAndTakenOver) {
+    TempDir dir;
+    std::string name = plainFile(dir);
+    std::string mutex = name + ".lck.lck";
+    // A process dies while it holds the mutex.
+    auto child = runInChild([&] {
+        writeFile(mutex, "");
+        _exit(0);
+        return 0;
+    });
+    ASSERT_TRUE(exists(mutex));
+
+    kwxIoSetLockWait(1, 3);
+    IO_file a = freshRecord();
+    ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "d"));
+    EXPECT_EQ(1, lockValue(name));
+    EXPECT_FALSE(exists(mutex));
+    // The next lock does not wait again.
+    IO_file b = freshRecord();
+    ASSERT_EQ(IO_OK, iif_open_text(&b, name.c_str(), "d"));
+    EXPECT_EQ(2, lockValue(name));
+    EXPECT_EQ(IO_OK, iif_close_text(&b));
+    EXPECT_EQ(IO_OK, iif_close_text(&a));
+    EXPECT_FALSE(exists(name + ".lck"));
+}
+
+TEST(LockFiles, WithoutRoomForALockFileReadersAndTheWriterGoOn) {
+    // A name so long that "<name>.lck" cannot exist stands for a folder where
+    // no lock file can be made.
+    TempDir dir;
+    std::string name = dir.file(std::string(252, 'n'));
+    writeFile(name, "text\n");
+    IO_file a = freshRecord();
+    ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "d"));
+    EXPECT_EQ(0, a.locklevel);
+    EXPECT_EQ('w', a.openmode);
+    EXPECT_EQ(IO_OK, setfilebusyflag(catchMessage, &a));
+    EXPECT_EQ(IO_OK, iif_close_text(&a));
+}
+
+TEST(LockFiles, UnreadableLockFileIsReportedAndNothingIsOpened) {
+    TempDir dir;
+    std::string name = plainFile(dir);
+    writeFile(name + ".lck", "not a number\n");
+    messages().clear();
+    IO_file a = freshRecord();
+    EXPECT_EQ(IO_ERR_READ, iif_open_text(&a, name.c_str(), "d"));
+    EXPECT_NE(std::string::npos, messages().find("iif_set_lock: error reading lock file"));
+    EXPECT_EQ(nullptr, a.stream);
+    filerec_release(&a);
+    EXPECT_FALSE(exists(name + ".lck.lck"));
+}
+
+TEST(LockFiles, ReadOnlyRecordCannotWrite) {
+    TempDir dir;
+    std::string name = plainFile(dir);
+    IO_file a = freshRecord();
+    ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "r"));
+    EXPECT_EQ('r', a.openmode);
+    messages().clear();
+    EXPECT_EQ(IO_ERR_PERMISSION, setfilebusyflag(catchMessage, &a));
+    EXPECT_NE(std::string::npos, messages().find("setfilebusyflag: permission denied for"));
+    EXPECT_EQ(IO_OK, iif_close_text(&a));
+    EXPECT_FALSE(exists(name + ".lck"));
+}
+
+TEST(OpenClose, BadArgumentsAreRefused) {
+    IO_file a = freshRecord();
+    messages().clear();
+    EXPECT_EQ(IO_ERR_OPEN, iif_open(&a, nullptr, "d"));
+    EXPECT_NE(std::string::npos, messages().find("iif_open: filename is NULL\n"));
+    messages().clear();
+    EXPECT_EQ(IO_ERR_OPEN, iif_open(&a, "x", "q"));
+    EXPECT_NE(std::string::npos, messages().find("iif_open: unknown access code q\n"));
+    filerec_release(&a);
+}
+
+TEST(OpenClose, MissingFileForReadingIsNotCreatedAndLeavesNoLock) {
+    TempDir dir;
+    std::string name = dir.file("absent");
+    IO_file a = freshRecord();
+    messages().clear();
+    EXPECT_EQ(IO_ERR_OPEN, iif_open(&a, name.c_str(), "r"));
+    EXPECT_NE(std::string::npos, messages().find("iif_open: can't open file"));
+    EXPECT_FALSE(exists(name));
+    EXPECT_FALSE(exists(name + ".lck"));
+    filerec_release(&a);
+}
