@@ -58,8 +58,9 @@ TEST(LockFiles, UpgradeIsRefusedWhileAnotherProcessStillReads) {
 
     auto child = runInChild([&] {
         IO_file b = freshRecord();
-        // Leaves without closing: its read lock stays counted.
-        return iif_open_text(&b, name.c_str(), "d") == IO_OK ? 0 : 1;
+        // Dies without closing: its read lock stays counted.
+        _exit(iif_open_text(&b, name.c_str(), "d") == IO_OK ? 0 : 1);
+        return 1;
     });
     ASSERT_EQ(0, child.exitStatus) << child.err;
     ASSERT_EQ(2, lockValue(name));
