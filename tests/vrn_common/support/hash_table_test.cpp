@@ -307,3 +307,4 @@ TEST(HashTableIterator, OrderMatchesTheModelThroughGrowthAndShrink) {
 }
 
 }  // namespace
+
