@@ -15,8 +15,12 @@ extern "C" {
 
 typedef struct vrnDebugManager vrnDebugManager;
 
-/* The process-wide manager, made on first use. NULL once its exit handler
- * has run. */
+/* The process-wide manager, made on first use. NULL while it is being made
+ * (so that what runs during its making, the error manager included, sees
+ * the defaults) and once its exit handler has run. Warnings about the
+ * control file are held back while the manager is made and published as
+ * soon as it exists. The getters below accept NULL and then give the
+ * defaults: no log names, DisplayErrors 0, no stream, every level unset. */
 vrnDebugManager* vrnDebugManager_get(void);
 /* levels: debug, self-testing, display, timing; VRN_DEBUG_LEVEL_UNSET when
  * no rule gives the routine a non-zero level. */
@@ -26,6 +30,24 @@ int vrnDebugManager_getDisplayErrors(vrnDebugManager* manager);
 const char* vrnDebugManager_getErrorLogName(vrnDebugManager* manager);
 const char* vrnDebugManager_getSessionFileName(vrnDebugManager* manager);
 
+/* Makes a manager: locates the control file (VRN_DEBUG_CONTROL, else
+ * "vrn.debug" in the working directory), reads it and, when it was read,
+ * opens the debug log (VRN_DEBUG_LOG, else the LOGS "DEBUG" entry, else
+ * standard output) and writes its header. Callers use vrnDebugManager_get. */
+vrnDebugManager* vrnDebugManager_new(void);
+/* Flushes and closes the log (unless standard output or error) and frees
+ * the manager. */
+void vrnDebugManager_delete(vrnDebugManager* manager);
+/* 1 when the manager's control file was read, 0 when there is none or it
+ * cannot be opened. */
+int vrnDebugManager_readControlFile(vrnDebugManager* manager);
+void vrnDebugManager_printHeader(vrnDebugManager* manager);
+/* LOGS "MEMORY" and the debug log's name; NULL when not given. */
+const char* vrnDebugManager_getMemoryLogName(vrnDebugManager* manager);
+const char* vrnDebugManager_getLogName(vrnDebugManager* manager);
+
+/* 1 when the debug log is open. Never makes a manager while one is being
+ * made or after the process-end handler released it: then 0. */
 int vrnDebug_isActive(void);
 FILE* vrnDebug_getStream(void);
 void vrnDebug_printFunctionHeader(const char* routineName, const char* description,

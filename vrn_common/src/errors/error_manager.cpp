@@ -84,6 +84,11 @@ extern "C" {
 
 vrnErrorManager* vrnErrorManager_get(void) {
     if (g_manager || g_released) return g_manager;
+    // The debug manager first: the warnings it raises about its control file
+    // are published once it exists and make this manager on the way, complete
+    // and with the file's settings.
+    vrnDebugManager_get();
+    if (g_manager || g_released) return g_manager;
     vrnErrorManager* m = vrnErrorManager_new();
     if (!g_exitHandlerRegistered) {
         g_exitHandlerRegistered = true;

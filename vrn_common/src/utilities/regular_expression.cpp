@@ -98,7 +98,7 @@ public:
             if (!(branchFlags & HASWIDTH)) *flags &= ~HASWIDTH;
             *flags |= branchFlags & SPSTART;
         }
-        unsigned char* ender = node(paren ? static_cast<unsigned char>(CLOSE + group) : END);
+        unsigned char* ender = node(paren ? static_cast<unsigned char>(CLOSE + group) : static_cast<unsigned char>(END));
         tail(ret, ender);
         for (unsigned char* b = ret; b; b = next(b)) operandTail(b, ender);
 
