@@ -90,6 +90,9 @@ TEST(RegularExpression, SetsWithLeadingBracketOrDashAndRanges) {
     EXPECT_TRUE(matches("^[^]]$", "x"));
     EXPECT_FALSE(matches("^[^]]$", "]"));
     EXPECT_TRUE(matches("^[a-a]$", "a"));
+    // Bytes above 127 (UTF-8 names) work in sets and ranges.
+    EXPECT_TRUE(matches("^[\x80-\xff]+$", "\xc3\xa9"));
+    EXPECT_FALSE(matches("^[^\x80-\xff]$", "\xc3"));
     // Special characters lose their meaning inside a set.
     EXPECT_TRUE(matches("^[.*]+$", ".*."));
     EXPECT_FALSE(matches("^[.*]+$", "a"));
