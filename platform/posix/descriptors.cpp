@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -94,6 +95,25 @@ int vrnPlatform_openFile(const char* path, int mode) {
         fd = open(path, flags, 0666);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+int vrnPlatform_waitReadable(int fd, int milliseconds) {
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        int left = milliseconds;
+        if (milliseconds >= 0) {
+            timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            long spent = (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
+            left = spent >= milliseconds ? 0 : milliseconds - static_cast<int>(spent);
+        }
+        pollfd p = {fd, POLLIN, 0};
+        int r = poll(&p, 1, left);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        return r > 0 ? 1 : 0;
+    }
 }
 
 void vrnPlatform_sleepMilliseconds(int milliseconds) {

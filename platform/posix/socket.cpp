@@ -162,4 +162,6 @@ long vrnPlatform_recv(int fd, void* buffer, size_t n, int flags) {
 
 int vrnPlatform_shutdown(int fd, int how) { return shutdown(fd, how); }
 
+int vrnPlatform_removeSocketFile(const char* path) { return path ? unlink(path) : -1; }
+
 }  // extern "C"

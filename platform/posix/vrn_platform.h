@@ -37,6 +37,10 @@ long vrnPlatform_write(int fd, const void* buffer, size_t n);
  * (created or truncated), 2 appending (created when missing). */
 int vrnPlatform_openFile(const char* path, int mode);
 
+/* Waits until the descriptor has input (or its end) to read: 1, 0 when the
+ * milliseconds passed first (negative: no limit), -1 on failure. */
+int vrnPlatform_waitReadable(int fd, int milliseconds);
+
 /* Suspends the caller for the given milliseconds (interruptions resumed). */
 void vrnPlatform_sleepMilliseconds(int milliseconds);
 
@@ -115,6 +119,9 @@ int vrnPlatform_connectPath(int fd, const vrnPathAddress* address);
 long vrnPlatform_send(int fd, const void* buffer, size_t n, int flags);
 long vrnPlatform_recv(int fd, void* buffer, size_t n, int flags);
 int vrnPlatform_shutdown(int fd, int how);
+/* Removes the file of a unix-domain socket (a socket file, not a regular
+ * one). 0, or -1 when it could not be removed. */
+int vrnPlatform_removeSocketFile(const char* path);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,297 @@
+// The meshing-database query against the test reader: the output protocol,
+// bad output, failed starts and what they leave behind.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "query_helpers.h"
+
+using namespace querytest;
+
+namespace {
+
+const char kTwoModels[] =
+    "<MODELS_BEG>\n2\n1\nA\n10\nB\n2\nC\n20\nD\n<MODELS_END>\n";
+
+class TolvQuery : public ::testing::Test {
+protected:
+    void SetUp() override { useTestReader(dir); }
+    vrntest::TempDir dir;
+};
+
+void expectParseFailure(const QueryResult& r) {
+    EXPECT_EQ(0, r.rc);
+    EXPECT_EQ(0, r.n);
+    EXPECT_TRUE(r.outputsNull);
+    auto errors = takeErrors();
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(VRN_U_INVALID_RESULT, errors[0].code);
+    EXPECT_EQ(kParse, errors[0].message);
+}
+
+}  // namespace
+
+TEST_F(TolvQuery, TwoModelsWithLfOrCrlfLines) {
+    for (bool crlf : {false, true}) {
+        std::string out = kTwoModels;
+        if (crlf) {
+            std::string t;
+            for (char ch : out) t += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+            out = t;
+        }
+        auto r = queryOutput(dir, "banner line\n" + out + "trailing text\n");
+        EXPECT_EQ(1, r.rc);
+        EXPECT_EQ(2, r.n);
+        EXPECT_EQ((std::vector<int>{1, 2}), r.ids1);
+        EXPECT_EQ((std::vector<int>{10, 20}), r.ids2);
+        EXPECT_EQ((std::vector<std::string>{"A", "C"}), r.names1);
+        EXPECT_EQ((std::vector<std::string>{"B", "D"}), r.names2);
+        EXPECT_TRUE(takeErrors().empty());
+    }
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST_F(TolvQuery, NamesKeepEdgeBlanksEmptyNamesAndVeryLongNames) {
+    const std::string longName(10000, 'n');
+    auto r = queryOutput(dir, "<MODELS_BEG>\n2\n7\n  padded  \n8\n\n9\n" + longName + "\n-3\nz\n" +
+                                  "<MODELS_END>");  // no final newline
+    EXPECT_EQ(1, r.rc);
+    ASSERT_EQ(2, r.n);
+    EXPECT_EQ("  padded  ", r.names1[0]);
+    EXPECT_EQ("", r.names2[0]);
+    EXPECT_EQ(longName, r.names1[1]);
+    EXPECT_EQ(-3, r.ids2[1]);
+}
+
+TEST_F(TolvQuery, OutputWithoutModelsOrWithoutAnythingIsSuccessWithNoModels) {
+    for (const char* out : {"", "just text\n", "<MODELS_BEG>\n<MODELS_END>\n"}) {
+        auto r = queryOutput(dir, out);
+        EXPECT_EQ(1, r.rc) << out;
+        EXPECT_EQ(0, r.n);
+        EXPECT_TRUE(r.outputsNull);
+    }
+    setenv("TESTREADER_SILENT", "1", 1);
+    auto r = queryOutput(dir, kTwoModels);
+    EXPECT_EQ(1, r.rc);
+    EXPECT_EQ(0, r.n);
+    EXPECT_TRUE(takeErrors().empty());
+}
+
+TEST_F(TolvQuery, TagsMatchAsLinePrefixesAndArriveOnEitherStream) {
+    setenv("TESTREADER_STDERR", "1", 1);
+    auto r = queryOutput(dir, "<MODELS_BEG> extra\n1\n5\nX\n6\nY\n<MODELS_END>trailing\n");
+    EXPECT_EQ(1, r.rc);
+    EXPECT_EQ(1, r.n);
+    EXPECT_EQ("X", r.names1[0]);
+}
+
+TEST_F(TolvQuery, OutputInOneByteChunksParsesTheSame) {
+    setenv("TESTREADER_CHUNK", "1", 1);
+    auto r = queryOutput(dir, "<WARNING_BEG>\nw\n<WARNING_END>\n" + std::string(kTwoModels));
+    EXPECT_EQ(1, r.rc);
+    EXPECT_EQ(2, r.n);
+    EXPECT_EQ((std::vector<std::string>{"B", "D"}), r.names2);
+    EXPECT_EQ(1u, takeErrors().size());
+}
+
+TEST_F(TolvQuery, ErrorBlockFailsWithItsLinesAndKeepsTheModels) {
+    auto r = queryOutput(dir, std::string(kTwoModels) + "<ERROR_BEG>\nfirst problem\n\nlast\n<ERROR_END>\n");
+    EXPECT_EQ(0, r.rc);
+    EXPECT_EQ(2, r.n);  // models read before the block stay
+    auto errors = takeErrors();
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(VRN_U_INVALID_RESULT, errors[0].code);
+    EXPECT_EQ(std::string(kErrorLead) + "  first problem\n  \n  last\n", errors[0].message);
+}
+
+TEST_F(TolvQuery, UnclosedErrorBlockStillFailsWithItsText) {
+    auto r = queryOutput(dir, "<ERROR_BEG>\nbroken\n<MODELS_BEG>\n");
+    EXPECT_EQ(0, r.rc);
+    auto errors = takeErrors();
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(std::string(kErrorLead) + "  broken\n  <MODELS_BEG>\n", errors[0].message);
+}
+
+TEST_F(TolvQuery, WarningBlocksBecomeOneWarningAndTheQuerySucceeds) {
+    auto r = queryOutput(dir,
+                         "<WARNING_BEG>\nw1\nw2\n<WARNING_END>\n<MODELS_BEG>\n1\n<WARNING_BEG>\n"
+                         "inside models\n<WARNING_END>\n3\nM\n4\nN\n<MODELS_END>\n<WARNING_BEG>\nw3\n");
+    EXPECT_EQ(1, r.rc);
+    EXPECT_EQ(1, r.n);
+    EXPECT_EQ(3, r.ids1[0]);
+    auto errors = takeErrors();
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(VRN_W_INVALID_RESULT_IGNORED, errors[0].code);
+    EXPECT_EQ(std::string(kWarningLead) + "  w1\n  w2\n\n  inside models\n\n  w3\n", errors[0].message);
+}
+
+TEST_F(TolvQuery, ErrorBlockOpenedInsideAWarningBlockReturnsToTheWarning) {
+    auto r = queryOutput(dir,
+                         "<WARNING_BEG>\nbefore\n<ERROR_BEG>\nbad\n<WARNING_END>\n<ERROR_END>\n"
+                         "after\n<WARNING_END>\n");
+    EXPECT_EQ(0, r.rc);
+    auto errors = takeErrors();
+    ASSERT_EQ(2u, errors.size());
+    // The warning was created first, the error second.
+    EXPECT_EQ(VRN_W_INVALID_RESULT_IGNORED, errors[0].code);
+    EXPECT_EQ(std::string(kWarningLead) + "  before\n  after\n", errors[0].message);
+    EXPECT_EQ(VRN_U_INVALID_RESULT, errors[1].code);
+    EXPECT_EQ(std::string(kErrorLead) + "  bad\n  <WARNING_END>\n", errors[1].message);
+}
+
+TEST_F(TolvQuery, SecondModelsBlockContinuesTheFirst) {
+    auto r = queryOutput(dir, "<MODELS_BEG>\n2\n1\nA\n<MODELS_END>\nnoise\n<MODELS_BEG>\n10\nB\n2\nC\n20\nD\n");
+    EXPECT_EQ(1, r.rc);  // the block left open at the end is judged like a closed one
+    EXPECT_EQ(2, r.n);
+    EXPECT_EQ((std::vector<int>{10, 20}), r.ids2);
+    EXPECT_EQ((std::vector<std::string>{"A", "C"}), r.names1);
+}
+
+TEST_F(TolvQuery, BadCountsFailWithTheParseMessage) {
+    for (const char* count : {"0", "-1", "abc", "2000000000", ""}) {
+        SCOPED_TRACE(count);
+        expectParseFailure(queryOutput(dir, std::string("<MODELS_BEG>\n") + count + "\n1\nA\n2\nB\n<MODELS_END>\n"));
+    }
+}
+
+TEST_F(TolvQuery, TooFewOrTooManyValuesOrBadIntegersFail) {
+    expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n2\n1\nA\n10\nB\n<MODELS_END>\n"));
+    expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\n1\nA\n10\nB\n2\nC\n20\nD\n<MODELS_END>\n"));
+    expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\nx\nA\n10\nB\n<MODELS_END>\n"));
+    expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\n1\nA\nx\nB\n<MODELS_END>\n"));
+    expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\n1\nA\n10\n"));
+}
+
+TEST_F(TolvQuery, BlockTextReachesTheMessageUnformatted) {
+    queryOutput(dir, "<ERROR_BEG>\n%s %n 100%\n<ERROR_END>\n");
+    auto errors = takeErrors();
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(std::string(kErrorLead) + "  %s %n 100%\n", errors[0].message);
+}
+
+TEST_F(TolvQuery, ReaderEndedBySignalIsAFailureButAnExitStatusIsNotExamined) {
+    setenv("TESTREADER_EXIT", "3", 1);
+    auto ok = queryOutput(dir, kTwoModels);
+    EXPECT_EQ(1, ok.rc);
+    EXPECT_EQ(2, ok.n);
+    unsetenv("TESTREADER_EXIT");
+
+    setenv("TESTREADER_SIGNAL", "9", 1);
+    auto r = queryOutput(dir, kTwoModels);
+    EXPECT_EQ(0, r.rc);
+    EXPECT_EQ(0, r.n);
+    EXPECT_TRUE(r.outputsNull);
+    auto errors = takeErrors();
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(VRN_U_CHILD_PROCESS_CRASHED, errors[0].code);
+    EXPECT_EQ("kwxtolvreader was ended by signal 9 before it finished.\n", errors[0].message);
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST_F(TolvQuery, FileNamesReachTheReaderAsOneUnchangedArgument) {
+    const std::string record = dir.file("args");
+    setenv("TESTREADER_ARGS_FILE", record.c_str(), 1);
+    for (std::string name : {std::string("with blank.tolv"), std::string("quo\"te's.tolv"),
+                             std::string("<in.tolv"), std::string("out>.tolv"),
+                             std::string("> x"), std::string("")}) {
+        SCOPED_TRACE(name);
+        std::string path = name.empty() ? "" : dir.file(name);
+        if (!path.empty()) vrntest::writeFile(path, kTwoModels);
+        auto r = query(path);
+        // The test reader reports a file it cannot open as an error block.
+        EXPECT_EQ(path.empty() ? 0 : 1, r.rc);
+        EXPECT_EQ(path.empty() ? 0 : 2, r.n);
+        auto args = splitNul(vrntest::readFile(record));
+        std::vector<std::string> expected = {VRN_TEST_READER, "-list", path, "-server_mode"};
+        EXPECT_EQ(expected, args);
+        takeErrors();
+    }
+    EXPECT_FALSE(vrntest::readFile(dir.file("out>.tolv")).empty());
+}
+
+TEST(TolvQueryInstallation, MissingVariablesGiveTheExactTextsAndLeaveOutputsUntouched) {
+    struct Case {
+        const char* bin;
+        const char* exec;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {nullptr, nullptr,
+         "The environment variables:\n\nKWX5BINDIR\nKWX5EXECDIR\n\nhave not been set. These must be "
+         "set for the program to operate correctly.\n"},
+        {"/b", nullptr,
+         "The environment variable:\n\nKWX5EXECDIR\n\nhas not been set. This must be set for the "
+         "program to operate correctly.\n"},
+        {nullptr, "/e",
+         "The environment variable:\n\nKWX5BINDIR\n\nhas not been set. This must be set for the "
+         "program to operate correctly.\n"},
+    };
+    for (const Case& c : cases) {
+        if (c.bin) setenv("KWX5BINDIR", c.bin, 1);
+        else unsetenv("KWX5BINDIR");
+        if (c.exec) setenv("KWX5EXECDIR", c.exec, 1);
+        else unsetenv("KWX5EXECDIR");
+        const int before = vrntest::openDescriptorCount();
+        int n = 77;
+        int* a = reinterpret_cast<int*>(0x1);
+        int* b = nullptr;
+        char** names1 = nullptr;
+        char** names2 = nullptr;
+        EXPECT_EQ(0, vrnTOLVQuery_getModels("f", &n, &a, &b, &names1, &names2));
+        EXPECT_EQ(77, n);
+        EXPECT_EQ(reinterpret_cast<int*>(0x1), a);
+        auto errors = takeErrors();
+        ASSERT_EQ(1u, errors.size());
+        EXPECT_EQ(VRN_U_ENVIRONMENT_VARIABLE_NOT_SET, errors[0].code);
+        EXPECT_EQ(c.message, errors[0].message);
+        EXPECT_EQ(before, vrntest::openDescriptorCount());
+        EXPECT_TRUE(takeErrors().empty());
+    }
+}
+
+TEST_F(TolvQuery, MissingOrNonExecutableReaderIsAFailedStartWithNothingLeftBehind) {
+    vrntest::writeFile(dir.file("not_executable"), "#!/bin/sh\necho '<MODELS_BEG>'\n");
+    chmod(dir.file("not_executable").c_str(), 0644);
+    for (std::string reader : {dir.file("missing"), dir.file("not_executable"), std::string("")}) {
+        SCOPED_TRACE(reader);
+        setenv("KWX5_KWXTOLVREADER_EXEC", reader.c_str(), 1);
+        const int before = vrntest::openDescriptorCount();
+        auto r = queryOutput(dir, kTwoModels);
+        EXPECT_EQ(0, r.rc);
+        EXPECT_EQ(0, r.n);
+        EXPECT_TRUE(r.outputsNull);
+        auto errors = takeErrors();
+        ASSERT_EQ(1u, errors.size());
+        EXPECT_EQ(VRN_U_UNABLE_TO_SPAWN_PROCESS, errors[0].code);
+        EXPECT_EQ(kSpawn, errors[0].message);
+        EXPECT_EQ(before, vrntest::openDescriptorCount());
+        EXPECT_TRUE(noChildLeft());
+        EXPECT_TRUE(takeErrors().empty());
+    }
+}
+
+TEST_F(TolvQuery, ReaderIsFoundInTheExecFolderThenTheBinFolder) {
+    vrntest::TempDir bin, exec;
+    setenv("KWX5BINDIR", bin.path().c_str(), 1);
+    setenv("KWX5EXECDIR", exec.path().c_str(), 1);
+    unsetenv("KWX5_KWXTOLVREADER_EXEC");
+    auto r = queryOutput(dir, kTwoModels);
+    EXPECT_EQ(0, r.rc);  // neither folder has it
+    takeErrors();
+    ASSERT_EQ(0, symlink(VRN_TEST_READER, bin.file("kwxtolvreader.exe").c_str()));
+    EXPECT_EQ(2, queryOutput(dir, kTwoModels).n);
+    const std::string record = dir.file("args");
+    setenv("TESTREADER_ARGS_FILE", record.c_str(), 1);
+    ASSERT_EQ(0, symlink(VRN_TEST_READER, exec.file("kwxtolvreader.exe").c_str()));
+    EXPECT_EQ(2, queryOutput(dir, kTwoModels).n);
+    EXPECT_EQ(exec.file("kwxtolvreader.exe"), splitNul(vrntest::readFile(record)).at(0));
+}
+
+TEST_F(TolvQuery, RepeatedQueriesLeakNoDescriptorAndLeaveNoChild) {
+    queryOutput(dir, kTwoModels);  // first use makes the process-wide singletons
+    const int before = vrntest::openDescriptorCount();
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(2, queryOutput(dir, kTwoModels).n);
+    EXPECT_EQ(before, vrntest::openDescriptorCount());
+    EXPECT_TRUE(noChildLeft());
+}
