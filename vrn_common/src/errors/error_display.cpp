@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "errors/error_display_formats.h"
 #include "errors/error_manager.h"
+#include "interprocess/conduit.h"
 #include "support/cstring.h"
 #include "support/memory.h"
 #include "support/system.h"
@@ -64,6 +66,8 @@ void ErrorDisplay_display(ErrorDisplay* d, const char* format, ...) {
             std::vfprintf(d->stream, format, args);
             std::fflush(d->stream);
         }
+    } else if (d->sink == VRN_DISPLAY_SINK_CONDUIT) {
+        if (d->conduit) Conduit_vprintf(d->conduit, format, args);
     } else if (d->sink == VRN_DISPLAY_SINK_TEXT) {
         char* more = vrnCString_vbuild(format, args);
         d->text = vrnCString_cat(d->text, more, nullptr);
@@ -88,7 +92,11 @@ void ErrorDisplay_displayError(ErrorDisplay* d, vrnError* e) {
     switch (d->kind) {
     case VRN_DISPLAY_ASSERTION: displayAssertion(d, e); break;
     case VRN_DISPLAY_ORV: ErrorDisplay_display(d, "%s", "ORV error display is not implemented yet.\n"); break;
-    default: break;  // the build, raw and XML formats come with the full displays
+    case VRN_DISPLAY_BUILD:
+    case VRN_DISPLAY_BUILD_MARKED: ErrorDisplay_displayBuildBlock(d, e); break;
+    case VRN_DISPLAY_RAW: ErrorDisplay_displayRawBlock(d, e); break;
+    case VRN_DISPLAY_XML: ErrorDisplay_displayXml(d, e); break;
+    default: break;
     }
     ErrorDisplay_flush(d);
 }
