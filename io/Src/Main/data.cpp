@@ -1,0 +1,1088 @@
+// The data section of a dataset: the "*DATA" tag and NUMBER records of the
+// header's DATATYPE, as one typed array or record by record for structures,
+// with zlib compression of large binary arrays and blocks.
+#include "io_internal.h"
+
+#include <zlib.h>
+
+#include <cinttypes>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Internal result: the compressed array was stored plain after a -1 length.
+const int kStoredPlain = 30;
+
+struct Layout {
+    int n = 0;
+    int types[IO_MAXENT];
+    int counts[IO_MAXENT];
+};
+
+const int kTextSize[6] = {81, 2, 11, 21, 21, 2};
+const int kBinSize[6] = {80, 1, 4, 4, 8, 1};
+const int kItemSize[6] = {1, 1, 4, 4, 8, 1};
+
+int parse(IO_error_routine routine, const char *datatype, Layout &lay) {
+    for (int i = 0; i < IO_MAXENT; ++i) {
+        lay.types[i] = -1;
+        lay.counts[i] = 0;
+    }
+    return parseStructure(routine, datatype, &lay.n, lay.types, lay.counts);
+}
+
+int64_t recordSize(const Layout &lay, bool text) {
+    int64_t size = 0;
+    for (int i = 0; i < lay.n; ++i) {
+        if (lay.types[i] < 0) continue;
+        size += static_cast<int64_t>(lay.counts[i]) * (text ? kTextSize : kBinSize)[lay.types[i]];
+    }
+    return size;
+}
+
+// Items of each type that number records need. Strings count one 80-character
+// slot per STRI entry and record.
+void needs(const Layout &lay, int64_t number, int64_t need[6]) {
+    for (int t = 0; t < 6; ++t) need[t] = 0;
+    for (int i = 0; i < lay.n; ++i) {
+        int t = lay.types[i];
+        if (t < 0) continue;
+        if (t == IO_STRI)
+            need[t] += number;
+        else
+            need[t] += static_cast<int64_t>(lay.counts[i]) * number;
+    }
+}
+
+int32_t *countField(IO_data *d, int t) {
+    switch (t) {
+    case IO_STRI: return d->nstrings;
+    case IO_CHAR: return d->nchars;
+    case IO_INTR: return d->nints;
+    case IO_REAL: return d->nreals;
+    case IO_DBLE: return d->ndoubles;
+    default: return d->nlogicals;
+    }
+}
+
+const void *arrayOf(IO_data *d, int t) {
+    switch (t) {
+    case IO_STRI: return d->strings;
+    case IO_CHAR: return d->chars;
+    case IO_INTR: return d->ints;
+    case IO_REAL: return d->reals;
+    case IO_DBLE: return d->doubles;
+    default: return d->logicals;
+    }
+}
+
+// Checks that each array holds what number records need and sets every
+// present count field to its type's need. 0 or 14, no message.
+int capacityCheck(const Layout &lay, int64_t number, IO_data *data) {
+    if (!data) return IO_ERR_MEMORY;
+    int64_t need[6];
+    needs(lay, number, need);
+    int rc = 0;
+    for (int t = 0; t < 6; ++t) {
+        int32_t *cnt = countField(data, t);
+        if (need[t] > 0 && (!arrayOf(data, t) || !cnt || *cnt < need[t] || need[t] > INT32_MAX))
+            rc = IO_ERR_MEMORY;
+        if (cnt) *cnt = need[t] > INT32_MAX ? INT32_MAX : static_cast<int32_t>(need[t]);
+    }
+    return rc;
+}
+
+bool isBinaryLetter(char c) { return c == 'u' || c == 'U' || c == 'l' || c == 'L'; }
+
+// Text items inside structure lines cannot hold the separator (ESC), a line
+// end or NUL; such bytes are written as "\xHH" and decoded on reading. A
+// backslash that would read as such an escape is escaped itself.
+bool escapedByte(unsigned char c) { return c == 0 || c == '\n' || c == '\r' || c == IO_ESC; }
+
+int hexv(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The byte an escape "\xHH" at s stands for, or -1 when s is no escape.
+int escapeAt(const char *s, size_t avail) {
+    if (avail < 4 || s[0] != '\\' || s[1] != 'x') return -1;
+    int h = hexv(s[2]), l = hexv(s[3]);
+    if (h < 0 || l < 0) return -1;
+    int v = h * 16 + l;
+    return (escapedByte(static_cast<unsigned char>(v)) || v == '\\') ? v : -1;
+}
+
+void appendEscaped(std::string &line, const char *p, size_t n) {
+    char buf[8];
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(p[i]);
+        if (escapedByte(c) || (c == '\\' && escapeAt(p + i, n - i) >= 0)) {
+            snprintf(buf, sizeof buf, "\\x%02x", c);
+            line += buf;
+        } else {
+            line += static_cast<char>(c);
+        }
+    }
+}
+
+// Decodes at most max bytes of token into out; returns the bytes stored.
+size_t decodeEscaped(const char *tok, size_t len, char *out, size_t max) {
+    size_t o = 0;
+    for (size_t i = 0; i < len && o < max;) {
+        int v = escapeAt(tok + i, len - i);
+        if (v >= 0) {
+            out[o++] = static_cast<char>(v);
+            i += 4;
+        } else {
+            out[o++] = tok[i++];
+        }
+    }
+    return o;
+}
+
+void swapItems(void *p, size_t nitems, int size, char letter) {
+    if (size <= 1 || !iofmt_is_swapped(letter)) return;
+    unsigned char *b = static_cast<unsigned char *>(p);
+    for (size_t i = 0; i < nitems; ++i) kwxSwapBytes(b + i * size, size);
+}
+
+// Writes the length of a compressed block: int32 for u/U, int64 for l/L.
+int writeCompressedLength(IO_error_routine routine, const char *format, int64_t len, FILE *stream) {
+    return kwxwriteOffset(routine, format, &len, 20, stream);
+}
+
+// ---- single arrays ---------------------------------------------------------
+
+int writeCompressedArray(IO_error_routine routine, const char *format, FILE *stream, int type,
+                         const void *items, int64_t total) {
+    int level = format[1] - '0';
+    int size = kItemSize[type];
+    char kind = type == IO_INTR ? 'i' : type == IO_REAL ? 'r' : type == IO_DBLE ? 'd' : 'c';
+    int64_t bytes = total * size;
+    std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[static_cast<size_t>(bytes)]);
+    if (!out) {
+        kwxIoMallocFailed(routine, "write_compressed_dataarray", bytes);
+        return IO_ERR_MEMORY;
+    }
+    const void *input = items;
+    std::vector<unsigned char> swapped;
+    if (size > 1 && iofmt_is_swapped(format[0])) {
+        swapped.assign(static_cast<const unsigned char *>(items),
+                       static_cast<const unsigned char *>(items) + bytes);
+        swapItems(swapped.data(), static_cast<size_t>(total), size, format[0]);
+        input = swapped.data();
+    }
+    int result = 0;
+    io_gzip(kind, level, static_cast<int>(total), input, static_cast<int>(total), out.get(), &result);
+    if (result < 1) {
+        int rc = writeCompressedLength(routine, format, -1, stream);
+        if (rc) {
+            kwxIoError(routine, "kwxwriteIntr: writing the compressed length failed\n");
+            return rc;
+        }
+        return IO_ERR_COMPRESS;
+    }
+    int64_t len = static_cast<int64_t>(result) * size;
+    if (int rc = writeCompressedLength(routine, format, len, stream)) {
+        kwxIoError(routine, "kwxwriteIntr: writing the compressed length failed\n");
+        return rc;
+    }
+    if (fwrite(out.get(), 1, static_cast<size_t>(len), stream) != static_cast<size_t>(len)) {
+        kwxsystemErr(routine, "write_compressed_dataarray: (fwrite failed) syserr:");
+        return IO_ERR_WRITE;
+    }
+    return 0;
+}
+
+int readCompressedLength(IO_error_routine routine, const char *format, FILE *stream, int64_t *len,
+                         const char *who) {
+    if (!isBinaryLetter(format[0])) {
+        kwxIoError(routine, "%s: bad compressed format %c%c\n", who, format[0] ? format[0] : '?',
+                   format[1] ? format[1] : '?');
+        return IO_ERR_FORMAT;
+    }
+    int rc = kwxreadOffset(routine, format, len, stream);
+    if (rc) {
+        kwxIoError(routine, "%s: can not read the compressed data length\n", who);
+        return rc;
+    }
+    if (*len > INT32_MAX || *len < INT32_MIN) {
+        kwxIoError(routine,
+                   "%s: offset %" PRId64 " too large for integer,\nwould be written as %" PRId64
+                   ".  Possibly compressed chunk >2Gb.",
+                   who, *len, static_cast<int64_t>(static_cast<int32_t>(static_cast<uint32_t>(*len))));
+        return IO_ERR_FORMAT;
+    }
+    return 0;
+}
+
+int readCompressedArray(IO_error_routine routine, const char *format, FILE *stream, int type,
+                        void *items, int64_t total) {
+    const char *who = "read_compressed_dataarray";
+    if (!(format[1] >= '1' && format[1] <= '9')) {
+        kwxIoError(routine, "read_compressed_dataarray: the compress level in the data is wrong\n");
+        return IO_ERR_COMPRESS;
+    }
+    int64_t len = 0;
+    if (int rc = readCompressedLength(routine, format, stream, &len, who)) return rc;
+    if (len == -1) return kStoredPlain;
+    int size = kItemSize[type];
+    int64_t bytes = total * size;
+    // A stream never exceeds the plain array: the writer gives up otherwise.
+    if (len <= 0 || len > bytes) {
+        kwxIoError(routine, "read_compressed_dataarray: invalid input or output buffer too small\n");
+        return IO_ERR_COMPRESS;
+    }
+    std::unique_ptr<unsigned char[]> in(new (std::nothrow) unsigned char[static_cast<size_t>(len)]);
+    if (!in) {
+        kwxIoError(routine, "read_compressed_dataarray: malloc failed\n");
+        return IO_ERR_MEMORY;
+    }
+    if (fread(in.get(), 1, static_cast<size_t>(len), stream) != static_cast<size_t>(len)) {
+        kwxIoError(routine, "compressed_dataarray: read compressed data failed\n");
+        return IO_ERR_READ;
+    }
+    if (io_gunzip(routine, len, in.get(), bytes, items) != 0) {
+        kwxIoError(routine, "read_compressed_dataarray: decompression failed");
+        return IO_ERR_COMPRESS;
+    }
+    swapItems(items, static_cast<size_t>(total), size, format[0]);
+    return 0;
+}
+
+int writeSingle(IO_error_routine routine, const char *format, FILE *stream, int number, int type,
+                int count, IO_data *data) {
+    int64_t total = type == IO_STRI ? number : static_cast<int64_t>(number) * count;
+    if (total <= 0) return 0;
+    if (total > INT32_MAX) return IO_ERR_MEMORY;
+    int n = static_cast<int>(total);
+    bool text = format[0] == 'F';
+    if (type != IO_STRI && !text && iofmt_is_compressed(format) && total >= 100) {
+        int rc = writeCompressedArray(routine, format, stream, type, arrayOf(data, type), total);
+        if (rc != IO_ERR_COMPRESS) return rc;
+    }
+    switch (type) {
+    case IO_INTR: return kwxwriteIntr(routine, format, data->ints, n, 8, 10, stream);
+    case IO_REAL: return kwxwriteReal(routine, format, data->reals, n, 4, 20, stream);
+    case IO_DBLE: return kwxwriteDble(routine, format, data->doubles, n, 4, 20, stream);
+    case IO_LOGL: return kwxwriteLogl(routine, format, data->logicals, n, 16, 5, stream);
+    case IO_CHAR:
+        if (text) {
+            // Exactly the stored bytes, then the line end.
+            if (fwrite(data->chars, 1, static_cast<size_t>(n), stream) != static_cast<size_t>(n) ||
+                fputc('\n', stream) == EOF) {
+                kwxsystemErr(routine, "kwxwriteString: (fputs failed) syserr:");
+                return IO_ERR_WRITE;
+            }
+            return 0;
+        }
+        return kwxwriteString(routine, format, data->chars, n, 1, n, stream);
+    case IO_STRI:
+        for (int r = 0; r < number; ++r) {
+            const char *slot = data->strings + static_cast<size_t>(r) * IO_STRING_LEN;
+            if (text) {
+                // The string up to its end, NUL-padded to count, so that
+                // every byte of it (line ends included) survives.
+                size_t len = strnlen(slot, static_cast<size_t>(count));
+                std::string line(slot, len);
+                line.append(static_cast<size_t>(count) - len, '\0');
+                line += '\n';
+                if (fwrite(line.data(), 1, line.size(), stream) != line.size()) {
+                    kwxsystemErr(routine, "kwxwriteString: (fputs failed) syserr:");
+                    return IO_ERR_WRITE;
+                }
+            } else if (int rc = kwxwriteString(routine, format, slot, count, 1, count, stream)) {
+                return rc;
+            }
+        }
+        return 0;
+    }
+    return IO_ERR_FORMAT;
+}
+
+// Reads exactly n bytes and the line end written after them.
+int readExactLine(IO_error_routine routine, char *out, int n, FILE *stream) {
+    if (fread(out, 1, static_cast<size_t>(n), stream) != static_cast<size_t>(n)) {
+        kwxsystemErr(routine, "kwxreadString: (fgets failed) syserr:");
+        return IO_ERR_READ;
+    }
+    int c = fgetc(stream);
+    if (c != '\n') {
+        kwxIoError(routine, "kwxreadString: read too many characters: line longer than %d\n", n);
+        return IO_ERR_MEMORY;
+    }
+    return 0;
+}
+
+int readSingle(IO_error_routine routine, const char *format, FILE *stream, int number, int type,
+               int count, IO_data *data) {
+    int64_t total = type == IO_STRI ? number : static_cast<int64_t>(number) * count;
+    if (total <= 0) return 0;
+    int n = static_cast<int>(total);
+    bool text = format[0] == 'F';
+    if (type != IO_STRI && !text && iofmt_is_compressed(format) && total >= 100) {
+        int rc = readCompressedArray(routine, format, stream, type,
+                                     const_cast<void *>(arrayOf(data, type)), total);
+        if (rc != kStoredPlain) return rc;
+    }
+    switch (type) {
+    case IO_INTR: return kwxreadIntr(routine, format, data->ints, n, 8, 10, stream);
+    case IO_REAL: {
+        int rc = kwxreadReal(routine, format, data->reals, n, 4, 20, stream);
+        if (!rc) kwxIoNoop(routine, data->reals, n);
+        return rc;
+    }
+    case IO_DBLE: {
+        int rc = kwxreadDble(routine, format, data->doubles, n, 4, 20, stream);
+        if (!rc) kwxIoNoop(routine, data->doubles, n);
+        return rc;
+    }
+    case IO_LOGL: return kwxreadLogl(routine, format, data->logicals, n, 16, 5, stream);
+    case IO_CHAR:
+        if (text) return readExactLine(routine, data->chars, n, stream);
+        return kwxreadString(routine, format, data->chars, n, 1, n, stream);
+    case IO_STRI:
+        for (int r = 0; r < number; ++r) {
+            char *slot = data->strings + static_cast<size_t>(r) * IO_STRING_LEN;
+            if (text) {
+                if (int rc = readExactLine(routine, slot, count, stream)) return rc;
+                // Lines written blank-padded (no NUL in them) lose the padding.
+                if (memchr(slot, '\0', static_cast<size_t>(count)) == nullptr) {
+                    int len = count;
+                    while (len > 1 && slot[len - 1] == ' ') --len;
+                    memset(slot + len, 0, static_cast<size_t>(count - len));
+                }
+            } else if (int rc = kwxreadString(routine, format, slot, count, 1, count, stream)) {
+                return rc;
+            }
+            if (count < IO_STRING_LEN) memset(slot + count, 0, static_cast<size_t>(IO_STRING_LEN - count));
+            slot[count - 1] = '\0';
+        }
+        return 0;
+    }
+    return IO_ERR_FORMAT;
+}
+
+// ---- structures --------------------------------------------------------------
+
+struct Cursor {
+    char *strings;
+    char *chars;
+    int32_t *ints;
+    float *reals;
+    double *doubles;
+    char *logicals;
+    explicit Cursor(IO_data *d)
+        : strings(d->strings), chars(d->chars), ints(d->ints), reals(d->reals),
+          doubles(d->doubles), logicals(d->logicals) {}
+};
+
+int writeTextStructure(IO_error_routine routine, FILE *stream, int number, const Layout &lay,
+                       IO_data *data) {
+    Cursor c(data);
+    std::string line;
+    char buf[48];
+    for (int r = 0; r < number; ++r) {
+        line.clear();
+        for (int e = 0; e < lay.n; ++e) {
+            int cnt = lay.counts[e];
+            switch (lay.types[e]) {
+            case IO_INTR:
+                for (int i = 0; i < cnt; ++i) {
+                    snprintf(buf, sizeof buf, "%10d", static_cast<int>(*c.ints++));
+                    line += buf;
+                    line += static_cast<char>(IO_ESC);
+                }
+                break;
+            case IO_REAL:
+                for (int i = 0; i < cnt; ++i) {
+                    kwx_snprintf(buf, sizeof buf, "%20.11E", static_cast<double>(*c.reals++));
+                    line += buf;
+                    line += static_cast<char>(IO_ESC);
+                }
+                break;
+            case IO_DBLE:
+                for (int i = 0; i < cnt; ++i) {
+                    kwx_snprintf(buf, sizeof buf, "%20.11E", *c.doubles++);
+                    line += buf;
+                    line += static_cast<char>(IO_ESC);
+                }
+                break;
+            case IO_LOGL:
+                for (int i = 0; i < cnt; ++i) {
+                    appendEscaped(line, c.logicals++, 1);
+                    line += static_cast<char>(IO_ESC);
+                }
+                break;
+            case IO_STRI:
+                appendEscaped(line, c.strings, strnlen(c.strings, static_cast<size_t>(cnt)));
+                line += static_cast<char>(IO_ESC);
+                c.strings += IO_STRING_LEN;
+                break;
+            case IO_CHAR: {
+                // Up to the last non-NUL byte; the reader restores the NULs.
+                size_t len = static_cast<size_t>(cnt);
+                while (len > 0 && c.chars[len - 1] == '\0') --len;
+                appendEscaped(line, c.chars, len);
+                line += static_cast<char>(IO_ESC);
+                c.chars += cnt;
+                break;
+            }
+            }
+        }
+        line += '\n';
+        if (fwrite(line.data(), 1, line.size(), stream) != line.size()) {
+            kwxsystemErr(routine, "write_fmt_structure: (fputs failed) syserr:");
+            kwxIoError(routine, "write_data: write data failed\n");
+            return IO_ERR_WRITE;
+        }
+    }
+    return 0;
+}
+
+int readTextStructure(IO_error_routine routine, FILE *stream, int number, const Layout &lay,
+                      int64_t recsize, IO_data *data) {
+    Cursor c(data);
+    // Escapes can make a line up to four times the record size.
+    size_t cap = static_cast<size_t>(recsize) * 4 + 16;
+    std::vector<char> line(cap + 2);
+    for (int r = 0; r < number; ++r) {
+        if (!fgets(line.data(), static_cast<int>(line.size()), stream)) {
+            kwxsystemErr(routine, "kwxreadString: (fgets failed) syserr:");
+            kwxIoError(routine, "read_data: read data failed\n");
+            return IO_ERR_READ;
+        }
+        size_t len = strlen(line.data());
+        if (len == line.size() - 1 && line[len - 1] != '\n') {
+            kwxIoError(routine, "kwxreadString: read too many characters: %s\n", line.data());
+            kwxIoError(routine, "read_data: read data failed\n");
+            return IO_ERR_MEMORY;
+        }
+        while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r')) --len;
+        // Split at every separator; an empty item stays an item.
+        std::vector<std::pair<const char *, size_t>> tok;
+        const char *p = line.data();
+        const char *end = p + len;
+        while (p < end) {
+            const char *sep = static_cast<const char *>(memchr(p, IO_ESC, static_cast<size_t>(end - p)));
+            if (!sep) {
+                // Trailing text without a separator: an unterminated item.
+                bool blank = true;
+                for (const char *q = p; q < end; ++q)
+                    if (*q != ' ') blank = false;
+                if (!blank) tok.emplace_back(p, static_cast<size_t>(end - p));
+                break;
+            }
+            tok.emplace_back(p, static_cast<size_t>(sep - p));
+            p = sep + 1;
+        }
+        if (tok.empty()) {
+            kwxIoError(routine, "read_data: no string terminator to seperate different data\n");
+            return IO_ERR_PARSE;
+        }
+        size_t k = 0;
+        std::string t;
+        for (int e = 0; e < lay.n; ++e) {
+            int cnt = lay.counts[e];
+            int type = lay.types[e];
+            int items = (type == IO_STRI || type == IO_CHAR) ? 1 : cnt;
+            if (k >= tok.size()) {
+                // The record ends early: what it has not got stays zero.
+                break;
+            }
+            for (int i = 0; i < items; ++i) {
+                if (k < tok.size())
+                    t.assign(tok[k].first, tok[k].second);
+                else
+                    t.clear();
+                ++k;
+                switch (type) {
+                case IO_INTR: {
+                    long long v = strtoll(t.c_str(), nullptr, 10);
+                    if (v > INT32_MAX) v = INT32_MAX;
+                    if (v < INT32_MIN) v = INT32_MIN;
+                    *c.ints++ = static_cast<int32_t>(v);
+                    break;
+                }
+                case IO_REAL: *c.reals++ = static_cast<float>(kwx_atof(t.c_str())); break;
+                case IO_DBLE: *c.doubles++ = kwx_atof(t.c_str()); break;
+                case IO_LOGL: {
+                    char b = 0;
+                    if (!t.empty()) decodeEscaped(t.data(), t.size(), &b, 1);
+                    *c.logicals++ = b;
+                    break;
+                }
+                case IO_STRI: {
+                    memset(c.strings, 0, IO_STRING_LEN);
+                    size_t max = static_cast<size_t>(cnt < IO_STRING_LEN ? cnt : IO_STRING_LEN - 1);
+                    decodeEscaped(t.data(), t.size(), c.strings, max);
+                    c.strings += IO_STRING_LEN;
+                    break;
+                }
+                case IO_CHAR: {
+                    memset(c.chars, 0, static_cast<size_t>(cnt));
+                    decodeEscaped(t.data(), t.size(), c.chars, static_cast<size_t>(cnt));
+                    c.chars += cnt;
+                    break;
+                }
+                }
+            }
+            if (type == IO_REAL) kwxIoNoop(routine, c.reals - cnt, cnt);
+            if (type == IO_DBLE) kwxIoNoop(routine, c.doubles - cnt, cnt);
+        }
+    }
+    return 0;
+}
+
+void packBinary(const Layout &lay, int number, IO_data *data, char letter, unsigned char *buf) {
+    Cursor c(data);
+    unsigned char *o = buf;
+    for (int r = 0; r < number; ++r) {
+        for (int e = 0; e < lay.n; ++e) {
+            size_t cnt = static_cast<size_t>(lay.counts[e]);
+            switch (lay.types[e]) {
+            case IO_INTR:
+                memcpy(o, c.ints, cnt * 4);
+                swapItems(o, cnt, 4, letter);
+                c.ints += cnt;
+                o += cnt * 4;
+                break;
+            case IO_REAL:
+                memcpy(o, c.reals, cnt * 4);
+                swapItems(o, cnt, 4, letter);
+                c.reals += cnt;
+                o += cnt * 4;
+                break;
+            case IO_DBLE:
+                memcpy(o, c.doubles, cnt * 8);
+                swapItems(o, cnt, 8, letter);
+                c.doubles += cnt;
+                o += cnt * 8;
+                break;
+            case IO_LOGL:
+                memcpy(o, c.logicals, cnt);
+                c.logicals += cnt;
+                o += cnt;
+                break;
+            case IO_STRI:
+                memcpy(o, c.strings, cnt);
+                c.strings += IO_STRING_LEN;
+                o += cnt;
+                break;
+            case IO_CHAR:
+                memcpy(o, c.chars, cnt);
+                c.chars += cnt;
+                o += cnt;
+                break;
+            }
+        }
+    }
+}
+
+void unpackBinary(IO_error_routine routine, const Layout &lay, int number, IO_data *data,
+                  char letter, const unsigned char *buf) {
+    Cursor c(data);
+    const unsigned char *in = buf;
+    for (int r = 0; r < number; ++r) {
+        for (int e = 0; e < lay.n; ++e) {
+            size_t cnt = static_cast<size_t>(lay.counts[e]);
+            switch (lay.types[e]) {
+            case IO_INTR:
+                memcpy(c.ints, in, cnt * 4);
+                swapItems(c.ints, cnt, 4, letter);
+                c.ints += cnt;
+                in += cnt * 4;
+                break;
+            case IO_REAL:
+                memcpy(c.reals, in, cnt * 4);
+                swapItems(c.reals, cnt, 4, letter);
+                kwxIoNoop(routine, c.reals, static_cast<int>(cnt));
+                c.reals += cnt;
+                in += cnt * 4;
+                break;
+            case IO_DBLE:
+                memcpy(c.doubles, in, cnt * 8);
+                swapItems(c.doubles, cnt, 8, letter);
+                kwxIoNoop(routine, c.doubles, static_cast<int>(cnt));
+                c.doubles += cnt;
+                in += cnt * 8;
+                break;
+            case IO_LOGL:
+                memcpy(c.logicals, in, cnt);
+                c.logicals += cnt;
+                in += cnt;
+                break;
+            case IO_STRI: {
+                size_t keep = cnt < IO_STRING_LEN ? cnt : IO_STRING_LEN;
+                memset(c.strings, 0, IO_STRING_LEN);
+                memcpy(c.strings, in, keep);
+                c.strings[IO_STRING_LEN - 1] = '\0';
+                c.strings += IO_STRING_LEN;
+                in += cnt;
+                break;
+            }
+            case IO_CHAR:
+                memcpy(c.chars, in, cnt);
+                c.chars += cnt;
+                in += cnt;
+                break;
+            }
+        }
+    }
+}
+
+// Binary structures: the whole block packed into number x record size bytes,
+// compressed as one stream when the format asks for it and the block is 100
+// bytes or more. A block that zlib cannot shrink is stored as the length -1
+// and the plain block, as single arrays are.
+int writeBinaryStructure(IO_error_routine routine, const char *format, FILE *stream, int number,
+                         const Layout &lay, int64_t recsize, IO_data *data) {
+    int64_t block = recsize * number;
+    if (block <= 0) return 0;
+    if (block > INT32_MAX) {
+        kwxIoError(routine, "write_unfmt_structure: (malloc failed) syserr: block of %" PRId64 " bytes",
+                   block);
+        return IO_ERR_MEMORY;
+    }
+    std::unique_ptr<unsigned char[]> buf(new (std::nothrow) unsigned char[static_cast<size_t>(block)]());
+    if (!buf) {
+        kwxsystemErr(routine, "write_unfmt_structure: (malloc failed) syserr:");
+        return IO_ERR_MEMORY;
+    }
+    packBinary(lay, number, data, format[0], buf.get());
+    if (iofmt_is_compressed(format) && block >= 100) {
+        std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[static_cast<size_t>(block)]);
+        if (!out) {
+            kwxIoError(routine, "write_data: malloc failed in compression\n");
+            return IO_ERR_COMPRESS;
+        }
+        int result = 0;
+        io_gzip('c', format[1] - '0', static_cast<int>(block), buf.get(), static_cast<int>(block),
+                out.get(), &result);
+        if (result == 0) {
+            kwxIoError(routine, "write_data: invalid input for compression\n");
+            return IO_ERR_COMPRESS;
+        }
+        if (result > 0) {
+            if (int rc = writeCompressedLength(routine, format, result, stream)) {
+                kwxIoError(routine, "write_data: writing the compressed length failed\n");
+                return rc;
+            }
+            if (fwrite(out.get(), 1, static_cast<size_t>(result), stream) != static_cast<size_t>(result)) {
+                kwxIoError(routine, "write_data: write data failed\n");
+                return IO_ERR_WRITE;
+            }
+            return 0;
+        }
+        if (int rc = writeCompressedLength(routine, format, -1, stream)) {
+            kwxIoError(routine, "write_data: writing the compressed length failed\n");
+            return rc;
+        }
+    }
+    if (fwrite(buf.get(), 1, static_cast<size_t>(block), stream) != static_cast<size_t>(block)) {
+        kwxIoError(routine, "write_data: write data failed\n");
+        return IO_ERR_WRITE;
+    }
+    return 0;
+}
+
+int readBinaryStructure(IO_error_routine routine, const char *format, FILE *stream, int number,
+                        const Layout &lay, int64_t recsize, IO_data *data) {
+    int64_t block = recsize * number;
+    if (block <= 0) return 0;
+    if (block > INT32_MAX) {
+        kwxIoError(routine, "read_unfmt_structure: (malloc failed) syserr: block of %" PRId64 " bytes",
+                   block);
+        return IO_ERR_MEMORY;
+    }
+    std::unique_ptr<unsigned char[]> buf(new (std::nothrow) unsigned char[static_cast<size_t>(block)]());
+    if (!buf) {
+        kwxsystemErr(routine, "read_unfmt_structure: (malloc failed) syserr:");
+        return IO_ERR_MEMORY;
+    }
+    bool plain = true;
+    if (iofmt_is_compressed(format) && block >= 100) {
+        int64_t len = 0;
+        if (int rc = readCompressedLength(routine, format, stream, &len, "read_unfmt_structure"))
+            return rc;
+        if (len != -1) {
+            if (len <= 0 || len > block) {
+                kwxIoError(routine, "read_unfmt_structure: invalid input or output buffer too small\n");
+                return IO_ERR_COMPRESS;
+            }
+            std::unique_ptr<unsigned char[]> in(new (std::nothrow) unsigned char[static_cast<size_t>(len)]);
+            if (!in) {
+                kwxIoError(routine, "read_unfmt_structure: malloc failed\n");
+                return IO_ERR_MEMORY;
+            }
+            if (fread(in.get(), 1, static_cast<size_t>(len), stream) != static_cast<size_t>(len)) {
+                kwxIoError(routine, "read_unfmt_structure: read compressed data failed\n");
+                return IO_ERR_READ;
+            }
+            if (io_gunzip(routine, len, in.get(), block, buf.get()) != 0) {
+                kwxIoError(routine, "read_unfmt_structure: error decompressing data");
+                return IO_ERR_COMPRESS;
+            }
+            plain = false;
+        }
+    }
+    if (plain && fread(buf.get(), 1, static_cast<size_t>(block), stream) != static_cast<size_t>(block)) {
+        kwxIoError(routine, "read_unfmt_structure: read data failed\n");
+        return IO_ERR_READ;
+    }
+    unpackBinary(routine, lay, number, data, format[0], buf.get());
+    return 0;
+}
+
+}  // namespace
+
+// ---- data tag --------------------------------------------------------------
+
+extern "C" int write_datatag(IO_error_routine routine, const char *format, FILE *stream) {
+    if (!format || !stream) return IO_ERR_MEMORY;
+    if (format[0] == 'F') {
+        if (fputs("*DATA\n", stream) == EOF) {
+            kwxIoError(routine, "write_data: write data tag failed\n");
+            return IO_ERR_WRITE;
+        }
+        return 0;
+    }
+    int32_t five = 5;
+    int rc = kwxwriteIntr(routine, format, &five, 1, 1, 10, stream);
+    if (rc) {
+        kwxIoError(routine, "write_data: write datatag length\n");
+        return rc;
+    }
+    rc = kwxwriteString(routine, format, "*DATA", 5, 1, 5, stream);
+    if (rc) kwxIoError(routine, "write_data: write data tag failed\n");
+    return rc;
+}
+
+extern "C" int read_datatag(IO_error_routine routine, const char *format, FILE *stream) {
+    if (!format || !stream) return IO_ERR_MEMORY;
+    char tag[90];
+    int rc;
+    if (format[0] == 'F') {
+        rc = kwxreadString(routine, format, tag, 5, 1, 82, stream);
+    } else {
+        int32_t n = 0;
+        rc = kwxreadIntr(routine, format, &n, 1, 1, 10, stream);
+        if (rc) {
+            kwxIoError(routine, "read_datatag: read data tag length failed\n");
+            return rc;
+        }
+        if (n != 5) {
+            kwxIoError(routine, "read_datatag: bad tag length, read %d, should be %d", n, 5);
+            return IO_ERR_FORMAT;
+        }
+        rc = kwxreadString(routine, format, tag, 5, 1, 5, stream);
+    }
+    if (rc) {
+        kwxIoError(routine, "read_datatag: read data tag failed\n");
+        return rc;
+    }
+    if (memcmp(tag, "*DATA", 5) != 0) {
+        kwxIoError(routine, "read_datatag: read data tag failed\n");
+        return IO_ERR_READ;
+    }
+    return 0;
+}
+
+// ---- blocks ----------------------------------------------------------------
+
+extern "C" int write_data(IO_error_routine routine, const char *format, FILE *stream, int number,
+                          const char *datatype, IO_data *data) {
+    if (number == 0) return 0;
+    if (!datatype) {
+        kwxIoError(routine, "write_data: datatype string is null\n");
+        return IO_ERR_PARSE;
+    }
+    if (!format || !stream || !data || number < 0) return IO_ERR_MEMORY;
+    Layout lay;
+    if (int rc = parse(routine, datatype, lay)) {
+        kwxIoError(routine, "write_data: parseStructure failed\n");
+        return rc;
+    }
+    bool text = format[0] == 'F';
+    int64_t recsize = recordSize(lay, text);
+    if (capacityCheck(lay, number, data) != 0) {
+        kwxIoError(routine, "write_data: checkdata failed\n");
+        return IO_ERR_MEMORY;
+    }
+    if (lay.n == 1) {
+        if (!text && !isBinaryLetter(format[0])) {
+            kwxIoError(routine, "Bad format string in write_data");
+            return IO_ERR_FORMAT;
+        }
+        return writeSingle(routine, format, stream, number, lay.types[0], lay.counts[0], data);
+    }
+    if (text) return writeTextStructure(routine, stream, number, lay, data);
+    if (isBinaryLetter(format[0]))
+        return writeBinaryStructure(routine, format, stream, number, lay, recsize, data);
+    kwxIoError(routine, "Bad format string in write_data");
+    return IO_ERR_FORMAT;
+}
+
+extern "C" int read_data(IO_error_routine routine, const char *format, FILE *stream, int number,
+                         const char *datatype, IO_data *data) {
+    if (number == 0) return 0;
+    if (!datatype) {
+        kwxIoError(routine, "read_data: datatype string is null\n");
+        return IO_ERR_PARSE;
+    }
+    if (!format || !stream || !data || number < 0) return IO_ERR_MEMORY;
+    Layout lay;
+    if (int rc = parse(routine, datatype, lay)) {
+        kwxIoError(routine, "read_data: parseStructure failed\n");
+        return rc;
+    }
+    bool text = format[0] == 'F';
+    int64_t recsize = recordSize(lay, text);
+    if (capacityCheck(lay, number, data) != 0) return IO_ERR_MEMORY;
+    if (!text && !isBinaryLetter(format[0])) {
+        kwxIoError(routine, "Bad format string %c%c", format[0] ? format[0] : '?',
+                   format[1] ? format[1] : '?');
+        return IO_ERR_PARSE;
+    }
+    if (lay.n == 1) return readSingle(routine, format, stream, number, lay.types[0], lay.counts[0], data);
+    if (text) return readTextStructure(routine, stream, number, lay, recsize, data);
+    return readBinaryStructure(routine, format, stream, number, lay, recsize, data);
+}
+
+extern "C" int check_memory(IO_error_routine routine, const char *format, int number,
+                            const char *datatype, IO_data *data) {
+    (void)format;
+    if (!datatype) {
+        kwxIoError(routine, "check_memory: datatype string is null\n");
+        return IO_ERR_PARSE;
+    }
+    Layout lay;
+    if (int rc = parse(routine, datatype, lay)) {
+        kwxIoError(routine, "check_memory: parseStructure failed\n");
+        return rc;
+    }
+    if (number < 0) return IO_ERR_MEMORY;
+    return capacityCheck(lay, number, data);
+}
+
+// Converts number records stored as one datatype into another whose entries
+// differ only by REAL against DBLE. Strings: one 80-character slot per STRI
+// entry and record, as the readers fill them.
+extern "C" int convert_data(IO_error_routine routine, int number, const char *olddatatype,
+                            const char *newdatatype, int *converted, IO_data *source,
+                            IO_data *destination) {
+    if (converted) *converted = 0;
+    if (!olddatatype || !newdatatype) {
+        kwxIoError(routine, "convert_data: datatype string is null\n");
+        return IO_ERR_PARSE;
+    }
+    Layout from, to;
+    if (int rc = parse(routine, olddatatype, from)) {
+        kwxIoError(routine, "convert_data: parse of original structure failed\n");
+        return rc;
+    }
+    if (int rc = parse(routine, newdatatype, to)) {
+        kwxIoError(routine, "convert_data: parse of new structure failed\n");
+        return rc;
+    }
+    if (from.n != to.n) {
+        kwxIoError(routine, "convert_data: cannot convert from %s to %s: different total number of items",
+                   olddatatype, newdatatype);
+        return IO_ERR_CONVERT;
+    }
+    int flag = 0, bad = 0;
+    for (int e = 0; e < from.n; ++e) {
+        int a = from.types[e], b = to.types[e];
+        bool fp = (a == IO_REAL || a == IO_DBLE) && (b == IO_REAL || b == IO_DBLE);
+        if (a != b) {
+            if (fp) {
+                flag = 1;
+            } else {
+                kwxIoError(routine, "convert_data: cannot convert from %s to %s: incompatible types for item %d",
+                           olddatatype, newdatatype, e);
+                bad = 1;
+            }
+        }
+        if (from.counts[e] != to.counts[e]) {
+            kwxIoError(routine, "convert_data: cannot convert from %s to %s: counts differ for item %d",
+                       olddatatype, newdatatype, e);
+            bad = 1;
+        }
+    }
+    if (bad) return IO_ERR_CONVERT;
+    if (converted) *converted = flag;
+    if (!flag || number == 0) return 0;
+    if (number < 0 || !source || !destination) return IO_ERR_MEMORY;
+    if (capacityCheck(to, number, destination) != 0) return IO_ERR_MEMORY;
+    int64_t need[6];
+    needs(from, number, need);
+    static const char *const kNames[6] = {"string", "char", "intr", "real", "dble", "logl"};
+    for (int t = 0; t < 6; ++t) {
+        if (need[t] == 0) continue;
+        int32_t *cnt = countField(source, t);
+        if (!arrayOf(source, t) || !cnt || *cnt < need[t]) {
+            kwxIoError(routine, "convert_data: not enough %s input data", kNames[t]);
+            return IO_ERR_MEMORY;
+        }
+    }
+    Cursor s(source), d(destination);
+    for (int r = 0; r < number; ++r) {
+        for (int e = 0; e < from.n; ++e) {
+            int cnt = from.counts[e];
+            switch (from.types[e]) {
+            case IO_STRI:
+                memcpy(d.strings, s.strings, IO_STRING_LEN);
+                d.strings += IO_STRING_LEN;
+                s.strings += IO_STRING_LEN;
+                break;
+            case IO_CHAR:
+                memcpy(d.chars, s.chars, static_cast<size_t>(cnt));
+                d.chars += cnt;
+                s.chars += cnt;
+                break;
+            case IO_INTR:
+                memcpy(d.ints, s.ints, static_cast<size_t>(cnt) * 4);
+                d.ints += cnt;
+                s.ints += cnt;
+                break;
+            case IO_LOGL:
+                memcpy(d.logicals, s.logicals, static_cast<size_t>(cnt));
+                d.logicals += cnt;
+                s.logicals += cnt;
+                break;
+            case IO_REAL:
+                for (int i = 0; i < cnt; ++i) {
+                    if (to.types[e] == IO_DBLE)
+                        *d.doubles++ = static_cast<double>(*s.reals++);
+                    else
+                        *d.reals++ = *s.reals++;
+                }
+                break;
+            case IO_DBLE:
+                for (int i = 0; i < cnt; ++i) {
+                    if (to.types[e] == IO_REAL)
+                        *d.reals++ = static_cast<float>(*s.doubles++);
+                    else
+                        *d.doubles++ = *s.doubles++;
+                }
+                break;
+            }
+        }
+    }
+    return 0;
+}
+
+extern "C" int write_compressed_data(IO_error_routine routine, const char *format, FILE *stream,
+                                     int64_t nbytes, const char *bytes) {
+    if (!format || !stream || nbytes < 0 || (nbytes > 0 && !bytes)) return IO_ERR_MEMORY;
+    if (!isBinaryLetter(format[0])) {
+        kwxIoError(routine, "write_compressed_data: only supports binary data\n");
+        return IO_ERR_FORMAT;
+    }
+    if (int rc = writeCompressedLength(routine, format, nbytes, stream)) {
+        kwxIoError(routine, "kwxwriteIntr: writing the compressed length failed\n");
+        return rc;
+    }
+    if (nbytes > 0 && fwrite(bytes, 1, static_cast<size_t>(nbytes), stream) != static_cast<size_t>(nbytes)) {
+        kwxsystemErr(routine, "write_compressed_data: (fwrite failed) syserr:");
+        return IO_ERR_WRITE;
+    }
+    return 0;
+}
+
+// ---- zlib ------------------------------------------------------------------
+
+extern "C" int io_gzip(char kind, int level, int nitems, const void *input, int capacity,
+                       void *output, int *result) {
+    int size;
+    switch (kind) {
+    case 'i': case 'I': case 'r': case 'R': size = 4; break;
+    case 'd': case 'D': size = 8; break;
+    case 'c': case 'C': size = 1; break;
+    default: size = 0; break;
+    }
+    if (result) *result = 0;
+    if (!size || !input || !output || nitems < 0 || capacity < 0 || !result) return 0;
+    if (level < 1 || level > 9) level = 5;
+    z_stream zs;
+    memset(&zs, 0, sizeof zs);
+    int rc = deflateInit(&zs, level);
+    if (rc != Z_OK) {
+        fprintf(stderr, "%s error: %d\n", "deflateInit", rc);
+        return 0;
+    }
+    uint64_t inBytes = static_cast<uint64_t>(nitems) * size;
+    uint64_t outBytes = static_cast<uint64_t>(capacity) * size;
+    zs.next_in = static_cast<Bytef *>(const_cast<void *>(input));
+    zs.avail_in = static_cast<uInt>(inBytes);
+    zs.next_out = static_cast<Bytef *>(output);
+    zs.avail_out = static_cast<uInt>(outBytes);
+    rc = deflate(&zs, Z_FINISH);
+    if (rc != Z_STREAM_END) {
+        deflateEnd(&zs);
+        *result = -1;
+        return 0;
+    }
+    uint64_t total = zs.total_out;
+    deflateEnd(&zs);
+    int64_t items = static_cast<int64_t>((total + size - 1) / size);
+    if (items > capacity) {
+        *result = -2;
+        return 0;
+    }
+    // The stream is stored in whole items: the padding after it is zero.
+    memset(static_cast<unsigned char *>(output) + total, 0,
+           static_cast<size_t>(items * size - static_cast<int64_t>(total)));
+    *result = static_cast<int>(items);
+    return 0;
+}
+
+extern "C" int io_gunzip(IO_error_routine routine, int64_t inbytes, const void *input,
+                         int64_t outbytes, void *output) {
+    if (!input || !output || inbytes <= 0 || outbytes < 0 || inbytes > UINT32_MAX ||
+        outbytes > UINT32_MAX)
+        return IO_ERR_COMPRESS;
+    z_stream zs;
+    memset(&zs, 0, sizeof zs);
+    int rc = inflateInit(&zs);
+    if (rc != Z_OK) {
+        kwxIoError(routine, "io_gunzip: inflateInit failed: %d", rc);
+        return IO_ERR_COMPRESS;
+    }
+    zs.next_in = static_cast<Bytef *>(const_cast<void *>(input));
+    zs.avail_in = static_cast<uInt>(inbytes);
+    zs.next_out = static_cast<Bytef *>(output);
+    zs.avail_out = static_cast<uInt>(outbytes);
+    int result = 0;
+    rc = inflate(&zs, Z_FINISH);
+    if (rc != Z_STREAM_END) {
+        switch (rc) {
+        case Z_BUF_ERROR: kwxIoError(routine, "io_gunzip: Buffer error"); break;
+        case Z_MEM_ERROR: kwxIoError(routine, "io_gunzip: Out of memory error"); break;
+        case Z_DATA_ERROR: kwxIoError(routine, "io_gunzip: Data error"); break;
+        case Z_OK: kwxIoError(routine, "io_gunzip: Terminated before end"); break;
+        default: kwxIoError(routine, "io_gunzip: error %d decompressing data", rc); break;
+        }
+        result = IO_ERR_COMPRESS;
+    }
+    if (static_cast<int64_t>(zs.total_out) != outbytes) {
+        kwxIoError(routine, "io_gunzip: decompressed %s data: got %d bytes, expected %d",
+                   static_cast<int64_t>(zs.total_out) > outbytes ? "too much" : "too little",
+                   static_cast<int>(zs.total_out), static_cast<int>(outbytes));
+        result = IO_ERR_COMPRESS;
+    }
+    rc = inflateEnd(&zs);
+    if (rc != Z_OK) {
+        kwxIoError(routine, "io_gunzip: inflateEnd failed: %d", rc);
+        result = IO_ERR_COMPRESS;
+    }
+    return result;
+}

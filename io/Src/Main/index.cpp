@@ -1,0 +1,607 @@
+// The index of a data file: the in-memory table of index lines, the stored
+// "*INDEX" dataset at the file's end, and the rebuild of the index by
+// scanning the datasets after a crash.
+#include "io_internal.h"
+
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const int64_t kMaxIndexBytes = (int64_t)1 << 32;
+
+bool tableFull(const IO_file *r) {
+    return !r->indextable || IO_INDEX_LINE(r->indextable, r->nlines)[0] == IO_ESC;
+}
+
+// Lines compare from their third character: WHAT, then WHERE, WHEN, ...
+int compareLines(const char *a, const char *b) { return strcmp(a + 2, b + 2); }
+
+// Grows the table so that it has room for at least one more line: the new
+// room is the larger of 10000 lines and half the lines in use, so that the
+// cost of growing stays proportional to the lines inserted.
+int growTable(IO_error_routine routine, IO_file *r, const char *who) {
+    int64_t free = IO_INDEX_GROW;
+    if (r->nlines / 2 > free) free = r->nlines / 2;
+    int64_t slots = static_cast<int64_t>(r->nlines) + free + 1;
+    int64_t bytes = slots * IO_INDEX_SLOT;
+    char *t = static_cast<char *>(realloc(r->indextable, static_cast<size_t>(bytes)));
+    if (!t) {
+        kwxIoMallocFailed(routine, who, bytes);
+        return IO_ERR_MEMORY;
+    }
+    for (int64_t i = r->nlines; i < slots - 1; ++i) IO_INDEX_LINE(t, i)[0] = '\0';
+    IO_INDEX_LINE(t, slots - 1)[0] = IO_ESC;
+    IO_INDEX_LINE(t, slots - 1)[1] = '\0';
+    r->indextable = t;
+    return 0;
+}
+
+void copyLine(char *slot, const char *line) {
+    size_t n = strnlen(line, IO_INDEX_SLOT - 1);
+    memcpy(slot, line, n);
+    slot[n] = '\0';
+}
+
+}  // namespace
+
+extern "C" int kwxMakeIndexLine(char *line, const char *status, const char *what, const char *where,
+                                int32_t when, int64_t dslength, int64_t location) {
+    int n = snprintf(line, IO_INDEX_SLOT, "%s%c%s%c%s%c%d%c%" PRId64 "%c%" PRId64, status, IO_ESC, what,
+                     IO_ESC, where, IO_ESC, static_cast<int>(when), IO_ESC, dslength, IO_ESC, location);
+    return (n < 0 || n >= IO_INDEX_SLOT) ? IO_ERR_PARSE : 0;
+}
+
+extern "C" int indextable_alloc(IO_file *r) {
+    if (!r) return IO_ERR_MEMORY;
+    int64_t slots = static_cast<int64_t>(r->nlines) + IO_INDEX_GROW + 1;
+    char *t = static_cast<char *>(malloc(static_cast<size_t>(slots * IO_INDEX_SLOT)));
+    if (!t) return IO_ERR_MEMORY;
+    for (int64_t i = 0; i < slots - 1; ++i) IO_INDEX_LINE(t, i)[0] = '\0';
+    IO_INDEX_LINE(t, slots - 1)[0] = IO_ESC;
+    IO_INDEX_LINE(t, slots - 1)[1] = '\0';
+    free(r->indextable);
+    r->indextable = t;
+    free(r->wheretable);
+    r->wheretable = nullptr;
+    return 0;
+}
+
+// Appends a line. A table known to be sorted by WHAT stays sorted: the line
+// goes to its place, so that lookups never need a full re-sort.
+extern "C" int insert_index(IO_error_routine routine, IO_file *r, const char *line) {
+    if (!r || !line) return IO_ERR_MEMORY;
+    if (tableFull(r)) {
+        if (int rc = growTable(routine, r, "insert_index")) return rc;
+    }
+    int pos = r->nlines;
+    if (r->sorted == -1 && r->nlines > 0) {
+        // First slot whose line sorts after the new one.
+        int lo = 0, hi = r->nlines;
+        while (lo < hi) {
+            int mid = lo + (hi - lo) / 2;
+            if (compareLines(IO_INDEX_LINE(r->indextable, mid), line) <= 0)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        pos = lo;
+        if (pos < r->nlines)
+            memmove(IO_INDEX_LINE(r->indextable, pos + 1), IO_INDEX_LINE(r->indextable, pos),
+                    static_cast<size_t>(r->nlines - pos) * IO_INDEX_SLOT);
+    }
+    copyLine(IO_INDEX_LINE(r->indextable, pos), line);
+    r->nlines++;
+    r->indexdirty = 1;
+    free(r->wheretable);
+    r->wheretable = nullptr;
+    return 0;
+}
+
+extern "C" int insert_index_nosort(IO_error_routine routine, IO_file *r, const char *line) {
+    if (!r || !line) return IO_ERR_MEMORY;
+    if (tableFull(r)) {
+        if (growTable(routine, r, "insert_index") != 0) {
+            kwxsystemErr(routine, "insert_index: (malloc failed) syserr:");
+            return IO_ERR_MEMORY;
+        }
+    }
+    copyLine(IO_INDEX_LINE(r->indextable, r->nlines), line);
+    r->nlines++;
+    r->indexdirty = 1;
+    return 0;
+}
+
+// Writes the index dataset at the stream's position; the file ends right
+// after it (a longer old index is cut off).
+extern "C" int write_index(IO_error_routine routine, IO_file *r, int nlines, const char *table) {
+    if (!r || !r->stream || nlines < 0 || (nlines > 0 && !table)) return IO_ERR_MEMORY;
+    FILE *fp = r->stream;
+    const char fmt[3] = {'F', '\0', '\0'};
+    int width = r->offsetwidth ? r->offsetwidth : 20;
+    int64_t start = kwxTell64(fp);
+    if (start < 0) {
+        kwxsystemErr(routine, "write_index: ftell of index position failed\n");
+        return IO_ERR_TELL;
+    }
+    const char fb[3] = {'F', '\0', '\n'};
+    if (fwrite(fb, 1, 3, fp) != 3) {
+        kwxsystemErr(routine, "write_index: fwrite failed writing format");
+        return IO_ERR_WRITE;
+    }
+    int64_t p1 = kwxTell64(fp);
+    if (p1 < 0) {
+        kwxsystemErr(routine, "write_index: ftell failed for first length position");
+        return IO_ERR_TELL;
+    }
+    int64_t len = 0;
+    if (int rc = kwxwriteOffset(routine, fmt, &len, width, fp)) {
+        kwxIoError(routine, "write_index: write index length failed\n");
+        return rc;
+    }
+    int64_t p2 = kwxTell64(fp);
+    if (p2 < 0) {
+        kwxsystemErr(routine, "write_index: ftell failed for index start position");
+        return IO_ERR_TELL;
+    }
+    if (kwxwriteTag(routine, fmt, "*INDEX", fp)) {
+        kwxIoError(routine, "write_index: write index tag failed\n");
+        return IO_ERR_WRITE;
+    }
+    int64_t count = nlines;
+    if (int rc = kwxwriteOffset(routine, fmt, &count, width, fp)) {
+        kwxIoError(routine, "write_index: write number of index failed\n");
+        return rc;
+    }
+    for (int i = 0; i < nlines; ++i) {
+        const char *line = IO_INDEX_LINE(table, i);
+        size_t n = strnlen(line, IO_INDEX_SLOT - 1);
+        if (fwrite(line, 1, n, fp) != n || fputc('\n', fp) == EOF) {
+            kwxIoError(routine, "write_index: write index failed\n");
+            return IO_ERR_WRITE;
+        }
+    }
+    if (kwxwriteTag(routine, fmt, "*ENDINDEX", fp)) {
+        kwxIoError(routine, "write_index: write index end tag failed\n");
+        return IO_ERR_WRITE;
+    }
+    int64_t after = kwxTell64(fp);
+    if (after < 0) {
+        kwxsystemErr(routine, "write_index: ftell of index end position failed");
+        return IO_ERR_TELL;
+    }
+    len = after - p2;
+    if (int rc = kwxwriteOffset(routine, fmt, &len, width, fp)) {
+        kwxIoError(routine, "write_index: write index dataset length failed\n");
+        return rc;
+    }
+    if (int rc = kwxwriteOffset(routine, fmt, &start, width, fp)) {
+        kwxIoError(routine, "write_index: write index position failed\n");
+        return rc;
+    }
+    int64_t end = kwxTell64(fp);
+    if (end < 0) {
+        kwxsystemErr(routine, "write_index: ftell failed for updated end position");
+        return IO_ERR_TELL;
+    }
+    if (kwxSeek64(fp, 0, 2) != 0) {
+        kwxsystemErr(routine, "write_index: fseek to end-of-file failed");
+        return IO_ERR_SEEK;
+    }
+    int64_t fileEnd = kwxTell64(fp);
+    bool oldBytes = fileEnd > end;
+    if (kwxSeek64(fp, p1, 0) != 0) {
+        kwxsystemErr(routine, "write_index: fseek to first length position failed");
+        return IO_ERR_SEEK;
+    }
+    if (int rc = kwxwriteOffset(routine, fmt, &len, width, fp)) {
+        kwxIoError(routine, "write_index: write index dataset length failed\n");
+        return rc;
+    }
+    if (kwxSeek64(fp, end, 0) != 0) {
+        kwxsystemErr(routine, "write_index: fseek to index end position failed");
+        return IO_ERR_SEEK;
+    }
+    if (fflush(fp) != 0) {
+        kwxsystemErr(routine, "write_index: failed to flush index data to disc");
+        return IO_ERR_WRITE;
+    }
+    if (oldBytes) {
+        // Cut the file at the new index so that its position line really is
+        // the last line; only if that fails mark the leftovers with "*CRASH".
+        if (ftruncate(fileno(fp), static_cast<off_t>(end)) != 0) {
+            kwxIoError(routine, "write_index: warning: new index not at end of file, file may be bad");
+            if (kwxwriteTag(routine, fmt, "*CRASH", fp) != 0)
+                kwxIoTrace("write_dataset abort: can't write file end tag\n");
+            if (kwxSeek64(fp, end, 0) != 0) kwxIoTrace("write_index: fseek back to end failed");
+            fflush(fp);
+        }
+    }
+    return 0;
+}
+
+extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
+    if (!r || !r->stream) return IO_ERR_MEMORY;
+    FILE *fp = r->stream;
+    int width = r->offsetwidth ? r->offsetwidth : 20;
+    int64_t pos = 0;
+    int rc = kwxgotoIndexLocation(routine, &pos, width, fp);
+    if (rc == IO_ERR_EOF) {
+        r->nlines = 0;
+        return indextable_alloc(r) ? IO_ERR_MEMORY : 0;
+    }
+    if (rc) {
+        kwxIoError(routine, "create_indextable: can't go to the index location\n");
+        return rc;
+    }
+    char fb[3];
+    if (fread(fb, 1, 3, fp) != 3) {
+        kwxsystemErr(routine, "create_indextable: (can't read format string) syserr:");
+        return IO_ERR_READ;
+    }
+    if (fb[0] != 'F') {
+        kwxIoError(routine, "create_indextable: index dataset is not formatted, file may be corrupt.");
+        return IO_ERR_PARSE;
+    }
+    const char fmt[3] = {'F', '\0', '\0'};
+    int64_t len = 0;
+    if ((rc = kwxreadOffset(routine, fmt, &len, fp))) {
+        kwxIoError(routine, "create_indextable: can't read index length\n");
+        return rc;
+    }
+    if (len >= kMaxIndexBytes) {
+        kwxIoError(routine, "32-bit integer overflow in index dataset size %" PRId64 ", possibly a bad file?", len);
+        return IO_ERR_ALLOC;
+    }
+    int64_t here = kwxTell64(fp);
+    struct {
+        int64_t size;
+    } file{0};
+    if (kwxSeek64(fp, 0, 2) == 0) file.size = kwxTell64(fp);
+    if (len <= 0 || here < 0 || here + len > file.size || kwxSeek64(fp, here, 0) != 0) {
+        kwxIoError(routine, "create_indextable: index is wrong: bad index length %" PRId64 "\n", len);
+        return IO_ERR_PARSE;
+    }
+    std::string buf(static_cast<size_t>(len), '\0');
+    if (fread(&buf[0], 1, buf.size(), fp) != buf.size()) {
+        kwxsystemErr(routine, "create_indextable: (can't read the whole index) syserr:");
+        return IO_ERR_READ;
+    }
+    size_t p = 0;
+    auto nextPiece = [&](std::string &out) -> bool {
+        if (p >= buf.size()) return false;
+        size_t nl = buf.find('\n', p);
+        if (nl == std::string::npos) return false;
+        out.assign(buf, p, nl - p);
+        p = nl + 1;
+        return true;
+    };
+    std::string piece;
+    if (!nextPiece(piece) || piece.compare(0, 6, "*INDEX") != 0) {
+        kwxIoError(routine, "create_indextable: stored index is wrong: missing start tag\n");
+        return IO_ERR_PARSE;
+    }
+    if (!nextPiece(piece)) {
+        kwxIoError(routine, "create_indextable: index is wrong: missing count\n");
+        return IO_ERR_PARSE;
+    }
+    int64_t count = kwx_atoi64(piece.c_str());
+    // The count is checked against the lines present before anything is
+    // allocated for it.
+    size_t lines = 0;
+    for (size_t q = p; q < buf.size(); ++q)
+        if (buf[q] == '\n') ++lines;
+    if (count < 0 || count > INT32_MAX - IO_INDEX_GROW - 1 || static_cast<uint64_t>(count) > lines) {
+        kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
+                   static_cast<int>(lines), static_cast<int>(count < 0 || count > INT32_MAX ? -1 : count));
+        return IO_ERR_PARSE;
+    }
+    if (count > 0 && buf.find('\n', p) == std::string::npos) {
+        kwxIoError(routine, "create_indextable: index is wrong: error finding EOL\n");
+        return IO_ERR_PARSE;
+    }
+    r->nlines = static_cast<int32_t>(count);
+    if (indextable_alloc(r) != 0) {
+        kwxIoMallocFailed(routine, "create_indextable: table memory",
+                          (static_cast<int64_t>(count) + IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
+        r->nlines = 0;
+        return IO_ERR_ALLOC;
+    }
+    for (int64_t i = 0; i < count; ++i) {
+        if (!nextPiece(piece)) {
+            kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
+                       static_cast<int>(i), static_cast<int>(count));
+            r->nlines = 0;
+            return IO_ERR_PARSE;
+        }
+        if (piece.size() >= IO_INDEX_SLOT) {
+            kwxIoError(routine, "create_indextable: index is wrong: line %d is too long\n", static_cast<int>(i));
+            r->nlines = 0;
+            return IO_ERR_PARSE;
+        }
+        copyLine(IO_INDEX_LINE(r->indextable, i), piece.c_str());
+    }
+    r->sorted = 0;
+    r->indexdirty = 0;
+    return 0;
+}
+
+extern "C" int kwxIoFailWithHeader(IO_error_routine routine, const char *message, int code,
+                                   IO_header *header) {
+    ioheader_free(header);
+    if (message) kwxIoError(routine, "%s", message);
+    return code;
+}
+
+namespace {
+
+// Reads a length field, skips that many bytes and reads the trailing one:
+// the way over a deleted dataset. Returns false when either read fails or
+// the skip leaves the file.
+bool skipDeleted(IO_error_routine routine, const char *fmt, FILE *fp, int64_t size, int64_t *first,
+                 int64_t *second) {
+    *first = *second = 0;
+    if (kwxreadOffset(routine, fmt, first, fp) != 0) return false;
+    int64_t here = kwxTell64(fp);
+    if (*first <= 0 || here < 0 || here + *first > size) return false;
+    if (kwxSeek64(fp, here + *first, 0) != 0) return false;
+    if (kwxreadOffset(routine, fmt, second, fp) != 0) return false;
+    return true;
+}
+
+// A reporting routine that swallows messages: the old-style deletion mark
+// is probed with several formats and only the outcome matters.
+int quietRoutine(const char *, int) { return 0; }
+
+}  // namespace
+
+// Rebuilds the index by walking the datasets from the start of the file. The
+// scan stops quietly at the end, at "*CRASH", at an interrupted write and at
+// a truncated old index, keeping what it found; the index position is left
+// where it stopped so the next write (or the index at flush) goes there.
+extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
+    if (!r || !r->stream) return IO_ERR_MEMORY;
+    FILE *fp = r->stream;
+    if (kwxSeek64(fp, 0, 2) != 0) {
+        kwxsystemErr(routine, "recreate_indextable: fseek failed\n");
+        return IO_ERR_SEEK;
+    }
+    int64_t size = kwxTell64(fp);
+    if (size < 0 || kwxSeek64(fp, 0, 0) != 0) {
+        kwxsystemErr(routine, "recreate_indextable: fseek failed\n");
+        return IO_ERR_SEEK;
+    }
+    r->nlines = 0;
+    if (indextable_alloc(r) != 0) {
+        kwxIoMallocFailed(routine, "recreate_indextable", (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
+        return IO_ERR_MEMORY;
+    }
+    r->sorted = 0;
+    r->indexdirty = 1;
+    IO_header h;
+    if (ioheader_alloc(&h) != 0) return IO_ERR_ALLOC;
+    int64_t last = -1;
+    while (true) {
+        int64_t pos = kwxTell64(fp);
+        if (pos < 0 || pos > size) {
+            return kwxIoFailWithHeader(routine, "recreate_indextable: can not tell the dataset location\n",
+                                       IO_ERR_TELL, &h);
+        }
+        if (pos <= last) {
+            // Every item moves the scan forward; anything else is a bad file.
+            kwxIoError(routine, "recreate_indextable: Bad file: no progress at byte %" PRId64 "\n", pos);
+            ioheader_free(&h);
+            return IO_ERR_BADFILE;
+        }
+        last = pos;
+        r->indexpos = pos;
+        unsigned char fb[3];
+        if (fread(fb, 1, 3, fp) < 3) break;
+        char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), '\0'};
+        if (iofmt_is_live(fb[0])) {
+            int64_t dslength = 0;
+            int rc = kwxreadOffset(routine, fmt, &dslength, fp);
+            if (rc) {
+                kwxIoError(routine, "recreate_indextable: error %d reading dataset length at offset %" PRId64, rc, pos);
+                ioheader_free(&h);
+                return rc;
+            }
+            if (dslength > size || dslength < 0) {
+                kwxIoError(routine, "recreate_indextable: bad dataset length %" PRId64, dslength);
+                ioheader_free(&h);
+                return IO_ERR_FORMAT;
+            }
+            if (dslength == 0) {
+                char tag[16];
+                int trc = kwxreadTag(routine, fmt, tag, 8, fp);
+                int hrc = (trc == 0 && strcmp(tag, "*DATASET") == 0) ? read_header(quietRoutine, fmt, fp, &h) : -1;
+                if (trc == 0 && hrc == 0) {
+                    kwxIoError(routine,
+                               "recreate_indextable: dataset length of zero in dataset %s:%s:%d at offset %" PRId64
+                               ": assuming interrupted write and terminating scan.",
+                               h.what, h.where, *h.when, pos);
+                } else {
+                    kwxIoError(routine,
+                               "recreate_indextable: dataset length of zero in dataset at offset %" PRId64
+                               " (format %c%c): assuming incomplete file and terminating scan.",
+                               pos, fb[0] ? fb[0] : '?', fb[1] ? fb[1] : '?');
+                }
+                r->indexpos = pos;
+                ioheader_free(&h);
+                return 0;
+            }
+            int64_t start = kwxTell64(fp);
+            if (start < 0) {
+                return kwxIoFailWithHeader(routine, "recreate_indextable: ftell failed for start position\n",
+                                           IO_ERR_TELL, &h);
+            }
+            char tag[16];
+            if (kwxreadTag(routine, fmt, tag, 8, fp) != 0) tag[0] = '\0';
+            if (strcmp(tag, "*DATASET") == 0) {
+                if ((rc = read_header(routine, fmt, fp, &h))) {
+                    kwxIoError(routine, "recreate_indextable: read header failed\n");
+                    ioheader_free(&h);
+                    return rc;
+                }
+                kwxIoTrace("recreate_indextable: found %s:%s:%d at %" PRId64, h.what, h.where, *h.when, pos);
+                char line[IO_INDEX_SLOT];
+                if (kwxMakeIndexLine(line, "Y", h.what, h.where, *h.when, dslength, pos) != 0 ||
+                    insert_index(routine, r, line) != 0) {
+                    return kwxIoFailWithHeader(routine, "recreate_indextable: insert_index  failed\n",
+                                               IO_ERR_MEMORY, &h);
+                }
+                if (start + dslength > size || kwxSeek64(fp, start + dslength, 0) != 0) {
+                    return kwxIoFailWithHeader(routine, "recreate_indextable: fseek failed\n", IO_ERR_SEEK, &h);
+                }
+                int64_t trailing = 0;
+                if ((rc = kwxreadOffset(routine, fmt, &trailing, fp))) {
+                    kwxIoError(routine,
+                               "recreate_indextable: error %d reading final dataset length for %s:%s:%d at offset %" PRId64,
+                               rc, h.what, h.where, *h.when, pos);
+                    ioheader_free(&h);
+                    return rc;
+                }
+            } else if (strncmp(tag, "*INDEX", 6) == 0) {
+                if (start + dslength > size) {
+                    kwxIoError(routine,
+                               "recreate_indextable: warning: truncated (or bad) index data at end of file while "
+                               "rebuilding index, file is corrupt but probably recoverable, continuing.  [%" PRId64
+                               " + %" PRId64 " > %" PRId64 "]",
+                               start, dslength, size);
+                    r->indexpos = pos;
+                    ioheader_free(&h);
+                    return 0;
+                }
+                const char ffmt[3] = {'F', '\0', '\0'};
+                int64_t a = 0, b = 0;
+                if (kwxSeek64(fp, start + dslength, 0) != 0) {
+                    return kwxIoFailWithHeader(routine, "recreate_indextable: fseek failed\n", IO_ERR_SEEK, &h);
+                }
+                if (kwxreadOffset(routine, ffmt, &a, fp) != 0) {
+                    return kwxIoFailWithHeader(routine, "recreate_indextable: failed to read first offset from skipped index",
+                                               IO_ERR_READ, &h);
+                }
+                if (kwxreadOffset(routine, ffmt, &b, fp) != 0) {
+                    return kwxIoFailWithHeader(routine, "recreate_indextable: failed to read second offset from skipped index",
+                                               IO_ERR_READ, &h);
+                }
+            } else {
+                kwxSeek64(fp, start, 0);
+                return kwxIoFailWithHeader(routine, "recreate_indextable: can't find the starting tag\n",
+                                           IO_ERR_BADFILE, &h);
+            }
+            continue;
+        }
+        if (fb[0] == 'D' || fb[0] == 'd' || fb[0] == 'X' || fb[0] == 'x') {
+            int64_t first = 0, second = 0;
+            if (fb[1] != 0) {
+                char df[3] = {0, 0, 0};
+                if (iofmt_is_live(fb[1])) {
+                    df[0] = static_cast<char>(fb[1]);
+                } else {
+                    bool bit7 = (fb[1] & 0x80) != 0;
+                    if (fb[0] == 'D' || fb[0] == 'd')
+                        df[0] = bit7 ? 'u' : 'U';
+                    else
+                        df[0] = bit7 ? 'l' : 'L';
+                    df[1] = static_cast<char>(fb[1] & 0x7f);
+                }
+                int64_t here = kwxTell64(fp);
+                if (kwxreadOffset(routine, df, &first, fp) != 0) {
+                    kwxIoError(routine,
+                               "recreate_indextable: error reading initial dataset length in dataset of format %c%c, "
+                               "starting at offset %" PRId64 "\n",
+                               df[0], df[1] ? df[1] : ' ', pos);
+                    ioheader_free(&h);
+                    return IO_ERR_READ;
+                }
+                here = kwxTell64(fp);
+                if (first <= 0 || here < 0 || here + first > size || kwxSeek64(fp, here + first, 0) != 0) {
+                    kwxIoError(routine,
+                               "recreate_indextable: fseek of %" PRId64 " to skip dataset starting at %" PRId64 " failed",
+                               first, pos);
+                    ioheader_free(&h);
+                    return first <= 0 ? IO_ERR_BADFILE : IO_ERR_SEEK;
+                }
+                int rc = kwxreadOffset(routine, df, &second, fp);
+                if (rc) {
+                    kwxIoError(routine,
+                               "recreate_indextable: error %s [%d] reading final dataset length in dataset of format "
+                               "%c%c, starting at offset %" PRId64 ", expected length %" PRId64 "\n",
+                               kwxIoErrorMessage(rc), rc, df[0], df[1] ? df[1] : ' ', pos, first);
+                    ioheader_free(&h);
+                    return IO_ERR_READ;
+                }
+                if (first <= 0 || first != second) {
+                    kwxIoError(routine,
+                               "recreate_indextable: Bad file: final dataset length field %" PRId64
+                               " is bad, or differs from original dataset length field %" PRId64
+                               " in deleted dataset with byte-order-specific format %s\n",
+                               second, first, df);
+                    ioheader_free(&h);
+                    return IO_ERR_BADFILE;
+                }
+            } else {
+                int64_t after = kwxTell64(fp);
+                static const char *const tries[3] = {"U", "u", "F"};
+                bool found = false;
+                const char *tried = "F";
+                for (const char *t : tries) {
+                    tried = t;
+                    char df[3] = {t[0], 0, 0};
+                    if (kwxSeek64(fp, after, 0) != 0) break;
+                    if (skipDeleted(quietRoutine, df, fp, size, &first, &second) && first > 0 && first == second) {
+                        found = true;
+                        break;
+                    }
+                }
+                if (!found) {
+                    kwxIoError(routine,
+                               "recreate_indextable: Bad file: final dataset length field %" PRId64
+                               " is bad, or differs from original dataset length field %" PRId64
+                               " in deleted dataset with old-style format %s\n",
+                               second, first, tried);
+                    ioheader_free(&h);
+                    return IO_ERR_BADFILE;
+                }
+            }
+            continue;
+        }
+        if (fb[0] == '*' && fb[1] == 'I' && fb[2] == 'N') {
+            const char ffmt[3] = {'F', '\0', '\0'};
+            int64_t recorded = 0;
+            if (kwxSeek64(fp, pos + 6, 0) != 0) {
+                return kwxIoFailWithHeader(routine, "recreate_indextable: fseek +IO_INFO failed", IO_ERR_SEEK, &h);
+            }
+            if (kwxreadOffset(routine, ffmt, &recorded, fp) != 0) {
+                return kwxIoFailWithHeader(routine, "recreate_indextable: fseek +IO_INFO failed", IO_ERR_READ, &h);
+            }
+            if (kwxSeek64(fp, 9, 1) != 0) {
+                return kwxIoFailWithHeader(routine, "recreate_indextable: fseek +IO_ENDINFO failed", IO_ERR_SEEK, &h);
+            }
+            continue;
+        }
+        if (fb[0] == '*' && fb[1] == 'C' && fb[2] == 'R') {
+            char six[7] = {0};
+            if (kwxSeek64(fp, pos, 0) != 0 || fread(six, 1, 6, fp) < 6) break;
+            if (memcmp(six, "*CRASH", 6) == 0) {
+                kwxIoError(routine, "recreate_indextable: warning: file was not closed correctly, data may be inconsistent");
+                break;
+            }
+        }
+        char shown[4] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), static_cast<char>(fb[2]), 0};
+        for (char &c : shown)
+            if (c && (c < ' ' || c == 127)) c = '?';
+        kwxIoError(routine,
+                   "recreate_indextable: Bad file: expected dataset, index or end, got \"%s\" at byte %" PRId64 "\n",
+                   shown, pos);
+        ioheader_free(&h);
+        return IO_ERR_BADFILE;
+    }
+    ioheader_free(&h);
+    return 0;
+}

@@ -1,0 +1,139 @@
+// Upkeep of the index table: sorting it by WHAT and retiring the older
+// datasets of names written more than once.
+#include "io_internal.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+int byWhat(const void *a, const void *b) {
+    return strcmp(static_cast<const char *>(a) + 2, static_cast<const char *>(b) + 2);
+}
+
+// Length of the name part of a line: WHAT ESC WHERE ESC WHEN ESC, from the
+// third character on; 0 for a malformed line.
+size_t nameKeyLength(const char *line) {
+    const char *p = line + 2;
+    for (int seps = 0; *p; ++p) {
+        if (*p == IO_ESC && ++seps == 3) return static_cast<size_t>(p - (line + 2)) + 1;
+    }
+    return 0;
+}
+
+int64_t lineLocation(const char *line) {
+    const char *last = strrchr(line, IO_ESC);
+    return last ? kwx_atoi64(last + 1) : -1;
+}
+
+}  // namespace
+
+// Sorts the table by WHAT (when it is not known to be sorted) and, of the
+// live lines that share a WHAT, WHERE and WHEN, keeps the one written last
+// (highest location) and marks the others 'N'. Only the table changes. In a
+// sorted table such lines are neighbours, so one pass finds them all.
+extern "C" int update_index(IO_error_routine routine, IO_file *r) {
+    (void)routine;
+    if (!r || !r->indextable || r->nlines <= 0) return 0;
+    if (r->sorted != -1) {
+        kwxIoTrace("sorting whatlist in update_index");
+        qsort(r->indextable, static_cast<size_t>(r->nlines), IO_INDEX_SLOT, byWhat);
+        r->sorted = -1;
+        free(r->wheretable);
+        r->wheretable = nullptr;
+    }
+    int i = 0;
+    while (i < r->nlines) {
+        const char *first = IO_INDEX_LINE(r->indextable, i);
+        size_t klen = nameKeyLength(first);
+        int j = i + 1;
+        if (klen > 0) {
+            while (j < r->nlines && strncmp(IO_INDEX_LINE(r->indextable, j) + 2, first + 2, klen) == 0) ++j;
+        }
+        if (j - i > 1) {
+            int keep = -1;
+            int64_t best = -1;
+            for (int k = i; k < j; ++k) {
+                const char *line = IO_INDEX_LINE(r->indextable, k);
+                if (line[0] == 'N') continue;
+                int64_t loc = lineLocation(line);
+                if (keep < 0 || loc > best) {
+                    keep = k;
+                    best = loc;
+                }
+            }
+            for (int k = i; k < j; ++k) {
+                char *line = IO_INDEX_LINE(r->indextable, k);
+                if (k != keep && line[0] != 'N') {
+                    line[0] = 'N';
+                    r->indexdirty = 1;
+                }
+            }
+        }
+        i = j;
+    }
+    return 0;
+}
+
+// Retires duplicates among located records: for each record still live, all
+// live lines of its name are found; all but the newest are marked 'N' (and,
+// in a file open for writing, marked deleted on disk). A record whose own
+// line was retired gets line -1. *removed counts the records set to -1.
+extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int *removed,
+                               IO_location *located) {
+    if (!r || !removed || (n > 0 && !located)) return IO_ERR_MEMORY;
+    *removed = 0;
+    if (n <= 0) return 0;
+    std::vector<IO_location> found;
+    try {
+        found.resize(static_cast<size_t>(r->nlines > 0 ? r->nlines : 1));
+    } catch (...) {
+        kwxsystemErr(routine, "update_subindex: (malloc failed) syserr:");
+        return IO_ERR_MEMORY;
+    }
+    for (int k = 0; k < n; ++k) {
+        IO_location &rec = located[k];
+        if (rec.line == -1) {
+            ++*removed;
+            continue;
+        }
+        if (rec.line >= 0 && rec.line < r->nlines && IO_INDEX_LINE(r->indextable, rec.line)[0] == 'N') {
+            rec.line = -1;
+            ++*removed;
+            continue;
+        }
+        char what[80], where[80];
+        int32_t when = rec.when;
+        int32_t numattrb = 0, number = 0, blockfactor = 0;
+        char datatype[8] = "";
+        memcpy(what, rec.what, sizeof what);
+        memcpy(where, rec.where, sizeof where);
+        what[79] = where[79] = '\0';
+        IO_header key = {what, where, &when, &numattrb, nullptr, &number, datatype, &blockfactor};
+        int count = 0;
+        int rc = get_ds_location(routine, IO_SORT_WHAT, &key, r, &count, found.data());
+        if (rc) {
+            kwxIoError(routine, "update_subindex: get_ds_location failed\n");
+            return rc;
+        }
+        if (count < 2) continue;
+        qsort(found.data(), static_cast<size_t>(count), sizeof(IO_location), dsloc_sortLocation);
+        for (int m = 1; m < count; ++m) {
+            int line = found[m].line;
+            if (line < 0 || line >= r->nlines) continue;
+            char *text = IO_INDEX_LINE(r->indextable, line);
+            if (text[0] != 'Y') continue;
+            text[0] = 'N';
+            r->indexdirty = 1;
+            if (r->openmode == 'w' && r->locklevel == -1 && r->stream) {
+                if ((rc = delete_process_sub(routine, r->stream, found[m].location))) return rc;
+            }
+            if (found[m].location == rec.location) {
+                rec.line = -1;
+                ++*removed;
+            }
+        }
+    }
+    return 0;
+}
