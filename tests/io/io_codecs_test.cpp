@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-using namespace iotest;
+using namespace kwxtest;
 
 namespace {
 

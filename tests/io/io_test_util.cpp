@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace iotest {
+namespace kwxtest {
 
 std::vector<std::string> &messages() {
     static std::vector<std::string> all;
@@ -135,4 +135,4 @@ std::vector<std::string> indexLines(const IO_file &rec) {
     return out;
 }
 
-}  // namespace iotest
+}  // namespace kwxtest

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace iotest {
+namespace kwxtest {
 
 // Every message the library sent through captureRoutine.
 std::vector<std::string> &messages();
@@ -76,4 +76,4 @@ int readAt(IO_file &rec, int64_t location, IO_header *h, IO_data *d, const char 
 // Lines of the record's index table.
 std::vector<std::string> indexLines(const IO_file &rec);
 
-}  // namespace iotest
+}  // namespace kwxtest
