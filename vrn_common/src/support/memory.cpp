@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,11 +12,20 @@ namespace {
 MemoryMonitor* g_monitor = nullptr;
 int g_initialised = 0;
 int g_exiting = 0;
+// Initialised and no monitor installed: the wrappers go straight to the
+// system allocator after one test of this flag.
+bool g_plain = false;
+
+void setMonitor(MemoryMonitor* m) {
+    g_monitor = m;
+    g_plain = g_initialised && !g_monitor;
+}
 
 void initialise() {
     g_initialised = 1;
     const char* path = std::getenv("VRN_MEMORY_LOG");
     if (path && !g_monitor) g_monitor = MemoryMonitor_new(path);
+    setMonitor(g_monitor);
 }
 
 inline void ensureInitialised() {
@@ -31,22 +41,31 @@ inline void ensureInitialised() {
     std::exit(1);
 }
 
-void logLine(const char* function, int delta, int total, char kind, const void* a) {
-    std::fprintf(g_monitor->log, "%-35s %12d %12d %c %p\n", function ? function : "", delta, total,
+void logLine(MemoryMonitor* m, const char* function, int delta, int total, char kind,
+             const void* a) {
+    std::fprintf(m->log, "%-35s %12d %12d %c %p\n", function ? function : "", delta, total,
                  kind, a);
-    std::fflush(g_monitor->log);
+    std::fflush(m->log);
 }
 
-MemoryBlock** findBlock(MemoryMonitor* m, const void* p) {
+// Blocks are looked up by address value: after a resize the old address may
+// no longer point at anything, but it still names the block that moved.
+MemoryBlock** findBlock(MemoryMonitor* m, std::uintptr_t address) {
     for (MemoryBlock** link = &m->blocks; *link; link = &(*link)->next) {
-        if ((*link)->ptr == p) return link;
+        if (reinterpret_cast<std::uintptr_t>((*link)->ptr) == address) return link;
     }
     return nullptr;
 }
 
+// The running total wraps round instead of overflowing when the monitor has
+// seen more than 2 GiB live (the log shows 32-bit values).
+inline int addToTotal(int total, int delta) {
+    return static_cast<int>(static_cast<unsigned>(total) + static_cast<unsigned>(delta));
+}
+
 void recordAllocation(MemoryMonitor* m, void* p, int size, const char* function) {
     auto* block = static_cast<MemoryBlock*>(std::malloc(sizeof(MemoryBlock)));
-    m->total += size;
+    m->total = addToTotal(m->total, size);
     std::fprintf(m->log, "%-35s %12d %12d A %p\n", function ? function : "", size, m->total, p);
     std::fflush(m->log);
     if (!block) return;  // the monitor is a diagnostic: losing track is not fatal
@@ -57,23 +76,35 @@ void recordAllocation(MemoryMonitor* m, void* p, int size, const char* function)
 }
 
 void recordRelease(MemoryMonitor* m, void* p, const char* function) {
-    MemoryBlock** link = findBlock(m, p);
+    MemoryBlock** link = findBlock(m, reinterpret_cast<std::uintptr_t>(p));
     if (!link) {
         std::fprintf(m->log, "%-35s            ?            ? F %p\n", function ? function : "", p);
         std::fflush(m->log);
         return;
     }
     MemoryBlock* block = *link;
-    m->total -= block->size;
-    logLine(function, -block->size, m->total, 'F', p);
+    m->total = addToTotal(m->total, -block->size);
+    logLine(m, function, -block->size, m->total, 'F', p);
     *link = block->next;
     std::free(block);
 }
 
-void recordResize(MemoryMonitor* m, void* oldPtr, void* newPtr, int size, const char* function) {
+// The old address of a resize is only printed and compared as a number
+// after the block has moved, which is what the compiler warns about here.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuse-after-free"
+#define VRN_END_OLD_ADDRESS_USE _Pragma("GCC diagnostic pop")
+#else
+#define VRN_END_OLD_ADDRESS_USE
+#endif
+
+void recordResize(MemoryMonitor* m, std::uintptr_t oldAddress, void* newPtr, int size,
+                  const char* function) {
+    void* oldPtr = reinterpret_cast<void*>(oldAddress);  // printed, never used
     MemoryBlock* block = nullptr;
-    if (oldPtr) {
-        MemoryBlock** link = findBlock(m, oldPtr);
+    if (oldAddress) {
+        MemoryBlock** link = findBlock(m, oldAddress);
         if (!link) {
             std::fprintf(m->log, "%-35s            ?            ? R %p %p\n",
                          function ? function : "", newPtr, oldPtr);
@@ -89,7 +120,7 @@ void recordResize(MemoryMonitor* m, void* oldPtr, void* newPtr, int size, const 
         block->next = m->blocks;
         m->blocks = block;
     }
-    m->total += size - block->size;
+    m->total = addToTotal(m->total, size - block->size);
     std::fprintf(m->log, "%-35s %12d %12d R %p %p\n", function ? function : "", size - block->size,
                  m->total, newPtr, oldPtr);
     std::fflush(m->log);
@@ -97,11 +128,10 @@ void recordResize(MemoryMonitor* m, void* oldPtr, void* newPtr, int size, const 
     block->ptr = newPtr;
 }
 
-}  // namespace
-
-extern "C" {
-
-void* vrnMalloc(int size, const char* function) {
+// The slow paths of vrnMalloc and vrnFree: first call, monitor, size 0 or
+// below, allocation failure. Kept out of line so that the plain paths need
+// no stack frame.
+[[gnu::noinline]] void* monitoredMalloc(int size, const char* function) {
     ensureInitialised();
     if (size == 0) return nullptr;
     if (size < 0) outOfMemory(function, size);
@@ -109,6 +139,24 @@ void* vrnMalloc(int size, const char* function) {
     if (!p) outOfMemory(function, size);
     if (g_monitor) recordAllocation(g_monitor, p, size, function);
     return p;
+}
+
+[[gnu::noinline]] void monitoredFree(void* p, const char* function) {
+    ensureInitialised();
+    if (!p) return;
+    if (g_monitor) recordRelease(g_monitor, p, function);
+    std::free(p);
+}
+
+}  // namespace
+
+extern "C" {
+
+void* vrnMalloc(int size, const char* function) {
+    if (__builtin_expect(g_plain && size > 0, 1)) {
+        if (void* p = std::malloc(static_cast<size_t>(size))) return p;
+    }
+    return monitoredMalloc(size, function);
 }
 
 void* vrnCalloc(int size, unsigned char fill, const char* function) {
@@ -124,17 +172,20 @@ void* vrnRealloc(void* p, int size, const char* function) {
         return nullptr;
     }
     if (size < 0) outOfMemory(function, size);
+    const std::uintptr_t oldAddress = reinterpret_cast<std::uintptr_t>(p);
     void* q = std::realloc(p, static_cast<size_t>(size));
     if (!q) outOfMemory(function, size);
-    if (g_monitor) recordResize(g_monitor, p, q, size, function);
+    if (g_monitor) recordResize(g_monitor, oldAddress, q, size, function);
     return q;
 }
+VRN_END_OLD_ADDRESS_USE
 
 void vrnFree(void* p, const char* function) {
-    ensureInitialised();
-    if (!p) return;
-    if (g_monitor) recordRelease(g_monitor, p, function);
-    std::free(p);
+    if (__builtin_expect(g_plain, 1)) {
+        std::free(p);
+        return;
+    }
+    monitoredFree(p, function);
 }
 
 void vrnFreeAndClear(void** pp, const char* function) {
@@ -147,7 +198,7 @@ void vrnFreeExternal(void* p, const char* /*function*/) { std::free(p); }
 
 MemoryMonitor* vrnMemory_setMonitor(MemoryMonitor* m) {
     MemoryMonitor* previous = g_monitor;
-    g_monitor = m;
+    setMonitor(m);
     return previous;
 }
 
@@ -158,7 +209,7 @@ MemoryMonitor* MemoryMonitor_new(const char* path) {
         std::fprintf(stderr, "       Memory logging has not been activated.\n\n");
         return nullptr;
     }
-    m->log = path ? std::fopen(path, "w") : nullptr;
+    m->log = path ? std::fopen(path, "we") : nullptr;  // close-on-exec
     if (!m->log) {
         std::fprintf(stderr, "\n\nERROR: Unable to open memory logging file %s.\n",
                      path ? path : "");
@@ -175,7 +226,7 @@ MemoryMonitor* MemoryMonitor_new(const char* path) {
 void MemoryMonitor_delete(MemoryMonitor* m) {
     if (!m) return;
     while (MemoryBlock* block = m->blocks) {
-        m->total -= block->size;
+        m->total = addToTotal(m->total, -block->size);
         std::fprintf(m->log, "%-35s %12d %12d F %p\n", "MemoryMonitor_delete", -block->size,
                      m->total, block->ptr);
         m->blocks = block->next;
@@ -183,7 +234,7 @@ void MemoryMonitor_delete(MemoryMonitor* m) {
     }
     std::fflush(m->log);
     std::fclose(m->log);
-    if (g_monitor == m) g_monitor = nullptr;
+    if (g_monitor == m) setMonitor(nullptr);
     std::free(m);
 }
 

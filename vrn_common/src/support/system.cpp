@@ -13,6 +13,7 @@
 #include "debug/debug_manager.h"
 #include "support/cstring.h"
 #include "support/memory.h"
+#include "utilities/uuid.h"
 
 namespace {
 
@@ -90,6 +91,28 @@ void vrnSleep(int seconds) {
     struct timespec left = {seconds, 0};
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+}
+
+char* vrnGetTemporaryFileName(const char* prefix) {
+    static vrnDebugPreamble debug;
+    debug.enter("vrnGetTemporaryFileName", "Generate a unique name for a temporary file.");
+
+    char* name = nullptr;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        vrnCString_free(name);
+        vrnUUID* uuid = vrnUUID_new();
+        char text[23];
+        vrnUUID_toBase64(uuid, text);
+        vrnUUID_delete(uuid);
+        for (char* c = text; *c; ++c) {
+            if (*c == '/') *c = '=';  // a name, not a path
+        }
+        name = prefix ? vrnCString_merge(prefix, ".", text, ".tmp", nullptr)
+                      : vrnCString_merge(text, ".tmp", nullptr);
+        if (debug.tracing()) std::fprintf(vrnDebug_getStream(), "Filename = %s\n", name);
+        if (!vrnIsRegularFile(name)) break;
+    }
+    return name;
 }
 
 int vrnIsEnvironmentVariableSet(const char* name) {

@@ -1,0 +1,157 @@
+#include "support/system.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+
+#include "support/cstring.h"
+#include "test_support.h"
+
+using vrntest::ChildOptions;
+using vrntest::runInChild;
+
+namespace {
+
+std::string take(char* s) {
+    if (!s) return "<null>";
+    std::string r(s);
+    vrnCString_free(s);
+    return r;
+}
+
+std::string realPath(const std::string& path) {
+    char* r = realpath(path.c_str(), nullptr);
+    std::string s = r ? r : path;
+    free(r);
+    return s;
+}
+
+}  // namespace
+
+TEST(SystemFiles, ExistenceRegularFilesRemoveAndRename) {
+    vrntest::TempDir dir;
+    const std::string file = dir.file("f.txt");
+    vrntest::writeFile(file, "x");
+    EXPECT_EQ(0, vrnFileExists(nullptr));
+    EXPECT_EQ(0, vrnFileExists(dir.file("none").c_str()));
+    EXPECT_EQ(1, vrnFileExists(file.c_str()));
+    EXPECT_EQ(1, vrnFileExists(dir.path().c_str()));
+    EXPECT_NE(0, vrnIsRegularFile(file.c_str()));
+    EXPECT_EQ(0, vrnIsRegularFile(dir.path().c_str()));
+    EXPECT_EQ(0, vrnIsRegularFile(nullptr));
+
+    // A directory is never removed, even an empty one.
+    const std::string sub = dir.file("sub");
+    ASSERT_EQ(0, mkdir(sub.c_str(), 0700));
+    EXPECT_EQ(0, vrnRemoveFile(sub.c_str()));
+    EXPECT_EQ(1, vrnFileExists(sub.c_str()));
+    EXPECT_EQ(0, vrnRemoveFile(nullptr));
+
+    const std::string moved = dir.file("g.txt");
+    EXPECT_EQ(1, vrnRenameFile(file.c_str(), moved.c_str()));
+    EXPECT_EQ(0, vrnRenameFile(file.c_str(), moved.c_str()));
+    EXPECT_EQ(0, vrnRenameFile(nullptr, moved.c_str()));
+    EXPECT_EQ(1, vrnRemoveFile(moved.c_str()));
+    EXPECT_EQ(0, vrnFileExists(moved.c_str()));
+    EXPECT_EQ(0, vrnRemoveFile(moved.c_str()));
+}
+
+TEST(SystemWorkingDirectory, LongPathsGrowTheBuffer) {
+    vrntest::TempDir dir;
+    std::string deep = dir.path();
+    for (int i = 0; i < 12; ++i) {
+        deep += "/" + std::string(100, 'a' + i);
+        ASSERT_EQ(0, mkdir(deep.c_str(), 0700));
+    }
+    ChildOptions options;
+    options.cwd = deep;
+    auto r = runInChild(
+        [] {
+            std::printf("%s", take(vrnGetWorkingDirectory()).c_str());
+            return 0;
+        },
+        options);
+    EXPECT_EQ(realPath(deep), r.out);
+    EXPECT_GT(r.out.size(), 1024u);
+}
+
+TEST(SystemWorkingDirectory, RemovedDirectoryGivesNullAtOnce) {
+    vrntest::TempDir dir;
+    const std::string gone = dir.file("gone");
+    ASSERT_EQ(0, mkdir(gone.c_str(), 0700));
+    ChildOptions options;
+    options.cwd = gone;
+    auto r = runInChild(
+        [gone] {
+            if (rmdir(gone.c_str()) != 0) return 3;
+            return vrnGetWorkingDirectory() == nullptr ? 0 : 4;
+        },
+        options);
+    EXPECT_EQ(0, r.exitStatus);
+}
+
+TEST(SystemClock, DateAndTimeForms) {
+    EXPECT_TRUE(std::regex_match(take(vrnGetDate()),
+                                 std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [0-9]{2} [0-9]{4}")));
+    EXPECT_TRUE(std::regex_match(take(vrnGetTime()), std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2} .+")));
+    char host[1025] = {};
+    ASSERT_EQ(0, gethostname(host, 1024));
+    EXPECT_EQ(host, take(vrnGetHostname()));
+    vrnSleep(0);
+    vrnSleep(-3);
+}
+
+TEST(SystemEnvironment, SetEmptyDefaultAndUnset) {
+    ChildOptions options;
+    options.env = {{"VRN_TEST_EMPTY", ""}, {"VRN_TEST_VALUE", "v a l"}, {"VRN_TEST_UNSET", std::nullopt}};
+    auto r = runInChild(
+        [] {
+            std::printf("%d%d%d|", vrnIsEnvironmentVariableSet("VRN_TEST_EMPTY"),
+                        vrnIsEnvironmentVariableSet("VRN_TEST_UNSET"),
+                        vrnIsEnvironmentVariableSet(nullptr));
+            std::printf("%s|", take(vrnReadEnvironmentVariable("VRN_TEST_EMPTY", "d")).c_str());
+            std::printf("%s|", take(vrnReadEnvironmentVariable("VRN_TEST_VALUE", nullptr)).c_str());
+            std::printf("%s|", take(vrnReadEnvironmentVariable("VRN_TEST_UNSET", "d")).c_str());
+            std::printf("%s|", take(vrnReadEnvironmentVariable("VRN_TEST_UNSET", nullptr)).c_str());
+            std::printf("%s", take(vrnReadEnvironmentVariable(nullptr, nullptr)).c_str());
+            return 0;
+        },
+        options);
+    EXPECT_EQ("100||v a l|d|<null>|<null>", r.out);
+}
+
+TEST(SystemTemporaryName, PrefixUuidTextAndSuffix) {
+    const std::regex withPrefix(R"(abc\.[A-Za-z0-9+=]{22}\.tmp)");
+    const std::regex without(R"([A-Za-z0-9+=]{22}\.tmp)");
+    std::string previous;
+    for (int i = 0; i < 50; ++i) {
+        std::string name = take(vrnGetTemporaryFileName("abc"));
+        EXPECT_TRUE(std::regex_match(name, withPrefix)) << name;
+        EXPECT_NE(previous, name);
+        previous = name;
+        name = take(vrnGetTemporaryFileName(nullptr));
+        EXPECT_TRUE(std::regex_match(name, without)) << name;
+    }
+}
+
+TEST(BuildIdentity, StringsAndVersion) {
+    EXPECT_STREQ("KWX-14.0 build 2011.10.10-23.02", vrnBuildInfo_get(1));
+    EXPECT_NE(nullptr, vrnBuildInfo_get(2));
+    EXPECT_STREQ("14.0", vrnBuildInfo_get(3));
+    EXPECT_STREQ("2011.10.10-23.02", vrnBuildInfo_get(4));
+    EXPECT_STREQ("Mon Oct 10 23:02:13 GMTST 2011", vrnBuildInfo_get(5));
+    EXPECT_STREQ("2011", vrnBuildInfo_get(6));
+    EXPECT_STREQ("kwxs", vrnBuildInfo_get(7));
+    EXPECT_STREQ("product", vrnBuildInfo_get(8));
+    EXPECT_STREQ("Mon Oct 10 23:02:13 GMTST 2011", vrnBuildInfo_get(9));
+    for (int other : {0, 10, -1})
+        EXPECT_STREQ("(KWX-14.0 build 2011.10.10-23.02)", vrnBuildInfo_get(other));
+    EXPECT_EQ("14.0 (2011.10.10-23.02)", take(vrnLibrary_getVersionString()));
+    EXPECT_EQ("2011.10.10-23.02", take(vrnLibrary_getBuild()));
+    EXPECT_EQ("14.0", take(vrnLibrary_getReleaseNumber()));
+    EXPECT_EQ(nullptr, vrnLibrary_getProgramName());
+}
