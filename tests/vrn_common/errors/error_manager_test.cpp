@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -254,6 +255,10 @@ TEST(ErrorManager, SuppressedWarningsAreKeptButNotReturned) {
             vrnError* w = vrnError_new(VRN_W_INVALID_RESULT_IGNORED, "F", "f.cpp", 1);
             vrnError_publish(w);
             if (w->displayed) return 11;
+            int none = 5;
+            vrnError** noArray = reinterpret_cast<vrnError**>(0x1);
+            vrnApp_getErrors(&none, &noArray);
+            if (none != 0 || noArray) return 15;  // only suppressed errors: no array
             vrnError* u = vrnError_new(VRN_U_INVALID_RESULT, "F", "f.cpp", 2);
             vrnError_publish(u);
             int count = 0;
@@ -264,21 +269,6 @@ TEST(ErrorManager, SuppressedWarningsAreKeptButNotReturned) {
             if (m->count != 2) return 13;
             vrnApp_clearErrors();
             return m->count == 0 ? 0 : 14;
-        },
-        options);
-    EXPECT_EQ(0, r.exitStatus);
-}
-
-TEST(ErrorManager, OnlyWarningsSuppressedGiveNoArray) {
-    ChildOptions options;
-    options.env = {{"VRN_SUPPRESS_WARNINGS", "1"}};
-    auto r = runInChild(
-        [] {
-            vrnError_publish(vrnError_new(VRN_W_INFORMATION, "F", "f.cpp", 1));
-            int count = 5;
-            vrnError** errors = reinterpret_cast<vrnError**>(0x1);
-            vrnApp_getErrors(&count, &errors);
-            return count == 0 && errors == nullptr ? 0 : 3;
         },
         options);
     EXPECT_EQ(0, r.exitStatus);
@@ -464,4 +454,57 @@ TEST(ErrorManager, AfterReleaseStaysOffInsteadOfMakingASecondManager) {
             ++n;
         return n;
     }());
+}
+
+TEST(ErrorManagerOptions, DisplayErrorsShowsRawBlocksOnTheChosenStream) {
+    for (int option : {1, 2}) {
+        vrntest::TempDir dir;
+        vrntest::writeFile(dir.file("vrn.debug"),
+                           "<OPTIONS>\nDisplayErrors = " + std::to_string(option) +
+                               "\n</OPTIONS>\n<LOGS>\nDEBUG = debug.log\n</LOGS>\n");
+        ChildOptions options;
+        options.env = {{"VRN_DEBUG_CONTROL", dir.file("vrn.debug")},
+                       {"VRN_DEBUG_LOG", std::nullopt},
+                       {"VRN_ERROR_LOG", std::nullopt}};
+        options.cwd = dir.path();
+        auto r = runInChild(
+            [] {
+                vrnError* e = vrnError_new(VRN_U_INVALID_RESULT, "Thing_read", "f.cpp", 3);
+                vrnError_addMessage(e, "m\n");
+                vrnError_publish(e);
+                return 0;
+            },
+            options);
+        EXPECT_EQ(0, r.exitStatus);
+        const std::string& shown = option == 1 ? r.out : r.err;
+        const std::string& other = option == 1 ? r.err : r.out;
+        const std::string rule(80, '-');
+        EXPECT_EQ(0u, shown.find("\n" + rule +
+                                 "\nError: The requested operation has produced an invalid result.\n" +
+                                 rule + "\n"))
+            << shown;
+        EXPECT_NE(std::string::npos, shown.find("Subroutine:  Thing_read\n"));
+        EXPECT_NE(std::string::npos, shown.find("m\n\n" + rule + "\n\n"));
+        EXPECT_EQ("", other);
+    }
+}
+
+TEST(ErrorManagerOptions, ErrorLogVariableWinsOverTheControlFile) {
+    vrntest::TempDir dir;
+    vrntest::writeFile(dir.file("vrn.debug"),
+                       "<LOGS>\nERROR = from-file.log\nDEBUG = debug.log\n</LOGS>\n");
+    ChildOptions options;
+    options.env = {{"VRN_DEBUG_CONTROL", dir.file("vrn.debug")},
+                   {"VRN_ERROR_LOG", dir.file("from-variable.log")}};
+    options.cwd = dir.path();
+    auto r = runInChild(
+        [] {
+            vrnError_publish(vrnError_new(VRN_U_INVALID_INPUT, "F", "f.cpp", 1));
+            return 0;
+        },
+        options);
+    EXPECT_EQ(0, r.exitStatus);
+    EXPECT_FALSE(std::ifstream(dir.file("from-file.log")).good());
+    EXPECT_NE(std::string::npos,
+              stripPrefixes(vrntest::readFile(dir.file("from-variable.log"))).find(banner("vrnError_publish")));
 }

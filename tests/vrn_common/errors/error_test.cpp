@@ -95,10 +95,7 @@ TEST(Error, MessagesAppendAndDescriptionsReplace) {
 
 TEST(Error, CreationFillsTheFields) {
     vrnError* e = newError(VRN_W_INVALID_DATA_IGNORED);
-    EXPECT_EQ(VRN_W_INVALID_DATA_IGNORED, e->code);
     EXPECT_EQ(nullptr, e->program);
-    EXPECT_STREQ("Test_raise", e->function);
-    EXPECT_EQ(12, e->line);
     ASSERT_NE(nullptr, e->date);
     ASSERT_NE(nullptr, e->time);
     EXPECT_EQ(0, e->displayed);

@@ -5,6 +5,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
 #include <regex>
 #include <string>
 
@@ -138,20 +142,71 @@ TEST(SystemTemporaryName, PrefixUuidTextAndSuffix) {
     }
 }
 
-TEST(BuildIdentity, StringsAndVersion) {
-    EXPECT_STREQ("KWX-14.0 build 2011.10.10-23.02", vrnBuildInfo_get(1));
-    EXPECT_NE(nullptr, vrnBuildInfo_get(2));
-    EXPECT_STREQ("14.0", vrnBuildInfo_get(3));
-    EXPECT_STREQ("2011.10.10-23.02", vrnBuildInfo_get(4));
-    EXPECT_STREQ("Mon Oct 10 23:02:13 GMTST 2011", vrnBuildInfo_get(5));
-    EXPECT_STREQ("2011", vrnBuildInfo_get(6));
-    EXPECT_STREQ("kwxs", vrnBuildInfo_get(7));
-    EXPECT_STREQ("product", vrnBuildInfo_get(8));
-    EXPECT_STREQ("Mon Oct 10 23:02:13 GMTST 2011", vrnBuildInfo_get(9));
+TEST(BuildIdentity, VersionJoinsReleaseAndStampAndOtherSelectorsGiveTheBuildLine) {
+    EXPECT_EQ("14.0 (2011.10.10-23.02)", take(vrnLibrary_getVersionString()));
+    EXPECT_EQ(vrnBuildInfo_get(4), take(vrnLibrary_getBuild()));
+    EXPECT_STREQ(vrnBuildInfo_get(5), vrnBuildInfo_get(9));
     for (int other : {0, 10, -1})
         EXPECT_STREQ("(KWX-14.0 build 2011.10.10-23.02)", vrnBuildInfo_get(other));
-    EXPECT_EQ("14.0 (2011.10.10-23.02)", take(vrnLibrary_getVersionString()));
-    EXPECT_EQ("2011.10.10-23.02", take(vrnLibrary_getBuild()));
-    EXPECT_EQ("14.0", take(vrnLibrary_getReleaseNumber()));
     EXPECT_EQ(nullptr, vrnLibrary_getProgramName());
+}
+
+namespace {
+
+// Runs body in a child whose debug control file traces the given routines
+// into debug.log; gives that log.
+std::string debugLog(const std::string& rules, const std::function<int()>& body,
+                     std::vector<std::pair<std::string, std::optional<std::string>>> env = {}) {
+    vrntest::TempDir dir;
+    vrntest::writeFile(dir.file("vrn.debug"), "<DEBUG>\n" + rules + "</DEBUG>\n");
+    ChildOptions options;
+    options.env = {{"VRN_DEBUG_CONTROL", dir.file("vrn.debug")},
+                   {"VRN_DEBUG_LOG", dir.file("debug.log")}};
+    options.env.insert(options.env.end(), env.begin(), env.end());
+    options.cwd = dir.path();
+    auto r = runInChild(body, options);
+    EXPECT_EQ(0, r.exitStatus) << r.err;
+    return vrntest::readFile(dir.file("debug.log"));
+}
+
+}  // namespace
+
+TEST(SystemTracing, EnvironmentReadsNameTheirSource) {
+    const std::string log = debugLog(
+        "vrnReadEnvironmentVariable = 1\n",
+        [] {
+            vrnCString_free(vrnReadEnvironmentVariable("VRN_TEST_EMPTY", "d"));
+            vrnCString_free(vrnReadEnvironmentVariable("VRN_TEST_UNSET", "fallback"));
+            vrnCString_free(vrnReadEnvironmentVariable("VRN_TEST_UNSET", nullptr));
+            return 0;
+        },
+        {{"VRN_TEST_EMPTY", ""}, {"VRN_TEST_UNSET", std::nullopt}});
+    EXPECT_NE(std::string::npos, log.find("vrnReadEnvironmentVariable:\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("Read an environment variable.\n")) << log;
+    EXPECT_NE(std::string::npos,
+              log.find("Environment variable: [Set]     VRN_TEST_EMPTY = \n"
+                       "\n")) << log;
+    EXPECT_NE(std::string::npos,
+              log.find("Environment variable: [Default] VRN_TEST_UNSET = fallback\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("Environment variable: [Unset]   VRN_TEST_UNSET = \n"))
+        << log;
+}
+
+TEST(SystemTracing, TemporaryNamesAreTracedOnlyWithALevel) {
+    const std::string traced = debugLog("vrnGetTemporaryFileName = 1\n", [] {
+        char* name = vrnGetTemporaryFileName("abc");
+        std::printf("%s", name);
+        vrnCString_free(name);
+        return 0;
+    });
+    EXPECT_TRUE(std::regex_search(traced, std::regex(R"(\nFilename = abc\.[A-Za-z0-9+=]{22}\.tmp\n)")))
+        << traced;
+    EXPECT_NE(std::string::npos, traced.find("Generate a unique name for a temporary file.\n"));
+
+    const std::string quiet = debugLog("Something_else = 1\n", [] {
+        vrnCString_free(vrnGetTemporaryFileName("abc"));
+        return 0;
+    });
+    EXPECT_EQ(std::string::npos, quiet.find("Filename")) << quiet;
+    EXPECT_EQ(std::string::npos, quiet.find("vrnGetTemporaryFileName")) << quiet;
 }
