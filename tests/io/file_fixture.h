@@ -6,6 +6,7 @@
 #include "io_files.h"
 #include "test_support.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>

@@ -1,0 +1,243 @@
+// Whole files through iocntc alone, by several processes: a writer that
+// dies, readers that share, the index written only by the writer, closing
+// and reopening records.
+#include "file_fixture.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace iotest;
+using vrntest::readFile;
+using vrntest::runInChild;
+using vrntest::TempDir;
+using vrntest::writeFile;
+
+namespace {
+
+void staleSize(const std::string &name) {
+    std::string bytes = readFile(name);
+    bytes.replace(6, 20, std::string(19, ' ') + "1");
+    writeFile(name, bytes);
+}
+
+}  // namespace
+
+TEST(Client, WriterKilledWithoutClosingLeavesTheFileLockedButItsDataRecoverable) {
+    TempDir dir;
+    std::string name = dir.file("f.kwx");
+    auto writer = runInChild([&] {
+        Client c;
+        if (c.open(name) != IO_OK) _exit(1);
+        for (int i = 0; i < 3; ++i)
+            if (c.writeInts("d" + std::to_string(i), "w", i, {i, i + 1}) != IO_OK) _exit(2);
+        _exit(0);  // dies with the file open
+        return 3;
+    });
+    ASSERT_EQ(0, writer.exitStatus) << writer.err;
+    EXPECT_EQ(-1, lockValue(name));
+
+    {
+        Client c;
+        messages().clear();
+        EXPECT_EQ(IO_ERR_LOCKED, c.open(name));
+        EXPECT_NE(std::string::npos, messages().find("is currently locked for writing"));
+        EXPECT_NE(std::string::npos, messages().find("iocnt: open the primary file failed\n"));
+        EXPECT_EQ(-1, lockValue(name));
+    }
+    ASSERT_EQ(0, unlink((name + ".lck").c_str()));
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    for (int i = 0; i < 3; ++i) {
+        std::vector<int32_t> v;
+        ASSERT_EQ(IO_OK, c.readInts("d" + std::to_string(i), "w", i, v)) << i;
+        EXPECT_EQ((std::vector<int32_t>{i, i + 1}), v);
+    }
+    // And writing goes on where the dead writer stopped.
+    ASSERT_EQ(IO_OK, c.writeInts("d3", "w", 3, {3}));
+    ASSERT_EQ(IO_OK, c.close());
+    Client again;
+    ASSERT_EQ(IO_OK, again.open(name));
+    Data all;
+    ASSERT_EQ(IO_OK, again.locate("*", "*", -1, all));
+    EXPECT_EQ(4, all.nints);
+}
+
+TEST(Client, ReadersShareAndAWriteWhileAnotherReadsAnswers21) {
+    TempDir dir;
+    std::string name = dir.file("f.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "b", 0, {42}));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    EXPECT_FALSE(exists(name + ".lck"));
+    Client mine;
+    ASSERT_EQ(IO_OK, mine.open(name));
+    auto other = runInChild([&] {
+        Client c;
+        if (c.open(name) != IO_OK) return 1;
+        if (lockValue(name) != 2) return 2;
+        std::vector<int32_t> v;
+        if (c.readInts("a", "b", 0, v) != IO_OK || v != std::vector<int32_t>{42}) return 3;
+        messages().clear();
+        if (c.writeInts("x", "y", 0, {1}) != IO_ERR_LOCKED) return 4;
+        if (messages().find("iocnt: setfilebusyflag failed when writing a data set\n") ==
+            std::string::npos)
+            return 5;
+        Header h("a", "b", 0);
+        Data none;
+        if (c.request(IO_DELETE_DS, h, none) != IO_ERR_LOCKED) return 6;
+        return c.close() == IO_OK && lockValue(name) == 1 ? 0 : 7;
+    });
+    EXPECT_EQ(0, other.exitStatus) << other.err;
+    // Alone again: this reader may write.
+    EXPECT_EQ(IO_OK, mine.writeInts("x", "y", 0, {1}));
+    EXPECT_EQ(-1, lockValue(name));
+    EXPECT_EQ(IO_OK, mine.close());
+    EXPECT_FALSE(exists(name + ".lck"));
+}
+
+TEST(Client, RebuiltIndexIsWrittenOnlyByAHandleThatMayWrite) {
+    TempDir dir;
+    std::string name = dir.file("f.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "b", 0, {1}));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    staleSize(name);
+    std::string stale = readFile(name);
+
+    // Shared: the rebuild stays in memory.
+    Client reader;
+    ASSERT_EQ(IO_OK, reader.open(name));
+    auto other = runInChild([&] {
+        Client c;
+        _exit(c.open(name) == IO_OK ? 0 : 1);
+        return 1;
+    });
+    ASSERT_EQ(0, other.exitStatus) << other.err;
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, reader.readInts("a", "b", 0, v));
+    // A rebuild asked for by request does not make this reader a writer.
+    Header h;
+    Data none;
+    ASSERT_EQ(IO_OK, reader.request(IO_RECREATE_INDEX, h, none));
+    EXPECT_EQ(IO_ERR_LOCKED, reader.writeInts("c", "d", 0, {2}));
+    EXPECT_EQ(IO_OK, reader.close());
+    EXPECT_EQ(stale, readFile(name));
+    ASSERT_EQ(0, unlink((name + ".lck").c_str()));
+
+    // Alone: the reader writes the rebuilt index back at close.
+    Client alone;
+    ASSERT_EQ(IO_OK, alone.open(name));
+    EXPECT_EQ(IO_OK, alone.close());
+    std::string fixed = readFile(name);
+    EXPECT_NE(stale, fixed);
+    EXPECT_EQ(std::to_string(fixed.size()), fixed.substr(6, 20).substr(fixed.substr(6, 20).find_first_not_of(' ')));
+    EXPECT_FALSE(exists(name + ".lck"));
+}
+
+TEST(Client, CloseReportsAFailedFlushAfterCleaningUp) {
+    TempDir dir;
+    std::string name = dir.file("f.kwx");
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    ASSERT_EQ(IO_OK, c.writeInts("a", "b", 0, {1}));
+    // The descriptor goes away behind the library's back.
+    FILE *stream = c.control()->primary.stream;
+    ASSERT_NE(nullptr, stream);
+    close(fileno(stream));
+    EXPECT_EQ(IO_ERR_CLOSE, c.close());
+    EXPECT_EQ(nullptr, c.control()->primary.stream);
+    EXPECT_FALSE(exists(name + ".lck"));
+}
+
+TEST(Client, ReopeningAnOpenRecordClosesItProperlyFirst) {
+    TempDir dir;
+    std::string first = dir.file("one.kwx"), second = dir.file("two.kwx");
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(first));
+    ASSERT_EQ(IO_OK, c.writeInts("a", "b", 0, {1}));
+    ASSERT_EQ(IO_OK, c.open(second));
+    EXPECT_FALSE(exists(first + ".lck"));
+    EXPECT_EQ(1, lockValue(second));
+    // The first file got its index and size: it opens without a rebuild.
+    std::string bytes = readFile(first);
+    EXPECT_EQ(std::to_string(bytes.size()),
+              bytes.substr(6, 20).substr(bytes.substr(6, 20).find_first_not_of(' ')));
+}
+
+TEST(Client, FailedOpenReleasesOnlyTheRecordItOpened) {
+    TempDir dir;
+    std::string good = dir.file("good.kwx"), other = dir.file("other.kwx"),
+                bad = dir.file("bad.txt");
+    writeFile(bad, "not a data file\n");
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(good));
+    ASSERT_EQ(IO_OK, c.open(other, IO_OPEN_SECONDARY));
+    ASSERT_EQ(IO_OK, c.writeInts("s", "t", 0, {5}));
+    messages().clear();
+    EXPECT_EQ(IO_ERR_BADFILE, c.open(bad));
+    EXPECT_NE(std::string::npos, messages().find("iif_open: the file is not in KWX-5.x format"));
+    EXPECT_FALSE(exists(bad + ".lck"));
+    // The secondary file is still open and usable.
+    Header h;
+    Data none;
+    ASSERT_EQ(IO_OK, c.request(IO_USE_SECONDARY, h, none));
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("s", "t", 0, v));
+    EXPECT_EQ((std::vector<int32_t>{5}), v);
+    ASSERT_EQ(IO_OK, c.close());
+    EXPECT_FALSE(exists(other + ".lck"));
+    EXPECT_EQ("not a data file\n", readFile(bad));
+}
+
+TEST(Client, NewFileStartsWithItsInfoBlockAndAReadLock) {
+    TempDir dir;
+    std::string name = dir.file("new.kwx");
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    EXPECT_EQ(1, lockValue(name));
+    EXPECT_EQ(36, c.control()->primary.indexpos);
+    EXPECT_EQ("*INFO\n" + std::string(19, ' ') + "0\n*ENDINFO\n", readFile(name));
+    Data count;
+    count.ints = {7};
+    count.nints = 1;
+    count.bind();
+    Header h;
+    ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, h, count));
+    EXPECT_EQ(0, count.ints[0]);
+    EXPECT_EQ(IO_OK, c.close());
+    EXPECT_FALSE(exists(name + ".lck"));
+}
+
+TEST(Client, CorruptStartsAreRefusedWith20) {
+    TempDir dir;
+    struct Case {
+        std::string bytes, message;
+    } cases[] = {
+        {"*INFO\r\n                   0\r\n", "Windows-style CR-LF"},
+        {"*INFO\rx                   0\n", "the line endings are incorrect"},
+        {"*INFOx\n                  0\n", "trailing garbage after start tag"},
+        {"*NOPE\nmore text\n", "not in KWX-5.x format"},
+    };
+    for (const Case &k : cases) {
+        std::string name = dir.file("c.kwx");
+        writeFile(name, k.bytes);
+        Client c;
+        messages().clear();
+        EXPECT_EQ(IO_ERR_BADFILE, c.open(name)) << k.message;
+        EXPECT_NE(std::string::npos, messages().find(k.message)) << messages();
+        EXPECT_FALSE(exists(name + ".lck"));
+        EXPECT_EQ(k.bytes, readFile(name));
+    }
+    std::string name = dir.file("w.kwx");
+    writeFile(name, "*INFO\n            0\n*ENDINFO\n");
+    Client c;
+    messages().clear();
+    EXPECT_EQ(IO_ERR_READ, c.open(name));
+    EXPECT_NE(std::string::npos, messages().find("offset format 13 is not currently supported"));
+}

@@ -1,0 +1,301 @@
+// Deletion marks that survive an index rebuild, copies of one dataset and of
+// whole files, and compaction through copy.
+#include "file_fixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace iotest;
+using vrntest::readFile;
+using vrntest::TempDir;
+using vrntest::writeFile;
+
+namespace {
+
+// Makes the size recorded in the info block wrong, so that the next open
+// rebuilds the index from the datasets.
+void forceRebuild(const std::string &name) {
+    std::string bytes = readFile(name);
+    ASSERT_GT(bytes.size(), 27u);
+    bytes.replace(6, 20, std::string(19, ' ') + "1");
+    writeFile(name, bytes);
+}
+
+int deleteDs(Client &c, const std::string &what, const std::string &where, int32_t when) {
+    Header h(what, where, when);
+    Data d;
+    return c.request(IO_DELETE_DS, h, d);
+}
+
+// The bytes of a located dataset: format bytes, both lengths, header, data
+// and end tag.
+std::string datasetBytes(const std::string &file, int64_t location, int64_t dslength) {
+    std::string bytes = readFile(file);
+    // u format: 3 format bytes and 4-byte lengths around dslength bytes.
+    return bytes.substr((size_t)location, (size_t)(3 + 4 + dslength + 4));
+}
+
+std::vector<int32_t> series(int n, int seed) {
+    std::vector<int32_t> v((size_t)n);
+    for (int i = 0; i < n; ++i) v[(size_t)i] = seed * 1000 + i;
+    return v;
+}
+
+}  // namespace
+
+TEST(Delete, MarksSurviveFlushAndRebuild) {
+    TempDir dir;
+    std::string name = dir.file("f.kwx");
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    ASSERT_EQ(IO_OK, c.writeInts("a", "b", 1, {1}));
+    ASSERT_EQ(IO_OK, c.writeInts("a", "c", 2, {2}));
+    ASSERT_EQ(IO_OK, c.writeInts("x", "b", 1, {3}));
+    Data found;
+    ASSERT_EQ(IO_OK, c.locate("a", "b", 1, found));
+    int64_t first = found.offsets[0];
+
+    EXPECT_EQ(IO_OK, deleteDs(c, "a", "*", -1));
+    EXPECT_EQ(IO_OK, deleteDs(c, "nothing", "here", -1));
+    Data d;
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("a", "*", -1, d));
+    ASSERT_EQ(IO_OK, c.close());
+
+    std::string bytes = readFile(name);
+    EXPECT_EQ('D', bytes[(size_t)first]);
+    EXPECT_EQ((char)('5' | 0x80), bytes[(size_t)first + 1]);
+    EXPECT_EQ('\n', bytes[(size_t)first + 2]);
+
+    forceRebuild(name);
+    ASSERT_EQ(IO_OK, c.open(name));
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("a", "*", -1, d));
+    std::vector<int32_t> values;
+    ASSERT_EQ(IO_OK, c.readInts("x", "b", 1, values));
+    EXPECT_EQ((std::vector<int32_t>{3}), values);
+    // Deleting twice writes nothing and succeeds.
+    std::string before = readFile(name);
+    EXPECT_EQ(IO_OK, deleteDs(c, "a", "b", 1));
+}
+
+TEST(Delete, ByWherePatternByWhatPatternAndThroughThePrimary) {
+    TempDir dir;
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    for (const char *what : {"m1", "m2", "n1"})
+        for (const char *where : {"r1", "r2"}) ASSERT_EQ(IO_OK, c.writeInts(what, where, 0, {1}));
+    EXPECT_EQ(IO_OK, deleteDs(c, "m*", "r1", 0));
+    Data d;
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("m*", "r1", -1, d));
+    EXPECT_EQ(IO_OK, c.locate("*", "*", -1, d));
+    EXPECT_EQ(4, d.nints);
+    Header h("n1", "r?", 0);
+    Data none;
+    EXPECT_EQ(IO_OK, c.request(IO_DELETE_PRIMARY_DS, h, none));
+    EXPECT_EQ(IO_OK, c.locate("*", "*", -1, d));
+    EXPECT_EQ(2, d.nints);
+}
+
+TEST(Copy, CompactionShrinksTheFileAndKeepsEveryLiveDataset) {
+    TempDir dir;
+    std::string oldName = dir.file("old.kwx"), newName = dir.file("new.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(oldName));
+        for (int i = 0; i < 40; ++i)
+            ASSERT_EQ(IO_OK, c.writeInts("w" + std::to_string(i), "loc", i % 3, series(i * 7, i)));
+        // Rewritten names leave older copies behind.
+        for (int i = 0; i < 40; i += 5)
+            ASSERT_EQ(IO_OK, c.writeInts("w" + std::to_string(i), "loc", i % 3, series(150, i + 1)));
+        for (int i = 1; i < 40; i += 2) ASSERT_EQ(IO_OK, deleteDs(c, "w" + std::to_string(i), "loc", -1));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(oldName));
+        ASSERT_EQ(IO_OK, c.open(newName, IO_OPEN_SECONDARY));
+        Header h;
+        Data d;
+        ASSERT_EQ(IO_OK, c.request(IO_COPY_ALLVALID_DS, h, d));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    EXPECT_LT(readFile(newName).size(), readFile(oldName).size() * 2 / 3);
+    Client a, b;
+    ASSERT_EQ(IO_OK, a.open(oldName));
+    ASSERT_EQ(IO_OK, b.open(newName));
+    Data all;
+    ASSERT_EQ(IO_OK, b.locate("*", "*", -1, all));
+    EXPECT_EQ(20, all.nints);
+    for (int i = 0; i < 40; ++i) {
+        std::string what = "w" + std::to_string(i);
+        Data x, y;
+        if (i % 2 == 1) {
+            EXPECT_EQ(IO_ERR_NOTLOCATED, b.locate(what, "loc", -1, y)) << what;
+            continue;
+        }
+        ASSERT_EQ(IO_OK, a.locate(what, "loc", -1, x)) << what;
+        ASSERT_EQ(IO_OK, b.locate(what, "loc", -1, y)) << what;
+        ASSERT_EQ(1, y.nints);
+        EXPECT_EQ(x.ints[0], y.ints[0]);
+        EXPECT_EQ(x.offsets[1], y.offsets[1]);
+        EXPECT_EQ(datasetBytes(oldName, x.offsets[0], x.offsets[1]),
+                  datasetBytes(newName, y.offsets[0], y.offsets[1]))
+            << what;
+        std::vector<int32_t> v;
+        ASSERT_EQ(IO_OK, b.readInts(what, "loc", -1, v));
+        EXPECT_EQ(i % 5 == 0 ? series(150, i + 1) : series(i * 7, i), v) << what;
+    }
+}
+
+TEST(Copy, OneDatasetUnderANewName) {
+    TempDir dir;
+    std::string src = dir.file("src.kwx"), dst = dir.file("dst.kwx");
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(src));
+    ASSERT_EQ(IO_OK, c.writeInts("a", "b", 4, series(10, 1)));
+    Data found;
+    ASSERT_EQ(IO_OK, c.locate("a", "b", 4, found));
+    ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
+    Header h("a longer name", "elsewhere", 9);
+    Data d;
+    d.offsets = {found.offsets[0]};
+    d.noffsets = 1;
+    d.bind();
+    ASSERT_EQ(IO_OK, c.request(IO_COPY_DATASET, h, d));
+    // Like a written dataset, the copy is followed by the end tag until
+    // the index is written.
+    Data pos;
+    pos.offsets = {0};
+    pos.noffsets = 1;
+    pos.bind();
+    ASSERT_EQ(IO_OK, c.request(IO_INDEX_POSITION, h, pos));
+    fflush(c.control()->secondary.stream);
+    EXPECT_EQ("*CRASH", readFile(dst).substr((size_t)pos.offsets[0], 6));
+
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("a longer name", "elsewhere", 9, v));
+    EXPECT_EQ(series(10, 1), v);
+    Data y;
+    ASSERT_EQ(IO_OK, c.locate("a longer name", "elsewhere", 9, y));
+    EXPECT_EQ(found.offsets[1] + 12 + 8, y.offsets[1]);  // longer WHAT and WHERE
+    ASSERT_EQ(IO_OK, c.close());
+    Client again;
+    ASSERT_EQ(IO_OK, again.open(dst));
+    ASSERT_EQ(IO_OK, again.readInts("a longer name", "elsewhere", 9, v));
+    EXPECT_EQ(series(10, 1), v);
+}
+
+TEST(Copy, SourceThatIsNoDatasetAnswers20AndAddsNothing) {
+    TempDir dir;
+    std::string src = dir.file("src.kwx"), dst = dir.file("dst.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(src));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "b", 1, {1}));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(src));
+    Header h("copy", "b", 1);
+    Data pos;
+    pos.offsets = {0};
+    pos.noffsets = 1;
+    pos.bind();
+    // The primary's index position: the stored index, an F dataset whose
+    // tag is "*INDEX".
+    ASSERT_EQ(IO_OK, c.request(IO_INDEX_POSITION, h, pos));
+    ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
+    ASSERT_EQ(IO_OK, c.writeInts("kept", "b", 1, {7}));
+    Data before;
+    before.ints = {0};
+    before.nints = 1;
+    before.bind();
+    ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, h, before));
+    messages().clear();
+    EXPECT_EQ(IO_ERR_BADFILE, c.request(IO_COPY_DATASET, h, pos));
+    EXPECT_NE(std::string::npos, messages().find("copy_dataset: bad data set tag"));
+    Data after;
+    after.ints = {0};
+    after.nints = 1;
+    after.bind();
+    ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, h, after));
+    EXPECT_EQ(before.ints[0], after.ints[0]);
+    // What the failed copy wrote is overwritten by the next dataset.
+    ASSERT_EQ(IO_OK, c.writeInts("next", "b", 1, {8}));
+    ASSERT_EQ(IO_OK, c.close());
+    forceRebuild(dst);
+    Client d;
+    ASSERT_EQ(IO_OK, d.open(dst));
+    Data all;
+    ASSERT_EQ(IO_OK, d.locate("*", "*", -1, all));
+    EXPECT_EQ(2, all.nints);
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, d.readInts("next", "b", 1, v));
+    EXPECT_EQ((std::vector<int32_t>{8}), v);
+}
+
+TEST(Copy, DeletedDatasetIsSkippedAndAFileIsNeverCopiedOntoItself) {
+    TempDir dir;
+    std::string src = dir.file("src.kwx"), dst = dir.file("dst.kwx");
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(src));
+    ASSERT_EQ(IO_OK, c.writeInts("a", "b", 1, {1}));
+    Data found;
+    ASSERT_EQ(IO_OK, c.locate("a", "b", 1, found));
+    ASSERT_EQ(IO_OK, deleteDs(c, "a", "b", 1));
+    Header h;
+    Data none;
+    ASSERT_EQ(IO_OK, c.request(IO_USE_PRIMARY, h, none));
+    messages().clear();
+    EXPECT_EQ(IO_ERR_PERMISSION, c.request(IO_COPY_ALLVALID_DS, h, none));
+    EXPECT_NE(std::string::npos, messages().find("into itself"));
+
+    ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
+    Header named("a", "b", 1);
+    Data at;
+    at.offsets = {found.offsets[0]};
+    at.noffsets = 1;
+    at.bind();
+    EXPECT_EQ(IO_OK, c.request(IO_COPY_DATASET, named, at));
+    Data count;
+    count.ints = {0};
+    count.nints = 1;
+    count.bind();
+    ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, named, count));
+    EXPECT_EQ(0, count.ints[0]);
+}
+
+TEST(Copy, TimeModesKeepWhenZeroOrFoldLaterTimesIntoOne) {
+    TempDir dir;
+    std::string src = dir.file("src.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(src));
+        for (int when : {9, 10, 0, 2}) ASSERT_EQ(IO_OK, c.writeInts("a", "b", when, {when}));
+        ASSERT_EQ(IO_OK, c.writeInts("z", "b", 0, {100}));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    for (int mode : {IO_COPY_WHEN0_DS, IO_COPY_DS_COMPRESS_WHEN}) {
+        std::string dst = dir.file("dst" + std::to_string(mode) + ".kwx");
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(src));
+        ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
+        Header h;
+        Data none;
+        ASSERT_EQ(IO_OK, c.request(mode, h, none));
+        ASSERT_EQ(IO_OK, c.close());
+        Client r;
+        ASSERT_EQ(IO_OK, r.open(dst));
+        std::vector<int32_t> v;
+        if (mode == IO_COPY_WHEN0_DS) {
+            EXPECT_EQ((std::vector<int32_t>{0}), r.whens("a", "b", -1));
+        } else {
+            EXPECT_EQ((std::vector<int32_t>{1, 0}), r.whens("a", "b", -1));
+            // WHEN 10 is the latest of the folded times, not 9.
+            ASSERT_EQ(IO_OK, r.readInts("a", "b", 1, v));
+            EXPECT_EQ((std::vector<int32_t>{10}), v);
+        }
+        ASSERT_EQ(IO_OK, r.readInts("z", "b", 0, v));
+        EXPECT_EQ((std::vector<int32_t>{100}), v);
+        ASSERT_EQ(IO_OK, r.readInts("a", "b", 0, v));
+        EXPECT_EQ((std::vector<int32_t>{0}), v);
+    }
+}
