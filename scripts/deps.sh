@@ -1,6 +1,6 @@
 # Sourced by the scripts: installs the Debian packages the build needs, and
 # does nothing slow when they are all present.
-VRN_PACKAGES="cmake g++ make libcgns-dev libhdf5-dev zlib1g-dev libaec-dev libgtest-dev libbenchmark-dev"
+VRN_PACKAGES="cmake g++ make libcgns-dev libhdf5-dev zlib1g-dev libaec-dev libgtest-dev libbenchmark-dev libsqlite3-dev"
 
 vrn_ensure_packages() {
     local missing=""

@@ -6,11 +6,13 @@
 #include "io_files.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -35,6 +37,35 @@ void abandonCopy(IO_error_routine routine, FILE *out, int64_t start) {
     if (kwxwriteTag(routine, "F", "*CRASH", out) != IO_OK)
         kwxIoTrace("copy_dataset abort: can't write file end tag\n");
     if (kwxSeek64(out, start, 0) != 0) kwxIoTrace("copy_dataset abort: second fseek failed");
+}
+
+// Writes bytes at a position of the stream's file without moving the
+// stream; the stream holds no buffered data.
+bool writeAt(FILE *stream, const std::string &bytes, int64_t position) {
+    int fd = fileno(stream);
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, (off_t)(position + (int64_t)done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += (size_t)n;
+    }
+    return true;
+}
+
+// The bytes of a length field, as the offset writer lays them out.
+int offsetBytes(IO_error_routine routine, const char *format, int64_t value, int width,
+                std::string &out) {
+    char buffer[64];
+    FILE *mem = fmemopen(buffer, sizeof buffer, "w");
+    if (!mem) return IO_ERR_ALLOC;
+    int rc = kwxwriteOffset(routine, format, &value, width, mem);
+    long n = ftell(mem);
+    fclose(mem);
+    if (rc != IO_OK) return rc;
+    if (n < 0 || n > (long)sizeof buffer) return IO_ERR_WRITE;
+    out.assign(buffer, (size_t)n);
+    return IO_OK;
 }
 
 void setName(char *buffer, const char *name) {
@@ -189,16 +220,24 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
         kwxsystemErr(routine, "copy_dataset: (tell the indexlocation) syserr:");
         return IO_ERR_TELL;
     }
-    rc = kwxwriteTag(routine, format, "*CRASH", out);
-    if (rc != IO_OK) {
+    // Everything is in the file before the leading length is set; the end
+    // tag and the length go in place without moving the stream, which stays
+    // at the end of the copy, where the next one goes.
+    if (fflush(out) != 0) {
+        kwxsystemErr(routine, "copy_dataset: write data block failed syserr:");
+        return IO_ERR_WRITE;
+    }
+    std::string crash = format[0] == 'F' ? "*CRASH\n" : "*CRASH";
+    if (!writeAt(out, crash, end)) {
         kwxIoError(routine, "copy_dataset: can't write file end tag\n");
-        return rc;
+        return IO_ERR_WRITE;
     }
-    if (kwxSeek64(out, lengthPos, 0) != 0) {
+    std::string field;
+    rc = offsetBytes(routine, format, newLength, destination->offsetwidth, field);
+    if (rc == IO_OK && !writeAt(out, field, lengthPos)) {
         kwxsystemErr(routine, "copy_dataset: (seek starting dslength location) syserr:");
-        return IO_ERR_SEEK;
+        rc = IO_ERR_WRITE;
     }
-    rc = kwxwriteOffset(routine, format, &newLength, destination->offsetwidth, out);
     if (rc != IO_OK) {
         kwxIoError(routine, "copy_dataset: writing data length failed\n");
         return rc;
@@ -213,18 +252,17 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
 
 }  // namespace
 
-extern "C" int copy_dataset(IO_error_routine routine, const char *what, const char *where,
-                            int32_t when, IO_file *destination, IO_file *source) {
+namespace {
+
+// One copy; positioned tells that the destination stream already stands at
+// its index position (the end of the previous copy).
+int copyOne(IO_error_routine routine, const char *what, const char *where, int32_t when,
+            IO_file *destination, IO_file *source, bool positioned) {
     if (!destination || !source || !destination->stream || !source->stream) {
         kwxIoError(routine, "copy_dataset: no open file to copy from or to\n");
         return IO_ERR_NOFILE;
     }
     if (!what || !where) return IO_ERR_MEMORY;
-    if (sameFile(source, destination)) {
-        kwxIoError(routine, "copy_dataset: cannot copy a dataset of %s into the same file\n",
-                   source->filename ? source->filename : "");
-        return IO_ERR_PERMISSION;
-    }
     FILE *in = source->stream, *out = destination->stream;
     char bytes[3];
     if (fread(bytes, 1, 3, in) != 3) {
@@ -242,7 +280,7 @@ extern "C" int copy_dataset(IO_error_routine routine, const char *what, const ch
     }
     char format[3] = {c, bytes[1], '\0'};
     int64_t start = destination->indexpos;
-    if (kwxSeek64(out, start, 0) != 0) {
+    if (!positioned && kwxSeek64(out, start, 0) != 0) {
         kwxsystemErr(routine, "copy_dataset: (seek index location) syserr:");
         return IO_ERR_SEEK;
     }
@@ -254,6 +292,18 @@ extern "C" int copy_dataset(IO_error_routine routine, const char *what, const ch
     int rc = copyBody(routine, what, where, when, destination, source, format, start);
     if (rc != IO_OK) abandonCopy(routine, out, start);
     return rc;
+}
+
+}  // namespace
+
+extern "C" int copy_dataset(IO_error_routine routine, const char *what, const char *where,
+                            int32_t when, IO_file *destination, IO_file *source) {
+    if (destination && source && sameFile(source, destination)) {
+        kwxIoError(routine, "copy_dataset: cannot copy a dataset of %s into the same file\n",
+                   source->filename ? source->filename : "");
+        return IO_ERR_PERMISSION;
+    }
+    return copyOne(routine, what, where, when, destination, source, false);
 }
 
 extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *destination,
@@ -290,7 +340,13 @@ extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *d
         // the one copied last is the one found later: each WHAT and WHERE
         // group goes in ascending numeric WHEN, so that the latest wins
         // (the table orders WHEN as text, where "10" comes before "9").
-        if (mode == 2)
+        // The other modes copy in file order, which reads the source
+        // sequentially.
+        if (mode != 2)
+            std::sort(todo.begin(), todo.end(), [](const IO_location &a, const IO_location &b) {
+                return a.location < b.location;
+            });
+        else
             std::stable_sort(todo.begin(), todo.end(),
                              [](const IO_location &a, const IO_location &b) {
                                  int c = strcmp(a.what, b.what);
@@ -303,13 +359,15 @@ extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *d
         kwxIoMallocFailed(routine, "copy_all_ds", (int64_t)source->nlines * 200);
         return IO_ERR_ALLOC;
     }
+    bool positioned = false;
     for (const IO_location &loc : todo) {
         int32_t when = (mode == 2 && loc.when > 0) ? 1 : loc.when;
         if (kwxSeek64(source->stream, loc.location, 0) != 0) {
             kwxsystemErr(routine, "copy_all_ds: (tell the indexlocation) syserr:");
             return IO_ERR_TELL;
         }
-        rc = copy_dataset(routine, loc.what, loc.where, when, destination, source);
+        rc = copyOne(routine, loc.what, loc.where, when, destination, source, positioned);
+        positioned = rc == IO_OK;
         if (rc != IO_OK) {
             kwxIoError(routine, "copy_all_ds: copy_dataset failed on %s/%s/%d", loc.what,
                        loc.where, when);

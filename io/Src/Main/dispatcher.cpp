@@ -420,9 +420,7 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             fmt(routine, control, cur);
             if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when writing a data set\n")))
                 return rc;
-            if ((rc = seekTo(routine, cur, cur->indexpos,
-                             "iocnt: (can't go to the index location) syserr:")))
-                return rc;
+            // write_dataset goes to the index position itself.
             rc = write_dataset(routine, cur->format, header, data, cur);
             if (rc != IO_OK) return failed(routine, rc, "iocnt: write dataset failed\n");
             int64_t pos = kwxTell64(cur->stream);

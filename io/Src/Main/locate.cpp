@@ -43,7 +43,6 @@ inline const char *wherePart(const char *line) {
 
 inline bool isLive(const char *line) { return line[0] == 'Y'; }
 
-inline bool whenFits(int32_t keyWhen, int32_t when) { return keyWhen < 0 || keyWhen == when; }
 
 // A header usable as a search key.
 bool keyUsable(const IO_header *key) { return key && key->what && key->where && key->when; }
@@ -88,6 +87,51 @@ int buildWhereView(IO_error_routine routine, IO_file *record) {
     });
     record->wheretable = reinterpret_cast<char *>(view);
     return IO_OK;
+}
+
+// The name fields of an index line, without copying: WHAT, WHERE and the
+// text of WHEN. False for a line that does not hold them.
+struct LineNames {
+    const char *what, *where, *when;
+    size_t whatLen, whereLen;
+};
+
+bool splitNames(const char *line, LineNames &n) {
+    n.what = whatPart(line);
+    const char *e1 = strchr(n.what, kEsc);
+    if (!e1) return false;
+    n.whatLen = (size_t)(e1 - n.what);
+    n.where = e1 + 1;
+    const char *e2 = strchr(n.where, kEsc);
+    if (!e2) return false;
+    n.whereLen = (size_t)(e2 - n.where);
+    n.when = e2 + 1;
+    return true;
+}
+
+bool nameMatches(const char *text, size_t len, const char *pattern, bool wild) {
+    if (!wild) return strlen(pattern) == len && memcmp(text, pattern, len) == 0;
+    char buffer[IO_INDEX_SLOT];
+    if (len >= sizeof buffer) return false;
+    memcpy(buffer, text, len);
+    buffer[len] = '\0';
+    return kwxWildMatchName(buffer, pattern) == 1;
+}
+
+// Whether a live line matches the key, each name as a pattern or exactly.
+bool lineMatches(const char *line, const IO_header *key, bool wildWhat, bool wildWhere) {
+    if (line[0] != 'Y') return false;
+    LineNames n;
+    if (!splitNames(line, n)) return false;
+    if (*key->when >= 0 && atoi(n.when) != *key->when) return false;
+    return nameMatches(n.what, n.whatLen, key->what, wildWhat) &&
+           nameMatches(n.where, n.whereLen, key->where, wildWhere);
+}
+
+// The literal start of a pattern, before its first special character.
+std::string literalPrefix(const char *pattern) {
+    size_t n = strcspn(pattern, "*?[]\\");
+    return std::string(pattern, n);
 }
 
 // Locations found by a search, in a growable array (the C interface hands
@@ -188,19 +232,29 @@ int searchWhere(IO_error_routine routine, const IO_header *key, IO_file *record,
 
 int searchWild(IO_error_routine routine, const IO_header *key, IO_file *record, Matches &out) {
     for (int i = 0; i < record->nlines; ++i) {
-        const char *line = lineAt(record, i);
-        if (line[0] == 'N') continue;
-        IO_location loc;
-        int rc = parseindex(routine, line, &loc);
-        if (rc != IO_OK) {
-            kwxIoError(routine, "get_ds_location: parseindex failed\n");
-            return rc;
-        }
-        if (kwxWildMatchName(loc.what, key->what) == 1 &&
-            kwxWildMatchName(loc.where, key->where) == 1 && whenFits(*key->when, loc.when)) {
-            loc.line = i;
-            out.push_back(loc);
-        }
+        if (!lineMatches(lineAt(record, i), key, true, true)) continue;
+        int rc = takeLine(routine, record, i, out);
+        if (rc != IO_OK) return rc;
+    }
+    return IO_OK;
+}
+
+// WHAT a pattern with a literal start: the lines whose WHAT begins with it
+// are neighbours in the WHAT-sorted table, and only they are tested.
+int searchWhatPrefix(IO_error_routine routine, const IO_header *key, const std::string &prefix,
+                     bool wildWhere, IO_file *record, Matches &out) {
+    if (record->sorted != -1) {
+        int rc = kwxIndexSortWhat(routine, record);
+        if (rc != IO_OK) return rc;
+    }
+    int first, last;
+    if (!prefixRange(record->nlines, prefix,
+                     [record](int i) { return whatPart(lineAt(record, i)); }, first, last))
+        return IO_OK;
+    for (int i = first; i <= last; ++i) {
+        if (!lineMatches(lineAt(record, i), key, true, wildWhere)) continue;
+        int rc = takeLine(routine, record, i, out);
+        if (rc != IO_OK) return rc;
     }
     return IO_OK;
 }
@@ -219,31 +273,71 @@ int search(IO_error_routine routine, int mode, const IO_header *key, IO_file *re
 // WHAT given exactly, WHERE a pattern.
 int locate_all_what(IO_error_routine routine, const IO_header *key, IO_file *record,
                     Matches &out) {
-    Matches found;
-    int rc = search(routine, IO_SORT_WHAT, key, record, found);
-    if (rc != IO_OK) {
-        kwxIoError(routine, "iocnt: get_ds_location failed\n");
-        return rc;
+    std::string k = key->what;
+    k += kEsc;
+    int first, last;
+    if (!prefixRange(record->nlines, k, [record](int i) { return whatPart(lineAt(record, i)); },
+                     first, last))
+        return IO_OK;
+    for (int i = first; i <= last; ++i) {
+        if (!lineMatches(lineAt(record, i), key, false, true)) continue;
+        int rc = takeLine(routine, record, i, out);
+        if (rc != IO_OK) {
+            kwxIoError(routine, "iocnt: get_ds_location failed\n");
+            return rc;
+        }
     }
-    for (const IO_location &loc : found)
-        if (kwxWildMatchName(loc.where, key->where) == 1 && whenFits(*key->when, loc.when))
-            out.push_back(loc);
     return IO_OK;
 }
 
 // WHAT a pattern, WHERE given exactly.
 int locate_all_where(IO_error_routine routine, const IO_header *key, IO_file *record,
                      Matches &out) {
-    Matches found;
-    int rc = search(routine, IO_SORT_WHERE, key, record, found);
-    if (rc != IO_OK) {
-        kwxIoError(routine, "locate_all_where: get_ds_location failed\n");
-        return rc;
+    if (whereViewCount(record) != record->nlines) {
+        int rc = buildWhereView(routine, record);
+        if (rc != IO_OK) {
+            kwxIoError(routine, "locate_all_where: get_ds_location failed\n");
+            return rc;
+        }
     }
-    for (const IO_location &loc : found)
-        if (kwxWildMatchName(loc.what, key->what) == 1 && whenFits(*key->when, loc.when))
-            out.push_back(loc);
+    std::string k = key->where;
+    k += kEsc;
+    if (*key->when >= 0) {
+        k += std::to_string(*key->when);
+        k += kEsc;
+    }
+    int first, last;
+    auto textOf = [record](int i) { return wherePart(lineAt(record, whereViewLine(record, i))); };
+    if (!prefixRange(record->nlines, k, textOf, first, last)) return IO_OK;
+    for (int i = first; i <= last; ++i) {
+        int line = whereViewLine(record, i);
+        if (!lineMatches(lineAt(record, line), key, true, false)) continue;
+        int rc = takeLine(routine, record, line, out);
+        if (rc != IO_OK) {
+            kwxIoError(routine, "locate_all_where: get_ds_location failed\n");
+            return rc;
+        }
+    }
     return IO_OK;
+}
+
+// Whether two matches share WHAT, WHERE and WHEN. Only then is there an
+// older dataset to retire; every line of a name matches together.
+bool hasDuplicateNames(const Matches &found) {
+    std::vector<const IO_location *> order;
+    order.reserve(found.size());
+    for (const IO_location &loc : found) order.push_back(&loc);
+    auto less = [](const IO_location *a, const IO_location *b) {
+        int c = strcmp(a->what, b->what);
+        if (c != 0) return c < 0;
+        c = strcmp(a->where, b->where);
+        if (c != 0) return c < 0;
+        return a->when < b->when;
+    };
+    std::sort(order.begin(), order.end(), less);
+    for (size_t i = 1; i < order.size(); ++i)
+        if (!less(order[i - 1], order[i])) return true;
+    return false;
 }
 
 // While a record does not hold the write lock, the duplicate clean-up of a
@@ -439,7 +533,10 @@ extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data 
         bool wildWhere = kwxHasWildcard(key->where) == 1;
         Matches found;
         int rc;
-        if (wildWhat && !wildWhere)
+        std::string prefix = wildWhat ? literalPrefix(key->what) : std::string();
+        if (wildWhat && !prefix.empty())
+            rc = searchWhatPrefix(routine, key, prefix, wildWhere, record, found);
+        else if (wildWhat && !wildWhere)
             rc = locate_all_where(routine, key, record, found);
         else if (!wildWhat && wildWhere)
             rc = locate_all_what(routine, key, record, found);
@@ -452,7 +549,7 @@ extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data 
         if (found.empty()) return IO_ERR_NOTLOCATED;
 
         int matched = (int)found.size();
-        if (matched >= 2) {
+        if (matched >= 2 && hasDuplicateNames(found)) {
             int removed = 0;
             NoMarksUnlessWriter guard(record);
             rc = update_subindex(routine, record, matched, &removed, found.data());

@@ -267,6 +267,13 @@ extern "C" int openfile(IO_file *record) {
         rc = recreate_indextable(routine, record);
     } else {
         rc = create_indextable(routine, record);
+        if (rc == IO_OK) {
+            // New datasets go where the stored index starts; the index is
+            // written again after them at flush.
+            int64_t pos = 0;
+            rc = kwxgotoIndexLocation(routine, &pos, record->offsetwidth, f);
+            if (rc == IO_OK) record->indexpos = pos;
+        }
         if (rc != IO_OK) {
             kwxIoError(routine, "iif_open: unable to read the stored index, attempting to rebuild it");
             record->indexdirty = 1;
