@@ -1,11 +1,23 @@
 #!/usr/bin/env bash
-# Builds the project and runs the example host on real files.
+# Builds the project and runs the example hosts on real files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
 vrn_ensure_packages
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target vrn_list
+cmake --build build -j"$(nproc)" --target vrn_list vrn_models kwxtolvreader
 files=()
 for f in ../shared/testdata/cgns/*.cgns; do [ -e "$f" ] && files+=("$f"); done
 build/examples/vrn_list "${files[@]}" || true
+
+# Models of meshing-database files, listed through a reader program. Without
+# an installation (KWX5BINDIR and KWX5EXECDIR set), the stand-in reader of
+# the tests is installed in a temporary folder: it prints the bytes of its
+# file as the reader's output, so the sample files hold that output.
+if [ -z "${KWX5BINDIR+x}" ] || [ -z "${KWX5EXECDIR+x}" ]; then
+    install_dir=$(mktemp -d)
+    trap 'rm -rf "$install_dir"' EXIT
+    ln -s "$PWD/build/tests/tools/kwxtolvreader" "$install_dir/kwxtolvreader.exe"
+    export KWX5BINDIR="$install_dir" KWX5EXECDIR="$install_dir"
+fi
+build/examples/vrn_models examples/data/*.tolv || true

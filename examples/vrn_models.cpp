@@ -1,0 +1,63 @@
+// Example host: lists the models of each TOLV meshing-database file named on
+// the command line. The library runs the reader program found through
+// KWX5EXECDIR, KWX5BINDIR or KWX5_KWXTOLVREADER_EXEC.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "VRNUtilities.h"
+
+namespace {
+
+// UTF-16 back to UTF-8 for printing.
+std::string toUtf8(const std::basic_string<unsigned short>& w) {
+    std::string out;
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        unsigned long cp = w[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 &&
+            w[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (w[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int status = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string file = argv[i];
+        int count = 0;
+        std::vector<int> ids1, ids2;
+        std::vector<std::basic_string<unsigned short> > names1, names2;
+        try {
+            ylt::VRNUtilities::getModelsFromTOLVFile(file, count, ids1, ids2, names1, names2);
+            std::cout << file << ": " << count << " model(s)\n";
+            for (std::size_t m = 0; m < ids1.size(); ++m)
+                std::cout << "  " << ids1[m] << " " << toUtf8(names1[m]) << " / " << ids2[m] << " "
+                          << toUtf8(names2[m]) << "\n";
+        } catch (const ylt::vrnutilities::error& e) {
+            std::cout << file << ": " << e.getClass() << "::" << e.getMethod() << " failed: "
+                      << e.getMessage() << "\n";
+            status = 1;
+        }
+    }
+    return status;
+}
