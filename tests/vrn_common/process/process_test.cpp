@@ -163,3 +163,41 @@ std::string consoleOutput(bool show) {
 TEST(ProcessConsoles, HiddenByDefault) { EXPECT_EQ("", consoleOutput(false)); }
 
 TEST(ProcessConsoles, ShownWhenVrnShowConsolesIsSetEvenEmpty) { EXPECT_EQ("visible\n", consoleOutput(true)); }
+
+TEST(ProcessTrace, RedirectionsAndReaderLinesGoToTheDebugLog) {
+    vrntest::TempDir dir;
+    vrntest::writeFile(dir.file("control"),
+                       "<DEBUG>\nProcess_redirectIO = 1\nreadOutput = 1\n</DEBUG>\n");
+    vrntest::writeFile(dir.file("model"), "<MODELS_BEG>\r\n1\n5\nA\n6\nB\n");
+    const std::string model = dir.file("model");
+    const std::string out = dir.file("out");
+    vrntest::ChildOptions options;
+    options.env = {{"VRN_DEBUG_CONTROL", dir.file("control")},
+                   {"VRN_DEBUG_LOG", dir.file("debug.log")},
+                   {"KWX5BINDIR", dir.path()},
+                   {"KWX5EXECDIR", dir.path()},
+                   {"KWX5_KWXTOLVREADER_EXEC", std::string(VRN_TEST_READER)}};
+    auto r = vrntest::runInChild(
+        [&] {
+            Command* c = readerCommand();
+            Command_addArguments(c, "-list", model.c_str(), ">", out.c_str(), "2>&1", nullptr);
+            Process* p = Process_new(c, nullptr, nullptr);
+            if (!p) return 1;
+            Process_wait(p);
+            Process_delete(p);
+            Command_delete(c);
+            return querytest::query(model).n == 1 ? 0 : 2;
+        },
+        options);
+    EXPECT_EQ(0, r.exitStatus);
+    const std::string log = vrntest::readFile(dir.file("debug.log"));
+    const std::string expectedRedirect = "Argument = '>'\nArgument = '" + out +
+                                         "'\nRedirect standard out to " + out +
+                                         ".\nArgument = '2>&1'\nRedirect standard err to standard out.\n"
+                                         "setHandles = 1\n";
+    EXPECT_NE(std::string::npos, log.find("Process_redirectIO:\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("Redirect the IO of a child process.\n")) << log;
+    EXPECT_NE(std::string::npos, log.find(expectedRedirect)) << log;
+    EXPECT_NE(std::string::npos, log.find("Read mesh data from vrnTOLVReader.exe.\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("<MODELS_BEG>\n1\n5\nA\n6\nB\n")) << log;
+}

@@ -61,8 +61,8 @@ typedef struct Conduit {
     int mode;           /* the parent's role */
     int port;
     char* address;      /* host name (inet) or socket path (unix) */
-    int R;              /* pipe read specification, -1 when not given */
-    int W;              /* pipe write specification, -1 when not given */
+    int R;              /* the child's read end setting, -1 when not given */
+    int W;              /* the child's write end setting, -1 when not given */
     int valid;          /* 1 when the type was accepted and the parent end made */
     /* Read-ahead of Conduit_getline: each conduit has its own. */
     char* buffer;

@@ -198,6 +198,7 @@ Process* Process_new(Command* command, const char* conduitType, Conduit** condui
 
 Process* Process_newMultiConduit(Command* command, int n, const char** conduitTypes,
                                  Conduit** conduits) {
+    if (n < 0 || (n > 0 && (!conduitTypes || !conduits))) return nullptr;
     auto* p = static_cast<Process*>(vrnCalloc(sizeof(Process), 0, "Process_newMultiConduit"));
     p->status = -1;
     for (int i = 0; i < n; ++i)
