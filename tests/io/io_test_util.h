@@ -5,6 +5,7 @@
 
 #include "io_internal.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -75,5 +76,70 @@ int readAt(IO_file &rec, int64_t location, IO_header *h, IO_data *d, const char 
 
 // Lines of the record's index table.
 std::vector<std::string> indexLines(const IO_file &rec);
+
+// Builds binary dataset bytes by hand, in either byte order, for files that
+// this platform's writers never produce (big-endian U and L).
+struct BinBuilder {
+    bool big;
+    int lenBytes;  // 4 for u/U, 8 for l/L
+    std::string s;
+    BinBuilder(bool bigEndian, int lengthBytes) : big(bigEndian), lenBytes(lengthBytes) {}
+    void rawItem(const void *p, int n) {
+        std::string b(static_cast<const char *>(p), size_t(n));
+        if (big) std::reverse(b.begin(), b.end());
+        s += b;
+    }
+    void i32(int32_t v) { rawItem(&v, 4); }
+    void i64(int64_t v) { rawItem(&v, 8); }
+    void f32(float v) { rawItem(&v, 4); }
+    void f64(double v) { rawItem(&v, 8); }
+    void len(int64_t v) {
+        if (lenBytes == 4)
+            i32(int32_t(v));
+        else
+            i64(v);
+    }
+    void bytes(const std::string &b) { s += b; }
+    void record(const std::string &text) {
+        i32(int32_t(text.size()));
+        s += text;
+    }
+    // A whole dataset: format bytes, lengths, header and the given data
+    // section (which starts after the "*DATA" tag).
+    static std::string dataset(char letter, char level, const std::string &what, const std::string &where,
+                               int when, const std::string &datatype, int number,
+                               const std::string &dataSection, int blockfactor = 0) {
+        bool bigEndian = letter == 'U' || letter == 'L';
+        int lb = (letter == 'U' || letter == 'u') ? 4 : 8;
+        BinBuilder body(bigEndian, lb);
+        const std::string esc(1, '\x1b');
+        body.bytes("*DATASET");
+        body.record("*HEADER");
+        body.record("WHAT" + esc + what);
+        body.record("WHERE" + esc + where);
+        body.record("WHEN" + esc + std::to_string(when));
+        body.record("NUMATTRB" + esc + "0");
+        body.record("DATATYPE" + esc + datatype);
+        body.record("NUMBER" + esc + std::to_string(number));
+        if (level) body.record("BLOCKFACTOR" + esc + std::to_string(blockfactor ? blockfactor : 100000));
+        if (number > 0) {
+            body.i32(5);
+            body.bytes("*DATA");
+            body.bytes(dataSection);
+        }
+        body.bytes("*ENDDATASET");
+        BinBuilder out(bigEndian, lb);
+        out.s += letter;
+        out.s += level;
+        out.s += '\n';
+        out.len(int64_t(body.s.size()));
+        out.s += body.s;
+        out.len(int64_t(body.s.size()));
+        return out.s;
+    }
+};
+
+// The 36-byte start of a new file.
+inline std::string infoBlock() { return "*INFO\n" + std::string(19, ' ') + "0\n*ENDINFO\n"; }
 
 }  // namespace kwxtest

@@ -479,6 +479,8 @@ extern "C" int read_header(IO_error_routine routine, const char *format, FILE *s
         }
         char *slot = h->attributes + static_cast<size_t>(i) * IO_ATTRIB_LEN;
         memset(slot, 0, IO_ATTRIB_LEN);
+        // A text record of blanks only is an empty attribute.
+        if (format[0] == 'F' && strcmp(rec, " ") == 0) rec[0] = '\0';
         memcpy(slot, rec, strnlen(rec, IO_ATTRIB_LEN));
     }
     if (readRec(kDatatypeCap + 2)) {

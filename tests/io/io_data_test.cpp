@@ -1,0 +1,393 @@
+// Data sections: round trips of every element type and structure in every
+// written format, compression of arrays and blocks, capacity checks and
+// datatype conversion.
+#include "io_test_util.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <random>
+#include <string>
+
+using namespace kwxtest;
+using vrntest::TempDir;
+
+namespace {
+
+const char *const kFormats[] = {"F", "u", "l", "u5", "l5"};
+
+// Writes one dataset of the given datatype and reads it back into fresh
+// arrays of the same sizes.
+struct RoundTrip {
+    TempDir dir;
+    DataFile file{dir.file("rt.kwx")};
+    Data out;
+    int write(const char *format, const std::string &datatype, int number, Data &in, int bf = 1) {
+        Header h("w", "here", 1, datatype, number, bf);
+        int rc = file.write(format, h.get(), in.get());
+        if (rc) return rc;
+        Header back("", "", 0, "", 0);
+        out.size(in.counts[0], in.counts[1], in.counts[2], in.counts[3], in.counts[4], in.counts[5],
+                 in.counts[6]);
+        int64_t loc = kwx_atoi64(strrchr(IO_INDEX_LINE(file.rec().indextable, file.rec().nlines - 1), 27) + 1);
+        return readAt(file.rec(), loc, back.get(), out.get());
+    }
+};
+
+bool sameBits(double a, double b) { return memcmp(&a, &b, sizeof a) == 0; }
+
+}  // namespace
+
+TEST(DataRoundTrip, IntegersWithExtremesInEveryFormat) {
+    for (const char *fmt : kFormats) {
+        RoundTrip rt;
+        Data in;
+        in.size(0, 0, 0, 300, 0, 0, 0);
+        for (int i = 0; i < 300; ++i) in.ints[size_t(i)] = i * 7919 - 1000000;
+        in.ints[0] = INT_MIN;
+        in.ints[1] = INT_MAX;
+        in.ints[2] = 1234567890;
+        ASSERT_EQ(0, rt.write(fmt, "INTR", 300, in)) << fmt;
+        EXPECT_EQ(in.ints, rt.out.ints) << fmt;
+        EXPECT_EQ(300, rt.out.counts[3]);
+    }
+}
+
+TEST(DataRoundTrip, RealsDoublesAndNaNInEveryFormat) {
+    for (const char *fmt : kFormats) {
+        RoundTrip rt;
+        Data in;
+        in.size(0, 0, 0, 0, 0, 120, 0);
+        for (int i = 0; i < 120; ++i) in.doubles[size_t(i)] = std::sin(i) * std::pow(10.0, i % 50);
+        in.doubles[0] = 1e300;
+        in.doubles[1] = -DBL_MIN;
+        in.doubles[2] = NAN;
+        in.doubles[3] = -INFINITY;
+        ASSERT_EQ(0, rt.write(fmt, "DBLE", 120, in)) << fmt;
+        bool text = fmt[0] == 'F';
+        for (int i = 0; i < 120; ++i) {
+            double want = in.doubles[size_t(i)], got = rt.out.doubles[size_t(i)];
+            if (std::isnan(want)) {
+                EXPECT_TRUE(std::isnan(got)) << fmt;
+            } else if (std::isinf(want)) {
+                EXPECT_EQ(want, got) << fmt;
+            } else if (!text) {
+                EXPECT_TRUE(sameBits(want, got)) << fmt << " " << i;
+            } else if (std::isfinite(want) && std::fabs(want) > FLT_MAX) {
+                EXPECT_NEAR(want, got, std::fabs(want) * 1e-11) << "kept beyond float range";
+            } else {
+                EXPECT_NEAR(static_cast<float>(want), got, std::fabs(want) * 1e-7 + 1e-45) << fmt << " " << i;
+            }
+        }
+        RoundTrip rr;
+        Data rin;
+        rin.size(0, 0, 0, 0, 130, 0, 0);
+        for (int i = 0; i < 130; ++i) rin.reals[size_t(i)] = static_cast<float>(i) / 3.0f - 20.0f;
+        rin.reals[0] = FLT_MAX;
+        rin.reals[1] = -FLT_MIN;
+        ASSERT_EQ(0, rr.write(fmt, "REAL", 130, rin)) << fmt;
+        for (int i = 0; i < 130; ++i)
+            EXPECT_FLOAT_EQ(rin.reals[size_t(i)], rr.out.reals[size_t(i)]) << fmt << " " << i;
+    }
+}
+
+TEST(DataRoundTrip, CharactersWithNulAndNewlineSurviveEveryFormat) {
+    for (const char *fmt : kFormats) {
+        RoundTrip rt;
+        Data in;
+        in.size(0, 0, 200, 0, 0, 0, 0);
+        std::string text("line one\nline two\0third\r\n\x1b end", 32);
+        for (size_t i = 0; i < 200; ++i) in.chars[i] = text[i % text.size()];
+        in.chars[199] = '\0';
+        in.chars[198] = ' ';
+        ASSERT_EQ(0, rt.write(fmt, "CHAR", 200, in)) << fmt;
+        EXPECT_EQ(in.chars, rt.out.chars) << fmt;
+    }
+}
+
+TEST(DataRoundTrip, StringListsAndLogicalsInEveryFormat) {
+    for (const char *fmt : kFormats) {
+        RoundTrip rt;
+        Data in;
+        in.size(0, 150, 0, 0, 0, 0, 0);
+        for (int i = 0; i < 150; ++i) in.setString(i, i % 3 ? "name" + std::to_string(i) : "with\nnewline");
+        in.setString(5, "");
+        in.setString(6, std::string(79, 'z'));
+        ASSERT_EQ(0, rt.write(fmt, "STRI", 150, in)) << fmt;
+        for (int i = 0; i < 150; ++i) EXPECT_EQ(in.string(i), rt.out.string(i)) << fmt << " " << i;
+
+        RoundTrip rl;
+        Data lin;
+        lin.size(0, 0, 0, 0, 0, 0, 256);
+        for (int i = 0; i < 256; ++i) lin.logicals[size_t(i)] = static_cast<char>(i);
+        ASSERT_EQ(0, rl.write(fmt, "LOGL", 256, lin)) << fmt;
+        EXPECT_EQ(lin.logicals, rl.out.logicals) << fmt;
+    }
+}
+
+TEST(DataRoundTrip, StructuresWithEveryTypeInEveryFormat) {
+    const std::string dt = "STRC{INTR:2 STRI:10 CHAR:6 REAL:1 DBLE:2 LOGL:3 STRI:5}";
+    const int n = 37;
+    for (const char *fmt : kFormats) {
+        RoundTrip rt;
+        Data in;
+        in.size(0, 2 * n, 6 * n, 2 * n, n, 2 * n, 3 * n);
+        for (int r = 0; r < n; ++r) {
+            in.ints[size_t(2 * r)] = r == 0 ? INT_MIN : r;
+            in.ints[size_t(2 * r + 1)] = -r * 1000;
+            in.setString(2 * r, r % 2 ? "str" + std::to_string(r) : "");
+            in.setString(2 * r + 1, "x\x1by");
+            for (int k = 0; k < 6; ++k) in.chars[size_t(6 * r + k)] = k == 2 ? '\0' : static_cast<char>('a' + k);
+            in.reals[size_t(r)] = r * 0.25f;
+            in.doubles[size_t(2 * r)] = 1e300 / (r + 1);
+            in.doubles[size_t(2 * r + 1)] = -0.5 * r;
+            in.logicals[size_t(3 * r)] = 'T';
+            in.logicals[size_t(3 * r + 1)] = '\0';
+            in.logicals[size_t(3 * r + 2)] = '\n';
+        }
+        ASSERT_EQ(0, rt.write(fmt, dt, n, in)) << fmt;
+        const Data &o = rt.out;
+        EXPECT_EQ(in.ints, o.ints) << fmt;
+        EXPECT_EQ(in.chars, o.chars) << fmt;
+        EXPECT_EQ(in.logicals, o.logicals) << fmt;
+        EXPECT_EQ(in.reals, o.reals) << fmt;
+        for (int i = 0; i < 2 * n; ++i) {
+            EXPECT_EQ(in.string(i), o.string(i)) << fmt << " " << i;
+            EXPECT_NEAR(in.doubles[size_t(i)], o.doubles[size_t(i)], std::fabs(in.doubles[size_t(i)]) * 1e-11)
+                << fmt << " " << i;
+        }
+    }
+}
+
+TEST(DataRoundTrip, HundredThousandElementArray) {
+    for (const char *fmt : {"F", "u", "u5", "l5"}) {
+        RoundTrip rt;
+        Data in;
+        in.size(0, 0, 0, 100000, 0, 0, 0);
+        for (int i = 0; i < 100000; ++i) in.ints[size_t(i)] = (i * 2654435761u) >> 3;
+        ASSERT_EQ(0, rt.write(fmt, "INTR", 100000, in)) << fmt;
+        EXPECT_EQ(in.ints, rt.out.ints) << fmt;
+    }
+}
+
+// Bytes of the data section of the last dataset written: from after the
+// "*DATA" tag to the "*ENDDATASET" tag.
+static std::string dataSection(const std::string &file) {
+    size_t a = file.rfind("*DATA");
+    while (a != std::string::npos && file.compare(a, 8, "*DATASET") == 0) a = file.rfind("*DATA", a - 1);
+    size_t b = file.rfind("*ENDDATASET");
+    return file.substr(a + 5, b - a - 5);
+}
+
+TEST(Compression, NinetyNineItemsPlainHundredCompressed) {
+    TempDir dir;
+    for (int n : {99, 100}) {
+        std::string path = dir.file("c" + std::to_string(n));
+        {
+            DataFile f(path);
+            Data in;
+            in.size(0, 0, 0, n, 0, 0, 0);
+            Header h("a", "b", 0, "INTR", n);
+            ASSERT_EQ(0, f.write("u5", h.get(), in.get()));
+            ASSERT_EQ(0, f.flush());
+        }
+        std::string sec = dataSection(vrntest::readFile(path));
+        if (n == 99) {
+            EXPECT_EQ(size_t(99 * 4), sec.size());
+        } else {
+            int32_t len;
+            memcpy(&len, sec.data(), 4);
+            ASSERT_GT(len, 0);
+            ASSERT_LT(len, 400);
+            EXPECT_EQ(size_t(4 + len), sec.size());
+            std::vector<unsigned char> out(400);
+            uLongf outLen = 400;
+            EXPECT_EQ(Z_OK, uncompress(out.data(), &outLen, reinterpret_cast<const Bytef *>(sec.data() + 4), uLong(len)));
+            EXPECT_EQ(400u, outLen);
+        }
+    }
+}
+
+TEST(Compression, IncompressibleArrayTakesTheMinusOneForm) {
+    TempDir dir;
+    std::string path = dir.file("rand");
+    Data in;
+    in.size(0, 0, 0, 100, 0, 0, 0);
+    std::mt19937 rng(7);
+    for (auto &v : in.ints) v = static_cast<int32_t>(rng());
+    {
+        DataFile f(path);
+        Header h("a", "b", 0, "INTR", 100);
+        ASSERT_EQ(0, f.write("u5", h.get(), in.get()));
+        Data out;
+        out.size(0, 0, 0, 100, 0, 0, 0);
+        Header back("", "", 0, "", 0);
+        ASSERT_EQ(0, readAt(f.rec(), 36, back.get(), out.get()));
+        EXPECT_EQ(in.ints, out.ints);
+    }
+    std::string sec = dataSection(vrntest::readFile(path));
+    ASSERT_EQ(size_t(404), sec.size());
+    int32_t len;
+    memcpy(&len, sec.data(), 4);
+    EXPECT_EQ(-1, len);
+    EXPECT_EQ(0, memcmp(sec.data() + 4, in.ints.data(), 400));
+}
+
+TEST(Compression, IncompressibleStructureBlockIsStoredPlainAndReadsBack) {
+    TempDir dir;
+    DataFile f(dir.file("s"));
+    Data in;
+    in.size(0, 0, 0, 50, 0, 50, 0);
+    std::mt19937_64 rng(3);
+    for (auto &v : in.ints) v = static_cast<int32_t>(rng());
+    for (auto &v : in.doubles) {
+        uint64_t bits = rng();
+        memcpy(&v, &bits, 8);
+    }
+    Header h("a", "b", 0, "STRC{INTR:1 DBLE:1}", 50);
+    ASSERT_EQ(0, f.write("u5", h.get(), in.get()));
+    Data out;
+    out.size(0, 0, 0, 50, 0, 50, 0);
+    Header back("", "", 0, "", 0);
+    ASSERT_EQ(0, readAt(f.rec(), 36, back.get(), out.get()));
+    EXPECT_EQ(in.ints, out.ints);
+    EXPECT_EQ(0, memcmp(in.doubles.data(), out.doubles.data(), 400));
+}
+
+TEST(Compression, CorruptTruncatedOrWrongSizeStreamsGive23) {
+    std::vector<int32_t> items(200);
+    for (size_t i = 0; i < items.size(); ++i) items[i] = int32_t(i % 10);
+    std::vector<unsigned char> z(800);
+    int result = 0;
+    io_gzip('i', 5, 200, items.data(), 200, z.data(), &result);
+    ASSERT_GT(result, 0);
+    size_t zlen = size_t(result) * 4;
+    std::vector<int32_t> out(200);
+    EXPECT_EQ(0, io_gunzip(captureRoutine, int64_t(zlen), z.data(), 800, out.data()));
+    EXPECT_EQ(items, out);
+    std::vector<unsigned char> bad(z.begin(), z.begin() + zlen);
+    bad[zlen / 2] ^= 0x55;
+    bad[2] ^= 0xff;
+    EXPECT_EQ(IO_ERR_COMPRESS, io_gunzip(captureRoutine, int64_t(zlen), bad.data(), 800, out.data()));
+    EXPECT_EQ(IO_ERR_COMPRESS, io_gunzip(captureRoutine, int64_t(zlen / 2), z.data(), 800, out.data()));
+    messages().clear();
+    EXPECT_EQ(IO_ERR_COMPRESS, io_gunzip(captureRoutine, int64_t(zlen), z.data(), 400, out.data()));
+    EXPECT_EQ(IO_ERR_COMPRESS, io_gunzip(captureRoutine, int64_t(zlen), z.data(), 1200, out.data()));
+    EXPECT_TRUE(anyMessageContains("too little"));
+
+    // The same faults inside a file are reported by the dataset reader.
+    TempDir dir;
+    DataFile f(dir.file("z"));
+    Data in;
+    in.size(0, 0, 0, 200, 0, 0, 0);
+    in.ints = items;
+    in.d.ints = in.ints.data();
+    Header h("a", "b", 0, "INTR", 200);
+    ASSERT_EQ(0, f.write("u5", h.get(), in.get()));
+    FILE *fp = f.rec().stream;
+    std::string bytes = vrntest::readFile(dir.file("z"));
+    size_t tag = bytes.find("*DATA", bytes.find("*DATASET") + 8);
+    int64_t lenAt = int64_t(tag + 5);
+    for (int32_t bogus : {int32_t(zlen) - 3, 0, -7, 1 << 30}) {
+        fseek(fp, long(lenAt), SEEK_SET);
+        fwrite(&bogus, 4, 1, fp);
+        fflush(fp);
+        Data o;
+        o.size(0, 0, 0, 200, 0, 0, 0);
+        Header back("", "", 0, "", 0);
+        EXPECT_NE(0, readAt(f.rec(), 36, back.get(), o.get())) << bogus;
+    }
+    int32_t good = int32_t(zlen);
+    fseek(fp, long(lenAt), SEEK_SET);
+    fwrite(&good, 4, 1, fp);
+    fseek(fp, long(lenAt + 4 + 10), SEEK_SET);
+    fputc(0x00, fp);
+    fputc(0xff, fp);
+    fflush(fp);
+    Data o;
+    o.size(0, 0, 0, 200, 0, 0, 0);
+    Header back("", "", 0, "", 0);
+    EXPECT_EQ(IO_ERR_COMPRESS, readAt(f.rec(), 36, back.get(), o.get()));
+}
+
+TEST(Compression, TextIsNeverCompressedAndLevelZeroIsNoLevel) {
+    TempDir dir;
+    DataFile f(dir.file("t"));
+    Data in;
+    in.size(0, 0, 0, 500, 0, 0, 0);
+    Header h("a", "b", 0, "INTR", 500);
+    ASSERT_EQ(0, f.write("F5", h.get(), in.get()));
+    Header h0("a", "c", 0, "INTR", 500);
+    ASSERT_EQ(0, f.write("u0", h0.get(), in.get()));
+    std::string bytes = vrntest::readFile(dir.file("t"));
+    EXPECT_NE(std::string::npos, bytes.find(std::string("u\0\n", 3))) << "level 0 written as no level";
+    for (int64_t loc : {int64_t(36), int64_t(bytes.find(std::string("u\0\n", 3)))}) {
+        Data o;
+        o.size(0, 0, 0, 500, 0, 0, 0);
+        Header back("", "", 0, "", 0);
+        EXPECT_EQ(0, readAt(f.rec(), loc, back.get(), o.get()));
+    }
+}
+
+TEST(Capacity, TooSmallArraysGive14WithTheNeededCounts) {
+    int32_t ints[4];
+    int32_t nints = 4;
+    IO_data d{};
+    d.ints = ints;
+    d.nints = &nints;
+    EXPECT_EQ(IO_ERR_MEMORY, check_memory(captureRoutine, "u", 10, "INTR", &d));
+    EXPECT_EQ(10, nints);
+    // Two string entries need two slots per record.
+    char strings[80 * 4];
+    int32_t nstr = 3;
+    IO_data s{};
+    s.strings = strings;
+    s.nstrings = &nstr;
+    EXPECT_EQ(IO_ERR_MEMORY, check_memory(captureRoutine, "u", 2, "STRC{STRI:4 STRI:4}", &s));
+    EXPECT_EQ(4, nstr);
+    EXPECT_EQ(0, check_memory(captureRoutine, "u", 2, "STRC{STRI:4 STRI:4}", &s));
+}
+
+TEST(Conversion, RealAndDoubleConvertOtherChangesAreRefused) {
+    int flag = 0;
+    Data src, dst;
+    src.size(0, 0, 0, 4, 6, 0, 0);
+    for (int i = 0; i < 6; ++i) src.reals[size_t(i)] = i + 0.5f;
+    for (int i = 0; i < 4; ++i) src.ints[size_t(i)] = i;
+    dst.size(0, 0, 0, 4, 0, 6, 0);
+    ASSERT_EQ(0, convert_data(captureRoutine, 2, "STRC{INTR:2 REAL:3}", "STRC{INTR:2 DBLE:3}", &flag, src.get(), dst.get()));
+    EXPECT_EQ(1, flag);
+    EXPECT_EQ(src.ints, dst.ints);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(double(src.reals[size_t(i)]), dst.doubles[size_t(i)]);
+    messages().clear();
+    EXPECT_EQ(IO_ERR_CONVERT, convert_data(captureRoutine, 2, "STRC{INTR:2 REAL:3}", "STRC{INTR:2 DBLE:2}", &flag, src.get(), dst.get()));
+    EXPECT_TRUE(anyMessageContains("counts differ for item 1"));
+    EXPECT_EQ(IO_ERR_CONVERT, convert_data(captureRoutine, 2, "INTR", "REAL", &flag, src.get(), dst.get()));
+    EXPECT_EQ(IO_ERR_CONVERT, convert_data(captureRoutine, 2, "STRC{INTR:2 REAL:3}", "INTR", &flag, src.get(), dst.get()));
+}
+
+TEST(Conversion, DatasetReadAsAnotherTypeInBlocks) {
+    TempDir dir;
+    DataFile f(dir.file("conv"));
+    Data in;
+    in.size(0, 0, 0, 250, 250, 0, 0);
+    for (int i = 0; i < 250; ++i) {
+        in.ints[size_t(i)] = i;
+        in.reals[size_t(i)] = i * 1.5f;
+    }
+    Header h("a", "b", 0, "STRC{INTR:1 REAL:1}", 250, 100);
+    ASSERT_EQ(0, f.write("u5", h.get(), in.get()));
+    Data out;
+    out.size(0, 0, 0, 250, 0, 250, 0);
+    Header back("", "", 0, "", 0);
+    ASSERT_EQ(0, readAt(f.rec(), 36, back.get(), out.get(), "STRC{INTR:1 DBLE:1}"));
+    EXPECT_EQ(in.ints, out.ints);
+    for (int i = 0; i < 250; ++i) EXPECT_EQ(i * 1.5, out.doubles[size_t(i)]);
+    Data wrong;
+    wrong.size(0, 0, 0, 250, 0, 0, 0);
+    EXPECT_EQ(IO_ERR_CONVERT, readAt(f.rec(), 36, back.get(), wrong.get(), "INTR"));
+}
