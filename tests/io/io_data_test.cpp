@@ -100,7 +100,8 @@ TEST(DataRoundTrip, CharactersWithNulAndNewlineSurviveEveryFormat) {
         RoundTrip rt;
         Data in;
         in.size(0, 0, 200, 0, 0, 0, 0);
-        std::string text("line one\nline two\0third\r\n\x1b end", 32);
+        static const char lit[] = "line one\nline two\0third\r\n\x1b end";
+        std::string text(lit, sizeof lit - 1);
         for (size_t i = 0; i < 200; ++i) in.chars[i] = text[i % text.size()];
         in.chars[199] = '\0';
         in.chars[198] = ' ';
