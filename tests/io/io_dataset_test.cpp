@@ -441,3 +441,29 @@ TEST(IndexTable, BadStoredIndexesAreRefusedWith12) {
     longLine.replace(longLine.size() - 42, 20, lenField);
     EXPECT_EQ(IO_ERR_PARSE, openWith(longLine));
 }
+
+TEST(Layout, OldWidthTenFilesStayWidthTen) {
+    TempDir dir;
+    std::string path = dir.file("w10.kwx");
+    vrntest::writeFile(path, "*INFO\n" + std::string(9, ' ') + "0\n*ENDINFO\n");
+    {
+        DataFile f(path, false);
+        ASSERT_EQ(0, f.openResult());
+        EXPECT_EQ(10, f.rec().offsetwidth);
+        f.rec().indexpos = 26;
+        Data in;
+        in.size(0, 0, 0, 3, 0, 0, 0);
+        Header h("a", "b", 1, "INTR", 3);
+        ASSERT_EQ(0, f.write("F", h.get(), in.get()));
+        ASSERT_EQ(0, f.flush());
+    }
+    std::string bytes = vrntest::readFile(path);
+    EXPECT_EQ("*INFO\n" + std::string(7, ' ') + std::to_string(bytes.size()) + "\n*ENDINFO\n", bytes.substr(0, 26));
+    EXPECT_EQ(std::string("F\0\n", 3), bytes.substr(26, 3));
+    EXPECT_EQ('\n', bytes[29 + 10]) << "length field of width 10";
+    size_t last = bytes.rfind('\n', bytes.size() - 2) + 1;
+    EXPECT_EQ(11u, bytes.size() - last) << "index position line of width 10";
+    DataFile g(path, false);
+    ASSERT_EQ(0, g.openResult());
+    EXPECT_EQ(1, g.rec().nlines);
+}
