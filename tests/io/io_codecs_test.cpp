@@ -357,3 +357,16 @@ TEST(WriteFormat, EnvironmentDefaultAndFallbacks) {
     EXPECT_STREQ("u", fmt) << "level 0 is no level";
     unsetenv("KWX_FORMAT");
 }
+
+TEST(ErrorReports, DebugErrorsAddALineOnStandardError) {
+    auto r = vrntest::runInChild([] {
+        kwxIoError(kwxIoDefaultErrorRoutine, "something failed");
+        return 0;
+    }, {{{"KWX_IO_DEBUG_ERRORS", std::string("1")}}, ""});
+    EXPECT_EQ("IO: something failed\nkwxio debug: something failed\n", r.err);
+    auto quiet = vrntest::runInChild([] {
+        kwxIoError(kwxIoDefaultErrorRoutine, "something failed");
+        return 0;
+    }, {{{"KWX_IO_DEBUG_ERRORS", std::nullopt}}, ""});
+    EXPECT_EQ("IO: something failed\n", quiet.err);
+}
