@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "support/memory.h"
+#include "test_support.h"
 
 namespace {
 
@@ -113,6 +115,27 @@ TEST(Set, ResizeRefusesCapacitiesBelowCountOrZero) {
     EXPECT_EQ(set->capacity, 10);
     EXPECT_EQ(members(set), (std::vector<void*>{word(1), word(2), word(3)}));
     Set_delete(set);
+}
+
+TEST(Set, CapacityTooLargeForTheAllocatorEndsInsteadOfOverrunning) {
+    // 2^29 + 1 members need 4 GiB + 8 bytes, which wraps to 8 bytes in a
+    // 32-bit size; the set must take the allocator's failure path rather
+    // than keep a tiny array with a huge capacity.
+    const int huge = (1 << 29) + 1;
+    for (int which = 0; which < 2; ++which) {
+        auto r = vrntest::runInChild([which, huge] {
+            Set* set = which == 0 ? Set_new(huge) : Set_new(1);
+            if (which == 1) Set_resize(set, huge);
+            for (long i = 1; i <= 3; ++i) Set_add(set, word(i));
+            return 0;
+        });
+        const char* routine = which == 0 ? "Set_new" : "Set_resize";
+        EXPECT_EQ(1, r.exitStatus) << routine;
+        EXPECT_NE(std::string::npos,
+                  r.err.find(std::string("Unable to allocate enough memory in function\n\n") +
+                             routine + "\n"))
+            << r.err;
+    }
 }
 
 TEST(SetIterator, WalksInOrderAndNextBeforeFirstGivesNothing) {

@@ -1,13 +1,21 @@
 #include "support/set.h"
 
+#include <limits.h>
 #include <string.h>
 
 #include "support/memory.h"
 
+/* Bytes for n members. A count whose size the allocator cannot express
+ * gives -1, which takes the allocator's failure path instead of wrapping
+ * round to a small block that later adds would overrun. */
+static int memberBytes(int n) {
+    return n <= INT_MAX / (int)sizeof(void*) ? n * (int)sizeof(void*) : -1;
+}
+
 /* The array for capacity members, or NULL when capacity is not positive. */
 static void** allocateMembers(int capacity, const char* function) {
     if (capacity < 1) return NULL;
-    return static_cast<void**>(vrnMalloc(capacity * (int)sizeof(void*), function));
+    return static_cast<void**>(vrnMalloc(memberBytes(capacity), function));
 }
 
 static int indexOf(const Set* set, const void* member) {
@@ -82,7 +90,7 @@ int Set_toArray(const Set* set, void*** array) {
     if (!array) return 0;
     *array = NULL;
     if (!set || set->count == 0) return 0;
-    *array = static_cast<void**>(vrnMalloc(set->count * (int)sizeof(void*), "Set_toArray"));
+    *array = static_cast<void**>(vrnMalloc(memberBytes(set->count), "Set_toArray"));
     memcpy(*array, set->members, set->count * sizeof(void*));
     return set->count;
 }
@@ -90,7 +98,7 @@ int Set_toArray(const Set* set, void*** array) {
 int Set_resize(Set* set, int newCapacity) {
     if (!set || newCapacity < set->count || newCapacity < 1) return 0;
     set->members = static_cast<void**>(
-        vrnRealloc(set->members, newCapacity * (int)sizeof(void*), "Set_resize"));
+        vrnRealloc(set->members, memberBytes(newCapacity), "Set_resize"));
     set->capacity = newCapacity;
     return 1;
 }
