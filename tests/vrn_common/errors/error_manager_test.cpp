@@ -143,6 +143,48 @@ TEST(ErrorLog, TextIsNeverReadAsAFormat) {
     EXPECT_NE(std::string::npos, log.find(banner("vrnError_delete") + "Identity    = 0\n")) << log;
 }
 
+TEST(ErrorLog, TraceOfStreamDisplayDescriptionDisplayAndDie) {
+    vrntest::TempDir dir;
+    const std::string logPath = dir.file("errors.log");
+    ChildOptions options;
+    options.env = {{"VRN_ERROR_LOG", logPath}};
+    options.cwd = dir.path();
+    auto r = runInChild(
+        [] {
+            int handle = -1;
+            vrnErrorManager_addStreamDisplay(vrnErrorManager_get(), VRN_DISPLAY_ORV, stdout, &handle);
+            vrnError* e = vrnError_new(VRN_I_INTERNAL_ERROR, "Thing_check", "src/thing.cpp", 5);
+            vrnError_addDescription(e, "custom text");
+            vrnError_die(e);
+            return 0;
+        },
+        options);
+    EXPECT_EQ(1, r.exitStatus);
+    const std::string log = stripPrefixes(vrntest::readFile(logPath));
+    const size_t from = log.find(banner("vrnErrorManager_addStreamDisplay"));
+    ASSERT_NE(std::string::npos, from) << log;
+    // Date and time lines of the error vary; everything else is fixed.
+    const std::string trace = std::regex_replace(
+        log.substr(from), std::regex("(Date|Time)        = [^\n]+\n"), "$1\n");
+    EXPECT_EQ(banner("vrnErrorManager_addStreamDisplay") + "Format = 4\nHandle = 0\n" +
+                  banner("vrnError_new") +
+                  "Identity    = 0\n"
+                  "Class       = vrnInternalError\n"
+                  "Function    = Thing_check\n"
+                  "File        = src/thing.cpp\n"
+                  "Line number = 5\n"
+                  "Error code  = 20006\n"
+                  "Description = The program is unable to continue as an internal error has been "
+                  "encountered.\n"
+                  "Fatal       = 1\n"
+                  "Date\nTime\n" +
+                  banner("vrnError_addDescription") + "Identity    = 0\nDescription = custom text\n" +
+                  banner("vrnError_display") + "Identity    = 0\nDisplayed   = 1\n" +
+                  banner("vrnError_die") + "Identity    = 0\n" +
+                  banner("vrnError_delete") + "Identity    = 0\n",
+              trace);
+}
+
 TEST(ErrorLog, WritePrefixesEveryLineAndEndsWithNewline) {
     vrntest::TempDir dir;
     const std::string path = dir.file("log");
