@@ -1,0 +1,189 @@
+// Requests beyond whole-dataset writing: a dataset built piece by piece,
+// reading headers and data separately, conversion on read, the formats,
+// the index requests and the plain text file.
+#include "file_fixture.h"
+
+#include <gtest/gtest.h>
+
+using namespace iotest;
+using vrntest::readFile;
+using vrntest::TempDir;
+
+namespace {
+
+Data &offsetsOf(Data &d, std::initializer_list<int64_t> values) {
+    d.offsets = values;
+    d.noffsets = (int32_t)d.offsets.size();
+    d.bind();
+    return d;
+}
+
+}  // namespace
+
+TEST(DispatcherRequests, DatasetBuiltPieceByPieceReadsBackLikeAWrittenOne) {
+    TempDir dir;
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    Header h("piece", "wise", 3);
+    snprintf(h.datatype, sizeof h.datatype, "INTR");
+    h.number = 3;
+    Data d;
+    offsetsOf(d, {0, 0});
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_HEADER, h, d));
+    int64_t lengthField = d.offsets[0], tagStart = d.offsets[1];
+    Data values;
+    values.setInts({7, 8, 9});
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_DATATAG, h, values));
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_DATA, h, values));
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_ENDTAG, h, values));
+    Data pos;
+    offsetsOf(pos, {0, 0});
+    ASSERT_EQ(IO_OK, c.request(IO_TELL, h, pos));
+    EXPECT_EQ(1, pos.noffsets);
+    int64_t length = pos.offsets[0] - tagStart;
+    Data len;
+    offsetsOf(len, {length});
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_LENGTH, h, len));
+    ASSERT_EQ(IO_OK, c.request(IO_SET_INDEX_POSITION, h, len));
+    ASSERT_EQ(IO_OK, c.request(IO_SEEK, h, offsetsOf(pos, {lengthField})));
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_LENGTH, h, len));
+    ASSERT_EQ(IO_OK, c.request(IO_INSERT_INDEX, h, offsetsOf(pos, {length, lengthField - 3})));
+
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("piece", "wise", 3, v));
+    EXPECT_EQ((std::vector<int32_t>{7, 8, 9}), v);
+    // A whole dataset written after it lands behind it.
+    ASSERT_EQ(IO_OK, c.writeInts("after", "wise", 0, {1}));
+    ASSERT_EQ(IO_OK, c.close());
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    ASSERT_EQ(IO_OK, c.readInts("piece", "wise", 3, v));
+    EXPECT_EQ((std::vector<int32_t>{7, 8, 9}), v);
+    ASSERT_EQ(IO_OK, c.readInts("after", "wise", 0, v));
+    EXPECT_EQ((std::vector<int32_t>{1}), v);
+}
+
+TEST(DispatcherRequests, HeaderDataAndConversionReadSeparately) {
+    TempDir dir;
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    Header w("reals", "here", 1);
+    snprintf(w.datatype, sizeof w.datatype, "REAL");
+    w.number = 2;
+    Data wd;
+    wd.reals = {1.5f, -2.25f};
+    wd.nreals = 2;
+    wd.bind();
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_DS, w, wd));
+    Data found;
+    ASSERT_EQ(IO_OK, c.locate("reals", "here", 1, found));
+
+    // Header alone, then the data tag and the data.
+    Header h;
+    Data at;
+    offsetsOf(at, {found.offsets[0]});
+    ASSERT_EQ(IO_OK, c.request(IO_READ_HEADER, h, at));
+    EXPECT_STREQ("reals", h.what);
+    EXPECT_EQ(2, h.number);
+    EXPECT_STREQ("REAL", h.datatype);
+    ASSERT_EQ(IO_OK, c.request(IO_READ_DATATAG, h, at));
+    Data rd;
+    rd.reals = {0, 0};
+    rd.nreals = 2;
+    rd.bind();
+    ASSERT_EQ(IO_OK, c.request(IO_READ_DATA, h, rd));
+    EXPECT_EQ(1.5f, rd.reals[0]);
+    EXPECT_EQ(-2.25f, rd.reals[1]);
+
+    // Read as doubles, on the current file and through the primary.
+    for (int request : {IO_READ_DS_AS, IO_READ_PRIMARY_DS_AS}) {
+        Header as;
+        snprintf(as.datatype, sizeof as.datatype, "DBLE");
+        Data dd;
+        offsetsOf(dd, {found.offsets[0]});
+        dd.doubles = {0, 0};
+        dd.ndoubles = 2;
+        dd.bind();
+        ASSERT_EQ(IO_OK, c.request(request, as, dd)) << request;
+        EXPECT_EQ(-2.25, dd.doubles[1]);
+    }
+    // Too little room answers 14 quietly.
+    Header small;
+    Data none;
+    offsetsOf(none, {found.offsets[0]});
+    messages().clear();
+    EXPECT_EQ(IO_ERR_MEMORY, c.request(IO_READ_PRIMARY_DS, small, none));
+    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(2, none.nreals);
+}
+
+TEST(DispatcherRequests, FormatsHandlesAndIndexRequests) {
+    TempDir dir;
+    std::string name = dir.file("f.kwx");
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    Header h("a", "b", 0);
+    Data fmt;
+    fmt.setName("F");
+    ASSERT_EQ(IO_OK, c.request(IO_SET_DEFAULT_FORMAT, h, fmt));
+    ASSERT_EQ(IO_OK, c.writeInts("text", "b", 0, {12345}));
+    Data found;
+    ASSERT_EQ(IO_OK, c.locate("text", "b", 0, found));
+    fflush(c.control()->primary.stream);
+    std::string bytes = readFile(name);
+    EXPECT_EQ(std::string("F\0\n", 3), bytes.substr((size_t)found.offsets[0], 3));
+
+    // The current handle identifies the record in use.
+    Data handle;
+    offsetsOf(handle, {0});
+    ASSERT_EQ(IO_OK, c.request(IO_CURRENT_HANDLE, h, handle));
+    EXPECT_EQ((int64_t)(intptr_t)&c.control()->primary, handle.offsets[0]);
+
+    // Index count, position and a rebuild.
+    Data count;
+    count.setInts({0});
+    ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, h, count));
+    EXPECT_EQ(1, count.ints[0]);
+    Data pos;
+    offsetsOf(pos, {0});
+    ASSERT_EQ(IO_OK, c.request(IO_INDEX_POSITION, h, pos));
+    EXPECT_GT(pos.offsets[0], found.offsets[0]);
+    ASSERT_EQ(IO_OK, c.request(IO_RECREATE_INDEX, h, pos));
+    ASSERT_EQ(IO_OK, c.request(IO_UPDATE_INDEX, h, pos));
+    count.setInts({0});
+    ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, h, count));
+    EXPECT_EQ(1, count.ints[0]);
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("text", "b", 0, v));
+    EXPECT_EQ((std::vector<int32_t>{12345}), v);
+}
+
+TEST(DispatcherRequests, PlainTextIntegersAndReals) {
+    TempDir dir;
+    Client c;
+    Header h("a", "b", 0);
+    Data d;
+    d.setName(dir.file("t.txt"));
+    ASSERT_EQ(IO_OK, c.request(IO_OPEN_TEXT, h, d));
+    d.setInts({1, -2, 30000, 4});
+    d.reals = {0.5f, 1e10f};
+    d.nreals = 2;
+    d.bind();
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_TEXT_INTS, h, d));
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_TEXT_REALS, h, d));
+    ASSERT_EQ(IO_OK, c.request(IO_CLOSE_TEXT, h, d));
+
+    Data r;
+    r.setName(dir.file("t.txt"));
+    ASSERT_EQ(IO_OK, c.request(IO_OPEN_TEXT, h, r));
+    r.setInts({0, 0, 0, 0});
+    r.reals = {0, 0};
+    r.nreals = 2;
+    r.bind();
+    ASSERT_EQ(IO_OK, c.request(IO_READ_TEXT_INTS, h, r));
+    ASSERT_EQ(IO_OK, c.request(IO_READ_TEXT_REALS, h, r));
+    EXPECT_EQ((std::vector<int32_t>{1, -2, 30000, 4}), r.ints);
+    EXPECT_EQ(0.5f, r.reals[0]);
+    EXPECT_EQ(1e10f, r.reals[1]);
+    EXPECT_EQ(IO_ERR_READ, c.request(IO_READ_TEXT_INTS, h, r));
+    ASSERT_EQ(IO_OK, c.request(IO_CLOSE_TEXT, h, r));
+}
