@@ -202,6 +202,27 @@ TEST(DebugControlFile, LaterRuleWinsAndLevelZeroUnsets) {
     EXPECT_EQ(run.report, "2,-,-,-|3,-,-,-|-,-,-,-|9,-,-,-|-,-,-,-|-,12,-,-");
 }
 
+// LOGS keys are compared upper-cased; the OPTIONS key is case-sensitive, and
+// a value that is not a number gives 0.
+TEST(DebugControlFile, OptionsKeyIsCaseSensitiveWhereLogsKeysAreNot) {
+    TempDir dir;
+    ManagerRun run = runManager(dir,
+                         "<OPTIONS>\ndisplayerrors = 2\nDISPLAYERRORS = 1\n</OPTIONS>\n"
+                         "<LOGS>\nmEmOrY = m.log\n</LOGS>\n",
+                         [] {
+                             vrnDebugManager* m = vrnDebugManager_get();
+                             return std::to_string(vrnDebugManager_getDisplayErrors(m)) + "|" +
+                                    text(vrnDebugManager_getMemoryLogName(m));
+                         },
+                         ChildOptions{{{"VRN_DEBUG_LOG", std::string("log")}}, ""});
+    EXPECT_EQ(run.report, "0|m.log");
+
+    run = runManager(dir, "<OPTIONS>\nDisplayErrors = 1\nDisplayErrors = two\n</OPTIONS>\n", [] {
+        return std::to_string(vrnDebugManager_getDisplayErrors(vrnDebugManager_get()));
+    }, ChildOptions{{{"VRN_DEBUG_LOG", std::string("log")}}, ""});
+    EXPECT_EQ(run.report, "0");
+}
+
 TEST(DebugControlFile, WindowsLineEndsLeaveNoCarriageReturnInValues) {
     TempDir dir;
     ManagerRun run = runManager(dir,
