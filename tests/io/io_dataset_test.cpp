@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <climits>
 #include <string>
@@ -348,6 +349,8 @@ TEST(IndexTable, SortedTableStaysSortedAndDuplicatesRetireOldest) {
         insert_index(captureRoutine, &rec, line);
     }
     EXPECT_EQ(-1, rec.sorted);
+    ASSERT_EQ(0, kwxIndexSettle(captureRoutine, &rec));
+    EXPECT_EQ(rec.nlines, kwxIndexSortedCount(&rec));
     auto lines = indexLines(rec);
     for (size_t i = 1; i < lines.size(); ++i) EXPECT_LE(strcmp(lines[i - 1].c_str() + 2, lines[i].c_str() + 2), 0);
     int live_c = 0;
@@ -466,4 +469,31 @@ TEST(Layout, OldWidthTenFilesStayWidthTen) {
     DataFile g(path, false);
     ASSERT_EQ(0, g.openResult());
     EXPECT_EQ(1, g.rec().nlines);
+}
+
+TEST(IndexTable, LinesAppendedToASortedTableAreFoundAndMergedInOrder) {
+    IO_file rec{};
+    ASSERT_EQ(0, indextable_alloc(&rec));
+    rec.sorted = -1;
+    char line[IO_INDEX_SLOT];
+    std::vector<std::string> names;
+    for (int i = 0; i < 6000; ++i) {
+        names.push_back("n" + std::to_string((i * 7919) % 6000));
+        kwxMakeIndexLine(line, "Y", names.back().c_str(), "x", 1, 10, 36 + i);
+        ASSERT_EQ(0, insert_index(captureRoutine, &rec, line));
+        ASSERT_LE(rec.nlines - kwxIndexSortedCount(&rec), 1024) << "the unsorted tail stays short";
+        if (i % 37 == 0) {
+            // The head is in order at every moment.
+            int head = kwxIndexSortedCount(&rec);
+            for (int k = 1; k < head; ++k)
+                ASSERT_LE(strcmp(IO_INDEX_LINE(rec.indextable, k - 1) + 2, IO_INDEX_LINE(rec.indextable, k) + 2), 0);
+        }
+    }
+    ASSERT_EQ(0, kwxIndexSettle(captureRoutine, &rec));
+    std::vector<std::string> lines = indexLines(rec);
+    ASSERT_EQ(6000u, lines.size());
+    for (size_t k = 1; k < lines.size(); ++k) ASSERT_LE(strcmp(lines[k - 1].c_str() + 2, lines[k].c_str() + 2), 0);
+    std::sort(names.begin(), names.end());
+    for (size_t k = 0; k < lines.size(); ++k) EXPECT_EQ(0u, lines[k].find("Y\x1b" + names[k] + "\x1b")) << k;
+    filerec_release(&rec);
 }

@@ -308,7 +308,7 @@ TEST(Robustness, RandomSingleByteCorruptionsNeverCrash) {
         switch (iter % 4) {
         case 0: bytes[at] = static_cast<char>(rng()); break;
         case 1: bytes[at] ^= static_cast<char>(1u << (rng() % 8)); break;
-        case 2: bytes[at] = "0123456789-* \n\x1bFuUlLDX"[rng() % 22]; break;
+        case 2: bytes[at] = "0123456789-* \n\x1b" "FuUlLDX"[rng() % 22]; break;
         default: bytes.resize(at); break;
         }
         vrntest::writeFile(path, bytes);

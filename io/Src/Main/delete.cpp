@@ -157,7 +157,14 @@ extern "C" int delete_ds_entry(IO_error_routine routine, const char *what, const
     char *key = kwxFormatAlloc("%s%c%s%c%d%c%" PRId64 "%c%" PRId64, what, IO_ESC, where, IO_ESC,
                                when, IO_ESC, dslength, IO_ESC, location);
     if (!key) return IO_ERR_MEMORY;
-    int rc = delete_bywhat(routine, record->indextable, 0, record->nlines - 1, key,
+    // The binary search needs the whole table in order, lines appended since
+    // the last search included.
+    int rc = kwxIndexSettle(routine, record);
+    if (rc != IO_OK) {
+        free(key);
+        return rc;
+    }
+    rc = delete_bywhat(routine, record->indextable, 0, record->nlines - 1, key,
                            record->openmode, record->stream);
     free(key);
     if (rc != IO_OK) {

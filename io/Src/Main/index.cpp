@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -66,22 +67,45 @@ extern "C" int indextable_alloc(IO_file *r) {
     IO_INDEX_LINE(t, slots - 1)[1] = '\0';
     free(r->indextable);
     r->indextable = t;
+    r->sortedhead = 0;
     free(r->wheretable);
     r->wheretable = nullptr;
     return 0;
 }
 
-// Appends a line. A table known to be sorted by WHAT stays sorted: the line
-// goes to its place, so that lookups never need a full re-sort.
-extern "C" int insert_index(IO_error_routine routine, IO_file *r, const char *line) {
-    if (!r || !line) return IO_ERR_MEMORY;
-    if (tableFull(r)) {
-        if (int rc = growTable(routine, r, "insert_index")) return rc;
+extern "C" int kwxIndexSortedCount(const IO_file *r) {
+    if (!r) return 0;
+    if (r->sorted != -1) return r->nlines;
+    if (r->sortedhead < 0) return 0;
+    return r->sortedhead < r->nlines ? r->sortedhead : r->nlines;
+}
+
+extern "C" int kwxIndexSettle(IO_error_routine routine, IO_file *r) {
+    if (!r || !r->indextable || r->sorted != -1) return 0;
+    int head = kwxIndexSortedCount(r);
+    int tail = r->nlines - head;
+    if (tail <= 0) {
+        r->sortedhead = r->nlines;
+        return 0;
     }
-    int pos = r->nlines;
-    if (r->sorted == -1 && r->nlines > 0) {
-        // First slot whose line sorts after the new one.
-        int lo = 0, hi = r->nlines;
+    std::vector<char> add;
+    try {
+        add.resize(static_cast<size_t>(tail) * IO_INDEX_SLOT);
+    } catch (...) {
+        kwxIoMallocFailed(routine, "insert_index", static_cast<int64_t>(tail) * IO_INDEX_SLOT);
+        return IO_ERR_MEMORY;
+    }
+    memcpy(add.data(), IO_INDEX_LINE(r->indextable, head), add.size());
+    qsort(add.data(), static_cast<size_t>(tail), IO_INDEX_SLOT,
+          [](const void *a, const void *b) {
+              return compareLines(static_cast<const char *>(a), static_cast<const char *>(b));
+          });
+    // Merge from the back: each appended line goes after the head lines that
+    // do not sort after it; the head lines above it move up in one block.
+    int i = head - 1, w = r->nlines - 1;
+    for (int j = tail - 1; j >= 0; --j) {
+        const char *line = &add[static_cast<size_t>(j) * IO_INDEX_SLOT];
+        int lo = 0, hi = i + 1;
         while (lo < hi) {
             int mid = lo + (hi - lo) / 2;
             if (compareLines(IO_INDEX_LINE(r->indextable, mid), line) <= 0)
@@ -89,12 +113,41 @@ extern "C" int insert_index(IO_error_routine routine, IO_file *r, const char *li
             else
                 hi = mid;
         }
-        pos = lo;
-        if (pos < r->nlines)
-            memmove(IO_INDEX_LINE(r->indextable, pos + 1), IO_INDEX_LINE(r->indextable, pos),
-                    static_cast<size_t>(r->nlines - pos) * IO_INDEX_SLOT);
+        int run = i - lo + 1;
+        if (run > 0) {
+            memmove(IO_INDEX_LINE(r->indextable, w - run + 1), IO_INDEX_LINE(r->indextable, lo),
+                    static_cast<size_t>(run) * IO_INDEX_SLOT);
+            w -= run;
+            i = lo - 1;
+        }
+        memcpy(IO_INDEX_LINE(r->indextable, w), line, IO_INDEX_SLOT);
+        --w;
     }
-    copyLine(IO_INDEX_LINE(r->indextable, pos), line);
+    r->sortedhead = r->nlines;
+    free(r->wheretable);
+    r->wheretable = nullptr;
+    return 0;
+}
+
+// Appends a line. A table known to be sorted by WHAT stays usable without a
+// re-sort: the line joins a short unsorted tail that searches scan, and the
+// tail is merged into the order once it grows past about the square root of
+// the table (at least 64, at most 1024 lines), so that the cost per line
+// stays nearly flat however large the table is.
+extern "C" int insert_index(IO_error_routine routine, IO_file *r, const char *line) {
+    if (!r || !line) return IO_ERR_MEMORY;
+    if (r->sorted == -1) {
+        int tail = r->nlines - kwxIndexSortedCount(r);
+        int limit = 64;
+        while (limit < 1024 && static_cast<int64_t>(limit) * limit < r->nlines) limit *= 2;
+        if (tail >= limit) {
+            if (int rc = kwxIndexSettle(routine, r)) return rc;
+        }
+    }
+    if (tableFull(r)) {
+        if (int rc = growTable(routine, r, "insert_index")) return rc;
+    }
+    copyLine(IO_INDEX_LINE(r->indextable, r->nlines), line);
     r->nlines++;
     r->indexdirty = 1;
     free(r->wheretable);

@@ -34,14 +34,16 @@ int64_t lineLocation(const char *line) {
 // (highest location) and marks the others 'N'. Only the table changes. In a
 // sorted table such lines are neighbours, so one pass finds them all.
 extern "C" int update_index(IO_error_routine routine, IO_file *r) {
-    (void)routine;
     if (!r || !r->indextable || r->nlines <= 0) return 0;
     if (r->sorted != -1) {
         kwxIoTrace("sorting whatlist in update_index");
         qsort(r->indextable, static_cast<size_t>(r->nlines), IO_INDEX_SLOT, byWhat);
         r->sorted = -1;
+        r->sortedhead = r->nlines;
         free(r->wheretable);
         r->wheretable = nullptr;
+    } else if (int rc = kwxIndexSettle(routine, r)) {
+        return rc;
     }
     int i = 0;
     while (i < r->nlines) {

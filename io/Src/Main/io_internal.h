@@ -202,6 +202,13 @@ int kwxreadTag(IO_error_routine routine, const char *format, char *buffer, int n
 
 /* A fresh table with room for nlines + 10000 lines; drops the WHERE copy. 0 or 14. */
 int indextable_alloc(IO_file *record);
+/* A table marked sorted keeps its lines [0, n) in WHAT order, n being this
+ * count; the lines after them (a few hundred at most) were appended since and
+ * must be scanned. Searches binary-search the head and scan the tail. */
+int kwxIndexSortedCount(const IO_file *record);
+/* Merges the appended lines of a sorted table into its order, so that the
+ * whole table is in WHAT order (drops the WHERE view when lines move). */
+int kwxIndexSettle(IO_error_routine routine, IO_file *record);
 int insert_index(IO_error_routine routine, IO_file *record, const char *line);
 int insert_index_nosort(IO_error_routine routine, IO_file *record, const char *line);
 int write_index(IO_error_routine routine, IO_file *record, int nlines, const char *table);

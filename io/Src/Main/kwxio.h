@@ -35,6 +35,8 @@ typedef struct IO_file {
     IO_error_routine routine;
     char format[3];        /* letter, level digit or NUL, NUL */
     int32_t indexdirty;    /* 1 when the in-memory index differs from the stored one */
+    int32_t sortedhead;    /* while sorted is -1: lines [0, sortedhead) are in WHAT order and
+                              the few lines after them were appended since, in no order */
 } IO_file;
 
 /* Per-handle state of the dispatcher. Allocate with iocontrol_alloc. */

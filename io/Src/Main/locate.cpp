@@ -192,11 +192,19 @@ int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, 
         }
     }
     int first, last;
-    if (!prefixRange(record->nlines, k, [record](int i) { return whatPart(lineAt(record, i)); },
-                     first, last))
-        return IO_OK;
-    for (int i = first; i <= last; ++i) {
-        if (!isLive(lineAt(record, i))) continue;
+    int head = kwxIndexSortedCount(record);
+    if (prefixRange(head, k, [record](int i) { return whatPart(lineAt(record, i)); }, first,
+                    last)) {
+        for (int i = first; i <= last; ++i) {
+            if (!isLive(lineAt(record, i))) continue;
+            int rc = takeLine(routine, record, i, out);
+            if (rc != IO_OK) return rc;
+        }
+    }
+    // Lines appended since the table was last put in order.
+    for (int i = head; i < record->nlines; ++i) {
+        const char *line = lineAt(record, i);
+        if (!isLive(line) || strncmp(whatPart(line), k.c_str(), k.size()) != 0) continue;
         int rc = takeLine(routine, record, i, out);
         if (rc != IO_OK) return rc;
     }
@@ -248,10 +256,16 @@ int searchWhatPrefix(IO_error_routine routine, const IO_header *key, const std::
         if (rc != IO_OK) return rc;
     }
     int first, last;
-    if (!prefixRange(record->nlines, prefix,
-                     [record](int i) { return whatPart(lineAt(record, i)); }, first, last))
-        return IO_OK;
-    for (int i = first; i <= last; ++i) {
+    int head = kwxIndexSortedCount(record);
+    if (prefixRange(head, prefix, [record](int i) { return whatPart(lineAt(record, i)); }, first,
+                    last)) {
+        for (int i = first; i <= last; ++i) {
+            if (!lineMatches(lineAt(record, i), key, true, wildWhere)) continue;
+            int rc = takeLine(routine, record, i, out);
+            if (rc != IO_OK) return rc;
+        }
+    }
+    for (int i = head; i < record->nlines; ++i) {
         if (!lineMatches(lineAt(record, i), key, true, wildWhere)) continue;
         int rc = takeLine(routine, record, i, out);
         if (rc != IO_OK) return rc;
@@ -275,11 +289,17 @@ int locate_all_what(IO_error_routine routine, const IO_header *key, IO_file *rec
                     Matches &out) {
     std::string k = key->what;
     k += kEsc;
-    int first, last;
-    if (!prefixRange(record->nlines, k, [record](int i) { return whatPart(lineAt(record, i)); },
-                     first, last))
-        return IO_OK;
-    for (int i = first; i <= last; ++i) {
+    int first = 0, last = -1;
+    int head = kwxIndexSortedCount(record);
+    if (!prefixRange(head, k, [record](int i) { return whatPart(lineAt(record, i)); }, first,
+                     last)) {
+        first = 0;
+        last = -1;
+    }
+    // The range found in the ordered head, then the lines appended since.
+    for (int i = first; i < record->nlines; ++i) {
+        if (i > last && i < head) i = head;
+        if (i >= record->nlines) break;
         if (!lineMatches(lineAt(record, i), key, false, true)) continue;
         int rc = takeLine(routine, record, i, out);
         if (rc != IO_OK) {
@@ -423,6 +443,7 @@ extern "C" int kwxIndexSortWhat(IO_error_routine routine, IO_file *record) {
         record->wheretable = nullptr;
     }
     record->sorted = -1;
+    record->sortedhead = n;
     return IO_OK;
 }
 
