@@ -187,3 +187,21 @@ TEST(DispatcherRequests, PlainTextIntegersAndReals) {
     EXPECT_EQ(IO_ERR_READ, c.request(IO_READ_TEXT_INTS, h, r));
     ASSERT_EQ(IO_OK, c.request(IO_CLOSE_TEXT, h, r));
 }
+
+TEST(DispatcherRequests, FreeingAControlBlockReleasesTheLocksOfFilesLeftOpen) {
+    TempDir dir;
+    std::string data = dir.file("f.kwx"), text = dir.file("t.txt");
+    IO_control *control = iocontrol_alloc();
+    Header h("a", "b", 0);
+    Data d;
+    d.setName(data);
+    ASSERT_EQ(IO_OK, iocntc(IO_OPEN_PRIMARY, catchMessage, &h.h, &d.d, control));
+    d.setName(text);
+    ASSERT_EQ(IO_OK, iocntc(IO_OPEN_TEXT, catchMessage, &h.h, &d.d, control));
+    // Request 1 closes the data files only.
+    ASSERT_EQ(IO_OK, iocntc(IO_CLOSE_ALL, catchMessage, &h.h, &d.d, control));
+    EXPECT_FALSE(exists(data + ".lck"));
+    EXPECT_EQ(1, lockValue(text));
+    iocontrol_free(control);
+    EXPECT_FALSE(exists(text + ".lck"));
+}

@@ -68,6 +68,37 @@ int offsetBytes(IO_error_routine routine, const char *format, int64_t value, int
     return IO_OK;
 }
 
+// Leading lengths of copies that are still 0 in the file. They are set only
+// once everything before them is written out, so that a copy cut short is
+// never taken for a dataset; a run of copies shares one flush.
+struct Pending {
+    std::vector<std::pair<int64_t, std::string>> lengths;
+    int64_t end = -1;  // end of the last copy, where the end tag goes
+    std::string crash;
+};
+
+int settle(IO_error_routine routine, FILE *out, Pending &pending) {
+    if (pending.lengths.empty()) return IO_OK;
+    int rc = IO_OK;
+    if (fflush(out) != 0) {
+        kwxsystemErr(routine, "copy_dataset: write data block failed syserr:");
+        rc = IO_ERR_WRITE;
+    } else if (!writeAt(out, pending.crash, pending.end)) {
+        kwxsystemErr(routine, "copy_dataset: can't write file end tag syserr:");
+        rc = IO_ERR_WRITE;
+    } else {
+        for (const auto &length : pending.lengths) {
+            if (!writeAt(out, length.second, length.first)) {
+                kwxsystemErr(routine, "copy_dataset: (seek starting dslength location) syserr:");
+                rc = IO_ERR_WRITE;
+                break;
+            }
+        }
+    }
+    pending.lengths.clear();
+    return rc;
+}
+
 void setName(char *buffer, const char *name) {
     size_t n = strnlen(name, IO_WHAT_SIZE - 1);
     memcpy(buffer, name, n);
@@ -89,7 +120,8 @@ struct LocalHeader {
 // The copy itself once the destination's format bytes are written; on
 // failure the caller cuts the partial copy off.
 int copyBody(IO_error_routine routine, const char *what, const char *where, int32_t when,
-             IO_file *destination, IO_file *source, const char *format, int64_t start) {
+             IO_file *destination, IO_file *source, const char *format, int64_t start,
+             Pending &pending) {
     FILE *in = source->stream, *out = destination->stream;
     int64_t length = 0;
     int rc = kwxreadOffset(routine, format, &length, in);
@@ -220,28 +252,17 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
         kwxsystemErr(routine, "copy_dataset: (tell the indexlocation) syserr:");
         return IO_ERR_TELL;
     }
-    // Everything is in the file before the leading length is set; the end
-    // tag and the length go in place without moving the stream, which stays
-    // at the end of the copy, where the next one goes.
-    if (fflush(out) != 0) {
-        kwxsystemErr(routine, "copy_dataset: write data block failed syserr:");
-        return IO_ERR_WRITE;
-    }
-    std::string crash = format[0] == 'F' ? "*CRASH\n" : "*CRASH";
-    if (!writeAt(out, crash, end)) {
-        kwxIoError(routine, "copy_dataset: can't write file end tag\n");
-        return IO_ERR_WRITE;
-    }
+    // The end tag and the length go in place later, without moving the
+    // stream, which stays at the end of the copy, where the next one goes.
     std::string field;
     rc = offsetBytes(routine, format, newLength, destination->offsetwidth, field);
-    if (rc == IO_OK && !writeAt(out, field, lengthPos)) {
-        kwxsystemErr(routine, "copy_dataset: (seek starting dslength location) syserr:");
-        rc = IO_ERR_WRITE;
-    }
     if (rc != IO_OK) {
         kwxIoError(routine, "copy_dataset: writing data length failed\n");
         return rc;
     }
+    pending.lengths.emplace_back(lengthPos, field);
+    pending.end = end;
+    pending.crash = format[0] == 'F' ? "*CRASH\n" : "*CRASH";
     char line[IO_INDEX_SLOT];
     rc = kwxMakeIndexLine(line, "Y", what, where, when, newLength, start);
     if (rc == IO_OK) rc = insert_index(routine, destination, line);
@@ -257,7 +278,7 @@ namespace {
 // One copy; positioned tells that the destination stream already stands at
 // its index position (the end of the previous copy).
 int copyOne(IO_error_routine routine, const char *what, const char *where, int32_t when,
-            IO_file *destination, IO_file *source, bool positioned) {
+            IO_file *destination, IO_file *source, bool positioned, Pending &pending) {
     if (!destination || !source || !destination->stream || !source->stream) {
         kwxIoError(routine, "copy_dataset: no open file to copy from or to\n");
         return IO_ERR_NOFILE;
@@ -289,8 +310,11 @@ int copyOne(IO_error_routine routine, const char *what, const char *where, int32
         abandonCopy(routine, out, start);
         return IO_ERR_WRITE;
     }
-    int rc = copyBody(routine, what, where, when, destination, source, format, start);
-    if (rc != IO_OK) abandonCopy(routine, out, start);
+    int rc = copyBody(routine, what, where, when, destination, source, format, start, pending);
+    if (rc != IO_OK) {
+        abandonCopy(routine, out, start);
+        settle(routine, out, pending);
+    }
     return rc;
 }
 
@@ -303,7 +327,10 @@ extern "C" int copy_dataset(IO_error_routine routine, const char *what, const ch
                    source->filename ? source->filename : "");
         return IO_ERR_PERMISSION;
     }
-    return copyOne(routine, what, where, when, destination, source, false);
+    Pending pending;
+    int rc = copyOne(routine, what, where, when, destination, source, false, pending);
+    int settled = settle(routine, destination->stream, pending);
+    return rc != IO_OK ? rc : settled;
 }
 
 extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *destination,
@@ -360,21 +387,25 @@ extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *d
         return IO_ERR_ALLOC;
     }
     bool positioned = false;
+    Pending pending;
     for (const IO_location &loc : todo) {
         int32_t when = (mode == 2 && loc.when > 0) ? 1 : loc.when;
         if (kwxSeek64(source->stream, loc.location, 0) != 0) {
             kwxsystemErr(routine, "copy_all_ds: (tell the indexlocation) syserr:");
+            settle(routine, destination->stream, pending);
             return IO_ERR_TELL;
         }
-        rc = copyOne(routine, loc.what, loc.where, when, destination, source, positioned);
+        rc = copyOne(routine, loc.what, loc.where, when, destination, source, positioned, pending);
         positioned = rc == IO_OK;
+        if (rc == IO_OK && pending.lengths.size() >= 4096)
+            rc = settle(routine, destination->stream, pending);
         if (rc != IO_OK) {
             kwxIoError(routine, "copy_all_ds: copy_dataset failed on %s/%s/%d", loc.what,
                        loc.where, when);
             return rc;
         }
     }
-    return IO_OK;
+    return settle(routine, destination->stream, pending);
 }
 
 extern "C" int copy_allvalid_ds(IO_error_routine routine, IO_file *destination, IO_file *source) {

@@ -275,8 +275,12 @@ extern "C" IO_control *iocontrol_alloc(void) {
 
 extern "C" void iocontrol_free(IO_control *control) {
     if (!control) return;
-    // The caller closes with request 1 first; whatever is still open is only
-    // let go of here, so that nothing leaks.
+    // The caller closes with request 1 first, but request 1 leaves the text
+    // file open: whatever is still open is closed properly here, so that no
+    // lock file outlives its handle and keeps the file locked for others.
+    if (control->text.stream) iif_close_text(&control->text);
+    if (control->secondary.stream) iif_close(&control->secondary);
+    if (control->primary.stream) iif_close(&control->primary);
     filerec_release(&control->primary);
     filerec_release(&control->secondary);
     filerec_release(&control->text);
