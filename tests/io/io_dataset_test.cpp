@@ -497,3 +497,33 @@ TEST(IndexTable, LinesAppendedToASortedTableAreFoundAndMergedInOrder) {
     for (size_t k = 0; k < lines.size(); ++k) EXPECT_EQ(0u, lines[k].find("Y\x1b" + names[k] + "\x1b")) << k;
     filerec_release(&rec);
 }
+
+TEST(Headers, PiecewiseCompressedDataWithBlockFactorOneReadsAsOneBlock) {
+    TempDir dir;
+    DataFile f(dir.file("p"));
+    FILE *fp = f.rec().stream;
+    const char fmt[3] = {'u', '5', 0};
+    Data in;
+    in.size(0, 0, 0, 300, 0, 0, 0);
+    for (int i = 0; i < 300; ++i) in.ints[size_t(i)] = i;
+    Header h("w", "x", 0, "INTR", 300, 1);
+    kwxSeek64(fp, 36, 0);
+    ASSERT_EQ(3u, fwrite("u5\n", 1, 3, fp));
+    int64_t len = 0;
+    ASSERT_EQ(0, kwxwriteOffset(captureRoutine, fmt, &len, 20, fp));
+    int64_t p1 = kwxTell64(fp);
+    ASSERT_EQ(0, kwxwriteTag(captureRoutine, fmt, "*DATASET", fp));
+    ASSERT_EQ(0, write_header(captureRoutine, fmt, fp, h.get()));
+    ASSERT_EQ(0, write_datatag(captureRoutine, fmt, fp));
+    ASSERT_EQ(0, write_data(captureRoutine, fmt, fp, 300, "INTR", in.get()));
+    ASSERT_EQ(0, kwxwriteTag(captureRoutine, fmt, "*ENDDATASET", fp));
+    len = kwxTell64(fp) - p1;
+    ASSERT_EQ(0, kwxwriteOffset(captureRoutine, fmt, &len, 20, fp));
+    kwxSeek64(fp, 39, 0);
+    ASSERT_EQ(0, kwxwriteOffset(captureRoutine, fmt, &len, 20, fp));
+    Header back("", "", 0, "", 0);
+    Data out;
+    out.size(0, 0, 0, 300, 0, 0, 0);
+    ASSERT_EQ(0, readAt(f.rec(), 36, back.get(), out.get()));
+    EXPECT_EQ(in.ints, out.ints);
+}

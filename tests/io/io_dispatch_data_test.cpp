@@ -69,3 +69,55 @@ TEST(DispatchRecovery, KilledWriterLeavesDataThatReopeningFinds) {
     EXPECT_EQ((std::vector<int32_t>{0}), again.whens("ds0", "where", -1));
     EXPECT_EQ((std::vector<int32_t>{3}), again.whens("ds3", "*", -1));
 }
+
+TEST(DispatchRobustness, DamagedFilesOpenLocateAndReadWithErrorCodesOnly) {
+    TempDir dir;
+    std::string path = dir.file("fuzz.kwx");
+    {
+        iotest::Client c;
+        ASSERT_EQ(0, c.open(path));
+        for (int i = 0; i < 4; ++i)
+            ASSERT_EQ(0, c.writeInts("w" + std::to_string(i), "x", i, std::vector<int32_t>(i * 60 + 1, i)));
+        ASSERT_EQ(0, c.close());
+    }
+    const std::string good = vrntest::readFile(path);
+    unsigned state = 2463534242u;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    for (int iter = 0; iter < 600; ++iter) {
+        std::string bytes = good;
+        size_t at = next() % bytes.size();
+        if (iter % 5 == 4)
+            bytes.resize(at);
+        else
+            bytes[at] = static_cast<char>(next());
+        vrntest::writeFile(path, bytes);
+        std::remove((path + ".lck").c_str());
+        iotest::Client c;
+        int rc = c.open(path);
+        ASSERT_GE(rc, 0);
+        ASSERT_LE(rc, 28);
+        if (rc != 0) continue;
+        iotest::Data found;
+        rc = c.locate("*", "*", -1, found);
+        ASSERT_GE(rc, 0);
+        ASSERT_LE(rc, 28);
+        if (rc != 0) continue;
+        for (int k = 0; k < found.nints; ++k) {
+            iotest::Header h;
+            iotest::Data d;
+            d.offsets = {found.offsets[size_t(2 * k)], found.offsets[size_t(2 * k + 1)]};
+            d.noffsets = 2;
+            d.ints.assign(400, 0);
+            d.nints = 400;
+            d.bind();
+            rc = c.request(IO_READ_DS, h, d);
+            ASSERT_GE(rc, 0) << iter;
+            ASSERT_LE(rc, 28) << iter;
+        }
+    }
+}

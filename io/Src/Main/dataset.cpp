@@ -774,14 +774,16 @@ extern "C" int read_located_dataset(IO_error_routine routine, char *format, IO_h
         return rc;
     }
     // Blocks are split exactly where the writer split them: only compressed
-    // binary data was written in BLOCKFACTOR pieces.
-    bool blocks = iofmt_is_compressed(format) && number > *h->blockfactor;
-    if (iofmt_is_compressed(format) && *h->blockfactor < 1) {
+    // binary data was written in BLOCKFACTOR pieces, and a block factor of 1
+    // stands for 100000 there.
+    int bf = *h->blockfactor == 1 ? 100000 : *h->blockfactor;
+    if (iofmt_is_compressed(format) && bf < 1) {
         kwxIoError(routine, "read_located_dataset: bad blockfactor %d for %s:%s:%d", *h->blockfactor,
                    h->what, h->where, *h->when);
         return IO_ERR_FORMAT;
     }
-    int chunk = blocks ? *h->blockfactor : number;
+    bool blocks = iofmt_is_compressed(format) && number > bf;
+    int chunk = blocks ? bf : number;
     IO_data *temp = nullptr;
     if (convert) {
         int types[IO_MAXENT], counts[IO_MAXENT], n = 0;
