@@ -227,3 +227,20 @@ TEST(OpenClose, MissingFileForReadingIsNotCreatedAndLeavesNoLock) {
     EXPECT_FALSE(exists(name + ".lck"));
     filerec_release(&a);
 }
+
+TEST(LockFiles, ExplicitUpgradeChecksTheLockFileToo) {
+    TempDir dir;
+    std::string name = plainFile(dir);
+    IO_file a = freshRecord(), b = freshRecord();
+    ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "d"));
+    ASSERT_EQ('w', a.openmode);  // opened for reading and writing, read-locked
+    ASSERT_EQ(IO_OK, iif_open_text(&b, name.c_str(), "d"));
+    EXPECT_EQ(IO_ERR_LOCKED, iif_set_lock(&a, 1));
+    EXPECT_EQ(2, lockValue(name));
+    ASSERT_EQ(IO_OK, iif_close_text(&b));
+    EXPECT_EQ(IO_OK, iif_set_lock(&a, 1));
+    EXPECT_EQ(-1, lockValue(name));
+    EXPECT_EQ(IO_OK, iif_set_lock(&a, 1));  // already the writer
+    EXPECT_EQ(IO_OK, iif_close_text(&a));
+    EXPECT_FALSE(exists(name + ".lck"));
+}

@@ -134,8 +134,9 @@ extern "C" void kwxIoSetLockWait(int step_ms, int tries) {
 extern "C" int iif_set_lock(IO_file *record, int level) {
     if (!record) return IO_ERR_OPEN;
     IO_error_routine routine = kwxIoRoutine(record);
-    if ((level > 0 && record->openmode == 'w') || (level == 0 && record->openmode == 'r') ||
-        (level == 0 && record->openmode == 'w'))
+    // Nothing to do for the lock the record already holds. (A file opened for
+    // reading and writing holds a read lock until its first write.)
+    if ((level > 0 && record->locklevel == -1) || (level == 0 && record->locklevel != 0))
         return IO_OK;
     // Unlocking a record that holds no lock must not touch another
     // process's lock file.
