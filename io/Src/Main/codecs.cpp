@@ -128,11 +128,6 @@ enum class TextKind { Int, Real, Dble, Logl };
 // Returns the number of items taken (>= 0) or a negative IO code.
 int readFmtLine(IO_error_routine routine, const char *name, TextKind kind, void *items, int have,
                 int n, FILE *stream) {
-    int64_t start = kwxTell64(stream);
-    if (start < 0) {
-        kwxIoError(routine, "%s: tell failed", name);
-        return -IO_ERR_TELL;
-    }
     char line[1024];
     if (!fgets(line, sizeof line, stream)) {
         std::string msg = std::string(name) + ": (fgets failed) syserr:";
@@ -174,7 +169,14 @@ int readFmtLine(IO_error_routine routine, const char *name, TextKind kind, void 
         if (*p != ' ' && *p != '\t') return taken;   // line done
     }
     // All wanted items taken before the line ended: continue right after
-    // the last item at the next read.
+    // the last item at the next read. The line's start is found from the
+    // position after it, so that whole lines cost no position query.
+    int64_t after = kwxTell64(stream);
+    if (after < 0) {
+        kwxIoError(routine, "%s: tell failed", name);
+        return -IO_ERR_TELL;
+    }
+    int64_t start = after - static_cast<int64_t>(strlen(line));
     int64_t offset = p - line;
     if (kwxSeek64(stream, start + offset, 0) != 0) {
         kwxIoError(routine, "%s: seek failed", name);
