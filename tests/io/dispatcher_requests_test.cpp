@@ -205,3 +205,25 @@ TEST(DispatcherRequests, FreeingAControlBlockReleasesTheLocksOfFilesLeftOpen) {
     iocontrol_free(control);
     EXPECT_FALSE(exists(text + ".lck"));
 }
+
+TEST(DispatcherRequests, IndexEntriesThatWouldCorruptTheIndexAreRefused) {
+    TempDir dir;
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    Data at;
+    offsetsOf(at, {10, 36});
+    for (const char *what : {"with\x1b" "esc", "new\nline", ""}) {
+        Header h(what, "b", 0);
+        for (int request : {IO_INSERT_INDEX, IO_INSERT_INDEX_NOSORT}) {
+            messages().clear();
+            EXPECT_EQ(IO_ERR_PARSE, c.request(request, h, at)) << request;
+            EXPECT_NE(std::string::npos, messages().find("iocnt: can't insert index"));
+        }
+    }
+    Header negative("a", "b", -1);
+    EXPECT_EQ(IO_ERR_PARSE, c.request(IO_INSERT_INDEX, negative, at));
+    Data count;
+    count.setInts({5});
+    ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, negative, count));
+    EXPECT_EQ(0, count.ints[0]);
+}

@@ -211,6 +211,20 @@ int locate(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *
 
 int insertLine(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file,
                bool sorted) {
+    // An index line is split at ESC and stored one per text line: names that
+    // hold either, empty names and negative times would corrupt the index.
+    auto badName = [](const char *name) {
+        size_t n = strnlen(name, IO_WHAT_SIZE);
+        return n == 0 || n >= IO_WHAT_SIZE || memchr(name, IO_ESC, n) || memchr(name, '\n', n);
+    };
+    if (badName(header->what) || badName(header->where) || *header->when < 0 ||
+        data->offsets[0] < 0 || data->offsets[1] < 0) {
+        kwxIoError(routine, "iocnt: invalid index entry %.*s:%.*s:%d\n", IO_WHAT_SIZE - 1,
+                   header->what, IO_WHERE_SIZE - 1, header->where, *header->when);
+        return failed(routine, IO_ERR_PARSE,
+                      sorted ? "iocnt: can't insert index\n"
+                             : "iocnt: can't insert index without sorting\n");
+    }
     char line[IO_INDEX_SLOT];
     int rc = kwxMakeIndexLine(line, "Y", header->what, header->where, *header->when,
                               data->offsets[0], data->offsets[1]);
