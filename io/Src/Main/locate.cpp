@@ -43,7 +43,6 @@ inline const char *wherePart(const char *line) {
 
 inline bool isLive(const char *line) { return line[0] == 'Y'; }
 
-
 // A header usable as a search key.
 bool keyUsable(const IO_header *key) { return key && key->what && key->where && key->when; }
 
