@@ -299,3 +299,35 @@ TEST(Copy, TimeModesKeepWhenZeroOrFoldLaterTimesIntoOne) {
         EXPECT_EQ((std::vector<int32_t>{0}), v);
     }
 }
+
+TEST(Delete, EveryFormatGetsItsOwnMarkAndAMarkIsNeverWrittenTwice) {
+    TempDir dir;
+    struct Case {
+        std::string format, mark;
+    } cases[] = {
+        {std::string("F\0\n", 3), "DF\n"},   {"U5\n", "D5\n"},
+        {std::string("U\0\n", 3), "DU\n"},   {"u7\n", std::string("D\xb7\n")},
+        {std::string("u\0\n", 3), "Du\n"},   {"L3\n", "X3\n"},
+        {std::string("L\0\n", 3), "XL\n"},   {"l9\n", std::string("x\xb9\n")},
+        {std::string("l\0\n", 3), "xl\n"},   {"u0\n", "Du\n"},
+    };
+    for (const Case &k : cases) {
+        std::string name = dir.file("marks");
+        writeFile(name, "0123456789" + k.format + "rest");
+        FILE *f = fopen(name.c_str(), "r+b");
+        ASSERT_NE(nullptr, f);
+        EXPECT_EQ(IO_OK, delete_process_sub(catchMessage, f, 10));
+        // Already deleted: left as it is.
+        EXPECT_EQ(IO_OK, delete_process_sub(catchMessage, f, 10));
+        fclose(f);
+        EXPECT_EQ("0123456789" + k.mark + "rest", readFile(name)) << k.format;
+    }
+    std::string name = dir.file("marks");
+    writeFile(name, "0123456789Q5\nrest");
+    FILE *f = fopen(name.c_str(), "r+b");
+    messages().clear();
+    EXPECT_EQ(IO_ERR_FORMAT, delete_process_sub(catchMessage, f, 10));
+    EXPECT_EQ(IO_ERR_READ, delete_process_sub(catchMessage, f, 1000));
+    fclose(f);
+    EXPECT_EQ("0123456789Q5\nrest", readFile(name));
+}
