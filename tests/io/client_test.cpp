@@ -4,6 +4,8 @@
 #include "file_fixture.h"
 
 #include <gtest/gtest.h>
+#include <cerrno>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace iotest;
@@ -240,4 +242,58 @@ TEST(Client, CorruptStartsAreRefusedWith20) {
     messages().clear();
     EXPECT_EQ(IO_ERR_READ, c.open(name));
     EXPECT_NE(std::string::npos, messages().find("offset format 13 is not currently supported"));
+}
+
+TEST(Client, SeveralProcessesTakingTurnsNeverLoseOrMixDatasets) {
+    // Four processes each append their datasets whenever they get the file
+    // to themselves; readers and writers meet at random. Whatever the order,
+    // every dataset must be there afterwards, whole, and no lock is left.
+    TempDir dir;
+    std::string name = dir.file("shared.kwx");
+    const int processes = 4, each = 25;
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            kwxIoSetLockWait(1, 20000);
+            int written = 0;
+            for (long attempt = 0; written < each && attempt < 200000; ++attempt) {
+                Client c;
+                int rc = c.open(name);
+                if (rc == IO_OK) {
+                    std::string what = "p" + std::to_string(p) + "_" + std::to_string(written);
+                    rc = c.writeInts(what, "w", written, {p, written, p * 1000 + written});
+                    if (rc == IO_OK) ++written;
+                    else if (rc != IO_ERR_LOCKED) _exit(10);
+                    if (c.close() != IO_OK) _exit(11);
+                } else if (rc != IO_ERR_LOCKED) {
+                    _exit(12);
+                }
+                usleep(200);
+            }
+            _exit(written == each ? 0 : 13);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    EXPECT_FALSE(exists(name + ".lck"));
+    EXPECT_FALSE(exists(name + ".lck.lck"));
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    Data all;
+    ASSERT_EQ(IO_OK, c.locate("*", "*", -1, all));
+    EXPECT_EQ(processes * each, all.nints);
+    for (int p = 0; p < processes; ++p)
+        for (int i = 0; i < each; ++i) {
+            std::vector<int32_t> v;
+            std::string what = "p" + std::to_string(p) + "_" + std::to_string(i);
+            ASSERT_EQ(IO_OK, c.readInts(what, "w", i, v)) << what;
+            EXPECT_EQ((std::vector<int32_t>{p, i, p * 1000 + i}), v) << what;
+        }
 }
