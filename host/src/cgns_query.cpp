@@ -1,12 +1,29 @@
 // getBasesFromCGNSFile: the bases of a CGNS file through the CGNS library.
-#include "VRNUtilities.h"
-
 #include <cgnslib.h>
 
+#include "VRNUtilities.h"
+#include "cgns_calls.h"
+#include "cgns_file_check.h"
 #include "ylt/EncodingUtilities.h"
 
 namespace ylt {
 namespace VRNUtilities {
+
+namespace {
+
+// Closes an open CGNS file however the listing is left, so that a failure
+// while the names are stored (out of memory) leaves no file open either.
+struct OpenCgnsFile {
+    const detail::CgnsCalls& cgns;
+    int fileNumber;
+    ~OpenCgnsFile() { cgns.close(fileNumber); }
+};
+
+std::string openFailure(const std::string& file, const std::string& reason) {
+    return "Can't open " + file + " for reading.\nReason: " + reason;
+}
+
+}  // namespace
 
 bool getBasesFromCGNSFile(const std::string& file, int& count, std::vector<int>& baseIndices,
                           std::vector<std::basic_string<unsigned short> >& baseNames) {
@@ -15,25 +32,37 @@ bool getBasesFromCGNSFile(const std::string& file, int& count, std::vector<int>&
     baseNames.clear();
     if (file.empty()) return true;
 
-    int fn = 0;
-    int nbases = 0;
-    if (cg_open(file.c_str(), CG_MODE_READ, &fn) != 0) {
-        message = "Can't open " + file + " for reading.\nReason: " + cg_get_error();
-    } else if (cg_nbases(fn, &nbases) != 0 || nbases < 1) {
-        message = "CGNS file doesn't contain a Base Index.";
-        cg_close(fn);
+    const detail::CgnsCalls& cgns = detail::cgnsCalls();
+    int fileNumber = 0;
+    int baseCount = 0;
+    const std::string problem = detail::cgnsFileProblem(file);
+    if (!problem.empty()) {
+        message = openFailure(file, problem);
+    } else if (cgns.open(file.c_str(), CG_MODE_READ, &fileNumber) != 0) {
+        const char* reason = cgns.getError();
+        message = openFailure(file, reason ? reason : "");
+        // The library can fail after it has given the file a number and
+        // opened it (a file it cannot make sense of); it then keeps both,
+        // and repeated failures use up its file table and descriptors.
+        // Closing that number releases them.
+        if (fileNumber != 0) cgns.close(fileNumber);
     } else {
-        for (int b = 1; b <= nbases; ++b) {
-            char name[33] = {0};
-            int cellDim = 0;
-            int physDim = 0;
-            if (cg_base_read(fn, b, name, &cellDim, &physDim) == 0) {
-                baseIndices.push_back(b);
-                baseNames.push_back(ylt::EncodingUtilities::MakeWStringU(name));
+        OpenCgnsFile open{cgns, fileNumber};
+        if (cgns.nbases(fileNumber, &baseCount) != 0 || baseCount < 1) {
+            message = "CGNS file doesn't contain a Base Index.";
+        } else {
+            for (int base = 1; base <= baseCount; ++base) {
+                char name[33] = {0};  // 32 characters and the terminator
+                int cellDim = 0;
+                int physDim = 0;
+                if (cgns.baseRead(fileNumber, base, name, &cellDim, &physDim) == 0) {
+                    name[32] = '\0';
+                    baseIndices.push_back(base);
+                    baseNames.push_back(ylt::EncodingUtilities::MakeWStringU(name));
+                }
             }
+            count = static_cast<int>(baseNames.size());
         }
-        count = static_cast<int>(baseNames.size());
-        cg_close(fn);
     }
     if (message.empty()) return true;
     throw ylt::vrnutilities::error("VRNUtilities", "getBasesFromCGNSFile", message,

@@ -1,0 +1,31 @@
+// The five CGNS library calls that the base query makes, gathered in one
+// table so that tests can put their own in place and reach paths that no
+// real file produces (a base that cannot be read, a count that fails).
+// Internal to the library: nothing here is exported.
+#pragma once
+
+namespace ylt {
+namespace VRNUtilities {
+namespace detail {
+
+struct CgnsCalls {
+    int (*open)(const char* file, int mode, int* fileNumber);
+    int (*nbases)(int fileNumber, int* baseCount);
+    int (*baseRead)(int fileNumber, int base, char* name, int* cellDim, int* physDim);
+    int (*close)(int fileNumber);
+    const char* (*getError)();
+};
+
+// The calls into the CGNS library itself.
+const CgnsCalls& libraryCgnsCalls();
+
+// The table the base query uses: the library's unless a test replaced it.
+const CgnsCalls& cgnsCalls();
+
+// Puts `calls` in place (nullptr puts the library's back) and returns the
+// table that was in use. The table is not copied: it must outlive its use.
+const CgnsCalls* setCgnsCalls(const CgnsCalls* calls);
+
+}  // namespace detail
+}  // namespace VRNUtilities
+}  // namespace ylt

@@ -1,0 +1,66 @@
+// The base query on CGNS files written elsewhere, by other CGNS and HDF5
+// versions (the shared sample folder beside the checkout).
+#include <cgnslib.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "VRNUtilities.h"
+#include "test_support.h"
+
+namespace {
+
+using WString = std::basic_string<unsigned short>;
+
+std::string sample(const std::string& name) {
+    const std::string dir = vrntest::testDataDir();
+    if (dir.empty()) return "";
+    return dir + "/cgns/" + name;
+}
+
+#define REQUIRE_SAMPLE(path, name)                                                                \
+    const std::string path = sample(name);                                                        \
+    if (path.empty())                                                                             \
+        GTEST_SKIP() << "the sample folder ../shared/testdata is not beside the checkout; "       \
+                        "sample " name " not checked";
+
+TEST(CgnsSampleFiles, EarlierLibraryVersionsListOneBaseNamedBase) {
+    for (const char* name : {"cgnslib_vers-3000.cgns", "cgnslib_vers-3420_adf.cgns"}) {
+        SCOPED_TRACE(name);
+        const std::string file = sample(name);
+        if (file.empty())
+            GTEST_SKIP() << "the sample folder ../shared/testdata is not beside the checkout";
+        int count = 0;
+        std::vector<int> indices;
+        std::vector<WString> names;
+        ASSERT_TRUE(ylt::VRNUtilities::getBasesFromCGNSFile(file, count, indices, names));
+        EXPECT_EQ(1, count);
+        EXPECT_EQ(std::vector<int>{1}, indices);
+        EXPECT_EQ(std::vector<WString>{WString({'B', 'a', 's', 'e'})}, names);
+    }
+}
+
+TEST(CgnsSampleFiles, NewerLibraryFileIsRefusedWithTheLibrarysReason) {
+    REQUIRE_SAMPLE(file, "cgnslib_vers-4400.cgns");
+    // The reason the library itself gives for this file.
+    int fn = 0;
+    ASSERT_NE(0, cg_open(file.c_str(), CG_MODE_READ, &fn)) << "this CGNS library reads 4.x files";
+    const std::string reason = cg_get_error();
+    if (fn != 0) cg_close(fn);
+
+    int count = 5;
+    std::vector<int> indices;
+    std::vector<WString> names;
+    try {
+        ylt::VRNUtilities::getBasesFromCGNSFile(file, count, indices, names);
+        FAIL() << "no exception";
+    } catch (const ylt::vrnutilities::error& e) {
+        EXPECT_EQ("Can't open " + file + " for reading.\nReason: " + reason, e.getMessage());
+        EXPECT_NE(std::string::npos, reason.find("more recent version")) << reason;
+    }
+    EXPECT_EQ(5, count);
+}
+
+}  // namespace

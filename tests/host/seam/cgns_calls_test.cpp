@@ -1,0 +1,225 @@
+// The base query against a table of CGNS calls of the test's own: paths
+// that no real file produces, and which calls each path makes.
+#include <cgnslib.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "VRNUtilities.h"
+#include "cgns_calls.h"
+#include "cgns_writer.h"
+#include "test_support.h"
+
+namespace {
+
+using WString = std::basic_string<unsigned short>;
+using ylt::VRNUtilities::detail::CgnsCalls;
+using ylt::VRNUtilities::detail::libraryCgnsCalls;
+using ylt::VRNUtilities::detail::setCgnsCalls;
+
+// What the fake table does and what it saw. One instance at a time, so the
+// table's plain function pointers reach it through a static.
+struct Fake {
+    // Behaviour
+    int openResult = 0;      // non-zero: open fails with this
+    int openNumber = 0;      // file number a failing open leaves behind
+    const char* reason = "fake reason";
+    int nbasesResult = 0;
+    int unreadableBase = 0;  // this base fails to read
+    // Record
+    std::vector<std::string> calls;
+    std::vector<int> closed;
+    int opened = 0;
+
+    static Fake* current;
+};
+Fake* Fake::current = nullptr;
+
+int fakeOpen(const char* file, int mode, int* fn) {
+    Fake& f = *Fake::current;
+    f.calls.push_back("open");
+    if (f.openResult != 0) {
+        *fn = f.openNumber;
+        return f.openResult;
+    }
+    const int r = libraryCgnsCalls().open(file, mode, fn);
+    if (r == 0) f.opened = *fn;
+    return r;
+}
+int fakeNbases(int fn, int* n) {
+    Fake& f = *Fake::current;
+    f.calls.push_back("nbases");
+    if (f.nbasesResult != 0) return f.nbasesResult;
+    return libraryCgnsCalls().nbases(fn, n);
+}
+int fakeBaseRead(int fn, int b, char* name, int* cell, int* phys) {
+    Fake& f = *Fake::current;
+    f.calls.push_back("base_read " + std::to_string(b));
+    if (b == f.unreadableBase) return CG_ERROR;
+    return libraryCgnsCalls().baseRead(fn, b, name, cell, phys);
+}
+int fakeClose(int fn) {
+    Fake& f = *Fake::current;
+    f.calls.push_back("close");
+    f.closed.push_back(fn);
+    // Only a file the library really opened goes to it.
+    return fn == f.opened ? libraryCgnsCalls().close(fn) : 0;
+}
+const char* fakeGetError() {
+    Fake& f = *Fake::current;
+    f.calls.push_back("get_error");
+    return f.openResult != 0 ? f.reason : libraryCgnsCalls().getError();
+}
+
+const CgnsCalls kFakeCalls = {fakeOpen, fakeNbases, fakeBaseRead, fakeClose, fakeGetError};
+
+class CgnsCallTable : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Fake::current = &fake;
+        previous = setCgnsCalls(&kFakeCalls);
+    }
+    void TearDown() override {
+        setCgnsCalls(previous);
+        Fake::current = nullptr;
+    }
+    std::string write(const std::string& name, vrntest::CgnsBackEnd be, const std::vector<std::string>& bases) {
+        const std::string file = dir.file(name);
+        vrntest::writeCgnsFile(file, be, bases);
+        return file;
+    }
+    // Lists `file`; the exception's message, or "" on success.
+    std::string list(const std::string& file) {
+        try {
+            EXPECT_TRUE(ylt::VRNUtilities::getBasesFromCGNSFile(file, count, indices, names));
+        } catch (const ylt::vrnutilities::error& e) {
+            EXPECT_EQ("getBasesFromCGNSFile", e.getMethod());
+            return e.getMessage();
+        }
+        return "";
+    }
+
+    Fake fake;
+    const CgnsCalls* previous = nullptr;
+    vrntest::TempDir dir;
+    int count = -7;
+    std::vector<int> indices{9};
+    std::vector<WString> names{WString(1, 'x')};
+};
+
+using Calls = std::vector<std::string>;
+
+TEST_F(CgnsCallTable, BaseThatCannotBeReadIsLeftOut) {
+    for (auto be : {vrntest::CgnsBackEnd::Adf, vrntest::CgnsBackEnd::Hdf5}) {
+        SCOPED_TRACE(vrntest::backEndName(be));
+        fake = Fake();
+        fake.unreadableBase = 2;
+        EXPECT_EQ("", list(write("three.cgns", be, {"One", "Two", "Three"})));
+        EXPECT_EQ((std::vector<int>{1, 3}), indices);
+        EXPECT_EQ((std::vector<WString>{WString({'O', 'n', 'e'}), WString({'T', 'h', 'r', 'e', 'e'})}), names);
+        EXPECT_EQ(2, count);
+        EXPECT_EQ((Calls{"open", "nbases", "base_read 1", "base_read 2", "base_read 3", "close"}), fake.calls);
+    }
+}
+
+TEST_F(CgnsCallTable, NoBaseReadableGivesAnEmptyListAndCountZero) {
+    fake.unreadableBase = 1;
+    EXPECT_EQ("", list(write("one.cgns", vrntest::CgnsBackEnd::Hdf5, {"Only"})));
+    EXPECT_EQ(0, count);
+    EXPECT_TRUE(indices.empty());
+    EXPECT_TRUE(names.empty());
+}
+
+TEST_F(CgnsCallTable, FailedBaseCountThrowsAndClosesTheFile) {
+    fake.nbasesResult = CG_ERROR;
+    const std::string file = write("one.cgns", vrntest::CgnsBackEnd::Adf, {"Only"});
+    EXPECT_EQ("CGNS file doesn't contain a Base Index.", list(file));
+    EXPECT_EQ((Calls{"open", "nbases", "close"}), fake.calls);
+    EXPECT_EQ(std::vector<int>{fake.opened}, fake.closed);
+    EXPECT_EQ(-7, count);
+    EXPECT_TRUE(indices.empty());
+}
+
+TEST_F(CgnsCallTable, EveryOpenedFileIsClosedOnce) {
+    const std::string none = write("none.cgns", vrntest::CgnsBackEnd::Hdf5, {});
+    EXPECT_EQ("CGNS file doesn't contain a Base Index.", list(none));
+    EXPECT_EQ((Calls{"open", "nbases", "close"}), fake.calls);
+    EXPECT_EQ(std::vector<int>{fake.opened}, fake.closed);
+
+    fake = Fake();
+    EXPECT_EQ("", list(write("two.cgns", vrntest::CgnsBackEnd::Adf, {"A", "B"})));
+    EXPECT_EQ((Calls{"open", "nbases", "base_read 1", "base_read 2", "close"}), fake.calls);
+    EXPECT_EQ(std::vector<int>{fake.opened}, fake.closed);
+}
+
+TEST_F(CgnsCallTable, FailedOpenUsesTheLibrarysReasonAndReleasesWhatItKept) {
+    const std::string file = write("one.cgns", vrntest::CgnsBackEnd::Adf, {"Only"});
+    // The library failed before taking a file number: nothing to close.
+    fake.openResult = CG_ERROR;
+    EXPECT_EQ("Can't open " + file + " for reading.\nReason: fake reason", list(file));
+    EXPECT_EQ((Calls{"open", "get_error"}), fake.calls);
+    EXPECT_EQ(-7, count);
+    EXPECT_TRUE(names.empty());
+
+    // The library failed after taking number 5: that number is closed, and
+    // the reason is taken before closing can replace it.
+    fake = Fake();
+    fake.openResult = CG_ERROR;
+    fake.openNumber = 5;
+    EXPECT_EQ("Can't open " + file + " for reading.\nReason: fake reason", list(file));
+    EXPECT_EQ((Calls{"open", "get_error", "close"}), fake.calls);
+    EXPECT_EQ(std::vector<int>{5}, fake.closed);
+
+    // No reason at all still gives the message's frame.
+    fake = Fake();
+    fake.openResult = CG_ERROR;
+    fake.reason = nullptr;
+    EXPECT_EQ("Can't open " + file + " for reading.\nReason: ", list(file));
+}
+
+TEST_F(CgnsCallTable, EmptyNameMakesNoCall) {
+    EXPECT_EQ("", list(""));
+    EXPECT_TRUE(fake.calls.empty());
+    EXPECT_EQ(-7, count);
+    EXPECT_TRUE(indices.empty());
+    EXPECT_TRUE(names.empty());
+}
+
+TEST_F(CgnsCallTable, ShortAndTruncatedAdfFilesAreRefusedBeforeTheLibrarySeesThem) {
+    const std::string whole = vrntest::readFile(write("whole.cgns", vrntest::CgnsBackEnd::Adf, {"Whole"}));
+    const std::string shortFile = dir.file("short.cgns");
+    vrntest::writeFile(shortFile, whole.substr(0, 185));
+    EXPECT_EQ("Can't open " + shortFile + " for reading.\nReason: The file is too short to be a CGNS file (185 bytes).",
+              list(shortFile));
+    const std::string emptyFile = dir.file("empty.cgns");
+    vrntest::writeFile(emptyFile, "");
+    EXPECT_EQ("Can't open " + emptyFile + " for reading.\nReason: The file is too short to be a CGNS file (0 bytes).",
+              list(emptyFile));
+    EXPECT_TRUE(fake.calls.empty());
+
+    // The header records where the data ends; the file may stop right
+    // after that byte (the rest of the last block is padding) but not
+    // before it.
+    std::size_t used = whole.size();
+    const std::string cut = dir.file("cut.cgns");
+    for (std::size_t n = 186; n < whole.size(); ++n) {
+        vrntest::writeFile(cut, whole.substr(0, n));
+        fake = Fake();
+        if (list(cut).empty()) {
+            used = n;
+            break;
+        }
+        EXPECT_TRUE(fake.calls.empty()) << "cut at " << n << " reached the library";
+    }
+    ASSERT_LT(used, whole.size()) << "no shorter copy of the file is accepted";
+    EXPECT_EQ(std::vector<WString>{WString({'W', 'h', 'o', 'l', 'e'})}, names);
+    fake = Fake();
+    vrntest::writeFile(cut, whole.substr(0, used - 1));
+    EXPECT_EQ("Can't open " + cut + " for reading.\nReason: The ADF file is truncated: it holds " +
+                  std::to_string(used - 1) + " bytes of " + std::to_string(used) + ".",
+              list(cut));
+}
+
+}  // namespace
