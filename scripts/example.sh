@@ -5,8 +5,13 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 vrn_ensure_packages
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target vrn_list vrn_models kwxtolvreader
-files=()
+cmake --build build -j"$(nproc)" --target vrn_list vrn_models kwxtolvreader make_sample_cgns
+
+# Bases of CGNS files: a few written here by our sample writer (one of them
+# without a base, to show a failure), and the shared samples when present.
+samples=$(mktemp -d)
+trap 'rm -rf "$samples" "${install_dir:-}"' EXIT
+mapfile -t files < <(build/examples/make_sample_cgns "$samples")
 for f in ../shared/testdata/cgns/*.cgns; do [ -e "$f" ] && files+=("$f"); done
 build/examples/vrn_list "${files[@]}" || true
 
@@ -16,7 +21,6 @@ build/examples/vrn_list "${files[@]}" || true
 # file as the reader's output, so the sample files hold that output.
 if [ -z "${KWX5BINDIR+x}" ] || [ -z "${KWX5EXECDIR+x}" ]; then
     install_dir=$(mktemp -d)
-    trap 'rm -rf "$install_dir"' EXIT
     ln -s "$PWD/build/tests/tools/kwxtolvreader" "$install_dir/kwxtolvreader.exe"
     export KWX5BINDIR="$install_dir" KWX5EXECDIR="$install_dir"
 fi
