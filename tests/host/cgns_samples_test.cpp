@@ -61,6 +61,17 @@ TEST(CgnsSampleFiles, NewerLibraryFileIsRefusedWithTheLibrarysReason) {
         EXPECT_NE(std::string::npos, reason.find("more recent version")) << reason;
     }
     EXPECT_EQ(5, count);
+
+    // The library refuses this file only after opening it; listing it again
+    // and again must not keep a descriptor each time.
+    const int descriptors = vrntest::openDescriptorCount();
+    for (int i = 0; i < 10; ++i) {
+        try {
+            ylt::VRNUtilities::getBasesFromCGNSFile(file, count, indices, names);
+        } catch (const ylt::vrnutilities::error&) {
+        }
+    }
+    EXPECT_EQ(descriptors, vrntest::openDescriptorCount());
 }
 
 }  // namespace
