@@ -68,6 +68,10 @@ ssize_t readStart(int fd, char* buffer, std::size_t size) {
 }  // namespace
 
 std::string cgnsFileProblem(const std::string& file) {
+    // The library takes a C string: it would open the file named by the part
+    // before the NUL, a file other than the one asked for.
+    if (file.find('\0') != std::string::npos) return "The file name holds a NUL character.";
+
     // Only regular files are looked at; anything else (a folder, a FIFO, a
     // device) goes on to the library, which refuses it without reading.
     // Opening non-blocking keeps a FIFO put in the file's place meanwhile

@@ -16,8 +16,10 @@ namespace detail {
 // truncated ADF file is read past its end from a buffer that still holds
 // the previous file's data, so that it can list another file's bases. A
 // file shorter than any CGNS file, and an ADF file shorter than its header
-// says, are therefore refused here. Files that cannot be opened or are not
-// regular files are left to the library, which reports them cleanly.
+// says, are therefore refused here, as is a name with a NUL in it (the
+// library would open the file named by the part before the NUL). Files
+// that cannot be opened or are not regular files are left to the library,
+// which reports them cleanly.
 std::string cgnsFileProblem(const std::string& file);
 
 }  // namespace detail

@@ -187,6 +187,13 @@ TEST_F(CgnsCallTable, EmptyNameMakesNoCall) {
     EXPECT_TRUE(names.empty());
 }
 
+TEST_F(CgnsCallTable, NameWithNulIsRefusedRatherThanCut) {
+    const std::string file = write("one.cgns", vrntest::CgnsBackEnd::Hdf5, {"Only"});
+    const std::string name = file + std::string(1, '\0') + "other";
+    EXPECT_EQ("Can't open " + name + " for reading.\nReason: The file name holds a NUL character.", list(name));
+    EXPECT_TRUE(fake.calls.empty());
+}
+
 TEST_F(CgnsCallTable, ShortAndTruncatedAdfFilesAreRefusedBeforeTheLibrarySeesThem) {
     const std::string whole = vrntest::readFile(write("whole.cgns", vrntest::CgnsBackEnd::Adf, {"Whole"}));
     const std::string shortFile = dir.file("short.cgns");
