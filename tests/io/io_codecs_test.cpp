@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 using namespace kwxtest;
 
@@ -114,6 +115,37 @@ TEST(TextLogicals, EveryByteValueSurvives) {
     MemFile m2;
     ASSERT_EQ(0, kwxwriteLogl(captureRoutine, F, "TF", 2, 16, 5, m2.fp));
     EXPECT_EQ("    T    F\n", m2.contents());
+}
+
+TEST(TextLogicals, OnlyBytesThatCannotStandAloneAreEscaped) {
+    // Control bytes, DEL and the backslash are tokens of their own and keep
+    // the old layout, so older readers still read them.
+    MemFile m;
+    const char in[4] = {1, 0x7f, '\\', 0x1b};
+    ASSERT_EQ(0, kwxwriteLogl(captureRoutine, F, in, 4, 16, 5, m.fp));
+    EXPECT_EQ(std::string("    \x01    \x7f    \\    \x1b\n"), m.contents());
+    m.rewind();
+    char out[4] = {};
+    ASSERT_EQ(0, kwxreadLogl(captureRoutine, F, out, 4, 16, 5, m.fp));
+    EXPECT_EQ(0, memcmp(in, out, 4));
+    // NUL and white space would vanish between the fields: they are escaped.
+    MemFile e;
+    const char gaps[4] = {0, ' ', '\n', '\t'};
+    ASSERT_EQ(0, kwxwriteLogl(captureRoutine, F, gaps, 4, 16, 5, e.fp));
+    EXPECT_EQ(" \\x00 \\x20 \\x0a \\x09\n", e.contents());
+}
+
+TEST(HeaderStrings, TextRecordThatFillsTheBufferIsRefusedNotLeftUnterminated) {
+    // The buffer is exactly the size given: a record of that many characters
+    // cannot be stored with its terminator.
+    MemFile m;
+    fputs((std::string(81, 'a') + "\n" + std::string(82, 'b') + "\n").c_str(), m.fp);
+    m.rewind();
+    std::vector<char> buf(82, 'x');
+    ASSERT_EQ(0, kwxreadHdrString(captureRoutine, F, buf.data(), 82, m.fp));
+    EXPECT_EQ(std::string(81, 'a'), std::string(buf.data()));
+    std::fill(buf.begin(), buf.end(), 'x');
+    EXPECT_EQ(IO_ERR_MEMORY, kwxreadHdrString(captureRoutine, F, buf.data(), 82, m.fp));
 }
 
 TEST(BinaryItems, BigEndianIntegersReverseEachItemAndKeepTheCallersArray) {

@@ -100,10 +100,11 @@ size_t readBinary(const char *format, void *items, size_t itemsize, int n, FILE 
     return got;
 }
 
-// One escaped logical: bytes that cannot stand alone as a text token (NUL,
-// white space, control bytes, the escape character itself with a following
-// 'x') are written as "\xHH".
-bool loglNeedsEscape(unsigned char c) { return c <= ' ' || c == 127 || c == '\\'; }
+// One escaped logical: only bytes that cannot stand alone as a text token
+// (NUL and the white space the reader splits at) are written as "\xHH";
+// every other byte is written as itself, as it always was. A token of one
+// byte is never taken for an escape, so a lone '\\' reads back as itself.
+bool loglNeedsEscape(unsigned char c) { return c == 0 || c == ' ' || (c >= '\t' && c <= '\r'); }
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -215,6 +216,12 @@ extern "C" int iofmt_is_compressed(const char *format) {
     if (!format) return 0;
     char c = format[0];
     return (c == 'u' || c == 'U' || c == 'l' || c == 'L') && format[1] >= '1' && format[1] <= '9';
+}
+
+extern "C" int iofmt_is_blocked(const char *format) {
+    if (!format) return 0;
+    char c = format[0];
+    return (c == 'u' || c == 'U' || c == 'l' || c == 'L') && format[1] >= '0' && format[1] <= '9';
 }
 
 extern "C" int iofmt_make_native(IO_error_routine routine, char *format) {
@@ -602,9 +609,19 @@ extern "C" int kwxreadHdrString(IO_error_routine routine, const char *format, ch
         return IO_ERR_FORMAT;
     }
     if (format[0] == 'F') {
-        int rc = kwxreadString(routine, format, string, size, 1, size, stream);
-        if (rc) kwxIoError(routine, "kwxreadHdrString: error reading from file\n");
-        return rc;
+        // One byte of the buffer is kept for the terminator: a line that
+        // fills the buffer would otherwise come back unterminated.
+        if (size < 2) {
+            kwxIoError(routine, "kwxreadHdrString: passing parameters are wrong\n");
+            return IO_ERR_MEMORY;
+        }
+        int rc = kwxreadString(routine, format, string, size - 1, 1, size - 1, stream);
+        if (rc) {
+            kwxIoError(routine, "kwxreadHdrString: error reading from file\n");
+            return rc;
+        }
+        string[size - 1] = '\0';
+        return 0;
     }
     int32_t n = 0;
     int rc = kwxreadIntr(routine, format, &n, 1, 1, 10, stream);

@@ -709,7 +709,7 @@ int readBinaryStructure(IO_error_routine routine, const char *format, FILE *stre
         return IO_ERR_MEMORY;
     }
     bool plain = true;
-    if (iofmt_is_compressed(format) && block >= 100) {
+    if (iofmt_is_blocked(format) && block >= 100) {
         int64_t len = 0;
         if (int rc = readCompressedLength(routine, format, stream, &len, "read_unfmt_structure"))
             return rc;

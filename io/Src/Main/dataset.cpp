@@ -501,7 +501,7 @@ extern "C" int read_header(IO_error_routine routine, const char *format, FILE *s
         return IO_ERR_READ;
     }
     *h->number = atoi(rec + 7);
-    bool compressed = iofmt_is_compressed(format);
+    bool compressed = iofmt_is_blocked(format);
     if (format[0] == 'F' || compressed) {
         int64_t mark = kwxTell64(stream);
         if (mark < 0) {
@@ -774,15 +774,16 @@ extern "C" int read_located_dataset(IO_error_routine routine, char *format, IO_h
         return rc;
     }
     // Blocks are split exactly where the writer split them: only compressed
-    // binary data was written in BLOCKFACTOR pieces, and a block factor of 1
-    // stands for 100000 there.
+    // binary data (and binary data with the level byte '0' of older writers)
+    // was written in BLOCKFACTOR pieces, and a block factor of 1 stands for
+    // 100000 there.
     int bf = *h->blockfactor == 1 ? 100000 : *h->blockfactor;
-    if (iofmt_is_compressed(format) && bf < 1) {
+    if (iofmt_is_blocked(format) && bf < 1) {
         kwxIoError(routine, "read_located_dataset: bad blockfactor %d for %s:%s:%d", *h->blockfactor,
                    h->what, h->where, *h->when);
         return IO_ERR_FORMAT;
     }
-    bool blocks = iofmt_is_compressed(format) && number > bf;
+    bool blocks = iofmt_is_blocked(format) && number > bf;
     int chunk = blocks ? bf : number;
     IO_data *temp = nullptr;
     if (convert) {

@@ -400,7 +400,7 @@ bool skipDeleted(IO_error_routine routine, const char *fmt, FILE *fp, int64_t si
     *first = *second = 0;
     if (kwxreadOffset(routine, fmt, first, fp) != 0) return false;
     int64_t here = kwxTell64(fp);
-    if (*first <= 0 || here < 0 || here + *first > size) return false;
+    if (*first <= 0 || here < 0 || *first > size - here) return false;
     if (kwxSeek64(fp, here + *first, 0) != 0) return false;
     if (kwxreadOffset(routine, fmt, second, fp) != 0) return false;
     return true;
@@ -573,14 +573,25 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
                     return IO_ERR_READ;
                 }
                 here = kwxTell64(fp);
-                if (first <= 0 || here < 0 || here + first > size || kwxSeek64(fp, here + first, 0) != 0) {
+                if (first <= 0) {
+                    kwxIoError(routine,
+                               "recreate_indextable: Bad file: final dataset length field %" PRId64
+                               " is bad, or differs from original dataset length field %" PRId64
+                               " in deleted dataset with byte-order-specific format %s\n",
+                               second, first, df);
+                    ioheader_free(&h);
+                    return IO_ERR_BADFILE;
+                }
+                // A length that runs past the end leaves no trailing field to read.
+                bool pastEnd = here >= 0 && first > size - here;
+                if (here < 0 || (!pastEnd && kwxSeek64(fp, here + first, 0) != 0)) {
                     kwxIoError(routine,
                                "recreate_indextable: fseek of %" PRId64 " to skip dataset starting at %" PRId64 " failed",
                                first, pos);
                     ioheader_free(&h);
-                    return first <= 0 ? IO_ERR_BADFILE : IO_ERR_SEEK;
+                    return IO_ERR_SEEK;
                 }
-                int rc = kwxreadOffset(routine, df, &second, fp);
+                int rc = pastEnd ? IO_ERR_READ : kwxreadOffset(routine, df, &second, fp);
                 if (rc) {
                     kwxIoError(routine,
                                "recreate_indextable: error %s [%d] reading final dataset length in dataset of format "

@@ -89,6 +89,11 @@ int iofmt_is_live(int c);
 int iofmt_is_swapped(int c);
 /* 1 when the format is compressed binary: one of uUlL with a level '1'-'9'. */
 int iofmt_is_compressed(const char *format);
+/* 1 when a stored dataset of this format carries a BLOCKFACTOR record and is
+ * split into blocks: compressed binary, and binary with the level byte '0'
+ * that older writers produced (their structure blocks are compressed, their
+ * single arrays plain). */
+int iofmt_is_blocked(const char *format);
 /* Rewrites the letter to its native form (u/U -> u, l/L -> l, X/x -> x,
  * d -> D); 15 for an unknown letter. */
 int iofmt_make_native(IO_error_routine routine, char *format);
