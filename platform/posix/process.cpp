@@ -19,6 +19,13 @@ namespace {
 // Runs in the forked child: only async-signal-safe calls from here on.
 [[noreturn]] void startChild(const vrnSpawnRequest* request, int reportFd) {
     int err = 0;
+    // A host with closed standard streams may have handed the report pipe a
+    // number from 0 to 2, which the standard streams below would overwrite.
+    if (reportFd < 3) {
+        int high = fcntl(reportFd, F_DUPFD_CLOEXEC, 3);
+        if (high >= 0) reportFd = high;
+        else err = errno;
+    }
     for (int i = 0; i < request->inheritCount; ++i) {
         int fd = request->inheritFds[i];
         if (fd >= 0 && fcntl(fd, F_SETFD, 0) < 0) err = errno;
@@ -112,6 +119,16 @@ int vrnPlatform_wait(int pid, vrnExitStatus* status) {
         status->signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
     }
     return 0;
+}
+
+int vrnPlatform_reap(int pid) {
+    int raw = 0;
+    pid_t r;
+    do {
+        r = waitpid(static_cast<pid_t>(pid), &raw, WNOHANG);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) return -1;
+    return r == 0 ? 0 : 1;
 }
 
 }  // extern "C"

@@ -73,6 +73,9 @@ typedef struct vrnExitStatus {
 
 /* Waits until the child ends (EINTR retried); fills *status when given. */
 int vrnPlatform_wait(int pid, vrnExitStatus* status);
+/* Reaps the child if it has already ended, without ever blocking: 1 when
+ * it was reaped, 0 when it is still running, -1 on failure. */
+int vrnPlatform_reap(int pid);
 
 /* The caller's process id. */
 int vrnPlatform_getpid(void);

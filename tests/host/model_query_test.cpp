@@ -1,5 +1,7 @@
 // The exported model query through the test reader, seen as a host sees it.
+#include <errno.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <string>
 #include <vector>
@@ -137,4 +139,28 @@ TEST_F(HostModelQuery, ReaderKilledBySignalThrows) {
     EXPECT_EQ("kwxtolvreader was ended by signal 6 before it finished.\n",
               failure("<MODELS_BEG>\n1\n1\nA\n2\nB\n"));
     EXPECT_TRUE(v.ids1.empty());
+}
+
+TEST_F(HostModelQuery, FailedStartsLeakNothingAndLeaveNoErrorRecorded) {
+    const std::string bothMissing =
+        "The environment variables:\n\nKWX5BINDIR\nKWX5EXECDIR\n\nhave not been set. These must be set "
+        "for the program to operate correctly.\n";
+    const std::string spawn =
+        "Unable to run kwxtolvreader. Are you sure that the appropriate\nexecutable exists?\n";
+    EXPECT_TRUE(run("<MODELS_BEG>\n1\n1\nA\n2\nB\n"));  // first use makes the singletons
+    const int before = vrntest::openDescriptorCount();
+
+    unsetenv("KWX5BINDIR");
+    unsetenv("KWX5EXECDIR");
+    EXPECT_EQ(bothMissing, failure("x"));
+    SetUp();
+    setenv("KWX5_KWXTOLVREADER_EXEC", dir.file("not-there").c_str(), 1);
+    EXPECT_EQ(spawn, failure("x"));
+    EXPECT_EQ(before, vrntest::openDescriptorCount());
+    int status;
+    EXPECT_TRUE(waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD);
+
+    // Nothing stayed recorded: the next failure's message stands alone.
+    SetUp();
+    EXPECT_EQ(kErrorLead + "  alone\n", failure("<ERROR_BEG>\nalone\n<ERROR_END>\n"));
 }

@@ -291,3 +291,50 @@ TEST(PosixSockets, UnixDomainAndUnknownFamilies) {
     unsigned int addr;
     EXPECT_EQ(-1, vrnPlatform_resolveHost("no-such-host.invalid", &addr));
 }
+
+TEST(PosixSpawn, FailedStartIsSeenByAHostWhoseStandardStreamsAreClosed) {
+    // With 0, 1 and 2 closed the start's own report pipe gets those numbers;
+    // the child's standard streams must not overwrite it.
+    auto r = vrntest::runInChild([] {
+        close(0);
+        close(1);
+        close(2);
+        std::string path = "/nonexistent/program";
+        char* argv[] = {path.data(), nullptr};
+        vrnSpawnRequest req{};
+        req.path = path.c_str();
+        req.argv = argv;
+        req.stdinFd = req.stdoutFd = req.stderrFd = -1;
+        req.hidden = 1;
+        int pid = 0;
+        if (vrnPlatform_spawn(&req, &pid) == 0) {
+            vrnPlatform_wait(pid, nullptr);
+            return 1;
+        }
+        return errno == ENOENT && noChildLeft() ? 0 : 2;
+    });
+    EXPECT_EQ(0, r.exitStatus);
+}
+
+TEST(PosixSpawn, ReapingNeverBlocksAndTakesAnEndedChild) {
+    std::string path = VRN_TEST_READER;
+    char* argv[] = {path.data(), nullptr};
+    int stdinPipe[2];
+    ASSERT_EQ(0, vrnPlatform_pipe(stdinPipe));
+    vrnSpawnRequest req{};
+    req.path = path.c_str();
+    req.argv = argv;
+    req.stdinFd = stdinPipe[0];
+    req.stdoutFd = req.stderrFd = -1;
+    req.hidden = 1;
+    int pid = 0;
+    ASSERT_EQ(0, vrnPlatform_spawn(&req, &pid));
+    vrnPlatform_close(stdinPipe[0]);
+    vrnPlatform_close(stdinPipe[1]);
+    // Wait for the end without reaping, then reap.
+    siginfo_t info{};
+    ASSERT_EQ(0, waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT));
+    EXPECT_EQ(1, vrnPlatform_reap(pid));
+    EXPECT_TRUE(noChildLeft());
+    EXPECT_EQ(-1, vrnPlatform_reap(pid));  // nothing left to reap
+}

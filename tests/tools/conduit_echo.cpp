@@ -12,6 +12,8 @@
 //   -conduit socket mode=server domain=unix path=F name=N  listen on F
 //
 // ECHO_GREETING=text writes text first, before reading anything.
+// ECHO_LISTEN_DELAY_MS=n waits n milliseconds between binding a unix socket
+// (its file appears) and listening on it.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
@@ -72,6 +74,7 @@ int serve(const std::map<std::string, std::string>& kv) {
         a.sun_family = AF_UNIX;
         strncpy(a.sun_path, kv.at("path").c_str(), sizeof a.sun_path - 1);
         if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) fail("bind");
+        if (const char* d = getenv("ECHO_LISTEN_DELAY_MS")) usleep(static_cast<useconds_t>(atoi(d)) * 1000);
         if (listen(fd, 1) < 0) fail("listen");
     } else {
         fd = socket(AF_INET, SOCK_STREAM, 0);

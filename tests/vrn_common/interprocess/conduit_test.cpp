@@ -1,6 +1,7 @@
 // Conduit type strings, line reading, and pipe and socket conduits to a
 // child of ours that answers each line.
 #include <errno.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -290,6 +291,52 @@ TEST(ConduitToChild, SocketConduitsBothWaysInBothDomains) {
     EXPECT_NE(0, access(dir.file("s1").c_str(), F_OK));
     EXPECT_NE(0, access(dir.file("s2").c_str(), F_OK));
     EXPECT_TRUE(takeErrors().empty());
+}
+
+TEST(ConduitToChild, AChildWritingOnlyToTheDescriptorItsArgumentNames) {
+    // "pipe:.0": the child's output goes to the parent's read pipe and its
+    // argument names that pipe's write descriptor, which it must hold.
+    setenv("ECHO_GREETING", "hello\n", 1);
+    Command* command = Command_new(nullptr, VRN_TEST_ECHO, VRN_COMMAND_AS_GIVEN);
+    Conduit* conduit = nullptr;
+    Process* p = Process_new(command, "pipe:.0", &conduit);
+    ASSERT_NE(nullptr, p);
+    EXPECT_EQ("-conduit pipe 0." + std::to_string(conduit->readPipe->writeHandle), childArgument(conduit));
+    EXPECT_EQ((std::vector<std::string>{"hello"}), allLines(conduit));
+    EXPECT_EQ(1, Process_wait(p));
+    EXPECT_EQ(0, p->status);
+    Conduit_delete(conduit);
+    Process_delete(p);
+    Command_delete(command);
+    unsetenv("ECHO_GREETING");
+}
+
+TEST(ConduitToChild, UnixClientConnectsOnceTheChildListensNotWhenItsFileAppears) {
+    vrntest::TempDir dir;
+    setenv("ECHO_LISTEN_DELAY_MS", "100", 1);
+    Command* command = Command_new(nullptr, VRN_TEST_ECHO, VRN_COMMAND_AS_GIVEN);
+    Conduit* conduit = nullptr;
+    const std::string type = "socket: mode=client, domain=unix, path=" + dir.file("late");
+    Process* p = Process_new(command, type.c_str(), &conduit);
+    ASSERT_NE(nullptr, p);
+    const bool connected = conduit->socket && conduit->socket->connected == 1;
+    EXPECT_TRUE(connected);
+    if (connected) {
+        EXPECT_EQ(1, Conduit_printf(conduit, "%s\n", "late"));
+        char* line = nullptr;
+        int size = 0;
+        EXPECT_EQ(10, Conduit_getline(conduit, &line, &size));
+        EXPECT_STREQ("echo: late", line);
+        vrnFree(line, "test");
+    } else {
+        kill(p->pid, SIGKILL);  // it would wait for a connection for ever
+    }
+    Conduit_delete(conduit);  // the child sees the end of its input
+    Process_wait(p);
+    Process_delete(p);
+    Command_delete(command);
+    unsetenv("ECHO_LISTEN_DELAY_MS");
+    EXPECT_TRUE(noChildLeft());
 }
 
 TEST(ConduitToChild, WritingToAChildThatHasGoneFailsWithoutSignal) {

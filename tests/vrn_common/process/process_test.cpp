@@ -1,6 +1,7 @@
 // Starting children: arguments, redirections, the live list, how a child
 // ended, and the once-per-process console setting.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -99,6 +100,33 @@ TEST(Process, ARedirectionFileThatCannotBeOpenedIsAFailedStart) {
     EXPECT_EQ(before, vrntest::openDescriptorCount());
     EXPECT_TRUE(noChildLeft());
     EXPECT_EQ(nullptr, Process_getLiveList());
+}
+
+TEST(Process, MoreRedirectionFilesThanCanBeClosedAfterTheStartFailTheStartWithoutLeak) {
+    vrntest::TempDir dir;
+    vrntest::writeFile(dir.file("in"), "");
+    const int before = vrntest::openDescriptorCount();
+    Command* c = readerCommand();
+    for (int i = 0; i <= VRN_CHILD_MAX_INHERITED; ++i) Command_addArguments(c, "<", dir.file("in").c_str(), nullptr);
+    EXPECT_EQ(nullptr, Process_new(c, nullptr, nullptr));
+    Command_delete(c);
+    EXPECT_EQ(before, vrntest::openDescriptorCount());
+    EXPECT_TRUE(noChildLeft());
+}
+
+TEST(Process, DeletingAnEndedChildThatWasNeverWaitedForLeavesNoZombie) {
+    setenv("TESTREADER_SILENT", "1", 1);
+    Command* c = readerCommand();
+    Process* p = Process_new(c, nullptr, nullptr);
+    ASSERT_NE(nullptr, p);
+    // Wait for the child's end without reaping it, as a caller that never
+    // called Process_wait would leave it.
+    siginfo_t info{};
+    ASSERT_EQ(0, waitid(P_PID, static_cast<id_t>(p->pid), &info, WEXITED | WNOWAIT));
+    Process_delete(p);
+    Command_delete(c);
+    unsetenv("TESTREADER_SILENT");
+    EXPECT_TRUE(noChildLeft());
 }
 
 TEST(Process, HereDocumentsOpenNothing) {

@@ -1,5 +1,6 @@
 #include "interprocess/conduit.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -136,13 +137,19 @@ int connectClient(Conduit* c) {
         // The file has served its purpose; do not leave it in the folder.
         vrnRemoveFile(c->name);
     }
-    Socket_delete(c->socket);
-    c->socket = Socket_new(socketFamily(c),
-                           c->kind == VRN_CONDUIT_DATAGRAM ? VRN_SOCK_DGRAM : VRN_SOCK_STREAM);
-    if (!c->socket) return 0;
     const char* host = c->domain == VRN_CONDUIT_INET ? (c->address ? c->address : "127.0.0.1")
                                                      : c->address;
-    return Socket_connect(c->socket, host, c->port) == 0 ? 1 : 0;
+    // A unix socket's file appears when the child binds, a moment before it
+    // listens: a refused connection is tried again within the same bound.
+    for (int waited = 0;; waited += kPollMilliseconds) {
+        Socket_delete(c->socket);
+        c->socket = Socket_new(socketFamily(c),
+                               c->kind == VRN_CONDUIT_DATAGRAM ? VRN_SOCK_DGRAM : VRN_SOCK_STREAM);
+        if (!c->socket) return 0;
+        if (Socket_connect(c->socket, host, c->port) == 0) return 1;
+        if (errno != ECONNREFUSED || waited >= kClientWaitMilliseconds) return 0;
+        vrnPlatform_sleepMilliseconds(kPollMilliseconds);
+    }
 }
 
 }  // namespace
@@ -254,7 +261,9 @@ void Conduit_setChildHandles(Conduit* c, ChildStartup* s) {
     } else {
         addInherited(s, c->readPipe->writeHandle);
     }
+    // The child's argument names these descriptors: it must have them.
     if (c->R == 1 && c->W == -1) addInherited(s, c->writePipe->readHandle);
+    if (c->R == -1 && c->W == 0) addInherited(s, c->readPipe->writeHandle);
 }
 
 char* Conduit_getChildArgument(Conduit* c) {

@@ -12,7 +12,11 @@ bool g_started = false;
 
 void report(Socket* s, int result, const char* what) {
     if (s) s->status = result;
-    if (result < 0) perror(what);
+    if (result < 0) {
+        const int saved = errno;  // callers may look at why it failed
+        perror(what);
+        errno = saved;
+    }
 }
 
 }  // namespace

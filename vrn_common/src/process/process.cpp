@@ -168,7 +168,14 @@ int Process_redirectIO(Process* process, Command* command, ChildStartup* startup
             result = -1;
             break;
         }
-        if (startup->openedCount < VRN_CHILD_MAX_INHERITED) startup->opened[startup->openedCount++] = fd;
+        if (startup->openedCount >= VRN_CHILD_MAX_INHERITED) {
+            // No room to remember it for closing after the start: refuse
+            // rather than leak it.
+            vrnPlatform_close(fd);
+            result = -1;
+            break;
+        }
+        startup->opened[startup->openedCount++] = fd;
         if (kind == kInput) {
             startup->stdInput = fd;
             if (trace) fprintf(trace, "Redirect %s to standard in.\n", file);
@@ -238,6 +245,10 @@ void Process_delete(Process* p) {
             break;
         }
     }
+    // A child that has ended but was never waited for is reaped here, so it
+    // does not stay behind as a zombie; one still running is left alone
+    // rather than blocking the caller.
+    if (p->pid > 0 && !p->waited) vrnPlatform_reap(p->pid);
     vrnFree(p, "Process_delete");
 }
 

@@ -35,12 +35,14 @@ Process* Process_newMultiConduit(Command* command, int n, const char** conduitTy
 int Process_wait(Process* process);
 /* After Process_wait: the signal that ended the child, 0 when it exited. */
 int Process_getTerminationSignal(Process* process);
-/* Unlinks the process from the live list and frees it. */
+/* Unlinks the process from the live list and frees it; a child that has
+ * already ended without being waited for is reaped (never blocks). */
 void Process_delete(Process* process);
 /* The newest process of the live list (NULL when empty). */
 Process* Process_getLiveList(void);
 /* Applies the command's redirection arguments to the child's standard
- * streams. 1; 0 when a "<<" was met, -1 when a file could not be opened. */
+ * streams. 1; 0 when a "<<" was met, -1 when a file could not be opened
+ * (or more files are named than a ChildStartup can record). */
 int Process_redirectIO(Process* process, Command* command, ChildStartup* startup);
 
 #ifdef __cplusplus
