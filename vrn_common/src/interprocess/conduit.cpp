@@ -1,6 +1,7 @@
 #include "interprocess/conduit.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -111,7 +112,7 @@ void addInherited(ChildStartup* s, int fd) {
 
 // Reads "port = N" from the file that a child started as server writes.
 bool readPortFile(const char* name, int* port) {
-    FILE* f = fopen(name, "r");
+    FILE* f = fopen(name, "re");
     if (!f) return false;
     int value = 0;
     bool ok = fscanf(f, "port = %d", &value) == 1 && value > 0;
@@ -392,13 +393,21 @@ int Conduit_getline(Conduit* c, char** line, int* size) {
         const char* start = c->buffer + c->bufferPos;
         const int avail = c->bufferFill - c->bufferPos;
         const char* nl = static_cast<const char*>(memchr(start, '\n', static_cast<size_t>(avail)));
-        const int chunk = nl ? static_cast<int>(nl - start) : avail;
-        // Keep room for the chunk and the terminating NUL.
-        if (length + chunk + 1 > *size) {
-            int grown = (chunk + *size) * 2;
-            if (grown < length + chunk + 1) grown = length + chunk + 1;
-            *line = static_cast<char*>(vrnRealloc(*line, grown, "Conduit_getline"));
-            *size = grown;
+        int chunk = nl ? static_cast<int>(nl - start) : avail;
+        // Keep room for the chunk and the terminating NUL. The buffer's size
+        // is an int: a line that would not fit is handed out in pieces.
+        if (length + static_cast<long long>(chunk) + 1 > *size) {
+            long long grown = (static_cast<long long>(chunk) + *size) * 2;
+            if (grown < length + static_cast<long long>(chunk) + 1) grown = static_cast<long long>(length) + chunk + 1;
+            if (grown > INT_MAX) grown = INT_MAX;
+            if (length + static_cast<long long>(chunk) + 1 > grown) {
+                chunk = static_cast<int>(grown - 1 - length);
+                nl = nullptr;
+            }
+            if (grown > *size) {
+                *line = static_cast<char*>(vrnRealloc(*line, static_cast<int>(grown), "Conduit_getline"));
+                *size = static_cast<int>(grown);
+            }
         }
         memcpy(*line + length, start, static_cast<size_t>(chunk));
         length += chunk;
@@ -406,6 +415,10 @@ int Conduit_getline(Conduit* c, char** line, int* size) {
         c->bufferPos += chunk;
         if (nl) {
             c->bufferPos += 1;  // the newline itself
+            (*line)[length] = '\0';
+            return length;
+        }
+        if (length + 1 >= INT_MAX) {
             (*line)[length] = '\0';
             return length;
         }

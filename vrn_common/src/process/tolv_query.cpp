@@ -1,5 +1,6 @@
 #include "process/tolv_query.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -30,10 +31,13 @@ struct Models {
     char** names1 = nullptr;
     char** names2 = nullptr;
 
-    void ensure(int index) {
-        if (index < capacity) return;
-        int grown = capacity ? capacity * 2 : 16;
-        while (grown <= index) grown *= 2;
+    // false when the arrays cannot grow that far (their byte sizes are int).
+    bool ensure(int index) {
+        if (index < capacity) return true;
+        const int most = INT_MAX / static_cast<int>(sizeof(char*));
+        if (index >= most) return false;
+        int grown = capacity ? capacity : 16;
+        while (grown <= index) grown = grown > most / 2 ? most : grown * 2;
         const char* tag = "readOutput";
         ids1 = static_cast<int*>(vrnRealloc(ids1, grown * static_cast<int>(sizeof(int)), tag));
         ids2 = static_cast<int*>(vrnRealloc(ids2, grown * static_cast<int>(sizeof(int)), tag));
@@ -41,6 +45,7 @@ struct Models {
         names2 = static_cast<char**>(vrnRealloc(names2, grown * static_cast<int>(sizeof(char*)), tag));
         for (int i = capacity; i < grown; ++i) names1[i] = names2[i] = nullptr;
         capacity = grown;
+        return true;
     }
     void release() {
         for (int i = 0; i < capacity; ++i) {
@@ -120,8 +125,10 @@ int readOutput(int* n, Conduit* conduit, int** ids1, int** ids2, char*** names1,
         } else if (index >= *n) {
             fail = 1;
             inModels = 0;
+        } else if (!models.ensure(index)) {
+            fail = 1;
+            inModels = 0;
         } else {
-            models.ensure(index);
             int value = 0;
             switch (field) {
             case 0:
