@@ -61,9 +61,19 @@ bool getModelsFromTOLVFile(const std::string& file, int& count, std::vector<int>
                            std::vector<std::basic_string<unsigned short> >& names1,
                            std::vector<std::basic_string<unsigned short> >& names2) {
     QueryArrays arrays;
-    int result = vrnTOLVQuery_getModels(file.c_str(), &count, &arrays.a, &arrays.b, &arrays.c,
+    int result = 0;
+    if (file.find('\0') != std::string::npos) {
+        // The query takes a C string: it would list the models of the file
+        // named by the part before the NUL, a file other than the one asked for.
+        vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, "VRNUtilities::getModelsFromTOLVFile",
+                                   __FILE__, __LINE__);
+        vrnError_addMessage(e, "%s", "The file name holds a NUL character.\n");
+        vrnError_publish(e);
+    } else {
+        result = vrnTOLVQuery_getModels(file.c_str(), &count, &arrays.a, &arrays.b, &arrays.c,
                                         &arrays.d);
-    arrays.length = arrays.c || arrays.d ? count : 0;
+        arrays.length = arrays.c || arrays.d ? count : 0;
+    }
     if (result == 1) {
         for (int i = 0; i < count; ++i) {
             ids1.push_back(arrays.a[i]);

@@ -164,3 +164,19 @@ TEST_F(HostModelQuery, FailedStartsLeakNothingAndLeaveNoErrorRecorded) {
     SetUp();
     EXPECT_EQ(kErrorLead + "  alone\n", failure("<ERROR_BEG>\nalone\n<ERROR_END>\n"));
 }
+
+TEST_F(HostModelQuery, AFileNameHoldingNulIsRefusedNotCutShort) {
+    const std::string models = file("<MODELS_BEG>\n1\n1\nA\n2\nB\n");
+    v.count = 9;
+    try {
+        ylt::VRNUtilities::getModelsFromTOLVFile(models + std::string(1, '\0') + "other", v.count, v.ids1,
+                                                v.ids2, v.names1, v.names2);
+        ADD_FAILURE() << "no exception";
+    } catch (const ylt::vrnutilities::error& e) {
+        EXPECT_EQ("The file name holds a NUL character.\n", e.getMessage());
+    }
+    EXPECT_EQ(9, v.count);
+    EXPECT_TRUE(v.ids1.empty());
+    // The refusal was cleared with the rest.
+    EXPECT_EQ(kErrorLead + "  next\n", failure("<ERROR_BEG>\nnext\n<ERROR_END>\n"));
+}
