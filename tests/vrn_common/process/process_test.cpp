@@ -114,6 +114,27 @@ TEST(Process, MoreRedirectionFilesThanCanBeClosedAfterTheStartFailTheStartWithou
     EXPECT_TRUE(noChildLeft());
 }
 
+TEST(Process, MoreConduitDescriptorsThanTheChildCanBeGivenFailTheStart) {
+    // Each "pipe" conduit hands the child two descriptors of its own.
+    const int n = VRN_CHILD_MAX_INHERITED / 2 + 1;
+    std::vector<const char*> types(n, "pipe");
+    std::vector<Conduit*> conduits(n, nullptr);
+    const int before = vrntest::openDescriptorCount();
+    Command* c = readerCommand();
+    EXPECT_EQ(nullptr, Process_newMultiConduit(c, n, types.data(), conduits.data()));
+    for (Conduit* k : conduits) EXPECT_EQ(nullptr, k);
+    EXPECT_EQ(before, vrntest::openDescriptorCount());
+    EXPECT_TRUE(noChildLeft());
+    // One fewer fits.
+    Process* p = Process_newMultiConduit(c, n - 1, types.data(), conduits.data());
+    ASSERT_NE(nullptr, p);
+    Process_wait(p);
+    for (int i = 0; i < n - 1; ++i) Conduit_delete(conduits[i]);
+    Process_delete(p);
+    Command_delete(c);
+    EXPECT_EQ(before, vrntest::openDescriptorCount());
+}
+
 TEST(Process, DeletingAnEndedChildThatWasNeverWaitedForLeavesNoZombie) {
     setenv("TESTREADER_SILENT", "1", 1);
     Command* c = readerCommand();

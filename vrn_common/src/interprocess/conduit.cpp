@@ -104,9 +104,13 @@ bool parseSocketPairs(Conduit* c, char** cursor) {
 }
 
 void addInherited(ChildStartup* s, int fd) {
-    if (fd < 0 || s->inheritedCount >= VRN_CHILD_MAX_INHERITED) return;
+    if (fd < 0) return;
     for (int i = 0; i < s->inheritedCount; ++i)
         if (s->inherited[i] == fd) return;
+    if (s->inheritedCount >= VRN_CHILD_MAX_INHERITED) {
+        s->inheritedOverflow = 1;
+        return;
+    }
     s->inherited[s->inheritedCount++] = fd;
 }
 

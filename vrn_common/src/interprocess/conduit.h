@@ -42,6 +42,7 @@ typedef struct ChildStartup {
     int stdError;
     int inherited[VRN_CHILD_MAX_INHERITED];
     int inheritedCount;
+    int inheritedOverflow;     /* 1 when a descriptor found no room above */
     /* Files opened for redirections: the parent closes them after the start. */
     int opened[VRN_CHILD_MAX_INHERITED];
     int openedCount;

@@ -87,7 +87,8 @@ int createChildProcess(Process* process, Command* command, int n, Conduit** cond
             vrnCString_free(arg);
         }
     }
-    if (Process_redirectIO(process, command, &startup) < 0) {
+    // A child without every descriptor its conduits name could not use them.
+    if (startup.inheritedOverflow || Process_redirectIO(process, command, &startup) < 0) {
         closeOpened(&startup);
         return 0;
     }
