@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -162,6 +163,17 @@ long vrnPlatform_recv(int fd, void* buffer, size_t n, int flags) {
 
 int vrnPlatform_shutdown(int fd, int how) { return shutdown(fd, how); }
 
-int vrnPlatform_removeSocketFile(const char* path) { return path ? unlink(path) : -1; }
+int vrnPlatform_removeSocketFile(const char* path) {
+    if (!path) return -1;
+    // Only a socket: a path that named someone's file when the bind failed
+    // must not be deleted with the conduit.
+    struct stat st;
+    if (lstat(path, &st) < 0) return -1;
+    if (!S_ISSOCK(st.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return unlink(path);
+}
 
 }  // extern "C"

@@ -183,6 +183,20 @@ TEST(ConduitType, RejectedStringsRaiseInvalidInput) {
     EXPECT_EQ(VRN_U_INVALID_INPUT, errors[1].code);
 }
 
+TEST(ConduitType, AUnixPathNamingAnExistingFileIsNotDeletedWithTheConduit) {
+    vrntest::TempDir dir;
+    const std::string precious = dir.file("precious.txt");
+    vrntest::writeFile(precious, "keep me");
+    auto r = vrntest::runInChild([&] {  // the failed bind reports on standard error
+        Conduit* k = Conduit_newBeforeSpawn(("socket: mode=server, domain=unix, path=" + precious).c_str());
+        const int valid = k->valid;
+        Conduit_delete(k);
+        return valid;
+    });
+    EXPECT_EQ(0, r.exitStatus);
+    EXPECT_EQ("keep me", vrntest::readFile(precious));
+}
+
 TEST(ConduitGetline, LinesEndAtNewlinesAndAtTheEndOfInput) {
     Conduit* c = conduitHolding("a\nbc");
     std::vector<int> lengths;
