@@ -1,5 +1,6 @@
 #include "cgns_calls.h"
 
+#include <cgns_io.h>
 #include <cgnslib.h>
 
 namespace ylt {
@@ -17,9 +18,13 @@ int libraryBaseRead(int fileNumber, int base, char* name, int* cellDim, int* phy
 }
 int libraryClose(int fileNumber) { return cg_close(fileNumber); }
 const char* libraryGetError() { return cg_get_error(); }
+void libraryReleaseFailedOpen(int fileNumber) {
+    int cgio = 0;
+    if (cg_get_cgio(fileNumber, &cgio) == 0 && cgio > 0) cgio_close_file(cgio);
+}
 
-const CgnsCalls kLibraryCalls = {libraryOpen, libraryNbases, libraryBaseRead, libraryClose,
-                                 libraryGetError};
+const CgnsCalls kLibraryCalls = {libraryOpen,  libraryNbases,   libraryBaseRead,
+                                 libraryClose, libraryGetError, libraryReleaseFailedOpen};
 
 const CgnsCalls* active = &kLibraryCalls;
 

@@ -1,6 +1,6 @@
-// The five CGNS library calls that the base query makes, gathered in one
-// table so that tests can put their own in place and reach paths that no
-// real file produces (a base that cannot be read, a count that fails).
+// The CGNS library calls that the base query makes, gathered in one table
+// so that tests can put their own in place and reach paths that no real
+// file produces (a base that cannot be read, a count that fails).
 // Internal to the library: nothing here is exported.
 #pragma once
 
@@ -14,6 +14,10 @@ struct CgnsCalls {
     int (*baseRead)(int fileNumber, int base, char* name, int* cellDim, int* physDim);
     int (*close)(int fileNumber);
     const char* (*getError)();
+    // After `open` failed but gave out `fileNumber`: closes the file that
+    // the library's storage layer still holds open for it, without freeing
+    // what the library half read (cg_close would, and can crash on it).
+    void (*releaseFailedOpen)(int fileNumber);
 };
 
 // The calls into the CGNS library itself.

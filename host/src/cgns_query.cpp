@@ -42,10 +42,12 @@ bool getBasesFromCGNSFile(const std::string& file, int& count, std::vector<int>&
         const char* reason = cgns.getError();
         message = openFailure(file, reason ? reason : "");
         // The library can fail after it has given the file a number and
-        // opened it (a file it cannot make sense of); it then keeps both,
-        // and repeated failures use up its file table and descriptors.
-        // Closing that number releases them.
-        if (fileNumber != 0) cgns.close(fileNumber);
+        // opened it (a damaged file, a file of a newer CGNS); it then keeps
+        // the file open, and repeated failures use up descriptors and the
+        // storage layer's table of open files. Closing the number with
+        // cg_close would free the half-read contents, which can crash on a
+        // damaged file; only the storage layer's file is closed.
+        if (fileNumber != 0) cgns.releaseFailedOpen(fileNumber);
     } else {
         OpenCgnsFile open{cgns, fileNumber};
         if (cgns.nbases(fileNumber, &baseCount) != 0 || baseCount < 1) {
