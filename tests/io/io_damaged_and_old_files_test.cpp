@@ -169,3 +169,39 @@ TEST(OldLevelZeroFiles, BinaryDatasetsWithLevelByteZeroReadBack) {
     ASSERT_EQ(0, readAt(f.rec(), at[2], h.get(), d.get()));
     EXPECT_STREQ("empty", h.h.what);
 }
+
+TEST(OldTextLayout, StringArraysAreBlankPaddedAndStillRoundTripExactly) {
+    TempDir dir;
+    std::string path = dir.file("s.kwx");
+    DataFile f(path);
+    Data in;
+    in.size(0, 4, 0, 0, 0, 0, 0);
+    in.setString(0, "hello");
+    in.setString(1, "");
+    in.setString(2, "end ");
+    in.setString(3, "two\nlines");
+    Header h("s", "w", 1, "STRI:12", 4);
+    ASSERT_EQ(0, f.write("F", h.get(), in.get()));
+    std::string bytes = vrntest::readFile(path);
+    size_t data = bytes.find("*DATA\n");
+    ASSERT_NE(std::string::npos, data);
+    // The layout older readers know: the text blank-padded to the count.
+    EXPECT_EQ("hello       \n", bytes.substr(data + 6, 13));
+    // Strings that blank padding would change keep NUL padding.
+    EXPECT_EQ(std::string(12, '\0') + "\n", bytes.substr(data + 19, 13));
+    EXPECT_EQ(std::string("end ") + std::string(8, '\0') + "\n", bytes.substr(data + 32, 13));
+    Header back("", "", 0, "", 0);
+    Data out;
+    out.size(0, 4, 0, 0, 0, 0, 0);
+    ASSERT_EQ(0, readAt(f.rec(), 36, back.get(), out.get()));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(in.string(i), out.string(i)) << i;
+}
+
+TEST(Compression, InputBeyondOneDeflateCallIsRefusedSoTheDataIsStoredPlain) {
+    // 600 million doubles are more bytes than zlib takes in one call: the
+    // compressor must say so (-1) rather than compress a truncated count.
+    std::vector<double> in(16, 1.0), out(16);
+    int result = 7;
+    io_gzip('d', 5, 600000000, in.data(), 600000000, out.data(), &result);
+    EXPECT_EQ(-1, result);
+}

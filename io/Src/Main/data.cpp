@@ -289,11 +289,14 @@ int writeSingle(IO_error_routine routine, const char *format, FILE *stream, int 
         for (int r = 0; r < number; ++r) {
             const char *slot = data->strings + static_cast<size_t>(r) * IO_STRING_LEN;
             if (text) {
-                // The string up to its end, NUL-padded to count, so that
-                // every byte of it (line ends included) survives.
+                // The string up to its end (line ends included), padded to
+                // count with blanks as text files always were; a string that
+                // the reader's removal of trailing blanks would change (an
+                // empty one, or one ending in a blank) is padded with NULs.
                 size_t len = strnlen(slot, static_cast<size_t>(count));
                 std::string line(slot, len);
-                line.append(static_cast<size_t>(count) - len, '\0');
+                bool blanksRoundTrip = len > 0 && slot[len - 1] != ' ';
+                line.append(static_cast<size_t>(count) - len, blanksRoundTrip ? ' ' : '\0');
                 line += '\n';
                 if (fwrite(line.data(), 1, line.size(), stream) != line.size()) {
                     kwxsystemErr(routine, "kwxwriteString: (fputs failed) syserr:");
@@ -1021,6 +1024,12 @@ extern "C" int io_gzip(char kind, int level, int nitems, const void *input, int 
     }
     uint64_t inBytes = static_cast<uint64_t>(nitems) * size;
     uint64_t outBytes = static_cast<uint64_t>(capacity) * size;
+    if (inBytes > UINT32_MAX || outBytes > UINT32_MAX) {
+        // More than one deflate call takes: the caller stores the data plain.
+        deflateEnd(&zs);
+        *result = -1;
+        return 0;
+    }
     zs.next_in = static_cast<Bytef *>(const_cast<void *>(input));
     zs.avail_in = static_cast<uInt>(inBytes);
     zs.next_out = static_cast<Bytef *>(output);
