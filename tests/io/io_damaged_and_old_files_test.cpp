@@ -205,3 +205,16 @@ TEST(Compression, InputBeyondOneDeflateCallIsRefusedSoTheDataIsStoredPlain) {
     io_gzip('d', 5, 600000000, in.data(), 600000000, out.data(), &result);
     EXPECT_EQ(-1, result);
 }
+
+TEST(Conversion, OneMessageNamesTheLastMismatch) {
+    int flag = 0;
+    Data src, dst;
+    src.size(0, 0, 0, 4, 6, 0, 0);
+    dst.size(0, 0, 2, 0, 8, 0, 0);
+    messages().clear();
+    EXPECT_EQ(IO_ERR_CONVERT, convert_data(captureRoutine, 2, "STRC{INTR:2 REAL:3}", "STRC{CHAR:2 REAL:4}", &flag,
+                                           src.get(), dst.get()));
+    ASSERT_EQ(1u, messages().size());
+    EXPECT_EQ("convert_data: cannot convert from STRC{INTR:2 REAL:3} to STRC{CHAR:2 REAL:4}: counts differ for item 1\n",
+              messages()[0]);
+}

@@ -901,7 +901,11 @@ extern "C" int convert_data(IO_error_routine routine, int number, const char *ol
                    olddatatype, newdatatype);
         return IO_ERR_CONVERT;
     }
-    int flag = 0, bad = 0;
+    // Every entry is checked; the message of the last mismatch is the one
+    // reported.
+    int flag = 0;
+    const char *problem = nullptr;
+    int item = 0;
     for (int e = 0; e < from.n; ++e) {
         int a = from.types[e], b = to.types[e];
         bool fp = (a == IO_REAL || a == IO_DBLE) && (b == IO_REAL || b == IO_DBLE);
@@ -909,18 +913,19 @@ extern "C" int convert_data(IO_error_routine routine, int number, const char *ol
             if (fp) {
                 flag = 1;
             } else {
-                kwxIoError(routine, "convert_data: cannot convert from %s to %s: incompatible types for item %d",
-                           olddatatype, newdatatype, e);
-                bad = 1;
+                problem = "convert_data: cannot convert from %s to %s: incompatible types for item %d";
+                item = e;
             }
         }
         if (from.counts[e] != to.counts[e]) {
-            kwxIoError(routine, "convert_data: cannot convert from %s to %s: counts differ for item %d",
-                       olddatatype, newdatatype, e);
-            bad = 1;
+            problem = "convert_data: cannot convert from %s to %s: counts differ for item %d";
+            item = e;
         }
     }
-    if (bad) return IO_ERR_CONVERT;
+    if (problem) {
+        kwxIoError(routine, problem, olddatatype, newdatatype, item);
+        return IO_ERR_CONVERT;
+    }
     if (converted) *converted = flag;
     if (!flag || number == 0) return 0;
     if (number < 0 || !source || !destination) return IO_ERR_MEMORY;
