@@ -1,4 +1,9 @@
-// Example host: lists the bases of each CGNS file named on the command line.
+// Example host: lists what each mesh file named on the command line holds.
+// A file whose name ends in ".cgns" is a CGNS file and its bases are listed;
+// any other file is a TOLV meshing-database file and its models are listed
+// through the reader program (found through KWX5EXECDIR, KWX5BINDIR or
+// KWX5_KWXTOLVREADER_EXEC). On failure the exception's class, method and
+// message are printed and the exit status is 1.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -36,20 +41,40 @@ std::string toUtf8(const std::basic_string<unsigned short>& w) {
     return out;
 }
 
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+void listBases(const std::string& file) {
+    int count = 0;
+    std::vector<int> indices;
+    std::vector<std::basic_string<unsigned short> > names;
+    ylt::VRNUtilities::getBasesFromCGNSFile(file, count, indices, names);
+    std::cout << file << ": " << count << " base(s)\n";
+    for (std::size_t b = 0; b < indices.size(); ++b)
+        std::cout << "  " << indices[b] << " " << toUtf8(names[b]) << "\n";
+}
+
+void listModels(const std::string& file) {
+    int count = 0;
+    std::vector<int> ids1, ids2;
+    std::vector<std::basic_string<unsigned short> > names1, names2;
+    ylt::VRNUtilities::getModelsFromTOLVFile(file, count, ids1, ids2, names1, names2);
+    std::cout << file << ": " << count << " model(s)\n";
+    for (std::size_t m = 0; m < ids1.size(); ++m)
+        std::cout << "  " << ids1[m] << " " << toUtf8(names1[m]) << " / " << ids2[m] << " "
+                  << toUtf8(names2[m]) << "\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int status = 0;
     for (int i = 1; i < argc; ++i) {
-        std::string file = argv[i];
-        int count = 0;
-        std::vector<int> indices;
-        std::vector<std::basic_string<unsigned short> > names;
+        const std::string file = argv[i];
         try {
-            ylt::VRNUtilities::getBasesFromCGNSFile(file, count, indices, names);
-            std::cout << file << ": " << count << " base(s)\n";
-            for (std::size_t b = 0; b < indices.size(); ++b)
-                std::cout << "  " << indices[b] << " " << toUtf8(names[b]) << "\n";
+            if (endsWith(file, ".cgns")) listBases(file);
+            else listModels(file);
         } catch (const ylt::vrnutilities::error& e) {
             std::cout << file << ": " << e.getClass() << "::" << e.getMethod() << " failed: "
                       << e.getMessage() << "\n";
