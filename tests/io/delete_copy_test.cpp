@@ -331,3 +331,61 @@ TEST(Delete, EveryFormatGetsItsOwnMarkAndAMarkIsNeverWrittenTwice) {
     fclose(f);
     EXPECT_EQ("0123456789Q5\nrest", readFile(name));
 }
+
+TEST(Copy, DatasetDeletedOnlyInTheFileDoesNotMisplaceTheCopiesAfterIt) {
+    // The source index still lists a dataset whose bytes carry the deletion
+    // mark (its writer died before writing the index). Copying skips it; the
+    // next copy must still go to the destination's index position, even when
+    // a read has moved the destination's stream elsewhere.
+    TempDir dir;
+    std::string src = dir.file("src.kwx"), dst = dir.file("dst.kwx");
+    int64_t first = 0;
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(src));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 0, {1}));
+        ASSERT_EQ(IO_OK, c.writeInts("b", "w", 0, {2, 2}));
+        Data found;
+        ASSERT_EQ(IO_OK, c.locate("a", "w", 0, found));
+        first = found.offsets[0];
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(dst));
+        ASSERT_EQ(IO_OK, c.writeInts("z", "w", 0, {9}));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    std::string bytes = readFile(src);
+    bytes[(size_t)first] = 'D';
+    writeFile(src, bytes);
+
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(src));
+    ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("z", "w", 0, v));
+    Header h;
+    Data none;
+    ASSERT_EQ(IO_OK, c.request(IO_COPY_ALLVALID_DS, h, none));
+    ASSERT_EQ(IO_OK, c.close());
+
+    Client r;
+    ASSERT_EQ(IO_OK, r.open(dst));
+    Data all;
+    ASSERT_EQ(IO_OK, r.locate("*", "*", -1, all));
+    EXPECT_EQ(2, all.nints);
+    ASSERT_EQ(IO_OK, r.readInts("b", "w", 0, v));
+    EXPECT_EQ((std::vector<int32_t>{2, 2}), v);
+    ASSERT_EQ(IO_OK, r.readInts("z", "w", 0, v));
+    EXPECT_EQ((std::vector<int32_t>{9}), v);
+}
+
+TEST(Copy, MissingRecordsAreRefusedWithoutACrash) {
+    IO_file source = freshRecord();
+    messages().clear();
+    EXPECT_EQ(IO_ERR_NOFILE, copy_dataset(catchMessage, "a", "b", 1, nullptr, &source));
+    EXPECT_EQ(IO_ERR_NOFILE, copy_dataset(catchMessage, "a", "b", 1, &source, nullptr));
+    EXPECT_EQ(IO_ERR_NOFILE, copy_all_ds(catchMessage, &source, nullptr, 0));
+    EXPECT_NE(std::string::npos, messages().find("no open file to copy from or to"));
+}

@@ -260,13 +260,15 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
         kwxIoError(routine, "copy_dataset: writing data length failed\n");
         return rc;
     }
-    pending.lengths.emplace_back(lengthPos, field);
-    pending.end = end;
-    pending.crash = format[0] == 'F' ? "*CRASH\n" : "*CRASH";
+    // The index line first: a copy that fails here is cut off at its start,
+    // and its length must then not be set over that cut.
     char line[IO_INDEX_SLOT];
     rc = kwxMakeIndexLine(line, "Y", what, where, when, newLength, start);
     if (rc == IO_OK) rc = insert_index(routine, destination, line);
     if (rc != IO_OK) return rc;
+    pending.lengths.emplace_back(lengthPos, field);
+    pending.end = end;
+    pending.crash = format[0] == 'F' ? "*CRASH\n" : "*CRASH";
     destination->indexpos = end;
     return IO_OK;
 }
@@ -329,7 +331,7 @@ extern "C" int copy_dataset(IO_error_routine routine, const char *what, const ch
     }
     Pending pending;
     int rc = copyOne(routine, what, where, when, destination, source, false, pending);
-    int settled = settle(routine, destination->stream, pending);
+    int settled = destination ? settle(routine, destination->stream, pending) : IO_OK;
     return rc != IO_OK ? rc : settled;
 }
 
@@ -395,8 +397,11 @@ extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *d
             settle(routine, destination->stream, pending);
             return IO_ERR_TELL;
         }
+        int64_t before = destination->indexpos;
         rc = copyOne(routine, loc.what, loc.where, when, destination, source, positioned, pending);
-        positioned = rc == IO_OK;
+        // A dataset found deleted in the file is skipped without touching the
+        // destination: the stream stands where it stood before.
+        positioned = rc == IO_OK && (positioned || destination->indexpos != before);
         if (rc == IO_OK && pending.lengths.size() >= 4096)
             rc = settle(routine, destination->stream, pending);
         if (rc != IO_OK) {
