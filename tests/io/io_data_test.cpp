@@ -238,25 +238,171 @@ TEST(Compression, IncompressibleArrayTakesTheMinusOneForm) {
     EXPECT_EQ(0, memcmp(sec.data() + 4, in.ints.data(), 400));
 }
 
-TEST(Compression, IncompressibleStructureBlockIsStoredPlainAndReadsBack) {
-    TempDir dir;
-    DataFile f(dir.file("s"));
-    Data in;
-    in.size(0, 0, 0, 50, 0, 50, 0);
-    std::mt19937_64 rng(3);
+namespace {
+
+// Random structure records (INTR:1 DBLE:1, 12 bytes each) that zlib cannot
+// shrink.
+void randomRecords(Data &in, int number, uint64_t seed) {
+    in.size(0, 0, 0, number, 0, number, 0);
+    std::mt19937_64 rng(seed);
     for (auto &v : in.ints) v = static_cast<int32_t>(rng());
     for (auto &v : in.doubles) {
         uint64_t bits = rng();
         memcpy(&v, &bits, 8);
     }
-    Header h("a", "b", 0, "STRC{INTR:1 DBLE:1}", 50);
-    ASSERT_EQ(0, f.write("u5", h.get(), in.get()));
-    Data out;
-    out.size(0, 0, 0, 50, 0, 50, 0);
-    Header back("", "", 0, "", 0);
-    ASSERT_EQ(0, readAt(f.rec(), 36, back.get(), out.get()));
-    EXPECT_EQ(in.ints, out.ints);
-    EXPECT_EQ(0, memcmp(in.doubles.data(), out.doubles.data(), 400));
+}
+
+// Walks the compressed blocks of a data section (each a length field and a
+// zlib stream) and inflates each one; returns the block lengths.
+std::vector<int64_t> walkBlocks(const std::string &sec, int lenBytes, const std::vector<size_t> &blockSizes) {
+    std::vector<int64_t> lens;
+    size_t at = 0;
+    for (size_t want : blockSizes) {
+        int64_t len = 0;
+        if (lenBytes == 4) {
+            int32_t l32;
+            memcpy(&l32, sec.data() + at, 4);
+            len = l32;
+        } else {
+            memcpy(&len, sec.data() + at, 8);
+        }
+        at += size_t(lenBytes);
+        lens.push_back(len);
+        if (len <= 0 || at + size_t(len) > sec.size()) return lens;
+        std::vector<unsigned char> out(want);
+        uLongf outLen = uLongf(want);
+        EXPECT_EQ(Z_OK, uncompress(out.data(), &outLen, reinterpret_cast<const Bytef *>(sec.data() + at), uLong(len)));
+        EXPECT_EQ(want, size_t(outLen));
+        at += size_t(len);
+    }
+    EXPECT_EQ(sec.size(), at) << "nothing after the last block";
+    return lens;
+}
+
+}  // namespace
+
+TEST(Compression, IncompressibleStructureBlocksStayZlibStreamsAndReadBack) {
+    for (const char *fmt : {"u5", "l5", "u9", "l1"}) {
+        TempDir dir;
+        std::string path = dir.file("s");
+        Data in;
+        randomRecords(in, 250, 3);
+        {
+            DataFile f(path);
+            // Blocks of 100, 100 and 50 records: 1200, 1200 and 600 bytes.
+            Header h("a", "b", 0, "STRC{INTR:1 DBLE:1}", 250, 100);
+            ASSERT_EQ(0, f.write(fmt, h.get(), in.get())) << fmt;
+            Data out;
+            out.size(0, 0, 0, 250, 0, 250, 0);
+            Header back("", "", 0, "", 0);
+            ASSERT_EQ(0, readAt(f.rec(), 36, back.get(), out.get())) << fmt;
+            EXPECT_EQ(in.ints, out.ints) << fmt;
+            EXPECT_EQ(0, memcmp(in.doubles.data(), out.doubles.data(), 250 * 8)) << fmt;
+            ASSERT_EQ(0, f.flush());
+        }
+        std::string sec = dataSection(vrntest::readFile(path));
+        std::vector<int64_t> lens = walkBlocks(sec, fmt[0] == 'u' ? 4 : 8, {1200, 1200, 600});
+        ASSERT_EQ(3u, lens.size()) << fmt;
+        for (size_t i = 0; i < lens.size(); ++i) {
+            size_t block = i < 2 ? 1200 : 600;
+            EXPECT_GT(lens[i], int64_t(block)) << fmt << " block " << i << " did not shrink";
+            EXPECT_LE(lens[i], int64_t(compressBound(uLong(block)))) << fmt;
+        }
+        // Reopened from disk, through the stored index.
+        DataFile again(path, false);
+        ASSERT_EQ(0, again.openResult());
+        Data out;
+        out.size(0, 0, 0, 250, 0, 250, 0);
+        Header back("", "", 0, "", 0);
+        ASSERT_EQ(0, readAt(again.rec(), 36, back.get(), out.get())) << fmt;
+        EXPECT_EQ(in.ints, out.ints) << fmt;
+    }
+}
+
+namespace {
+
+// A hand-built file with one compressed structure dataset whose first block
+// carries the given length field in front of the given stream bytes.
+std::string structureFile(char letter, const std::string &blockStream, int64_t length, int number) {
+    bool big = letter == 'U' || letter == 'L';
+    BinBuilder d(big, (letter == 'U' || letter == 'u') ? 4 : 8);
+    d.len(length);
+    d.bytes(blockStream);
+    return infoBlock() + BinBuilder::dataset(letter, '5', "s", "w", 1, "STRC{INTR:1 DBLE:1}", number, d.s);
+}
+
+std::string deflateBytes(const std::string &plain, int level) {
+    std::vector<Bytef> z(compressBound(uLong(plain.size())));
+    uLongf zl = uLongf(z.size());
+    EXPECT_EQ(Z_OK, compress2(z.data(), &zl, reinterpret_cast<const Bytef *>(plain.data()), uLong(plain.size()), level));
+    return std::string(reinterpret_cast<char *>(z.data()), zl);
+}
+
+}  // namespace
+
+TEST(Compression, BigEndianIncompressibleStructureBlocksRead) {
+    // Other writers of the big-endian forms store a block that does not
+    // shrink the same way: a zlib stream longer than the block.
+    std::mt19937_64 rng(11);
+    std::vector<int32_t> ints(20);
+    std::vector<double> dbles(20);
+    for (char letter : {'U', 'L'}) {
+        BinBuilder block(true, 4);
+        for (int r = 0; r < 20; ++r) {
+            ints[size_t(r)] = int32_t(rng());
+            uint64_t bits = rng();
+            memcpy(&dbles[size_t(r)], &bits, 8);
+            block.i32(ints[size_t(r)]);
+            block.f64(dbles[size_t(r)]);
+        }
+        std::string z = deflateBytes(block.s, 5);
+        ASSERT_GT(z.size(), block.s.size());
+        TempDir dir;
+        std::string path = dir.file("be");
+        vrntest::writeFile(path, structureFile(letter, z, int64_t(z.size()), 20));
+        DataFile f(path, false);
+        ASSERT_EQ(0, f.openResult());
+        ASSERT_EQ(1, f.rec().nlines);
+        Data out;
+        out.size(0, 0, 0, 20, 0, 20, 0);
+        Header back("", "", 0, "", 0);
+        ASSERT_EQ(0, readAt(f.rec(), 36, back.get(), out.get())) << letter;
+        EXPECT_EQ(ints, out.ints) << letter;
+        EXPECT_EQ(0, memcmp(dbles.data(), out.doubles.data(), 20 * 8)) << letter;
+    }
+}
+
+TEST(Compression, StructureBlockLengthsOutsideTheStreamBoundGive23) {
+    std::mt19937_64 rng(5);
+    std::string plain;
+    for (int i = 0; i < 240; ++i) plain += char(rng());
+    std::string z = deflateBytes(plain, 5);
+    int64_t bound = int64_t(compressBound(uLong(plain.size())));
+    for (char letter : {'u', 'l', 'U', 'L'}) {
+        // The right length reads; 0, -1 (a plain block after it), another
+        // negative and anything beyond the bound are refused.
+        for (int64_t len : {int64_t(z.size()), int64_t(0), int64_t(-1), int64_t(-5), bound + 1,
+                            int64_t(1) << 30}) {
+            std::string stream = len == -1 ? plain : z;
+            if (len > int64_t(z.size())) stream.append(size_t(len > 100000 ? 100 : len - int64_t(z.size())), '\0');
+            TempDir dir;
+            std::string path = dir.file("bad");
+            vrntest::writeFile(path, structureFile(letter, stream, len, 20));
+            DataFile f(path, false);
+            ASSERT_EQ(0, f.openResult());
+            Data out;
+            out.size(0, 0, 0, 20, 0, 20, 0);
+            Header back("", "", 0, "", 0);
+            messages().clear();
+            int rc = readAt(f.rec(), 36, back.get(), out.get());
+            if (len == int64_t(z.size())) {
+                EXPECT_EQ(0, rc) << letter;
+            } else {
+                EXPECT_EQ(IO_ERR_COMPRESS, rc) << letter << " length " << len;
+                EXPECT_TRUE(anyMessageContains("read_unfmt_structure: invalid input or output buffer too small"));
+            }
+        }
+    }
 }
 
 TEST(Compression, CorruptTruncatedOrWrongSizeStreamsGive23) {

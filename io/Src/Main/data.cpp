@@ -642,10 +642,15 @@ void unpackBinary(IO_error_routine routine, const Layout &lay, int number, IO_da
     }
 }
 
+// Largest zlib stream that a block of the given size can take: deflate
+// never exceeds this bound, whatever the data and the level.
+int64_t streamBound(int64_t block) { return static_cast<int64_t>(compressBound(static_cast<uLong>(block))); }
+
 // Binary structures: the whole block packed into number x record size bytes,
 // compressed as one stream when the format asks for it and the block is 100
-// bytes or more. A block that zlib cannot shrink is stored as the length -1
-// and the plain block, as single arrays are.
+// bytes or more. A compressed block has no plain form: a block that zlib
+// cannot shrink is still stored as a zlib stream (a few bytes longer than
+// the block) with its true length, which every reader of the format inflates.
 int writeBinaryStructure(IO_error_routine routine, const char *format, FILE *stream, int number,
                          const Layout &lay, int64_t recsize, IO_data *data) {
     int64_t block = recsize * number;
@@ -662,33 +667,36 @@ int writeBinaryStructure(IO_error_routine routine, const char *format, FILE *str
     }
     packBinary(lay, number, data, format[0], buf.get());
     if (iofmt_is_compressed(format) && block >= 100) {
-        std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[static_cast<size_t>(block)]);
+        int64_t capacity = streamBound(block);
+        if (capacity > INT32_MAX) capacity = INT32_MAX;
+        std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[static_cast<size_t>(capacity)]);
         if (!out) {
             kwxIoError(routine, "write_data: malloc failed in compression\n");
             return IO_ERR_COMPRESS;
         }
         int result = 0;
-        io_gzip('c', format[1] - '0', static_cast<int>(block), buf.get(), static_cast<int>(block),
+        io_gzip('c', format[1] - '0', static_cast<int>(block), buf.get(), static_cast<int>(capacity),
                 out.get(), &result);
-        if (result == 0) {
-            kwxIoError(routine, "write_data: invalid input for compression\n");
+        if (result <= 0) {
+            if (result == 0)
+                kwxIoError(routine, "write_data: invalid input for compression\n");
+            else if (result == -1)
+                kwxIoError(routine, "write_data: compression failed\n");
+            else if (result == -2)
+                kwxIoError(routine, "write_data: output buffer too small for compression\n");
+            else
+                kwxIoError(routine, "write_data: unknown error %d during compression\n", result);
             return IO_ERR_COMPRESS;
         }
-        if (result > 0) {
-            if (int rc = writeCompressedLength(routine, format, result, stream)) {
-                kwxIoError(routine, "write_data: writing the compressed length failed\n");
-                return rc;
-            }
-            if (fwrite(out.get(), 1, static_cast<size_t>(result), stream) != static_cast<size_t>(result)) {
-                kwxIoError(routine, "write_data: write data failed\n");
-                return IO_ERR_WRITE;
-            }
-            return 0;
-        }
-        if (int rc = writeCompressedLength(routine, format, -1, stream)) {
+        if (int rc = writeCompressedLength(routine, format, result, stream)) {
             kwxIoError(routine, "write_data: writing the compressed length failed\n");
             return rc;
         }
+        if (fwrite(out.get(), 1, static_cast<size_t>(result), stream) != static_cast<size_t>(result)) {
+            kwxIoError(routine, "write_data: write data failed\n");
+            return IO_ERR_WRITE;
+        }
+        return 0;
     }
     if (fwrite(buf.get(), 1, static_cast<size_t>(block), stream) != static_cast<size_t>(block)) {
         kwxIoError(routine, "write_data: write data failed\n");
@@ -716,26 +724,26 @@ int readBinaryStructure(IO_error_routine routine, const char *format, FILE *stre
         int64_t len = 0;
         if (int rc = readCompressedLength(routine, format, stream, &len, "read_unfmt_structure"))
             return rc;
-        if (len != -1) {
-            if (len <= 0 || len > block) {
-                kwxIoError(routine, "read_unfmt_structure: invalid input or output buffer too small\n");
-                return IO_ERR_COMPRESS;
-            }
-            std::unique_ptr<unsigned char[]> in(new (std::nothrow) unsigned char[static_cast<size_t>(len)]);
-            if (!in) {
-                kwxIoError(routine, "read_unfmt_structure: malloc failed\n");
-                return IO_ERR_MEMORY;
-            }
-            if (fread(in.get(), 1, static_cast<size_t>(len), stream) != static_cast<size_t>(len)) {
-                kwxIoError(routine, "read_unfmt_structure: read compressed data failed\n");
-                return IO_ERR_READ;
-            }
-            if (io_gunzip(routine, len, in.get(), block, buf.get()) != 0) {
-                kwxIoError(routine, "read_unfmt_structure: error decompressing data");
-                return IO_ERR_COMPRESS;
-            }
-            plain = false;
+        // A compressed block is always a zlib stream: no length of 0 or
+        // below (-1 included) and nothing beyond what deflate can produce.
+        if (len <= 0 || len > streamBound(block)) {
+            kwxIoError(routine, "read_unfmt_structure: invalid input or output buffer too small\n");
+            return IO_ERR_COMPRESS;
         }
+        std::unique_ptr<unsigned char[]> in(new (std::nothrow) unsigned char[static_cast<size_t>(len)]);
+        if (!in) {
+            kwxIoError(routine, "read_unfmt_structure: malloc failed\n");
+            return IO_ERR_MEMORY;
+        }
+        if (fread(in.get(), 1, static_cast<size_t>(len), stream) != static_cast<size_t>(len)) {
+            kwxIoError(routine, "read_unfmt_structure: read compressed data failed\n");
+            return IO_ERR_READ;
+        }
+        if (io_gunzip(routine, len, in.get(), block, buf.get()) != 0) {
+            kwxIoError(routine, "read_unfmt_structure: error decompressing data");
+            return IO_ERR_COMPRESS;
+        }
+        plain = false;
     }
     if (plain && fread(buf.get(), 1, static_cast<size_t>(block), stream) != static_cast<size_t>(block)) {
         kwxIoError(routine, "read_unfmt_structure: read data failed\n");
