@@ -7,9 +7,13 @@
 #define VRN_SUPPORT_HASH_CHAIN_H
 
 #include <limits.h>
+#include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "debug/debug_manager.h"
+#include "support/hash_set.h"
+#include "support/hash_table.h"
 #include "support/memory.h"
 
 namespace vrn {
@@ -43,14 +47,167 @@ struct Names {
     const char* resizeTrace; /* "Resizing hash ... %p from %d to %d.\n" */
 };
 
-/* Bucket of key: the hash routine's result, brought into 0..n-1 in case a
- * caller-supplied routine strays outside it. */
+/* Remainder by a divisor fixed in advance, without a division instruction:
+ * with magic = ceil(2^64 / d), x mod d is the high word of
+ * (magic * x mod 2^64) * d. This is exact for every 32-bit x and every
+ * divisor d >= 1 (for d = 1 the magic wraps to 0, and so does the result). */
+__extension__ typedef unsigned __int128 Wide;
+
+constexpr uint64_t modMagic(uint32_t d) { return UINT64_MAX / d + 1; }
+
+inline uint32_t modBy(uint32_t x, uint64_t magic, uint32_t d) {
+    const uint64_t low = magic * x;
+    return static_cast<uint32_t>((static_cast<Wide>(low) * d) >> 64);
+}
+
+/* The two moduli of the string hash over n buckets (n and n - 1, n >= 2)
+ * with their magics. */
+struct Divisors {
+    uint32_t n;
+    uint32_t n1;
+    uint64_t magicN;
+    uint64_t magicN1;
+};
+
+constexpr Divisors divisorsFor(uint32_t n) { return {n, n - 1, modMagic(n), modMagic(n - 1)}; }
+
+/* The string hash's multiplier depends only on n and the byte's position:
+ * a(0) = 31415, a(i+1) = a(i) * 27183 mod (n - 1). Each prime keeps the
+ * multipliers of the first kStoredMultipliers positions, which covers most
+ * keys; longer keys go on computing them. */
+constexpr int kStoredMultipliers = 31;
+
+struct PrimeHashing {
+    Divisors divisors[kLastIndex + 1];
+    uint32_t multipliers[kLastIndex + 1][kStoredMultipliers + 1];
+};
+
+constexpr PrimeHashing makePrimeHashing() {
+    PrimeHashing table{};
+    for (int i = 0; i <= kLastIndex; ++i) {
+        const uint32_t n = static_cast<uint32_t>(kPrimes[i]);
+        table.divisors[i] = divisorsFor(n);
+        uint32_t a = 31415;
+        for (int k = 0; k <= kStoredMultipliers; ++k) {
+            table.multipliers[i][k] = a;
+            a = (a * 27183u) % (n - 1);
+        }
+    }
+    return table;
+}
+
+/* Divisors and multipliers of every bucket count a container can have, by
+ * prime index. */
+constexpr PrimeHashing kPrimeHashing = makePrimeHashing();
+
+/* The prime index of n, or -1 when n is not a prime of the table. Each
+ * prime is the largest below 2^k for k = 4..31, so its bit length names its
+ * index. */
+inline int primeIndexOf(uint32_t n) {
+    if (n < static_cast<uint32_t>(kPrimes[0]) || n > static_cast<uint32_t>(kPrimes[kLastIndex]))
+        return -1;
+    const int i = 28 - __builtin_clz(n);
+    return kPrimeHashing.divisors[i].n == n ? i : -1;
+}
+
+/* One step of the hash: h = (a*h + c) mod n, c a byte taken as signed. */
+inline uint32_t hashStep(uint32_t h, uint32_t a, signed char byte, const Divisors& d) {
+    const uint32_t c = static_cast<uint32_t>(static_cast<int32_t>(byte));
+    return modBy(a * h + c, d.magicN, d.n);
+}
+
+/* The system's string hash, division-free, from byte p on with hash h and
+ * multiplier a: for each byte c (as a signed char) h = (a*h + c) mod n and
+ * a = (a*27183) mod (n - 1), all in wrapping 32-bit arithmetic. */
+inline uint32_t stringHashFrom(const signed char* p, uint32_t h, uint32_t a, const Divisors& d) {
+    for (; *p; ++p) {
+        h = hashStep(h, a, *p, d);
+        a = modBy(a * 27183u, d.magicN1, d.n1);
+    }
+    return h;
+}
+
+/* The string hash over a bucket count that is not a prime of the table. */
+inline uint32_t stringHash(const char* key, const Divisors& d) {
+    return stringHashFrom(reinterpret_cast<const signed char*>(key), 0, 31415, d);
+}
+
+/* The string hash over the prime at index, with stored multipliers. */
+inline uint32_t stringHashAt(const char* key, int index) {
+    const Divisors& d = kPrimeHashing.divisors[index];
+    const uint32_t* a = kPrimeHashing.multipliers[index];
+    const signed char* p = reinterpret_cast<const signed char*>(key);
+    uint32_t h = 0;
+    for (int i = 0; i < kStoredMultipliers; ++i, ++p) {
+        if (!*p) return h;
+        h = hashStep(h, a[i], *p, d);
+    }
+    return stringHashFrom(p, h, a[kStoredMultipliers], d);
+}
+
+/* The prime index of a container whose n is the prime at its index (always
+ * so for containers made by the constructors), else -1. */
 template <class Table>
-int bucketOf(const Table* t, const void* key) {
+int tableIndex(const Table* t) {
+    if (static_cast<unsigned>(t->index) > static_cast<unsigned>(kLastIndex)) return -1;
+    return kPrimeHashing.divisors[t->index].n == static_cast<uint32_t>(t->n) ? t->index : -1;
+}
+
+/* Bucket of key: the hash routine's result, brought into 0..n-1 in case a
+ * caller-supplied routine strays outside it. The default routines are
+ * computed inline, giving the same bucket without the call and the
+ * divisions. */
+template <class Table>
+int callerBucket(const Table* t, const void* key) {
     unsigned b = static_cast<unsigned>(t->hash(key, t->n));
     if (b >= static_cast<unsigned>(t->n)) b %= static_cast<unsigned>(t->n);
     return static_cast<int>(b);
 }
+
+inline int bucketOf(const HashTable* t, const void* key) {
+    if (t->hash == HashTable_hashString && key) {
+        const int index = tableIndex(t);
+        if (index >= 0) return static_cast<int>(stringHashAt(static_cast<const char*>(key), index));
+    }
+    return callerBucket(t, key);
+}
+
+inline int bucketOf(const HashSet* t, const void* key) {
+    if (t->hash == HashSet_hashPointer) {
+        const int index = tableIndex(t);
+        if (index >= 0) {
+            const Divisors& d = kPrimeHashing.divisors[index];
+            return static_cast<int>(
+                modBy(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(key)), d.magicN, d.n));
+        }
+    }
+    return callerBucket(t, key);
+}
+
+/* Key equality of a container, with the default routines inline. Equal
+ * string pointers are equal texts, and a differing first byte settles most
+ * unequal pairs before strcmp. */
+struct KeyEquals {
+    int (*equals)(const void* storedKey, const void* key);
+    bool strings;
+    bool identity;
+
+    template <class Table>
+    explicit KeyEquals(const Table* t)
+        : equals(t->equals),
+          strings(t->equals == HashTable_stringEquals),
+          identity(t->equals == HashSet_identityEquals) {}
+
+    bool operator()(const void* storedKey, const void* key) const {
+        if (identity) return storedKey == key;
+        if (!strings) return equals(storedKey, key) != 0;
+        if (storedKey == key) return true;
+        if (!storedKey || !key) return false;
+        const char* s = static_cast<const char*>(storedKey);
+        const char* k = static_cast<const char*>(key);
+        return *s == *k && strcmp(s, k) == 0;
+    }
+};
 
 template <class Entry>
 Entry** allocateBuckets(int n, const char* tag) {
@@ -127,8 +284,9 @@ int resize(Table* t, int step, vrnDebugPreamble& debug, const Names& names) {
 /* The first entry of key's chain that equals key, or NULL. */
 template <class Table, class Entry>
 Entry* find(const Table* t, const void* key) {
+    const KeyEquals equal(t);
     for (Entry* e = t->buckets[bucketOf(t, key)]; e; e = e->next)
-        if (t->equals(e->key, key)) return e;
+        if (equal(e->key, key)) return e;
     return nullptr;
 }
 
@@ -160,9 +318,10 @@ template <class Table, class Entry, class ShrinkFn, class MatchFn>
 Entry* unlink(Table* t, const void* key, ShrinkFn shrink, MatchFn match) {
     if (t->count < t->shrinkAt && t->index != 0) shrink(t);
     int b = bucketOf(t, key);
+    const KeyEquals equal(t);
     Entry* prev = nullptr;
     for (Entry* e = t->buckets[b]; e; prev = e, e = e->next) {
-        if (!t->equals(e->key, key) || !match(e)) continue;
+        if (!equal(e->key, key) || !match(e)) continue;
         if (prev)
             prev->next = e->next;
         else

@@ -20,13 +20,9 @@ int HashTable_hashString(const void* key, int n) {
     const uint32_t un = static_cast<uint32_t>(n);
     /* n == 1 would make the multiplier's modulus 0; every key is bucket 0. */
     if (un == 1) return 0;
-    uint32_t h = 0, a = 31415;
-    for (const signed char* p = static_cast<const signed char*>(key); *p; ++p) {
-        uint32_t c = static_cast<uint32_t>(static_cast<int32_t>(*p));
-        h = (a * h + c) % un;
-        a = (a * 27183u) % (un - 1);
-    }
-    return static_cast<int>(h);
+    const int index = primeIndexOf(un);
+    if (index >= 0) return static_cast<int>(stringHashAt(static_cast<const char*>(key), index));
+    return static_cast<int>(stringHash(static_cast<const char*>(key), divisorsFor(un)));
 }
 
 int HashTable_stringEquals(const void* storedKey, const void* key) {
