@@ -1,6 +1,7 @@
 // Deletion marks that survive an index rebuild, copies of one dataset and of
 // whole files, and compaction through copy.
 #include "file_fixture.h"
+#include "io_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -388,4 +389,51 @@ TEST(Copy, MissingRecordsAreRefusedWithoutACrash) {
     EXPECT_EQ(IO_ERR_NOFILE, copy_dataset(catchMessage, "a", "b", 1, &source, nullptr));
     EXPECT_EQ(IO_ERR_NOFILE, copy_all_ds(catchMessage, &source, nullptr, 0));
     EXPECT_NE(std::string::npos, messages().find("no open file to copy from or to"));
+}
+
+TEST(Copy, BigEndianSourceKeepsItsFormatAndByteOrder) {
+    // A dataset of an older big-endian writer copied into a file of this
+    // platform stays U: lengths and header records are written byte-reversed.
+    TempDir dir;
+    std::string src = dir.file("be.kwx"), dst = dir.file("copy.kwx");
+    kwxtest::BinBuilder values(true, 4);
+    for (int32_t v : {1, -2, 0x01020304}) values.i32(v);
+    writeFile(src, kwxtest::infoBlock() +
+                       kwxtest::BinBuilder::dataset('U', 0, "ints", "here", 1, "INTR", 3, values.s));
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(src));
+    Data found;
+    ASSERT_EQ(IO_OK, c.locate("ints", "here", 1, found));
+    ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
+    Header none;
+    Data nothing;
+    ASSERT_EQ(IO_OK, c.request(IO_COPY_ALLVALID_DS, none, nothing));
+    Header renamed("longer name", "there", 2);
+    Data at;
+    at.offsets = {found.offsets[0]};
+    at.noffsets = 1;
+    at.bind();
+    ASSERT_EQ(IO_OK, c.request(IO_COPY_DATASET, renamed, at));
+    ASSERT_EQ(IO_OK, c.close());
+
+    Client r;
+    ASSERT_EQ(IO_OK, r.open(dst));
+    std::string bytes = readFile(dst);
+    for (auto name : {std::make_pair(std::string("ints"), std::string("here")),
+                      std::make_pair(std::string("longer name"), std::string("there"))}) {
+        Data y;
+        ASSERT_EQ(IO_OK, r.locate(name.first, name.second, -1, y)) << name.first;
+        size_t start = (size_t)y.offsets[0];
+        EXPECT_EQ(std::string("U\0\n", 3), bytes.substr(start, 3)) << name.first;
+        std::string lead = bytes.substr(start + 3, 4);
+        std::string trail = bytes.substr(start + 7 + (size_t)y.offsets[1], 4);
+        EXPECT_EQ(lead, trail) << name.first;
+        int32_t big = (int32_t)(((uint32_t)(unsigned char)lead[0] << 24) |
+                                ((uint32_t)(unsigned char)lead[1] << 16) |
+                                ((uint32_t)(unsigned char)lead[2] << 8) | (unsigned char)lead[3]);
+        EXPECT_EQ(y.offsets[1], big) << name.first;
+        std::vector<int32_t> v;
+        ASSERT_EQ(IO_OK, r.readInts(name.first, name.second, -1, v)) << name.first;
+        EXPECT_EQ((std::vector<int32_t>{1, -2, 0x01020304}), v) << name.first;
+    }
 }

@@ -227,3 +227,30 @@ TEST(DispatcherRequests, IndexEntriesThatWouldCorruptTheIndexAreRefused) {
     ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, negative, count));
     EXPECT_EQ(0, count.ints[0]);
 }
+
+TEST(DispatcherRequests, SeekFailuresAnswer8AndLeaveTheCurrentFileAndTheTargetAlone) {
+    TempDir dir;
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(dir.file("p.kwx")));
+    ASSERT_EQ(IO_OK, c.writeInts("a", "b", 1, {1}));
+    ASSERT_EQ(IO_OK, c.open(dir.file("s.kwx"), IO_OPEN_SECONDARY));
+    Header h("a", "b", 1);
+    Data handle;
+    offsetsOf(handle, {0});
+    ASSERT_EQ(IO_OK, c.request(IO_CURRENT_HANDLE, h, handle));
+    const int64_t secondary = handle.offsets[0];
+    for (int request : {IO_READ_PRIMARY_DS, IO_READ_PRIMARY_DS_AS, IO_COPY_DATASET}) {
+        Data bad;
+        offsetsOf(bad, {-5});
+        messages().clear();
+        EXPECT_EQ(IO_ERR_SEEK, c.request(request, h, bad)) << request;
+        EXPECT_NE(std::string::npos, messages().find("(can't go to ")) << request;
+        ASSERT_EQ(IO_OK, c.request(IO_CURRENT_HANDLE, h, handle));
+        EXPECT_EQ(secondary, handle.offsets[0]) << request;
+    }
+    // Nothing was copied into the secondary file.
+    Data count;
+    count.setInts({-1});
+    ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, h, count));
+    EXPECT_EQ(0, count.ints[0]);
+}
