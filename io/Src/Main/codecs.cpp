@@ -466,13 +466,13 @@ extern "C" int kwxFormatDouble(char *destination, const char *printfformat, floa
 
 // ---- length fields ---------------------------------------------------------
 
-extern "C" int kwxwriteOffset(IO_error_routine routine, const char *format, const int64_t *value,
-                              int width, FILE *stream) {
-    if (!format || !value || !stream || width < 1) {
+extern "C" int kwxEncodeOffset(IO_error_routine routine, const char *format, int64_t value,
+                               int width, char *out, int *nbytes) {
+    if (!format || !out || !nbytes || width < 1 || width > IO_OFFSET_FIELD_MAX - 2) {
         kwxIoError(routine, "kwxwriteOffset: passing parameters are wrong\n");
         return IO_ERR_MEMORY;
     }
-    int64_t v = *value;
+    int64_t v = value;
     switch (format[0]) {
     case 'F': {
         char text[32];
@@ -484,10 +484,7 @@ extern "C" int kwxwriteOffset(IO_error_routine routine, const char *format, cons
                        v, width);
             return IO_ERR_FORMAT;
         }
-        char line[48];
-        snprintf(line, sizeof line, "%*s\n", width, text);
-        size_t n = strlen(line);
-        if (fwrite(line, 1, n, stream) != n) return writeFailed(routine, "kwxwriteOffset", "fputs");
+        *nbytes = snprintf(out, IO_OFFSET_FIELD_MAX, "%*s\n", width, text);
         return 0;
     }
     case 'U': case 'u': {
@@ -504,7 +501,8 @@ extern "C" int kwxwriteOffset(IO_error_routine routine, const char *format, cons
                        levelShown(format[1], ' '));
             kwxSwapBytes(&i, 4);
         }
-        if (fwrite(&i, 4, 1, stream) != 1) return writeFailed(routine, "kwxwriteOffset", "fwrite");
+        memcpy(out, &i, 4);
+        *nbytes = 4;
         return 0;
     }
     case 'L': case 'l': {
@@ -514,7 +512,8 @@ extern "C" int kwxwriteOffset(IO_error_routine routine, const char *format, cons
                        levelShown(format[1], ' '));
             kwxSwapBytes(&i, 8);
         }
-        if (fwrite(&i, 8, 1, stream) != 1) return writeFailed(routine, "kwxwriteOffset", "fwrite");
+        memcpy(out, &i, 8);
+        *nbytes = 8;
         return 0;
     }
     default:
@@ -522,6 +521,20 @@ extern "C" int kwxwriteOffset(IO_error_routine routine, const char *format, cons
                    levelShown(format[1], '?'));
         return IO_ERR_FORMAT;
     }
+}
+
+extern "C" int kwxwriteOffset(IO_error_routine routine, const char *format, const int64_t *value,
+                              int width, FILE *stream) {
+    if (!format || !value || !stream || width < 1) {
+        kwxIoError(routine, "kwxwriteOffset: passing parameters are wrong\n");
+        return IO_ERR_MEMORY;
+    }
+    char field[IO_OFFSET_FIELD_MAX];
+    int n = 0;
+    if (int rc = kwxEncodeOffset(routine, format, *value, width, field, &n)) return rc;
+    if (fwrite(field, 1, static_cast<size_t>(n), stream) != static_cast<size_t>(n))
+        return writeFailed(routine, "kwxwriteOffset", format[0] == 'F' ? "fputs" : "fwrite");
+    return 0;
 }
 
 extern "C" int kwxreadOffset(IO_error_routine routine, const char *format, int64_t *value,

@@ -2,7 +2,9 @@
 // reading of a located dataset, and the buffers of IO_header and IO_data.
 #include "io_internal.h"
 
+#include <stdio_ext.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -117,6 +119,45 @@ int writeKeyRecord(IO_error_routine routine, const char *format, FILE *stream, c
     }
     return kwxwriteHdrString(routine, format, rec.c_str(), capacity, stream);
 }
+
+// Writes n bytes at offset of the file without moving its offset, retrying
+// after signals and short writes. 0, or -1 with errno set.
+int pwriteAll(int fd, const char *bytes, int n, int64_t offset) {
+    while (n > 0) {
+        ssize_t w = pwrite(fd, bytes, static_cast<size_t>(n), static_cast<off_t>(offset));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (w == 0) {
+            errno = EIO;
+            return -1;
+        }
+        bytes += w;
+        n -= static_cast<int>(w);
+        offset += w;
+    }
+    return 0;
+}
+
+// Datasets whose arrays hold at most this many bytes are put together in
+// memory before they go to the file.
+const int64_t kAssembleLimit = 4 << 20;
+
+// A stream that collects bytes in memory.
+struct MemoryOut {
+    char *buffer = nullptr;
+    size_t size = 0;
+    FILE *stream = nullptr;
+    bool open() {
+        stream = open_memstream(&buffer, &size);
+        return stream != nullptr;
+    }
+    ~MemoryOut() {
+        if (stream) fclose(stream);
+        free(buffer);
+    }
+};
 
 }  // namespace
 
@@ -561,48 +602,67 @@ extern "C" int write_dataset(IO_error_routine routine, const char *format, IO_he
     if (number > 0) {
         if (int rc = check_memory(routine, fmt, number, h->datatype, data)) return rc;
     }
-    int64_t start = record->indexpos;
-    if (kwxSeek64(fp, start, 0) != 0) {
+    const int64_t start = record->indexpos;
+    const int width = record->offsetwidth ? record->offsetwidth : 20;
+    const bool text = fmt[0] == 'F';
+    const char *const crashTag = text ? "*CRASH\n" : "*CRASH";
+    const int crashBytes = text ? 7 : 6;
+    const int fd = fileno(fp);
+
+    // A dataset of modest size is put together in memory and goes to the
+    // file with positioned writes: the whole dataset with its leading length
+    // 0 and "*CRASH" after it, then the length. Larger ones are written
+    // through the stream.
+    MemoryOut mem;
+    const bool inMemory = fd >= 0 && start >= 0 && iodata_totalSize(data) <= kAssembleLimit && mem.open();
+    if (inMemory) {
+        // What the stream still buffers goes out first, and it drops what it
+        // has read, so that it takes its position from the file afterwards.
+        if (fflush(fp) != 0) {
+            kwxsystemErr(routine, "write_dataset: (can't go to the dataset location) syserr:");
+            return IO_ERR_SEEK;
+        }
+    } else if (!(__fwriting(fp) && kwxTell64(fp) == start) && kwxSeek64(fp, start, 0) != 0) {
+        // (A stream whose last operation was a write at the index position
+        // needs no seek.)
         kwxsystemErr(routine, "write_dataset: (can't go to the dataset location) syserr:");
         return IO_ERR_SEEK;
     }
+    FILE *out = inMemory ? mem.stream : fp;
 
+    // Positions follow from start and the bytes written.
     int rc = 0;
-    int64_t lenpos = -1, p1 = -1, end = -1, dslength = 0;
+    const int64_t lenpos = start + 3;
+    int64_t p1 = -1, end = -1, dslength = 0;
+    char lenField[IO_OFFSET_FIELD_MAX];
+    int lenBytes = 0;
     const char fb[3] = {fmt[0], fmt[1], '\n'};
     do {
-        if (fwrite(fb, 1, 3, fp) != 3) {
+        if (fwrite(fb, 1, 3, out) != 3) {
             kwxsystemErr(routine, "write_dataset: (can't write the format string) syserr:");
             rc = IO_ERR_WRITE;
             break;
         }
-        lenpos = kwxTell64(fp);
-        if (lenpos < 0) {
-            kwxsystemErr(routine, "write_dataset: (can't tell the current location) syserr:");
-            rc = IO_ERR_TELL;
-            break;
+        if ((rc = kwxEncodeOffset(routine, fmt, 0, width, lenField, &lenBytes)) == 0 &&
+            fwrite(lenField, 1, static_cast<size_t>(lenBytes), out) != static_cast<size_t>(lenBytes)) {
+            kwxsystemErr(routine, "kwxwriteOffset: (fwrite failed) syserr:");
+            rc = IO_ERR_WRITE;
         }
-        int64_t zero = 0;
-        if ((rc = kwxwriteOffset(routine, fmt, &zero, record->offsetwidth ? record->offsetwidth : 20, fp))) {
+        if (rc) {
             kwxIoError(routine, "write_dataset: can't write dataset length\n");
             break;
         }
-        p1 = kwxTell64(fp);
-        if (p1 < 0) {
-            kwxsystemErr(routine, "write_dataset: (can't tell the current location) syserr:");
-            rc = IO_ERR_TELL;
-            break;
-        }
-        if ((rc = kwxwriteTag(routine, fmt, "*DATASET", fp))) {
+        p1 = lenpos + lenBytes;
+        if ((rc = kwxwriteTag(routine, fmt, "*DATASET", out))) {
             kwxIoError(routine, "write_dataset: can't write dataset tag\n");
             break;
         }
-        if ((rc = write_header(routine, fmt, fp, h))) {
+        if ((rc = write_header(routine, fmt, out, h))) {
             kwxIoError(routine, "write_dataset: can't write dataset header\n");
             break;
         }
         if (number > 0) {
-            if ((rc = write_datatag(routine, fmt, fp))) {
+            if ((rc = write_datatag(routine, fmt, out))) {
                 kwxIoError(routine, "write_dataset: can't write datatag\n");
                 break;
             }
@@ -611,37 +671,56 @@ extern "C" int write_dataset(IO_error_routine routine, const char *format, IO_he
                 DataView v(data);
                 int blocks = number / bf, rest = number % bf;
                 for (int b = 0; b < blocks && !rc; ++b) {
-                    rc = write_data(routine, fmt, fp, bf, h->datatype, &v.view);
+                    rc = write_data(routine, fmt, out, bf, h->datatype, &v.view);
                     if (!rc) rc = advanceView(routine, h->datatype, bf, v);
                 }
-                if (!rc && rest) rc = write_data(routine, fmt, fp, rest, h->datatype, &v.view);
+                if (!rc && rest) rc = write_data(routine, fmt, out, rest, h->datatype, &v.view);
             } else {
-                rc = write_data(routine, fmt, fp, number, h->datatype, data);
+                rc = write_data(routine, fmt, out, number, h->datatype, data);
             }
             if (rc) {
                 kwxIoError(routine, "write_dataset: can't write dataset data\n");
                 break;
             }
         }
-        if ((rc = kwxwriteTag(routine, fmt, "*ENDDATASET", fp))) {
+        if ((rc = kwxwriteTag(routine, fmt, "*ENDDATASET", out))) {
             kwxIoError(routine, "write_dataset: can't write dataset end tag\n");
             break;
         }
-        end = kwxTell64(fp);
-        if (end < 0) {
+        end = kwxTell64(out);
+        if (inMemory && end >= 0) end += start;
+        if (end < p1) {
             kwxsystemErr(routine, "write_dataset: (can't tell the ending  position for the dataset) syserr:");
             rc = IO_ERR_TELL;
             break;
         }
         dslength = end - p1;
-        if ((rc = kwxwriteOffset(routine, fmt, &dslength, record->offsetwidth ? record->offsetwidth : 20, fp))) {
+        if ((rc = kwxEncodeOffset(routine, fmt, dslength, width, lenField, &lenBytes)) == 0 &&
+            fwrite(lenField, 1, static_cast<size_t>(lenBytes), out) != static_cast<size_t>(lenBytes)) {
+            kwxsystemErr(routine, "kwxwriteOffset: (fwrite failed) syserr:");
+            rc = IO_ERR_WRITE;
+        }
+        if (rc) {
             kwxIoError(routine, "write_dataset: can't write dataset length\n");
             break;
         }
     } while (false);
 
     if (rc) {
+        // "*CRASH" at the dataset's start cuts the partial dataset off.
         kwxIoTrace("write_dataset aborting");
+        if (inMemory) {
+            // The partial dataset as far as it got, with "*CRASH" over its start.
+            fflush(mem.stream);
+            std::string partial(mem.buffer ? mem.buffer : "", mem.buffer ? mem.size : 0);
+            if (partial.size() < static_cast<size_t>(crashBytes)) partial.resize(static_cast<size_t>(crashBytes));
+            memcpy(&partial[0], crashTag, static_cast<size_t>(crashBytes));
+            if (pwriteAll(fd, partial.data(), static_cast<int>(partial.size()), start) != 0)
+                kwxIoTrace("write_dataset abort: can't write file end tag\n");
+            if (lseek(fd, static_cast<off_t>(start), SEEK_SET) < 0)
+                kwxIoTrace("write_dataset abort: second fseek failed");
+            return rc;
+        }
         if (kwxSeek64(fp, start, 0) != 0) {
             kwxIoTrace("write_dataset abort: fseek failed");
         } else if (kwxwriteTag(routine, fmt, "*CRASH", fp) != 0) {
@@ -652,26 +731,64 @@ extern "C" int write_dataset(IO_error_routine routine, const char *format, IO_he
         return rc;
     }
 
-    int64_t crash = kwxTell64(fp);
-    if (crash < 0) {
-        kwxsystemErr(routine, "write_dataset: (can't tell the ending  position for the dataset) syserr:");
-        return IO_ERR_TELL;
-    }
-    if (kwxwriteTag(routine, fmt, "*CRASH", fp) != 0) {
-        kwxIoError(routine, "write_dataset: can't write file end tag\n");
-        return IO_ERR_WRITE;
-    }
-    if (kwxSeek64(fp, lenpos, 0) != 0) {
-        kwxsystemErr(routine, "write_dataset: (can't go to the begining of the dataset) syserr:");
-        return IO_ERR_SEEK;
-    }
-    if ((rc = kwxwriteOffset(routine, fmt, &dslength, record->offsetwidth ? record->offsetwidth : 20, fp))) {
-        kwxIoError(routine, "write_dataset: can't write dataset length\n");
-        return rc;
-    }
-    if (kwxSeek64(fp, crash, 0) != 0) {
-        kwxsystemErr(routine, "write_dataset: (can't go to the end of the dataset) syserr:");
-        return IO_ERR_SEEK;
+    const int64_t crash = end + lenBytes;
+    if (inMemory) {
+        if (fwrite(crashTag, 1, static_cast<size_t>(crashBytes), mem.stream) != static_cast<size_t>(crashBytes) ||
+            fflush(mem.stream) != 0 || !mem.buffer) {
+            kwxIoError(routine, "write_dataset: can't write file end tag\n");
+            return IO_ERR_WRITE;
+        }
+        // The dataset with length 0 and "*CRASH", then the length, then the
+        // stream is set on "*CRASH", where the next dataset goes.
+        if (pwriteAll(fd, mem.buffer, static_cast<int>(mem.size), start) != 0) {
+            kwxsystemErr(routine, "write_dataset: (can't go to the begining of the dataset) syserr:");
+            return IO_ERR_SEEK;
+        }
+        if (pwriteAll(fd, lenField, lenBytes, lenpos) != 0) {
+            kwxsystemErr(routine, "kwxwriteOffset: (pwrite failed) syserr:");
+            kwxIoError(routine, "write_dataset: can't write dataset length\n");
+            return IO_ERR_WRITE;
+        }
+        if (lseek(fd, static_cast<off_t>(crash), SEEK_SET) < 0) {
+            kwxsystemErr(routine, "write_dataset: (can't go to the end of the dataset) syserr:");
+            return IO_ERR_SEEK;
+        }
+    } else if (fd < 0) {
+        // A stream without a descriptor of its own: all through the stream.
+        if (kwxwriteTag(routine, fmt, "*CRASH", fp) != 0) {
+            kwxIoError(routine, "write_dataset: can't write file end tag\n");
+            return IO_ERR_WRITE;
+        }
+        if (kwxSeek64(fp, lenpos, 0) != 0) {
+            kwxsystemErr(routine, "write_dataset: (can't go to the begining of the dataset) syserr:");
+            return IO_ERR_SEEK;
+        }
+        if (fwrite(lenField, 1, static_cast<size_t>(lenBytes), fp) != static_cast<size_t>(lenBytes)) {
+            kwxsystemErr(routine, "kwxwriteOffset: (fwrite failed) syserr:");
+            kwxIoError(routine, "write_dataset: can't write dataset length\n");
+            return IO_ERR_WRITE;
+        }
+        if (kwxSeek64(fp, crash, 0) != 0) {
+            kwxsystemErr(routine, "write_dataset: (can't go to the end of the dataset) syserr:");
+            return IO_ERR_SEEK;
+        }
+    } else {
+        // The dataset goes out with its length 0, then "*CRASH" after it and
+        // the length, by positioned writes that leave the stream on "*CRASH".
+        if (fflush(fp) != 0) {
+            kwxsystemErr(routine, "write_dataset: (can't go to the begining of the dataset) syserr:");
+            return IO_ERR_SEEK;
+        }
+        if (pwriteAll(fd, crashTag, crashBytes, crash) != 0) {
+            kwxsystemErr(routine, "kwxwriteString: (fwrite failed) syserr:");
+            kwxIoError(routine, "write_dataset: can't write file end tag\n");
+            return IO_ERR_WRITE;
+        }
+        if (pwriteAll(fd, lenField, lenBytes, lenpos) != 0) {
+            kwxsystemErr(routine, "kwxwriteOffset: (pwrite failed) syserr:");
+            kwxIoError(routine, "write_dataset: can't write dataset length\n");
+            return IO_ERR_WRITE;
+        }
     }
     char line[IO_INDEX_SLOT];
     if ((rc = kwxMakeIndexLine(line, "Y", h->what, h->where, *h->when, dslength, start))) {

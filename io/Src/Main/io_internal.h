@@ -127,6 +127,11 @@ int kwxFormatDouble(char *destination, const char *printfformat, float value);
 int kwxwriteOffset(IO_error_routine routine, const char *format, const int64_t *value, int width,
                    FILE *stream);
 int kwxreadOffset(IO_error_routine routine, const char *format, int64_t *value, FILE *stream);
+/* The bytes kwxwriteOffset writes, into out (IO_OFFSET_FIELD_MAX bytes);
+ * *nbytes gets their number. Width 1 to 46. */
+#define IO_OFFSET_FIELD_MAX 48
+int kwxEncodeOffset(IO_error_routine routine, const char *format, int64_t value, int width,
+                    char *out, int *nbytes);
 
 /* Header records: F blank-padded line of capacity; binary int32 length and bytes.
  * The reader's size is the buffer size (the string gets a terminator). */
