@@ -10,6 +10,7 @@
 #include <cinttypes>
 #include <climits>
 #include <cstdlib>
+#include <charconv>
 #include <cstring>
 #include <string>
 
@@ -106,19 +107,52 @@ bool validName(const char *s) {
     return true;
 }
 
-// Writes one "KEY" ESC value record of the given capacity.
-int writeKeyRecord(IO_error_routine routine, const char *format, FILE *stream, const char *key,
-                   const char *value, int capacity) {
-    std::string rec = key;
-    rec += static_cast<char>(IO_ESC);
-    rec += value;
-    if (static_cast<int>(rec.size()) > capacity) {
-        kwxIoError(routine, "kwxwriteHdrString: string too long for format (%d > %d)",
-                   static_cast<int>(rec.size()), capacity);
-        return IO_ERR_WRITE;
+// Header records put together in memory, byte for byte as
+// kwxwriteHdrString writes them: in F the text (up to a NUL or a line end)
+// blank-padded to the capacity and a newline; in binary an int32 length in
+// the letter's byte order and the bytes.
+class HeaderOut {
+public:
+    explicit HeaderOut(const char *format) : format_(format) { bytes_.reserve(400); }
+    // One record of len bytes (its text holds no NUL).
+    int add(IO_error_routine routine, const char *text, size_t len, int capacity) {
+        if (len > static_cast<size_t>(capacity)) {
+            kwxIoError(routine, "kwxwriteHdrString: string too long for format (%d > %d)",
+                       static_cast<int>(len), capacity);
+            return IO_ERR_WRITE;
+        }
+        if (format_[0] == 'F') {
+            size_t keep = 0;
+            while (keep < len && text[keep] != '\n') ++keep;
+            bytes_.append(text, keep);
+            bytes_.append(static_cast<size_t>(capacity) - keep, ' ');
+            bytes_ += '\n';
+            return 0;
+        }
+        int32_t n = static_cast<int32_t>(len);
+        if (iofmt_is_swapped(format_[0])) kwxSwapBytes(&n, 4);
+        bytes_.append(reinterpret_cast<const char *>(&n), 4);
+        bytes_.append(text, len);
+        return 0;
     }
-    return kwxwriteHdrString(routine, format, rec.c_str(), capacity, stream);
-}
+    // A "KEY" ESC value record.
+    int key(IO_error_routine routine, const char *key, const char *value, int capacity) {
+        rec_.assign(key);
+        rec_ += static_cast<char>(IO_ESC);
+        rec_ += value;
+        return add(routine, rec_.data(), rec_.size(), capacity);
+    }
+    bool writeTo(FILE *stream) {
+        bool ok = bytes_.empty() || fwrite(bytes_.data(), 1, bytes_.size(), stream) == bytes_.size();
+        bytes_.clear();
+        return ok;
+    }
+
+private:
+    const char *format_;
+    std::string bytes_;
+    std::string rec_;
+};
 
 // Writes n bytes at offset of the file without moving its offset, retrying
 // after signals and short writes. 0, or -1 with errno set.
@@ -140,9 +174,9 @@ int pwriteAll(int fd, const char *bytes, int n, int64_t offset) {
     return 0;
 }
 
-// Datasets whose arrays hold at most this many bytes are put together in
+// Datasets whose data takes at most this many bytes are put together in
 // memory before they go to the file.
-const int64_t kAssembleLimit = 4 << 20;
+int64_t g_assembleLimit = 4 << 20;
 
 // A stream that collects bytes in memory.
 struct MemoryOut {
@@ -162,6 +196,8 @@ struct MemoryOut {
 }  // namespace
 
 // ---- positions ---------------------------------------------------------------
+
+extern "C" void kwxIoSetAssembleLimit(int64_t bytes) { g_assembleLimit = bytes; }
 
 extern "C" int64_t kwxTell64(FILE *stream) {
     if (!stream) return -1;
@@ -388,56 +424,51 @@ extern "C" int write_header(IO_error_routine routine, const char *format, FILE *
         kwxIoError(routine, "write_header: bad number of attributes %d", nattr);
         return IO_ERR_PARSE;
     }
-    char num[16];
-    if (kwxwriteHdrString(routine, format, "*HEADER", 7, stream)) {
+    if (!iofmt_is_letter(format[0])) {
+        // Reported by the record writer, which refuses the format.
+        kwxwriteHdrString(routine, format, "*HEADER", 7, stream);
         kwxIoError(routine, "write_header: fail to write header tag\n");
         return IO_ERR_WRITE;
     }
-    if (writeKeyRecord(routine, format, stream, "WHAT", h->what, kHdrCap)) {
-        kwxIoError(routine, "write_header: fail to write what\n");
+    // The records are put together and written at once; when one is refused,
+    // those before it are still written, as record by record writing would.
+    HeaderOut out(format);
+    auto fail = [&](const char *message) {
+        out.writeTo(stream);
+        kwxIoError(routine, message);
         return IO_ERR_WRITE;
-    }
-    if (writeKeyRecord(routine, format, stream, "WHERE", h->where, kHdrCap)) {
-        kwxIoError(routine, "write_header: fail to write where\n");
-        return IO_ERR_WRITE;
-    }
-    snprintf(num, sizeof num, "%d", static_cast<int>(*h->when));
-    if (writeKeyRecord(routine, format, stream, "WHEN", num, kHdrCap)) {
-        kwxIoError(routine, "write_header: fail to write when\n");
-        return IO_ERR_WRITE;
-    }
-    snprintf(num, sizeof num, "%d", nattr);
-    if (writeKeyRecord(routine, format, stream, "NUMATTRB", num, kHdrCap)) {
-        kwxIoError(routine, "write_header: fail to write number of attributes\n");
-        return IO_ERR_WRITE;
-    }
+    };
+    auto num = [](int32_t v, char *buf) {
+        *std::to_chars(buf, buf + 15, v).ptr = '\0';
+        return buf;
+    };
+    char nbuf[16];
+    if (out.add(routine, "*HEADER", 7, 7)) return fail("write_header: fail to write header tag\n");
+    if (out.key(routine, "WHAT", h->what, kHdrCap)) return fail("write_header: fail to write what\n");
+    if (out.key(routine, "WHERE", h->where, kHdrCap)) return fail("write_header: fail to write where\n");
+    if (out.key(routine, "WHEN", num(*h->when, nbuf), kHdrCap))
+        return fail("write_header: fail to write when\n");
+    if (out.key(routine, "NUMATTRB", num(nattr, nbuf), kHdrCap))
+        return fail("write_header: fail to write number of attributes\n");
     for (int i = 0; i < nattr; ++i) {
-        char attr[IO_ATTRIB_LEN + 1];
-        memcpy(attr, h->attributes + static_cast<size_t>(i) * IO_ATTRIB_LEN, IO_ATTRIB_LEN);
-        attr[IO_ATTRIB_LEN] = '\0';
-        if (kwxwriteHdrString(routine, format, attr, IO_ATTRIB_LEN, stream)) {
-            kwxIoError(routine, "write_header: fail to write attributes\n");
-            return IO_ERR_WRITE;
-        }
+        const char *attr = h->attributes + static_cast<size_t>(i) * IO_ATTRIB_LEN;
+        if (out.add(routine, attr, strnlen(attr, IO_ATTRIB_LEN), IO_ATTRIB_LEN))
+            return fail("write_header: fail to write attributes\n");
     }
     char dt[IO_DATATYPE_SIZE + 1];
     memcpy(dt, h->datatype, IO_DATATYPE_SIZE);
     dt[IO_DATATYPE_SIZE] = '\0';
-    if (writeKeyRecord(routine, format, stream, "DATATYPE", dt, kDatatypeCap)) {
-        kwxIoError(routine, "write_header: fail to write data type\n");
-        return IO_ERR_WRITE;
-    }
-    snprintf(num, sizeof num, "%d", static_cast<int>(*h->number));
-    if (writeKeyRecord(routine, format, stream, "NUMBER", num, kHdrCap)) {
-        kwxIoError(routine, "write_header: fail to write data number\n");
-        return IO_ERR_WRITE;
-    }
+    if (out.key(routine, "DATATYPE", dt, kDatatypeCap)) return fail("write_header: fail to write data type\n");
+    if (out.key(routine, "NUMBER", num(*h->number, nbuf), kHdrCap))
+        return fail("write_header: fail to write data number\n");
     if (format[0] == 'F' || iofmt_is_compressed(format)) {
-        snprintf(num, sizeof num, "%d", static_cast<int>(*h->blockfactor));
-        if (writeKeyRecord(routine, format, stream, "BLOCKFACTOR", num, kHdrCap)) {
-            kwxIoError(routine, "write_header: fail to write blockfactor\n");
-            return IO_ERR_WRITE;
-        }
+        if (out.key(routine, "BLOCKFACTOR", num(*h->blockfactor, nbuf), kHdrCap))
+            return fail("write_header: fail to write blockfactor\n");
+    }
+    if (!out.writeTo(stream)) {
+        kwxsystemErr(routine, "kwxwriteString: (fwrite failed) syserr:");
+        kwxIoError(routine, "write_header: fail to write header tag\n");
+        return IO_ERR_WRITE;
     }
     return 0;
 }
@@ -614,7 +645,7 @@ extern "C" int write_dataset(IO_error_routine routine, const char *format, IO_he
     // 0 and "*CRASH" after it, then the length. Larger ones are written
     // through the stream.
     MemoryOut mem;
-    const bool inMemory = fd >= 0 && start >= 0 && iodata_totalSize(data) <= kAssembleLimit && mem.open();
+    const bool inMemory = fd >= 0 && start >= 0 && iodata_totalSize(data) <= g_assembleLimit && mem.open();
     if (inMemory) {
         // What the stream still buffers goes out first, and it drops what it
         // has read, so that it takes its position from the file afterwards.

@@ -7,6 +7,7 @@
 
 #include <cinttypes>
 #include <cstdlib>
+#include <charconv>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -52,9 +53,35 @@ void copyLine(char *slot, const char *line) {
 
 extern "C" int kwxMakeIndexLine(char *line, const char *status, const char *what, const char *where,
                                 int32_t when, int64_t dslength, int64_t location) {
-    int n = snprintf(line, IO_INDEX_SLOT, "%s%c%s%c%s%c%d%c%" PRId64 "%c%" PRId64, status, IO_ESC, what,
-                     IO_ESC, where, IO_ESC, static_cast<int>(when), IO_ESC, dslength, IO_ESC, location);
-    return (n < 0 || n >= IO_INDEX_SLOT) ? IO_ERR_PARSE : 0;
+    // status ESC what ESC where ESC when ESC dslength ESC location, built
+    // without printf: this runs for every dataset written.
+    char *p = line;
+    char *const last = line + IO_INDEX_SLOT - 1;   // room for the terminator
+    auto text = [&](const char *s) {
+        size_t n = strlen(s);
+        if (n > static_cast<size_t>(last - p)) return false;
+        memcpy(p, s, n);
+        p += n;
+        return true;
+    };
+    auto number = [&](int64_t v) {
+        char buf[24];
+        char *e = std::to_chars(buf, buf + sizeof buf, v).ptr;
+        size_t n = static_cast<size_t>(e - buf);
+        if (n > static_cast<size_t>(last - p)) return false;
+        memcpy(p, buf, n);
+        p += n;
+        return true;
+    };
+    auto sep = [&]() {
+        if (p >= last) return false;
+        *p++ = static_cast<char>(IO_ESC);
+        return true;
+    };
+    bool ok = text(status) && sep() && text(what) && sep() && text(where) && sep() && number(when) &&
+              sep() && number(dslength) && sep() && number(location);
+    *p = '\0';
+    return ok ? 0 : IO_ERR_PARSE;
 }
 
 extern "C" int indextable_alloc(IO_file *r) {

@@ -189,6 +189,11 @@ void kwxSwapBytes(void *buffer, int n);
 
 int write_dataset(IO_error_routine routine, const char *format, IO_header *header, IO_data *data,
                   IO_file *record);
+/* write_dataset puts a dataset whose data takes at most this many bytes
+ * together in memory and writes it with two positioned writes; larger ones
+ * go through the stream (4 MiB by default; a negative limit sends every
+ * dataset through the stream). The bytes in the file are the same. */
+void kwxIoSetAssembleLimit(int64_t bytes);
 int write_header(IO_error_routine routine, const char *format, FILE *stream, IO_header *header);
 int read_header(IO_error_routine routine, const char *format, FILE *stream, IO_header *header);
 /* Reads format bytes (into format[0..1], format[2] = NUL), leading length
