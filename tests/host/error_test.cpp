@@ -1,5 +1,9 @@
 // The exception class thrown across libvrnutilities.so: caught as either
 // class, with what the library put in it, and copied and assigned whole.
+#include <cxxabi.h>
+#include <dlfcn.h>
+
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -113,6 +117,31 @@ TEST(HostException, ConstructorsPassTheirArgumentsInOrder) {
     EXPECT_EQ("went wrong", named.getMessage());
     EXPECT_EQ(2, static_cast<int>(named.getType()));
     EXPECT_EQ(0, named.getCode());
+}
+
+// Hosts built against another copy of the header call the virtual
+// operations by slot: the destructor first (two entries in this ABI), then
+// the base's six in their order, none of them replaced.
+std::string slotName(const void* entry) {
+    Dl_info info;
+    if (dladdr(entry, &info) == 0 || !info.dli_sname) return "?";
+    int status = 0;
+    char* plain = abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, &status);
+    std::string name = plain ? plain : info.dli_sname;
+    std::free(plain);
+    return name.substr(0, name.find_first_of("[("));
+}
+
+TEST(HostException, VirtualSlotsKeepTheirOrder) {
+    const ylt::vrnutilities::error e("Owner", "run", "went wrong", static_cast<ylt::errorType>(4));
+    void* const* slots = *reinterpret_cast<void* const* const*>(&e);
+    const std::vector<std::string> expected{
+        "ylt::vrnutilities::error::~error", "ylt::vrnutilities::error::~error", "ylt::Error::getType",
+        "ylt::Error::write",  "ylt::Error::getClass", "ylt::Error::getMethod",
+        "ylt::Error::errorMessage", "ylt::Error::getMessage"};
+    std::vector<std::string> found;
+    for (std::size_t i = 0; i < expected.size(); ++i) found.push_back(slotName(slots[i]));
+    EXPECT_EQ(expected, found);
 }
 
 }  // namespace
