@@ -14,8 +14,9 @@ vrn_ensure_packages() {
     echo "Installing:$missing"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
+    # Passed through env: sudo drops the caller's environment, and a package
+    # that asks a question (tzdata) would otherwise stop the script.
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
     # shellcheck disable=SC2086
-    $sudo apt-get install -y -qq --no-install-recommends $missing
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
 }
