@@ -9,6 +9,7 @@
 #include <limits.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "debug/debug_manager.h"
@@ -119,30 +120,56 @@ inline uint32_t hashStep(uint32_t h, uint32_t a, signed char byte, const Divisor
 /* The system's string hash, division-free, from byte p on with hash h and
  * multiplier a: for each byte c (as a signed char) h = (a*h + c) mod n and
  * a = (a*27183) mod (n - 1), all in wrapping 32-bit arithmetic. */
-inline uint32_t stringHashFrom(const signed char* p, uint32_t h, uint32_t a, const Divisors& d) {
+inline uint32_t stringHashFrom(const signed char* p, uint32_t h, uint32_t a, const Divisors& d,
+                               const char** end) {
     for (; *p; ++p) {
         h = hashStep(h, a, *p, d);
         a = modBy(a * 27183u, d.magicN1, d.n1);
     }
+    *end = reinterpret_cast<const char*>(p);
     return h;
 }
 
 /* The string hash over a bucket count that is not a prime of the table. */
 inline uint32_t stringHash(const char* key, const Divisors& d) {
-    return stringHashFrom(reinterpret_cast<const signed char*>(key), 0, 31415, d);
+    const char* end;
+    return stringHashFrom(reinterpret_cast<const signed char*>(key), 0, 31415, d, &end);
 }
 
-/* The string hash over the prime at index, with stored multipliers. */
-inline uint32_t stringHashAt(const char* key, int index) {
+/* The string hash over the prime at index, with stored multipliers. Sets
+ * *end to the key's terminating NUL. */
+inline uint32_t stringHashAt(const char* key, int index, const char** end) {
     const Divisors& d = kPrimeHashing.divisors[index];
     const uint32_t* a = kPrimeHashing.multipliers[index];
     const signed char* p = reinterpret_cast<const signed char*>(key);
     uint32_t h = 0;
     for (int i = 0; i < kStoredMultipliers; ++i, ++p) {
-        if (!*p) return h;
+        if (!*p) {
+            *end = reinterpret_cast<const char*>(p);
+            return h;
+        }
         h = hashStep(h, a[i], *p, d);
     }
-    return stringHashFrom(p, h, a[kStoredMultipliers], d);
+    return stringHashFrom(p, h, a[kStoredMultipliers], d, end);
+}
+
+inline uint32_t stringHashAt(const char* key, int index) {
+    const char* end;
+    return stringHashAt(key, index, &end);
+}
+
+/* A digest of a text from its length and its last four bytes: texts with
+ * different digests differ, so a search compares the stored digest before
+ * reading a stored key. Names that share a prefix usually differ at the
+ * end. */
+inline uint32_t keyDigest(const char* key, const char* end) {
+    const size_t length = static_cast<size_t>(end - key);
+    uint32_t tail = 0;
+    if (length >= 4)
+        memcpy(&tail, end - 4, 4);
+    else
+        for (const char* p = key; p < end; ++p) tail = (tail << 8) | static_cast<unsigned char>(*p);
+    return tail ^ static_cast<uint32_t>(length) * 0x9E3779B1u;
 }
 
 /* The prime index of a container whose n is the prime at its index (always
@@ -184,30 +211,69 @@ inline int bucketOf(const HashSet* t, const void* key) {
     return callerBucket(t, key);
 }
 
-/* Key equality of a container, with the default routines inline. Equal
- * string pointers are equal texts, and a differing first byte settles most
- * unequal pairs before strcmp. */
-struct KeyEquals {
-    int (*equals)(const void* storedKey, const void* key);
-    bool strings;
-    bool identity;
-
-    template <class Table>
-    explicit KeyEquals(const Table* t)
-        : equals(t->equals),
-          strings(t->equals == HashTable_stringEquals),
-          identity(t->equals == HashSet_identityEquals) {}
-
-    bool operator()(const void* storedKey, const void* key) const {
-        if (identity) return storedKey == key;
-        if (!strings) return equals(storedKey, key) != 0;
-        if (storedKey == key) return true;
-        if (!storedKey || !key) return false;
-        const char* s = static_cast<const char*>(storedKey);
-        const char* k = static_cast<const char*>(key);
-        return *s == *k && strcmp(s, k) == 0;
+/* One search of a container for a key: the key's bucket and the test of a
+ * chain's entries, with the default routines inline. Equal string pointers
+ * are equal texts; an entry whose digest differs is passed without reading
+ * its key. */
+class TableSearch {
+public:
+    TableSearch(const HashTable* t, const void* key)
+        : key_(key), equals_(t->equals), strings_(t->equals == HashTable_stringEquals) {
+        const char* text = static_cast<const char*>(key);
+        const int index = t->hash == HashTable_hashString && key ? tableIndex(t) : -1;
+        if (index >= 0) {
+            const char* end;
+            bucket_ = static_cast<int>(stringHashAt(text, index, &end));
+            if (strings_) digest_ = keyDigest(text, end);
+        } else {
+            bucket_ = callerBucket(t, key);
+            if (strings_ && key) digest_ = keyDigest(text, text + strlen(text));
+        }
     }
+
+    int bucket() const { return bucket_; }
+
+    bool matches(const HashTableEntry* e) const {
+        if (!strings_) return equals_(e->key, key_) != 0;
+        if (e->key == key_) return true;
+        if (e->keyDigest != digest_ || !e->key || !key_) return false;
+        return strcmp(static_cast<const char*>(e->key), static_cast<const char*>(key_)) == 0;
+    }
+
+    /* Prepares a new entry for later searches. */
+    void stamp(HashTableEntry* e) const { e->keyDigest = digest_; }
+
+private:
+    const void* key_;
+    int (*equals_)(const void* storedKey, const void* key);
+    bool strings_;
+    int bucket_ = 0;
+    uint32_t digest_ = 0;
 };
+
+class SetSearch {
+public:
+    SetSearch(const HashSet* t, const void* key)
+        : key_(key),
+          equals_(t->equals),
+          identity_(t->equals == HashSet_identityEquals),
+          bucket_(bucketOf(t, key)) {}
+
+    int bucket() const { return bucket_; }
+    bool matches(const HashSetEntry* e) const {
+        return identity_ ? e->key == key_ : equals_(e->key, key_) != 0;
+    }
+    void stamp(HashSetEntry*) const {}
+
+private:
+    const void* key_;
+    int (*equals_)(const void* storedKey, const void* key);
+    bool identity_;
+    int bucket_;
+};
+
+inline TableSearch searchFor(const HashTable* t, const void* key) { return TableSearch(t, key); }
+inline SetSearch searchFor(const HashSet* t, const void* key) { return SetSearch(t, key); }
 
 template <class Entry>
 Entry** allocateBuckets(int n, const char* tag) {
@@ -224,6 +290,60 @@ void initialise(Table* t, int size, const char* tag) {
     t->shrinkAt = t->n / 2;
     t->growAt = 3 * t->n;
     t->buckets = allocateBuckets<Entry>(t->n, tag);
+}
+
+inline void prefetchKey(const HashTableEntry* e) { __builtin_prefetch(e->key); }
+inline void prefetchKey(const HashSetEntry*) {}
+
+/* Re-links every entry of the old chains into t's new buckets in the order
+ * of the plain walk (old buckets from 0 upward, each chain from its head,
+ * each entry pushed on the head of its new chain), but in three passes over
+ * a scratch list so that the memory of entries, keys and buckets some steps
+ * ahead is fetched while the current one is worked on. Large tables spend
+ * most of a resize waiting for that memory. Returns false, having changed
+ * nothing, when the table is small or the scratch list cannot be had; the
+ * caller then walks plainly. */
+template <class Table, class Entry>
+bool relinkPipelined(Table* t, Entry** oldBuckets, int oldN, int entries) {
+    constexpr int kAhead = 16;
+    if (entries < 4 * kAhead) return false;
+    struct Step {
+        Entry* entry;
+        int bucket;
+    };
+    /* A working list that lives only during this call: taken from the C
+     * library directly, outside the tagged allocations of the containers. */
+    Step* steps = static_cast<Step*>(malloc(static_cast<size_t>(entries) * sizeof(Step)));
+    if (!steps) return false;
+    int k = 0;
+    for (int b = 0; b < oldN; ++b) {
+        if (b + kAhead < oldN) __builtin_prefetch(oldBuckets[b + kAhead]);
+        for (Entry* e = oldBuckets[b]; e; e = e->next) {
+            if (k == entries) { /* more entries than counted: walk plainly */
+                free(steps);
+                return false;
+            }
+            steps[k++].entry = e;
+        }
+    }
+    for (int i = 0; i < k; ++i) {
+        if (i + 2 * kAhead < k) __builtin_prefetch(steps[i + 2 * kAhead].entry);
+        if (i + kAhead < k) prefetchKey(steps[i + kAhead].entry);
+        steps[i].bucket = bucketOf(t, steps[i].entry->key);
+    }
+    Entry** buckets = reinterpret_cast<Entry**>(t->buckets);
+    for (int i = 0; i < k; ++i) {
+        if (i + kAhead < k) {
+            __builtin_prefetch(&buckets[steps[i + kAhead].bucket], 1);
+            __builtin_prefetch(steps[i + kAhead].entry, 1);
+        }
+        Entry* e = steps[i].entry;
+        e->next = buckets[steps[i].bucket];
+        buckets[steps[i].bucket] = e;
+    }
+    t->count = k;
+    free(steps);
+    return true;
 }
 
 /* Moves n step places along the prime table and re-links every entry: old
@@ -254,6 +374,7 @@ int resize(Table* t, int step, vrnDebugPreamble& debug, const Names& names) {
         index = top;
     }
     const int oldN = t->n;
+    const int oldCount = t->count;
     Entry** oldBuckets = reinterpret_cast<Entry**>(t->buckets);
     t->index = static_cast<int>(index);
     t->n = kPrimes[t->index];
@@ -263,17 +384,20 @@ int resize(Table* t, int step, vrnDebugPreamble& debug, const Names& names) {
     if (debug.tracing())
         fprintf(vrnDebug_getStream(), names.resizeTrace, static_cast<void*>(t), oldN, t->n);
 
+    const int entries = oldCount;
     Entry** buckets = allocateBuckets<Entry>(t->n, names.resizeTag);
     t->buckets = buckets;
-    for (int b = 0; b < oldN; ++b) {
-        Entry* e = oldBuckets[b];
-        while (e) {
-            Entry* next = e->next;
-            int nb = bucketOf(t, e->key);
-            e->next = buckets[nb];
-            buckets[nb] = e;
-            ++t->count;
-            e = next;
+    if (!relinkPipelined(t, oldBuckets, oldN, entries)) {
+        for (int b = 0; b < oldN; ++b) {
+            Entry* e = oldBuckets[b];
+            while (e) {
+                Entry* next = e->next;
+                int nb = bucketOf(t, e->key);
+                e->next = buckets[nb];
+                buckets[nb] = e;
+                ++t->count;
+                e = next;
+            }
         }
     }
     buckets[t->n] = oldBuckets[oldN];
@@ -284,9 +408,9 @@ int resize(Table* t, int step, vrnDebugPreamble& debug, const Names& names) {
 /* The first entry of key's chain that equals key, or NULL. */
 template <class Table, class Entry>
 Entry* find(const Table* t, const void* key) {
-    const KeyEquals equal(t);
-    for (Entry* e = t->buckets[bucketOf(t, key)]; e; e = e->next)
-        if (equal(e->key, key)) return e;
+    const auto search = searchFor(t, key);
+    for (Entry* e = t->buckets[search.bucket()]; e; e = e->next)
+        if (search.matches(e)) return e;
     return nullptr;
 }
 
@@ -295,7 +419,8 @@ Entry* find(const Table* t, const void* key) {
 template <class Table, class Entry, class GrowFn>
 Entry* insert(Table* t, void* key, const char* entryTag, GrowFn grow) {
     if (t->count > t->growAt && t->index < maxIndex()) grow(t);
-    int b = bucketOf(t, key);
+    const auto search = searchFor(t, key);
+    const int b = search.bucket();
     Entry* e = t->buckets[t->n];
     if (e) {
         t->buckets[t->n] = e->next;
@@ -304,6 +429,7 @@ Entry* insert(Table* t, void* key, const char* entryTag, GrowFn grow) {
         e = static_cast<Entry*>(vrnCalloc(sizeof(Entry), 0, entryTag));
     }
     e->key = key;
+    search.stamp(e);
     e->next = t->buckets[b];
     t->buckets[b] = e;
     ++t->count;
@@ -317,11 +443,11 @@ Entry* insert(Table* t, void* key, const char* entryTag, GrowFn grow) {
 template <class Table, class Entry, class ShrinkFn, class MatchFn>
 Entry* unlink(Table* t, const void* key, ShrinkFn shrink, MatchFn match) {
     if (t->count < t->shrinkAt && t->index != 0) shrink(t);
-    int b = bucketOf(t, key);
-    const KeyEquals equal(t);
+    const auto search = searchFor(t, key);
+    const int b = search.bucket();
     Entry* prev = nullptr;
     for (Entry* e = t->buckets[b]; e; prev = e, e = e->next) {
-        if (!equal(e->key, key) || !match(e)) continue;
+        if (!search.matches(e) || !match(e)) continue;
         if (prev)
             prev->next = e->next;
         else

@@ -16,6 +16,9 @@ typedef struct HashTableEntry {
     void* key;
     void* value;
     struct HashTableEntry* next;
+    /* Kept by the table for string keys (length and last bytes), so that a
+     * search passes unequal keys without reading them. */
+    unsigned int keyDigest;
 } HashTableEntry;
 
 typedef struct HashTable {
