@@ -2,7 +2,9 @@
  * internal). Both records have the same fields and their entries end in a
  * `next` link, so the prime steps, find, insert, remove and resize exist once
  * here and each container instantiates them with its own entry type, memory
- * tags and trace texts. */
+ * tags and trace texts. The default hash and equality routines are computed
+ * inline here, without division instructions; they give exactly the buckets
+ * of the public routines. */
 #ifndef VRN_SUPPORT_HASH_CHAIN_H
 #define VRN_SUPPORT_HASH_CHAIN_H
 
@@ -99,7 +101,7 @@ constexpr PrimeHashing makePrimeHashing() {
 
 /* Divisors and multipliers of every bucket count a container can have, by
  * prime index. */
-constexpr PrimeHashing kPrimeHashing = makePrimeHashing();
+inline constexpr PrimeHashing kPrimeHashing = makePrimeHashing();
 
 /* The prime index of n, or -1 when n is not a prime of the table. Each
  * prime is the largest below 2^k for k = 4..31, so its bit length names its
@@ -143,6 +145,7 @@ inline uint32_t stringHashAt(const char* key, int index, const char** end) {
     const uint32_t* a = kPrimeHashing.multipliers[index];
     const signed char* p = reinterpret_cast<const signed char*>(key);
     uint32_t h = 0;
+#pragma GCC unroll 32
     for (int i = 0; i < kStoredMultipliers; ++i, ++p) {
         if (!*p) {
             *end = reinterpret_cast<const char*>(p);
