@@ -13,6 +13,7 @@
 #include "support/hash_chain.h"
 #include "support/hash_set.h"
 #include "support/hash_table.h"
+#include "support/memory.h"
 
 namespace {
 
@@ -145,6 +146,90 @@ TEST(HashArithmetic, SetEntriesSitAtTheirAddressModuloTheSize) {
                                                      static_cast<uint32_t>(set->n));
     for (uintptr_t key : keys) ASSERT_EQ(HashSet_remove(set, reinterpret_cast<void*>(key)), 1);
     EXPECT_EQ(set->count, 0);
+    HashSet_delete(set);
+}
+
+// Searches pass stored keys whose digest (length and last bytes) differs
+// without reading them; keys with equal digests must still be told apart,
+// whichever routines the table was given.
+int firstByteHash(const void* key, int n) { return *static_cast<const char*>(key) % n; }
+int sameFirstByte(const void* storedKey, const void* key) {
+    return *static_cast<const char*>(storedKey) == *static_cast<const char*>(key);
+}
+
+TEST(HashArithmetic, KeysWithEqualDigestsAreToldApartUnderEveryRoutineChoice) {
+    std::vector<std::string> keys = {"", "a", "ab", "abc", "\x80", "\x80\x80"};
+    for (char c = 'a'; c <= 'z'; ++c) keys.push_back(std::string(1, c) + "-same-tail");
+    struct Choice {
+        HashTable_HashFunction hash;
+        HashTable_EqualsFunction equals;
+    };
+    for (Choice choice : {Choice{nullptr, nullptr}, Choice{firstByteHash, nullptr}}) {
+        HashTable* table = HashTable_new(0, choice.hash, choice.equals);
+        for (size_t i = 0; i < keys.size(); ++i)
+            HashTable_newHashEntry(table, const_cast<char*>(keys[i].c_str()),
+                                   reinterpret_cast<void*>(i + 1));
+        for (size_t i = 0; i < keys.size(); ++i) {
+            const std::string copy = keys[i];
+            ASSERT_EQ(HashTable_get(table, copy.c_str()), reinterpret_cast<void*>(i + 1)) << i;
+        }
+        EXPECT_EQ(HashTable_get(table, "0-same-tail"), nullptr);
+        EXPECT_EQ(HashTable_get(table, "b-same-tai"), nullptr);
+        EXPECT_EQ(HashTable_remove(table, std::string("q-same-tail").c_str()), 1);
+        EXPECT_EQ(HashTable_get(table, "q-same-tail"), nullptr);
+        EXPECT_EQ(HashTable_get(table, "r-same-tail"), reinterpret_cast<void*>(6 + 18));
+        HashTable_delete(table);
+    }
+    // A caller's equality decides alone: here any key with the same first
+    // byte is equal, whatever its digest.
+    HashTable* table = HashTable_new(0, firstByteHash, sameFirstByte);
+    HashTable_newHashEntry(table, const_cast<char*>("k-one"), reinterpret_cast<void*>(1));
+    EXPECT_EQ(HashTable_get(table, "k-a-much-longer-key"), reinterpret_cast<void*>(1));
+    HashTable_delete(table);
+}
+
+// Resizing re-links large sets in several passes; the order must stay that
+// of the plain walk: old buckets upward, each chain from its head, every
+// entry pushed on its new chain's head.
+TEST(HashArithmetic, LargeSetKeepsThePlainReLinkOrderThroughResizes) {
+    struct SetModel {
+        int index = 0;
+        std::vector<std::vector<uintptr_t>> buckets = std::vector<std::vector<uintptr_t>>(13);
+        int n() const { return kPrimes[index]; }
+        size_t bucket(uintptr_t key) const {
+            return static_cast<uint32_t>(key) % static_cast<uint32_t>(n());
+        }
+        void rehash(int step) {
+            auto old = std::move(buckets);
+            index += step;
+            buckets.assign(static_cast<size_t>(n()), {});
+            for (auto& chain : old)
+                for (auto it = chain.rbegin(); it != chain.rend(); ++it)  // head is at the back
+                    buckets[bucket(*it)].push_back(*it);
+        }
+        std::vector<uintptr_t> order() const {
+            std::vector<uintptr_t> out;
+            for (auto& chain : buckets) out.insert(out.end(), chain.rbegin(), chain.rend());
+            return out;
+        }
+    } model;
+    HashSet* set = HashSet_new(0);
+    std::mt19937 random(3);
+    int count = 0;
+    for (int i = 0; i < 5000; ++i) {
+        const uintptr_t key = random();
+        if (count > 3 * model.n()) model.rehash(+1);
+        model.buckets[model.bucket(key)].push_back(key);
+        ++count;
+        HashSet_newHashEntry(set, reinterpret_cast<void*>(key));
+    }
+    ASSERT_EQ(set->n, model.n());
+    void** array = nullptr;
+    ASSERT_EQ(HashSet_toArray(set, &array), count);
+    std::vector<uintptr_t> got;
+    for (int i = 0; i < count; ++i) got.push_back(reinterpret_cast<uintptr_t>(array[i]));
+    vrnFree(array, "test");
+    EXPECT_EQ(got, model.order());
     HashSet_delete(set);
 }
 
