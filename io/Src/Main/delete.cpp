@@ -12,17 +12,6 @@
 
 namespace {
 
-inline const char *whatPart(const char *line) {
-    if (!line[0] || !line[1]) return line + strlen(line);
-    return line + 2;
-}
-
-inline const char *wherePart(const char *line) {
-    const char *what = whatPart(line);
-    const char *esc = strchr(what, IO_ESC);
-    return esc ? esc + 1 : what + strlen(what);
-}
-
 bool isLevelDigit(char c) { return c >= '1' && c <= '9'; }
 
 // The mark written over a dataset's format bytes.
@@ -106,7 +95,7 @@ extern "C" int delete_bywhat(IO_error_routine routine, char *table, int first, i
     while (low <= high) {
         int middle = low + (high - low) / 2;
         char *line = IO_INDEX_LINE(table, middle);
-        int c = strcmp(whatPart(line), key);
+        int c = strcmp(kwxIndexWhatPart(line), key);
         if (c == 0) {
             int rc = delete_process(routine, line, openmode, stream);
             if (rc != IO_OK) {
@@ -138,7 +127,7 @@ extern "C" int delete_bywhere(const char *key, IO_file *record, int first, int l
                sizeof lineNo);
         if (lineNo < 0 || lineNo >= record->nlines) return IO_OK;
         char *line = IO_INDEX_LINE(record->indextable, lineNo);
-        int c = strcmp(wherePart(line), key);
+        int c = strcmp(kwxIndexWherePart(line), key);
         if (c == 0) {
             line[0] = 'N';
             return IO_OK;

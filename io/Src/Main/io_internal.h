@@ -8,6 +8,7 @@
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -24,6 +25,20 @@ extern "C" {
 
 /* Index table slot i of a record. */
 #define IO_INDEX_LINE(table, i) ((table) + (size_t)(i) * IO_INDEX_SLOT)
+
+/* The text of an index line from WHAT on (its third character); an empty
+ * text for a line too short to hold one. */
+static inline const char *kwxIndexWhatPart(const char *line) {
+    if (!line[0] || !line[1]) return line + strlen(line);
+    return line + 2;
+}
+
+/* The text of an index line from WHERE on (after the second ESC). */
+static inline const char *kwxIndexWherePart(const char *line) {
+    const char *what = kwxIndexWhatPart(line);
+    const char *esc = strchr(what, IO_ESC);
+    return esc ? esc + 1 : what + strlen(what);
+}
 
 /* One located dataset. */
 typedef struct IO_location {

@@ -27,20 +27,6 @@ inline char *lineAt(const IO_file *record, int i) {
     return IO_INDEX_LINE(record->indextable, i);
 }
 
-// The text of an index line from WHAT on (its third character); an empty
-// text for a line too short to hold one.
-inline const char *whatPart(const char *line) {
-    if (!line[0] || !line[1]) return line + strlen(line);
-    return line + 2;
-}
-
-// The text of an index line from WHERE on (after the second ESC).
-inline const char *wherePart(const char *line) {
-    const char *what = whatPart(line);
-    const char *esc = strchr(what, kEsc);
-    return esc ? esc + 1 : what + strlen(what);
-}
-
 inline bool isLive(const char *line) { return line[0] == 'Y'; }
 
 // A header usable as a search key.
@@ -81,7 +67,8 @@ int buildWhereView(IO_error_routine routine, IO_file *record) {
     for (int i = 0; i < n; ++i) view[i + 1] = i;
     const char *table = record->indextable;
     std::sort(view + 1, view + 1 + n, [table](int32_t a, int32_t b) {
-        int c = strcmp(wherePart(IO_INDEX_LINE(table, a)), wherePart(IO_INDEX_LINE(table, b)));
+        int c = strcmp(kwxIndexWherePart(IO_INDEX_LINE(table, a)),
+                       kwxIndexWherePart(IO_INDEX_LINE(table, b)));
         return c != 0 ? c < 0 : a < b;
     });
     record->wheretable = reinterpret_cast<char *>(view);
@@ -96,7 +83,7 @@ struct LineNames {
 };
 
 bool splitNames(const char *line, LineNames &n) {
-    n.what = whatPart(line);
+    n.what = kwxIndexWhatPart(line);
     const char *e1 = strchr(n.what, kEsc);
     if (!e1) return false;
     n.whatLen = (size_t)(e1 - n.what);
@@ -171,6 +158,28 @@ bool prefixRange(int n, const std::string &key, TextOf textOf, int &first, int &
     return false;
 }
 
+// The range of the WHAT-ordered head (the first head lines) whose lines
+// begin with key.
+bool whatRange(const IO_file *record, int head, const std::string &key, int &first, int &last) {
+    return prefixRange(head, key, [record](int i) { return kwxIndexWhatPart(lineAt(record, i)); },
+                       first, last);
+}
+
+// The range of the WHERE view whose lines begin with the key's WHERE, and
+// with its WHEN too when that is not negative.
+bool whereRange(const IO_header *key, const IO_file *record, int &first, int &last) {
+    std::string k = key->where;
+    k += kEsc;
+    if (*key->when >= 0) {
+        k += std::to_string(*key->when);
+        k += kEsc;
+    }
+    auto textOf = [record](int i) {
+        return kwxIndexWherePart(lineAt(record, whereViewLine(record, i)));
+    };
+    return prefixRange(record->nlines, k, textOf, first, last);
+}
+
 int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, Matches &out) {
     if (record->sorted != -1) {
         int rc = kwxIndexSortWhat(routine, record);
@@ -192,8 +201,7 @@ int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, 
     }
     int first, last;
     int head = kwxIndexSortedCount(record);
-    if (prefixRange(head, k, [record](int i) { return whatPart(lineAt(record, i)); }, first,
-                    last)) {
+    if (whatRange(record, head, k, first, last)) {
         for (int i = first; i <= last; ++i) {
             if (!isLive(lineAt(record, i))) continue;
             int rc = takeLine(routine, record, i, out);
@@ -203,7 +211,7 @@ int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, 
     // Lines appended since the table was last put in order.
     for (int i = head; i < record->nlines; ++i) {
         const char *line = lineAt(record, i);
-        if (!isLive(line) || strncmp(whatPart(line), k.c_str(), k.size()) != 0) continue;
+        if (!isLive(line) || strncmp(kwxIndexWhatPart(line), k.c_str(), k.size()) != 0) continue;
         int rc = takeLine(routine, record, i, out);
         if (rc != IO_OK) return rc;
     }
@@ -219,15 +227,8 @@ int searchWhere(IO_error_routine routine, const IO_header *key, IO_file *record,
         int rc = buildWhereView(routine, record);
         if (rc != IO_OK) return rc;
     }
-    std::string k = key->where;
-    k += kEsc;
-    if (*key->when >= 0) {
-        k += std::to_string(*key->when);
-        k += kEsc;
-    }
     int first, last;
-    auto textOf = [record](int i) { return wherePart(lineAt(record, whereViewLine(record, i))); };
-    if (!prefixRange(record->nlines, k, textOf, first, last)) return IO_OK;
+    if (!whereRange(key, record, first, last)) return IO_OK;
     for (int i = first; i <= last; ++i) {
         int line = whereViewLine(record, i);
         if (!isLive(lineAt(record, line))) continue;
@@ -256,8 +257,7 @@ int searchWhatPrefix(IO_error_routine routine, const IO_header *key, const std::
     }
     int first, last;
     int head = kwxIndexSortedCount(record);
-    if (prefixRange(head, prefix, [record](int i) { return whatPart(lineAt(record, i)); }, first,
-                    last)) {
+    if (whatRange(record, head, prefix, first, last)) {
         for (int i = first; i <= last; ++i) {
             if (!lineMatches(lineAt(record, i), key, true, wildWhere)) continue;
             int rc = takeLine(routine, record, i, out);
@@ -290,8 +290,7 @@ int locate_all_what(IO_error_routine routine, const IO_header *key, IO_file *rec
     k += kEsc;
     int first = 0, last = -1;
     int head = kwxIndexSortedCount(record);
-    if (!prefixRange(head, k, [record](int i) { return whatPart(lineAt(record, i)); }, first,
-                     last)) {
+    if (!whatRange(record, head, k, first, last)) {
         first = 0;
         last = -1;
     }
@@ -319,15 +318,8 @@ int locate_all_where(IO_error_routine routine, const IO_header *key, IO_file *re
             return rc;
         }
     }
-    std::string k = key->where;
-    k += kEsc;
-    if (*key->when >= 0) {
-        k += std::to_string(*key->when);
-        k += kEsc;
-    }
     int first, last;
-    auto textOf = [record](int i) { return wherePart(lineAt(record, whereViewLine(record, i))); };
-    if (!prefixRange(record->nlines, k, textOf, first, last)) return IO_OK;
+    if (!whereRange(key, record, first, last)) return IO_OK;
     for (int i = first; i <= last; ++i) {
         int line = whereViewLine(record, i);
         if (!lineMatches(lineAt(record, line), key, true, false)) continue;
@@ -381,11 +373,13 @@ private:
 // ---- Comparators -----------------------------------------------------------
 
 extern "C" int index_sortWhat(const void *a, const void *b) {
-    return strcmp(whatPart(static_cast<const char *>(a)), whatPart(static_cast<const char *>(b)));
+    return strcmp(kwxIndexWhatPart(static_cast<const char *>(a)),
+                  kwxIndexWhatPart(static_cast<const char *>(b)));
 }
 
 extern "C" int index_sortWhere(const void *a, const void *b) {
-    return strcmp(wherePart(static_cast<const char *>(a)), wherePart(static_cast<const char *>(b)));
+    return strcmp(kwxIndexWherePart(static_cast<const char *>(a)),
+                  kwxIndexWherePart(static_cast<const char *>(b)));
 }
 
 // Latest WHEN first; equal WHENs by WHAT.
@@ -412,7 +406,8 @@ extern "C" int kwxIndexSortWhat(IO_error_routine routine, IO_file *record) {
     int n = record->nlines;
     const char *table = record->indextable;
     auto before = [table](int a, int b) {
-        return strcmp(whatPart(IO_INDEX_LINE(table, a)), whatPart(IO_INDEX_LINE(table, b))) < 0;
+        return strcmp(kwxIndexWhatPart(IO_INDEX_LINE(table, a)),
+                      kwxIndexWhatPart(IO_INDEX_LINE(table, b))) < 0;
     };
     int head = 1;
     while (head < n && !before(head, head - 1)) ++head;
