@@ -242,6 +242,14 @@ int textCheck(IO_error_routine routine, IO_file *text, bool write) {
     return IO_OK;
 }
 
+// Before any write to the plain text file: it must be open, and it is taken
+// for writing (marked busy).
+int textWriteCheck(IO_error_routine routine, IO_file *text) {
+    int rc = textCheck(routine, text, true);
+    if (rc) return rc;
+    return busy(routine, text, "iocnt: setfilebusyflag failed when writing a plain text file\n");
+}
+
 // Request 32: one line into a blank-padded field of count characters.
 int readTextLine(IO_error_routine routine, IO_file *text, IO_data *data) {
     int32_t count = *data->nchars;
@@ -600,9 +608,7 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             if ((rc = textCheck(routine, T, false))) return rc;
             return readTextLine(routine, T, data);
         case IO_WRITE_TEXT_LINE:
-            if ((rc = textCheck(routine, T, true))) return rc;
-            if ((rc = busy(routine, T, "iocnt: setfilebusyflag failed when writing a plain text file\n")))
-                return rc;
+            if ((rc = textWriteCheck(routine, T))) return rc;
             return writeTextLine(routine, T, data);
         case IO_READ_TEXT_INTS:
             if ((rc = textCheck(routine, T, false))) return rc;
@@ -612,9 +618,7 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             }
             return IO_OK;
         case IO_WRITE_TEXT_INTS:
-            if ((rc = textCheck(routine, T, true))) return rc;
-            if ((rc = busy(routine, T, "iocnt: setfilebusyflag failed when writing a plain text file\n")))
-                return rc;
+            if ((rc = textWriteCheck(routine, T))) return rc;
             if (kwxwriteIntr(routine, "F", data->ints, *data->nints, 8, 10, T->stream) != IO_OK) {
                 kwxIoError(routine, "iocnt: fail to write integers to the plain text file\n");
                 return IO_ERR_WRITE;
@@ -628,9 +632,7 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             }
             return IO_OK;
         case IO_WRITE_TEXT_REALS:
-            if ((rc = textCheck(routine, T, true))) return rc;
-            if ((rc = busy(routine, T, "iocnt: setfilebusyflag failed when writing a plain text file\n")))
-                return rc;
+            if ((rc = textWriteCheck(routine, T))) return rc;
             if (kwxwriteReal(routine, "F", data->reals, *data->nreals, 4, 20, T->stream) != IO_OK) {
                 kwxIoError(routine, "iocnt: fail to write real numbers to the plain text file\n");
                 return IO_ERR_WRITE;
