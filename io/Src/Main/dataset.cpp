@@ -494,6 +494,21 @@ extern "C" int read_header(IO_error_routine routine, const char *format, FILE *s
         return kwxreadHdrString(routine, format, rec, size, stream);
     };
     auto ctx = [&](int level) { return context(format, start, h, level); };
+    // Reads a "KEY value" record: 0, or IO_ERR_READ after reporting readMsg
+    // (record unreadable) or badMsg (another key, or no value after it).
+    auto readKeyed = [&](int size, const char *key, int level, const char *readMsg,
+                         const char *badMsg) -> int {
+        if (readRec(size)) {
+            kwxIoError(routine, readMsg, ctx(level).c_str());
+            return IO_ERR_READ;
+        }
+        size_t n = strlen(key);
+        if (strncmp(rec, key, n) != 0 || strlen(rec) < n + 1) {
+            kwxIoError(routine, badMsg, rec, ctx(level).c_str());
+            return IO_ERR_READ;
+        }
+        return 0;
+    };
 
     if (readRec(82)) {
         kwxIoError(routine, "read_header: fail to read header tag for %s\n", ctx(0).c_str());
@@ -503,41 +518,21 @@ extern "C" int read_header(IO_error_routine routine, const char *format, FILE *s
         kwxIoError(routine, "read_header: bad header tag %s in %s\n", rec, ctx(0).c_str());
         return IO_ERR_READ;
     }
-    if (readRec(82)) {
-        kwxIoError(routine, "read_header: fail to read what for %s\n", ctx(0).c_str());
-        return IO_ERR_READ;
-    }
-    if (strncmp(rec, "WHAT", 4) != 0 || strlen(rec) < 5) {
-        kwxIoError(routine, "read_header: bad what record %s in %s\n", rec, ctx(0).c_str());
-        return IO_ERR_READ;
-    }
+    if (int rc = readKeyed(82, "WHAT", 0, "read_header: fail to read what for %s\n",
+                           "read_header: bad what record %s in %s\n"))
+        return rc;
     copyField(h->what, IO_WHAT_SIZE, rec + 5);
-    if (readRec(82)) {
-        kwxIoError(routine, "read_header: fail to read where for %s\n", ctx(1).c_str());
-        return IO_ERR_READ;
-    }
-    if (strncmp(rec, "WHERE", 5) != 0 || strlen(rec) < 6) {
-        kwxIoError(routine, "read_header: bad where record %s in %s\n", rec, ctx(1).c_str());
-        return IO_ERR_READ;
-    }
+    if (int rc = readKeyed(82, "WHERE", 1, "read_header: fail to read where for %s\n",
+                           "read_header: bad where record %s in %s\n"))
+        return rc;
     copyField(h->where, IO_WHERE_SIZE, rec + 6);
-    if (readRec(82)) {
-        kwxIoError(routine, "read_header: fail to read when for %s\n", ctx(2).c_str());
-        return IO_ERR_READ;
-    }
-    if (strncmp(rec, "WHEN", 4) != 0 || strlen(rec) < 5) {
-        kwxIoError(routine, "read_header: bad when record %s in %s\n", rec, ctx(2).c_str());
-        return IO_ERR_READ;
-    }
+    if (int rc = readKeyed(82, "WHEN", 2, "read_header: fail to read when for %s\n",
+                           "read_header: bad when record %s in %s\n"))
+        return rc;
     *h->when = atoi(rec + 5);
-    if (readRec(82)) {
-        kwxIoError(routine, "read_header: fail to read numattrb record for %s\n", ctx(3).c_str());
-        return IO_ERR_READ;
-    }
-    if (strncmp(rec, "NUMATTRB", 8) != 0 || strlen(rec) < 9) {
-        kwxIoError(routine, "read_header: bad numattrb record %s in %s\n", rec, ctx(3).c_str());
-        return IO_ERR_READ;
-    }
+    if (int rc = readKeyed(82, "NUMATTRB", 3, "read_header: fail to read numattrb record for %s\n",
+                           "read_header: bad numattrb record %s in %s\n"))
+        return rc;
     int nattr = atoi(rec + 9);
     if (nattr < 0 || nattr > IO_MAXATTRIB) {
         kwxIoError(routine, "read_header: bad numattrb record %s in %s\n", rec, ctx(3).c_str());
@@ -555,23 +550,14 @@ extern "C" int read_header(IO_error_routine routine, const char *format, FILE *s
         if (format[0] == 'F' && strcmp(rec, " ") == 0) rec[0] = '\0';
         memcpy(slot, rec, strnlen(rec, IO_ATTRIB_LEN));
     }
-    if (readRec(kDatatypeCap + 2)) {
-        kwxIoError(routine, "read_header: fail to read DATATYPE (istrct) record for %s\n", ctx(3).c_str());
-        return IO_ERR_READ;
-    }
-    if (strncmp(rec, "DATATYPE", 8) != 0 || strlen(rec) < 9) {
-        kwxIoError(routine, "read_header: bad DATATYPE (istrct) record %s in %s\n", rec, ctx(3).c_str());
-        return IO_ERR_READ;
-    }
+    if (int rc = readKeyed(kDatatypeCap + 2, "DATATYPE", 3,
+                           "read_header: fail to read DATATYPE (istrct) record for %s\n",
+                           "read_header: bad DATATYPE (istrct) record %s in %s\n"))
+        return rc;
     copyField(h->datatype, IO_DATATYPE_SIZE, rec + 9);
-    if (readRec(82)) {
-        kwxIoError(routine, "read_header: fail to read NUMBER record for %s", ctx(3).c_str());
-        return IO_ERR_READ;
-    }
-    if (strncmp(rec, "NUMBER", 6) != 0 || strlen(rec) < 7) {
-        kwxIoError(routine, "read_header: bad number record %s in %s", rec, ctx(3).c_str());
-        return IO_ERR_READ;
-    }
+    if (int rc = readKeyed(82, "NUMBER", 3, "read_header: fail to read NUMBER record for %s",
+                           "read_header: bad number record %s in %s"))
+        return rc;
     *h->number = atoi(rec + 7);
     bool compressed = iofmt_is_blocked(format);
     if (format[0] == 'F' || compressed) {
