@@ -329,6 +329,24 @@ extern "C" int iif_flush(IO_file *record) {
     return rc;
 }
 
+// The last steps of every close: the stream is closed (a failure makes the
+// result IO_ERR_CLOSE), the lock given back and the record emptied.
+static int closeAndRelease(IO_file *record, int rc) {
+    if (record->stream) {
+        if (fclose(record->stream) != 0) {
+            kwxIoSysError(record, "iif_close: error closing file");
+            rc = IO_ERR_CLOSE;
+        }
+        record->stream = nullptr;
+    }
+    if (record->locklevel != 0) iif_set_lock(record, -1);
+    record->openmode = 0;
+    record->locklevel = 0;
+    record->indexdirty = 0;
+    filerec_release(record);
+    return rc;
+}
+
 extern "C" int iif_close(IO_file *record) {
     if (!record) return IO_OK;
     kwxIoTrace("iif_close: Closing file %s", record->filename ? record->filename : "");
@@ -349,35 +367,12 @@ extern "C" int iif_close(IO_file *record) {
                     kwxIoTrace("closefile index fail: wrote crash tag OK");
             }
         }
-        if (fclose(record->stream) != 0) {
-            kwxIoSysError(record, "iif_close: error closing file");
-            rc = IO_ERR_CLOSE;
-        }
-        record->stream = nullptr;
     }
-    if (record->locklevel != 0) iif_set_lock(record, -1);
-    record->openmode = 0;
-    record->locklevel = 0;
-    record->indexdirty = 0;
-    filerec_release(record);
-    return rc;
+    return closeAndRelease(record, rc);
 }
 
 extern "C" int iif_close_text(IO_file *record) {
     if (!record) return IO_OK;
     kwxIoTrace("iif_close_text: Closing file %s", record->filename ? record->filename : "");
-    int rc = IO_OK;
-    if (record->stream) {
-        if (fclose(record->stream) != 0) {
-            kwxIoSysError(record, "iif_close: error closing file");
-            rc = IO_ERR_CLOSE;
-        }
-        record->stream = nullptr;
-    }
-    if (record->locklevel != 0) iif_set_lock(record, -1);
-    record->openmode = 0;
-    record->locklevel = 0;
-    record->indexdirty = 0;
-    filerec_release(record);
-    return rc;
+    return closeAndRelease(record, IO_OK);
 }
