@@ -47,6 +47,14 @@ void deleteAllErrors(vrnErrorManager* m, const char* tag) {
     vrnFree(errors, tag);
 }
 
+// One "label value" line of the log header for a value handed over by the
+// caller (freed here); no line when there is no value.
+void writeLine(ErrorLog* log, const char* label, char* value) {
+    if (!value) return;
+    ErrorLog_write(log, "%s%s\n", label, value);
+    vrnCString_free(value);
+}
+
 void writeHeader(vrnErrorManager* m) {
     ErrorLog* log = m->log;
     char* date = vrnGetDate();
@@ -54,26 +62,11 @@ void writeHeader(vrnErrorManager* m) {
     if (date && time) ErrorLog_write(log, "Started:        %s %s\n", date, time);
     vrnCString_free(date);
     vrnCString_free(time);
-    if (char* program = vrnLibrary_getProgramName()) {
-        ErrorLog_write(log, "Application:    %s\n", program);
-        vrnCString_free(program);
-    }
-    if (char* build = vrnLibrary_getBuild()) {
-        ErrorLog_write(log, "VRN build:      %s\n", build);
-        vrnCString_free(build);
-    }
-    if (char* release = vrnLibrary_getReleaseNumber()) {
-        ErrorLog_write(log, "Release number: %s\n", release);
-        vrnCString_free(release);
-    }
-    if (char* host = vrnGetHostname()) {
-        ErrorLog_write(log, "Running on:     %s\n", host);
-        vrnCString_free(host);
-    }
-    if (char* cwd = vrnGetWorkingDirectory()) {
-        ErrorLog_write(log, "Running in:     %s\n", cwd);
-        vrnCString_free(cwd);
-    }
+    writeLine(log, "Application:    ", vrnLibrary_getProgramName());
+    writeLine(log, "VRN build:      ", vrnLibrary_getBuild());
+    writeLine(log, "Release number: ", vrnLibrary_getReleaseNumber());
+    writeLine(log, "Running on:     ", vrnGetHostname());
+    writeLine(log, "Running in:     ", vrnGetWorkingDirectory());
     ErrorLog_writeBanner(log, "vrnErrorManager_new");
     for (int i = 0; i < 5; ++i) ErrorLog_write(log, "m_errorLevel[%d] = %d\n", i, m->errorLevel[i]);
 }
