@@ -216,14 +216,20 @@ std::string fileOf(int n) {
     return path;
 }
 
+// A record over the file opened for reading, before its index is loaded.
+IO_file readRecord(const std::string &path) {
+    IO_file rec;
+    memset(&rec, 0, sizeof rec);
+    rec.routine = silent;
+    rec.offsetwidth = 20;
+    rec.stream = fopen(path.c_str(), "rb");
+    return rec;
+}
+
 void BM_ReopenStoredIndex(benchmark::State &state) {
     std::string path = fileOf(int(state.range(0)));
     for (auto _ : state) {
-        IO_file rec;
-        memset(&rec, 0, sizeof rec);
-        rec.routine = silent;
-        rec.offsetwidth = 20;
-        rec.stream = fopen(path.c_str(), "rb");
+        IO_file rec = readRecord(path);
         if (create_indextable(silent, &rec) != 0) state.SkipWithError("index not read");
         filerec_release(&rec);
     }
@@ -234,11 +240,7 @@ BENCHMARK(BM_ReopenStoredIndex)->Arg(10000)->Arg(100000)->Unit(benchmark::kMilli
 void BM_ReopenForcedRebuild(benchmark::State &state) {
     std::string path = fileOf(int(state.range(0)));
     for (auto _ : state) {
-        IO_file rec;
-        memset(&rec, 0, sizeof rec);
-        rec.routine = silent;
-        rec.offsetwidth = 20;
-        rec.stream = fopen(path.c_str(), "rb");
+        IO_file rec = readRecord(path);
         recreate_indextable(silent, &rec);
         filerec_release(&rec);
     }

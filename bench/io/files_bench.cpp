@@ -281,26 +281,26 @@ public:
                                "SELECT time, length(data) FROM ds WHERE what=? AND loc=? ORDER BY "
                                "time DESC",
                                -1, &latest_, nullptr);
-        sqlite3_bind_text(latest_, 1, what.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(latest_, 2, loc, -1, SQLITE_STATIC);
-        int n = 0;
-        while (sqlite3_step(latest_) == SQLITE_ROW) ++n;
-        sqlite3_reset(latest_);
-        return n;
+        return countRows(latest_, what, loc);
     }
     int glob(const std::string &what, const char *loc) {
         if (!select_)
             sqlite3_prepare_v2(db_, "SELECT what, loc, time FROM ds WHERE what GLOB ? AND loc=?",
                                -1, &select_, nullptr);
-        sqlite3_bind_text(select_, 1, what.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(select_, 2, loc, -1, SQLITE_STATIC);
-        int n = 0;
-        while (sqlite3_step(select_) == SQLITE_ROW) ++n;
-        sqlite3_reset(select_);
-        return n;
+        return countRows(select_, what, loc);
     }
 
 private:
+    // Runs a query on (what, loc) to its end and counts the rows.
+    static int countRows(sqlite3_stmt *query, const std::string &what, const char *loc) {
+        sqlite3_bind_text(query, 1, what.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(query, 2, loc, -1, SQLITE_STATIC);
+        int n = 0;
+        while (sqlite3_step(query) == SQLITE_ROW) ++n;
+        sqlite3_reset(query);
+        return n;
+    }
+
     sqlite3 *db_ = nullptr;
     sqlite3_stmt *insert_ = nullptr, *select_ = nullptr, *latest_ = nullptr;
 };
