@@ -14,16 +14,6 @@ using vrntest::runInChild;
 using vrntest::TempDir;
 using vrntest::writeFile;
 
-namespace {
-
-void staleSize(const std::string &name) {
-    std::string bytes = readFile(name);
-    bytes.replace(6, 20, std::string(19, ' ') + "1");
-    writeFile(name, bytes);
-}
-
-}  // namespace
-
 TEST(Client, WriterKilledWithoutClosingLeavesTheFileLockedButItsDataRecoverable) {
     TempDir dir;
     std::string name = dir.file("f.kwx");
@@ -109,7 +99,7 @@ TEST(Client, RebuiltIndexIsWrittenOnlyByAHandleThatMayWrite) {
         ASSERT_EQ(IO_OK, c.writeInts("a", "b", 0, {1}));
         ASSERT_EQ(IO_OK, c.close());
     }
-    staleSize(name);
+    forceRebuild(name);
     std::string stale = readFile(name);
 
     // Shared: the rebuild stays in memory.
@@ -206,9 +196,7 @@ TEST(Client, NewFileStartsWithItsInfoBlockAndAReadLock) {
     EXPECT_EQ(36, c.control()->primary.indexpos);
     EXPECT_EQ("*INFO\n" + std::string(19, ' ') + "0\n*ENDINFO\n", readFile(name));
     Data count;
-    count.ints = {7};
-    count.nints = 1;
-    count.bind();
+    count.setInts({7});
     Header h;
     ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, h, count));
     EXPECT_EQ(0, count.ints[0]);

@@ -12,15 +12,6 @@ using vrntest::writeFile;
 
 namespace {
 
-// Makes the size recorded in the info block wrong, so that the next open
-// rebuilds the index from the datasets.
-void forceRebuild(const std::string &name) {
-    std::string bytes = readFile(name);
-    ASSERT_GT(bytes.size(), 27u);
-    bytes.replace(6, 20, std::string(19, ' ') + "1");
-    writeFile(name, bytes);
-}
-
 int deleteDs(Client &c, const std::string &what, const std::string &where, int32_t when) {
     Header h(what, where, when);
     Data d;
@@ -157,16 +148,12 @@ TEST(Copy, OneDatasetUnderANewName) {
     ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
     Header h("a longer name", "elsewhere", 9);
     Data d;
-    d.offsets = {found.offsets[0]};
-    d.noffsets = 1;
-    d.bind();
+    offsetsOf(d, {found.offsets[0]});
     ASSERT_EQ(IO_OK, c.request(IO_COPY_DATASET, h, d));
     // Like a written dataset, the copy is followed by the end tag until
     // the index is written.
     Data pos;
-    pos.offsets = {0};
-    pos.noffsets = 1;
-    pos.bind();
+    offsetsOf(pos, {0});
     ASSERT_EQ(IO_OK, c.request(IO_INDEX_POSITION, h, pos));
     fflush(c.control()->secondary.stream);
     EXPECT_EQ("*CRASH", readFile(dst).substr((size_t)pos.offsets[0], 6));
@@ -197,26 +184,20 @@ TEST(Copy, SourceThatIsNoDatasetAnswers20AndAddsNothing) {
     ASSERT_EQ(IO_OK, c.open(src));
     Header h("copy", "b", 1);
     Data pos;
-    pos.offsets = {0};
-    pos.noffsets = 1;
-    pos.bind();
+    offsetsOf(pos, {0});
     // The primary's index position: the stored index, an F dataset whose
     // tag is "*INDEX".
     ASSERT_EQ(IO_OK, c.request(IO_INDEX_POSITION, h, pos));
     ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
     ASSERT_EQ(IO_OK, c.writeInts("kept", "b", 1, {7}));
     Data before;
-    before.ints = {0};
-    before.nints = 1;
-    before.bind();
+    before.setInts({0});
     ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, h, before));
     messages().clear();
     EXPECT_EQ(IO_ERR_BADFILE, c.request(IO_COPY_DATASET, h, pos));
     EXPECT_NE(std::string::npos, messages().find("copy_dataset: bad data set tag"));
     Data after;
-    after.ints = {0};
-    after.nints = 1;
-    after.bind();
+    after.setInts({0});
     ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, h, after));
     EXPECT_EQ(before.ints[0], after.ints[0]);
     // What the failed copy wrote is overwritten by the next dataset.
@@ -252,14 +233,10 @@ TEST(Copy, DeletedDatasetIsSkippedAndAFileIsNeverCopiedOntoItself) {
     ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
     Header named("a", "b", 1);
     Data at;
-    at.offsets = {found.offsets[0]};
-    at.noffsets = 1;
-    at.bind();
+    offsetsOf(at, {found.offsets[0]});
     EXPECT_EQ(IO_OK, c.request(IO_COPY_DATASET, named, at));
     Data count;
-    count.ints = {0};
-    count.nints = 1;
-    count.bind();
+    count.setInts({0});
     ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, named, count));
     EXPECT_EQ(0, count.ints[0]);
 }
@@ -410,9 +387,7 @@ TEST(Copy, BigEndianSourceKeepsItsFormatAndByteOrder) {
     ASSERT_EQ(IO_OK, c.request(IO_COPY_ALLVALID_DS, none, nothing));
     Header renamed("longer name", "there", 2);
     Data at;
-    at.offsets = {found.offsets[0]};
-    at.noffsets = 1;
-    at.bind();
+    offsetsOf(at, {found.offsets[0]});
     ASSERT_EQ(IO_OK, c.request(IO_COPY_DATASET, renamed, at));
     ASSERT_EQ(IO_OK, c.close());
 

@@ -114,9 +114,7 @@ TEST(DispatcherArguments, MissingArraysAreRefused) {
     // Requests that write two offsets need room for two.
     for (int request : {IO_WRITE_HEADER, IO_INSERT_INDEX, IO_INSERT_INDEX_NOSORT}) {
         Data d;
-        d.offsets = {0};
-        d.noffsets = 1;
-        d.bind();
+        offsetsOf(d, {0});
         messages().clear();
         EXPECT_EQ(IO_ERR_MEMORY, client.request(request, h, d)) << request;
     }

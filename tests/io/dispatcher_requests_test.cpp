@@ -9,17 +9,6 @@ using namespace iotest;
 using vrntest::readFile;
 using vrntest::TempDir;
 
-namespace {
-
-Data &offsetsOf(Data &d, std::initializer_list<int64_t> values) {
-    d.offsets = values;
-    d.noffsets = (int32_t)d.offsets.size();
-    d.bind();
-    return d;
-}
-
-}  // namespace
-
 TEST(DispatcherRequests, DatasetBuiltPieceByPieceReadsBackLikeAWrittenOne) {
     TempDir dir;
     Client c;
@@ -70,9 +59,7 @@ TEST(DispatcherRequests, HeaderDataAndConversionReadSeparately) {
     snprintf(w.datatype, sizeof w.datatype, "REAL");
     w.number = 2;
     Data wd;
-    wd.reals = {1.5f, -2.25f};
-    wd.nreals = 2;
-    wd.bind();
+    wd.setReals({1.5f, -2.25f});
     ASSERT_EQ(IO_OK, c.request(IO_WRITE_DS, w, wd));
     Data found;
     ASSERT_EQ(IO_OK, c.locate("reals", "here", 1, found));
@@ -87,9 +74,7 @@ TEST(DispatcherRequests, HeaderDataAndConversionReadSeparately) {
     EXPECT_STREQ("REAL", h.datatype);
     ASSERT_EQ(IO_OK, c.request(IO_READ_DATATAG, h, at));
     Data rd;
-    rd.reals = {0, 0};
-    rd.nreals = 2;
-    rd.bind();
+    rd.setReals({0, 0});
     ASSERT_EQ(IO_OK, c.request(IO_READ_DATA, h, rd));
     EXPECT_EQ(1.5f, rd.reals[0]);
     EXPECT_EQ(-2.25f, rd.reals[1]);
@@ -165,9 +150,7 @@ TEST(DispatcherRequests, PlainTextIntegersAndReals) {
     d.setName(dir.file("t.txt"));
     ASSERT_EQ(IO_OK, c.request(IO_OPEN_TEXT, h, d));
     d.setInts({1, -2, 30000, 4});
-    d.reals = {0.5f, 1e10f};
-    d.nreals = 2;
-    d.bind();
+    d.setReals({0.5f, 1e10f});
     ASSERT_EQ(IO_OK, c.request(IO_WRITE_TEXT_INTS, h, d));
     ASSERT_EQ(IO_OK, c.request(IO_WRITE_TEXT_REALS, h, d));
     ASSERT_EQ(IO_OK, c.request(IO_CLOSE_TEXT, h, d));
@@ -176,9 +159,7 @@ TEST(DispatcherRequests, PlainTextIntegersAndReals) {
     r.setName(dir.file("t.txt"));
     ASSERT_EQ(IO_OK, c.request(IO_OPEN_TEXT, h, r));
     r.setInts({0, 0, 0, 0});
-    r.reals = {0, 0};
-    r.nreals = 2;
-    r.bind();
+    r.setReals({0, 0});
     ASSERT_EQ(IO_OK, c.request(IO_READ_TEXT_INTS, h, r));
     ASSERT_EQ(IO_OK, c.request(IO_READ_TEXT_REALS, h, r));
     EXPECT_EQ((std::vector<int32_t>{1, -2, 30000, 4}), r.ints);

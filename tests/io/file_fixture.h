@@ -6,10 +6,13 @@
 #include "io_files.h"
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -151,11 +154,33 @@ struct Data {
         nints = (int32_t)v.size();
         bind();
     }
+    void setReals(const std::vector<float> &v) {
+        reals = v;
+        nreals = (int32_t)v.size();
+        bind();
+    }
     std::string stringAt(int i) const {
         const char *s = strings.data() + (size_t)i * IO_STRING_LEN;
         return std::string(s, strnlen(s, IO_STRING_LEN));
     }
 };
+
+// Gives d exactly these offsets (a request's positions or locations).
+inline Data &offsetsOf(Data &d, std::initializer_list<int64_t> values) {
+    d.offsets = values;
+    d.noffsets = (int32_t)d.offsets.size();
+    d.bind();
+    return d;
+}
+
+// Makes the size recorded in the info block wrong, so that the next open
+// rebuilds the index from the datasets.
+inline void forceRebuild(const std::string &name) {
+    std::string bytes = vrntest::readFile(name);
+    ASSERT_GT(bytes.size(), 27u);
+    bytes.replace(6, 20, std::string(19, ' ') + "1");
+    vrntest::writeFile(name, bytes);
+}
 
 // A caller of the dispatcher: one control block, every request through iocntc.
 class Client {
@@ -223,9 +248,7 @@ public:
         if (rc != IO_OK) return rc;
         Header h;
         Data d;
-        d.offsets = {found.offsets[0], found.offsets[1]};
-        d.noffsets = 2;
-        d.bind();
+        offsetsOf(d, {found.offsets[0], found.offsets[1]});
         // Ask with no room first; the reader tells how much it needs.
         rc = request(IO_READ_DS, h, d);
         if (rc == IO_ERR_MEMORY) {
