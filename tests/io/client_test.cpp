@@ -105,11 +105,7 @@ TEST(Client, RebuiltIndexIsWrittenOnlyByAHandleThatMayWrite) {
     // Shared: the rebuild stays in memory.
     Client reader;
     ASSERT_EQ(IO_OK, reader.open(name));
-    auto other = runInChild([&] {
-        Client c;
-        _exit(c.open(name) == IO_OK ? 0 : 1);
-        return 1;
-    });
+    auto other = otherReaderDiesHoldingIt(name);
     ASSERT_EQ(0, other.exitStatus) << other.err;
     std::vector<int32_t> v;
     ASSERT_EQ(IO_OK, reader.readInts("a", "b", 0, v));

@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 namespace iotest {
 
@@ -264,5 +265,15 @@ public:
 private:
     IO_control *control_;
 };
+
+// Another process opens the file through iocntc and dies without closing
+// it, so that its read share stays counted in the lock file.
+inline vrntest::ChildResult otherReaderDiesHoldingIt(const std::string &name) {
+    return vrntest::runInChild([&] {
+        Client c;
+        _exit(c.open(name) == IO_OK ? 0 : 1);
+        return 1;
+    });
+}
 
 }  // namespace iotest

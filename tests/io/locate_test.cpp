@@ -182,11 +182,7 @@ TEST(Locate, SharedReaderWritesNoDeletionMarks) {
     Client reader;
     ASSERT_EQ(IO_OK, reader.open(name));
     // Another process reads the file at the same time (and dies holding it).
-    auto other = runInChild([&] {
-        Client c;
-        _exit(c.open(name) == IO_OK ? 0 : 1);
-        return 1;
-    });
+    auto other = otherReaderDiesHoldingIt(name);
     ASSERT_EQ(0, other.exitStatus) << other.err;
     std::vector<int32_t> values;
     ASSERT_EQ(IO_OK, reader.readInts("a", "b", 1, values));
