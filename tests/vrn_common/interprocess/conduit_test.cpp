@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../handed_over.h"
 #include "errors/error.h"
 #include "errors/error_manager.h"
 #include "interprocess/conduit.h"
@@ -20,24 +21,7 @@
 
 namespace {
 
-struct Recorded {
-    int code;
-    std::string message;
-};
-
-std::vector<Recorded> takeErrors() {
-    int count = 0;
-    vrnError** errors = nullptr;
-    vrnApp_getErrors(&count, &errors);
-    std::vector<Recorded> out;
-    for (int i = 0; i < count; ++i) {
-        const char* m = vrnError_getMessage(errors[i]);
-        out.push_back({errors[i]->code, m ? m : ""});
-    }
-    vrnFree(errors, "test");
-    vrnApp_clearErrors();
-    return out;
-}
+using commontest::takeErrors;
 
 std::string childArgument(Conduit* c) {
     char* a = Conduit_getChildArgument(c);

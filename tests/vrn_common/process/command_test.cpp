@@ -6,21 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include "../handed_over.h"
 #include "errors/error_manager.h"
 #include "process/command.h"
 #include "support/cstring.h"
 #include "support/memory.h"
 #include "test_support.h"
 
-namespace {
-
-std::string take(char* s) {
-    std::string out = s ? s : "<null>";
-    vrnCString_free(s);
-    return out;
-}
-
-}  // namespace
+using commontest::take;
 
 TEST(Environment, ProgramsAreFoundByOverrideThenExecThenBinFolder) {
     vrntest::TempDir bin, exec;

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "../handed_over.h"
 #include "errors/error.h"
 #include "errors/error_manager.h"
 #include "process/tolv_query.h"
@@ -18,10 +19,8 @@
 
 namespace querytest {
 
-struct Recorded {
-    int code;
-    std::string message;
-};
+using commontest::Recorded;
+using commontest::takeErrors;
 
 struct QueryResult {
     int rc = -1;
@@ -67,21 +66,6 @@ inline QueryResult queryOutput(const vrntest::TempDir& dir, const std::string& o
     const std::string file = dir.file("model.tolv");
     vrntest::writeFile(file, output);
     return query(file);
-}
-
-// The recorded errors in order; clears them.
-inline std::vector<Recorded> takeErrors() {
-    int count = 0;
-    vrnError** errors = nullptr;
-    vrnApp_getErrors(&count, &errors);
-    std::vector<Recorded> out;
-    for (int i = 0; i < count; ++i) {
-        const char* m = vrnError_getMessage(errors[i]);
-        out.push_back({errors[i]->code, m ? m : ""});
-    }
-    vrnFree(errors, "test");
-    vrnApp_clearErrors();
-    return out;
 }
 
 inline bool noChildLeft() {

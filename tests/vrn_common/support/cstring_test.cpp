@@ -5,17 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "../handed_over.h"
 #include "support/memory.h"
 
 namespace {
 
-// Takes ownership of a string from the library and gives its text.
-std::string take(char* s) {
-    if (!s) return "<null>";
-    std::string r(s);
-    vrnCString_free(s);
-    return r;
-}
+using commontest::take;
 
 std::vector<std::string> split(const char* s, char sep) {
     char** array = reinterpret_cast<char**>(1);

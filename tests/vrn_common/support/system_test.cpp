@@ -12,6 +12,7 @@
 #include <regex>
 #include <string>
 
+#include "../handed_over.h"
 #include "support/cstring.h"
 #include "test_support.h"
 
@@ -20,12 +21,7 @@ using vrntest::runInChild;
 
 namespace {
 
-std::string take(char* s) {
-    if (!s) return "<null>";
-    std::string r(s);
-    vrnCString_free(s);
-    return r;
-}
+using commontest::take;
 
 std::string realPath(const std::string& path) {
     char* r = realpath(path.c_str(), nullptr);
