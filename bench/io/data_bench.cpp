@@ -3,6 +3,7 @@
 // dataset should stay flat from 10^4 to 10^5), array throughput of the
 // text, binary and compressed forms beside plain fwrite and zlib's own
 // compress2, and reopening with a stored index beside a forced rebuild.
+#include "header_buffers.h"
 #include "io_files.h"
 
 #include <benchmark/benchmark.h>
@@ -30,13 +31,7 @@ void removeFile(const std::string &path) {
     unlink((path + ".lck").c_str());
 }
 
-struct Call {
-    char what[IO_WHAT_SIZE] = {0};
-    char where[IO_WHERE_SIZE] = {0};
-    int32_t when = 0, numattrb = 0, number = 0, blockfactor = 1;
-    char attributes[IO_ATTRIB_LEN] = {0};
-    char datatype[IO_DATATYPE_SIZE] = "INTR";
-    IO_header h{what, where, &when, &numattrb, attributes, &number, datatype, &blockfactor};
+struct Call : iobench::HeaderBuffers {
     int64_t offsets[2] = {0, 0};
     char strings[2 * IO_STRING_LEN] = {0};
     int32_t ints[8] = {0};

@@ -2,6 +2,7 @@
 // opening a file with a large stored index, and writing then locating small
 // datasets; each beside the same work done with SQLite (one row per dataset)
 // when SQLite is available.
+#include "header_buffers.h"
 #include "io_files.h"
 
 #include <benchmark/benchmark.h>
@@ -44,13 +45,7 @@ private:
     std::string path_;
 };
 
-struct Request {
-    char what[IO_WHAT_SIZE] = {0};
-    char where[IO_WHERE_SIZE] = {0};
-    int32_t when = 0, numattrb = 0, number = 0, blockfactor = 1;
-    char attributes[IO_ATTRIB_LEN] = {0};
-    char datatype[IO_DATATYPE_SIZE] = "INTR";
-    IO_header h{what, where, &when, &numattrb, attributes, &number, datatype, &blockfactor};
+struct Request : iobench::HeaderBuffers {
     std::vector<int64_t> offsets = std::vector<int64_t>(2);
     std::vector<char> strings = std::vector<char>(2 * IO_STRING_LEN);
     std::vector<char> chars;
