@@ -210,6 +210,8 @@ extern "C" int iofmt_is_live(int c) {
     return c == 'F' || c == 'U' || c == 'u' || c == 'L' || c == 'l';
 }
 
+extern "C" int iofmt_is_deleted(int c) { return c == 'D' || c == 'd' || c == 'X' || c == 'x'; }
+
 extern "C" int iofmt_is_swapped(int c) { return !(c == 'F' || c == 'u' || c == 'l'); }
 
 extern "C" int iofmt_is_compressed(const char *format) {

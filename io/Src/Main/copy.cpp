@@ -293,8 +293,8 @@ int copyOne(IO_error_routine routine, const char *what, const char *where, int32
         return IO_ERR_READ;
     }
     char c = bytes[0];
-    if (c == 'D' || c == 'd' || c == 'X' || c == 'x') return IO_OK;
-    if (c != 'F' && c != 'U' && c != 'u' && c != 'L' && c != 'l') {
+    if (iofmt_is_deleted(c)) return IO_OK;
+    if (!iofmt_is_live(c)) {
         kwxIoError(routine,
                    "copy_dataset: the source data set location is incorrect: bad format type in "
                    "%c%c",

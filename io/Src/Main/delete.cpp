@@ -57,8 +57,8 @@ extern "C" int delete_process_sub(IO_error_routine routine, FILE *stream, int64_
         return IO_ERR_READ;
     }
     char c = format[0];
-    if (c == 'D' || c == 'd' || c == 'X' || c == 'x') return IO_OK;
-    if (c != 'F' && c != 'U' && c != 'u' && c != 'L' && c != 'l') {
+    if (iofmt_is_deleted(c)) return IO_OK;
+    if (!iofmt_is_live(c)) {
         kwxIoError(routine, "delete_process_sub: invalid format tag or dataset already deleted");
         return IO_ERR_FORMAT;
     }

@@ -576,7 +576,7 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
             }
             continue;
         }
-        if (fb[0] == 'D' || fb[0] == 'd' || fb[0] == 'X' || fb[0] == 'x') {
+        if (iofmt_is_deleted(fb[0])) {
             int64_t first = 0, second = 0;
             if (fb[1] != 0) {
                 char df[3] = {0, 0, 0};

@@ -100,6 +100,8 @@ int iofmt_is_letter(int c);
 /* 1 for a live letter written by this platform or read from others:
  * F, U, u, L, l. */
 int iofmt_is_live(int c);
+/* 1 for the letter of a deletion mark: D, d, X, x. */
+int iofmt_is_deleted(int c);
 /* 1 when the letter's multi-byte items are stored byte-reversed. */
 int iofmt_is_swapped(int c);
 /* 1 when the format is compressed binary: one of uUlL with a level '1'-'9'. */
