@@ -753,6 +753,24 @@ int readBinaryStructure(IO_error_routine routine, const char *format, FILE *stre
     return 0;
 }
 
+// What write_data and read_data check first: a datatype is given (else
+// noType is reported), the arguments are usable, and the datatype parses into
+// lay (else badType is reported).
+int startBlock(IO_error_routine routine, const char *noType, const char *badType,
+               const char *format, FILE *stream, int number, const char *datatype, IO_data *data,
+               Layout &lay) {
+    if (!datatype) {
+        kwxIoError(routine, noType);
+        return IO_ERR_PARSE;
+    }
+    if (!format || !stream || !data || number < 0) return IO_ERR_MEMORY;
+    if (int rc = parse(routine, datatype, lay)) {
+        kwxIoError(routine, badType);
+        return rc;
+    }
+    return 0;
+}
+
 }  // namespace
 
 // ---- data tag --------------------------------------------------------------
@@ -812,16 +830,11 @@ extern "C" int read_datatag(IO_error_routine routine, const char *format, FILE *
 extern "C" int write_data(IO_error_routine routine, const char *format, FILE *stream, int number,
                           const char *datatype, IO_data *data) {
     if (number == 0) return 0;
-    if (!datatype) {
-        kwxIoError(routine, "write_data: datatype string is null\n");
-        return IO_ERR_PARSE;
-    }
-    if (!format || !stream || !data || number < 0) return IO_ERR_MEMORY;
     Layout lay;
-    if (int rc = parse(routine, datatype, lay)) {
-        kwxIoError(routine, "write_data: parseStructure failed\n");
+    if (int rc = startBlock(routine, "write_data: datatype string is null\n",
+                            "write_data: parseStructure failed\n", format, stream, number, datatype,
+                            data, lay))
         return rc;
-    }
     bool text = format[0] == 'F';
     int64_t recsize = recordSize(lay, text);
     if (capacityCheck(lay, number, data) != 0) {
@@ -845,16 +858,11 @@ extern "C" int write_data(IO_error_routine routine, const char *format, FILE *st
 extern "C" int read_data(IO_error_routine routine, const char *format, FILE *stream, int number,
                          const char *datatype, IO_data *data) {
     if (number == 0) return 0;
-    if (!datatype) {
-        kwxIoError(routine, "read_data: datatype string is null\n");
-        return IO_ERR_PARSE;
-    }
-    if (!format || !stream || !data || number < 0) return IO_ERR_MEMORY;
     Layout lay;
-    if (int rc = parse(routine, datatype, lay)) {
-        kwxIoError(routine, "read_data: parseStructure failed\n");
+    if (int rc = startBlock(routine, "read_data: datatype string is null\n",
+                            "read_data: parseStructure failed\n", format, stream, number, datatype,
+                            data, lay))
         return rc;
-    }
     bool text = format[0] == 'F';
     int64_t recsize = recordSize(lay, text);
     if (capacityCheck(lay, number, data) != 0) return IO_ERR_MEMORY;
