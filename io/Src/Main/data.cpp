@@ -545,6 +545,26 @@ int readTextStructure(IO_error_routine routine, FILE *stream, int number, const 
     return 0;
 }
 
+// Moves cnt numbers from items into the packed block at o, in the file's
+// byte order, and steps both past them.
+template <typename T>
+void packNumbers(unsigned char *&o, T *&items, size_t cnt, char letter) {
+    memcpy(o, items, cnt * sizeof(T));
+    swapItems(o, cnt, sizeof(T), letter);
+    items += cnt;
+    o += cnt * sizeof(T);
+}
+
+// The reverse of packNumbers: cnt numbers from the block at in into items,
+// in this machine's byte order.
+template <typename T>
+void unpackNumbers(T *&items, const unsigned char *&in, size_t cnt, char letter) {
+    memcpy(items, in, cnt * sizeof(T));
+    swapItems(items, cnt, sizeof(T), letter);
+    items += cnt;
+    in += cnt * sizeof(T);
+}
+
 void packBinary(const Layout &lay, int number, IO_data *data, char letter, unsigned char *buf) {
     Cursor c(data);
     unsigned char *o = buf;
@@ -553,22 +573,13 @@ void packBinary(const Layout &lay, int number, IO_data *data, char letter, unsig
             size_t cnt = static_cast<size_t>(lay.counts[e]);
             switch (lay.types[e]) {
             case IO_INTR:
-                memcpy(o, c.ints, cnt * 4);
-                swapItems(o, cnt, 4, letter);
-                c.ints += cnt;
-                o += cnt * 4;
+                packNumbers(o, c.ints, cnt, letter);
                 break;
             case IO_REAL:
-                memcpy(o, c.reals, cnt * 4);
-                swapItems(o, cnt, 4, letter);
-                c.reals += cnt;
-                o += cnt * 4;
+                packNumbers(o, c.reals, cnt, letter);
                 break;
             case IO_DBLE:
-                memcpy(o, c.doubles, cnt * 8);
-                swapItems(o, cnt, 8, letter);
-                c.doubles += cnt;
-                o += cnt * 8;
+                packNumbers(o, c.doubles, cnt, letter);
                 break;
             case IO_LOGL:
                 memcpy(o, c.logicals, cnt);
@@ -599,24 +610,15 @@ void unpackBinary(IO_error_routine routine, const Layout &lay, int number, IO_da
             size_t cnt = static_cast<size_t>(lay.counts[e]);
             switch (lay.types[e]) {
             case IO_INTR:
-                memcpy(c.ints, in, cnt * 4);
-                swapItems(c.ints, cnt, 4, letter);
-                c.ints += cnt;
-                in += cnt * 4;
+                unpackNumbers(c.ints, in, cnt, letter);
                 break;
             case IO_REAL:
-                memcpy(c.reals, in, cnt * 4);
-                swapItems(c.reals, cnt, 4, letter);
-                kwxIoNoop(routine, c.reals, static_cast<int>(cnt));
-                c.reals += cnt;
-                in += cnt * 4;
+                unpackNumbers(c.reals, in, cnt, letter);
+                kwxIoNoop(routine, c.reals - cnt, static_cast<int>(cnt));
                 break;
             case IO_DBLE:
-                memcpy(c.doubles, in, cnt * 8);
-                swapItems(c.doubles, cnt, 8, letter);
-                kwxIoNoop(routine, c.doubles, static_cast<int>(cnt));
-                c.doubles += cnt;
-                in += cnt * 8;
+                unpackNumbers(c.doubles, in, cnt, letter);
+                kwxIoNoop(routine, c.doubles - cnt, static_cast<int>(cnt));
                 break;
             case IO_LOGL:
                 memcpy(c.logicals, in, cnt);
