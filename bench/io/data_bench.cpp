@@ -71,15 +71,27 @@ void closeFile(IO_control *c) {
     iocntc(IO_CLOSE_ALL, silent, &call.h, &call.d, c);
 }
 
+// A new control block with the file, made anew, open as its primary.
+IO_control *openFresh(const std::string &path) {
+    removeFile(path);
+    IO_control *c = iocontrol_alloc();
+    openFile(c, path);
+    return c;
+}
+
+// Closes the files of the control block and frees it.
+void closeAndFree(IO_control *c) {
+    closeFile(c);
+    iocontrol_free(c);
+}
+
 // Each step writes one small dataset under a UUID-like name, locates an
 // earlier one and reads it back, as a model database field write and read do.
 void BM_SmallDatasetsInterleaved(benchmark::State &state) {
     const int n = static_cast<int>(state.range(0));
     for (auto _ : state) {
         std::string path = scratchFile("interleaved");
-        removeFile(path);
-        IO_control *c = iocontrol_alloc();
-        openFile(c, path);
+        IO_control *c = openFresh(path);
         Call call;
         for (int i = 0; i < n; ++i) {
             call.reset();
@@ -100,8 +112,7 @@ void BM_SmallDatasetsInterleaved(benchmark::State &state) {
             call.nints = 8;
             if (iocntc(IO_READ_DS, silent, &call.h, &call.d, c) != 0) state.SkipWithError("read failed");
         }
-        closeFile(c);
-        iocontrol_free(c);
+        closeAndFree(c);
         removeFile(path);
     }
     // Seconds per dataset (write, locate and read).
@@ -194,9 +205,7 @@ BENCHMARK(BM_ArrayCompress2)->Unit(benchmark::kMillisecond)->Iterations(3);
 // A file of n small datasets, closed with its index.
 std::string fileOf(int n) {
     std::string path = scratchFile(("reopen" + std::to_string(n)).c_str());
-    removeFile(path);
-    IO_control *c = iocontrol_alloc();
-    openFile(c, path);
+    IO_control *c = openFresh(path);
     Call call;
     for (int i = 0; i < n; ++i) {
         call.reset();
@@ -206,8 +215,7 @@ std::string fileOf(int n) {
         strcpy(call.datatype, "INTR");
         iocntc(IO_WRITE_DS, silent, &call.h, &call.d, c);
     }
-    closeFile(c);
-    iocontrol_free(c);
+    closeAndFree(c);
     return path;
 }
 
