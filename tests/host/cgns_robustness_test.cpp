@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "VRNUtilities.h"
+#include "bases_listing.h"
 #include "cgns_writer.h"
 #include "test_support.h"
 
@@ -22,28 +23,8 @@ namespace {
 using WString = std::basic_string<unsigned short>;
 using vrntest::CgnsBackEnd;
 
-std::string narrow(const WString& w) { return std::string(w.begin(), w.end()); }
-
-struct Listing {
-    bool threw = false;
-    std::string message;
-    std::vector<std::string> names;
-};
-
-Listing listBases(const std::string& file) {
-    Listing l;
-    int count = 0;
-    std::vector<int> indices;
-    std::vector<WString> names;
-    try {
-        ylt::VRNUtilities::getBasesFromCGNSFile(file, count, indices, names);
-        for (const WString& n : names) l.names.push_back(narrow(n));
-    } catch (const ylt::vrnutilities::error& e) {
-        l.threw = true;
-        l.message = e.getMessage();
-    }
-    return l;
-}
+using vrntest::Listing;
+using vrntest::listBases;
 
 std::string joined(const std::vector<std::string>& names) {
     std::string s;

@@ -14,6 +14,7 @@
 
 #include "VRNUtilities.h"
 #include "cgns_file_check.h"
+#include "bases_listing.h"
 #include "cgns_writer.h"
 #include "test_support.h"
 
@@ -22,32 +23,8 @@ namespace {
 using WString = std::basic_string<unsigned short>;
 using ylt::VRNUtilities::detail::cgnsFileProblem;
 
-std::vector<std::string> narrowAll(const std::vector<WString>& names) {
-    std::vector<std::string> out;
-    for (const WString& n : names) out.push_back(std::string(n.begin(), n.end()));
-    return out;
-}
-
-struct Listing {
-    bool threw = false;
-    std::string message;
-    std::vector<std::string> names;
-};
-
-Listing listBases(const std::string& file) {
-    Listing l;
-    int count = 0;
-    std::vector<int> indices;
-    std::vector<WString> names;
-    try {
-        ylt::VRNUtilities::getBasesFromCGNSFile(file, count, indices, names);
-        l.names = narrowAll(names);
-    } catch (const ylt::vrnutilities::error& e) {
-        l.threw = true;
-        l.message = e.getMessage();
-    }
-    return l;
-}
+using vrntest::Listing;
+using vrntest::listBases;
 
 #define REQUIRE_CG(call) ASSERT_EQ(0, (call)) << #call << ": " << cg_get_error()
 
