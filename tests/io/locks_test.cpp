@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <functional>
 #include <unistd.h>
 
 using namespace iotest;
@@ -242,5 +243,77 @@ TEST(LockFiles, ExplicitUpgradeChecksTheLockFileToo) {
     EXPECT_EQ(-1, lockValue(name));
     EXPECT_EQ(IO_OK, iif_set_lock(&a, 1));  // already the writer
     EXPECT_EQ(IO_OK, iif_close_text(&a));
+    EXPECT_FALSE(exists(name + ".lck"));
+}
+
+namespace {
+
+// Runs body in a child process without the power to pass over file
+// permissions; -1 when no such process can be made here.
+int runUnprivileged(const std::function<int()> &body) {
+    auto child = runInChild([&] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 100;
+        return body();
+    });
+    return child.exitStatus == 100 ? -1 : child.exitStatus;
+}
+
+}  // namespace
+
+TEST(OpenClose, FilesThatMayNotBeWrittenOrReadAreOpenedReadOnlyOrRefusedAndNeverChanged) {
+    TempDir dir;
+    chmod(dir.path().c_str(), 0777);
+    std::string name = dir.file("data.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "b", 1, {1, 2, 3}));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    const std::string bytes = vrntest::readFile(name);
+
+    // Readable only: opened read-only, read, every write refused with 6.
+    chmod(name.c_str(), 0444);
+    int rc = runUnprivileged([&] {
+        Client c;
+        if (c.open(name) != IO_OK) return 1;
+        std::vector<int32_t> v;
+        if (c.readInts("a", "b", 1, v) != IO_OK || v != std::vector<int32_t>{1, 2, 3}) return 2;
+        if (c.writeInts("a", "b", 2, {4}) != IO_ERR_PERMISSION) return 3;
+        return c.close() == IO_OK ? 0 : 4;
+    });
+    if (rc < 0) GTEST_SKIP() << "no unprivileged process can be made here";
+    EXPECT_EQ(0, rc);
+    EXPECT_EQ(bytes, vrntest::readFile(name));
+    EXPECT_FALSE(exists(name + ".lck"));
+
+    // Neither readable nor writable: refused with 1, never made anew.
+    chmod(name.c_str(), 0);
+    rc = runUnprivileged([&] {
+        Client c;
+        if (c.open(name) != IO_ERR_OPEN) return 1;
+        IO_file w = freshRecord();
+        int result = iif_open(&w, name.c_str(), "w") == IO_ERR_OPEN ? 0 : 2;
+        filerec_release(&w);
+        return result;
+    });
+    EXPECT_EQ(0, rc);
+    chmod(name.c_str(), 0644);
+    EXPECT_EQ(bytes, vrntest::readFile(name));
+    EXPECT_FALSE(exists(name + ".lck"));
+
+    // A folder where no lock file can be made: readers go on, read-only.
+    chmod(dir.path().c_str(), 0555);
+    rc = runUnprivileged([&] {
+        Client c;
+        if (c.open(name) != IO_OK) return 1;
+        std::vector<int32_t> v;
+        if (c.readInts("a", "b", 1, v) != IO_OK || v != std::vector<int32_t>{1, 2, 3}) return 2;
+        if (c.writeInts("a", "b", 2, {4}) != IO_ERR_PERMISSION) return 3;
+        return c.close() == IO_OK ? 0 : 4;
+    });
+    chmod(dir.path().c_str(), 0755);
+    EXPECT_EQ(0, rc);
+    EXPECT_EQ(bytes, vrntest::readFile(name));
     EXPECT_FALSE(exists(name + ".lck"));
 }
