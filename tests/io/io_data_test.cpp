@@ -8,8 +8,10 @@
 #include <zlib.h>
 
 #include <cfloat>
+#include <clocale>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <random>
 #include <string>
 
@@ -537,4 +539,70 @@ TEST(Conversion, DatasetReadAsAnotherTypeInBlocks) {
     Data wrong;
     wrong.size(0, 0, 0, 250, 0, 0, 0);
     EXPECT_EQ(IO_ERR_CONVERT, readAt(f.rec(), 36, back.get(), wrong.get(), "INTR"));
+}
+
+namespace {
+
+// Writes text-form reals, doubles and a structure holding both.
+int writeTextNumbers(const std::string &path) {
+    DataFile f(path);
+    const char *const types[] = {"DBLE", "REAL", "STRC{REAL:1 DBLE:1}"};
+    for (int i = 0; i < 3; ++i) {
+        Data d;
+        d.size(0, 0, 0, 0, 3, 3, 0);
+        const float reals[] = {1.5f, -0.25f, 3e30f};
+        const double doubles[] = {2.5, -1e-7, 1e300};
+        std::copy(reals, reals + 3, d.reals.begin());
+        std::copy(doubles, doubles + 3, d.doubles.begin());
+        Header h("numbers", std::to_string(i), 1, types[i], 3);
+        if (f.write("F", h.get(), d.get())) return i + 1;
+    }
+    return f.flush() ? 4 : 0;
+}
+
+// Reads back what writeTextNumbers wrote: 0 when every value is right.
+int readTextNumbers(const std::string &path) {
+    DataFile f(path, false);
+    if (f.openResult()) return 10;
+    std::vector<std::string> lines = indexLines(f.rec());
+    if (lines.size() != 3) return 11;
+    for (const std::string &line : lines) {
+        Header h("", "", 0, "", 0);
+        Data d;
+        d.size(0, 0, 0, 0, 3, 3, 0);
+        if (readAt(f.rec(), kwx_atoi64(strrchr(line.c_str(), 27) + 1), h.get(), d.get())) return 12;
+        bool reals = std::string(h.h.datatype) != "DBLE";
+        bool doubles = std::string(h.h.datatype) != "REAL";
+        if (reals && (d.reals[0] != 1.5f || d.reals[1] != -0.25f || d.reals[2] != 3e30f)) return 13;
+        if (doubles && (d.doubles[0] != 2.5 || std::fabs(d.doubles[1] + 1e-7) > 1e-14 ||
+                        std::fabs(d.doubles[2] - 1e300) > 1e290))
+            return 14;
+    }
+    return 0;
+}
+
+}  // namespace
+
+TEST(DataRoundTrip, TextNumbersAreTheSameBytesWhateverTheHostsLocale) {
+    TempDir dir;
+    const std::string plain = dir.file("c.kwx"), local = dir.file("de.kwx");
+    ASSERT_EQ(0, writeTextNumbers(plain));
+    ASSERT_EQ(0, readTextNumbers(plain));
+    // A locale that writes a decimal comma, made here so that the test does
+    // not depend on the locales installed.
+    const std::string make = "localedef -i de_DE -f UTF-8 '" + dir.path() + "/de_DE.UTF-8' >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) GTEST_SKIP() << "no locale with a decimal comma can be made here";
+    vrntest::ChildOptions options;
+    options.env.push_back({"LOCPATH", dir.path()});
+    auto child = vrntest::runInChild(
+        [&] {
+            if (!setlocale(LC_ALL, "de_DE.UTF-8") || std::string(localeconv()->decimal_point) != ",")
+                return 100;
+            if (int rc = readTextNumbers(plain)) return rc;
+            return writeTextNumbers(local);
+        },
+        options);
+    if (child.exitStatus == 100) GTEST_SKIP() << "the decimal-comma locale could not be set";
+    ASSERT_EQ(0, child.exitStatus) << child.err;
+    EXPECT_EQ(vrntest::readFile(plain), vrntest::readFile(local));
 }
