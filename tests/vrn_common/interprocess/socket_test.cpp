@@ -105,3 +105,35 @@ TEST(Socket, AcceptOnASocketThatDoesNotListenFails) {
     EXPECT_EQ(0, r.exitStatus);
     EXPECT_NE(std::string::npos, r.err.find("Socket_accept: "));
 }
+
+TEST(Socket, DatagramPeersTalkOnceEachNamesTheOther) {
+    vrntest::TempDir dir;
+    const int before = vrntest::openDescriptorCount();
+    for (int family : {VRN_PF_INET, VRN_PF_UNIX}) {
+        SCOPED_TRACE(family);
+        const bool inet = family == VRN_PF_INET;
+        const std::string pathA = dir.file("a" + std::to_string(family));
+        const std::string pathB = dir.file("b" + std::to_string(family));
+        Socket* a = Socket_newPeer(family, VRN_SOCK_DGRAM, inet ? "127.0.0.1" : pathA.c_str(), 0);
+        Socket* b = Socket_newPeer(family, VRN_SOCK_DGRAM, inet ? "127.0.0.1" : pathB.c_str(), 0);
+        ASSERT_NE(nullptr, a);
+        ASSERT_NE(nullptr, b);
+        EXPECT_EQ(0, a->status);
+        EXPECT_EQ(0, b->status);
+        EXPECT_EQ(0, a->connected);
+        ASSERT_EQ(0, Socket_connect(a, inet ? "127.0.0.1" : pathB.c_str(), Socket_getPort(b)));
+        ASSERT_EQ(0, Socket_connect(b, inet ? "127.0.0.1" : pathA.c_str(), Socket_getPort(a)));
+        EXPECT_EQ(1, a->connected);
+        EXPECT_EQ(5, Socket_send(a, "hello", 5, 0));
+        char buf[8] = {};
+        EXPECT_EQ(5, Socket_recv(b, buf, sizeof buf - 1, 0));
+        EXPECT_STREQ("hello", buf);
+        EXPECT_EQ(3, Socket_send(b, "bye", 3, 0));
+        memset(buf, 0, sizeof buf);
+        EXPECT_EQ(3, Socket_recv(a, buf, sizeof buf - 1, 0));
+        EXPECT_STREQ("bye", buf);
+        Socket_delete(a);
+        Socket_delete(b);
+    }
+    EXPECT_EQ(before, vrntest::openDescriptorCount());
+}
