@@ -538,7 +538,40 @@ TEST(Conversion, DatasetReadAsAnotherTypeInBlocks) {
     for (int i = 0; i < 250; ++i) EXPECT_EQ(i * 1.5, out.doubles[size_t(i)]);
     Data wrong;
     wrong.size(0, 0, 0, 250, 0, 0, 0);
+    const int live = iodata_liveCount();
     EXPECT_EQ(IO_ERR_CONVERT, readAt(f.rec(), 36, back.get(), wrong.get(), "INTR"));
+    EXPECT_EQ(live, iodata_liveCount()) << "the temporary arrays of a conversion are freed on failure too";
+}
+
+TEST(IoDataObjects, ArraysFollowTheirCountsAndAreCountedWhileAlive) {
+    const int live = iodata_liveCount();
+    IO_data *d = iodata_alloc();
+    ASSERT_NE(nullptr, d);
+    EXPECT_EQ(live + 1, iodata_liveCount());
+    int32_t *counts[] = {d->noffsets, d->nstrings, d->nchars, d->nints, d->nreals, d->ndoubles, d->nlogicals};
+    for (int32_t *c : counts) {
+        ASSERT_NE(nullptr, c);
+        EXPECT_EQ(0, *c);
+    }
+    EXPECT_EQ(0, iodata_totalSize(d));
+    for (int i = 0; i < 7; ++i) *counts[i] = i + 1;
+    ASSERT_EQ(0, iodata_alloc_arrays(captureRoutine, d));
+    EXPECT_EQ(1 * 8 + 2 * 80 + 3 + 4 * 4 + 5 * 4 + 6 * 8 + 7, iodata_totalSize(d));
+    d->ints[3] = 42;
+    *d->nints = 1000;  // grown, keeping what it held
+    *d->nstrings = 0;  // freed
+    ASSERT_EQ(0, iodata_alloc_arrays(captureRoutine, d));
+    EXPECT_EQ(42, d->ints[3]);
+    d->ints[999] = 7;
+    EXPECT_EQ(nullptr, d->strings);
+    EXPECT_EQ(1 * 8 + 3 + 1000 * 4 + 5 * 4 + 6 * 8 + 7, iodata_totalSize(d));
+    iodata_freeArrays(d);
+    EXPECT_EQ(nullptr, d->ints);
+    for (int32_t *c : counts) EXPECT_EQ(0, *c);
+    EXPECT_EQ(0, iodata_totalSize(d));
+    iodata_delete(d);
+    EXPECT_EQ(live, iodata_liveCount());
+    iodata_delete(nullptr);
 }
 
 namespace {
