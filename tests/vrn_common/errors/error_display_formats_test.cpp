@@ -9,6 +9,7 @@
 
 #include "errors/error.h"
 #include "errors/error_display.h"
+#include "errors/error_display_formats.h"
 #include "errors/error_manager.h"
 #include "interprocess/conduit.h"
 #include "support/cstring.h"
@@ -198,4 +199,33 @@ TEST(ErrorDisplayFormats, ConduitAndTextSinksGetTheSameBytes) {
     while ((n = Pipe_read(c->writePipe, buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(n));
     EXPECT_EQ(onStream, got);
     Conduit_delete(c);
+}
+
+TEST(ErrorDisplayFormats, ElementBlocksByTypeAndUnknownTypesWithoutPoints) {
+    g_flushed.clear();
+    ErrorDisplay* d = ErrorDisplay_new(VRN_DISPLAY_XML);
+    d->sink = VRN_DISPLAY_SINK_TEXT;
+    d->flushRoutine = collect;
+    const double x[8] = {1, 2, 3, 4, 5, 6, 7, 8}, y[8] = {0}, z[8] = {0};
+    const char* names[] = {"VERTEX", "EDGE", "TRIANGLE", "QUADRILATERAL", "TETRAHEDRON", "PYRAMID", "PRISM"};
+    const int nodes[] = {1, 2, 3, 4, 4, 5, 6};
+    std::string expected;
+    for (int type = 0; type < 7; ++type) {
+        ErrorDisplay_displayElementPoints(d, type, x, y, z);
+        expected += std::string("<") + names[type] + ">\n";
+        for (int i = 0; i < nodes[type]; ++i) {
+            char point[96];
+            snprintf(point, sizeof point, "<POINT>%le %le %le</POINT>\n", x[i], 0.0, 0.0);
+            expected += point;
+        }
+        expected += std::string("</") + names[type] + ">\n";
+    }
+    // Types outside the table have no points: the arrays are not read.
+    for (int type : {-1, 8, 1000}) {
+        ErrorDisplay_displayElementPoints(d, type, nullptr, nullptr, nullptr);
+        expected += "<UNKNOWN>\n</UNKNOWN>\n";
+    }
+    ErrorDisplay_flush(d);
+    EXPECT_EQ(expected, g_flushed);
+    ErrorDisplay_delete(d);
 }
