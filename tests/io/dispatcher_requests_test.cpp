@@ -4,6 +4,7 @@
 #include "file_fixture.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 using namespace iotest;
 using vrntest::readFile;
@@ -49,6 +50,62 @@ TEST(DispatcherRequests, DatasetBuiltPieceByPieceReadsBackLikeAWrittenOne) {
     EXPECT_EQ((std::vector<int32_t>{7, 8, 9}), v);
     ASSERT_EQ(IO_OK, c.readInts("after", "wise", 0, v));
     EXPECT_EQ((std::vector<int32_t>{1}), v);
+}
+
+TEST(DispatcherRequests, CallerCompressedDataReadsBackLikeTheLibrarysOwn) {
+    TempDir dir;
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    Header h("packed", "by caller", 1);
+    snprintf(h.datatype, sizeof h.datatype, "INTR");
+    h.number = 300;
+    h.blockfactor = 300;
+    Data fmt;
+    fmt.setName("u5");
+    ASSERT_EQ(IO_OK, c.request(IO_SET_DEFAULT_FORMAT, h, fmt));
+    Data d;
+    offsetsOf(d, {0, 0});
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_HEADER, h, d));
+    const int64_t lengthField = d.offsets[0], tagStart = d.offsets[1];
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_DATATAG, h, d));
+
+    std::vector<int32_t> ints(300);
+    for (int i = 0; i < 300; ++i) ints[(size_t)i] = i * 3;
+    uLongf packedSize = compressBound(ints.size() * 4);
+    std::vector<Bytef> packed(packedSize);
+    ASSERT_EQ(Z_OK, compress2(packed.data(), &packedSize, reinterpret_cast<const Bytef *>(ints.data()),
+                              ints.size() * 4, 5));
+    packedSize = (packedSize + 3) / 4 * 4;  // whole items, as the library stores them
+    Data bytes;
+    bytes.chars.assign(packed.begin(), packed.begin() + (long)packedSize);
+    bytes.nchars = (int32_t)packedSize;
+    bytes.bind();
+    h.number = (int32_t)packedSize;  // request 47 counts bytes
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_COMPRESSED_DATA, h, bytes));
+    h.number = 300;
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_ENDTAG, h, d));
+    Data pos;
+    offsetsOf(pos, {0});
+    ASSERT_EQ(IO_OK, c.request(IO_TELL, h, pos));
+    Data len;
+    offsetsOf(len, {pos.offsets[0] - tagStart});
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_LENGTH, h, len));
+    ASSERT_EQ(IO_OK, c.request(IO_SET_INDEX_POSITION, h, len));
+    ASSERT_EQ(IO_OK, c.request(IO_SEEK, h, offsetsOf(pos, {lengthField})));
+    ASSERT_EQ(IO_OK, c.request(IO_WRITE_LENGTH, h, len));
+    ASSERT_EQ(IO_OK, c.request(IO_INSERT_INDEX, h, offsetsOf(pos, {len.offsets[0], lengthField - 3})));
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("packed", "by caller", 1, v));
+    EXPECT_EQ(ints, v);
+
+    // Text data cannot hold caller-compressed bytes.
+    fmt.setName("F");
+    ASSERT_EQ(IO_OK, c.request(IO_SET_DEFAULT_FORMAT, h, fmt));
+    h.number = (int32_t)packedSize;
+    messages().clear();
+    EXPECT_EQ(IO_ERR_FORMAT, c.request(IO_WRITE_COMPRESSED_DATA, h, bytes));
+    EXPECT_NE(std::string::npos, messages().find("write_compressed_data: only supports binary data\n"));
+    EXPECT_NE(std::string::npos, messages().find("iocnt: write compressed data failed\n"));
 }
 
 TEST(DispatcherRequests, HeaderDataAndConversionReadSeparately) {
