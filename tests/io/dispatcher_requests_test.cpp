@@ -108,6 +108,43 @@ TEST(DispatcherRequests, CallerCompressedDataReadsBackLikeTheLibrarysOwn) {
     EXPECT_NE(std::string::npos, messages().find("iocnt: write compressed data failed\n"));
 }
 
+TEST(DispatcherRequests, PrimaryRequestsLeaveTheSecondaryCurrentUntilItIsClosed) {
+    TempDir dir;
+    const std::string src = dir.file("p.kwx"), dst = dir.file("s.kwx");
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(src));
+    ASSERT_EQ(IO_OK, c.writeInts("in primary", "w", 1, {11, 12}));
+    ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
+    ASSERT_EQ(&c.control()->secondary, c.control()->current);
+    ASSERT_EQ(IO_OK, c.writeInts("in secondary", "w", 1, {21}));
+
+    Data onP;
+    ASSERT_EQ(IO_OK, c.locate("in primary", "w", 1, onP, IO_LOCATE_PRIMARY_DS));
+    EXPECT_EQ(1, onP.nints);
+    Data none;
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("in secondary", "w", 1, none, IO_LOCATE_PRIMARY_DS));
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("in primary", "w", 1, none));  // the secondary's index
+    Header h;
+    Data d;
+    offsetsOf(d, {onP.offsets[0], onP.offsets[1]});
+    d.setInts({0, 0});
+    ASSERT_EQ(IO_OK, c.request(IO_READ_PRIMARY_DS, h, d));
+    EXPECT_EQ((std::vector<int32_t>{11, 12}), d.ints);
+    EXPECT_EQ(&c.control()->secondary, c.control()->current);
+
+    ASSERT_EQ(IO_OK, c.request(IO_CLOSE_SECONDARY, h, d));
+    EXPECT_EQ(&c.control()->primary, c.control()->current);
+    EXPECT_EQ(nullptr, c.control()->secondary.stream);
+    EXPECT_FALSE(exists(dst + ".lck"));
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("in primary", "w", 1, v));
+    EXPECT_EQ((std::vector<int32_t>{11, 12}), v);
+    Client later;
+    ASSERT_EQ(IO_OK, later.open(dst));
+    ASSERT_EQ(IO_OK, later.readInts("in secondary", "w", 1, v));
+    EXPECT_EQ((std::vector<int32_t>{21}), v);
+}
+
 TEST(DispatcherRequests, HeaderDataAndConversionReadSeparately) {
     TempDir dir;
     Client c;
