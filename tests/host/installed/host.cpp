@@ -1,7 +1,11 @@
 // A host built only from the installed headers and libraries: lists the
 // bases of the file given as its first argument, expecting the names given
 // after it, then lists a missing file and catches the exception as either
-// class. Prints "ok" and exits 0 when everything is as expected.
+// class. With HOST_MODELS_FILE set it also lists the models of that file
+// through the installed reader, expecting two models (1 "A" 10 "B" and
+// 2 "C" 20 "D"), and then fails to start a reader that is not there.
+// Prints "ok" and exits 0 when everything is as expected.
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -32,6 +36,41 @@ void checkThrown(const ylt::Error& e, const std::string& file) {
     const std::string prefix = "Can't open " + file + " for reading.\nReason: ";
     check(e.getMessage().compare(0, prefix.size(), prefix) == 0, "message " + e.getMessage());
     check(static_cast<int>(e.getType()) == 4, "type");
+}
+
+std::string narrow(const std::basic_string<unsigned short>& s) { return std::string(s.begin(), s.end()); }
+
+void listModels(const std::string& file) {
+    int count = 0;
+    std::vector<int> ids1, ids2;
+    std::vector<std::basic_string<unsigned short> > names1, names2;
+    try {
+        check(ylt::VRNUtilities::getModelsFromTOLVFile(file, count, ids1, ids2, names1, names2), "models result");
+        check(count == 2 && ids1.size() == 2 && ids2.size() == 2 && names1.size() == 2 && names2.size() == 2,
+              "model count " + std::to_string(count));
+        if (ids1.size() == 2 && ids2.size() == 2 && names1.size() == 2 && names2.size() == 2) {
+            check(ids1[0] == 1 && ids1[1] == 2 && ids2[0] == 10 && ids2[1] == 20, "model ids");
+            check(narrow(names1[0]) == "A" && narrow(names2[0]) == "B" && narrow(names1[1]) == "C" &&
+                      narrow(names2[1]) == "D",
+                  "model names");
+        }
+    } catch (const ylt::Error& e) {
+        check(false, "listing models of " + file + ": " + e.getMessage());
+    }
+
+    setenv("KWX5_KWXTOLVREADER_EXEC", (file + ".no-reader").c_str(), 1);
+    bool thrown = false;
+    try {
+        ylt::VRNUtilities::getModelsFromTOLVFile(file, count, ids1, ids2, names1, names2);
+    } catch (const ylt::vrnutilities::error& e) {
+        thrown = true;
+        check(e.getMethod() == "getModelsFromTOLVFile", "models method " + e.getMethod());
+        check(e.getMessage() ==
+                  "Unable to run kwxtolvreader. Are you sure that the appropriate\nexecutable exists?\n",
+              "models message " + e.getMessage());
+    }
+    check(thrown, "a missing reader throws");
+    unsetenv("KWX5_KWXTOLVREADER_EXEC");
 }
 
 }  // namespace
@@ -77,6 +116,8 @@ int main(int argc, char** argv) {
         check(dynamic_cast<const ylt::vrnutilities::error*>(&e) != nullptr, "dynamic type");
     }
     check(base, "caught as ylt::Error");
+
+    if (const char* models = std::getenv("HOST_MODELS_FILE")) listModels(models);
 
     if (failures == 0) std::cout << "ok\n";
     return failures == 0 ? 0 : 1;

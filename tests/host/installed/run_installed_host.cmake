@@ -1,6 +1,7 @@
 # Installs the build tree into a fresh prefix, checks the installed layout
 # and the exported symbols, then builds a host from the prefix alone and
-# runs it. Arguments: BUILD_DIR WORK_DIR HOST_SOURCE CXX SANITIZE SAMPLE_WRITER.
+# runs it. Arguments: BUILD_DIR WORK_DIR HOST_SOURCE CXX SANITIZE SAMPLE_WRITER
+# READER (the test reader, installed here as the meshing-database reader).
 set(P ${WORK_DIR}/prefix)
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
@@ -59,7 +60,13 @@ run(${CXX} ${flags} ${HOST_SOURCE} -I${P}/include -L${P}/lib -lvrnutilities -lYL
     -o ${WORK_DIR}/host)
 
 run(${SAMPLE_WRITER} ${WORK_DIR}/samples)
-run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${P}/lib
+# An installation holding the reader in its executable folder; the test
+# reader writes the bytes of its file as the reader's output.
+file(MAKE_DIRECTORY ${WORK_DIR}/bin ${WORK_DIR}/exec)
+file(COPY_FILE ${READER} ${WORK_DIR}/exec/kwxtolvreader.exe)
+file(WRITE ${WORK_DIR}/models.tolv "<MODELS_BEG>\r\n2\r\n1\r\nA\r\n10\r\nB\r\n2\r\nC\r\n20\r\nD\r\n<MODELS_END>\r\n")
+run(${CMAKE_COMMAND} -E env --unset=KWX5_KWXTOLVREADER_EXEC LD_LIBRARY_PATH=${P}/lib
+    KWX5BINDIR=${WORK_DIR}/bin KWX5EXECDIR=${WORK_DIR}/exec HOST_MODELS_FILE=${WORK_DIR}/models.tolv
     ${WORK_DIR}/host ${WORK_DIR}/samples/three_bases_hdf5.cgns Inlet Core Outlet)
 if(NOT out STREQUAL "ok\n")
   message(FATAL_ERROR "host said: ${out}")
