@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <cerrno>
+#include <random>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -241,20 +242,36 @@ TEST(Client, SeveralProcessesTakingTurnsNeverLoseOrMixDatasets) {
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             kwxIoSetLockWait(1, 20000);
-            int written = 0;
+            // A refused process waits a random time that grows with each
+            // refusal in a row, so that the others, however slow each turn
+            // is, cannot keep the file shared among them for ever.
+            std::mt19937 rng((unsigned)(getpid() * 7919 + p));
+            int written = 0, refused = 0;
+            // An unexpected answer ends the child, after giving back its
+            // share of the file so that the others are not held up.
+            auto fail = [](const char *step, int rc, int status) {
+                fprintf(stderr, "%s answered %d: %s\n", step, rc, messages().c_str());
+                _exit(status);
+            };
             for (long attempt = 0; written < each && attempt < 200000; ++attempt) {
-                Client c;
-                int rc = c.open(name);
-                if (rc == IO_OK) {
-                    std::string what = "p" + std::to_string(p) + "_" + std::to_string(written);
-                    rc = c.writeInts(what, "w", written, {p, written, p * 1000 + written});
-                    if (rc == IO_OK) ++written;
-                    else if (rc != IO_ERR_LOCKED) _exit(10);
-                    if (c.close() != IO_OK) _exit(11);
-                } else if (rc != IO_ERR_LOCKED) {
-                    _exit(12);
+                int rc;
+                messages().clear();
+                {
+                    Client c;
+                    rc = c.open(name);
+                    if (rc == IO_OK) {
+                        std::string what = "p" + std::to_string(p) + "_" + std::to_string(written);
+                        rc = c.writeInts(what, "w", written, {p, written, p * 1000 + written});
+                        int closed = c.close();
+                        if (rc == IO_OK) ++written;
+                        else if (rc != IO_ERR_LOCKED) fail("write", rc, 10);
+                        if (closed != IO_OK) fail("close", closed, 11);
+                    } else if (rc != IO_ERR_LOCKED) {
+                        fail("open", rc, 12);
+                    }
                 }
-                usleep(200);
+                refused = rc == IO_OK ? 0 : std::min(refused + 1, 8);
+                usleep(200 + (useconds_t)(rng() % (200u << refused)));
             }
             _exit(written == each ? 0 : 13);
         }

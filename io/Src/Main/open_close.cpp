@@ -107,17 +107,21 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
     } else {
         f = fopen(name, "r+be");
         mode = 'w';
-        if (!f) {
+        err = f ? 0 : errno;
+        // A missing file is made anew, never opened read-only: another
+        // process may create it between the two opens, and a read-only
+        // handle would then refuse every write of its caller.
+        if (!f && err != ENOENT) {
             kwxIoTrace("Failed to get read/write permission, trying read-only");
             f = fopen(name, "rbe");
             mode = 'r';
-            if (!f) {
-                err = errno;
-                kwxIoTrace("Failed to get read/write permission");
-                f = createNew(name, err);
-                err = errno;
-                mode = 'w';
-            }
+            if (!f) err = errno;
+        }
+        if (!f) {
+            kwxIoTrace("Failed to get read/write permission");
+            f = createNew(name, err);
+            err = errno;
+            mode = 'w';
         }
     }
     if (!f) {
