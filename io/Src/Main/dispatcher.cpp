@@ -250,6 +250,20 @@ int textWriteCheck(IO_error_routine routine, IO_file *text) {
     return busy(routine, text, "iocnt: setfilebusyflag failed when writing a plain text file\n");
 }
 
+// Requests 34 to 37: numbers read from or written to the plain text file in
+// the text form of the data files, one failure message each.
+template <typename Item, typename Codec>
+int textNumbers(IO_error_routine routine, IO_file *text, bool write, Codec codec, Item *items,
+                int32_t n, int perline, int width, const char *failure) {
+    int rc = write ? textWriteCheck(routine, text) : textCheck(routine, text, false);
+    if (rc) return rc;
+    if (codec(routine, "F", items, n, perline, width, text->stream) != IO_OK) {
+        kwxIoError(routine, failure);
+        return write ? IO_ERR_WRITE : IO_ERR_READ;
+    }
+    return IO_OK;
+}
+
 // Request 32: one line into a blank-padded field of count characters.
 int readTextLine(IO_error_routine routine, IO_file *text, IO_data *data) {
     int32_t count = *data->nchars;
@@ -611,33 +625,17 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             if ((rc = textWriteCheck(routine, T))) return rc;
             return writeTextLine(routine, T, data);
         case IO_READ_TEXT_INTS:
-            if ((rc = textCheck(routine, T, false))) return rc;
-            if (kwxreadIntr(routine, "F", data->ints, *data->nints, 8, 10, T->stream) != IO_OK) {
-                kwxIoError(routine, "iocnt: fail to read integers from the plain text file\n");
-                return IO_ERR_READ;
-            }
-            return IO_OK;
+            return textNumbers(routine, T, false, kwxreadIntr, data->ints, *data->nints, 8, 10,
+                               "iocnt: fail to read integers from the plain text file\n");
         case IO_WRITE_TEXT_INTS:
-            if ((rc = textWriteCheck(routine, T))) return rc;
-            if (kwxwriteIntr(routine, "F", data->ints, *data->nints, 8, 10, T->stream) != IO_OK) {
-                kwxIoError(routine, "iocnt: fail to write integers to the plain text file\n");
-                return IO_ERR_WRITE;
-            }
-            return IO_OK;
+            return textNumbers(routine, T, true, kwxwriteIntr, data->ints, *data->nints, 8, 10,
+                               "iocnt: fail to write integers to the plain text file\n");
         case IO_READ_TEXT_REALS:
-            if ((rc = textCheck(routine, T, false))) return rc;
-            if (kwxreadReal(routine, "F", data->reals, *data->nreals, 4, 20, T->stream) != IO_OK) {
-                kwxIoError(routine, "iocnt: fail to read real numbers from the plain text file\n");
-                return IO_ERR_READ;
-            }
-            return IO_OK;
+            return textNumbers(routine, T, false, kwxreadReal, data->reals, *data->nreals, 4, 20,
+                               "iocnt: fail to read real numbers from the plain text file\n");
         case IO_WRITE_TEXT_REALS:
-            if ((rc = textWriteCheck(routine, T))) return rc;
-            if (kwxwriteReal(routine, "F", data->reals, *data->nreals, 4, 20, T->stream) != IO_OK) {
-                kwxIoError(routine, "iocnt: fail to write real numbers to the plain text file\n");
-                return IO_ERR_WRITE;
-            }
-            return IO_OK;
+            return textNumbers(routine, T, true, kwxwriteReal, data->reals, *data->nreals, 4, 20,
+                               "iocnt: fail to write real numbers to the plain text file\n");
         case IO_FILE_EXISTS: {
             if (!data->chars) return argError(routine, "iocntc: file name is missing\n");
             int32_t count = data->nchars ? *data->nchars : 0;
