@@ -65,27 +65,8 @@ ssize_t readStart(int fd, char* buffer, std::size_t size) {
     return static_cast<ssize_t>(got);
 }
 
-}  // namespace
-
-std::string cgnsFileProblem(const std::string& file) {
-    // The library takes a C string: it would open the file named by the part
-    // before the NUL, a file other than the one asked for.
-    if (file.find('\0') != std::string::npos) return "The file name holds a NUL character.";
-
-    // Only regular files are looked at; anything else (a folder, a FIFO, a
-    // device) goes on to the library, which refuses it without reading.
-    // Opening non-blocking keeps a FIFO put in the file's place meanwhile
-    // from stopping the caller.
-    struct stat st;
-    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
-    Descriptor d{-1};
-    do {
-        d.fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    } while (d.fd < 0 && errno == EINTR);
-    if (d.fd < 0) return "";
-
-    if (::fstat(d.fd, &st) != 0 || !S_ISREG(st.st_mode)) return "";
-
+// Why the regular file open on `fd` must not be handed to the library, or "".
+std::string problemOfOpenFile(int fd, const struct stat& st) {
     const std::int64_t size = static_cast<std::int64_t>(st.st_size);
     char text[160];
     if (size < static_cast<std::int64_t>(kAdfHeaderSize)) {
@@ -95,7 +76,7 @@ std::string cgnsFileProblem(const std::string& file) {
     }
 
     char header[kAdfHeaderSize];
-    if (readStart(d.fd, header, sizeof header) != static_cast<ssize_t>(sizeof header)) return "";
+    if (readStart(fd, header, sizeof header) != static_cast<ssize_t>(sizeof header)) return "";
     if (std::memcmp(header + kAdfWhatOffset, kAdfWhat, sizeof kAdfWhat - 1) != 0 ||
         std::memcmp(header + kAdfPointersTag, "AdF4", 4) != 0 ||
         std::memcmp(header + kAdfPointersEndTag, "AdF5", 4) != 0)
@@ -115,6 +96,72 @@ std::string cgnsFileProblem(const std::string& file) {
     }
     return "";
 }
+
+constexpr char kDescriptorFolder[] = "/proc/self/fd/";
+
+}  // namespace
+
+CgnsFileForLibrary::CgnsFileForLibrary(const std::string& file) : file_(file), libraryName_(file) {
+    // The library takes a C string: it would open the file named by the part
+    // before the NUL, a file other than the one asked for.
+    if (file.find('\0') != std::string::npos) {
+        problem_ = "The file name holds a NUL character.";
+        return;
+    }
+    const bool longName = file.size() > kLongestNameForLibrary;
+
+    // Only regular files are looked at; anything else (a folder, a FIFO, a
+    // device) goes on to the library, which refuses it without reading and
+    // without naming it. Opening non-blocking keeps a FIFO put in the file's
+    // place meanwhile from stopping the caller.
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0) {
+        // The library reports a name that it cannot reach by that name.
+        if (longName) libraryName_ = std::string(kDescriptorFolder) + "-1";
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) return;
+    do {
+        fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
+
+    problem_ = problemOfOpenFile(fd_, st);
+    if (!problem_.empty() || !longName) return;
+    libraryName_ = kDescriptorFolder + std::to_string(fd_);
+    // Without /proc the long name cannot be handed over safely.
+    if (::access(libraryName_.c_str(), F_OK) != 0) {
+        problem_ = "The file name is too long for the CGNS library (" + std::to_string(file.size()) +
+                   " characters).";
+        libraryName_ = file;
+    }
+}
+
+CgnsFileForLibrary::~CgnsFileForLibrary() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::string CgnsFileForLibrary::reason(const char* libraryReason) const {
+    std::string text = libraryReason ? libraryReason : "";
+    if (libraryName_ == file_) return text;
+    std::string named;
+    std::size_t from = 0;
+    std::size_t at = 0;
+    while ((at = text.find(libraryName_, at)) != std::string::npos) {
+        const std::size_t end = at + libraryName_.size();
+        // "/proc/self/fd/1" must not match the start of "/proc/self/fd/12".
+        if (end < text.size() && text[end] >= '0' && text[end] <= '9') {
+            at = end;
+            continue;
+        }
+        named.append(text, from, at - from).append(file_);
+        from = at = end;
+    }
+    text = named.append(text, from, std::string::npos);
+    return text;
+}
+
+std::string cgnsFileProblem(const std::string& file) { return CgnsFileForLibrary(file).problem(); }
 
 }  // namespace detail
 }  // namespace VRNUtilities

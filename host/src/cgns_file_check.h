@@ -2,6 +2,7 @@
 // on which the library misbehaves instead of failing cleanly.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace ylt {
@@ -21,6 +22,43 @@ namespace detail {
 // that cannot be opened or are not regular files are left to the library,
 // which reports them cleanly.
 std::string cgnsFileProblem(const std::string& file);
+
+// A file on its way to the CGNS library: the look above, and the name that
+// the library is given.
+//
+// The library writes its error texts into a fixed buffer of 200 bytes with
+// no bound, and some of them hold the file name ("The file <name> was
+// written with a more recent version...", "Error opening file: '<name>'
+// not found!"); a long name overflows it and ends the process. A name
+// longer than kLongestNameForLibrary is therefore handed over as a short
+// alias: "/proc/self/fd/<n>" for a descriptor opened here on the file, or
+// "/proc/self/fd/-1" (which never exists) for a name that does not. The
+// alias is put back to the file's own name in the library's reason, so a
+// caller sees the same text whatever the name's length.
+class CgnsFileForLibrary {
+public:
+    // The longest name passed to the library as it stands: the longest text
+    // holding it then still fits the library's buffer.
+    static constexpr std::size_t kLongestNameForLibrary = 60;
+
+    explicit CgnsFileForLibrary(const std::string& file);
+    ~CgnsFileForLibrary();
+    CgnsFileForLibrary(const CgnsFileForLibrary&) = delete;
+    CgnsFileForLibrary& operator=(const CgnsFileForLibrary&) = delete;
+
+    // Why the file must not be handed to the library, or "" when it may be.
+    const std::string& problem() const { return problem_; }
+    // The name to give the library.
+    const char* libraryName() const { return libraryName_.c_str(); }
+    // The library's reason for a failure, naming the file as the caller did.
+    std::string reason(const char* libraryReason) const;
+
+private:
+    std::string file_;
+    std::string libraryName_;
+    std::string problem_;
+    int fd_ = -1;
+};
 
 }  // namespace detail
 }  // namespace VRNUtilities

@@ -35,12 +35,11 @@ bool getBasesFromCGNSFile(const std::string& file, int& count, std::vector<int>&
     const detail::CgnsCalls& cgns = detail::cgnsCalls();
     int fileNumber = 0;
     int baseCount = 0;
-    const std::string problem = detail::cgnsFileProblem(file);
-    if (!problem.empty()) {
-        message = openFailure(file, problem);
-    } else if (cgns.open(file.c_str(), CG_MODE_READ, &fileNumber) != 0) {
-        const char* reason = cgns.getError();
-        message = openFailure(file, reason ? reason : "");
+    const detail::CgnsFileForLibrary checked(file);
+    if (!checked.problem().empty()) {
+        message = openFailure(file, checked.problem());
+    } else if (cgns.open(checked.libraryName(), CG_MODE_READ, &fileNumber) != 0) {
+        message = openFailure(file, checked.reason(cgns.getError()));
         // The library can fail after it has given the file a number and
         // opened it (a damaged file, a file of a newer CGNS); it then keeps
         // the file open, and repeated failures use up descriptors and the

@@ -2,6 +2,8 @@
 // through libvrnutilities.so as a host sees it.
 #include <sys/stat.h>
 
+#include <cgns_io.h>
+
 #include <random>
 #include <string>
 #include <vector>
@@ -173,6 +175,51 @@ TEST(CgnsBaseQuery, SecondCallReturnsOnlyTheSecondFilesBases) {
     EXPECT_EQ(1, r.count);
     EXPECT_TRUE(r.indices.empty());
     EXPECT_TRUE(r.names.empty());
+}
+
+// Stamps `file` as written by a CGNS library newer than any that reads it.
+void stampNewerLibraryVersion(const std::string& file) {
+    int cgio = 0;
+    double root = 0, node = 0;
+    ASSERT_EQ(0, cgio_open_file(file.c_str(), CGIO_MODE_MODIFY, CGIO_FILE_NONE, &cgio));
+    ASSERT_EQ(0, cgio_get_root_id(cgio, &root));
+    ASSERT_EQ(0, cgio_get_node_id(cgio, root, "CGNSLibraryVersion", &node));
+    const float version = 99.0f;
+    ASSERT_EQ(0, cgio_write_all_data(cgio, node, &version));
+    ASSERT_EQ(0, cgio_close_file(cgio));
+}
+
+// The library writes texts naming the file into a fixed buffer; a long name
+// must neither end the process nor come back as anything but its own.
+TEST(CgnsBaseQuery, LongFileNamesAreListedAndReportedUnderTheirOwnName) {
+    vrntest::TempDir dir;
+    const std::string folder = dir.file(std::string(200, 'd'));
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+    const int descriptors = vrntest::openDescriptorCount();
+    for (CgnsBackEnd backEnd : kBackEnds) {
+        SCOPED_TRACE(vrntest::backEndName(backEnd));
+        const std::string good = folder + "/" + vrntest::backEndName(backEnd) + "_good.cgns";
+        vrntest::writeCgnsFile(good, backEnd, {"First", "Second"});
+        Result r;
+        ASSERT_TRUE(list(good, r));
+        EXPECT_EQ(std::vector<WString>(asciiAll({"First", "Second"})), r.names);
+
+        for (const std::string& newer : {folder + "/" + vrntest::backEndName(backEnd) + "_newer.cgns",
+                                         dir.file(std::string(vrntest::backEndName(backEnd)) + ".cgns")}) {
+            vrntest::writeCgnsFile(newer, backEnd, {"Base"});
+            stampNewerLibraryVersion(newer);
+            Result n;
+            EXPECT_EQ(openPrefix(newer) + "The file " + newer +
+                          " was written with a more recent version of the CGNS library.  You must update "
+                          "your CGNS library before trying to read this file.",
+                      failure(newer, n));
+            expectUntouched(n);
+        }
+    }
+    const std::string missing = folder + "/missing.cgns";
+    Result r;
+    EXPECT_EQ(openPrefix(missing) + "Error opening file: '" + missing + "' not found!", failure(missing, r));
+    EXPECT_EQ(descriptors, vrntest::openDescriptorCount());
 }
 
 }  // namespace
