@@ -302,7 +302,10 @@ TEST(OpenClose, FilesThatMayNotBeWrittenOrReadAreOpenedReadOnlyOrRefusedAndNever
     EXPECT_EQ(bytes, vrntest::readFile(name));
     EXPECT_FALSE(exists(name + ".lck"));
 
-    // A folder where no lock file can be made: readers go on, read-only.
+    // A folder where no lock file can be made: readers of a file that they
+    // may not write go on, read-only. (The file's mode is set so that this
+    // holds for its owner too, whoever runs the test.)
+    chmod(name.c_str(), 0444);
     chmod(dir.path().c_str(), 0555);
     rc = runUnprivileged([&] {
         Client c;
@@ -313,6 +316,7 @@ TEST(OpenClose, FilesThatMayNotBeWrittenOrReadAreOpenedReadOnlyOrRefusedAndNever
         return c.close() == IO_OK ? 0 : 4;
     });
     chmod(dir.path().c_str(), 0755);
+    chmod(name.c_str(), 0644);
     EXPECT_EQ(0, rc);
     EXPECT_EQ(bytes, vrntest::readFile(name));
     EXPECT_FALSE(exists(name + ".lck"));
