@@ -267,7 +267,7 @@ TEST(PosixSockets, InetServerOnPortZeroTalksToAClientAndSurvivesAGonePeer) {
 }
 
 TEST(PosixSockets, UnixDomainAndUnknownFamilies) {
-    vrntest::TempDir dir;
+    vrntest::TempDir dir{vrntest::ShortPath{}};
     vrnPathAddress p{};
     p.family = VRN_SOCKET_UNIX;
     std::string path = dir.file("s");

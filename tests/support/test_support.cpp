@@ -17,15 +17,25 @@
 
 namespace vrntest {
 
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vrntest.XXXXXX";
+namespace {
+
+std::string makeTempDir(const std::string& base) {
+    std::string pattern = base + "/vrntest.XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (!mkdtemp(buf.data()))
         throw std::runtime_error("mkdtemp failed: " + std::string(std::strerror(errno)));
-    path_ = buf.data();
+    return buf.data();
 }
+
+}  // namespace
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    path_ = makeTempDir(base && *base ? base : "/tmp");
+}
+
+TempDir::TempDir(ShortPath) : path_(makeTempDir("/tmp")) {}
 
 TempDir::~TempDir() {
     std::error_code ec;

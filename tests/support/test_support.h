@@ -11,9 +11,14 @@ namespace vrntest {
 
 // A folder made fresh under $TMPDIR (or /tmp) and removed with everything in
 // it when the object goes.
+// Asks TempDir for a folder with a short path: under /tmp whatever TMPDIR
+// says, as Unix-domain socket paths must fit in about 100 bytes.
+struct ShortPath {};
+
 class TempDir {
 public:
     TempDir();
+    explicit TempDir(ShortPath);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -268,7 +268,7 @@ TEST(ConduitToChild, PipeConduitsBothWays) {
 }
 
 TEST(ConduitToChild, SocketConduitsBothWaysInBothDomains) {
-    vrntest::TempDir dir;
+    vrntest::TempDir dir{vrntest::ShortPath{}};
     talkToEcho("pipe: 1.0");
     const int before = vrntest::openDescriptorCount();
     // The parent listens and the child connects.
@@ -310,7 +310,7 @@ TEST(ConduitToChild, AChildWritingOnlyToTheDescriptorItsArgumentNames) {
 }
 
 TEST(ConduitToChild, UnixClientConnectsOnceTheChildListensNotWhenItsFileAppears) {
-    vrntest::TempDir dir;
+    vrntest::TempDir dir{vrntest::ShortPath{}};
     setenv("ECHO_LISTEN_DELAY_MS", "100", 1);
     Command* command = Command_new(nullptr, VRN_TEST_ECHO, VRN_COMMAND_AS_GIVEN);
     Conduit* conduit = nullptr;

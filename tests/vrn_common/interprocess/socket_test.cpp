@@ -72,7 +72,7 @@ TEST(Socket, UnknownHostReportsTheLookupAndTheBindFails) {
 }
 
 TEST(Socket, UnixDomainWorksAndOtherFamiliesAreRefusedWithoutEndingTheProcess) {
-    vrntest::TempDir dir;
+    vrntest::TempDir dir{vrntest::ShortPath{}};
     std::string path = dir.file("sock");
     Socket* server = Socket_newServer(VRN_PF_UNIX, path.c_str(), 0, 1);
     ASSERT_NE(nullptr, server);
@@ -107,7 +107,7 @@ TEST(Socket, AcceptOnASocketThatDoesNotListenFails) {
 }
 
 TEST(Socket, DatagramPeersTalkOnceEachNamesTheOther) {
-    vrntest::TempDir dir;
+    vrntest::TempDir dir{vrntest::ShortPath{}};
     const int before = vrntest::openDescriptorCount();
     for (int family : {VRN_PF_INET, VRN_PF_UNIX}) {
         SCOPED_TRACE(family);
