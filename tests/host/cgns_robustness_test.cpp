@@ -42,6 +42,10 @@ struct BadFile {
 
 class CgnsMalformedFiles : public ::testing::Test {
 protected:
+    // The files are listed by an unprivileged user below: they are made
+    // readable to all, whatever umask the tests were started under.
+    CgnsMalformedFiles() { umask(022); }
+
     vrntest::TempDir dir;
     std::vector<BadFile> bad;
     std::mt19937 random{20261207};
