@@ -149,7 +149,8 @@ TEST_F(TolvQuery, SecondModelsBlockContinuesTheFirst) {
 }
 
 TEST_F(TolvQuery, BadCountsFailWithTheParseMessage) {
-    for (const char* count : {"0", "-1", "abc", "2000000000", ""}) {
+    // Counts beyond int are refused, not wrapped round ("4294967297" is not 1).
+    for (const char* count : {"0", "-1", "abc", "2000000000", "", "4294967297", "99999999999999999999"}) {
         SCOPED_TRACE(count);
         expectParseFailure(queryOutput(dir, std::string("<MODELS_BEG>\n") + count + "\n1\nA\n2\nB\n<MODELS_END>\n"));
     }
@@ -161,6 +162,21 @@ TEST_F(TolvQuery, TooFewOrTooManyValuesOrBadIntegersFail) {
     expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\nx\nA\n10\nB\n<MODELS_END>\n"));
     expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\n1\nA\nx\nB\n<MODELS_END>\n"));
     expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\n1\nA\n10\n"));
+    // Ids beyond int fail instead of reaching the caller changed.
+    expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\n2147483648\nA\n10\nB\n<MODELS_END>\n"));
+    expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\n1\nA\n-4294967295\nB\n<MODELS_END>\n"));
+}
+
+TEST_F(TolvQuery, IntegerLinesReadAsTheyAlwaysWereWithinRange) {
+    auto r = queryOutput(dir, "<MODELS_BEG>\n 1 models\n\t+7x\nA\n-2147483648\nB\n<MODELS_END>\n");
+    EXPECT_EQ(1, r.rc);
+    ASSERT_EQ(1, r.n);
+    EXPECT_EQ(7, r.ids1[0]);
+    EXPECT_EQ(-2147483647 - 1, r.ids2[0]);
+    r = queryOutput(dir, "<MODELS_BEG>\n1\n2147483647\nA\n0\nB\n<MODELS_END>\n");
+    EXPECT_EQ(1, r.rc);
+    ASSERT_EQ(1, r.n);
+    EXPECT_EQ(2147483647, r.ids1[0]);
 }
 
 TEST_F(TolvQuery, BlockTextReachesTheMessageUnformatted) {

@@ -1,7 +1,10 @@
 #include "process/tolv_query.h"
 
+#include <ctype.h>
+#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "debug/debug_manager.h"
@@ -19,7 +22,21 @@ const char kParseMessage[] = "There was a problem parsing the output from kwxtol
 // Tags match at the start of a line over their own length.
 bool startsWith(const char* line, const char* tag) { return strncmp(line, tag, strlen(tag)) == 0; }
 
-bool scanInt(const char* line, int* value) { return sscanf(line, "%d", value) == 1; }
+// An integer line as "%d" reads it: leading white space, a sign, digits, and
+// whatever follows ignored. A value outside int is refused: sscanf would wrap
+// it round, so that "4294967297" became a count of 1 and an id changed.
+bool scanInt(const char* line, int* value) {
+    const char* p = line;
+    while (isspace(static_cast<unsigned char>(*p))) ++p;
+    const char* digits = p + (*p == '+' || *p == '-' ? 1 : 0);
+    if (!isdigit(static_cast<unsigned char>(*digits))) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long v = strtoll(p, &end, 10);
+    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+    *value = static_cast<int>(v);
+    return true;
+}
 
 // The four result arrays, grown as models arrive: the count line alone never
 // decides how much is allocated, so a count that the output cannot back
