@@ -43,6 +43,26 @@ int growTable(IO_error_routine routine, IO_file *r, const char *who) {
     return 0;
 }
 
+// Whether a stored index line can be used by the searches: a status of 'Y'
+// or 'N' and the six fields up to the location, separated by ESC (empty
+// fields are skipped, as the line parser skips them). A NUL would cut the
+// line short in the table.
+bool usableLine(const std::string &line) {
+    if (line.empty() || (line[0] != 'Y' && line[0] != 'N')) return false;
+    if (line.find('\0') != std::string::npos) return false;
+    int fields = 0;
+    bool inField = false;
+    for (char c : line) {
+        if (c == IO_ESC) {
+            inField = false;
+        } else if (!inField) {
+            inField = true;
+            ++fields;
+        }
+    }
+    return fields >= 6;
+}
+
 void copyLine(char *slot, const char *line) {
     size_t n = strnlen(line, IO_INDEX_SLOT - 1);
     memcpy(slot, line, n);
@@ -400,6 +420,13 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
         }
         if (piece.size() >= IO_INDEX_SLOT) {
             kwxIoError(routine, "create_indextable: index is wrong: line %d is too long\n", static_cast<int>(i));
+            r->nlines = 0;
+            return IO_ERR_PARSE;
+        }
+        // One damaged line would make every search of the file fail; the
+        // stored index is then refused, so that it is rebuilt from the datasets.
+        if (!usableLine(piece)) {
+            kwxIoError(routine, "create_indextable: index is wrong: line %d is bad\n", static_cast<int>(i));
             r->nlines = 0;
             return IO_ERR_PARSE;
         }
