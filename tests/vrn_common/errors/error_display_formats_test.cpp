@@ -158,6 +158,25 @@ TEST(ErrorDisplayFormats, XmlWithoutMessageLocationOrSource) {
     EXPECT_EQ(std::string::npos, out.find("<SOURCE>"));
 }
 
+// An error's texts come from anywhere: a reader's output, a file name, an
+// assertion's expression. The XML element stays well-formed whatever they
+// hold, and text without markup or foreign bytes is written unchanged.
+TEST(ErrorDisplayFormats, XmlStaysWellFormedWhateverTheTextsHold) {
+    vrnError* e = vrnError_new(VRN_U_INVALID_RESULT, "f<&>g", "dir/a&b.cpp", 7);
+    vrnError_addDescription(e, "Assertion failed: i > -1 && i < n");
+    vrnError_addMessage(e, "%s", "keep ]]> <tag> & caf\xC3\xA9 \xF0\x9F\x98\x80\nbad \xFF\xC3( \x01\x7F\tend");
+    const std::string out = render(VRN_DISPLAY_XML, e);
+    EXPECT_NE(std::string::npos,
+              out.find("<DESCRIPTION>\nAssertion failed: i &gt; -1 &amp;&amp; i &lt; n\n</DESCRIPTION>\n"));
+    EXPECT_NE(std::string::npos,
+              out.find("<MESSAGE><![CDATA[\nkeep ]]]]><![CDATA[> <tag> & caf\xC3\xA9 \xF0\x9F\x98\x80\n"
+                       "bad \xEF\xBF\xBD\xEF\xBF\xBD( \xEF\xBF\xBD\x7F\tend\n]]></MESSAGE>\n"));
+    EXPECT_NE(std::string::npos, out.find("<FUNCTION>\nf&lt;&amp;&gt;g\n</FUNCTION>\n"));
+    EXPECT_NE(std::string::npos, out.find("<FILE>\ndir/a&amp;b.cpp\n</FILE>\n"));
+    // Outside the XML element the texts are the error's own.
+    EXPECT_NE(std::string::npos, render(VRN_DISPLAY_RAW, e).find("Error: Assertion failed: i > -1 && i < n\n"));
+}
+
 TEST(ErrorDisplayFormats, AssertionBannerAndOrvPlaceholder) {
     vrnError* e = userError();
     const std::string eq(72, '=');

@@ -1,5 +1,7 @@
 #include "errors/error_display_formats.h"
 
+#include <string>
+
 #include "support/cstring.h"
 #include "support/memory.h"
 #include "support/system.h"
@@ -37,6 +39,57 @@ const char* elementName(int type) {
 }
 
 int nodesOf(int type) { return type >= 0 && type <= 7 ? ElementTopology_getNoOfNodes(type) : 0; }
+
+// Length of the UTF-8 sequence at s that encodes a character XML allows, 0
+// when the bytes there are not one (not UTF-8, or a control character,
+// U+FFFE or U+FFFF).
+size_t xmlCharLength(const unsigned char* s) {
+    const unsigned char c = s[0];
+    if (c < 0x80) return c >= 0x20 || c == '\t' || c == '\n' || c == '\r' ? 1 : 0;
+    auto cont = [&](int i) { return (s[i] & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        const unsigned char lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+        if (s[1] < lo || s[1] > hi || !cont(2)) return 0;
+        if (c == 0xEF && s[1] == 0xBF && (s[2] == 0xBE || s[2] == 0xBF)) return 0;
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        const unsigned char lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+        return s[1] >= lo && s[1] <= hi && cont(2) && cont(3) ? 4 : 0;
+    }
+    return 0;
+}
+
+// The text as it may stand in the XML element: an error's texts come from
+// anywhere (a reader's output, a file name), and the element stays
+// well-formed whatever they hold. Markup characters become entities, or in
+// a CDATA section a "]]>" is split across two sections; each byte that is
+// not part of a character XML allows becomes U+FFFD. Other text is
+// unchanged.
+std::string xmlText(const char* text, bool cdata) {
+    std::string out;
+    const auto* s = reinterpret_cast<const unsigned char*>(text ? text : "");
+    while (*s) {
+        const size_t n = xmlCharLength(s);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++s;
+            continue;
+        }
+        if (cdata && s[0] == ']' && s[1] == ']' && s[2] == '>') {
+            out += "]]]]><![CDATA[>";
+            s += 3;
+            continue;
+        }
+        if (!cdata && s[0] == '&') out += "&amp;";
+        else if (!cdata && s[0] == '<') out += "&lt;";
+        else if (!cdata && s[0] == '>') out += "&gt;";
+        else out.append(reinterpret_cast<const char*>(s), n);
+        s += n;
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -153,17 +206,17 @@ void ErrorDisplay_displayXml(ErrorDisplay* d, vrnError* e) {
                                                      : "InternalError";
     ErrorDisplay_display(d, "<VRNERROR type=\"%s\" id=\"%d\">\n", type, vrnError_getIdentity(e));
     ErrorDisplay_display(d, "%s", "<DESCRIPTION>\n");
-    ErrorDisplay_display(d, "%s\n", vrnError_getDescription(e));
+    ErrorDisplay_display(d, "%s\n", xmlText(vrnError_getDescription(e), false).c_str());
     ErrorDisplay_display(d, "%s", "</DESCRIPTION>\n");
     const char* codeName = vrnErrorCode_getName(e->code);
     ErrorDisplay_display(d, "<ERROR_CODE>%s</ERROR_CODE>\n", codeName ? codeName : "");
-    if (e->date) ErrorDisplay_display(d, "<DATE>%s</DATE>\n", e->date);
-    if (e->time) ErrorDisplay_display(d, "<TIME>%s</TIME>\n", e->time);
+    if (e->date) ErrorDisplay_display(d, "<DATE>%s</DATE>\n", xmlText(e->date, false).c_str());
+    if (e->time) ErrorDisplay_display(d, "<TIME>%s</TIME>\n", xmlText(e->time, false).c_str());
     {
         Owned trimmed(vrnCString_trimBlankLines(vrnError_getMessage(e), 3));
         if (trimmed.s) {
             ErrorDisplay_display(d, "%s", "<MESSAGE><![CDATA[\n");
-            ErrorDisplay_display(d, "%s\n", trimmed.s);
+            ErrorDisplay_display(d, "%s\n", xmlText(trimmed.s, true).c_str());
             ErrorDisplay_display(d, "%s", "]]></MESSAGE>\n");
         }
     }
@@ -206,9 +259,12 @@ void ErrorDisplay_displayXml(ErrorDisplay* d, vrnError* e) {
 
     if (e->program || e->function || e->sourceFile || e->line > 0) {
         ErrorDisplay_display(d, "%s", "<SOURCE>\n");
-        if (e->program) ErrorDisplay_display(d, "<PROGRAM>\n%s\n</PROGRAM>\n", e->program);
-        if (e->function) ErrorDisplay_display(d, "<FUNCTION>\n%s\n</FUNCTION>\n", e->function);
-        if (e->sourceFile) ErrorDisplay_display(d, "<FILE>\n%s\n</FILE>\n", e->sourceFile);
+        if (e->program)
+            ErrorDisplay_display(d, "<PROGRAM>\n%s\n</PROGRAM>\n", xmlText(e->program, false).c_str());
+        if (e->function)
+            ErrorDisplay_display(d, "<FUNCTION>\n%s\n</FUNCTION>\n", xmlText(e->function, false).c_str());
+        if (e->sourceFile)
+            ErrorDisplay_display(d, "<FILE>\n%s\n</FILE>\n", xmlText(e->sourceFile, false).c_str());
         if (e->line > 0) ErrorDisplay_display(d, "<LINE_NUMBER>\n%d\n</LINE_NUMBER>\n", e->line);
         ErrorDisplay_display(d, "%s", "</SOURCE>\n");
     }
