@@ -56,3 +56,48 @@ TEST(DamagedStoredIndex, ALineCutShortIsRebuiltFromTheDatasets) {
         EXPECT_EQ((std::vector<int32_t>{1, 2, 3}), v);
     }
 }
+
+TEST(DamagedStoredIndex, DeletionNeverMarksBytesThatAreNotTheNamedDataset) {
+    // Integers whose bytes are all 'u', a letter that starts a live dataset:
+    // an index line pointing into them must not get "Du" written there.
+    const int32_t uuuu = 0x75757575;
+    for (bool intoData : {true, false}) {
+        TempDir dir;
+        std::string name = dir.file("d.kwx");
+        {
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            ASSERT_EQ(IO_OK, c.writeInts("a", "x", 1, std::vector<int32_t>(50, uuuu)));
+            ASSERT_EQ(IO_OK, c.writeInts("b", "x", 2, {4}));
+            ASSERT_EQ(IO_OK, c.close());
+        }
+        std::string bytes = vrntest::readFile(name);
+        // Point b's index line at a's data, or at a's start (another dataset).
+        int64_t target = intoData ? int64_t(bytes.find("uuuu", bytes.find("*DATA", 40) + 5)) : 36;
+        size_t at = bytes.find("Y" + E + "b" + E, bytes.find("*INDEX\n"));
+        ASSERT_NE(std::string::npos, at);
+        size_t end = bytes.find('\n', at);
+        size_t last = bytes.rfind('\x1b', end) + 1;
+        bytes.replace(last, end - last, std::to_string(target));
+        // The size in the info block follows, so that the stored index is used.
+        std::string size = std::to_string(bytes.size());
+        bytes.replace(6, 20, std::string(20 - size.size(), ' ') + size);
+        vrntest::writeFile(name, bytes);
+
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        Header h("b", "x", 2);
+        Data none;
+        EXPECT_EQ(IO_OK, c.request(IO_DELETE_DS, h, none));
+        EXPECT_EQ(std::vector<int32_t>{}, c.whens("b", "x", 2)) << "the line is retired";
+        std::vector<int32_t> v;
+        ASSERT_EQ(IO_OK, c.readInts("a", "x", 1, v));
+        EXPECT_EQ(std::vector<int32_t>(50, uuuu), v);
+        ASSERT_EQ(IO_OK, c.close());
+        // A rebuild from the datasets still finds both.
+        forceRebuild(name);
+        Client d;
+        ASSERT_EQ(IO_OK, d.open(name));
+        EXPECT_EQ((std::vector<int32_t>{2, 1}), d.whens("*", "x", -1));
+    }
+}

@@ -75,6 +75,64 @@ extern "C" int delete_process_sub(IO_error_routine routine, FILE *stream, int64_
     return IO_OK;
 }
 
+namespace {
+
+int quietRoutine(const char *, int) { return 0; }
+
+// Names compare in their first n characters, trailing blanks aside (text
+// headers are blank-padded).
+bool sameName(const char *a, const char *b, size_t n) {
+    size_t la = strnlen(a, n), lb = strnlen(b, n);
+    while (la > 0 && a[la - 1] == ' ') --la;
+    while (lb > 0 && b[lb - 1] == ' ') --lb;
+    return la == lb && memcmp(a, b, la) == 0;
+}
+
+// Whether the bytes at the location start the dataset that the index line
+// names: its start block and a header of that WHAT, WHERE and WHEN.
+bool holdsNamedDataset(FILE *stream, const IO_location &loc) {
+    if (kwxSeek64(stream, loc.location, 0) != 0) return false;
+    IO_file rec;
+    memset(&rec, 0, sizeof rec);
+    rec.stream = stream;
+    char format[3];
+    if (read_located_dataset_start(quietRoutine, format, &rec) != IO_OK) return false;
+    char what[IO_WHAT_SIZE], where[IO_WHERE_SIZE], datatype[IO_DATATYPE_SIZE];
+    char attributes[IO_MAXATTRIB * IO_ATTRIB_LEN];
+    int32_t when = 0, numattrb = 0, number = 0, blockfactor = 0;
+    IO_header h = {what, where, &when, &numattrb, attributes, &number, datatype, &blockfactor};
+    if (read_header(quietRoutine, format, stream, &h) != IO_OK) return false;
+    return when == loc.when && sameName(what, loc.what, sizeof loc.what - 1) &&
+           sameName(where, loc.where, sizeof loc.where - 1);
+}
+
+}  // namespace
+
+extern "C" int delete_process_named(IO_error_routine routine, FILE *stream,
+                                    const IO_location *loc) {
+    if (!stream || !loc) return IO_ERR_NOFILE;
+    if (kwxSeek64(stream, loc->location, 0) != 0) {
+        kwxsystemErr(routine, "delete_process_sub: can't go to the dataset location syserr:");
+        return IO_ERR_SEEK;
+    }
+    char format[3];
+    if (fread(format, 1, 3, stream) != 3) {
+        kwxIoError(routine, "delete_process_sub: error reading format tag");
+        return IO_ERR_READ;
+    }
+    // Only a live dataset of the line's own name gets the mark: a damaged
+    // index line must never have it written over another dataset, or into
+    // the middle of one. Its line is retired either way.
+    if (iofmt_is_live(format[0]) && !holdsNamedDataset(stream, *loc)) {
+        kwxIoError(routine,
+                   "delete_process_sub: the dataset at %" PRId64
+                   " is not %s:%s:%d, its index line is wrong; the file is left unchanged\n",
+                   loc->location, loc->what, loc->where, loc->when);
+        return IO_OK;
+    }
+    return delete_process_sub(routine, stream, loc->location);
+}
+
 extern "C" int delete_process(IO_error_routine routine, char *line, char openmode, FILE *stream) {
     IO_location loc;
     int rc = parseindex(routine, line, &loc);
@@ -84,7 +142,7 @@ extern "C" int delete_process(IO_error_routine routine, char *line, char openmod
     }
     line[0] = 'N';
     if (openmode == 'r') return IO_OK;
-    return delete_process_sub(routine, stream, loc.location);
+    return delete_process_named(routine, stream, &loc);
 }
 
 // Binary search of the WHAT-sorted table for the line whose text after its

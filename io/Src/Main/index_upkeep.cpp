@@ -129,7 +129,7 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
             text[0] = 'N';
             r->indexdirty = 1;
             if (r->openmode == 'w' && r->locklevel == -1 && r->stream) {
-                if ((rc = delete_process_sub(routine, r->stream, found[m].location))) return rc;
+                if ((rc = delete_process_named(routine, r->stream, &found[m]))) return rc;
             }
             if (found[m].location == rec.location) {
                 rec.line = -1;

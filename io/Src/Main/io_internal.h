@@ -267,6 +267,10 @@ int index_sortWhere(const void *a, const void *b);
 int dsloc_sortWhen(const void *a, const void *b);
 int dsloc_sortLocation(const void *a, const void *b);
 int delete_process_sub(IO_error_routine routine, FILE *stream, int64_t location);
+/* delete_process_sub for the dataset an index line names: the mark is
+ * written only when the bytes at its location start a dataset of that WHAT,
+ * WHERE and WHEN (else a message, and 0 with the file unchanged). */
+int delete_process_named(IO_error_routine routine, FILE *stream, const IO_location *loc);
 
 #ifdef __cplusplus
 }
