@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <sys/resource.h>
+
 #include <cinttypes>
 #include <string>
 #include <vector>
@@ -217,4 +219,46 @@ TEST(Conversion, OneMessageNamesTheLastMismatch) {
     ASSERT_EQ(1u, messages().size());
     EXPECT_EQ("convert_data: cannot convert from STRC{INTR:2 REAL:3} to STRC{CHAR:2 REAL:4}: counts differ for item 1\n",
               messages()[0]);
+}
+
+TEST(DamagedDatatypes, HugeTextRecordsCostOnlyTheMemoryTheFileFills) {
+    // A text structure whose datatype claims two entries of 4,000,000
+    // doubles per record, with one short line of data. The reader needs the
+    // caller's arrays (64 MB), but must not set aside the 670 MB line that
+    // such a record could take if the file really held it.
+    TempDir dir;
+    std::string path = dir.file("big.kwx");
+    std::string body = "*DATASET\n" + textRecord("*HEADER", 7) + textRecord("WHAT" + E + "a", 80) +
+                       textRecord("WHERE" + E + "b", 80) + textRecord("WHEN" + E + "0", 80) +
+                       textRecord("NUMATTRB" + E + "0", 80) +
+                       textRecord("DATATYPE" + E + "STRC{DBLE:4000000 DBLE:4000000}", 256) +
+                       textRecord("NUMBER" + E + "1", 80) + textRecord("BLOCKFACTOR" + E + "1", 80) +
+                       "*DATA\n1.5" + E + "2.5" + E + "\n*ENDDATASET\n";
+    vrntest::writeFile(path, infoBlock() + std::string("F\0\n", 3) + field20(int64_t(body.size())) + body +
+                                 field20(int64_t(body.size())));
+    auto result = vrntest::runInChild([&] {
+        Data d;
+        d.size(0, 0, 0, 0, 0, 8000000, 0);
+        Header h("", "", 0, "", 0);
+        IO_file rec{};
+        rec.stream = fopen(path.c_str(), "rb");
+        rec.offsetwidth = 20;
+        struct rusage before, after;
+        getrusage(RUSAGE_SELF, &before);
+        int rc = readAt(rec, 36, h.get(), d.get());
+        getrusage(RUSAGE_SELF, &after);
+        filerec_release(&rec);
+        long grownMb = (after.ru_maxrss - before.ru_maxrss) / 1024;
+        printf("%d %ld %g %g\n", rc, grownMb, d.doubles[0], d.doubles[1]);
+        return 0;
+    });
+    ASSERT_EQ(0, result.exitStatus) << result.err;
+    int rc = -1;
+    long grownMb = -1;
+    double first = 0, second = 0;
+    ASSERT_EQ(4, sscanf(result.out.c_str(), "%d %ld %lg %lg", &rc, &grownMb, &first, &second)) << result.out;
+    EXPECT_EQ(0, rc);
+    EXPECT_EQ(1.5, first);
+    EXPECT_EQ(2.5, second);
+    EXPECT_LT(grownMb, 200) << "memory grown while reading one short line, in MB";
 }

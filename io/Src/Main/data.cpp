@@ -454,22 +454,33 @@ int writeTextStructure(IO_error_routine routine, FILE *stream, int number, const
 int readTextStructure(IO_error_routine routine, FILE *stream, int number, const Layout &lay,
                       int64_t recsize, IO_data *data) {
     Cursor c(data);
-    // Escapes can make a line up to four times the record size.
+    // Escapes can make a line up to four times the record size. The line
+    // grows with the bytes actually read, so a record size that a damaged
+    // datatype makes huge costs no memory that the file does not fill.
     size_t cap = static_cast<size_t>(recsize) * 4 + 16;
-    std::vector<char> line(cap + 2);
+    std::string line;
     for (int r = 0; r < number; ++r) {
-        if (!fgets(line.data(), static_cast<int>(line.size()), stream)) {
+        line.clear();
+        int ch = EOF;
+        bool any = false;
+        while ((ch = getc_unlocked(stream)) != EOF) {
+            any = true;
+            if (ch == '\n') break;
+            if (line.size() >= cap) {
+                kwxIoError(routine, "kwxreadString: read too many characters: %.200s\n", line.c_str());
+                kwxIoError(routine, "read_data: read data failed\n");
+                return IO_ERR_MEMORY;
+            }
+            line += static_cast<char>(ch);
+        }
+        if (!any) {
             kwxsystemErr(routine, "kwxreadString: (fgets failed) syserr:");
             kwxIoError(routine, "read_data: read data failed\n");
             return IO_ERR_READ;
         }
-        size_t len = strlen(line.data());
-        if (len == line.size() - 1 && line[len - 1] != '\n') {
-            kwxIoError(routine, "kwxreadString: read too many characters: %s\n", line.data());
-            kwxIoError(routine, "read_data: read data failed\n");
-            return IO_ERR_MEMORY;
-        }
-        while (len > 0 && (line[len - 1] == '\n' || line[len - 1] == '\r')) --len;
+        // The record ends at a NUL, as text lines always did.
+        size_t len = strnlen(line.data(), line.size());
+        while (len > 0 && line[len - 1] == '\r') --len;
         // Split at every separator; an empty item stays an item.
         std::vector<std::pair<const char *, size_t>> tok;
         const char *p = line.data();
