@@ -222,6 +222,38 @@ static void openAndReadAll(const std::string &path) {
     }
 }
 
+TEST(Recovery, DatasetsWhoseNamesCannotBeIndexedAreLeftOut) {
+    // Binary headers can hold any byte. A name with ESC or a line end, or an
+    // empty one, would split into the wrong fields of its index line (its
+    // location read from another field), so the rebuild leaves it out and
+    // goes on.
+    TempDir dir;
+    std::string path = dir.file("names.kwx");
+    std::string file = infoBlock();
+    std::vector<int64_t> at;
+    BinBuilder one(false, 4);
+    one.i32(7);
+    for (const std::string &what : {std::string("a\x1b" "b"), std::string("c"), std::string("d\ne"),
+                                    std::string(""), std::string("f")}) {
+        at.push_back(int64_t(file.size()));
+        file += BinBuilder::dataset('u', 0, what, "x", 1, "INTR", 1, one.s);
+    }
+    vrntest::writeFile(path, file);
+    IO_file rec{};
+    rec.stream = fopen(path.c_str(), "rb");
+    rec.offsetwidth = 20;
+    messages().clear();
+    ASSERT_EQ(0, recreate_indextable(captureRoutine, &rec));
+    EXPECT_EQ((std::vector<std::string>{"c", "f"}), whats(rec));
+    std::vector<int64_t> locations;
+    for (const auto &l : indexLines(rec)) locations.push_back(locationOf(l));
+    EXPECT_EQ((std::vector<int64_t>{at[1], at[4]}), locations);
+    EXPECT_TRUE(anyMessageContains("recreate_indextable: dataset at offset 36 has an empty name or one holding "
+                                   "a line end or ESC, not indexed"));
+    EXPECT_EQ(int64_t(file.size()), rec.indexpos);
+    filerec_release(&rec);
+}
+
 TEST(Robustness, MalformedFilesGiveErrorCodes) {
     TempDir dir;
     std::string path = dir.file("m.kwx");

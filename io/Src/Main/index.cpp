@@ -460,6 +460,15 @@ bool skipDeleted(IO_error_routine routine, const char *fmt, FILE *fp, int64_t si
     return true;
 }
 
+// A name that an index line can hold: not empty, and without the field
+// separator or a line end.
+bool indexableName(const char *name) {
+    if (!name[0]) return false;
+    for (const char *p = name; *p; ++p)
+        if (*p == IO_ESC || *p == '\n' || *p == '\r') return false;
+    return true;
+}
+
 // A reporting routine that swallows messages: the old-style deletion mark
 // is probed with several formats and only the outcome matters.
 int quietRoutine(const char *, int) { return 0; }
@@ -556,8 +565,16 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
                 }
                 kwxIoTrace("recreate_indextable: found %s:%s:%d at %" PRId64, h.what, h.where, *h.when, pos);
                 char line[IO_INDEX_SLOT];
-                if (kwxMakeIndexLine(line, "Y", h.what, h.where, *h.when, dslength, pos) != 0 ||
-                    insert_index(routine, r, line) != 0) {
+                if (!indexableName(h.what) || !indexableName(h.where)) {
+                    // Its fields would run into the others in the index line
+                    // and give every search a wrong location: the dataset is
+                    // left out, the scan goes on over it.
+                    kwxIoError(routine,
+                               "recreate_indextable: dataset at offset %" PRId64
+                               " has an empty name or one holding a line end or ESC, not indexed\n",
+                               pos);
+                } else if (kwxMakeIndexLine(line, "Y", h.what, h.where, *h.when, dslength, pos) != 0 ||
+                           insert_index(routine, r, line) != 0) {
                     return kwxIoFailWithHeader(routine, "recreate_indextable: insert_index  failed\n",
                                                IO_ERR_MEMORY, &h);
                 }
