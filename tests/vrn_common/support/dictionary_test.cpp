@@ -131,6 +131,17 @@ TEST(DictionaryMakeKeyUnique, AppendsTheFirstFreeCounter) {
     Dictionary_delete(dict);
 }
 
+TEST(DictionaryMakeKeyUnique, CounterGoesOnPastTheLargestInt) {
+    // A counter started at the top of the int range must not wrap (or
+    // overflow) on its way to the next free name.
+    Dictionary* dict = Dictionary_new(1);
+    Dictionary_add(dict, "Box", word(1));
+    Dictionary_add(dict, "Box 2147483647", word(2));
+    EXPECT_EQ(unique(dict, "Box", 0, 2147483647), "Box 2147483648");
+    EXPECT_EQ(unique(dict, "Box", 1, 2147483647), "Box 2147483648");
+    Dictionary_delete(dict);
+}
+
 TEST(DictionaryMakeKeyUnique, UnchangedKeyKeepsTheCallersString) {
     Dictionary* dict = Dictionary_new(0);
     char* key = owned("Shell");

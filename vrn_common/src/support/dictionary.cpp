@@ -118,14 +118,17 @@ int Dictionary_makeKeyUnique(Dictionary* dict, char** key, int reserveKey, int c
 
     char* candidate = given;
     std::string text;
+    /* Counted wide: a caller may start near INT_MAX, and the names must go on
+     * rising past it rather than overflow. */
+    long long next = counter;
     while (present(dict, candidate)) {
         if (debug.tracing()) fprintf(vrnDebug_getStream(), "Duplicate - %s\n", candidate);
         if (candidate != given) vrnFree(candidate, name);
         text = given;
         text += ' ';
-        text += std::to_string(counter);
+        text += std::to_string(next);
         candidate = cloneKey(text.c_str(), name);
-        ++counter;
+        ++next;
     }
 
     if (reserved) {
