@@ -92,6 +92,29 @@ TEST(Dictionary, CopiedKeysReAddedRemovedAndClearedLeakNothing) {
     EXPECT_EQ(held.total(), before);
 }
 
+TEST(Dictionary, ReAddingTheStoredKeyItselfReplacesItsValue) {
+    // Updating a value through the key that find or an iterator handed out:
+    // with copied keys that key is the one the replacement frees.
+    Dictionary* dict = Dictionary_new(1);
+    Dictionary_add(dict, "Shell", word(1));
+    char* stored = nullptr;
+    ASSERT_EQ(Dictionary_find(dict, "Shell", &stored, nullptr), 1);
+    EXPECT_EQ(Dictionary_add(dict, stored, word(2)), 1);
+    void* value = nullptr;
+    ASSERT_EQ(Dictionary_find(dict, "Shell", &stored, &value), 1);
+    EXPECT_STREQ(stored, "Shell");
+    EXPECT_EQ(value, word(2));
+
+    DictionaryIterator* it = DictionaryIterator_new(dict);
+    Pair* pair = DictionaryIterator_first(it);
+    ASSERT_NE(pair, nullptr);
+    char* fromIterator = static_cast<char*>(pair->first);
+    DictionaryIterator_delete(it);
+    EXPECT_EQ(Dictionary_add(dict, fromIterator, word(3)), 1);
+    EXPECT_EQ(Dictionary_contains(dict, "Shell"), word(3));
+    Dictionary_delete(dict);
+}
+
 TEST(Dictionary, FindTellsPresenceWhereContainsCannot) {
     Dictionary* dict = Dictionary_new(1);
     Dictionary_add(dict, "empty", nullptr);

@@ -65,9 +65,11 @@ int Dictionary_add(Dictionary* dict, const char* key, void* value) {
     if (!dict || !key) return dict ? dict->table->count : 0;
     /* Only a key that is present is removed: a removal attempt on an absent
      * key could shrink the table and so change the iteration order. */
-    if (dict->replace && present(dict, key))
-        removeEntry(dict, key, NULL, dict->copyKeys != 0, "Dictionary_add");
+    /* The copy is taken first: the caller may pass the very key this
+     * dictionary stores (from find or an iterator), which the removal frees. */
     char* stored = dict->copyKeys ? cloneKey(key, "Dictionary_add") : const_cast<char*>(key);
+    if (dict->replace && present(dict, stored))
+        removeEntry(dict, stored, NULL, dict->copyKeys != 0, "Dictionary_add");
     return HashTable_newHashEntry(dict->table, stored, value);
 }
 
