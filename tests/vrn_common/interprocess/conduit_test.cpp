@@ -145,7 +145,10 @@ TEST(ConduitType, SocketSpecificationsAndTheirChildArguments) {
 TEST(ConduitType, RejectedStringsRaiseInvalidInput) {
     for (const char* type : {"pipe x", "pipe 5", "socket: domain=unix, port=5", "socket: domain=ftp",
                              "socket: mode=listen", "socket: type=raw", "socket: host=h",
-                             "socket: domain=inet, path=/p", "socket: domain=inet, port=abc"}) {
+                             "socket: domain=inet, path=/p", "socket: domain=inet, port=abc",
+                             // numbers beyond int are refused, not wrapped round into "1.0"
+                             "pipe 4294967297.0", "pipe .4294967296", "pipe 4294967297.",
+                             "socket: domain=inet, port=4294967297"}) {
         SCOPED_TRACE(type);
         Conduit* k = Conduit_newBeforeSpawn(type);
         EXPECT_EQ(0, k->valid);
@@ -157,14 +160,19 @@ TEST(ConduitType, RejectedStringsRaiseInvalidInput) {
         EXPECT_EQ(VRN_U_INVALID_INPUT, errors[0].code);
         EXPECT_EQ(std::string("Invalid conduit type \"") + type + "\".\n", errors[0].message);
     }
-    Conduit* k = Conduit_newBeforeSpawn("socket: domain=inet, port=-1");
-    EXPECT_EQ(0, k->valid);
-    Conduit_delete(k);
-    auto errors = takeErrors();
-    ASSERT_EQ(2u, errors.size());
-    EXPECT_EQ(VRN_U_INVALID_PORT_NUMBER, errors[0].code);
-    EXPECT_EQ("Port = -1\n", errors[0].message);
-    EXPECT_EQ(VRN_U_INVALID_INPUT, errors[1].code);
+    // A port outside 0..65535 is an invalid port, also above the range,
+    // where it would have been cut down to another port.
+    for (int port : {-1, 65536, 65537}) {
+        SCOPED_TRACE(port);
+        Conduit* k = Conduit_newBeforeSpawn(("socket: domain=inet, port=" + std::to_string(port)).c_str());
+        EXPECT_EQ(0, k->valid);
+        Conduit_delete(k);
+        auto errors = takeErrors();
+        ASSERT_EQ(2u, errors.size());
+        EXPECT_EQ(VRN_U_INVALID_PORT_NUMBER, errors[0].code);
+        EXPECT_EQ("Port = " + std::to_string(port) + "\n", errors[0].message);
+        EXPECT_EQ(VRN_U_INVALID_INPUT, errors[1].code);
+    }
 }
 
 TEST(ConduitType, AUnixPathNamingAnExistingFileIsNotDeletedWithTheConduit) {

@@ -1,8 +1,10 @@
 #include "interprocess/conduit.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -42,17 +44,35 @@ void rejectType(const char* type) {
     vrnError_publish(e);
 }
 
+// Reads an integer as "%d" does (leading white space, a sign, digits) and
+// gives the character after it; NULL when there is none or it does not fit
+// an int, which sscanf would wrap round into another number ("pipe
+// 4294967297.0" would pass for "pipe 1.0").
+const char* scanInt(const char* p, int* value) {
+    while (isspace(static_cast<unsigned char>(*p))) ++p;
+    const char* digits = p + (*p == '+' || *p == '-' ? 1 : 0);
+    if (!isdigit(static_cast<unsigned char>(*digits))) return nullptr;
+    errno = 0;
+    char* end = nullptr;
+    const long long v = strtoll(p, &end, 10);
+    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return nullptr;
+    *value = static_cast<int>(v);
+    return end;
+}
+
+// "R.W", "R." or ".W".
 bool parsePipeSpec(Conduit* c, const char* t) {
     size_t len = strlen(t);
     int r = 0, w = 0;
     if (t[0] == '.') {
-        if (sscanf(t, ".%d", &w) != 1) return false;
+        if (!scanInt(t + 1, &w)) return false;
         c->W = w;
     } else if (t[len - 1] == '.') {
-        if (sscanf(t, "%d.", &r) != 1) return false;
+        if (!scanInt(t, &r)) return false;
         c->R = r;
     } else {
-        if (sscanf(t, "%d.%d", &r, &w) != 2) return false;
+        const char* after = scanInt(t, &r);
+        if (!after || *after != '.' || !scanInt(after + 1, &w)) return false;
         c->R = r;
         c->W = w;
     }
@@ -78,8 +98,10 @@ bool parseSocketPairs(Conduit* c, char** cursor) {
         } else if (strcmp(key, "port") == 0) {
             if (c->domain != VRN_CONDUIT_INET) return false;
             int port = 0;
-            if (sscanf(value, "%d", &port) != 1) return false;
-            if (port < 0) {
+            if (!scanInt(value, &port)) return false;
+            // A port beyond 65535 is no port: it would be cut down to
+            // another one when the address is made.
+            if (port < 0 || port > 65535) {
                 vrnError* e =
                     vrnError_new(VRN_U_INVALID_PORT_NUMBER, "Conduit_parseType", __FILE__, __LINE__);
                 vrnError_addMessage(e, "Port = %d\n", port);
@@ -118,10 +140,10 @@ void addInherited(ChildStartup* s, int fd) {
 bool readPortFile(const char* name, int* port) {
     FILE* f = fopen(name, "re");
     if (!f) return false;
-    int value = 0;
-    bool ok = fscanf(f, "port = %d", &value) == 1 && value > 0;
+    long value = 0;  // read wide, so that a number beyond int is refused, not wrapped
+    bool ok = fscanf(f, "port = %ld", &value) == 1 && value > 0 && value <= 65535;
     fclose(f);
-    if (ok) *port = value;
+    if (ok) *port = static_cast<int>(value);
     return ok;
 }
 
