@@ -101,3 +101,44 @@ TEST(DamagedStoredIndex, DeletionNeverMarksBytesThatAreNotTheNamedDataset) {
         EXPECT_EQ((std::vector<int32_t>{2, 1}), d.whens("*", "x", -1));
     }
 }
+
+TEST(DamagedStoredIndex, ALineClaimingANewerDatasetOfANameRetiresNothingThatIsThere) {
+    // b's index line renamed a:x:1: the index then claims a newer a at b's
+    // location. Searches and compaction keep the real a, and neither a nor b
+    // gets a deletion mark.
+    for (bool compact : {false, true}) {
+        TempDir dir;
+        std::string name = dir.file("d.kwx");
+        writeTwo(name);
+        std::string bytes = vrntest::readFile(name);
+        size_t at = bytes.find("Y" + E + "b" + E + "x" + E + "2" + E, bytes.find("*INDEX\n"));
+        ASSERT_NE(std::string::npos, at);
+        bytes.replace(at, 8, "Y" + E + "a" + E + "x" + E + "1" + E);
+        vrntest::writeFile(name, bytes);
+        std::vector<int32_t> v;
+        if (compact) {
+            std::string copy = dir.file("c.kwx");
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            ASSERT_EQ(IO_OK, c.open(copy, IO_OPEN_SECONDARY));
+            Header h;
+            Data none;
+            ASSERT_EQ(IO_OK, c.request(IO_COPY_ALLVALID_DS, h, none));
+            ASSERT_EQ(IO_OK, c.close());
+            Client d;
+            ASSERT_EQ(IO_OK, d.open(copy));
+            ASSERT_EQ(IO_OK, d.readInts("a", "x", 1, v));
+            EXPECT_EQ((std::vector<int32_t>{1, 2, 3}), v);
+        } else {
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            ASSERT_EQ(IO_OK, c.readInts("a", "x", 1, v));
+            EXPECT_EQ((std::vector<int32_t>{1, 2, 3}), v);
+            ASSERT_EQ(IO_OK, c.close());
+        }
+        forceRebuild(name);
+        Client d;
+        ASSERT_EQ(IO_OK, d.open(name));
+        EXPECT_EQ((std::vector<int32_t>{2, 1}), d.whens("*", "x", -1)) << "no deletion marks";
+    }
+}

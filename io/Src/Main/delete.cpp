@@ -108,6 +108,16 @@ bool holdsNamedDataset(FILE *stream, const IO_location &loc) {
 
 }  // namespace
 
+extern "C" int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc) {
+    if (!stream || !loc) return 0;
+    // The stream is left where it stood: a search may come between the
+    // pieces of a dataset that a caller writes request by request.
+    int64_t here = kwxTell64(stream);
+    bool holds = holdsNamedDataset(stream, *loc);
+    if (here >= 0) kwxSeek64(stream, here, 0);
+    return holds ? 1 : 0;
+}
+
 extern "C" int delete_process_named(IO_error_routine routine, FILE *stream,
                                     const IO_location *loc) {
     if (!stream || !loc) return IO_ERR_NOFILE;
@@ -123,7 +133,7 @@ extern "C" int delete_process_named(IO_error_routine routine, FILE *stream,
     // Only a live dataset of the line's own name gets the mark: a damaged
     // index line must never have it written over another dataset, or into
     // the middle of one. Its line is retired either way.
-    if (iofmt_is_live(format[0]) && !holdsNamedDataset(stream, *loc)) {
+    if (iofmt_is_live(format[0]) && !kwxHoldsNamedDataset(stream, loc)) {
         kwxIoError(routine,
                    "delete_process_sub: the dataset at %" PRId64
                    " is not %s:%s:%d, its index line is wrong; the file is left unchanged\n",

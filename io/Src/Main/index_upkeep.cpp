@@ -2,6 +2,7 @@
 // datasets of names written more than once.
 #include "io_internal.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -25,6 +26,31 @@ size_t nameKeyLength(const char *line) {
 int64_t lineLocation(const char *line) {
     const char *last = strrchr(line, IO_ESC);
     return last ? kwx_atoi64(last + 1) : -1;
+}
+
+int quietRoutine(const char *, int) { return 0; }
+
+// Of the live lines [first, last) of one name, the one to keep: the newest
+// (highest location, given as newest) when the file holds that dataset
+// there, else the newest whose location does. A damaged line that claims a
+// newer dataset of the name must not retire the one that really is there.
+// With no stream, or none that checks out, the newest stays.
+int verifiedSurvivor(IO_file *r, int first, int last, int newest) {
+    if (!r->stream || newest < 0) return newest;
+    std::vector<IO_location> live;
+    for (int k = first; k < last; ++k) {
+        const char *line = IO_INDEX_LINE(r->indextable, k);
+        IO_location loc;
+        if (line[0] == 'N' || parseindex(quietRoutine, line, &loc) != 0) continue;
+        loc.line = k;
+        live.push_back(loc);
+    }
+    std::stable_sort(live.begin(), live.end(), [](const IO_location &a, const IO_location &b) {
+        return a.location > b.location;
+    });
+    for (const IO_location &loc : live)
+        if (kwxHoldsNamedDataset(r->stream, &loc)) return loc.line;
+    return newest;
 }
 
 }  // namespace
@@ -65,6 +91,7 @@ extern "C" int update_index(IO_error_routine routine, IO_file *r) {
                     best = loc;
                 }
             }
+            keep = verifiedSurvivor(r, i, j, keep);
             for (int k = i; k < j; ++k) {
                 char *line = IO_INDEX_LINE(r->indextable, k);
                 if (k != keep && line[0] != 'N') {
@@ -121,7 +148,21 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
         }
         if (count < 2) continue;
         qsort(found.data(), static_cast<size_t>(count), sizeof(IO_location), dsloc_sortLocation);
-        for (int m = 1; m < count; ++m) {
+        // The newest line stays, unless the file does not hold its dataset
+        // there and an older line's location does.
+        int keep = 0;
+        if (r->stream) {
+            for (int m = 0; m < count; ++m) {
+                int line = found[m].line;
+                if (line < 0 || line >= r->nlines || IO_INDEX_LINE(r->indextable, line)[0] != 'Y') continue;
+                if (kwxHoldsNamedDataset(r->stream, &found[m])) {
+                    keep = m;
+                    break;
+                }
+            }
+        }
+        for (int m = 0; m < count; ++m) {
+            if (m == keep) continue;
             int line = found[m].line;
             if (line < 0 || line >= r->nlines) continue;
             char *text = IO_INDEX_LINE(r->indextable, line);

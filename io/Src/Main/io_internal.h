@@ -271,6 +271,9 @@ int delete_process_sub(IO_error_routine routine, FILE *stream, int64_t location)
  * written only when the bytes at its location start a dataset of that WHAT,
  * WHERE and WHEN (else a message, and 0 with the file unchanged). */
 int delete_process_named(IO_error_routine routine, FILE *stream, const IO_location *loc);
+/* 1 when the bytes at loc->location start a live dataset whose header has
+ * loc's WHAT, WHERE and WHEN; 0 otherwise. The stream keeps its position. */
+int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc);
 
 #ifdef __cplusplus
 }
