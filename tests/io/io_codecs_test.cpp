@@ -135,6 +135,21 @@ TEST(TextLogicals, OnlyBytesThatCannotStandAloneAreEscaped) {
     EXPECT_EQ(" \\x00 \\x20 \\x0a \\x09\n", e.contents());
 }
 
+TEST(TextLogicals, AnEscapeCutShortAtTheEndOfALongLineIsReadWithinIt) {
+    // The reader takes a long line in pieces: "\x" or "\x4" ending a piece
+    // is a plain backslash, and its missing digits are not looked for past
+    // the end of the piece.
+    for (const std::string &tail : {std::string("\\x"), std::string("\\x4")}) {
+        MemFile m;
+        std::string line = std::string(1023 - tail.size(), ' ') + tail + "\n";
+        fwrite(line.data(), 1, line.size(), m.fp);
+        m.rewind();
+        char out[1] = {0};
+        ASSERT_EQ(0, kwxreadLogl(captureRoutine, F, out, 1, 16, 5, m.fp)) << tail;
+        EXPECT_EQ('\\', out[0]) << tail;
+    }
+}
+
 TEST(HeaderStrings, TextRecordThatFillsTheBufferIsRefusedNotLeftUnterminated) {
     // The buffer is exactly the size given: a record of that many characters
     // cannot be stored with its terminator.

@@ -117,7 +117,10 @@ int hexValue(char c) {
 // stands for its first character.
 char loglFromToken(const char *tok) {
     if (tok[0] == '\\' && tok[1] == 'x') {
-        int h = hexValue(tok[2]), l = hexValue(tok[3]);
+        // The second digit is looked at only after a first one: a token cut
+        // short at the end of the text must not be read past its end.
+        int h = hexValue(tok[2]);
+        int l = h >= 0 ? hexValue(tok[3]) : -1;
         if (h >= 0 && l >= 0) return static_cast<char>(h * 16 + l);
     }
     return tok[0];
