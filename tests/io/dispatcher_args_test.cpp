@@ -154,6 +154,42 @@ TEST(DispatcherArguments, RequestsOnClosedFilesAnswer2) {
     EXPECT_EQ(IO_ERR_NOFILE, client.request(IO_LOCATE_DS, h, d));
 }
 
+TEST(DispatcherArguments, DirectRequestsOnClosedFilesAnswer2) {
+    // iocnt skips the argument checks of iocntc, but a request on a file
+    // that was never opened, or was closed, still answers instead of
+    // reaching into the record.
+    TempDir dir;
+    Client client;
+    Header h("a", "b", 1);
+    Data d;
+    d.sizeForLocate(2);
+    d.setInts({0, 0});
+    d.setReals({0, 0});
+    d.chars.assign(16, 'x');
+    d.nchars = 16;
+    d.bind();
+    h.number = 1;
+    snprintf(h.datatype, sizeof h.datatype, "INTR");
+    const int onFile[] = {4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
+                          21, 22, 23, 24, 25, 26, 27, 39, 40, 41, 42, 43, 44, 45, 47, 48};
+    for (int round = 0; round < 2; ++round) {
+        for (int request : onFile) {
+            messages().clear();
+            EXPECT_EQ(IO_ERR_NOFILE, iocnt(request, catchMessage, &h.h, &d.d, client.control()))
+                << request;
+            EXPECT_TRUE(reported("iocnt: no file is open")) << request;
+        }
+        // Once more with both files opened and closed again, and the closed
+        // secondary made current.
+        ASSERT_EQ(IO_OK, client.open(dir.path() + "/p.dat"));
+        ASSERT_EQ(IO_OK, client.open(dir.path() + "/s.dat", IO_OPEN_SECONDARY));
+        Header none;
+        Data nothing;
+        ASSERT_EQ(IO_OK, iocnt(IO_CLOSE_ALL, catchMessage, &none.h, &nothing.d, client.control()));
+        ASSERT_EQ(IO_OK, iocnt(IO_USE_SECONDARY, catchMessage, &none.h, &nothing.d, client.control()));
+    }
+}
+
 TEST(DispatcherArguments, TextRequestsBeforeOpeningAnswer10Or11) {
     Client client;
     Header h("a", "b", 1);

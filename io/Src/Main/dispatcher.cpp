@@ -109,6 +109,20 @@ Target targetOf(int request) {
     }
 }
 
+// Whether the file a request works on is open (always true for requests
+// that open, close or need no file).
+bool fileOpenFor(int request, const IO_control *control) {
+    const IO_file *file = nullptr;
+    switch (targetOf(request)) {
+    case Target::Current: file = control->current; break;
+    case Target::Primary: file = &control->primary; break;
+    default: return true;
+    }
+    bool copyFromPrimary = request == IO_COPY_DATASET || request == IO_COPY_ALLVALID_DS ||
+                           request == IO_COPY_WHEN0_DS || request == IO_COPY_DS_COMPRESS_WHEN;
+    return file && file->stream && (!copyFromPrimary || control->primary.stream);
+}
+
 int argError(IO_error_routine routine, const char *message) {
     kwxIoError(routine, message);
     return IO_ERR_MEMORY;
@@ -383,19 +397,9 @@ extern "C" int iocntc(int request, IO_error_routine routine, IO_header *header, 
 
     // A request on a file that is not open answers so instead of failing
     // somewhere inside.
-    IO_file *file = nullptr;
-    switch (targetOf(request)) {
-    case Target::Current: file = control->current; break;
-    case Target::Primary: file = &control->primary; break;
-    default: break;
-    }
-    if (targetOf(request) == Target::Current || targetOf(request) == Target::Primary) {
-        bool copyFromPrimary = request == IO_COPY_DATASET || request == IO_COPY_ALLVALID_DS ||
-                               request == IO_COPY_WHEN0_DS || request == IO_COPY_DS_COMPRESS_WHEN;
-        if (!file || !file->stream || (copyFromPrimary && !control->primary.stream)) {
-            kwxIoError(routine, "iocntc: no file is open for request %d\n", request);
-            return IO_ERR_NOFILE;
-        }
+    if (!fileOpenFor(request, control)) {
+        kwxIoError(routine, "iocntc: no file is open for request %d\n", request);
+        return IO_ERR_NOFILE;
     }
     return iocnt(request, routine, header, data, control);
 }
@@ -413,6 +417,12 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
     if ((unsigned)request > IO_CURRENT_HANDLE) {
         kwxIoError(routine, "iocnt: unknown request\n");
         return IO_ERR_REQUEST;
+    }
+    // Called directly, without the checks of iocntc, a request on a closed
+    // file still answers instead of reaching into a record that is not there.
+    if (!fileOpenFor(request, control)) {
+        kwxIoError(routine, "iocnt: no file is open for request %d\n", request);
+        return IO_ERR_NOFILE;
     }
     IO_file *P = &control->primary, *S = &control->secondary, *T = &control->text;
     IO_file *cur = control->current;
