@@ -52,6 +52,63 @@ TEST(DispatcherRequests, DatasetBuiltPieceByPieceReadsBackLikeAWrittenOne) {
     EXPECT_EQ((std::vector<int32_t>{1}), v);
 }
 
+TEST(DispatcherRequests, PiecewiseWritesTakeTheWriteLockAndKeepTheFileReadable) {
+    // Each piecewise write straight after opening a file with datasets: it
+    // writes where the stored index is, so the index must be written again
+    // at close, and no other process may be reading meanwhile.
+    const int writes[] = {IO_WRITE_DATATAG, IO_WRITE_DATA, IO_WRITE_ENDTAG, IO_WRITE_LENGTH,
+                          IO_WRITE_COMPRESSED_DATA};
+    for (int request : writes) {
+        TempDir dir;
+        const std::string name = dir.file("f.kwx");
+        {
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            ASSERT_EQ(IO_OK, c.writeInts("first", "w", 0, {1, 2, 3}));
+            ASSERT_EQ(IO_OK, c.writeInts("second", "w", 0, {4, 5}));
+        }
+        Header h("x", "y", 0);
+        snprintf(h.datatype, sizeof h.datatype, "INTR");
+        h.number = 4;
+        Data d;
+        offsetsOf(d, {40, 0});
+        d.setInts({9, 9, 9, 9});
+        d.chars.assign(8, 'z');
+        d.nchars = 8;
+        d.bind();
+
+        // Another reader holds the file: nothing may be written.
+        ASSERT_EQ(0, otherReaderDiesHoldingIt(name).exitStatus);
+        const std::string before = readFile(name);
+        {
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            messages().clear();
+            EXPECT_EQ(IO_ERR_LOCKED, c.request(request, h, d)) << request;
+            EXPECT_NE(std::string::npos, messages().find("iocnt: setfilebusyflag failed when req =IO_WRITE_"))
+                << request;
+        }
+        EXPECT_EQ(before, readFile(name)) << request;
+        ASSERT_EQ(0, unlink((name + ".lck").c_str()));
+
+        // Alone: the write goes ahead, and the file still opens with both
+        // datasets after the close.
+        {
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            EXPECT_EQ(IO_OK, c.request(request, h, d)) << request;
+        }
+        EXPECT_FALSE(exists(name + ".lck")) << request;
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name)) << request;
+        std::vector<int32_t> v;
+        ASSERT_EQ(IO_OK, c.readInts("first", "w", 0, v)) << request;
+        EXPECT_EQ((std::vector<int32_t>{1, 2, 3}), v);
+        ASSERT_EQ(IO_OK, c.readInts("second", "w", 0, v)) << request;
+        EXPECT_EQ((std::vector<int32_t>{4, 5}), v);
+    }
+}
+
 TEST(DispatcherRequests, CallerCompressedDataReadsBackLikeTheLibrarysOwn) {
     TempDir dir;
     Client c;

@@ -539,7 +539,13 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
                           read_data(routine, cur->format, cur->stream, *header->number,
                                     header->datatype, data),
                           "iocnt: read data failed\n");
+        // The piecewise writes take the write lock like every other write:
+        // their bytes must not change a file that others are reading, and
+        // the index must be written again at close over whatever they wrote
+        // where it stood.
         case IO_WRITE_DATA:
+            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_DATA\n")))
+                return rc;
             fmt(routine, control, cur);
             return failed(routine,
                           write_data(routine, cur->format, cur->stream, *header->number,
@@ -565,6 +571,8 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             return readLocated(routine, header, data, P, false);
         }
         case IO_WRITE_ENDTAG:
+            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_ENDTAG\n")))
+                return rc;
             fmt(routine, control, cur);
             return failed(routine, kwxwriteTag(routine, cur->format, "*ENDDATASET", cur->stream),
                           "iocnt: can't write dataset end tag\n");
@@ -579,6 +587,8 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             return IO_OK;
         }
         case IO_WRITE_LENGTH:
+            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_LENGTH\n")))
+                return rc;
             fmt(routine, control, cur);
             return failed(routine,
                           kwxwriteOffset(routine, cur->format, &data->offsets[0], cur->offsetwidth,
@@ -605,6 +615,8 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             return failed(routine, read_datatag(routine, cur->format, cur->stream),
                           "iocnt: can't read datatag length\n");
         case IO_WRITE_DATATAG:
+            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_DATATAG\n")))
+                return rc;
             fmt(routine, control, cur);
             return failed(routine, write_datatag(routine, cur->format, cur->stream),
                           "iocnt: can't write datatag length\n");
@@ -695,6 +707,9 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             return IO_OK;
         }
         case IO_WRITE_COMPRESSED_DATA:
+            if ((rc = busy(routine, cur,
+                           "iocnt: setfilebusyflag failed when req =IO_WRITE_COMPRESSED_DATA\n")))
+                return rc;
             fmt(routine, control, cur);
             return failed(routine,
                           write_compressed_data(routine, cur->format, cur->stream, *header->number,
