@@ -190,6 +190,32 @@ TEST(DispatcherArguments, DirectRequestsOnClosedFilesAnswer2) {
     }
 }
 
+TEST(DispatcherArguments, NegativeCharacterCountsAreRefused) {
+    // A name or format whose count is negative: the array holds just its
+    // three characters, without a terminator, and nothing beyond them may
+    // be read.
+    TempDir dir;
+    Client client;
+    Header h;
+    for (int request : {IO_OPEN_PRIMARY, IO_OPEN_SECONDARY, IO_OPEN_TEXT, IO_FILE_EXISTS,
+                        IO_SET_DEFAULT_FORMAT}) {
+        Data d;
+        d.chars = {'u', '5', 'x'};
+        d.nchars = -1;
+        d.bind();
+        messages().clear();
+        EXPECT_EQ(IO_ERR_MEMORY, client.request(request, h, d)) << request;
+        EXPECT_TRUE(reported("iocntc: ")) << request;
+        messages().clear();
+        EXPECT_EQ(IO_ERR_MEMORY, iocnt(request, catchMessage, &h.h, &d.d, client.control()))
+            << request;
+    }
+    // The default format stayed unset: new datasets are still written u5.
+    ASSERT_EQ(IO_OK, client.open(dir.file("f.kwx")));
+    ASSERT_EQ(IO_OK, client.writeInts("a", "b", 0, {1}));
+    EXPECT_STREQ("u5", client.control()->primary.format);
+}
+
 TEST(DispatcherArguments, TextRequestsBeforeOpeningAnswer10Or11) {
     Client client;
     Header h("a", "b", 1);

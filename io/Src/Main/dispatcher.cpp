@@ -659,8 +659,10 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             return textNumbers(routine, T, true, kwxwriteReal, data->reals, *data->nreals, 4, 20,
                                "iocnt: fail to write real numbers to the plain text file\n");
         case IO_FILE_EXISTS: {
-            if (!data->chars) return argError(routine, "iocntc: file name is missing\n");
             int32_t count = data->nchars ? *data->nchars : 0;
+            // A negative count names no characters; the array is not a
+            // terminated string either.
+            if (!data->chars || count < 0) return argError(routine, "iocntc: file name is missing\n");
             std::string name = count > 0 ? std::string(data->chars, strnlen(data->chars, (size_t)count))
                                          : std::string(data->chars);
             FILE *f = fopen(name.c_str(), "rbe");
@@ -694,6 +696,8 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
                           "iocnt: copy_all_ds_compress_when failed\n");
         case IO_SET_DEFAULT_FORMAT: {
             int32_t count = data->nchars ? *data->nchars : 0;
+            if (!data->chars || count < 0)
+                return argError(routine, "iocntc: character array input is wrong\n");
             size_t n = count > 0 ? strnlen(data->chars, (size_t)count) : strlen(data->chars);
             char *copy = static_cast<char *>(malloc(n + 1));
             if (!copy) {
