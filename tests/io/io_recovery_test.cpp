@@ -138,6 +138,40 @@ TEST(Recovery, ZeroLeadingLengthIsAnInterruptedWriteThatEndsTheScan) {
     filerec_release(&rec);
 }
 
+TEST(Recovery, WriteCutShortInsideItsLengthFieldEndsTheScan) {
+    // A dataset write that stopped inside its leading length field (the disk
+    // filled up, or the writer died half way through its first write) leaves
+    // the file ending there: the datasets before it are all kept.
+    TempDir dir;
+    for (const char *fmt : {"F", "u5", "l"}) {
+        char fieldFormat[3] = {fmt[0], fmt[1], 0};
+        char zero[IO_OFFSET_FIELD_MAX];
+        int fieldBytes = 0;
+        ASSERT_EQ(0, kwxEncodeOffset(captureRoutine, fieldFormat, 0, 20, zero, &fieldBytes));
+        for (int cut = 0; cut < fieldBytes; ++cut) {
+            std::string path = dir.file(std::string("cut") + fmt + std::to_string(cut) + ".kwx");
+            int64_t end = 0;
+            {
+                DataFile f(path);
+                ASSERT_EQ(0, writeNamed(f, fmt, "a", 1));
+                ASSERT_EQ(0, writeNamed(f, fmt, "b", 2));
+                end = f.rec().indexpos;
+            }
+            std::string bytes = vrntest::readFile(path).substr(0, size_t(end));
+            bytes += std::string{fmt[0], fmt[1] ? fmt[1] : '\0', '\n'} + std::string(zero, size_t(cut));
+            vrntest::writeFile(path, bytes);
+            messages().clear();
+            IO_file rec{};
+            rec.stream = fopen(path.c_str(), "rb");
+            rec.offsetwidth = 20;
+            EXPECT_EQ(0, recreate_indextable(captureRoutine, &rec)) << fmt << " cut " << cut;
+            EXPECT_EQ((std::vector<std::string>{"a", "b"}), whats(rec)) << fmt << " cut " << cut;
+            EXPECT_EQ(end, rec.indexpos) << fmt << " cut " << cut;
+            filerec_release(&rec);
+        }
+    }
+}
+
 TEST(Recovery, DeletedDatasetsOfEveryMarkAreSkipped) {
     TempDir dir;
     std::string path = dir.file("del.kwx");

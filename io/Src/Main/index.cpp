@@ -521,6 +521,19 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
         if (iofmt_is_live(fb[0])) {
             int64_t dslength = 0;
             int rc = kwxreadOffset(routine, fmt, &dslength, fp);
+            if (rc && feof(fp)) {
+                // The file ends inside the length field: a write cut short
+                // there (the disk filled up, say) left the last dataset
+                // unfinished. Everything before it stays readable.
+                kwxIoError(routine,
+                           "recreate_indextable: dataset length cut short by the end of the file at "
+                           "offset %" PRId64 " (format %c%c): assuming interrupted write and "
+                           "terminating scan.",
+                           pos, fb[0] ? fb[0] : '?', fb[1] ? fb[1] : '?');
+                r->indexpos = pos;
+                ioheader_free(&h);
+                return 0;
+            }
             if (rc) {
                 kwxIoError(routine, "recreate_indextable: error %d reading dataset length at offset %" PRId64, rc, pos);
                 ioheader_free(&h);
