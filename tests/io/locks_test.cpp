@@ -4,7 +4,9 @@
 #include "file_fixture.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <csignal>
 #include <functional>
 #include <unistd.h>
 
@@ -215,6 +217,39 @@ TEST(OpenClose, BadArgumentsAreRefused) {
     EXPECT_EQ(IO_ERR_OPEN, iif_open(&a, "x", "q"));
     EXPECT_NE(std::string::npos, messages().find("iif_open: unknown access code q\n"));
     filerec_release(&a);
+}
+
+TEST(OpenClose, CloseOnAFullDiskAnswers7AndTheNextOpenFindsEveryDataset) {
+    // The file may grow only a little when it is closed (a size limit in a
+    // child process stands for the full disk): the index does not fit, the
+    // close says so, and the next open rebuilds the index from the datasets.
+    for (int room : {0, 30, 100}) {
+        TempDir dir;
+        std::string name = dir.file("full.kwx");
+        auto child = runInChild([&] {
+            signal(SIGXFSZ, SIG_IGN);
+            Client c;
+            if (c.open(name) != IO_OK) return 10;
+            if (c.writeInts("first", "w", 0, {1, 2, 3}) != IO_OK) return 11;
+            if (c.writeInts("second", "w", 0, {4, 5}) != IO_OK) return 12;
+            struct stat st;
+            if (stat(name.c_str(), &st) != 0) return 13;
+            struct rlimit limit;
+            getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = (rlim_t)st.st_size + (rlim_t)room;
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 14;
+            return c.close();
+        });
+        EXPECT_EQ(IO_ERR_CLOSE, child.exitStatus) << room << child.err;
+        EXPECT_FALSE(exists(name + ".lck")) << room;
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name)) << room;
+        std::vector<int32_t> v;
+        ASSERT_EQ(IO_OK, c.readInts("first", "w", 0, v)) << room;
+        EXPECT_EQ((std::vector<int32_t>{1, 2, 3}), v);
+        ASSERT_EQ(IO_OK, c.readInts("second", "w", 0, v)) << room;
+        EXPECT_EQ((std::vector<int32_t>{4, 5}), v);
+    }
 }
 
 TEST(OpenClose, MissingFileForReadingIsNotCreatedAndLeavesNoLock) {

@@ -209,8 +209,10 @@ extern "C" int kwxSeek64(FILE *stream, int64_t offset, int mode) {
     if (!stream) return -1;
     if (mode == 2) {
         // Take the size from the file system so that data still buffered by
-        // another stream on the same file is counted after the flush.
-        fflush(stream);
+        // another stream on the same file is counted after the flush. Data
+        // of this stream that cannot be written (the disk is full) fails the
+        // seek: the stream drops it, and nothing later would tell.
+        if (fflush(stream) != 0) return -1;
         struct stat st;
         if (fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode)) {
             int64_t target = static_cast<int64_t>(st.st_size) + offset;
