@@ -109,6 +109,46 @@ TEST(DispatcherRequests, PiecewiseWritesTakeTheWriteLockAndKeepTheFileReadable) 
     }
 }
 
+TEST(DispatcherRequests, FailedIndexRebuildKeepsTheIndexItHad) {
+    // The middle dataset's format bytes are damaged: the stored index still
+    // finds the others, a rebuild stops at the damage. The failed rebuild
+    // must not cost the datasets after it, now or after the close.
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    int64_t middle = 0;
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 0, {1}));
+        ASSERT_EQ(IO_OK, c.writeInts("b", "w", 0, {2}));
+        ASSERT_EQ(IO_OK, c.writeInts("c", "w", 0, {3}));
+        Data found;
+        ASSERT_EQ(IO_OK, c.locate("b", "w", 0, found));
+        middle = found.offsets[0];
+    }
+    std::string bytes = readFile(name);
+    bytes[(size_t)middle] = 'Q';
+    vrntest::writeFile(name, bytes);
+
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    Header h("x", "y", 0);
+    Data d;
+    messages().clear();
+    EXPECT_EQ(IO_ERR_BADFILE, c.request(IO_RECREATE_INDEX, h, d));
+    EXPECT_NE(std::string::npos, messages().find("iocnt: cannot recreate index\n"));
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("c", "w", 0, v));
+    EXPECT_EQ((std::vector<int32_t>{3}), v);
+    ASSERT_EQ(IO_OK, c.writeInts("d", "w", 0, {4}));
+    ASSERT_EQ(IO_OK, c.close());
+    ASSERT_EQ(IO_OK, c.open(name));
+    for (auto what : {"a", "c", "d"}) {
+        ASSERT_EQ(IO_OK, c.readInts(what, "w", 0, v)) << what;
+        EXPECT_EQ(1u, v.size()) << what;
+    }
+}
+
 TEST(DispatcherRequests, CallerCompressedDataReadsBackLikeTheLibrarysOwn) {
     TempDir dir;
     Client c;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -678,11 +679,36 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             return insertLine(routine, header, data, cur, false);
         case IO_UPDATE_INDEX:
             return failed(routine, update_index(routine, cur), "iocnt: can not update the index\n");
-        case IO_RECREATE_INDEX:
+        case IO_RECREATE_INDEX: {
             // The rebuilt index is written at flush by a handle that holds,
             // or can take, the write lock; the request itself takes no lock.
+            // A rebuild that fails leaves the record as it was: the index it
+            // had still finds every dataset, where the one cut short at the
+            // failure would lose those after it, and would be written over
+            // the stored index at close.
+            std::vector<char> lines(cur->indextable ? (size_t)cur->nlines * IO_INDEX_SLOT : 0);
+            if (!lines.empty()) memcpy(lines.data(), cur->indextable, lines.size());
+            const bool hadTable = cur->indextable != nullptr;
+            const int32_t nlines = cur->nlines, sorted = cur->sorted, head = cur->sortedhead,
+                          dirty = cur->indexdirty;
+            const int64_t indexpos = cur->indexpos;
             cur->indexdirty = 1;
-            return failed(routine, recreate_indextable(routine, cur), "iocnt: cannot recreate index\n");
+            rc = recreate_indextable(routine, cur);
+            if (rc != IO_OK && hadTable) {
+                const int32_t partial = cur->nlines;
+                cur->nlines = nlines;
+                if (indextable_alloc(cur) == IO_OK) {
+                    if (!lines.empty()) memcpy(cur->indextable, lines.data(), lines.size());
+                    cur->sorted = sorted;
+                    cur->sortedhead = head;
+                    cur->indexdirty = dirty;
+                    cur->indexpos = indexpos;
+                } else {
+                    cur->nlines = partial;
+                }
+            }
+            return failed(routine, rc, "iocnt: cannot recreate index\n");
+        }
         case IO_READ_DS_AS:
             return readLocated(routine, header, data, cur, true);
         case IO_READ_PRIMARY_DS_AS: {
