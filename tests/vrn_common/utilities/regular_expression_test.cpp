@@ -117,6 +117,64 @@ TEST(RegularExpression, RepetitionBacktracksGreedily) {
     EXPECT_FALSE(matches("^abc*$", "a"));
 }
 
+// Nested repetitions make plain backtracking take exponential time; such a
+// rule must still get its answer (and the same answer) at once.
+TEST(RegularExpression, NestedRepetitionsAnswerWithoutEndlessBacktracking) {
+    EXPECT_FALSE(exact("(.+)+x", "Dictionary_makeKeyUnique_andMuchMoreOfTheName"));
+    EXPECT_FALSE(exact("((.+)+)+x", "HashSet_resize_withAVeryLongRoutineName"));
+    EXPECT_TRUE(exact("(.+)+x", "Dictionary_makeKeyUnique_andMuchMoreOfTheNamex"));
+    const std::string bs(60, 'b');
+    EXPECT_FALSE(matches("(b|b|F)*c", bs.c_str()));
+    EXPECT_TRUE(matches("(b|b|F)*c", (bs + "c").c_str()));
+
+    // Groups are those of the first match found, as without the shortcut.
+    regexp* r = regcomp("^((a|a)+)+(b)$");
+    ASSERT_NE(r, nullptr);
+    const std::string as(50, 'a');
+    EXPECT_EQ(regexec(r, (as + "c").c_str()), 0);
+    const std::string subject = as + "b";
+    ASSERT_EQ(regexec(r, subject.c_str()), 1);
+    EXPECT_EQ(std::string(r->startp[1], r->endp[1]), as);
+    EXPECT_EQ(std::string(r->startp[3], r->endp[3]), "b");
+    regfree(r);
+}
+
+// Over a small alphabet the engine agrees with the C library's extended
+// expressions, on short subjects (plain backtracking) and long ones (where
+// failed attempts are remembered).
+TEST(RegularExpression, AgreesWithTheCLibraryOnBacktrackingPatterns) {
+    const char* patterns[] = {"(a|ab)*b",          "(a+)+b",       "((a|b)*a)+b", "(a|b)*a(a|b)(a|b)b",
+                              "^(ab|a)(bb|b)*a$", "(a?b)+a?a?a$", "^((a|b)+)+bb$", "(aa|a)+(b|bb)a"};
+    std::vector<std::string> subjects;
+    for (int length = 0; length <= 10; ++length)
+        for (int bits = 0; bits < (1 << length); ++bits) {
+            std::string s;
+            for (int i = 0; i < length; ++i) s += (bits >> i) & 1 ? 'b' : 'a';
+            subjects.push_back(s);
+        }
+    unsigned state = 12345;
+    for (int n = 0; n < 300; ++n) {
+        std::string s;
+        for (int i = 0; i < 24 + n % 20; ++i) {
+            state = state * 1103515245u + 12345u;
+            s += (state >> 16) % 5 == 0 ? 'b' : 'a';
+        }
+        subjects.push_back(s);
+    }
+    for (const char* pattern : patterns) {
+        SCOPED_TRACE(pattern);
+        regexp* ours = regcomp(pattern);
+        ASSERT_NE(ours, nullptr);
+        regex_t theirs;
+        ASSERT_EQ(0, ::regcomp(&theirs, pattern, REG_EXTENDED | REG_NOSUB));
+        for (const std::string& subject : subjects)
+            ASSERT_EQ(::regexec(&theirs, subject.c_str(), 0, nullptr, 0) == 0, regexec(ours, subject.c_str()) == 1)
+                << subject;
+        ::regfree(&theirs);
+        regfree(ours);
+    }
+}
+
 TEST(RegularExpression, GroupsRecordLeftmostGreedyMatch) {
     regexp* r = regcomp("(a*)(b+)");
     ASSERT_NE(r, nullptr);

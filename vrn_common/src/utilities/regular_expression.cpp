@@ -1,8 +1,11 @@
 #include "utilities/regular_expression.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "support/memory.h"
 
@@ -315,7 +318,16 @@ private:
     long size_ = 0;
 };
 
-/* One match attempt over a subject. */
+/* Match attempts over one subject.
+ *
+ * Backtracking alone takes exponential time on patterns such as "(.+)+x"
+ * (a rule in a hand-written control file would hang the host at its first
+ * traced call). With no back-references, whether the chain at a node
+ * matches from a position depends on nothing else, so a pair that failed
+ * once fails again: after a budget of plain attempts the matcher records
+ * failed pairs and never explores one twice, which bounds the work by the
+ * program size times the square of the subject length. Results are those of
+ * plain backtracking. */
 class Matcher {
 public:
     Matcher(regexp* prog, const char* subject) : prog_(prog), bol_(subject) {}
@@ -333,7 +345,48 @@ public:
     }
 
 private:
+    /* Plain attempts before failed pairs are recorded: every ordinary match
+     * of a routine name stays well inside it and allocates nothing. */
+    static constexpr long kPlainAttempts = 4096;
+    /* Above this many recorded pairs, matching goes on without the record. */
+    static constexpr std::size_t kMostPairs = std::size_t(1) << 28;
+
     bool match(unsigned char* scan) {
+        if (!remember()) return matchChain(scan);
+        const std::size_t pair = pairOf(scan);
+        if (failed_[pair / 64] & (std::uint64_t(1) << (pair % 64))) return false;
+        if (matchChain(scan)) return true;
+        failed_[pair / 64] |= std::uint64_t(1) << (pair % 64);
+        return false;
+    }
+
+    /* Whether failed pairs are recorded; starts the record once the budget
+     * of plain attempts is spent. */
+    bool remember() {
+        if (!failed_.empty()) return true;
+        if (recordUnavailable_ || ++attempts_ <= kPlainAttempts) return false;
+        width_ = std::strlen(bol_) + 1;
+        const std::size_t nodes = static_cast<std::size_t>(prog_->programSize);
+        if (nodes == 0 || width_ > kMostPairs / nodes) {
+            recordUnavailable_ = true;
+            return false;
+        }
+        try {
+            failed_.assign((nodes * width_ + 63) / 64, 0);
+        } catch (const std::bad_alloc&) {
+            recordUnavailable_ = true;
+            return false;
+        }
+        return true;
+    }
+
+    std::size_t pairOf(unsigned char* scan) const {
+        const std::size_t node = static_cast<std::size_t>(scan - prog_->program);
+        const std::size_t position = static_cast<std::size_t>(input_ - bol_);
+        return node * width_ + position;
+    }
+
+    bool matchChain(unsigned char* scan) {
         while (scan) {
             unsigned char* next = nextNode(scan);
             unsigned char code = op(scan);
@@ -465,6 +518,10 @@ private:
     regexp* prog_;
     const char* bol_;
     const char* input_ = nullptr;
+    long attempts_ = 0;
+    bool recordUnavailable_ = false;
+    std::size_t width_ = 0;
+    std::vector<std::uint64_t> failed_;  /* bit node * width_ + position */
 };
 
 }  // namespace
@@ -498,6 +555,7 @@ regexp* regcomp(const char* pattern) {
     }
     std::memset(r, 0, sizeof(regexp));
     r->program = reinterpret_cast<unsigned char*>(r + 1);
+    r->programSize = static_cast<int>(programSize);
 
     compiler.restart(pattern);
     compiler.startEmitting(r->program);

@@ -52,6 +52,7 @@ struct regexp {
     const char* regmust;      /* literal every match contains, or NULL */
     int regmlen;              /* its length */
     unsigned char* program;   /* magic byte, then the nodes; same allocation */
+    int programSize;          /* bytes of program */
 };
 
 /* Compiles pattern into a program allocated with malloc (free with regfree).
