@@ -43,19 +43,25 @@ void deletionMark(const char *format, char mark[3]) {
     }
 }
 
-}  // namespace
-
-extern "C" int delete_process_sub(IO_error_routine routine, FILE *stream, int64_t location) {
-    if (!stream) return IO_ERR_NOFILE;
+// Reads the three format bytes of the dataset at location.
+int readFormatAt(IO_error_routine routine, FILE *stream, int64_t location, char format[3]) {
     if (kwxSeek64(stream, location, 0) != 0) {
         kwxsystemErr(routine, "delete_process_sub: can't go to the dataset location syserr:");
         return IO_ERR_SEEK;
     }
-    char format[3];
     if (fread(format, 1, 3, stream) != 3) {
         kwxIoError(routine, "delete_process_sub: error reading format tag");
         return IO_ERR_READ;
     }
+    return IO_OK;
+}
+
+}  // namespace
+
+extern "C" int delete_process_sub(IO_error_routine routine, FILE *stream, int64_t location) {
+    if (!stream) return IO_ERR_NOFILE;
+    char format[3];
+    if (int rc = readFormatAt(routine, stream, location, format)) return rc;
     char c = format[0];
     if (iofmt_is_deleted(c)) return IO_OK;
     if (!iofmt_is_live(c)) {
@@ -121,15 +127,8 @@ extern "C" int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc) {
 extern "C" int delete_process_named(IO_error_routine routine, FILE *stream,
                                     const IO_location *loc) {
     if (!stream || !loc) return IO_ERR_NOFILE;
-    if (kwxSeek64(stream, loc->location, 0) != 0) {
-        kwxsystemErr(routine, "delete_process_sub: can't go to the dataset location syserr:");
-        return IO_ERR_SEEK;
-    }
     char format[3];
-    if (fread(format, 1, 3, stream) != 3) {
-        kwxIoError(routine, "delete_process_sub: error reading format tag");
-        return IO_ERR_READ;
-    }
+    if (int rc = readFormatAt(routine, stream, loc->location, format)) return rc;
     // Only a live dataset of the line's own name gets the mark: a damaged
     // index line must never have it written over another dataset, or into
     // the middle of one. Its line is retired either way.

@@ -14,6 +14,7 @@
 #include "errors/error.h"
 #include "support/cstring.h"
 #include "support/memory.h"
+#include "support/scan_int.h"
 #include "support/system.h"
 #include "vrn_platform.h"
 
@@ -44,21 +45,7 @@ void rejectType(const char* type) {
     vrnError_publish(e);
 }
 
-// Reads an integer as "%d" does (leading white space, a sign, digits) and
-// gives the character after it; NULL when there is none or it does not fit
-// an int, which sscanf would wrap round into another number ("pipe
-// 4294967297.0" would pass for "pipe 1.0").
-const char* scanInt(const char* p, int* value) {
-    while (isspace(static_cast<unsigned char>(*p))) ++p;
-    const char* digits = p + (*p == '+' || *p == '-' ? 1 : 0);
-    if (!isdigit(static_cast<unsigned char>(*digits))) return nullptr;
-    errno = 0;
-    char* end = nullptr;
-    const long long v = strtoll(p, &end, 10);
-    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return nullptr;
-    *value = static_cast<int>(v);
-    return end;
-}
+using vrn::scanInt;
 
 // "R.W", "R." or ".W".
 bool parsePipeSpec(Conduit* c, const char* t) {

@@ -13,6 +13,7 @@
 #include "process/command.h"
 #include "process/process.h"
 #include "support/cstring.h"
+#include "support/scan_int.h"
 #include "support/memory.h"
 
 namespace {
@@ -22,21 +23,9 @@ const char kParseMessage[] = "There was a problem parsing the output from kwxtol
 // Tags match at the start of a line over their own length.
 bool startsWith(const char* line, const char* tag) { return strncmp(line, tag, strlen(tag)) == 0; }
 
-// An integer line as "%d" reads it: leading white space, a sign, digits, and
-// whatever follows ignored. A value outside int is refused: sscanf would wrap
-// it round, so that "4294967297" became a count of 1 and an id changed.
-bool scanInt(const char* line, int* value) {
-    const char* p = line;
-    while (isspace(static_cast<unsigned char>(*p))) ++p;
-    const char* digits = p + (*p == '+' || *p == '-' ? 1 : 0);
-    if (!isdigit(static_cast<unsigned char>(*digits))) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long long v = strtoll(p, &end, 10);
-    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
-    *value = static_cast<int>(v);
-    return true;
-}
+// An integer line as "%d" reads it, whatever follows ignored; a value
+// outside int is refused, so that no count or id is wrapped round.
+bool scanInt(const char* line, int* value) { return vrn::scanInt(line, value) != nullptr; }
 
 // The four result arrays, grown as models arrive: the count line alone never
 // decides how much is allocated, so a count that the output cannot back
