@@ -119,12 +119,7 @@ TEST(DamagedStoredIndex, ALineClaimingANewerDatasetOfANameRetiresNothingThatIsTh
         if (compact) {
             std::string copy = dir.file("c.kwx");
             Client c;
-            ASSERT_EQ(IO_OK, c.open(name));
-            ASSERT_EQ(IO_OK, c.open(copy, IO_OPEN_SECONDARY));
-            Header h;
-            Data none;
-            ASSERT_EQ(IO_OK, c.request(IO_COPY_ALLVALID_DS, h, none));
-            ASSERT_EQ(IO_OK, c.close());
+            ASSERT_EQ(IO_OK, c.copyFile(name, copy, IO_COPY_ALLVALID_DS));
             Client d;
             ASSERT_EQ(IO_OK, d.open(copy));
             ASSERT_EQ(IO_OK, d.readInts("a", "x", 1, v));

@@ -254,12 +254,7 @@ TEST(Copy, TimeModesKeepWhenZeroOrFoldLaterTimesIntoOne) {
     for (int mode : {IO_COPY_WHEN0_DS, IO_COPY_DS_COMPRESS_WHEN}) {
         std::string dst = dir.file("dst" + std::to_string(mode) + ".kwx");
         Client c;
-        ASSERT_EQ(IO_OK, c.open(src));
-        ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
-        Header h;
-        Data none;
-        ASSERT_EQ(IO_OK, c.request(mode, h, none));
-        ASSERT_EQ(IO_OK, c.close());
+        ASSERT_EQ(IO_OK, c.copyFile(src, dst, mode));
         Client r;
         ASSERT_EQ(IO_OK, r.open(dst));
         std::vector<int32_t> v;

@@ -212,6 +212,17 @@ public:
         Data d;
         return request(IO_CLOSE_ALL, h, d);
     }
+    // Opens src and dst (as the secondary file), copies the whole file with
+    // the copy request `mode`, and closes both; the first code that is not 0.
+    int copyFile(const std::string &src, const std::string &dst, int mode) {
+        int rc = open(src);
+        if (rc == IO_OK) rc = open(dst, IO_OPEN_SECONDARY);
+        Header h;
+        Data none;
+        if (rc == IO_OK) rc = request(mode, h, none);
+        int closed = close();
+        return rc != IO_OK ? rc : closed;
+    }
     // Writes an integer dataset.
     int writeInts(const std::string &what, const std::string &where, int32_t when,
                   const std::vector<int32_t> &values) {
