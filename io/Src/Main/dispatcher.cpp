@@ -173,6 +173,18 @@ int seekTo(IO_error_routine routine, IO_file *file, int64_t offset, const char *
     return IO_OK;
 }
 
+// The stream's position becomes the file's index position: where the next
+// dataset goes and the index is written.
+int indexPositionHere(IO_error_routine routine, IO_file *file) {
+    int64_t pos = kwxTell64(file->stream);
+    if (pos < 0) {
+        kwxsystemErr(routine, "iocnt: (can't go to the index location) syserr:");
+        return IO_ERR_TELL;
+    }
+    file->indexpos = pos;
+    return IO_OK;
+}
+
 int busy(IO_error_routine routine, IO_file *file, const char *message) {
     int rc = setfilebusyflag(routine, file);
     if (rc != IO_OK) kwxIoError(routine, message);
@@ -474,13 +486,7 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
             // write_dataset goes to the index position itself.
             rc = write_dataset(routine, cur->format, header, data, cur);
             if (rc != IO_OK) return failed(routine, rc, "iocnt: write dataset failed\n");
-            int64_t pos = kwxTell64(cur->stream);
-            if (pos < 0) {
-                kwxsystemErr(routine, "iocnt: (can't go to the index location) syserr:");
-                return IO_ERR_TELL;
-            }
-            cur->indexpos = pos;
-            return IO_OK;
+            return indexPositionHere(routine, cur);
         }
         case IO_LOCATE_DS:
             return locate(routine, header, data, cur);
@@ -598,15 +604,8 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
         case IO_SEEK:
             return seekTo(routine, cur, data->offsets[0],
                           "iocnt: (can't go to the offset position for the dataset) syserr:");
-        case IO_SET_INDEX_POSITION: {
-            int64_t pos = kwxTell64(cur->stream);
-            if (pos < 0) {
-                kwxsystemErr(routine, "iocnt: (can't go to the index location) syserr:");
-                return IO_ERR_TELL;
-            }
-            cur->indexpos = pos;
-            return IO_OK;
-        }
+        case IO_SET_INDEX_POSITION:
+            return indexPositionHere(routine, cur);
         case IO_INSERT_INDEX:
             return insertLine(routine, header, data, cur, true);
         case IO_INDEX_POSITION:
