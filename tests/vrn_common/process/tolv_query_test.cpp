@@ -20,14 +20,19 @@ protected:
     vrntest::TempDir dir;
 };
 
+// The query recorded exactly one error, with this code and message.
+void expectOnlyError(int code, const std::string& message) {
+    auto errors = takeErrors();
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(code, errors[0].code);
+    EXPECT_EQ(message, errors[0].message);
+}
+
 void expectParseFailure(const QueryResult& r) {
     EXPECT_EQ(0, r.rc);
     EXPECT_EQ(0, r.n);
     EXPECT_TRUE(r.outputsNull);
-    auto errors = takeErrors();
-    ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ(VRN_U_INVALID_RESULT, errors[0].code);
-    EXPECT_EQ(kParse, errors[0].message);
+    expectOnlyError(VRN_U_INVALID_RESULT, kParse);
 }
 
 }  // namespace
@@ -99,10 +104,7 @@ TEST_F(TolvQuery, ErrorBlockFailsWithItsLinesAndKeepsTheModels) {
     auto r = queryOutput(dir, std::string(kTwoModels) + "<ERROR_BEG>\nfirst problem\n\nlast\n<ERROR_END>\n");
     EXPECT_EQ(0, r.rc);
     EXPECT_EQ(2, r.n);  // models read before the block stay
-    auto errors = takeErrors();
-    ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ(VRN_U_INVALID_RESULT, errors[0].code);
-    EXPECT_EQ(std::string(kErrorLead) + "  first problem\n  \n  last\n", errors[0].message);
+    expectOnlyError(VRN_U_INVALID_RESULT, std::string(kErrorLead) + "  first problem\n  \n  last\n");
 }
 
 TEST_F(TolvQuery, UnclosedErrorBlockStillFailsWithItsText) {
@@ -120,10 +122,7 @@ TEST_F(TolvQuery, WarningBlocksBecomeOneWarningAndTheQuerySucceeds) {
     EXPECT_EQ(1, r.rc);
     EXPECT_EQ(1, r.n);
     EXPECT_EQ(3, r.ids1[0]);
-    auto errors = takeErrors();
-    ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ(VRN_W_INVALID_RESULT_IGNORED, errors[0].code);
-    EXPECT_EQ(std::string(kWarningLead) + "  w1\n  w2\n\n  inside models\n\n  w3\n", errors[0].message);
+    expectOnlyError(VRN_W_INVALID_RESULT_IGNORED, std::string(kWarningLead) + "  w1\n  w2\n\n  inside models\n\n  w3\n");
 }
 
 TEST_F(TolvQuery, ErrorBlockOpenedInsideAWarningBlockReturnsToTheWarning) {
@@ -198,10 +197,7 @@ TEST_F(TolvQuery, ReaderEndedBySignalIsAFailureButAnExitStatusIsNotExamined) {
     EXPECT_EQ(0, r.rc);
     EXPECT_EQ(0, r.n);
     EXPECT_TRUE(r.outputsNull);
-    auto errors = takeErrors();
-    ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ(VRN_U_CHILD_PROCESS_CRASHED, errors[0].code);
-    EXPECT_EQ("kwxtolvreader was ended by signal 9 before it finished.\n", errors[0].message);
+    expectOnlyError(VRN_U_CHILD_PROCESS_CRASHED, "kwxtolvreader was ended by signal 9 before it finished.\n");
     EXPECT_TRUE(noChildLeft());
 }
 
@@ -257,10 +253,7 @@ TEST(TolvQueryInstallation, MissingVariablesGiveTheExactTextsAndLeaveOutputsUnto
         EXPECT_EQ(0, vrnTOLVQuery_getModels("f", &n, &a, &b, &names1, &names2));
         EXPECT_EQ(77, n);
         EXPECT_EQ(reinterpret_cast<int*>(0x1), a);
-        auto errors = takeErrors();
-        ASSERT_EQ(1u, errors.size());
-        EXPECT_EQ(VRN_U_ENVIRONMENT_VARIABLE_NOT_SET, errors[0].code);
-        EXPECT_EQ(c.message, errors[0].message);
+        expectOnlyError(VRN_U_ENVIRONMENT_VARIABLE_NOT_SET, c.message);
         EXPECT_EQ(before, vrntest::openDescriptorCount());
         EXPECT_TRUE(takeErrors().empty());
     }
@@ -277,10 +270,7 @@ TEST_F(TolvQuery, MissingOrNonExecutableReaderIsAFailedStartWithNothingLeftBehin
         EXPECT_EQ(0, r.rc);
         EXPECT_EQ(0, r.n);
         EXPECT_TRUE(r.outputsNull);
-        auto errors = takeErrors();
-        ASSERT_EQ(1u, errors.size());
-        EXPECT_EQ(VRN_U_UNABLE_TO_SPAWN_PROCESS, errors[0].code);
-        EXPECT_EQ(kSpawn, errors[0].message);
+        expectOnlyError(VRN_U_UNABLE_TO_SPAWN_PROCESS, kSpawn);
         EXPECT_EQ(before, vrntest::openDescriptorCount());
         EXPECT_TRUE(noChildLeft());
         EXPECT_TRUE(takeErrors().empty());
