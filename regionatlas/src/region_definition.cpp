@@ -464,13 +464,19 @@ RegionStatus* RegionDefinition_setName(RegionDefinition* def, RegionName* name)
         return fail(700000, "%s (%s) references itself.", kDefinitionClass, RegionName_getText(name));
     RegionMap* map = def->map;
     if (!map) {
+        // Outside a map the definition alone holds its name object.
+        RegionName* old = def->name;
         s = RegionName_setDefinition(name, def);
         if (isError(s))
             return s;
         def->name = name;
+        name->definition = def;
+        if (old && old != name) {
+            old->definition = nullptr;
+            RegionName_delete(&old);
+        }
         return ok();
     }
-    RegionName* old = def->name;
     if (isError(s = RegionMap_removeDefinition(map, def)))
         return s;
     RegionName* current = def->name;
@@ -485,7 +491,10 @@ RegionStatus* RegionDefinition_setName(RegionDefinition* def, RegionName* name)
             return failText(2, "Fatal Internal Error: Unable to recover.");
         return saved.restore();
     }
-    (void)old;
+    if (current != name) {
+        current->definition = nullptr;
+        deleteNameIfLoose(map, current);
+    }
     return ok();
 }
 
