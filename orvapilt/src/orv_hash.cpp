@@ -133,6 +133,11 @@ extern "C" {
 
 uint32_t orvHashTableSize(uint32_t requested)
 {
+    if (requested > kLargest && requested / kLargest > 100)
+        std::fputs("WARNING: requested table size is much larger than the maximum-sized available "
+                   "table, forcing poor hash table performance.  Please increase the "
+                   "orvPrimeScale[] table.\n",
+                   stderr);
     for (size_t i = 0; i < kPrimeCount; ++i)
         if (orvPrimeScale[i] >= requested)
             return orvPrimeScale[i];
@@ -163,11 +168,6 @@ uint32_t orvHashString(uint32_t size, const char* key)
 
 OrvHash* orvHashCreate(uint32_t requestedSize)
 {
-    if (requestedSize > kLargest && requestedSize / kLargest > 100)
-        std::fputs("WARNING: requested table size is much larger than the maximum-sized available "
-                   "table, forcing poor hash table performance.  Please increase the "
-                   "orvPrimeScale[] table.\n",
-                   stderr);
     OrvHash* table = static_cast<OrvHash*>(std::calloc(1, sizeof(OrvHash)));
     if (!table)
         return nullptr;

@@ -65,7 +65,8 @@ typedef struct OrvHash {
 
 /* The path hash: bytes taken as signed chars, 32-bit wrapping arithmetic. */
 uint32_t orvHashString(uint32_t size, const char* key);
-/* The smallest table size not below the request (capped at the largest). */
+/* The smallest table size not below the request, capped at the largest (with
+ * a warning on standard error when the request is far above it). */
 uint32_t orvHashTableSize(uint32_t requested);
 
 OrvHash* orvHashCreate(uint32_t requestedSize);

@@ -62,6 +62,8 @@ extern const char* const kNameClass;       // "Region"
 #include <set>
 
 struct RegionDefinition;
+struct RegionMap;
+struct RegionName;
 
 namespace regionatlas {
 
@@ -86,5 +88,9 @@ bool isPlainORVName(const char* text, const char* type);
 // candidate is a dictionary name (when checkDictionary) or already used.
 std::string substituteName(const char* text, const char* fallback, bool checkDictionary,
                            const HeaderSet* used, const char* type);
+
+// Frees a name object unless a table of the map (or of its atlas) holds it
+// or it stands for a definition.
+void deleteNameIfLoose(RegionMap* map, RegionName* name);
 
 }  // namespace regionatlas

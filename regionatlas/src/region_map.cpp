@@ -268,6 +268,10 @@ std::vector<std::string> exportedOf(RegionMap* map)
 
 }  // namespace
 
+namespace regionatlas {
+void deleteNameIfLoose(RegionMap* map, RegionName* name) { deleteIfLoose(map, name); }
+}  // namespace regionatlas
+
 extern "C" {
 
 const char* RegionMap_className(void) { return kMapClass; }
@@ -798,8 +802,10 @@ RegionStatus* RegionMap_attachDefinition(RegionMap* map, RegionDefinition* defin
         }
         return saved.restore();
     }
-    if (target != name)
+    if (target != name) {
+        name->definition = nullptr;
         deleteIfLoose(map, name);
+    }
     definition->map = map;
     RegionMap_resetAtlasCache(map);
     RegionMap_notifyNameManager(definition, map, 1, RegionName_getText(definition->name));

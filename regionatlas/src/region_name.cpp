@@ -280,13 +280,18 @@ RegionStatus* RegionName_setDefinition(RegionName* name, RegionDefinition* defin
         name->definition = definition;
         return ok();
     }
-    bool other = !isError(s) && current;
+    // The other name object loses the link first: taking this name may
+    // free it.
+    RegionName* other = !isError(s) ? current : nullptr;
+    if (other)
+        other->definition = nullptr;
     s = RegionDefinition_setName(definition, name);
-    if (isError(s))
+    if (isError(s)) {
+        if (other && definition->name == other)
+            other->definition = definition;
         return s;
+    }
     name->definition = definition;
-    if (other && current != name)
-        current->definition = nullptr;
     return ok();
 }
 
