@@ -863,9 +863,11 @@ RegionStatus* RegionDefinition_leaveMap(RegionDefinition* def)
         if (!component)
             continue;
         RegionName_removeReference(component, def);
+        // A name the map no longer needs leaves its tables; the object is
+        // freed unless a table still holds it.
         if (!neededInMap(map, component) && !component->definition &&
             !isError(RegionMap_releaseName(map, component)))
-            RegionName_delete(&component);
+            deleteNameIfLoose(map, component);
     }
     def->map = nullptr;
     return ok();
