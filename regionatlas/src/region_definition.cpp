@@ -771,16 +771,19 @@ int RegionDefinition_canJoinMap(RegionDefinition* def, RegionMap* map, RegionSta
     if (isError(out))
         return 0;
 
-    int referenced = 0;
-    if (found && held)
-        RegionName_isReferenced(held, &referenced);
-    if (!found || !referenced || !atlas) {
+    if (!atlas) {
         out = ok();
         return 1;
     }
     const int level = map->type;
+    // The lower-map rule concerns a name that definitions already use; the
+    // higher-map rule holds for every component, whether or not the new
+    // name is in use yet.
+    int referenced = 0;
+    if (found && held)
+        RegionName_isReferenced(held, &referenced);
     RegionMap* lower = RegionAtlas_getLowerMap(atlas, level);
-    if (lower) {
+    if (found && referenced && lower) {
         int usedBelow = 0, explicitBelow = 0, inheritedBelow = 0;
         RegionName_isReferencedByMap(held, lower, &usedBelow);
         RegionName_isExplicitPrimitiveIn(held, lower, &explicitBelow);
