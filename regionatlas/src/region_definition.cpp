@@ -694,6 +694,17 @@ RegionStatus* RegionDefinition_fromORV(RegionDefinition** holder, OrvHandle* han
             s = readList("Region List", &itemsA, &countA);
         }
     }
+    // The real name, when a substitute header stands in for it, is the name
+    // the definition is made with: the header never becomes a name, so the
+    // headers chosen when the text is written again stay the same.
+    if (!isError(s)) {
+        char* real = nullptr;
+        if (!getStringValue(handle, "Real Name", &real) && real && *real) {
+            name = real;
+            named = true;
+        }
+        std::free(real);
+    }
     RegionDefinition* def = nullptr;
     if (!isError(s))
         s = RegionDefinition_new(&def, named && !name.empty() ? name.c_str() : "New Definition", combination,
@@ -709,12 +720,6 @@ RegionStatus* RegionDefinition_fromORV(RegionDefinition** holder, OrvHandle* han
                 s = RegionDefinition_addTag(def, tags[i]);
             freeItems(tags);
         }
-    }
-    if (!isError(s)) {
-        char* real = nullptr;
-        if (!getStringValue(handle, "Real Name", &real) && real)
-            s = RegionDefinition_rename(def, real);
-        std::free(real);
     }
     while (pushes-- > 0)
         popPath(handle);
