@@ -219,6 +219,11 @@ TEST(Atlas, ExplicitPrimitivesHoldThreeMapsAndShiftUp)
     RegionMap* fourth = newMap("Fourth");
     EXPECT_CODE(RegionName_addExplicitMap(q, fourth), 600003);
     ASSERT_OK(RegionMap_removeExplicitPrimitive(t.vrn, "Q"));
+    // The VRN map gave the name up: the maps above hold it on a new object.
+    q = RegionMap_findByText(t.primary, 0, "Q");
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(q, RegionMap_findByText(t.secondary, 0, "Q"));
+    EXPECT_EQ(RegionMap_findByText(t.vrn, 0, "Q"), nullptr);
     EXPECT_EQ(q->explicitMaps[0], t.primary);
     EXPECT_EQ(q->explicitMaps[1], t.secondary);
     EXPECT_EQ(q->explicitMaps[2], nullptr);
