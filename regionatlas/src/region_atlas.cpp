@@ -372,8 +372,9 @@ RegionStatus* RegionAtlas_new(RegionAtlas** out, const char* name)
 {
     if (!out)
         return failText(8, "Invalid object pointer - cannot create new object");
+    // The name travels in ORV text, so it must be one that text can hold.
     RegionStatus* s = nullptr;
-    if (RegionName_isBlank(name, &s))
+    if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s))
         return s;
     *out = nullptr;
     auto* atlas = static_cast<RegionAtlas*>(std::calloc(1, sizeof(RegionAtlas)));
@@ -405,7 +406,7 @@ RegionStatus* RegionAtlas_new(RegionAtlas** out, const char* name)
 RegionStatus* RegionAtlas_setName(RegionAtlas* atlas, const char* text)
 {
     RegionStatus* s = checkAtlas(atlas);
-    if (isError(s) || RegionName_isBlank(text, &s))
+    if (isError(s) || RegionName_isBlank(text, &s) || !RegionName_isStorable(text, &s))
         return s;
     char* copy = copyText(text);
     if (!copy)
@@ -734,7 +735,7 @@ RegionStatus* RegionAtlas_getORV(RegionAtlas* atlas, char** out)
     if (isPlainORVName(name, "REGION ATLAS")) {
         text += std::string(name) + "\n";
     } else {
-        text += substituteName(name, "Atlas", false, nullptr, "REGION ATLAS") + "\n";
+        text += collapsed(substituteName(name, "Atlas", false, nullptr, "REGION ATLAS")) + "\n";
         text += std::string("  ") + "Real Name" + " = " + name + "\n";
     }
     RegionMap* maps[] = {atlas->secondaryMap, atlas->primaryMap, atlas->vrnMap};

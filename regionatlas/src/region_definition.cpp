@@ -229,10 +229,10 @@ RegionStatus* RegionDefinition_new(RegionDefinition** out, const char* name, int
 {
     if (!out)
         return failText(8, "Invalid object pointer - cannot create new object");
+    *out = nullptr;
     RegionStatus* s = nullptr;
     if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s))
         return s;
-    *out = nullptr;
     if (!accepted(combination))
         return failText(100004, "Invalid combination.");
     const bool two = twoSided(combination);

@@ -245,6 +245,18 @@ TEST(Atlas, TextOfAnEmptyAtlasAndWriting)
     RegionAtlas_delete(atlas, 1);
     RegionAtlas* none = nullptr;
     EXPECT_CODE(RegionAtlas_new(&none, " \t"), 300000);
+    EXPECT_CODE(RegionAtlas_new(&none, "a # b"), 100007);
+    EXPECT_EQ(none, nullptr);
+
+    // A name ORV cannot hold in a header travels as the real name.
+    ASSERT_OK(RegionAtlas_new(&atlas, "1st: atlas"));
+    const std::string text = atlasText(atlas);
+    EXPECT_EQ(text, "REGION ATLAS: st atlas\n  Real Name = 1st: atlas\nEND # REGION ATLAS\n");
+    RegionAtlas* back = nullptr;
+    ASSERT_OK(readAtlas(text, &back));
+    EXPECT_EQ(std::string(back->name), "1st: atlas");
+    RegionAtlas_delete(back, 1);
+    RegionAtlas_delete(atlas, 1);
 }
 
 TEST(Atlas, ThreeMapsWriteAndReadBack)

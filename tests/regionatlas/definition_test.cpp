@@ -187,3 +187,26 @@ TEST(Definition, ChangesInsideAMapKeepItWritable)
     EXPECT_EQ(resolveIn(map, "U"), "b, p, c");
     RegionMap_delete(&map, 1);
 }
+
+TEST(Definition, AnEditThatCannotBePutBackIsAFatalError)
+{
+    RegionMap* map = newMap("Broken");
+    ASSERT_OK(define(map, "X", RC_UNION, {"k"}));
+    ASSERT_OK(define(map, "B", RC_UNION, {"X"}));
+    RegionDefinition* x = nullptr;
+    RegionDefinition* b = nullptr;
+    ASSERT_OK(RegionMap_getDefinitionByText(map, "X", &x));
+    ASSERT_OK(RegionMap_getDefinitionByText(map, "B", &b));
+    // X names B behind the map's back: B can leave the map but never return.
+    ASSERT_OK(RegionStringList_addText(x->sideA, "B"));
+    const char* c[] = {"c"};
+    RegionStatus* s = RegionDefinition_modifyComponents(b, RO_ADD, 1, const_cast<char**>(c), 1);
+    EXPECT_CODE(s, 2);
+    EXPECT_EQ(message(s), "Fatal Internal Error: Unable to recover.");
+    EXPECT_TRUE(s->flags & REGION_STATUS_FATAL);
+    EXPECT_EQ(b->map, nullptr);
+    EXPECT_EQ(sideText(b, 1), "X");
+    RegionStringList_removeText(x->sideA, "B");
+    RegionDefinition_delete(&b);
+    RegionMap_delete(&map, 1);
+}
