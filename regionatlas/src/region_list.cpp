@@ -117,10 +117,14 @@ std::vector<unsigned> sortedKeysOf(const RegionStringList* list)
 }
 
 // a minus the keys of b, in a's order.
-std::vector<unsigned> minus(const std::vector<unsigned>& a, std::vector<unsigned> sortedB)
+std::vector<unsigned> minus(const std::vector<unsigned>& a, const std::vector<unsigned>& sortedB)
 {
     std::vector<unsigned> out;
     out.reserve(a.size());
+    if (std::is_sorted(a.begin(), a.end())) {
+        std::set_difference(a.begin(), a.end(), sortedB.begin(), sortedB.end(), std::back_inserter(out));
+        return out;
+    }
     for (unsigned k : a)
         if (!std::binary_search(sortedB.begin(), sortedB.end(), k))
             out.push_back(k);
