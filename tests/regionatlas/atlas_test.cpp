@@ -224,6 +224,7 @@ TEST(Atlas, ExplicitPrimitivesHoldThreeMapsAndShiftUp)
     ASSERT_NE(q, nullptr);
     EXPECT_EQ(q, RegionMap_findByText(t.secondary, 0, "Q"));
     EXPECT_EQ(RegionMap_findByText(t.vrn, 0, "Q"), nullptr);
+    EXPECT_EQ(RegionAtlas_findByKey(t.atlas, q->key), q);
     EXPECT_EQ(q->explicitMaps[0], t.primary);
     EXPECT_EQ(q->explicitMaps[1], t.secondary);
     EXPECT_EQ(q->explicitMaps[2], nullptr);
