@@ -1,6 +1,6 @@
-// Region atlases: map slots by level, the region table and the name-manager
-// hook. The resolution cache and the checks that fit a new map's regions
-// to the levels already present come with primitive resolution.
+// Region atlases: map slots by level with the checks that fit a new map's
+// regions to the levels already present, the region table and the
+// name-manager hook. The resolution cache comes with primitive resolution.
 #include "region_atlas.h"
 #include "region_definition.h"
 #include "region_internal.h"
@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 using namespace regionatlas;
 
@@ -42,9 +44,84 @@ RegionStatus* missingMap(int level)
     }
 }
 
+// The composites of a map joining at the level must not be defined in the
+// atlas already, nor used by a lower map where the level forbids it.
+RegionStatus* checkComposites(RegionAtlas* atlas, RegionMap* map, int level)
+{
+    RegionStringList* composites = nullptr;
+    RegionStatus* s = RegionMap_getComposites(map, 3, &composites);
+    if (isError(s) || !composites)
+        return s;
+    s = ok();
+    for (unsigned i = 0; i < composites->count && !isError(s); ++i) {
+        RegionName* held = RegionAtlas_findByKey(atlas, composites->items[i]);
+        if (!held)
+            continue;
+        const char* text = RegionName_getText(held);
+        if (held->definition) {
+            s = fail(800006, "%s already defines %s (%s) that is also defined in %s.", kAtlasClass, kNameClass, text,
+                     kMapClass);
+            std::string more = std::string("Cannot add ") + kMapClass + " to " + kAtlasClass + " (" +
+                               (atlas->name ? atlas->name : "") + ")";
+            RegionStatus_appendMessage(s, more.c_str());
+        } else if (level == REGION_MAP_SECONDARY) {
+            int referenced = 0;
+            RegionName_isReferenced(held, &referenced);
+            if ((atlas->vrnMap || atlas->primaryMap) && referenced)
+                s = fail(600005, "Lower %s already uses %s (%s) that is defined in Secondary %s.", kMapClass,
+                         kNameClass, text, kMapClass);
+        } else if (level == REGION_MAP_PRIMARY && atlas->vrnMap) {
+            int uses = 0;
+            RegionMap_usesText(atlas->vrnMap, text, &uses);
+            if (uses)
+                s = fail(600005, "VRN %s already uses %s (%s) that is defined in Primary %s.", kMapClass, kNameClass,
+                         text, kMapClass);
+        }
+    }
+    StatusCopy saved(s);
+    RegionStringList_delete(&composites);
+    return saved.restore();
+}
+
+// The primitives of a map joining below others must not be defined higher.
+RegionStatus* checkPrimitives(RegionAtlas* atlas, RegionMap* map, int level)
+{
+    std::vector<RegionMap*> higher;
+    if (level == REGION_MAP_PRIMARY && atlas->secondaryMap)
+        higher = {atlas->secondaryMap};
+    else if (level == REGION_MAP_VRN)
+        for (RegionMap* m : {atlas->primaryMap, atlas->secondaryMap})
+            if (m)
+                higher.push_back(m);
+    if (higher.empty())
+        return ok();
+    RegionStringList* primitives = nullptr;
+    RegionStatus* s = RegionMap_getPrimitives(map, 3, &primitives);
+    if (isError(s) || !primitives)
+        return s;
+    for (RegionMap* m : higher) {
+        s = RegionStringList_forEach(primitives, RegionAtlas_checkPrimitive, m);
+        if (isError(s))
+            break;
+    }
+    StatusCopy saved(s);
+    RegionStringList_delete(&primitives);
+    return saved.restore();
+}
+
 }  // namespace
 
 extern "C" {
+
+RegionStatus* RegionAtlas_checkPrimitive(const char* text, void** argument)
+{
+    RegionMap* higher = argument ? static_cast<RegionMap*>(*argument) : nullptr;
+    int defines = 0;
+    RegionStatus* s = RegionMap_definesText(higher, text, &defines);
+    if (!isError(s) && defines)
+        return fail(600004, "Primitive (%s) in %s is alreaady defined in a higher %s", text, kMapClass, kMapClass);
+    return s;
+}
 
 const char* RegionAtlas_className(void) { return kAtlasClass; }
 
@@ -127,6 +204,8 @@ RegionStatus* RegionAtlas_addMap(RegionAtlas* atlas, RegionMap* map, int level)
             return fail(400003, "%s already contains a primary %s.", kAtlasClass, kMapClass);
         return fail(400004, "%s already contains a secondary %s.", kAtlasClass, kMapClass);
     }
+    if (isError(s = checkComposites(atlas, map, level)) || isError(s = checkPrimitives(atlas, map, level)))
+        return s;
     *slot = map;
     {
         FlagGuard guard(gAddingMap);
