@@ -245,3 +245,24 @@ TEST(RegionMapInAtlas, LevelChecksRefuseMapsThatDoNotFit)
     for (RegionMap** m : {&secondary, &primary, &twin})
         RegionMap_delete(m, 1);
 }
+
+TEST_F(SampleMap, ComponentEditsAndRenamesKeepTheMapInStep)
+{
+    char z[] = "z", a[] = "a", b[] = "b";
+    char* add[] = {z};
+    char* both[] = {a, b};
+    ASSERT_OK(RegionDefinition_modifyComponents(d, RO_ADD, 1, add, 1));
+    EXPECT_EQ(list(RegionMap_getPrimitives, map), "a, b, c, z");
+    EXPECT_CODE(RegionDefinition_modifyComponents(d, RO_CLEAR, 1, nullptr, 0), 700001);
+    char* az[] = {a, b, z};
+    EXPECT_CODE(RegionDefinition_modifyComponents(d, RO_REMOVE, 1, az, 3), 700003);
+    ASSERT_OK(RegionDefinition_modifyComponents(d, RO_REMOVE, 1, both, 2));
+    EXPECT_EQ(list(RegionMap_getPrimitives, map), "c, z");
+    EXPECT_EQ(d->map, map);
+    ASSERT_OK(RegionDefinition_rename(e, "E2"));
+    EXPECT_EQ(list(RegionMap_getComposites, map), "D, E2");
+    RegionStatus* s = RegionDefinition_rename(e, "D");
+    EXPECT_EQ(s->code, 700000);
+    EXPECT_STREQ(s->message, "Region Definition (D) references itself.");
+    EXPECT_EQ(list(RegionMap_getComposites, map), "D, E2");
+}
