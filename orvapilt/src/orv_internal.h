@@ -92,6 +92,11 @@ OrvNode* updateObject(OrvHandle* handle, OrvNode* parent, const char* type, cons
                       const char* value, int kind, uint32_t flags, UpdateStatus* status,
                       std::string* pathOut);
 
+// A lookup followed by an insert of the same key with one hash computation:
+// reserve first, take the index, find, and insert when absent.
+OrvHashEntry* hashFind(const OrvHash* table, const char* key, uint32_t index);
+bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index);
+
 // Removal and deletion on exact full paths (no resolution).
 const char* removeExact(OrvHandle* handle, const std::string& path);
 const char* deleteTreeExact(OrvHandle* handle, const std::string& path);

@@ -375,7 +375,10 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
         return nullptr;
     }
 
-    OrvNode* node = lookup(h, path);
+    orvHashReserve(h->table, 0);
+    const uint32_t index = h->table->hash(h->table->size, path.c_str());
+    OrvHashEntry* entry = orv::hashFind(h->table, path.c_str(), index);
+    OrvNode* node = entry ? static_cast<OrvNode*>(entry->value) : nullptr;
     bool created = false, changed = false;
     char* oldValue = nullptr;
     bool oldInBlock = false;
@@ -384,7 +387,7 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
                                       : makeNode(type, name, nullptr, kind, flags);
         if (!node)
             return nullptr;
-        if (!orvHashInsert(h->table, path.c_str(), node)) {
+        if (!orv::hashInsertNew(h->table, path.c_str(), node, index)) {
             freeNode(node);
             return nullptr;
         }
