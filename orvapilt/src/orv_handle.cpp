@@ -103,8 +103,6 @@ void changeEntryAppend(OrvHandle* h, OrvChangeCallback cb, void* data)
 
 namespace orv {
 
-bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 bool debugEnabled() { return std::getenv("KWX_ORVAPI_DEBUG") != nullptr; }
 
 void poison(char* text)

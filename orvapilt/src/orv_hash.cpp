@@ -32,12 +32,18 @@ struct FastMod {
     }
 };
 
-// Signed remainder with truncation toward zero, as the hash is defined.
+inline uint32_t magnitude(int32_t x)
+{
+    uint32_t mask = static_cast<uint32_t>(x >> 31);
+    return (static_cast<uint32_t>(x) ^ mask) - mask;
+}
+
+// Signed remainder with truncation toward zero, as the hash is defined;
+// without branches, as the sign follows the data.
 inline int32_t signedRem(int32_t x, const FastMod& mod)
 {
-    uint32_t mag = x < 0 ? 0u - static_cast<uint32_t>(x) : static_cast<uint32_t>(x);
-    uint32_t r = mod(mag);
-    return x < 0 ? -static_cast<int32_t>(r) : static_cast<int32_t>(r);
+    uint32_t mask = static_cast<uint32_t>(x >> 31);
+    return static_cast<int32_t>((mod(magnitude(x)) ^ mask) - mask);
 }
 
 char* copyKey(const char* key)
@@ -200,9 +206,7 @@ uint32_t orvHashString(uint32_t size, const char* key)
             c = 0;
         int32_t t = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(h) +
                                          static_cast<uint32_t>(c));
-        h = signedRem(t, modM);
-        if (h < 0)
-            h = -h;
+        h = static_cast<int32_t>(modM(magnitude(t)));  // |t rem m| = |t| mod m
         a = signedRem(static_cast<int32_t>(static_cast<uint32_t>(a) * 27183u), modM1);
     }
     return static_cast<uint32_t>(h);

@@ -66,7 +66,8 @@ namespace orv {
 // make memory grow with the square of its size.
 constexpr size_t kMaxPathLength = 4096;
 
-bool isSpace(unsigned char c);
+// White space of the C locale: blank, TAB, LF, VT, FF, CR.
+inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool debugEnabled();
 
 // Error slot: formats (when format holds '%') or copies, poisons and frees
