@@ -72,7 +72,7 @@ bool debugEnabled();
 
 // Error slot: formats (when format holds '%') or copies, poisons and frees
 // the previous text, keeps the new one and returns it.
-const char* setError(OrvHandle* handle, const char* format, ...);
+const char* orvSetErrorH(OrvHandle* handle, const char* format, ...);
 // Overwrites text with the freed-memory notice, cut to its length.
 void poison(char* text);
 
@@ -81,7 +81,7 @@ OrvNode* currentNode(OrvHandle* handle);
 bool ensureDirStack(OrvHandle* handle);
 void pushExact(OrvHandle* handle, std::string path, OrvNode* node);
 void popExact(OrvHandle* handle);
-bool ensureRoot(OrvHandle* handle);
+bool orvCreateRootH(OrvHandle* handle);
 void freeTree(OrvNode* root);
 
 // Path component of a node below its parent ("name", "Type" or "Type:Name").

@@ -222,7 +222,7 @@ const char* childList(OrvHandle* h, const char* path, bool objects, bool params,
         std::string full = fullPath(h, path);
         OrvNode* node = lookup(h, full);
         if (!node)
-            return orv::setError(h, "getChildObjectList: path \"%s\" does not exist", full.c_str());
+            return orv::orvSetErrorH(h, "getChildObjectList: path \"%s\" does not exist", full.c_str());
         std::vector<std::string> labels;
         for (OrvNode* c = node->firstChild; c; c = c->nextSibling) {
             if (c->kind == ORV_KIND_PARAM ? !params : !objects)
@@ -276,7 +276,7 @@ void popExact(OrvHandle* h)
     h->currentNode = nullptr;
 }
 
-bool ensureRoot(OrvHandle* h)
+bool orvCreateRootH(OrvHandle* h)
 {
     if (!h->table && !(h->table = orvHashCreate(1)))
         return false;
@@ -344,7 +344,7 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
         *status = UpdateStatus::NoParent;
         return nullptr;
     }
-    if (!ensureRoot(h))
+    if (!orvCreateRootH(h))
         return nullptr;
     if (!parent && !(parent = currentNode(h))) {
         *status = UpdateStatus::NoParent;
@@ -740,7 +740,7 @@ const char* getStringValue(OrvHandle* handle, const char* name, char** value)
         std::string full = fullPath(handle, name);
         OrvNode* node = lookup(handle, full);
         if (!node)
-            return orv::setError(handle, "getStringValue: value \"%s\" does not exist", full.c_str());
+            return orv::orvSetErrorH(handle, "getStringValue: value \"%s\" does not exist", full.c_str());
         *value = nullptr;
         if (node->value && !(*value = copyText(node->value)))
             return "getStringValue: Memory allocation error";
