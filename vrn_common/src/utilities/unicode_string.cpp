@@ -16,6 +16,12 @@ int encodedLength(int codePoint) {
     return u < 0x80 ? 1 : u < 0x800 ? 2 : u < 0x10000 ? 3 : u < 0x200000 ? 4 : u < 0x4000000 ? 5 : 6;
 }
 
+// Length of the sequence a lead byte starts, by its high bits; 1 for a
+// byte that starts none (the decoder then refuses it).
+int sequenceLength(unsigned char lead) {
+    return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : lead < 0xFC ? 5 : 6;
+}
+
 int hexValue(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -60,15 +66,18 @@ int64_t scanPrintedQuotable(unsigned char escape, const char* text, int length, 
     for (int i = 0; i < length;) {
         int codePoint = 0;
         if (t[i] == escape) {
-            // Every whole hex pair after the escape, up to the longest
-            // sequence; the sequence found there says how many it used.
+            // The whole hex pairs after the escape, as many as the
+            // sequence their first byte starts needs (more could not change
+            // the answer); the sequence then says how many it used.
             char bytes[UTF8_MAX_BYTES];
             int pairs = 0;
-            for (int j = i + 1; pairs < UTF8_MAX_BYTES && j + 1 < length; j += 2) {
+            int wanted = 1;
+            for (int j = i + 1; pairs < wanted && j + 1 < length; j += 2) {
                 const int high = hexValue(t[j]);
                 const int low = hexValue(t[j + 1]);
                 if (high < 0 || low < 0) break;
                 bytes[pairs++] = static_cast<char>(high << 4 | low);
+                if (pairs == 1) wanted = sequenceLength(static_cast<unsigned char>(bytes[0]));
             }
             if (pairs == 0) return -1;
             const int n = utf8_decodeChar(bytes, pairs, &codePoint);
