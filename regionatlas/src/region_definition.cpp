@@ -551,6 +551,9 @@ int RegionDefinition_canJoinMap(RegionDefinition* def, RegionMap* map, RegionSta
         RegionName* held = RegionMap_findByKey(map, 1, def->name->key);
         if (!held)
             held = RegionMap_findByKey(map, 0, def->name->key);
+        // In an atlas the region may be defined by another of its maps.
+        if ((!held || !held->definition) && map->atlas)
+            held = RegionAtlas_findByKey(map->atlas, def->name->key);
         if (held && held != def->name && held->definition && held->definition != def)
             s = fail(800004, "%s (%s) is already defined.", kDefinitionClass, nameOf(def));
         else if (reaches(map, def, def->name->key))

@@ -197,6 +197,9 @@ TEST(RegionMapInAtlas, NamesAreInheritedUpwardAndGivenUpOnLeaving)
     EXPECT_EQ(s->code, 600003);
     EXPECT_STREQ(s->message, "Region cannot be made explicitly primitive in a lower Region Map than it is defined in.");
     EXPECT_CODE(RegionAtlas_addMap(atlas, primary, REGION_MAP_SECONDARY), 400000);
+    RegionDefinition* again = define("Lobe", RC_UNION, {"r"});
+    EXPECT_CODE(RegionMap_addDefinition(primary, again), 800004);
+    RegionDefinition_delete(&again);
 
     ASSERT_OK(RegionAtlas_removeMap(atlas, primary));
     EXPECT_EQ(primary->atlas, nullptr);
