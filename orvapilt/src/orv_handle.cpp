@@ -103,8 +103,6 @@ void changeEntryAppend(OrvHandle* h, OrvChangeCallback cb, void* data)
 
 namespace orv {
 
-bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 bool debugEnabled() { return std::getenv("KWX_ORVAPI_DEBUG") != nullptr; }
 
 void poison(char* text)
@@ -117,7 +115,7 @@ void poison(char* text)
     std::memset(text + k, 0, n - k);
 }
 
-const char* setError(OrvHandle* handle, const char* format, ...)
+const char* orvSetErrorH(OrvHandle* handle, const char* format, ...)
 {
     char* message;
     if (std::strchr(format, '%')) {
@@ -272,10 +270,10 @@ const char* parseORVData(OrvHandle* handle, const OrvArray* lines, uint32_t flag
     if (handle->depth > start) {
         int missing = handle->depth - start;
         orvUnwindToStateH(handle, start);
-        return orv::setError(handle, "%d missing END statement(s) in input", missing);
+        return orv::orvSetErrorH(handle, "%d missing END statement(s) in input", missing);
     }
     if (handle->depth < start)
-        return orv::setError(handle, "%d too many END statement(s) in input", start - handle->depth);
+        return orv::orvSetErrorH(handle, "%d too many END statement(s) in input", start - handle->depth);
     return nullptr;
 }
 

@@ -1,6 +1,6 @@
 // Path hash table: string keys to node pointers, chained buckets whose head
 // entries live in the bucket array itself.
-#include "orvapi.h"
+#include "orv_internal.h"
 
 #include <cassert>
 #include <cstdio>
@@ -32,12 +32,18 @@ struct FastMod {
     }
 };
 
-// Signed remainder with truncation toward zero, as the hash is defined.
+inline uint32_t magnitude(int32_t x)
+{
+    uint32_t mask = static_cast<uint32_t>(x >> 31);
+    return (static_cast<uint32_t>(x) ^ mask) - mask;
+}
+
+// Signed remainder with truncation toward zero, as the hash is defined;
+// without branches, as the sign follows the data.
 inline int32_t signedRem(int32_t x, const FastMod& mod)
 {
-    uint32_t mag = x < 0 ? 0u - static_cast<uint32_t>(x) : static_cast<uint32_t>(x);
-    uint32_t r = mod(mag);
-    return x < 0 ? -static_cast<int32_t>(r) : static_cast<int32_t>(r);
+    uint32_t mask = static_cast<uint32_t>(x >> 31);
+    return static_cast<int32_t>((mod(magnitude(x)) ^ mask) - mask);
 }
 
 char* copyKey(const char* key)
@@ -49,13 +55,17 @@ char* copyKey(const char* key)
     return copy;
 }
 
-OrvHashEntry* findEntry(const OrvHash* table, const char* key)
+OrvHashEntry* findAt(const OrvHash* table, const char* key, uint32_t index)
 {
-    OrvHashEntry* e = &table->buckets[table->hash(table->size, key)];
-    for (; e && e->key; e = e->next)
+    for (OrvHashEntry* e = &table->buckets[index]; e && e->key; e = e->next)
         if (std::strcmp(e->key, key) == 0)
             return e;
     return nullptr;
+}
+
+OrvHashEntry* findEntry(const OrvHash* table, const char* key)
+{
+    return findAt(table, key, table->hash(table->size, key));
 }
 
 // Moves every entry into a new bucket array of newSize. Every allocation is
@@ -129,6 +139,44 @@ bool rebuild(OrvHash* table, uint32_t newSize)
 
 }  // namespace
 
+namespace orv {
+
+OrvHashEntry* hashFind(const OrvHash* table, const char* key, uint32_t index)
+{
+    return findAt(table, key, index);
+}
+
+// A key known to be absent goes to the bucket's head entry when that is
+// empty, else into a new entry directly behind the head.
+bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index)
+{
+    OrvHashEntry* head = &table->buckets[index];
+    char* copy = copyKey(key);
+    if (!copy)
+        return false;
+    if (!head->key) {
+        head->key = copy;
+        head->value = value;
+        head->chainCount = 1;
+    } else {
+        OrvHashEntry* e = static_cast<OrvHashEntry*>(std::malloc(sizeof(OrvHashEntry)));
+        if (!e) {
+            std::free(copy);
+            return false;
+        }
+        e->key = copy;
+        e->value = value;
+        e->next = head->next;
+        e->chainCount = head->chainCount;
+        head->next = e;
+        head->chainCount++;
+    }
+    table->numEntries++;
+    return true;
+}
+
+}  // namespace orv
+
 extern "C" {
 
 uint32_t orvHashTableSize(uint32_t requested)
@@ -158,9 +206,7 @@ uint32_t orvHashString(uint32_t size, const char* key)
             c = 0;
         int32_t t = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(h) +
                                          static_cast<uint32_t>(c));
-        h = signedRem(t, modM);
-        if (h < 0)
-            h = -h;
+        h = static_cast<int32_t>(modM(magnitude(t)));  // |t rem m| = |t| mod m
         a = signedRem(static_cast<int32_t>(static_cast<uint32_t>(a) * 27183u), modM1);
     }
     return static_cast<uint32_t>(h);
@@ -200,7 +246,8 @@ int orvHashInsert(OrvHash* table, const char* key, void* value)
     if (!table || !key)
         return 0;
     orvHashReserve(table, 0);  // a failed rebuild leaves longer chains, not a broken table
-    if (OrvHashEntry* e = findEntry(table, key)) {
+    uint32_t index = table->hash(table->size, key);
+    if (OrvHashEntry* e = findAt(table, key, index)) {
         char* copy = copyKey(key);
         if (!copy)
             return 0;
@@ -209,29 +256,7 @@ int orvHashInsert(OrvHash* table, const char* key, void* value)
         e->value = value;
         return 1;
     }
-    OrvHashEntry* head = &table->buckets[table->hash(table->size, key)];
-    char* copy = copyKey(key);
-    if (!copy)
-        return 0;
-    if (!head->key) {
-        head->key = copy;
-        head->value = value;
-        head->chainCount = 1;
-    } else {
-        OrvHashEntry* e = static_cast<OrvHashEntry*>(std::malloc(sizeof(OrvHashEntry)));
-        if (!e) {
-            std::free(copy);
-            return 0;
-        }
-        e->key = copy;
-        e->value = value;
-        e->next = head->next;
-        e->chainCount = head->chainCount;
-        head->next = e;
-        head->chainCount++;
-    }
-    table->numEntries++;
-    return 1;
+    return orv::hashInsertNew(table, key, value, index) ? 1 : 0;
 }
 
 void* orvHashLookup(const OrvHash* table, const char* key)

@@ -66,12 +66,13 @@ namespace orv {
 // make memory grow with the square of its size.
 constexpr size_t kMaxPathLength = 4096;
 
-bool isSpace(unsigned char c);
+// White space of the C locale: blank, TAB, LF, VT, FF, CR.
+inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool debugEnabled();
 
 // Error slot: formats (when format holds '%') or copies, poisons and frees
 // the previous text, keeps the new one and returns it.
-const char* setError(OrvHandle* handle, const char* format, ...);
+const char* orvSetErrorH(OrvHandle* handle, const char* format, ...);
 // Overwrites text with the freed-memory notice, cut to its length.
 void poison(char* text);
 
@@ -80,7 +81,7 @@ OrvNode* currentNode(OrvHandle* handle);
 bool ensureDirStack(OrvHandle* handle);
 void pushExact(OrvHandle* handle, std::string path, OrvNode* node);
 void popExact(OrvHandle* handle);
-bool ensureRoot(OrvHandle* handle);
+bool orvCreateRootH(OrvHandle* handle);
 void freeTree(OrvNode* root);
 
 // Path component of a node below its parent ("name", "Type" or "Type:Name").
@@ -91,6 +92,11 @@ enum class UpdateStatus { Ok, NoMemory, NoParent, KindClash, TooLong };
 OrvNode* updateObject(OrvHandle* handle, OrvNode* parent, const char* type, const char* name,
                       const char* value, int kind, uint32_t flags, UpdateStatus* status,
                       std::string* pathOut);
+
+// A lookup followed by an insert of the same key with one hash computation:
+// reserve first, take the index, find, and insert when absent.
+OrvHashEntry* hashFind(const OrvHash* table, const char* key, uint32_t index);
+bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index);
 
 // Removal and deletion on exact full paths (no resolution).
 const char* removeExact(OrvHandle* handle, const std::string& path);

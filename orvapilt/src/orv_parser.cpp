@@ -74,7 +74,7 @@ const char* applyLine(OrvHandle* h, std::string& text, uint32_t flags)
     bool replace = false;
     if (text[0] == '&') {
         if (text.compare(1, 8, "replace ") != 0)
-            return orv::setError(h, "parseORVLineH: unknown directive near \"%s\"", text.c_str());
+            return orv::orvSetErrorH(h, "parseORVLineH: unknown directive near \"%s\"", text.c_str());
         replace = true;
         rest += 9;
     }
@@ -134,7 +134,7 @@ const char* applyLine(OrvHandle* h, std::string& text, uint32_t flags)
         type = t;
         name = n;
     } else {
-        return orv::setError(h, "parseORVLineH: syntax error near \"%s\"", text.c_str());
+        return orv::orvSetErrorH(h, "parseORVLineH: syntax error near \"%s\"", text.c_str());
     }
 
     uint32_t levelFlags;
@@ -169,10 +169,10 @@ const char* applyLine(OrvHandle* h, std::string& text, uint32_t flags)
         if (kind != ORV_KIND_PARAM)
             h->depth--;
         if (status == orv::UpdateStatus::KindClash)
-            return orv::setError(h, "parseORVLineH: parameter and object share the path \"%s\"",
+            return orv::orvSetErrorH(h, "parseORVLineH: parameter and object share the path \"%s\"",
                                  path.c_str());
         if (status == orv::UpdateStatus::TooLong)
-            return orv::setError(h, "parseORVLineH: path longer than %d characters near \"%s\"",
+            return orv::orvSetErrorH(h, "parseORVLineH: path longer than %d characters near \"%s\"",
                                  static_cast<int>(orv::kMaxPathLength), text.c_str());
         return "parseORVLineH: orvUpdateObject failed";
     }
@@ -185,11 +185,11 @@ const char* checkName(OrvHandle* h, const char* label, const char* name)
 {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(name);
     if (!(isLetter(p[0]) || p[0] == '_' || p[0] == '%'))
-        return orv::setError(h, "invalid %s \"%s\": leading character must be alphabetic or '_'",
+        return orv::orvSetErrorH(h, "invalid %s \"%s\": leading character must be alphabetic or '_'",
                              label, name);
     for (++p; *p; ++p)
         if (!isNameChar(*p))
-            return orv::setError(h, "invalid %s \"%s\": contains invalid character '%c'", label,
+            return orv::orvSetErrorH(h, "invalid %s \"%s\": contains invalid character '%c'", label,
                                  name, static_cast<int>(*p));
     return nullptr;
 }
@@ -226,7 +226,7 @@ const char* orvCheckParamValue(OrvHandle* handle, const char* value)
         return "orvCheckParamValue: Invalid arguments";
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(value); *p; ++p)
         if (*p < 32 && *p != '\t')
-            return orv::setError(handle,
+            return orv::orvSetErrorH(handle,
                                  "invalid parameter value \"%s\": control character number %d is "
                                  "not allowed.",
                                  value, static_cast<int>(*p));

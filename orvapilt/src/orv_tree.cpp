@@ -222,7 +222,7 @@ const char* childList(OrvHandle* h, const char* path, bool objects, bool params,
         std::string full = fullPath(h, path);
         OrvNode* node = lookup(h, full);
         if (!node)
-            return orv::setError(h, "getChildObjectList: path \"%s\" does not exist", full.c_str());
+            return orv::orvSetErrorH(h, "getChildObjectList: path \"%s\" does not exist", full.c_str());
         std::vector<std::string> labels;
         for (OrvNode* c = node->firstChild; c; c = c->nextSibling) {
             if (c->kind == ORV_KIND_PARAM ? !params : !objects)
@@ -276,7 +276,7 @@ void popExact(OrvHandle* h)
     h->currentNode = nullptr;
 }
 
-bool ensureRoot(OrvHandle* h)
+bool orvCreateRootH(OrvHandle* h)
 {
     if (!h->table && !(h->table = orvHashCreate(1)))
         return false;
@@ -344,7 +344,7 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
         *status = UpdateStatus::NoParent;
         return nullptr;
     }
-    if (!ensureRoot(h))
+    if (!orvCreateRootH(h))
         return nullptr;
     if (!parent && !(parent = currentNode(h))) {
         *status = UpdateStatus::NoParent;
@@ -375,7 +375,10 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
         return nullptr;
     }
 
-    OrvNode* node = lookup(h, path);
+    orvHashReserve(h->table, 0);
+    const uint32_t index = h->table->hash(h->table->size, path.c_str());
+    OrvHashEntry* entry = orv::hashFind(h->table, path.c_str(), index);
+    OrvNode* node = entry ? static_cast<OrvNode*>(entry->value) : nullptr;
     bool created = false, changed = false;
     char* oldValue = nullptr;
     bool oldInBlock = false;
@@ -384,7 +387,7 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
                                       : makeNode(type, name, nullptr, kind, flags);
         if (!node)
             return nullptr;
-        if (!orvHashInsert(h->table, path.c_str(), node)) {
+        if (!orv::hashInsertNew(h->table, path.c_str(), node, index)) {
             freeNode(node);
             return nullptr;
         }
@@ -737,7 +740,7 @@ const char* getStringValue(OrvHandle* handle, const char* name, char** value)
         std::string full = fullPath(handle, name);
         OrvNode* node = lookup(handle, full);
         if (!node)
-            return orv::setError(handle, "getStringValue: value \"%s\" does not exist", full.c_str());
+            return orv::orvSetErrorH(handle, "getStringValue: value \"%s\" does not exist", full.c_str());
         *value = nullptr;
         if (node->value && !(*value = copyText(node->value)))
             return "getStringValue: Memory allocation error";

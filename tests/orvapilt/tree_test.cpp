@@ -189,6 +189,27 @@ struct Meddler {
 };
 }  // namespace
 
+namespace {
+int lateCalls = 0;
+void late(const char*, int, const char*, const char*, void*) { ++lateCalls; }
+// Adds handlers while being called: the list may move under the caller.
+void adder(const char*, int, const char*, const char*, void* h)
+{
+    for (int i = 0; i < 20; ++i)
+        orvAddChangeHandler(static_cast<OrvHandle*>(h), late, nullptr);
+}
+}  // namespace
+
+TEST(OrvHandlers, AddingHandlersDuringANoticeIsSafe)
+{
+    Handle h;
+    orvAddChangeHandler(h, adder, h.h);
+    ASSERT_EQ(load(h, {"k = 1"}), "");
+    EXPECT_EQ(lateCalls, 0);  // added during the round: called from the next one
+    ASSERT_EQ(load(h, {"k = 2"}), "");
+    EXPECT_EQ(lateCalls, 20);
+}
+
 TEST(OrvDelete, HandlersChangingTheTreeDuringAWalk)
 {
     Handle h;
