@@ -19,18 +19,14 @@ const uint32_t orvPrimeScale[] = {
 const size_t kPrimeCount = sizeof orvPrimeScale / sizeof orvPrimeScale[0];
 const uint32_t kLargest = orvPrimeScale[kPrimeCount - 1];
 
-// x mod d for any 32-bit x, by one multiplication with a reciprocal computed
-// once per key (the hash takes two remainders per byte).
-struct FastMod {
-    uint64_t m;
-    uint32_t d;
-    explicit FastMod(uint32_t divisor) : m(UINT64_MAX / divisor + 1), d(divisor) {}
-    uint32_t operator()(uint32_t x) const
-    {
-        uint64_t low = m * x;
-        return static_cast<uint32_t>((static_cast<unsigned __int128>(low) * d) >> 64);
-    }
-};
+// x mod d for any 32-bit x, by one multiplication with the reciprocal
+// m = ceil(2^64 / d) (the hash takes two remainders per byte).
+inline uint64_t reciprocal(uint32_t d) { return UINT64_MAX / d + 1; }
+inline uint32_t fastMod(uint32_t x, uint64_t m, uint32_t d)
+{
+    uint64_t low = m * x;
+    return static_cast<uint32_t>((static_cast<unsigned __int128>(low) * d) >> 64);
+}
 
 inline uint32_t magnitude(int32_t x)
 {
@@ -40,10 +36,10 @@ inline uint32_t magnitude(int32_t x)
 
 // Signed remainder with truncation toward zero, as the hash is defined;
 // without branches, as the sign follows the data.
-inline int32_t signedRem(int32_t x, const FastMod& mod)
+inline int32_t signedRem(int32_t x, uint64_t m, uint32_t d)
 {
     uint32_t mask = static_cast<uint32_t>(x >> 31);
-    return static_cast<int32_t>((mod(magnitude(x)) ^ mask) - mask);
+    return static_cast<int32_t>((fastMod(magnitude(x), m, d) ^ mask) - mask);
 }
 
 char* copyKey(const char* key)
@@ -141,6 +137,32 @@ bool rebuild(OrvHash* table, uint32_t newSize)
 
 namespace orv {
 
+void hashBegin(HashState& state, uint32_t m)
+{
+    state.m = m;
+    state.h = 0;
+    state.a = 31415;
+    state.recipM = reciprocal(m);
+    state.recipM1 = reciprocal(m - 1);
+}
+
+void hashFeed(HashState& state, const char* bytes, size_t n)
+{
+    const uint32_t m = state.m;
+    int32_t h = state.h, a = state.a;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes), *end = p + n; p < end; ++p) {
+        int32_t c = static_cast<signed char>(*p);
+        if (c >= 126)
+            c = 0;
+        int32_t t = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(h) +
+                                         static_cast<uint32_t>(c));
+        h = static_cast<int32_t>(fastMod(magnitude(t), state.recipM, m));  // |t rem m| = |t| mod m
+        a = signedRem(static_cast<int32_t>(static_cast<uint32_t>(a) * 27183u), state.recipM1, m - 1);
+    }
+    state.h = h;
+    state.a = a;
+}
+
 OrvHashEntry* hashFind(const OrvHash* table, const char* key, uint32_t index)
 {
     return findAt(table, key, index);
@@ -198,18 +220,10 @@ uint32_t orvHashString(uint32_t size, const char* key)
 {
     if (!key || !*key || size < 2)
         return 0;
-    const FastMod modM(size), modM1(size - 1);
-    int32_t h = 0, a = 31415;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(key); *p; ++p) {
-        int32_t c = static_cast<signed char>(*p);
-        if (c >= 126)
-            c = 0;
-        int32_t t = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(h) +
-                                         static_cast<uint32_t>(c));
-        h = static_cast<int32_t>(modM(magnitude(t)));  // |t rem m| = |t| mod m
-        a = signedRem(static_cast<int32_t>(static_cast<uint32_t>(a) * 27183u), modM1);
-    }
-    return static_cast<uint32_t>(h);
+    orv::HashState state;
+    orv::hashBegin(state, size);
+    orv::hashFeed(state, key, std::strlen(key));
+    return static_cast<uint32_t>(state.h);
 }
 
 OrvHash* orvHashCreate(uint32_t requestedSize)
