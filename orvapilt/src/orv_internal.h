@@ -50,6 +50,7 @@ struct HashState {
     int32_t h = 0;
     int32_t a = 31415;
     uint64_t recipM = 0, recipM1 = 0;
+    uint32_t check = 2166136261u;  // the entries' second hash (FNV-1a) so far
 };
 void hashBegin(HashState& state, uint32_t m);
 void hashFeed(HashState& state, const char* bytes, size_t n);
@@ -121,8 +122,9 @@ OrvNode* updateObject(OrvHandle* handle, OrvNode* parent, const char* type, cons
 
 // A lookup followed by an insert of the same key with one hash computation:
 // reserve first, take the index, find, and insert when absent.
-OrvHashEntry* hashFind(const OrvHash* table, const char* key, uint32_t index);
-bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index);
+uint32_t hashCheck(const char* key);
+OrvHashEntry* hashFind(const OrvHash* table, const char* key, uint32_t index, uint32_t check);
+bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index, uint32_t check);
 
 // Removal and deletion on exact full paths (no resolution).
 const char* removeExact(OrvHandle* handle, const std::string& path);

@@ -381,7 +381,7 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
     // The hash of the path continues the one of the current path, kept with
     // its dir-stack entry, so each line hashes only its own name.
     HashState state;
-    uint32_t index;
+    uint32_t index, check;
     const bool incremental = h->table->hash == orvHashString && h->table->size >= 2;
     if (incremental) {
         if (top.state.m != h->table->size) {
@@ -391,10 +391,12 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
         state = top.state;
         hashFeed(state, path.data() + prefix, path.size() - prefix);
         index = static_cast<uint32_t>(state.h);
+        check = state.check;
     } else {
         index = h->table->hash(h->table->size, path.c_str());
+        check = hashCheck(path.c_str());
     }
-    OrvHashEntry* entry = orv::hashFind(h->table, path.c_str(), index);
+    OrvHashEntry* entry = orv::hashFind(h->table, path.c_str(), index, check);
     OrvNode* node = entry ? static_cast<OrvNode*>(entry->value) : nullptr;
     bool created = false, changed = false;
     char* oldValue = nullptr;
@@ -404,7 +406,7 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
                                       : makeNode(type, name, nullptr, kind, flags);
         if (!node)
             return nullptr;
-        if (!orv::hashInsertNew(h->table, path.c_str(), node, index)) {
+        if (!orv::hashInsertNew(h->table, path.c_str(), node, index, check)) {
             freeNode(node);
             return nullptr;
         }

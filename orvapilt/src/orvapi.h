@@ -54,6 +54,7 @@ typedef struct OrvHashEntry {
     void* value;
     struct OrvHashEntry* next;
     uint32_t chainCount;        /* entries from this one to the end of the chain */
+    uint32_t check;             /* a second hash of the key, compared before the key */
 } OrvHashEntry;
 
 typedef struct OrvHash {
