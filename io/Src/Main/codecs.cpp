@@ -723,3 +723,57 @@ extern "C" int kwxReadLine(char *buffer, int size, FILE *stream) {
     }
     return len > 0 ? static_cast<int>(len) : 1;
 }
+
+// ---- item types --------------------------------------------------------------
+
+namespace {
+
+template <typename Item, int (*Codec)(IO_error_routine, const char *, const Item *, int, int, int, FILE *)>
+int writeAs(IO_error_routine routine, const char *format, const void *items, int n, int perline,
+            int width, FILE *stream) {
+    return Codec(routine, format, static_cast<const Item *>(items), n, perline, width, stream);
+}
+
+template <typename Item, int (*Codec)(IO_error_routine, const char *, Item *, int, int, int, FILE *)>
+int readAs(IO_error_routine routine, const char *format, void *items, int n, int perline, int width,
+           FILE *stream) {
+    return Codec(routine, format, static_cast<Item *>(items), n, perline, width, stream);
+}
+
+void *stringsOf(const IO_data *d) { return d->strings; }
+void *charsOf(const IO_data *d) { return d->chars; }
+void *intsOf(const IO_data *d) { return d->ints; }
+void *realsOf(const IO_data *d) { return d->reals; }
+void *doublesOf(const IO_data *d) { return d->doubles; }
+void *logicalsOf(const IO_data *d) { return d->logicals; }
+
+}  // namespace
+
+// Text reals and doubles are "%20.11E" fields, four to a line of 80;
+// integers are 10 wide, eight to a line; logicals 5 wide, sixteen to a line.
+const IO_itemtype kwxItemTypes[IO_NTYPES] = {
+    {"string", 81, 80, 1, 0, 0, 'c', &IO_data::nstrings, stringsOf, nullptr, nullptr},
+    {"char", 2, 1, 1, 0, 0, 'c', &IO_data::nchars, charsOf, nullptr, nullptr},
+    {"intr", 11, 4, 4, 8, 10, 'i', &IO_data::nints, intsOf, writeAs<int32_t, kwxwriteIntr>,
+     readAs<int32_t, kwxreadIntr>},
+    {"real", 21, 4, 4, 4, 20, 'r', &IO_data::nreals, realsOf, writeAs<float, kwxwriteReal>,
+     readAs<float, kwxreadReal>},
+    {"dble", 21, 8, 8, 4, 20, 'd', &IO_data::ndoubles, doublesOf, writeAs<double, kwxwriteDble>,
+     readAs<double, kwxreadDble>},
+    {"logl", 2, 1, 1, 16, 5, 'c', &IO_data::nlogicals, logicalsOf, writeAs<char, kwxwriteLogl>,
+     readAs<char, kwxreadLogl>},
+};
+
+int kwxWriteItems(IO_error_routine routine, const char *format, int type, const void *items, int n,
+                  FILE *stream) {
+    const IO_itemtype &t = kwxItemTypes[type];
+    return t.write(routine, format, items, n, t.perline, t.width, stream);
+}
+
+int kwxReadItems(IO_error_routine routine, const char *format, int type, void *items, int n,
+                 FILE *stream) {
+    const IO_itemtype &t = kwxItemTypes[type];
+    int rc = t.read(routine, format, items, n, t.perline, t.width, stream);
+    if (rc == 0 && (type == IO_REAL || type == IO_DBLE)) kwxIoNoop(routine, items, n);
+    return rc;
+}
