@@ -4,6 +4,7 @@
 // deletion marks) are stored byte-reversed.
 #include "io_internal.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
@@ -45,14 +46,16 @@ int writeFailed(IO_error_routine routine, const char *name, const char *call) {
     return IO_ERR_WRITE;
 }
 
-// Appends one right-justified field; a value as wide as the field or wider
-// gets one blank before it, so that neighbouring fields never run together.
+// Appends one right-justified field. A value as wide as the field or wider
+// gets one blank before it, so that neighbouring fields never run together,
+// unless its text starts with padding of its own (as every "%20.11E" field
+// does): such a field is written as it is, its width unchanged.
 void appendField(std::string &line, const char *text, int width) {
     int len = static_cast<int>(strlen(text));
-    if (len >= width)
-        line += ' ';
-    else
+    if (len < width)
         line.append(static_cast<size_t>(width - len), ' ');
+    else if (text[0] != ' ')
+        line += ' ';
     line += text;
 }
 
@@ -542,8 +545,22 @@ extern "C" int kwxwriteOffset(IO_error_routine routine, const char *format, cons
     return 0;
 }
 
-extern "C" int kwxreadOffset(IO_error_routine routine, const char *format, int64_t *value,
-                             FILE *stream) {
+namespace {
+
+// Whether a text length field is a number: blanks, an optional sign, digits,
+// and nothing after them but blanks and the line end.
+bool isNumberField(const char *text) {
+    const char *p = text;
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p == '-' || *p == '+') ++p;
+    if (!isdigit(static_cast<unsigned char>(*p))) return false;
+    while (isdigit(static_cast<unsigned char>(*p))) ++p;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+    return *p == '\0';
+}
+
+int readOffsetField(IO_error_routine routine, const char *format, int64_t *value, FILE *stream,
+                    bool strict) {
     if (!format || !value || !stream) {
         kwxIoError(routine, "kwxreadOffset: passing parameters are wrong\n");
         return IO_ERR_MEMORY;
@@ -554,6 +571,11 @@ extern "C" int kwxreadOffset(IO_error_routine routine, const char *format, int64
         if (kwxReadLine(line, sizeof line, stream) <= 0) {
             kwxsystemErr(routine, "kwxreadOffset: (fgets failed) syserr:");
             return IO_ERR_READ;
+        }
+        if (strict && !isNumberField(line)) {
+            line[strcspn(line, "\r\n")] = '\0';
+            kwxIoError(routine, "kwxreadOffset: length field is not a number: \"%.40s\"\n", line);
+            return IO_ERR_PARSE;
         }
         *value = kwx_atoi64(line);
         return 0;
@@ -577,6 +599,18 @@ extern "C" int kwxreadOffset(IO_error_routine routine, const char *format, int64
                    levelShown(format[1], '?'));
         return IO_ERR_FORMAT;
     }
+}
+
+}  // namespace
+
+extern "C" int kwxreadOffset(IO_error_routine routine, const char *format, int64_t *value,
+                             FILE *stream) {
+    return readOffsetField(routine, format, value, stream, false);
+}
+
+extern "C" int kwxreadLength(IO_error_routine routine, const char *format, int64_t *value,
+                             FILE *stream) {
+    return readOffsetField(routine, format, value, stream, true);
 }
 
 // ---- header strings --------------------------------------------------------

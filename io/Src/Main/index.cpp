@@ -520,7 +520,9 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
         char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), '\0'};
         if (iofmt_is_live(fb[0])) {
             int64_t dslength = 0;
-            int rc = kwxreadOffset(routine, fmt, &dslength, fp);
+            // A length that is not a number is damage, not an interrupted
+            // write: the file is refused as it is, never written over.
+            int rc = kwxreadLength(routine, fmt, &dslength, fp);
             if (rc && feof(fp)) {
                 // The file ends inside the length field: a write cut short
                 // there (the disk filled up, say) left the last dataset

@@ -162,6 +162,9 @@ int kwxFormatDouble(char *destination, const char *printfformat, float value);
 int kwxwriteOffset(IO_error_routine routine, const char *format, const int64_t *value, int width,
                    FILE *stream);
 int kwxreadOffset(IO_error_routine routine, const char *format, int64_t *value, FILE *stream);
+/* kwxreadOffset for a dataset's leading length: a text field that is not a
+ * number is damage, refused with 12 (kwxreadOffset reads it as 0). */
+int kwxreadLength(IO_error_routine routine, const char *format, int64_t *value, FILE *stream);
 /* The bytes kwxwriteOffset writes, into out (IO_OFFSET_FIELD_MAX bytes);
  * *nbytes gets their number. Width 1 to 46. */
 #define IO_OFFSET_FIELD_MAX 48
