@@ -124,3 +124,169 @@ TEST(TextDatasetBytes, LengthFieldOfLettersRefusesTheFileAndLeavesItUnchanged) {
     EXPECT_EQ(IO_OK, again.locate("a", "here", 1, found));
     EXPECT_EQ(IO_ERR_NOTLOCATED, again.locate("c", "here", 1, found));
 }
+
+namespace {
+
+// Three datasets every failed request must leave readable (integers, a
+// structure and a compressed array), and one for the delete request.
+void writeSample(const std::string &name) {
+    Client client;
+    ASSERT_EQ(IO_OK, client.open(name));
+    ASSERT_EQ(IO_OK, client.writeInts("ints", "a", 1, {1, 2, 3}));
+    Header h("pairs", "a", 2);
+    snprintf(h.datatype, sizeof h.datatype, "STRC{INTR:1 REAL:2}");
+    h.number = 2;
+    Data d;
+    d.setInts({7, 8});
+    d.setReals({1.f, 2.f, 3.f, 4.f});
+    ASSERT_EQ(IO_OK, client.request(IO_WRITE_DS, h, d));
+    std::vector<int32_t> many(500);
+    for (size_t i = 0; i < many.size(); ++i) many[i] = (int32_t)(i % 7);
+    ASSERT_EQ(IO_OK, client.writeInts("many", "a", 3, many));
+    ASSERT_EQ(IO_OK, client.writeInts("spare", "a", 4, {4}));
+}
+
+void expectSampleReadable(const std::string &name, const std::string &context) {
+    Client client;
+    ASSERT_EQ(IO_OK, client.open(name)) << context;
+    std::vector<int32_t> values;
+    EXPECT_EQ(IO_OK, client.readInts("ints", "a", 1, values)) << context;
+    EXPECT_EQ((std::vector<int32_t>{1, 2, 3}), values) << context;
+    EXPECT_EQ(IO_OK, client.readInts("many", "a", 3, values)) << context;
+    EXPECT_EQ(500u, values.size()) << context;
+    Data found;
+    EXPECT_EQ(IO_OK, client.locate("pairs", "a", 2, found)) << context;
+}
+
+// One request made on an open file, with the n-th allocation failing.
+using Request = int (*)(Client &, const std::string &other);
+
+int writeRequest(Client &c, const std::string &) {
+    std::vector<int32_t> v(300, 5);
+    return c.writeInts("new", "b", 4, v);
+}
+int locateRequest(Client &c, const std::string &) {
+    Data d;
+    return c.locate("*", "*", -2, d);
+}
+int readRequest(Client &c, const std::string &) {
+    std::vector<int32_t> v;
+    return c.readInts("many", "a", 3, v);
+}
+int readAsRequest(Client &c, const std::string &) {
+    Data found;
+    if (int rc = c.locate("pairs", "a", 2, found)) return rc;
+    Header h;
+    snprintf(h.datatype, sizeof h.datatype, "STRC{INTR:1 DBLE:2}");
+    Data d;
+    offsetsOf(d, {found.offsets[0], found.offsets[1]});
+    d.setInts({0, 0});
+    d.doubles.assign(4, 0);
+    d.ndoubles = 4;
+    d.bind();
+    return c.request(IO_READ_DS_AS, h, d);
+}
+int deleteRequest(Client &c, const std::string &) {
+    Header h("spare", "a", 4);
+    Data d;
+    return c.request(IO_DELETE_DS, h, d);
+}
+int updateRequest(Client &c, const std::string &) {
+    Header h;
+    Data d;
+    return c.request(IO_UPDATE_INDEX, h, d);
+}
+int recreateRequest(Client &c, const std::string &) {
+    Header h;
+    Data d;
+    return c.request(IO_RECREATE_INDEX, h, d);
+}
+int copyRequest(Client &c, const std::string &other) {
+    if (int rc = c.open(other, IO_OPEN_SECONDARY)) return rc;
+    Header h;
+    Data d;
+    return c.request(IO_COPY_ALLVALID_DS, h, d);
+}
+int formatRequest(Client &c, const std::string &) {
+    Header h;
+    Data d;
+    d.setName("L5");
+    return c.request(IO_SET_DEFAULT_FORMAT, h, d);
+}
+
+}  // namespace
+
+TEST(AllocationFailures, EveryRequestAnswersItsCodeLeaksNothingAndKeepsTheFile) {
+    TempDir dir;
+    std::string name = dir.file("sample.dat"), other = dir.file("other.dat");
+    writeSample(name);
+    const std::string pristine = vrntest::readFile(name);
+    const struct {
+        const char *label;
+        Request run;
+    } requests[] = {{"write", writeRequest},   {"locate", locateRequest}, {"read", readRequest},
+                    {"read as", readAsRequest}, {"delete", deleteRequest}, {"update", updateRequest},
+                    {"recreate", recreateRequest}, {"copy", copyRequest}, {"format", formatRequest}};
+    for (const auto &request : requests) {
+        bool done = false;
+        for (int n = 1; !done && n < 200; ++n) {
+            std::string context = std::string(request.label) + " failing allocation " + std::to_string(n);
+            vrntest::writeFile(name, pristine);
+            unlink(other.c_str());
+            {
+                Client client;
+                ASSERT_EQ(IO_OK, client.open(name)) << context;
+                messages().clear();
+                kwxIoFailAllocation(n);
+                int rc = request.run(client, other);
+                done = kwxIoFailAllocation(0) < n;
+                if (done) {
+                    EXPECT_EQ(IO_OK, rc) << context;
+                } else {
+                    EXPECT_TRUE(rc == IO_ERR_ALLOC || rc == IO_ERR_MEMORY) << context << ": " << rc;
+                    EXPECT_FALSE(messages().empty()) << context;
+                }
+            }
+            expectSampleReadable(name, context);
+        }
+        EXPECT_TRUE(done) << request.label;
+    }
+}
+
+// An open whose stored index cannot be read for want of memory rebuilds it
+// from the datasets, as for a damaged one; any other failure answers its
+// code with the file unchanged.
+TEST(AllocationFailures, OpeningAnswersItsCodeOrRebuildsAndKeepsTheFile) {
+    TempDir dir;
+    std::string name = dir.file("sample.dat");
+    writeSample(name);
+    for (bool rebuild : {false, true}) {
+        if (rebuild) forceRebuild(name);
+        std::string before = vrntest::readFile(name);
+        bool done = false;
+        for (int n = 1; !done && n < 100; ++n) {
+            std::string context = std::string(rebuild ? "rebuild" : "open") + " failing allocation " +
+                                  std::to_string(n);
+            vrntest::writeFile(name, before);
+            Client client;
+            messages().clear();
+            kwxIoFailAllocation(n);
+            int rc = client.open(name);
+            done = kwxIoFailAllocation(0) < n;
+            if (done) {
+                EXPECT_EQ(IO_OK, rc) << context;
+                break;
+            }
+            if (rc == IO_OK) {
+                EXPECT_NE(std::string::npos, messages().find("attempting to rebuild")) << context;
+                continue;
+            }
+            EXPECT_TRUE(rc == IO_ERR_ALLOC || rc == IO_ERR_MEMORY) << context << ": " << rc;
+            EXPECT_NE(std::string::npos, messages().find("malloc")) << context << messages();
+            client.close();
+            EXPECT_EQ(before, vrntest::readFile(name)) << context;
+        }
+        EXPECT_TRUE(done);
+    }
+    expectSampleReadable(name, "after the failed opens");
+}

@@ -10,6 +10,7 @@
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 namespace {
 
 const int64_t kCopyBuffer = 4 * 1024 * 1024;
+const int64_t kSmallCopyBuffer = 100000;
 
 bool sameFile(const IO_file *a, const IO_file *b) {
     if (a == b) return true;
@@ -168,10 +170,8 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
         return rc;
     }
     LocalHeader local;
-    if (!local.ok) {
-        kwxIoError(routine, "copy_dataset: error allocating local header\n");
-        return IO_ERR_ALLOC;
-    }
+    if (!local.ok)
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "copy_dataset: error allocating local header\n", IO_NO_SIZE);
     IO_header &h = local.h;
     rc = read_header(routine, format, in, &h);
     if (rc != IO_OK) {
@@ -206,17 +206,18 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
     int64_t newLength = rest + (dstData - dstStart);
 
     if (rest > 0) {
+        // Up to kCopyBuffer bytes at a time; when memory is short, a buffer
+        // of kSmallCopyBuffer bytes does it in more steps.
         int64_t size = std::min(rest, kCopyBuffer);
-        std::vector<char> buffer;
-        try {
-            buffer.resize((size_t)size);
-        } catch (const std::bad_alloc &) {
-            kwxIoMallocFailed(routine, "copy_dataset", size);
-            return IO_ERR_ALLOC;
+        std::unique_ptr<char, decltype(&free)> buffer(static_cast<char *>(kwxIoMalloc((size_t)size)), free);
+        if (!buffer && size > kSmallCopyBuffer) {
+            size = kSmallCopyBuffer;
+            buffer.reset(static_cast<char *>(kwxIoMalloc((size_t)size)));
         }
+        if (!buffer) return kwxIoNoMemory(routine, IO_ERR_ALLOC, "copy_dataset", size);
         int64_t blocks = rest / size, done = 0;
         for (int64_t b = 0; b < blocks; ++b) {
-            size_t got = fread(buffer.data(), 1, (size_t)size, in);
+            size_t got = fread(buffer.get(), 1, (size_t)size, in);
             if ((int64_t)got != size) {
                 kwxIoError(routine,
                            "copy_dataset: read data block %d/%d failed: read %d bytes, expected "
@@ -224,7 +225,7 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
                            (int)(b + 1), (int)blocks, (int)got, (int)size, length);
                 return IO_ERR_READ;
             }
-            if (fwrite(buffer.data(), 1, (size_t)size, out) != (size_t)size) {
+            if (fwrite(buffer.get(), 1, (size_t)size, out) != (size_t)size) {
                 kwxsystemErr(routine, "copy_dataset: write data block failed");
                 return IO_ERR_WRITE;
             }
@@ -232,11 +233,11 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
         }
         int64_t remaining = rest - done;
         if (remaining > 0) {
-            if ((int64_t)fread(buffer.data(), 1, (size_t)remaining, in) != remaining) {
+            if ((int64_t)fread(buffer.get(), 1, (size_t)remaining, in) != remaining) {
                 kwxIoError(routine, "copy_dataset: read remaining data failed");
                 return IO_ERR_READ;
             }
-            if ((int64_t)fwrite(buffer.data(), 1, (size_t)remaining, out) != remaining) {
+            if ((int64_t)fwrite(buffer.get(), 1, (size_t)remaining, out) != remaining) {
                 kwxsystemErr(routine, "copy_dataset: write remaining data failed");
                 return IO_ERR_WRITE;
             }
@@ -353,6 +354,7 @@ extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *d
     }
     std::vector<IO_location> todo;
     try {
+        kwxIoCountAllocation();
         for (int i = 0; i < source->nlines; ++i) {
             const char *line = IO_INDEX_LINE(source->indextable, i);
             if (line[0] == 'N') continue;
@@ -385,8 +387,8 @@ extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *d
                                  return a.when < b.when;
                              });
     } catch (const std::bad_alloc &) {
-        kwxIoMallocFailed(routine, "copy_all_ds", (int64_t)source->nlines * 200);
-        return IO_ERR_ALLOC;
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "copy_all_ds",
+                             (int64_t)source->nlines * (int64_t)sizeof(IO_location));
     }
     bool positioned = false;
     Pending pending;

@@ -138,6 +138,15 @@ int writeCompressedLength(IO_error_routine routine, const char *format, int64_t 
     return kwxwriteOffset(routine, format, &len, 20, stream);
 }
 
+// A buffer of the library's allocator, freed on every path.
+using Buffer = std::unique_ptr<unsigned char, decltype(&free)>;
+
+Buffer allocate(int64_t bytes, bool zeroed = false) {
+    size_t n = static_cast<size_t>(bytes > 0 ? bytes : 1);
+    void *p = zeroed ? kwxIoCalloc(n, 1) : kwxIoMalloc(n);
+    return Buffer(static_cast<unsigned char *>(p), free);
+}
+
 // ---- single arrays ---------------------------------------------------------
 
 int writeCompressedArray(IO_error_routine routine, const char *format, FILE *stream, int type,
@@ -146,11 +155,8 @@ int writeCompressedArray(IO_error_routine routine, const char *format, FILE *str
     int size = kwxItemTypes[type].itemsize;
     char kind = kwxItemTypes[type].gzipkind;
     int64_t bytes = total * size;
-    std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[static_cast<size_t>(bytes)]);
-    if (!out) {
-        kwxIoMallocFailed(routine, "write_compressed_dataarray", bytes);
-        return IO_ERR_MEMORY;
-    }
+    Buffer out = allocate(bytes);
+    if (!out) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "write_compressed_dataarray", bytes);
     const void *input = items;
     std::vector<unsigned char> swapped;
     if (size > 1 && iofmt_is_swapped(format[0])) {
@@ -220,11 +226,8 @@ int readCompressedArray(IO_error_routine routine, const char *format, FILE *stre
         kwxIoError(routine, "read_compressed_dataarray: invalid input or output buffer too small\n");
         return IO_ERR_COMPRESS;
     }
-    std::unique_ptr<unsigned char[]> in(new (std::nothrow) unsigned char[static_cast<size_t>(len)]);
-    if (!in) {
-        kwxIoError(routine, "read_compressed_dataarray: malloc failed\n");
-        return IO_ERR_MEMORY;
-    }
+    Buffer in = allocate(len);
+    if (!in) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "read_compressed_dataarray: malloc failed\n", IO_NO_SIZE);
     if (fread(in.get(), 1, static_cast<size_t>(len), stream) != static_cast<size_t>(len)) {
         kwxIoError(routine, "compressed_dataarray: read compressed data failed\n");
         return IO_ERR_READ;
@@ -597,20 +600,14 @@ int writeBinaryStructure(IO_error_routine routine, const char *format, FILE *str
                    block);
         return IO_ERR_MEMORY;
     }
-    std::unique_ptr<unsigned char[]> buf(new (std::nothrow) unsigned char[static_cast<size_t>(block)]());
-    if (!buf) {
-        kwxsystemErr(routine, "write_unfmt_structure: (malloc failed) syserr:");
-        return IO_ERR_MEMORY;
-    }
+    Buffer buf = allocate(block, true);
+    if (!buf) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "write_unfmt_structure: (malloc failed) syserr:", IO_NO_SIZE);
     packBinary(lay, number, data, format[0], buf.get());
     if (iofmt_is_compressed(format) && block >= 100) {
         int64_t capacity = streamBound(block);
         if (capacity > INT32_MAX) capacity = INT32_MAX;
-        std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[static_cast<size_t>(capacity)]);
-        if (!out) {
-            kwxIoError(routine, "write_data: malloc failed in compression\n");
-            return IO_ERR_COMPRESS;
-        }
+        Buffer out = allocate(capacity);
+        if (!out) return kwxIoNoMemory(routine, IO_ERR_COMPRESS, "write_data: malloc failed in compression\n", IO_NO_SIZE);
         int result = 0;
         io_gzip('c', format[1] - '0', static_cast<int>(block), buf.get(), static_cast<int>(capacity),
                 out.get(), &result);
@@ -651,11 +648,8 @@ int readBinaryStructure(IO_error_routine routine, const char *format, FILE *stre
                    block);
         return IO_ERR_MEMORY;
     }
-    std::unique_ptr<unsigned char[]> buf(new (std::nothrow) unsigned char[static_cast<size_t>(block)]());
-    if (!buf) {
-        kwxsystemErr(routine, "read_unfmt_structure: (malloc failed) syserr:");
-        return IO_ERR_MEMORY;
-    }
+    Buffer buf = allocate(block, true);
+    if (!buf) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "read_unfmt_structure: (malloc failed) syserr:", IO_NO_SIZE);
     bool plain = true;
     if (iofmt_is_blocked(format) && block >= 100) {
         int64_t len = 0;
@@ -667,11 +661,8 @@ int readBinaryStructure(IO_error_routine routine, const char *format, FILE *stre
             kwxIoError(routine, "read_unfmt_structure: invalid input or output buffer too small\n");
             return IO_ERR_COMPRESS;
         }
-        std::unique_ptr<unsigned char[]> in(new (std::nothrow) unsigned char[static_cast<size_t>(len)]);
-        if (!in) {
-            kwxIoError(routine, "read_unfmt_structure: malloc failed\n");
-            return IO_ERR_MEMORY;
-        }
+        Buffer in = allocate(len);
+        if (!in) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "read_unfmt_structure: malloc failed\n", IO_NO_SIZE);
         if (fread(in.get(), 1, static_cast<size_t>(len), stream) != static_cast<size_t>(len)) {
             kwxIoError(routine, "read_unfmt_structure: read compressed data failed\n");
             return IO_ERR_READ;

@@ -48,7 +48,8 @@ int takeName(IO_error_routine routine, const IO_data *data, const NameRule &rule
         kwxIoCountAllocation();
         name.assign(data->chars, n);
     } catch (const std::bad_alloc &) {
-        return kwxIoNoMemory(routine, rule.allocCode, rule.allocWho, (int64_t)n + 1);
+        return kwxIoNoMemory(routine, rule.allocCode, rule.allocWho,
+                             rule.allocCode == IO_ERR_ALLOC ? (int64_t)n + 1 : IO_NO_SIZE);
     }
     if (name.empty() && !rule.emptyAllowed) return argError(routine, rule.missing);
     return IO_OK;

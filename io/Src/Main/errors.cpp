@@ -212,7 +212,7 @@ extern "C" void kwxIoMallocFailed(IO_error_routine routine, const char *name, in
 
 extern "C" int kwxIoNoMemory(IO_error_routine routine, int code, const char *who, int64_t bytes) {
     if (!who) who = "";
-    if (code == IO_ERR_ALLOC) {
+    if (bytes >= 0) {
         kwxIoMallocFailed(routine, who, bytes);
     } else {
         size_t n = strlen(who);

@@ -25,17 +25,15 @@ int compareLines(const char *a, const char *b) { return strcmp(a + 2, b + 2); }
 
 // Grows the table so that it has room for at least one more line: the new
 // room is the larger of 10000 lines and half the lines in use, so that the
-// cost of growing stays proportional to the lines inserted.
-int growTable(IO_error_routine routine, IO_file *r, const char *who) {
+// cost of growing stays proportional to the lines inserted. On failure the
+// table is as it was and *bytes tells what was asked for.
+int growTable(IO_file *r, int64_t *bytes) {
     int64_t free = IO_INDEX_GROW;
     if (r->nlines / 2 > free) free = r->nlines / 2;
     int64_t slots = static_cast<int64_t>(r->nlines) + free + 1;
-    int64_t bytes = slots * IO_INDEX_SLOT;
-    char *t = static_cast<char *>(realloc(r->indextable, static_cast<size_t>(bytes)));
-    if (!t) {
-        kwxIoMallocFailed(routine, who, bytes);
-        return IO_ERR_MEMORY;
-    }
+    *bytes = slots * IO_INDEX_SLOT;
+    char *t = static_cast<char *>(kwxIoRealloc(r->indextable, static_cast<size_t>(*bytes)));
+    if (!t) return IO_ERR_MEMORY;
     for (int64_t i = r->nlines; i < slots - 1; ++i) IO_INDEX_LINE(t, i)[0] = '\0';
     IO_INDEX_LINE(t, slots - 1)[0] = IO_ESC;
     IO_INDEX_LINE(t, slots - 1)[1] = '\0';
@@ -107,7 +105,7 @@ extern "C" int kwxMakeIndexLine(char *line, const char *status, const char *what
 extern "C" int indextable_alloc(IO_file *r) {
     if (!r) return IO_ERR_MEMORY;
     int64_t slots = static_cast<int64_t>(r->nlines) + IO_INDEX_GROW + 1;
-    char *t = static_cast<char *>(malloc(static_cast<size_t>(slots * IO_INDEX_SLOT)));
+    char *t = static_cast<char *>(kwxIoMalloc(static_cast<size_t>(slots * IO_INDEX_SLOT)));
     if (!t) return IO_ERR_MEMORY;
     for (int64_t i = 0; i < slots - 1; ++i) IO_INDEX_LINE(t, i)[0] = '\0';
     IO_INDEX_LINE(t, slots - 1)[0] = IO_ESC;
@@ -137,10 +135,11 @@ extern "C" int kwxIndexSettle(IO_error_routine routine, IO_file *r) {
     }
     std::vector<char> add;
     try {
+        kwxIoCountAllocation();
         add.resize(static_cast<size_t>(tail) * IO_INDEX_SLOT);
-    } catch (...) {
-        kwxIoMallocFailed(routine, "insert_index", static_cast<int64_t>(tail) * IO_INDEX_SLOT);
-        return IO_ERR_MEMORY;
+    } catch (const std::bad_alloc &) {
+        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "insert_index",
+                             static_cast<int64_t>(tail) * IO_INDEX_SLOT);
     }
     memcpy(add.data(), IO_INDEX_LINE(r->indextable, head), add.size());
     qsort(add.data(), static_cast<size_t>(tail), IO_INDEX_SLOT,
@@ -192,7 +191,8 @@ extern "C" int insert_index(IO_error_routine routine, IO_file *r, const char *li
         }
     }
     if (tableFull(r)) {
-        if (int rc = growTable(routine, r, "insert_index")) return rc;
+        int64_t bytes = 0;
+        if (int rc = growTable(r, &bytes)) return kwxIoNoMemory(routine, rc, "insert_index", bytes);
     }
     copyLine(IO_INDEX_LINE(r->indextable, r->nlines), line);
     r->nlines++;
@@ -205,10 +205,9 @@ extern "C" int insert_index(IO_error_routine routine, IO_file *r, const char *li
 extern "C" int insert_index_nosort(IO_error_routine routine, IO_file *r, const char *line) {
     if (!r || !line) return IO_ERR_MEMORY;
     if (tableFull(r)) {
-        if (growTable(routine, r, "insert_index") != 0) {
-            kwxsystemErr(routine, "insert_index: (malloc failed) syserr:");
-            return IO_ERR_MEMORY;
-        }
+        int64_t bytes = 0;
+        if (growTable(r, &bytes) != 0)
+            return kwxIoNoMemory(routine, IO_ERR_MEMORY, "insert_index: (malloc failed) syserr:", IO_NO_SIZE);
     }
     copyLine(IO_INDEX_LINE(r->indextable, r->nlines), line);
     r->nlines++;
@@ -366,7 +365,13 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
         kwxIoError(routine, "create_indextable: index is wrong: bad index length %" PRId64 "\n", len);
         return IO_ERR_PARSE;
     }
-    std::string buf(static_cast<size_t>(len), '\0');
+    std::string buf;
+    try {
+        kwxIoCountAllocation();
+        buf.assign(static_cast<size_t>(len), '\0');
+    } catch (const std::bad_alloc &) {
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory", len);
+    }
     if (fread(&buf[0], 1, buf.size(), fp) != buf.size()) {
         kwxsystemErr(routine, "create_indextable: (can't read the whole index) syserr:");
         return IO_ERR_READ;
@@ -406,10 +411,9 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
     }
     r->nlines = static_cast<int32_t>(count);
     if (indextable_alloc(r) != 0) {
-        kwxIoMallocFailed(routine, "create_indextable: table memory",
-                          (static_cast<int64_t>(count) + IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
         r->nlines = 0;
-        return IO_ERR_ALLOC;
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory",
+                             (static_cast<int64_t>(count) + IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
     }
     for (int64_t i = 0; i < count; ++i) {
         if (!nextPiece(piece)) {
@@ -492,14 +496,14 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
         return IO_ERR_SEEK;
     }
     r->nlines = 0;
-    if (indextable_alloc(r) != 0) {
-        kwxIoMallocFailed(routine, "recreate_indextable", (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
-        return IO_ERR_MEMORY;
-    }
+    if (indextable_alloc(r) != 0)
+        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "recreate_indextable",
+                             (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
     r->sorted = 0;
     r->indexdirty = 1;
     IO_header h;
-    if (ioheader_alloc(&h) != 0) return IO_ERR_ALLOC;
+    if (ioheader_alloc(&h) != 0)
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "recreate_indextable", IO_HEADER_BYTES);
     int64_t last = -1;
     while (true) {
         int64_t pos = kwxTell64(fp);

@@ -73,10 +73,13 @@ void kwxsystemErr(IO_error_routine routine, const char *message);
 int kwxIoSysError(IO_file *record, const char *format, ...);
 /* "<name>: malloc of <bytes> bytes failed". */
 void kwxIoMallocFailed(IO_error_routine routine, const char *name, int64_t bytes);
-/* Every failed allocation is reported here and answers code: with 28 the
- * allocation report above for who and bytes; with any other code who is the
- * whole message, reported with the system error text when it ends in
- * "syserr:". Returns code. */
+/* Every failed allocation is reported here and answers code (28, or 14 where
+ * a routine's callers expect that). With a size of 0 or more the report is
+ * the allocation report above for who; with IO_NO_SIZE who is the whole
+ * message, sent with the system error text when it ends in "syserr:". */
+#define IO_NO_SIZE (-1)
+/* Bytes of the eight buffers of one ioheader_alloc. */
+#define IO_HEADER_BYTES (IO_WHAT_SIZE + IO_WHERE_SIZE + IO_MAXATTRIB * IO_ATTRIB_LEN + IO_DATATYPE_SIZE + 16)
 int kwxIoNoMemory(IO_error_routine routine, int code, const char *who, int64_t bytes);
 
 /* The library's allocations: the C runtime's, except that the allocation

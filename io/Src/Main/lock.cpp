@@ -151,11 +151,11 @@ extern "C" int iif_set_lock(IO_file *record, int level) {
     }
     std::string lockName, dataName;
     try {
+        kwxIoCountAllocation();
         dataName = record->filename;
         lockName = lockNameOf(record);
     } catch (const std::bad_alloc &) {
-        kwxIoMallocFailed(routine, "iif_set_lock", (int64_t)strlen(record->filename) + 5);
-        return IO_ERR_ALLOC;
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iif_set_lock", (int64_t)strlen(record->filename) + 5);
     }
 
     MutexHold mutex(lockName);

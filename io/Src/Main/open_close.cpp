@@ -77,11 +77,8 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
         kwxIoError(routine, "iif_open: unknown access code %s\n", access ? access : "");
         return IO_ERR_OPEN;
     }
-    char *copy = strdup(name);
-    if (!copy) {
-        kwxIoMallocFailed(routine, "iif_open_file", (int64_t)strlen(name) + 1);
-        return IO_ERR_ALLOC;
-    }
+    char *copy = kwxIoStrdup(name);
+    if (!copy) return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iif_open_file", (int64_t)strlen(name) + 1);
     free(record->filename);
     record->filename = copy;
 
@@ -178,11 +175,9 @@ extern "C" int iif_create_empty(IO_file *record) {
     record->nlines = 0;
     free(record->indextable);
     record->indextable = nullptr;
-    if (indextable_alloc(record) != IO_OK) {
-        kwxIoMallocFailed(routine, "iif_create_empty: error allocating new index",
-                          (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
-        return IO_ERR_ALLOC;
-    }
+    if (indextable_alloc(record) != IO_OK)
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iif_create_empty: error allocating new index",
+                             (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
     return IO_OK;
 }
 
