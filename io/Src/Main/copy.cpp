@@ -4,6 +4,7 @@
 // tag follows it until it is complete, so that a copy cut short is never
 // taken for a dataset by an index rebuild.
 #include "io_files.h"
+#include "vrn_platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,15 +45,7 @@ void abandonCopy(IO_error_routine routine, FILE *out, int64_t start) {
 // Writes bytes at a position of the stream's file without moving the
 // stream; the stream holds no buffered data.
 bool writeAt(FILE *stream, const std::string &bytes, int64_t position) {
-    int fd = fileno(stream);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, (off_t)(position + (int64_t)done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += (size_t)n;
-    }
-    return true;
+    return vrnPlatform_pwrite(fileno(stream), bytes.data(), bytes.size(), position) >= 0;
 }
 
 // The bytes of a length field, as the offset writer lays them out.

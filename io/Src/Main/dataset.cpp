@@ -1,6 +1,7 @@
 // Datasets: the crash-safe writing of one dataset, its header records, the
 // reading of a located dataset, and the buffers of IO_header and IO_data.
 #include "io_internal.h"
+#include "vrn_platform.h"
 
 #include <stdio_ext.h>
 #include <sys/stat.h>
@@ -157,21 +158,7 @@ private:
 // Writes n bytes at offset of the file without moving its offset, retrying
 // after signals and short writes. 0, or -1 with errno set.
 int pwriteAll(int fd, const char *bytes, int n, int64_t offset) {
-    while (n > 0) {
-        ssize_t w = pwrite(fd, bytes, static_cast<size_t>(n), static_cast<off_t>(offset));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (w == 0) {
-            errno = EIO;
-            return -1;
-        }
-        bytes += w;
-        n -= static_cast<int>(w);
-        offset += w;
-    }
-    return 0;
+    return vrnPlatform_pwrite(fd, bytes, static_cast<size_t>(n), offset) < 0 ? -1 : 0;
 }
 
 // Datasets whose data takes at most this many bytes are put together in

@@ -2,6 +2,7 @@
 // a data file, the start of a new one, and writing the index and the file
 // size back at flush.
 #include "io_files.h"
+#include "vrn_platform.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -20,10 +21,7 @@ FILE *createNew(const char *name, int openErrno) {
         errno = openErrno;
         return nullptr;
     }
-    int fd;
-    do {
-        fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd == -1 && errno == EINTR);
+    int fd = vrnPlatform_open(name, O_RDWR | O_CREAT | O_EXCL, 0666);
     if (fd == -1) {
         // Someone made it in the meantime: take theirs as it is.
         if (errno == EEXIST) return fopen(name, "r+be");

@@ -14,6 +14,7 @@
 #include "support/cstring.h"
 #include "support/memory.h"
 #include "utilities/uuid.h"
+#include "vrn_platform.h"
 
 namespace {
 
@@ -87,10 +88,10 @@ char* vrnGetHostname(void) {
 }
 
 void vrnSleep(int seconds) {
-    if (seconds <= 0) return;
-    struct timespec left = {seconds, 0};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    // In steps that fit the milliseconds of one platform sleep.
+    const int step = 1000000;
+    for (; seconds > 0; seconds -= step)
+        vrnPlatform_sleepMilliseconds((seconds < step ? seconds : step) * 1000);
 }
 
 char* vrnGetTemporaryFileName(const char* prefix) {
