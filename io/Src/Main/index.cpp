@@ -138,7 +138,7 @@ extern "C" int kwxIndexSettle(IO_error_routine routine, IO_file *r) {
         kwxIoCountAllocation();
         add.resize(static_cast<size_t>(tail) * IO_INDEX_SLOT);
     } catch (const std::bad_alloc &) {
-        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "insert_index",
+        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "sort_index",
                              static_cast<int64_t>(tail) * IO_INDEX_SLOT);
     }
     memcpy(add.data(), IO_INDEX_LINE(r->indextable, head), add.size());
