@@ -1,17 +1,15 @@
 // The request dispatcher: iocntc checks the arguments of a numbered request
 // and iocnt carries it out on the control block's primary, secondary or
-// plain text file.
+// plain text file. Each request is one row of kRequests: the file it works
+// on, what it reads of the header and of the data arrays, and its handler.
 #include "io_files.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
-#include <vector>
 
 namespace {
 
