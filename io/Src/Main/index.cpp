@@ -45,13 +45,13 @@ int growTable(IO_file *r, int64_t *bytes) {
 // or 'N' and the six fields up to the location, separated by ESC (empty
 // fields are skipped, as the line parser skips them). A NUL would cut the
 // line short in the table.
-bool usableLine(const std::string &line) {
-    if (line.empty() || (line[0] != 'Y' && line[0] != 'N')) return false;
-    if (line.find('\0') != std::string::npos) return false;
+bool usableLine(const char *line, size_t n) {
+    if (n == 0 || (line[0] != 'Y' && line[0] != 'N')) return false;
+    if (memchr(line, '\0', n)) return false;
     int fields = 0;
     bool inField = false;
-    for (char c : line) {
-        if (c == IO_ESC) {
+    for (size_t i = 0; i < n && fields < 6; ++i) {
+        if (line[i] == IO_ESC) {
             inField = false;
         } else if (!inField) {
             inField = true;
@@ -323,6 +323,21 @@ extern "C" int write_index(IO_error_routine routine, IO_file *r, int nlines, con
     return 0;
 }
 
+namespace {
+
+// Gives the buffer n bytes; false when memory runs out.
+bool sizeBuffer(std::string &buf, size_t n) {
+    try {
+        kwxIoCountAllocation();
+        buf.assign(n, '\0');
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+}  // namespace
+
 extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
     if (!r || !r->stream) return IO_ERR_MEMORY;
     FILE *fp = r->stream;
@@ -366,46 +381,50 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
         return IO_ERR_PARSE;
     }
     std::string buf;
-    try {
-        kwxIoCountAllocation();
-        buf.assign(static_cast<size_t>(len), '\0');
-    } catch (const std::bad_alloc &) {
+    if (!sizeBuffer(buf, static_cast<size_t>(len)))
         return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory", len);
-    }
     if (fread(&buf[0], 1, buf.size(), fp) != buf.size()) {
         kwxsystemErr(routine, "create_indextable: (can't read the whole index) syserr:");
         return IO_ERR_READ;
     }
-    size_t p = 0;
-    auto nextPiece = [&](std::string &out) -> bool {
-        if (p >= buf.size()) return false;
-        size_t nl = buf.find('\n', p);
-        if (nl == std::string::npos) return false;
-        out.assign(buf, p, nl - p);
+    // The index is split at line ends in place; each piece is one line
+    // without its end.
+    const char *p = buf.data();
+    const char *const end = buf.data() + buf.size();
+    const char *piece = nullptr;
+    size_t pieceLength = 0;
+    auto nextPiece = [&]() -> bool {
+        if (p >= end) return false;
+        const char *nl = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (!nl) return false;
+        piece = p;
+        pieceLength = static_cast<size_t>(nl - p);
         p = nl + 1;
         return true;
     };
-    std::string piece;
-    if (!nextPiece(piece) || piece.compare(0, 6, "*INDEX") != 0) {
+    if (!nextPiece() || pieceLength < 6 || memcmp(piece, "*INDEX", 6) != 0) {
         kwxIoError(routine, "create_indextable: stored index is wrong: missing start tag\n");
         return IO_ERR_PARSE;
     }
-    if (!nextPiece(piece)) {
+    if (!nextPiece()) {
         kwxIoError(routine, "create_indextable: index is wrong: missing count\n");
         return IO_ERR_PARSE;
     }
-    int64_t count = kwx_atoi64(piece.c_str());
+    int64_t count = kwx_atoi64(std::string(piece, pieceLength).c_str());
     // The count is checked against the lines present before anything is
     // allocated for it.
     size_t lines = 0;
-    for (size_t q = p; q < buf.size(); ++q)
-        if (buf[q] == '\n') ++lines;
+    for (const char *q = p; q < end; ++lines) {
+        q = static_cast<const char *>(memchr(q, '\n', static_cast<size_t>(end - q)));
+        if (!q) break;
+        ++q;
+    }
     if (count < 0 || count > INT32_MAX - IO_INDEX_GROW - 1 || static_cast<uint64_t>(count) > lines) {
         kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
                    static_cast<int>(lines), static_cast<int>(count < 0 || count > INT32_MAX ? -1 : count));
         return IO_ERR_PARSE;
     }
-    if (count > 0 && buf.find('\n', p) == std::string::npos) {
+    if (count > 0 && !memchr(p, '\n', static_cast<size_t>(end - p))) {
         kwxIoError(routine, "create_indextable: index is wrong: error finding EOL\n");
         return IO_ERR_PARSE;
     }
@@ -416,25 +435,27 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
                              (static_cast<int64_t>(count) + IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
     }
     for (int64_t i = 0; i < count; ++i) {
-        if (!nextPiece(piece)) {
+        if (!nextPiece()) {
             kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
                        static_cast<int>(i), static_cast<int>(count));
             r->nlines = 0;
             return IO_ERR_PARSE;
         }
-        if (piece.size() >= IO_INDEX_SLOT) {
+        if (pieceLength >= IO_INDEX_SLOT) {
             kwxIoError(routine, "create_indextable: index is wrong: line %d is too long\n", static_cast<int>(i));
             r->nlines = 0;
             return IO_ERR_PARSE;
         }
         // One damaged line would make every search of the file fail; the
         // stored index is then refused, so that it is rebuilt from the datasets.
-        if (!usableLine(piece)) {
+        if (!usableLine(piece, pieceLength)) {
             kwxIoError(routine, "create_indextable: index is wrong: line %d is bad\n", static_cast<int>(i));
             r->nlines = 0;
             return IO_ERR_PARSE;
         }
-        copyLine(IO_INDEX_LINE(r->indextable, i), piece.c_str());
+        char *slot = IO_INDEX_LINE(r->indextable, i);
+        memcpy(slot, piece, pieceLength);
+        slot[pieceLength] = '\0';
     }
     r->sorted = 0;
     r->indexdirty = 0;
