@@ -290,3 +290,29 @@ TEST(AllocationFailures, OpeningAnswersItsCodeOrRebuildsAndKeepsTheFile) {
     }
     expectSampleReadable(name, "after the failed opens");
 }
+
+// The names that requests copy from their chars: a failed copy answers 28,
+// but 14 for the file-exists request, each with its own message.
+TEST(AllocationFailures, NameCopiesAnswerTheirOwnCodes) {
+    TempDir dir;
+    Client client;
+    Header h;
+    Data d;
+    d.setName(dir.file("a.dat"));
+    const struct {
+        int request, code;
+        const char *message;
+    } cases[] = {
+        {IO_OPEN_PRIMARY, IO_ERR_ALLOC, "iocnt: error allocating space for file name: malloc of "},
+        {IO_OPEN_TEXT, IO_ERR_ALLOC, "iocnt: error allocating space for file name: malloc of "},
+        {IO_FILE_EXISTS, IO_ERR_MEMORY, "iocnt: check file state (malloc failed) syserr:: "},
+        {IO_SET_DEFAULT_FORMAT, IO_ERR_ALLOC, "iocnt: error allocating space for the default format: malloc of "},
+    };
+    for (const auto &c : cases) {
+        messages().clear();
+        kwxIoFailAllocation(1);
+        EXPECT_EQ(c.code, client.request(c.request, h, d)) << c.request;
+        kwxIoFailAllocation(0);
+        EXPECT_EQ(0u, messages().rfind(c.message, 0)) << c.request << ": " << messages();
+    }
+}
