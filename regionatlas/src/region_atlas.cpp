@@ -213,7 +213,8 @@ RegionStatus* RegionAtlas_addMap(RegionAtlas* atlas, RegionMap* map, int level)
     }
     if (isError(s)) {
         StatusCopy saved(s);
-        RegionAtlas_detachMap(atlas, level);
+        if (map->atlas)
+            RegionAtlas_detachMap(atlas, level);
         *slot = nullptr;
         RegionAtlas_resetCache(atlas);
         return saved.restore();

@@ -20,6 +20,7 @@ namespace {
 bool gEditing = false;
 bool gJoining = false;
 bool gLeaving = false;
+bool gReadmitting = false;
 
 struct CombinationRow {
     int code;
@@ -121,6 +122,77 @@ RegionStatus* fillSide(RegionStringList** side, const RegionStringList* keys)
         if (isError(s))
             return s;
     }
+    return ok();
+}
+
+// The lower-map and higher-map rules of a map in an atlas.
+RegionStatus* levelRules(RegionDefinition* def, RegionMap* map, RegionName* held)
+{
+    RegionAtlas* atlas = map->atlas;
+    RegionMap* lower = nullptr;
+    if (map->type == REGION_MAP_PRIMARY)
+        lower = atlas->vrnMap;
+    else if (map->type == REGION_MAP_SECONDARY)
+        lower = atlas->primaryMap ? atlas->primaryMap : atlas->vrnMap;
+    if (lower && held) {
+        int used = 0, explicitThere = 0, inherited = 0;
+        RegionName_isReferencedByMap(held, lower, &used);
+        RegionName_isExplicitPrimitiveIn(held, lower, &explicitThere);
+        RegionName_isInheritedIn(held, lower, &inherited);
+        if (used || explicitThere || inherited) {
+            std::string m = std::string("Cannot add ") + kDefinitionClass + "to " + kMapClass + " because " +
+                            kDefinitionClass + "(" + nameOf(def) + ") " + "is referenced from a lower " + kMapClass +
+                            ".";
+            return failText(600005, m.c_str());
+        }
+    }
+    std::vector<RegionMap*> higher;
+    if (map->type == REGION_MAP_VRN) {
+        for (RegionMap* h : {atlas->primaryMap, atlas->secondaryMap})
+            if (h)
+                higher.push_back(h);
+    } else if (map->type == REGION_MAP_PRIMARY && atlas->secondaryMap) {
+        higher.push_back(atlas->secondaryMap);
+    }
+    for (RegionStringList* side : {def->sideA, def->sideB}) {
+        for (unsigned i = 0; side && i < side->count; ++i) {
+            for (RegionMap* h : higher) {
+                if (!RegionMap_findByKey(h, 1, side->items[i]))
+                    continue;
+                char* text = nullptr;
+                RegionDictionary_getText(side->items[i], &text);
+                std::string m = std::string("Cannot add ") + kDefinitionClass + "to " + kMapClass + " because " +
+                                kDefinitionClass + "(" + (text ? text : "") + ") " + "is defined in a higher.";
+                return failText(600004, m.c_str());
+            }
+        }
+    }
+    return ok();
+}
+
+// Whether the definition may join the map: its region is not defined there
+// (or elsewhere in the atlas) already, the atlas's level rules hold, and it
+// does not reach itself through the definitions it uses.
+RegionStatus* admission(RegionDefinition* def, RegionMap* map, bool allRules)
+{
+    RegionName* held = RegionMap_findByKey(map, 1, def->name->key);
+    if (!held)
+        held = RegionMap_findByKey(map, 0, def->name->key);
+    RegionName* own = held;
+    // In an atlas the region may be defined by another of its maps.
+    if ((!held || !held->definition) && map->atlas)
+        held = RegionAtlas_findByKey(map->atlas, def->name->key);
+    if (held && held != def->name && held->definition && held->definition != def)
+        return fail(800004, "%s (%s) is already defined.", kDefinitionClass, nameOf(def));
+    if (!allRules)
+        return ok();
+    if (map->atlas) {
+        RegionStatus* s = levelRules(def, map, own && own->referencedBy && own->referencedBy->count ? own : nullptr);
+        if (isError(s))
+            return s;
+    }
+    if (reaches(map, def, def->name->key))
+        return fail(700000, "%s (%s) cannot reference itself.", kDefinitionClass, nameOf(def));
     return ok();
 }
 
@@ -402,23 +474,46 @@ RegionStatus* RegionDefinition_modifyComponents(RegionDefinition* def, int opera
     }
 
     FlagGuard guard(gEditing);
+    RegionStringList** target = side == 1 ? &def->sideA : &def->sideB;
+    // The side as it was, put back when the map does not take the result.
+    RegionStringList* previous = nullptr;
+    if (*target && isError(RegionStringList_copy(&previous, *target)))
+        return failText(7, "Insufficient memory to modify components.");
+    struct DropPrevious {
+        RegionStringList*& l;
+        ~DropPrevious() { if (l) RegionStringList_delete(&l); }
+    } dropPrevious{previous};
     RegionMap* map = def->map;
     if (map) {
         s = RegionMap_removeDefinition(map, def);
         if (isError(s))
             return s;
     }
-    RegionStringList** target = side == 1 ? &def->sideA : &def->sideB;
     if (side == 2 && result->count == 0) {
         if (*target)
             RegionStringList_delete(target);
     } else {
         s = fillSide(target, result);
-        if (isError(s))
+        if (isError(s)) {
+            fillSide(target, previous);
+            if (map)
+                readmit(map, def);
             return failText(7, "Insufficient memory to modify components.");
+        }
     }
-    if (map)
-        return RegionMap_addDefinition(map, def);
+    if (!map)
+        return ok();
+    // Taking components away cannot break the map's rules: no admission.
+    s = operation == RO_ADD ? RegionMap_addDefinition(map, def) : readmit(map, def);
+    if (isError(s)) {
+        // Refused by the map (a cycle, a level rule): the definition goes
+        // back with its old components rather than being left outside.
+        StatusCopy saved(s);
+        fillSide(target, previous);
+        if (isError(readmit(map, def)))
+            return failText(2, "Fatal Internal Error: Unable to recover.");
+        return saved.restore();
+    }
     return ok();
 }
 
@@ -446,7 +541,7 @@ RegionStatus* RegionDefinition_rename(RegionDefinition* def, const char* text)
         // The first failure is the answer: the rename did not happen.
         StatusCopy saved(s);
         RegionName_rename(def->name, oldText.c_str());
-        if (isError(RegionMap_addDefinition(map, def)))
+        if (isError(readmit(map, def)))
             return failText(2, "Fatal Internal Error: Unable to recover.");
         return saved.restore();
     }
@@ -487,7 +582,7 @@ RegionStatus* RegionDefinition_setName(RegionDefinition* def, RegionName* name)
         StatusCopy saved(s);
         name->definition = nullptr;
         def->name = current;
-        if (isError(RegionMap_addDefinition(map, def)))
+        if (isError(readmit(map, def)))
             return failText(2, "Fatal Internal Error: Unable to recover.");
         return saved.restore();
     }
@@ -546,19 +641,8 @@ RegionStatus* RegionDefinition_joinMap(RegionDefinition* def, RegionMap* map)
 int RegionDefinition_canJoinMap(RegionDefinition* def, RegionMap* map, RegionStatus** status)
 {
     RegionStatus* s = check(def);
-    if (!isError(s) && !RegionMap_check(map, &s)) {
-    } else if (!isError(s)) {
-        RegionName* held = RegionMap_findByKey(map, 1, def->name->key);
-        if (!held)
-            held = RegionMap_findByKey(map, 0, def->name->key);
-        // In an atlas the region may be defined by another of its maps.
-        if ((!held || !held->definition) && map->atlas)
-            held = RegionAtlas_findByKey(map->atlas, def->name->key);
-        if (held && held != def->name && held->definition && held->definition != def)
-            s = fail(800004, "%s (%s) is already defined.", kDefinitionClass, nameOf(def));
-        else if (reaches(map, def, def->name->key))
-            s = fail(700000, "%s (%s) cannot reference itself.", kDefinitionClass, nameOf(def));
-    }
+    if (!isError(s) && RegionMap_check(map, &s))
+        s = admission(def, map, !gReadmitting);
     if (status)
         *status = s;
     return isError(s) ? 0 : 1;
@@ -632,6 +716,12 @@ RegionStatus* RegionDefinition_freeText(char** holder)
 }  // extern "C"
 
 namespace regionatlas {
+
+RegionStatus* readmit(RegionMap* map, RegionDefinition* def)
+{
+    FlagGuard guard(gReadmitting);
+    return RegionMap_addDefinition(map, def);
+}
 
 RegionStatus* definitionORV(RegionDefinition* def, HeaderSet* used, char** text)
 {
