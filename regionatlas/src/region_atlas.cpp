@@ -364,10 +364,11 @@ RegionStatus* RegionAtlas_replaceName(void* context, RegionName* oldName, Region
     RegionStatus* s = nullptr;
     if (!RegionAtlas_check(atlas, &s))
         return s;
-    if (RegionAtlas_findByKey(atlas, oldName->key) != oldName)
-        return ok();
-    if (isError(s = RegionHash_remove(atlas->regions, oldName)) ||
-        isError(s = RegionHash_insert(atlas->regions, newName)))
+    // The maps replace the old object wherever they hold it, also when the
+    // region table holds another object of the same key.
+    if (RegionAtlas_findByKey(atlas, oldName->key) == oldName &&
+        (isError(s = RegionHash_remove(atlas->regions, oldName)) ||
+         isError(s = RegionHash_insert(atlas->regions, newName))))
         return s;
     RegionAtlas_resetCache(atlas);
     for (RegionMap* m : {atlas->vrnMap, atlas->primaryMap, atlas->secondaryMap}) {

@@ -286,13 +286,24 @@ RegionStatus* RegionDefinition_delete(RegionDefinition** holder)
     RegionStatus* s = check(d);
     if (isError(s))
         return s;
-    if (d->map) {
-        s = RegionMap_removeDefinition(d->map, d);
-        if (!isError(s))
-            d->map = nullptr;
+    RegionMap* map = d->map;
+    if (map) {
+        // A definition its map cannot let go of stays whole rather than
+        // leaving the map pointing at freed memory.
+        s = RegionMap_removeDefinition(map, d);
+        if (isError(s))
+            return s;
+        d->map = nullptr;
     }
     StatusCopy saved(s);
-    RegionName_delete(&d->name);
+    if (d->name) {
+        d->name->definition = nullptr;
+        if (map)
+            deleteNameIfLoose(map, d->name);
+        else
+            RegionName_delete(&d->name);
+        d->name = nullptr;
+    }
     if (d->sideA)
         RegionStringList_delete(&d->sideA);
     if (d->sideB)
@@ -687,7 +698,7 @@ RegionStatus* RegionDefinition_leaveMap(RegionDefinition* def)
             if (!inherited && !used && !expl && !n->definition &&
                 !RegionMap_findByKey(map, 1, n->key)) {
                 if (!isError(RegionMap_releaseName(map, n)))
-                    RegionName_delete(&n);
+                    deleteNameIfLoose(map, n);
             }
         }
     }
