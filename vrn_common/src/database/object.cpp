@@ -1,0 +1,292 @@
+#include "database/object.h"
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "database/state_manager.h"
+#include "database/type_manager.h"
+#include "support/cstring.h"
+#include "support/hash_set.h"
+#include "support/memory.h"
+#include "support/set.h"
+
+namespace {
+
+vrnStateManager* manager() { return vrnStateManager_get(); }
+
+// Live objects of a UUID array (unknown ones read as NULL and are
+// reported); frees the UUIDs and the array.
+std::vector<vrnObject*> takeObjects(vrnUUID** uuids, int count) {
+    std::vector<vrnObject*> objects;
+    for (int i = 0; i < count; ++i) {
+        objects.push_back(vrnStateManager_pointerFromUUID(manager(), uuids[i]));
+        vrnUUID_delete(uuids[i]);
+    }
+    vrnFree(uuids, "vrnObject_getPointers");
+    return objects;
+}
+
+// Writes the members as a UUID array in the given order.
+int writeMembers(vrnObject* object, const char* key, void** members, int count) {
+    std::vector<vrnUUID*> uuids;
+    for (int i = 0; i < count; ++i) uuids.push_back(static_cast<vrnObject*>(members[i])->uuid);
+    return vrnStateManager_writeUUIDs(manager(), object->uuid, key, uuids.data(), count);
+}
+
+// Reads the references of key without the onlyIfChanged test; NULL
+// entries (unknown objects) are dropped.
+std::vector<void*> readMembers(vrnObject* object, const char* key) {
+    vrnUUID** uuids = nullptr;
+    int count = 0;
+    std::vector<void*> members;
+    if (vrnStateManager_readUUIDs(manager(), object->uuid, key, &uuids, &count) && count > 0)
+        for (vrnObject* o : takeObjects(uuids, count))
+            if (o) members.push_back(o);
+    return members;
+}
+
+}  // namespace
+
+extern "C" {
+
+vrnObject* vrnObject_createMemory(vrnUUID* uuid, int typeIndex) {
+    vrnTypeSizeFunction size = vrnTypeManager_getSizeFunction(typeIndex);
+    int bytes = size ? size() : 0;
+    if (bytes < static_cast<int>(sizeof(vrnObject))) bytes = static_cast<int>(sizeof(vrnObject));
+    vrnObject* o = static_cast<vrnObject*>(vrnCalloc(bytes, 0, "vrnObject_createMemory"));
+    o->uuid = uuid ? uuid : vrnUUID_new();
+    o->typeIndex = typeIndex;
+    return o;
+}
+
+void vrnObject_destroyMemory(vrnObject* object) {
+    if (!object) return;
+    vrnUUID_delete(object->uuid);
+    vrnFree(object, "vrnObject_destroyMemory");
+}
+
+vrnObject* vrnObject_new(const char* typeName) {
+    return vrnStateManager_createObject(manager(), typeName);
+}
+
+void vrnObject_delete(vrnObject* object) { vrnStateManager_deleteObject(manager(), object); }
+
+void vrnObject_markModified(vrnObject* object) { vrnStateManager_markModified(manager(), object); }
+
+void vrnObject_dump(vrnObject* object) {
+    if (!object) return;
+    if (vrnTypeDumpFunction f = vrnTypeManager_getDumpFunction(object->typeIndex)) f(object);
+}
+
+void vrnObject_restore(vrnObject* object, int onlyIfChanged) {
+    if (!object) return;
+    if (vrnTypeRestoreFunction f = vrnTypeManager_getRestoreFunction(object->typeIndex))
+        f(object, onlyIfChanged);
+}
+
+void vrnObject_destroy(vrnObject* object) {
+    if (!object) return;
+    if (vrnTypeDestroyFunction f = vrnTypeManager_getDestroyFunction(object->typeIndex)) f(object);
+}
+
+int vrnObject_getPersistentTypeID(const vrnObject* object) {
+    return object ? vrnTypeManager_getIdOfIndex(object->typeIndex) : -1;
+}
+
+const char* vrnObject_getTypeName(const vrnObject* object) {
+    return object ? vrnTypeManager_getNameOfIndex(object->typeIndex) : nullptr;
+}
+
+int vrnObject_getUUIDString(const vrnObject* object, char* buffer) {
+    if (!object) {
+        strcpy(buffer, "<UNKNOWN>");
+        return 0;
+    }
+    vrnUUID_toBase64(object->uuid, buffer);
+    return 1;
+}
+
+int vrnObject_isNotBeingDestroyed(const vrnObject*) {
+    return vrnStateManager_isNotDestroying(manager());
+}
+
+int vrnObject_isManagerMode(const vrnObject*) { return vrnStateManager_isChanging(manager()); }
+
+int vrnObject_setInt(vrnObject* o, const char* key, int value) {
+    return vrnStateManager_writeInt(manager(), o->uuid, key, value);
+}
+
+int vrnObject_setInts(vrnObject* o, const char* key, const int* values, int count) {
+    return vrnStateManager_writeInts(manager(), o->uuid, key, values, count);
+}
+
+int vrnObject_setDoubles(vrnObject* o, const char* key, const double* values, int count) {
+    return vrnStateManager_writeDoubles(manager(), o->uuid, key, values, count);
+}
+
+int vrnObject_setString(vrnObject* o, const char* key, const char* string) {
+    return vrnStateManager_writeString(manager(), o->uuid, key, string);
+}
+
+int vrnObject_setStrings(vrnObject* o, const char* key, char* const* strings, int count) {
+    return vrnStateManager_writeStrings(manager(), o->uuid, key, strings, count);
+}
+
+int vrnObject_setPointer(vrnObject* o, const char* key, const vrnObject* target) {
+    return vrnStateManager_writeUUID(manager(), o->uuid, key, target ? target->uuid : nullptr);
+}
+
+int vrnObject_setPointers(vrnObject* o, const char* key, vrnObject* const* objects, int count) {
+    for (int i = 0; i < count; ++i)
+        if (!objects || !objects[i]) return 0;
+    return writeMembers(o, key, reinterpret_cast<void**>(const_cast<vrnObject**>(objects)), count);
+}
+
+int vrnObject_setSet(vrnObject* o, const char* key, const Set* set) {
+    writeMembers(o, key, set ? set->members : nullptr, set ? set->count : 0);
+    return 1;
+}
+
+int vrnObject_setHashSet(vrnObject* o, const char* key, const HashSet* set) {
+    void** keys = nullptr;
+    int n = set ? HashSet_toArray(set, &keys) : 0;
+    writeMembers(o, key, keys, n);
+    vrnFree(keys, "vrnObject_setHashSet");
+    return 1;
+}
+
+int vrnObject_isParameterChanged(vrnObject* o, const char* key) {
+    int changed = 0;
+    vrnStateManager_isParameterChanged(manager(), o->uuid, key, &changed);
+    return changed;
+}
+
+int vrnObject_shouldRead(vrnObject* o, int onlyIfChanged, const char* key) {
+    return !onlyIfChanged || vrnObject_isParameterChanged(o, key);
+}
+
+int vrnObject_getInt(vrnObject* o, int onlyIfChanged, const char* key, int* value) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    return vrnStateManager_readInt(manager(), o->uuid, key, value);
+}
+
+int vrnObject_getInts(vrnObject* o, int onlyIfChanged, const char* key, int** array, int* count) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    vrnFree(*array, "vrnObject_getInts");
+    return vrnStateManager_readInts(manager(), o->uuid, key, array, count);
+}
+
+int vrnObject_getIntArray(vrnObject* o, int onlyIfChanged, const char* key, int* array,
+                          int capacity) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    return vrnStateManager_readIntArray(manager(), o->uuid, key, array, capacity);
+}
+
+int vrnObject_getFloats(vrnObject* o, int onlyIfChanged, const char* key, float** array,
+                        int* count) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    vrnFree(*array, "vrnObject_getFloats");
+    return vrnStateManager_readFloats(manager(), o->uuid, key, array, count);
+}
+
+int vrnObject_getDoubles(vrnObject* o, int onlyIfChanged, const char* key, double** array,
+                         int* count) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    vrnFree(*array, "vrnObject_getDoubles");
+    return vrnStateManager_readDoubles(manager(), o->uuid, key, array, count);
+}
+
+int vrnObject_getChars(vrnObject* o, int onlyIfChanged, const char* key, char** array, int* count) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    vrnFree(*array, "vrnObject_getChars");
+    return vrnStateManager_readChars(manager(), o->uuid, key, array, count);
+}
+
+int vrnObject_getString(vrnObject* o, int onlyIfChanged, const char* key, char** string) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    vrnCString_free(*string);
+    *string = nullptr;
+    return vrnStateManager_readString(manager(), o->uuid, key, string);
+}
+
+int vrnObject_getStrings(vrnObject* o, int onlyIfChanged, const char* key, char*** array,
+                         int* count) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    vrnCStringArray_free(*array, *count);
+    return vrnStateManager_readStrings(manager(), o->uuid, key, array, count);
+}
+
+int vrnObject_getStringArray(vrnObject* o, int onlyIfChanged, const char* key, char** array,
+                             int capacity) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    return vrnStateManager_readStringArray(manager(), o->uuid, key, array, capacity);
+}
+
+int vrnObject_getPointer(vrnObject* o, int onlyIfChanged, const char* key, vrnObject** target) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    vrnUUID* uuid = nullptr;
+    int ok = vrnStateManager_readUUID(manager(), o->uuid, key, &uuid);
+    *target = ok ? vrnStateManager_pointerFromUUID(manager(), uuid) : nullptr;
+    vrnUUID_delete(uuid);
+    return ok;
+}
+
+int vrnObject_getPointers(vrnObject* o, int onlyIfChanged, const char* key, vrnObject*** array,
+                          int* count) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    vrnFree(*array, "vrnObject_getPointers");
+    *array = nullptr;
+    vrnUUID** uuids = nullptr;
+    int n = 0;
+    int ok = vrnStateManager_readUUIDs(manager(), o->uuid, key, &uuids, &n);
+    if (!ok || n < 1) {
+        for (int i = 0; i < n; ++i) vrnUUID_delete(uuids[i]);
+        vrnFree(uuids, "vrnObject_getPointers");
+        *count = 0;
+        return ok;
+    }
+    std::vector<vrnObject*> objects = takeObjects(uuids, n);
+    *array = static_cast<vrnObject**>(
+        vrnMalloc(static_cast<int>(sizeof(vrnObject*)) * n, "vrnObject_getPointers"));
+    memcpy(*array, objects.data(), sizeof(vrnObject*) * objects.size());
+    *count = n;
+    return 1;
+}
+
+int vrnObject_getPointerArray(vrnObject* o, int onlyIfChanged, const char* key, vrnObject** array,
+                              int expected) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return expected == 0;
+    vrnObject** read = nullptr;
+    int n = 0;
+    int ok = vrnObject_getPointers(o, 0, key, &read, &n);
+    if (ok && n == expected && n > 0) memcpy(array, read, sizeof(vrnObject*) * static_cast<size_t>(n));
+    vrnFree(read, "vrnObject_getPointerArray");
+    if (!ok) return ok;
+    return n == expected;
+}
+
+int vrnObject_getSet(vrnObject* o, int onlyIfChanged, const char* key, Set** set) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    std::vector<void*> members = readMembers(o, key);
+    Set_delete(*set);
+    *set = Set_newFromArray(static_cast<int>(members.size()), members.data());
+    return 1;
+}
+
+int vrnObject_getHashSet(vrnObject* o, int onlyIfChanged, const char* key, HashSet** set) {
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    std::vector<void*> members = readMembers(o, key);
+    if (*set) HashSet_delete(*set);
+    *set = HashSet_newFromArray(static_cast<int>(members.size()), members.data());
+    return 1;
+}
+
+int vrnObject_getSignature(vrnObject* o, const char* key, int* ints, int* floats, int* doubles,
+                           int* chars, int* strings, int* uuids) {
+    return vrnStateManager_readSignature(manager(), o->uuid, key, ints, floats, doubles, chars,
+                                         strings, uuids);
+}
+
+}  // extern "C"
