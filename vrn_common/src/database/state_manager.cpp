@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "database/repository.h"
 #include "database/type_manager.h"
 #include "debug/debug_manager.h"
 #include "debug/session_file.h"
@@ -19,6 +20,42 @@ namespace {
 const char* kSource = "vrn_common/src/database/vrnStateManager";
 
 vrnStateManager* globalManager = nullptr;
+
+// Every manager alive, so that the exit handler closes the databases that a
+// host never closed (no lock file or unwritten index is left behind).
+std::vector<vrnStateManager*>* liveManagers = nullptr;
+bool exited = false;
+
+void closeAllAtExit() {
+    exited = true;
+    if (!liveManagers) return;
+    while (!liveManagers->empty()) {
+        vrnStateManager* m = liveManagers->back();
+        // Destroy routines reach their manager as the process-wide one.
+        vrnStateManager_setGlobal(m);
+        vrnStateManager_delete(m);
+    }
+    delete liveManagers;
+    liveManagers = nullptr;
+}
+
+void track(vrnStateManager* m) {
+    if (exited) return;
+    if (!liveManagers) {
+        liveManagers = new std::vector<vrnStateManager*>;
+        atexit(closeAllAtExit);
+    }
+    liveManagers->push_back(m);
+}
+
+void untrack(vrnStateManager* m) {
+    if (!liveManagers) return;
+    for (size_t i = 0; i < liveManagers->size(); ++i)
+        if ((*liveManagers)[i] == m) {
+            liveManagers->erase(liveManagers->begin() + static_cast<long>(i));
+            return;
+        }
+}
 vrnStateManager_TruncateRoutine truncateRoutine = nullptr;
 
 // The session journal asks for the current state of a handle; the handles
@@ -110,6 +147,7 @@ vrnStateManager* vrnStateManager_new(void) {
     m->objects = Dictionary_new(1);
     m->modified = Dictionary_new(1);
     SessionFile_setStateQuery(currentStateOf);
+    track(m);
     return m;
 }
 
@@ -120,10 +158,14 @@ void vrnStateManager_delete(vrnStateManager* m) {
     Dictionary_delete(m->objects);
     Dictionary_delete(m->modified);
     if (globalManager == m) globalManager = nullptr;
+    untrack(m);
     vrnFree(m, "vrnStateManager_delete");
 }
 
 vrnStateManager* vrnStateManager_get(void) {
+    // First use without a repository: the "_changes" one in the working
+    // folder. Should that fail, callers get a manager without a database.
+    if (!globalManager && !exited) Repository_new("_changes");
     if (!globalManager) globalManager = vrnStateManager_new();
     return globalManager;
 }

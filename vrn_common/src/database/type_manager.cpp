@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "database/object.h"
+#include "database/repository.h"
 #include "support/cstring.h"
 #include "support/memory.h"
 
@@ -47,6 +48,7 @@ vrnTypeManager* vrnTypeManager_new(void) {
     table.capacity = VRN_TYPE_CAPACITY;
     for (int i = 0; i < table.count; ++i) table.rows[i] = kRows[i];
     registry = &table;
+    vrnModelClasses_install();
     return registry;
 }
 
