@@ -182,7 +182,11 @@ int Database_findActiveWhen(Database* db, int state, const char* key) {
 static int locateActive(Database* db, int state, const vrnUUID* object, const char* key) {
     if (!db || !key) return -1;
     setKey(db, object);
-    return Database_findActiveWhen(db, state, key);
+    if (state < 1) return -state;
+    // One search finds the active version and leaves it ready for the read.
+    int when = -1;
+    Dataset_locateActive(db->file->dataset, key, db->keyText, state, &when);
+    return when;
 }
 
 int Database_getInteger(Database* db, int state, const vrnUUID* object, const char* key, int* value) {
