@@ -1,6 +1,7 @@
 // The type registry and the field layer of persistent objects.
 #include "database/type_manager.h"
 #include "model_fixture.h"
+#include "maths/vrnAffineTransform3D.h"
 #include "support/hash_set.h"
 
 using modeltest::Blob;
@@ -103,4 +104,43 @@ TEST_F(ModelFixture, UnchangedFieldsAreNotReadAgainAfterUndo) {
     EXPECT_FALSE(vrnObject_isParameterChanged(&a->header, "value"));
     m->applying = 0;
     EXPECT_FALSE(vrnObject_isParameterChanged(&a->header, "other"));
+}
+
+TEST_F(ModelFixture, TransformsReadFromTheirThreeKeys) {
+    Blob* a = make(1, "a");
+    vrnObject* o = &a->header;
+    double A[9] = {0, 1, 0, -1, 0, 0, 0, 0, 1};
+    double v[3] = {1, 2, 3};
+    vrnObject_setDoubles(o, "place - A", A, 9);
+    vrnObject_setDoubles(o, "place - v", v, 3);
+    vrnObject_setString(o, "place - units", "mm");
+    vrnObject_setDoubles(o, "short - A", A, 8);
+    vrnObject_setDoubles(o, "short - v", v, 3);
+    vrnObject_setString(o, "short - units", "mm");
+    vrnObject_setDoubles(o, "odd - A", A, 9);
+    vrnObject_setDoubles(o, "odd - v", v, 3);
+    vrnObject_setString(o, "odd - units", "furlongs");
+    vrnStateManager_closeState(m);
+
+    vrnAffineTransform3D* t = vrnAffineTransform3D_new();
+    ASSERT_TRUE(vrnObject_getAffineTransform3D(o, 0, "place", &t));
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(memcmp(t->A, A, sizeof A), 0);
+    EXPECT_EQ(memcmp(t->v, v, sizeof v), 0);
+    EXPECT_STREQ(t->units, "mm");
+    EXPECT_FALSE(vrnObject_getAffineTransform3D(o, 0, "short", &t));
+    EXPECT_EQ(t, nullptr);
+    EXPECT_TRUE(vrnObject_getAffineTransform3D(o, 0, "missing", &t));
+    EXPECT_EQ(t, nullptr);
+    EXPECT_TRUE(commontest::takeErrors().empty());
+    ASSERT_TRUE(vrnObject_getAffineTransform3D(o, 0, "odd", &t));
+    ASSERT_NE(t, nullptr);
+    EXPECT_STREQ(t->units, "furlongs");
+    EXPECT_EQ(t->v[2], 3.0);
+    auto errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_U_INVALID_LENGTH_UNITS);
+    EXPECT_TRUE(vrnObject_hasAffineTransform3D(o, 0, "odd"));
+    EXPECT_FALSE(vrnObject_hasAffineTransform3D(o, 1, "odd"));
+    vrnAffineTransform3D_delete(t);
 }

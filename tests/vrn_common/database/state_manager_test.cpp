@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include "model_fixture.h"
+#include "debug/session_file.h"
 #include "support/system.h"
+
+#include <vector>
 
 using modeltest::Blob;
 using modeltest::ModelFixture;
@@ -266,5 +269,62 @@ TEST(StateManagerCrash, KilledWriterKeepsEveryClosedState) {
         ASSERT_EQ(vrnStateManager_changeState(m, 0, s), 1);
         EXPECT_EQ(only()->value, s);
     }
+    vrnStateManager_delete(m);
+}
+
+namespace {
+std::vector<int> truncations;
+void recordTruncation(void*, int state) { truncations.push_back(state); }
+}  // namespace
+
+TEST_F(ModelFixture, RedoStatesSurviveReopenAndTruncateOnlyARegisteredRepository) {
+    vrnStateManager_setTruncateRoutine(recordTruncation);
+    Blob* a = make(1, "a");
+    vrnStateManager_closeState(m);
+    std::string aId = uuidText(&a->header);
+    for (int v = 2; v <= 3; ++v) {
+        a->value = v;
+        vrnObject_markModified(&a->header);
+        vrnStateManager_closeState(m);
+    }
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -2), 1);
+    reopen(-1);
+    EXPECT_EQ(m->current, 1);
+    EXPECT_EQ(m->last, 3);
+    EXPECT_EQ(find(aId)->value, 1);
+    EXPECT_TRUE(truncations.empty());
+    ASSERT_EQ(vrnStateManager_changeState(m, 0, 3), 1);
+    EXPECT_EQ(find(aId)->value, 3);
+    ASSERT_EQ(vrnStateManager_changeState(m, 0, 2), 1);
+    int repository = 0;
+    vrnStateManager_setRepository(m, &repository);
+    vrnObject_setInt(&find(aId)->header, "value", 7);
+    EXPECT_EQ(truncations, std::vector<int>({2}));
+    vrnStateManager_setTruncateRoutine(nullptr);
+}
+
+TEST_F(ModelFixture, UndoSkipsAnObjectThatIsNotLive) {
+    Blob* a = make(1, "a");
+    vrnStateManager_closeState(m);
+    a->value = 2;
+    vrnObject_markModified(&a->header);
+    vrnStateManager_closeState(m);
+    // The object drops out of memory behind the manager's back.
+    std::string aId = uuidText(&a->header);
+    Dictionary_remove(m->objects, aId.c_str());
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    auto errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_I_INTERNAL_ERROR);
+    EXPECT_EQ(errors[0].message, "Unable to determine in memory version of object " + aId + ".\n");
+    modeltest::blobDestroy(&a->header);
+}
+
+TEST(StateManagerJournal, SessionJournalAsksAManagerForItsState) {
+    vrnStateManager* m = vrnStateManager_new();
+    SessionFile_StateQuery query = SessionFile_setStateQuery(nullptr);
+    ASSERT_NE(query, nullptr);
+    m->current = -3;
+    EXPECT_EQ(query(m), -3);
     vrnStateManager_delete(m);
 }

@@ -51,14 +51,13 @@ struct Entry {
 
 // Every dataset of (keyPattern, uuidPattern), any When, ordered by Where,
 // What, When.
-std::vector<Entry> orderedMatches(Database* db, const char* keyPattern, const char* uuidPattern,
-                                  int from, int to) {
-    std::vector<Entry> list;
+void collect(Database* db, const char* keyPattern, const char* uuidPattern, int when, int from, int to,
+             std::vector<Entry>& list) {
     int n = 0;
     char** whats = nullptr;
     char** wheres = nullptr;
     int* whens = nullptr;
-    DefFile_match(db->file, keyPattern, uuidPattern, -1, 0, &n, &whats, &wheres, &whens);
+    DefFile_match(db->file, keyPattern, uuidPattern, when, 0, &n, &whats, &wheres, &whens);
     for (int i = 0; i < n; ++i) {
         if (!(from == -1 && to == -1) &&
             !((from == -1 || whens[i] >= from) && (to == -1 || whens[i] <= to)))
@@ -69,6 +68,20 @@ std::vector<Entry> orderedMatches(Database* db, const char* keyPattern, const ch
         vrnCStringArray_free(whats, n);
         vrnCStringArray_free(wheres, n);
         vrnFree(whens, "Database_match");
+    }
+}
+
+// A range of a few states (an undo or redo step) is searched one When at a
+// time, so that the datasets of other states are neither copied nor sorted.
+const int kNarrowRange = 16;
+
+std::vector<Entry> orderedMatches(Database* db, const char* keyPattern, const char* uuidPattern,
+                                  int from, int to) {
+    std::vector<Entry> list;
+    if (from >= 0 && to >= from && to - from < kNarrowRange) {
+        for (int w = from; w <= to; ++w) collect(db, keyPattern, uuidPattern, w, from, to, list);
+    } else {
+        collect(db, keyPattern, uuidPattern, -1, from, to, list);
     }
     std::sort(list.begin(), list.end(), [](const Entry& a, const Entry& b) {
         int c = strcmp(a.where.c_str(), b.where.c_str());
@@ -169,7 +182,11 @@ int Database_findActiveWhen(Database* db, int state, const char* key) {
 static int locateActive(Database* db, int state, const vrnUUID* object, const char* key) {
     if (!db || !key) return -1;
     setKey(db, object);
-    return Database_findActiveWhen(db, state, key);
+    if (state < 1) return -state;
+    // One search finds the active version and leaves it ready for the read.
+    int when = -1;
+    Dataset_locateActive(db->file->dataset, key, db->keyText, state, &when);
+    return when;
 }
 
 int Database_getInteger(Database* db, int state, const vrnUUID* object, const char* key, int* value) {

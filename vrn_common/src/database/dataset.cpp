@@ -71,6 +71,7 @@ int Dataset_setHeader(Dataset* b, const char* what, const char* where, int when,
 }
 
 int Dataset_request(Dataset* b, int code) {
+    b->located = 0;
     Dataset* previous = currentDataset;
     currentDataset = b;
     int answer = iocntc(code, io_msg, &b->header, &b->data, b->ioControl);
@@ -114,6 +115,12 @@ void growMatchBuffers(Dataset* b, int32_t wanted) {
 // Finds the datasets of (what, where, when) in the primary file; When -2
 // narrows the search to the largest stored When. 1 when something matched.
 int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
+    if (b->located) {
+        b->located = 0;
+        if (when == b->locatedWhen && what && where && strcmp(what, b->whatBuffer) == 0 &&
+            strcmp(where, b->whereBuffer) == 0)
+            return Dataset_setHeader(b, what, where, when, false);
+    }
     for (;;) {
         bool latest = when == -2;
         if (latest) when = -1;
@@ -610,6 +617,26 @@ int Dataset_writeUUIDs(Dataset* b, const char* what, const char* where, int when
     int ok = writeCharDataset(b, what, where, when, "u", buffer, total);
     vrnFree(buffer, fn);
     return ok;
+}
+
+int Dataset_locateActive(Dataset* b, const char* what, const char* where, int state, int* when) {
+    *when = -1;
+    if (state < 1 || !Dataset_locate(b, what, where, -1)) return 0;
+    int n = b->stringsCount / 2;
+    int chosen = -1;
+    for (int i = 0; i < n; ++i) {
+        int w = b->matchWhens[i];
+        if (w <= state && (chosen < 0 || w > b->matchWhens[chosen])) chosen = i;
+    }
+    if (chosen < 0) return 0;
+    *when = b->matchWhens[chosen];
+    b->matchOffsets[0] = b->matchOffsets[2 * chosen];
+    b->matchOffsets[1] = b->matchOffsets[2 * chosen + 1];
+    copyText(b->whatBuffer, what);
+    copyText(b->whereBuffer, where);
+    b->locatedWhen = *when;
+    b->located = 1;
+    return 1;
 }
 
 char* Dataset_getMessage(Dataset* b) {

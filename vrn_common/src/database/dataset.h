@@ -55,6 +55,11 @@ typedef struct Dataset {
     char pendingSlots[DATASET_SLOTS * DATASET_RECORD];
     char* message;         /* the library's latest messages, NULL while none */
     int32_t messageLength;
+    /* Set by Dataset_locateActive: the next read of exactly this dataset
+     * uses the location found instead of searching again. Any request
+     * clears it. */
+    int32_t located;
+    int32_t locatedWhen;
 } Dataset;
 
 Dataset* Dataset_new(IO_control* ioControl);
@@ -123,6 +128,12 @@ int Dataset_writeStrings(Dataset* block, const char* what, const char* where, in
  * entry is "__NULL_UUID__" padded with NULs. */
 int Dataset_writeUUIDs(Dataset* block, const char* what, const char* where, int when, int count,
                        vrnUUID* const* uuids);
+
+/* Finds the version of (what, where) that a read at state (1 or more)
+ * sees, the largest stored When not above state, in one search; *when gets
+ * it. The next read of (what, where, *when) reads it without searching
+ * again. 0 when no version is active. */
+int Dataset_locateActive(Dataset* block, const char* what, const char* where, int state, int* when);
 
 /* A new copy of the accumulated IO messages, NULL while none. */
 char* Dataset_getMessage(Dataset* block);

@@ -7,6 +7,7 @@
 
 #include "database/state_manager.h"
 #include "database/type_manager.h"
+#include "maths/vrnAffineTransform3D.h"
 #include "support/cstring.h"
 #include "support/hash_set.h"
 #include "support/memory.h"
@@ -287,6 +288,51 @@ int vrnObject_getSignature(vrnObject* o, const char* key, int* ints, int* floats
                            int* chars, int* strings, int* uuids) {
     return vrnStateManager_readSignature(manager(), o->uuid, key, ints, floats, doubles, chars,
                                          strings, uuids);
+}
+
+int vrnObject_hasAffineTransform3D(vrnObject* o, int onlyIfChanged, const char* key) {
+    if (!onlyIfChanged) return 1;
+    std::string k(key);
+    return vrnObject_isParameterChanged(o, (k + " - A").c_str()) ||
+           vrnObject_isParameterChanged(o, (k + " - v").c_str()) ||
+           vrnObject_isParameterChanged(o, (k + " - units").c_str());
+}
+
+int vrnObject_getAffineTransform3D(vrnObject* o, int onlyIfChanged, const char* key,
+                                   vrnAffineTransform3D** transform) {
+    const char* fn = "vrnObject_getAffineTransform3D";
+    std::string k(key);
+    vrnAffineTransform3D_delete(*transform);
+    *transform = nullptr;
+    double* A = nullptr;
+    double* v = nullptr;
+    char* units = nullptr;
+    int nA = 0, nv = 0;
+    int okA = vrnObject_getDoubles(o, onlyIfChanged, (k + " - A").c_str(), &A, &nA);
+    int okV = vrnObject_getDoubles(o, onlyIfChanged, (k + " - v").c_str(), &v, &nv);
+    int okU = vrnObject_getString(o, onlyIfChanged, (k + " - units").c_str(), &units);
+    int result = 1;
+    if (okA == 1 && okV == 1 && okU == 1 && A && v && units) {
+        if (nA < 9 || nv < 3) {
+            // Too few values to make a matrix and a vector from.
+            result = 0;
+        } else {
+            vrnAffineTransform3D* t = vrnAffineTransform3D_new();
+            if (!vrnAffineTransform3D_set(t, A, v, units)) {
+                // Units this mode does not know (10013 is published): the
+                // stored values are kept, so that nothing is lost when the
+                // object is written again.
+                memcpy(t->A, A, sizeof t->A);
+                memcpy(t->v, v, sizeof t->v);
+                vrnCString_reassign(&t->units, units);
+            }
+            *transform = t;
+        }
+    }
+    vrnFree(A, fn);
+    vrnFree(v, fn);
+    vrnCString_free(units);
+    return result;
 }
 
 }  // extern "C"

@@ -87,9 +87,10 @@ int vrnObject_getSet(vrnObject* object, int onlyIfChanged, const char* key, stru
 int vrnObject_getHashSet(vrnObject* object, int onlyIfChanged, const char* key,
                          struct HashSet** set);
 /* Replaces *transform (deleted first) by the stored one, NULL when the
- * three keys are not all there. A stored array shorter than 9 (matrix) or 3
- * (vector) fails; stored units that are not known keep the stored values
- * in a transform in metres and report error 10013. */
+ * three keys are not all there (or, with onlyIfChanged, unchanged). A
+ * stored array shorter than 9 (matrix) or 3 (vector) fails (0, NULL).
+ * Stored units that the current mode does not know report error 10013 and
+ * keep every stored value, the units text included. */
 int vrnObject_getAffineTransform3D(vrnObject* object, int onlyIfChanged, const char* key,
                                    struct vrnAffineTransform3D** transform);
 int vrnObject_hasAffineTransform3D(vrnObject* object, int onlyIfChanged, const char* key);
