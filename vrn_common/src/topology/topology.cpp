@@ -7,7 +7,6 @@
 
 #include "database/orv_name.h"
 #include "errors/error.h"
-#include "errors/error_manager.h"
 #include "support/cstring.h"
 #include "support/hash_set.h"
 #include "support/memory.h"
@@ -292,7 +291,9 @@ int Assembly_closeAndTake(Assembly* a, Set* candidates) {
     return added;
 }
 
-static void record(vrnError* e) { vrnErrorManager_addError(vrnErrorManager_get(), e, nullptr); }
+// A new error is kept by the error manager from the start; these are left
+// there without being published (shown).
+static void record(vrnError*) {}
 
 int Assembly_split(Assembly* a, Region* regionA, Region* regionB) {
     static const char* const fn = "Assembly_split";
