@@ -1,0 +1,110 @@
+// Internal structures of the ORV API, shared by its sources and its tests.
+#ifndef ORV_INTERNAL_H
+#define ORV_INTERNAL_H
+
+#include "orvapi.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct OrvNode {
+    char* type;        // "String" for parameters, "/" for the root
+    char* name;        // NULL for the root and for "T: T" singletons
+    char* value;       // parameters only
+    char* descriptor;  // kind name ":" type
+    int32_t kind;
+    int32_t childCount;
+    uint32_t flags;
+    OrvNode* firstChild;
+    OrvNode* lastChild;
+    OrvNode* nextSibling;
+    // Kept beside the singly linked child list so that unlinking a node is
+    // O(1) however many siblings it has.
+    OrvNode* prevSibling;
+    OrvNode* parent;
+    bool valueInBlock;  // value still lives in the node's own allocation
+};
+
+struct OrvChangeEntry {
+    void* userData;
+    OrvChangeCallback callback;
+};
+struct OrvReplaceEntry {
+    void* userData;
+    OrvReplaceCallback callback;
+};
+struct OrvActionEntry {
+    OrvActionCallback callback;
+    std::string name;
+    bool hasName;
+    void* userData;
+};
+
+struct OrvHandle {
+    std::vector<std::string> dirStack;  // bottom entry "/" once created
+    OrvNode* root = nullptr;
+    OrvHash* table = nullptr;
+    std::vector<OrvChangeEntry> changeHandlers;
+    std::vector<OrvActionEntry> actionHandlers;
+    std::vector<OrvReplaceEntry> replaceHandlers;
+    std::string pending;                // continued text so far
+    std::vector<uint32_t> flagStack;    // size is the capacity
+    int depth = 0;
+    char* errorText = nullptr;
+    void* userData = nullptr;
+    void (*destroyCallback)(void*) = nullptr;
+    // Node of the current path, while known to be valid (cleared whenever the
+    // dir stack changes or a node is removed).
+    OrvNode* currentNode = nullptr;
+};
+
+namespace orv {
+
+// Longest full path a document may create. Each node keeps its full path as
+// its key, so without a bound a deep or wide document of long names could
+// make memory grow with the square of its size.
+constexpr size_t kMaxPathLength = 4096;
+
+// White space of the C locale: blank, TAB, LF, VT, FF, CR.
+inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool debugEnabled();
+
+// Error slot: formats (when format holds '%') or copies, poisons and frees
+// the previous text, keeps the new one and returns it.
+const char* orvSetErrorH(OrvHandle* handle, const char* format, ...);
+// Overwrites text with the freed-memory notice, cut to its length.
+void poison(char* text);
+
+const std::string& currentPath(OrvHandle* handle);
+OrvNode* currentNode(OrvHandle* handle);
+bool ensureDirStack(OrvHandle* handle);
+void pushExact(OrvHandle* handle, std::string path, OrvNode* node);
+void popExact(OrvHandle* handle);
+bool orvCreateRootH(OrvHandle* handle);
+void freeTree(OrvNode* root);
+
+// Path component of a node below its parent ("name", "Type" or "Type:Name").
+void appendComponent(std::string& out, const OrvNode* node);
+void appendChildPath(std::string& out, const std::string& parentPath, const OrvNode* node);
+
+enum class UpdateStatus { Ok, NoMemory, NoParent, KindClash, TooLong };
+OrvNode* updateObject(OrvHandle* handle, OrvNode* parent, const char* type, const char* name,
+                      const char* value, int kind, uint32_t flags, UpdateStatus* status,
+                      std::string* pathOut);
+
+// A lookup followed by an insert of the same key with one hash computation:
+// reserve first, take the index, find, and insert when absent.
+OrvHashEntry* hashFind(const OrvHash* table, const char* key, uint32_t index);
+bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index);
+
+// Removal and deletion on exact full paths (no resolution).
+const char* removeExact(OrvHandle* handle, const std::string& path);
+const char* deleteTreeExact(OrvHandle* handle, const std::string& path);
+// Paths of the children of the node at path, parameters or objects.
+bool childPaths(OrvHandle* handle, const std::string& path, bool params,
+                std::vector<std::string>& out);
+
+}  // namespace orv
+
+#endif

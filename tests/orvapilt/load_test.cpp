@@ -1,0 +1,218 @@
+#include "orv_internal.h"
+#include "orv_test_util.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstring>
+
+using namespace orvtest;
+
+namespace {
+struct Replaced {
+    std::vector<std::string> paths;
+    static void on(const char* path, void* self) { static_cast<Replaced*>(self)->paths.push_back(path); }
+};
+}  // namespace
+
+TEST(OrvLoad, ErrorsUnwindToWhereTheLoadBegan)
+{
+    Handle h;
+    ASSERT_EQ(load(h, {}), "");
+    ASSERT_EQ(load(h, {"A: x", "END"}), "");
+    ASSERT_EQ(pushPath(h, "/A:x"), nullptr);
+    EXPECT_EQ(load(h, {"B: y", "C: z", "bad line", "END", "END"}),
+              "parseORVLineH: syntax error near \"bad line\"");
+    EXPECT_EQ(current(h), "/A:x");
+    // What the lines before the error made stays.
+    EXPECT_TRUE(orvPathExistsH(h, "/A:x/B:y/C:z"));
+    EXPECT_EQ(load(h, {"P: a", "Q: b", "R: c", "END"}), "2 missing END statement(s) in input");
+    EXPECT_EQ(current(h), "/A:x");
+    int depth = -1;
+    getORVStateH(h, &depth);
+    EXPECT_EQ(depth, 0);
+    // Blocks opened line by line, closed by a load with one END too many.
+    EXPECT_EQ(line(h, "S: s"), "");
+    EXPECT_EQ(load(h, {"END", "END"}), "parseORVLineH: unmatched END");
+    EXPECT_EQ(line(h, "S: s"), "");
+    EXPECT_EQ(load(h, {"END"}), "1 too many END statement(s) in input");
+    EXPECT_EQ(orvUnwindToStateH(h, 0), nullptr);
+}
+
+TEST(OrvLoad, BadArgumentsAreRefused)
+{
+    Handle h;
+    char* lines[] = {const_cast<char*>("a = 1"), nullptr};
+    EXPECT_STREQ(loadORVData(h, lines, -1, nullptr, nullptr), "loadORVData: Invalid arguments");
+    EXPECT_STREQ(loadORVData(h, lines, 2, nullptr, nullptr), "loadORVData: Invalid arguments");
+    EXPECT_STREQ(loadORVDataH(h, nullptr, 0), "loadORVData: Invalid arguments");
+    EXPECT_STREQ(loadORVDataH(nullptr, lines, 1), "loadORVData: Invalid arguments");
+    EXPECT_STREQ(parseORVData(h, nullptr, 0, nullptr, nullptr), "parseORVData: Invalid arguments");
+    EXPECT_EQ(value(h, "/a"), "<missing>");
+}
+
+TEST(OrvLoad, DigestIsOfTheLinesJoined)
+{
+    Handle h;
+    char* lines[] = {const_cast<char*>("a"), const_cast<char*>("bc")};
+    unsigned char digest[16];
+    EXPECT_NE(loadORVData(h, lines, 2, nullptr, digest), nullptr);  // digest taken before parsing
+    const unsigned char abc[16] = {0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
+                                   0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72};
+    EXPECT_EQ(std::memcmp(digest, abc, 16), 0);
+}
+
+TEST(OrvLoad, SecondLoadNotifiesOnlyChanges)
+{
+    Handle h;
+    Recorder rec;
+    rec.attach(h);
+    ASSERT_EQ(load(h, {"A: x", "k = 1", "j = 2", "END"}), "");
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"1 /A:x - -", "0 /A:x/k 1 -", "0 /A:x/j 2 -"}));
+    rec.events.clear();
+    ASSERT_EQ(load(h, {"A: x", "k = 1", "j = 3", "END"}), "");
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"0 /A:x/j 3 2"}));
+}
+
+TEST(OrvLoad, ReplaceBlocksDropWhatTheyDoNotRepeat)
+{
+    Handle h;
+    ASSERT_EQ(load(h, {"A: x", "k = 1", "j = 2", "B: y", "m = 1", "n = 2", "END", "C: z", "END", "END",
+                       "other = 1"}),
+              "");
+    Recorder rec;
+    rec.attach(h);
+    Replaced rep;
+    ASSERT_EQ(orvAddReplaceHandler(h, Replaced::on, &rep), nullptr);
+    ASSERT_EQ(load(h, {"&replace A: x", "k = 1", "&replace B: y", "m = 5", "END", "D: w", "END", "END"}), "");
+    EXPECT_EQ(rec.events, (std::vector<std::string>{
+                              "0 /A:x/B:y/m 5 1",
+                              "0 /A:x/B:y/n - 2",  // inner END
+                              "1 /A:x/D:w - -",
+                              "0 /A:x/j - 2",      // outer END: parameters first
+                              "2 /A:x/C:z - -",
+                          }));
+    EXPECT_EQ(rep.paths, (std::vector<std::string>{"/A:x", "/A:x/B:y"}));
+    EXPECT_EQ(value(h, "/other"), "1");
+    // Every mark was cleared at the outer END: a later replace drops all
+    // that it does not repeat.
+    rec.events.clear();
+    ASSERT_EQ(load(h, {"&replace A: x", "k = 1", "END"}), "");
+    EXPECT_EQ(rec.events, (std::vector<std::string>{"0 /A:x/B:y/m - 5", "2 /A:x/B:y - -", "2 /A:x/D:w - -"}));
+    // A replaced parameter line tells the enclosing object.
+    rep.paths.clear();
+    ASSERT_EQ(load(h, {"A: x", "&replace k = 2", "END"}), "");
+    EXPECT_EQ(rep.paths, (std::vector<std::string>{"/A:x"}));
+}
+
+namespace {
+struct Calls {
+    std::vector<std::string> log;
+    static int run(OrvHandle*, const char* action, char** argv, void* self)
+    {
+        std::string entry = std::string(static_cast<const char*>("run:")) + action;
+        entry += argv ? "[" + std::string(argv[0]) + "]" + (argv[1] ? "+" : "") : "()";
+        static_cast<Calls*>(self)->log.push_back(entry);
+        return std::strcmp(action, "fail") != 0;
+    }
+    static int other(OrvHandle*, const char* action, char**, void* self)
+    {
+        static_cast<Calls*>(self)->log.push_back(std::string("default:") + action);
+        return 1;
+    }
+};
+}  // namespace
+
+TEST(OrvActions, DispatchByExactNameElseLastDefault)
+{
+    Handle h;
+    EXPECT_EQ(line(h, ">run"), "no handler was found for action line");
+    Calls c;
+    orvAddActionHandler(h, Calls::run, "run", &c);
+    EXPECT_EQ(line(h, ">anything"), "no handler was found for action line");
+    orvAddActionHandler(h, Calls::run, nullptr, &c);
+    orvAddActionHandler(h, Calls::other, nullptr, &c);
+    orvAddActionHandler(h, Calls::run, "", &c);
+    EXPECT_EQ(load(h, {">> run  a b ", ">run", ">Run x", ">", "&replace >run q"}), "");
+    EXPECT_EQ(c.log, (std::vector<std::string>{"run:run[a b]", "run:run()", "default:Run", "run:()",
+                                               "default:&replace"}));
+    EXPECT_EQ(line(h, ">fail"), "");  // the default takes it
+    orvAddActionHandler(h, Calls::run, "fail", &c);
+    EXPECT_EQ(line(h, ">fail now"), "action invocation returned with error status");
+}
+
+TEST(OrvErrors, FormatterAndPoison)
+{
+    char* m = orvFormatMessage("%x and %s, %d%c %% 50%", 5, "t", -12, 'q');
+    EXPECT_STREQ(m, "%x and t, -12q % 50%");
+    free(m);
+    std::string big(1 << 20, 'z');
+    m = orvFormatMessage("near \"%s\"", big.c_str());
+    EXPECT_EQ(std::strlen(m), big.size() + 7);
+    free(m);
+    m = orvFormatMessage("plain");
+    EXPECT_STREQ(m, "plain");
+    free(m);
+
+    char shortText[] = "short";
+    orv::poison(shortText);
+    EXPECT_STREQ(shortText, "USE O");
+    std::string longText(120, 'x');
+    orv::poison(&longText[0]);
+    EXPECT_STREQ(longText.c_str(),
+                 "USE OF FREED MEMORY.  This string belongs to a orvapilt handle which has been destroyed.");
+    EXPECT_EQ(longText[119], '\0');
+
+    // The slot keeps the latest message only.
+    Handle h;
+    const char* first = orvCheckParamName(h, "1a");
+    std::string firstCopy = first;
+    const char* second = orvCheckParamName(h, "2b");
+    EXPECT_STRNE(firstCopy.c_str(), second);
+    EXPECT_STREQ(second, "invalid parameter name \"2b\": leading character must be alphabetic or '_'");
+}
+
+TEST(OrvDebug, TracesWhenTheVariableIsSet)
+{
+    vrntest::ChildOptions opts;
+    opts.env.push_back({"KWX_ORVAPI_DEBUG", std::string()});
+    uintptr_t address = 0;
+    auto r = vrntest::runInChild(
+        [&] {
+            OrvHandle* h = orvCreateHandle();
+            std::string err = load(h, {"A: x", "k = 1", "END", "k2 = \x02"});
+            orvDestroyHandle(h);
+            return err.empty() ? 1 : 0;
+        },
+        opts);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    ASSERT_EQ(std::sscanf(r.out.c_str(), "%" SCNxPTR, &address), 1) << r.out;
+    char a[32];
+    std::snprintf(a, sizeof a, "%" PRIxPTR, address);
+    std::string s(a);
+    EXPECT_EQ(r.out, s + ": *** created ***\n" + s + ": /A:x: object created\n" + s +
+                         ": /A:x/k: 1 <- (nul)\n" + s +
+                         ": ORV ERROR: invalid parameter value \"\x02\": control character number 2 is not "
+                         "allowed.\n" +
+                         s + ": *** destroyed ***\n");
+    // Unset, nothing is printed.
+    auto quiet = vrntest::runInChild([] {
+        OrvHandle* h = orvCreateHandle();
+        load(h, {"A: x", "END", "bad"});
+        orvDestroyHandle(h);
+        return 0;
+    });
+    EXPECT_EQ(quiet.out, "");
+}
+
+TEST(OrvHandles, UserDataGoesWithTheHandle)
+{
+    static int destroyed = 0;
+    OrvHandle* h = orvCreateHandle();
+    int data = 7;
+    orvSetUserDataH(h, &data, [](void* p) { destroyed = *static_cast<int*>(p); });
+    EXPECT_EQ(orvGetUserDataH(h), &data);
+    EXPECT_EQ(orvDestroyHandle(h), 0);
+    EXPECT_EQ(destroyed, 7);
+}
