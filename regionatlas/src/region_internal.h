@@ -1,0 +1,96 @@
+// Helpers shared by the modules of the region atlas library.
+#pragma once
+
+#include "region_status.h"
+
+#include <string>
+
+namespace regionatlas {
+
+// The no-error record.
+RegionStatus* ok();
+
+// Sets the error record to code and a message built from a printf format.
+// Messages are built in a buffer sized to fit, so long names are never cut
+// short or written past an end. Names are always passed as arguments,
+// never as formats.
+RegionStatus* fail(int code, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Sets the error record to code with the text as it stands (or no text).
+RegionStatus* failText(int code, const char* text);
+
+inline bool isError(const RegionStatus* s) { return RegionStatus_isError(s) != 0; }
+
+// A copy of a status, taken before clean-up that may overwrite the shared
+// error record, and put back afterwards.
+class StatusCopy {
+public:
+    explicit StatusCopy(const RegionStatus* s);
+    RegionStatus* restore() const;
+    bool isError() const { return error_; }
+    int code() const { return code_; }
+
+private:
+    bool error_ = false;
+    int code_ = 0;
+    bool hasMessage_ = false;
+    std::string message_;
+};
+
+// Sets a module-wide re-entry flag for the life of the guard, so that the
+// flag is cleared on every way out of a call.
+class FlagGuard {
+public:
+    explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagGuard() { flag_ = false; }
+    FlagGuard(const FlagGuard&) = delete;
+    FlagGuard& operator=(const FlagGuard&) = delete;
+
+private:
+    bool& flag_;
+};
+
+// A malloc'ed copy of a text, or null when memory runs out.
+char* copyText(const char* text);
+
+extern const char* const kAtlasClass;      // "Region Atlas"
+extern const char* const kMapClass;        // "Region Map"
+extern const char* const kDefinitionClass; // "Region Definition"
+extern const char* const kNameClass;       // "Region"
+
+}  // namespace regionatlas
+
+#include <set>
+
+struct RegionDefinition;
+struct RegionMap;
+struct RegionName;
+
+namespace regionatlas {
+
+// The header names already written in one ORV text; substitute names avoid
+// them, so that two definitions never share a header (and a path).
+using HeaderSet = std::set<std::string>;
+
+// A definition's REGION block, with its substitute header chosen to avoid
+// the headers already used (when given) and entered there.
+RegionStatus* definitionORV(RegionDefinition* def, HeaderSet* used, char** text);
+
+// The text as the ORV parser reads it back: runs of blanks collapsed,
+// trailing blanks gone.
+std::string collapsed(const std::string& text);
+
+// Whether the text is a valid ORV object name that reads back as itself.
+bool isPlainORVName(const char* text, const char* type);
+
+// The substitute header for a name that cannot stand in a header: invalid
+// bytes become blanks (none at the start), trailing blanks go, an empty
+// result becomes fallback, and " 0", " 1", ... is appended while the
+// candidate is a dictionary name (when checkDictionary) or already used.
+std::string substituteName(const char* text, const char* fallback, bool checkDictionary,
+                           const HeaderSet* used, const char* type);
+
+// Frees a name object unless a table of the map (or of its atlas) holds it
+// or it stands for a definition.
+void deleteNameIfLoose(RegionMap* map, RegionName* name);
+
+}  // namespace regionatlas
