@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 . scripts/deps.sh
 vrn_ensure_packages
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target vrn_list kwxtolvreader make_sample_cgns
+cmake --build build -j"$(nproc)" --target vrn_list kwxtolvreader make_sample_cgns model_database
 
 # Bases of CGNS files: a few written here by our sample writer (one of them
 # without a base, to show a failure), and the shared samples when present.
@@ -37,3 +37,10 @@ if [ -z "${KWX5BINDIR+x}" ] || [ -z "${KWX5EXECDIR+x}" ]; then
     export KWX5BINDIR="$install_dir" KWX5EXECDIR="$install_dir"
 fi
 run_example examples/data/*.tolv
+
+# The model database: one process builds a model, saves states, undoes and
+# redoes one and closes; a second process opens the file and prints it.
+model_dir=$(mktemp -d)
+build/examples/model_database write "$model_dir/example.vrn"
+build/examples/model_database read "$model_dir/example.vrn"
+rm -rf "$model_dir"
