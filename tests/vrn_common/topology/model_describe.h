@@ -124,7 +124,12 @@ inline std::string describe(vrnObject* o) {
             << numbers(m->strategy, 3) << m->reserveFirst << str(m->spacedRegionBase);
     } else if (type == "Atlas") {
         auto* a = reinterpret_cast<Atlas*>(o);
-        out << id(a->nameManager) << (a->regionAtlas != nullptr) << (a->primaryMap != nullptr);
+        out << id(a->nameManager) << (a->regionAtlas != nullptr);
+        char* text = nullptr;
+        if (a->primaryMap && !RegionStatus_isError(RegionMap_getORV(a->primaryMap, 0, &text))) {
+            out << (text ? text : "");
+            RegionMap_freeORV(a->primaryMap);
+        }
     } else if (type == "Mesh") {
         auto* m = reinterpret_cast<Mesh*>(o);
         out << links(m->elementMeshes) << links(m->faceMeshes) << links(m->interfaceMaps) << id(m->topology);

@@ -2,6 +2,7 @@
 // manager; undo and redo across states that change topology and names,
 // with memory matching the stored model at each step.
 #include "model_describe.h"
+#include "region_definition.h"
 
 using modeltest::describe;
 using modeltest::RepositoryFixture;
@@ -104,6 +105,11 @@ TEST_F(RepositoryFixture, UndoAndRedoMatchTheStoredModelAtEveryStep) {
     NameManager_removeName(names, "Inlet");
     Topology_addRegion(topology, Region_new(3, nullptr), "Inlet");
     NameManager_setRegionNameStrategy(names, "Zone", 2, 0);
+    const char* parts[] = {"Inlet", "Inlet 2"};
+    RegionDefinition* both = nullptr;
+    RegionDefinition_new(&both, "Inlets", 1, const_cast<char**>(parts), nullptr, 2, 0);
+    RegionMap_addDefinition(names->atlas->primaryMap, both);
+    Atlas_markModified(names->atlas);
     close();  // state 3
     Region_delete(b);
     region(2);
@@ -136,6 +142,15 @@ TEST_F(RepositoryFixture, RestoreKeepsNamesThatObjectsStillUse) {
     EXPECT_STREQ(a->name, "Left");
     EXPECT_EQ(NameManager_getObject(names, "Right", nullptr), nullptr);
     (void)b;
+    // A live region whose name a redone state removed keeps no pointer
+    // into the freed name texts.
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, 1), 1);
+    NameManager_removeName(names, "Left");
+    vrnStateManager_closeState(m);
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    EXPECT_STREQ(a->name, "Left");
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, 1), 1);
+    EXPECT_EQ(a->name, nullptr);
     // A damaged list (fewer objects than names, an unknown object) is cut
     // at the shorter array and skips what is missing.
     char left[] = "Left", extra[] = "Extra";

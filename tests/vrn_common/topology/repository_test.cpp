@@ -118,6 +118,9 @@ TEST_F(RepositoryFixture, StoredFormsOfLinkMapsPermutationsAndBlobs) {
     InterfaceMap* map = InterfaceMap_new(nullptr, nullptr, nullptr);
     int one = 7;
     InterfaceMap_setMatches(map, 4, 1, &one, 1);
+    vrnObject* two[] = {&a->header, &b->header};
+    vrnBlob* references = vrnBlob_new(BLOB_REFERENCES, two, 2);
+    EXPECT_EQ(references->byteSize, 2 * sizeof(void*));
     EXPECT_EQ(vrnBlob_new(BLOB_FLOATS, tenDoubles, 2), nullptr);
     EXPECT_EQ(commontest::takeErrors().size(), 1u);
     vrnStateManager_closeState(m);
@@ -133,12 +136,17 @@ TEST_F(RepositoryFixture, StoredFormsOfLinkMapsPermutationsAndBlobs) {
     vrnBlob_delete(shared);
     EXPECT_EQ(shared->useCount, 2);
     vrnStateManager_closeState(m);
+    std::string refsId = modeltest::id(references);
     std::string blobId = modeltest::id(blob), sharedId = modeltest::id(shared), mapId = modeltest::id(map);
     reopen();
     auto* again = reinterpret_cast<vrnBlob*>(Dictionary_contains(m->objects, blobId.c_str()));
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->kind, BLOB_DOUBLES);
     EXPECT_EQ(again->byteSize, 80u);
+    auto* refs2 = reinterpret_cast<vrnBlob*>(Dictionary_contains(m->objects, refsId.c_str()));
+    ASSERT_NE(refs2, nullptr);
+    EXPECT_EQ(refs2->kind, BLOB_REFERENCES);
+    EXPECT_EQ(refs2->byteSize, 2 * sizeof(void*));
     EXPECT_EQ(reinterpret_cast<vrnBlob*>(Dictionary_contains(m->objects, sharedId.c_str()))->useCount, 2);
     auto* restored = reinterpret_cast<InterfaceMap*>(Dictionary_contains(m->objects, mapId.c_str()));
     ASSERT_NE(restored, nullptr);

@@ -354,7 +354,7 @@ void InterfaceMap_restore(vrnObject* o, int onlyIfChanged) {
         if (m->inversePermutation == m->vertexPermutation) m->inversePermutation = nullptr;
         vrnObject_getInts(o, 0, "vertexPermutation", &m->vertexPermutation, &m->permutationCount);
         // One stored value stands for the identity.
-        if (m->permutationCount == 1 && m->noOfMatchedVertices > 0 && m->noOfMatchedVertices <= (1 << 26)) {
+        if (m->permutationCount == 1 && m->noOfMatchedVertices > 0 && m->noOfMatchedVertices <= (1 << 24)) {
             vrnFree(m->vertexPermutation, "InterfaceMap_restore");
             m->permutationCount = m->noOfMatchedVertices;
             m->vertexPermutation = static_cast<int*>(
