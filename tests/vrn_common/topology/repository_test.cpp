@@ -154,3 +154,31 @@ TEST_F(RepositoryFixture, StoredFormsOfLinkMapsPermutationsAndBlobs) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(restored->vertexPermutation[i], i);
     EXPECT_EQ(LinkMap_getCount(model->mesh->elementMeshes), 1);
 }
+
+TEST_F(RepositoryFixture, ReferencesToObjectsOfAnotherClassReadAsNone) {
+    Assembly* a = Assembly_new(topology, "Body");
+    Region* r = region(2);
+    vrnStateManager_flushCache(m);
+    // A damaged file: a region's topology names an assembly, its gluings
+    // hold a region, and the topology's region set holds its name manager.
+    vrnObject_setPointer(&r->header, "topology", &a->header);
+    vrnObject* wrong[] = {&r->header};
+    vrnObject_setPointers(&r->header, "gluings", wrong, 1);
+    vrnObject* manager[] = {&names->header};
+    vrnObject_setPointers(&topology->header, "2D regions", manager, 1);
+    vrnObject_setPointer(&model->header, "mesh", &r->header);
+    std::string regionId = modeltest::id(r);
+    vrnStateManager_closeState(m);
+    reopen();
+    auto* again = reinterpret_cast<Region*>(Dictionary_contains(m->objects, regionId.c_str()));
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->topology, nullptr);
+    EXPECT_EQ(again->gluings, nullptr);
+    EXPECT_EQ(model->mesh, nullptr);
+    void** members = nullptr;
+    EXPECT_EQ(HashSet_toArray(topology->regions[2], &members), 0);
+    vrnFree(members, "test");
+    auto errors = commontest::takeErrors();
+    ASSERT_GE(errors.size(), 2u);
+    EXPECT_EQ(errors[0].code, VRN_I_INTERNAL_ERROR);
+}
