@@ -57,6 +57,7 @@ void Dataset_resetData(Dataset* b) {
 // Fills the header; 0 when What or Where does not fit its buffer.
 int Dataset_setHeader(Dataset* b, const char* what, const char* where, int when,
                       bool withAttributes) {
+    if (!b) return 0;
     Dataset_resetData(b);
     if (!fits(what) || !fits(where)) return 0;
     copyText(b->whatBuffer, what);
@@ -115,6 +116,7 @@ void growMatchBuffers(Dataset* b, int32_t wanted) {
 // Finds the datasets of (what, where, when) in the primary file; When -2
 // narrows the search to the largest stored When. 1 when something matched.
 int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
+    if (!b) return 0;
     if (b->located) {
         b->located = 0;
         if (when == b->locatedWhen && what && where && strcmp(what, b->whatBuffer) == 0 &&
@@ -257,11 +259,13 @@ int Dataset_openSecondaryFile(Dataset* b, const char* fileName) {
 }
 
 int Dataset_closePrimaryFile(Dataset* b) {
+    if (!b) return 0;
     Dataset_resetData(b);
     return Dataset_request(b, IO_CLOSE_ALL) <= 0;
 }
 
 int Dataset_closeSecondaryFile(Dataset* b) {
+    if (!b) return 0;
     Dataset_resetData(b);
     return Dataset_request(b, IO_CLOSE_SECONDARY) <= 0;
 }
@@ -503,6 +507,7 @@ int Dataset_erase(Dataset* b, const char* what, const char* where, int when) {
 }
 
 int Dataset_copyAllDatasets(Dataset* b, int compressWhen) {
+    if (!b) return 0;
     Dataset_resetData(b);
     return Dataset_request(b, compressWhen ? IO_COPY_DS_COMPRESS_WHEN : IO_COPY_ALLVALID_DS) == 0;
 }
@@ -621,6 +626,7 @@ int Dataset_writeUUIDs(Dataset* b, const char* what, const char* where, int when
 
 int Dataset_locateActive(Dataset* b, const char* what, const char* where, int state, int* when) {
     *when = -1;
+    if (!b || !what || !where) return 0;
     if (state < 1 || !Dataset_locate(b, what, where, -1)) return 0;
     int n = b->stringsCount / 2;
     int chosen = -1;

@@ -142,6 +142,7 @@ vrnStateManager_TruncateRoutine vrnStateManager_setTruncateRoutine(
 }
 
 int vrnStateManager_newState(vrnStateManager* m) {
+    if (!m) return 0;
     if (m->current < 0) return -m->current;
     if (abs(m->last) > m->current) {
         if (m->database) Database_rollback(m->database, m->current);
@@ -154,6 +155,7 @@ int vrnStateManager_newState(vrnStateManager* m) {
 }
 
 int vrnStateManager_flushCache(vrnStateManager* m) {
+    if (!m) return 0;
     static vrnDebugPreamble debug;
     debug.enter("vrnStateManager_flushCache", "Flush all cached changes.");
     std::vector<vrnObject*> pending = valuesOf(m->modified);
@@ -172,6 +174,7 @@ int vrnStateManager_flushCache(vrnStateManager* m) {
 }
 
 int vrnStateManager_closeState(vrnStateManager* m) {
+    if (!m) return 0;
     vrnStateManager_flushCache(m);
     if (m->current < 0) {
         m->current = m->last = -m->current;
@@ -186,6 +189,7 @@ void vrnStateManager_markModified(vrnStateManager* m, vrnObject* object) {
 }
 
 vrnObject* vrnStateManager_createObject(vrnStateManager* m, const char* typeName) {
+    if (!m) return nullptr;
     int n = vrnStateManager_newState(m);
     int index = vrnTypeManager_getIndexOfName(typeName);
     if (index < 0) return nullptr;
@@ -245,6 +249,7 @@ int vrnStateManager_isParameterChanged(vrnStateManager* m, const vrnUUID* uuid, 
 }
 
 int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
+    if (!m) return 0;
     static vrnDebugPreamble debug;
     debug.enter("vrnStateManager_changeState", "Make a change of state in the VRN database.");
     vrnStateManager_flushCache(m);
@@ -404,6 +409,7 @@ void vrnStateManager_setRepository(vrnStateManager* m, void* repository) {
 }
 
 int vrnStateManager_recordTypes(vrnStateManager* m) {
+    if (!m) return 0;
     char** names = nullptr;
     int* ids = nullptr;
     int n = vrnTypeManager_getKnownTypes(&names, &ids);
@@ -417,6 +423,7 @@ int vrnStateManager_recordTypes(vrnStateManager* m) {
 }
 
 int vrnStateManager_checkTypes(vrnStateManager* m) {
+    if (!m) return 0;
     if (!m->database) return 2;
     char** names = nullptr;
     int* ids = nullptr;
@@ -432,6 +439,7 @@ int vrnStateManager_checkTypes(vrnStateManager* m) {
 }
 
 int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
+    if (!m) return 0;
     const char* fn = "vrnStateManager_openDatabase";
     if (m->database) vrnStateManager_closeDatabase(m, 1);
     m->database = Database_new(fileName);
@@ -466,6 +474,7 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
 }
 
 int vrnStateManager_purge(vrnStateManager* m, int mode) {
+    if (!m) return 0;
     if (!m->database) return 0;
     int s = abs(m->current);
     if (mode == -1) return 1;
@@ -479,6 +488,7 @@ int vrnStateManager_purge(vrnStateManager* m, int mode) {
 }
 
 int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
+    if (!m) return 0;
     vrnStateManager_closeState(m);
     if (!m->database) return 1;
     if (vrnStateManager_checkTypes(m) == 2) vrnStateManager_recordTypes(m);
