@@ -103,6 +103,17 @@ TEST_F(FileFixture, StringListsKeepEmptyEntriesAndEmptyListsReadBackEmpty) {
     EXPECT_EQ(count, 0);
     EXPECT_FALSE(DefFile_readString(file, "empty", "w", 1, &one));
     EXPECT_EQ(one, nullptr);
+
+    // Bytes without a single NUL hold no string: no output, error 10009.
+    vrnUUID* u = vrnUUID_new();
+    ASSERT_TRUE(DefFile_writeUUID(file, "u", "w", 1, u));
+    vrnUUID_delete(u);
+    back = reinterpret_cast<char**>(1);
+    file->errorCode = 0;
+    EXPECT_FALSE(DefFile_readStrings(file, "u", "w", 1, &back, &count));
+    EXPECT_EQ(back, nullptr);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(file->errorCode, VRN_U_UNABLE_TO_READ_DATASET);
 }
 
 TEST_F(FileFixture, UuidArraysHoldNullReferencesAsPaddedText) {
