@@ -194,18 +194,42 @@ TEST_F(FileFixture, CompactionReplacesTheFileAndLeavesNoTemporaries) {
     EXPECT_FALSE(DefFile_readInt(file, "k", "w", 3, &value));
 }
 
-TEST_F(FileFixture, FailedCompactionKeepsTheOriginalOpen) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-    ASSERT_TRUE(DefFile_writeInt(file, "k", "w", 1, 42));
-    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
-    int ok = DefFile_compact(file, 0);
-    chmod(dir.path().c_str(), 0755);
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(file->errorCode, VRN_U_UNABLE_TO_COMPACT_DATABASE);
-    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>({"m.vrn", "m.vrn.lck"}));
+// Compacts a file in a folder that has turned read-only; 0 when the
+// original is left in place, open and intact, with no temporary file.
+int compactInReadOnlyFolder(const std::string& folder) {
+    std::string name = folder + "/m.vrn";
+    DefFile* f = DefFile_new(name.c_str());
+    if (!f) return 1;
+    if (!DefFile_writeInt(f, "k", "w", 1, 42)) return 2;
+    chmod(folder.c_str(), 0555);
+    int ok = DefFile_compact(f, 0);
+    chmod(folder.c_str(), 0755);
     int value = 0;
-    ASSERT_TRUE(DefFile_readInt(file, "k", "w", 1, &value));
-    EXPECT_EQ(value, 42);
+    int result = ok ? 3
+                 : f->errorCode != VRN_U_UNABLE_TO_COMPACT_DATABASE ? 4
+                 : listDir(folder) != std::vector<std::string>({"m.vrn", "m.vrn.lck"}) ? 5
+                 : !DefFile_readInt(f, "k", "w", 1, &value) || value != 42 ? 6
+                 : 0;
+    DefFile_delete(f);
+    vrnApp_clearErrors();
+    return result;
+}
+
+TEST(DefFileCompaction, FailedCompactionKeepsTheOriginalOpen) {
+    vrntest::TempDir dir;
+    if (geteuid() != 0) {
+        ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+        EXPECT_EQ(compactInReadOnlyFolder(dir.file("sub")), 0);
+        return;
+    }
+    // Permissions do not bind root: the compaction runs as "nobody".
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    auto child = vrntest::runInChild([&] {
+        if (setgid(65534) != 0 || setuid(65534) != 0) return 10;
+        if (mkdir(dir.file("sub").c_str(), 0755) != 0) return 11;
+        return compactInReadOnlyFolder(dir.file("sub"));
+    });
+    EXPECT_EQ(child.exitStatus, 0) << child.err;
 }
 
 TEST(DatabaseOpen, BadFilesAreRefusedUnchangedAndUnlocked) {
