@@ -144,6 +144,17 @@ int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
     }
 }
 
+// Whether count elements of size bytes can be held in one block and can
+// come from the located dataset: its stored length bounds what it can hold
+// (zlib expands by at most about 1032 times), so a damaged header cannot
+// make a read set aside more memory than the file could ever fill.
+bool plausibleSize(const Dataset* b, int64_t count, int64_t size) {
+    if (count < 0) return false;
+    int64_t bytes = count * size;
+    int64_t stored = std::max<int64_t>(b->matchOffsets[1], 0);
+    return bytes <= INT32_MAX - 16 && bytes <= (stored + 64) * 1100;
+}
+
 // Sized or direct read of one array kind. The pair is selected by the
 // pointers given; the block's own count field for it is used.
 template <typename T>
@@ -158,6 +169,7 @@ int readArray(Dataset* b, const char* what, const char* where, int when, int* co
         int answer = Dataset_request(b, IO_READ_PRIMARY_DS);
         if (answer != 0 && answer != IO_ERR_MEMORY) return 0;
         int32_t n = std::max(*ownCount, 0);
+        if (!plausibleSize(b, n, sizeof(T))) return 0;
         *array = static_cast<T*>(vrnMalloc(static_cast<int>(sizeof(T)) * std::max(n, 1), fn));
         *count = n;
     }
@@ -301,6 +313,7 @@ int Dataset_readDoubles(Dataset* b, const char* what, const char* where, int whe
         int answer = Dataset_request(b, IO_READ_PRIMARY_DS_AS);
         if (answer != 0 && answer != IO_ERR_MEMORY) return 0;
         int32_t n = std::max(b->doublesCount, 0);
+        if (!plausibleSize(b, n, sizeof(double))) return 0;
         *array = static_cast<double*>(
             vrnMalloc(static_cast<int>(sizeof(double)) * std::max(n, 1), "Dataset_readDoubles"));
         *count = n;

@@ -206,6 +206,7 @@ int DefFile_writeInt(DefFile* f, const char* what, const char* where, int when, 
 int DefFile_readInts(DefFile* f, const char* what, const char* where, int when, int** array,
                      int* count) {
     if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readInts(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "int array");
@@ -231,6 +232,7 @@ int DefFile_writeIntArray(DefFile* f, const char* what, const char* where, int w
 int DefFile_readFloats(DefFile* f, const char* what, const char* where, int when, float** array,
                        int* count) {
     if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readFloats(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "float array");
@@ -240,6 +242,7 @@ int DefFile_readFloats(DefFile* f, const char* what, const char* where, int when
 int DefFile_readDoubles(DefFile* f, const char* what, const char* where, int when, double** array,
                         int* count) {
     if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readDoubles(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "double array");
@@ -256,6 +259,7 @@ int DefFile_writeDoubleArray(DefFile* f, const char* what, const char* where, in
 int DefFile_readChars(DefFile* f, const char* what, const char* where, int when, char** array,
                       int* count) {
     if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readChars(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "char array");
@@ -288,6 +292,7 @@ int DefFile_writeString(DefFile* f, const char* what, const char* where, int whe
 int DefFile_readStrings(DefFile* f, const char* what, const char* where, int when, char*** array,
                         int* count) {
     if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readStrings(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "string array");
@@ -335,6 +340,7 @@ int DefFile_writeUUID(DefFile* f, const char* what, const char* where, int when,
 int DefFile_readUUIDs(DefFile* f, const char* what, const char* where, int when, vrnUUID*** array,
                       int* count) {
     if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readUUIDs(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "UUID array");
