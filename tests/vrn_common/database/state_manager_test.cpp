@@ -211,6 +211,17 @@ TEST(StateManagerOpen, FailedOpensLeaveNoLockAndNoWrites) {
     EXPECT_FALSE(vrnStateManager_openDatabase(m, odd.c_str()));
     EXPECT_FALSE(vrnFileExists((odd + ".lck").c_str()));
     EXPECT_EQ(vrntest::readFile(odd), before);
+    errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_U_INVALID_DATA);
+    EXPECT_EQ(errors[0].message, "The stored states of the VRN database\n\n" + odd + "\n\ndo not fit together.\n");
+    // So do state numbers beyond any edit count.
+    db = Database_new(odd.c_str());
+    Database_setInteger(db, 0, nullptr, "State - current", -2147483647 - 1);
+    Database_delete(db);
+    EXPECT_FALSE(vrnStateManager_openDatabase(m, odd.c_str()));
+    EXPECT_EQ(commontest::takeErrors().size(), 1u);
+    EXPECT_EQ(vrnStateManager_changeState(m, 1, 2147483647), 0);
     vrnStateManager_delete(m);
     vrnStateManager_delete(previous);
 }

@@ -1,5 +1,6 @@
 #include "database/state_manager.h"
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -98,6 +99,18 @@ void releaseDatabase(vrnStateManager* m) {
     }
     m->first = m->current = m->last = 0;
     m->applying = 0;
+}
+
+// Stored state numbers far beyond any edit count come from a damaged file.
+bool plausibleState(int state) { return state > -1000000000 && state < 1000000000; }
+
+// Gives up a file whose stored states do not fit together.
+void refuseStates(vrnStateManager* m, const char* function) {
+    vrnError* e = vrnError_new(VRN_U_INVALID_DATA, function, kSource, __LINE__);
+    vrnError_addMessage(e, "The stored states of the VRN database\n\n%s\n\ndo not fit together.\n",
+                        Database_getFileName(m->database));
+    vrnError_publish(e);
+    releaseDatabase(m);
 }
 
 }  // namespace
@@ -253,20 +266,22 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
     static vrnDebugPreamble debug;
     debug.enter("vrnStateManager_changeState", "Make a change of state in the VRN database.");
     vrnStateManager_flushCache(m);
-    int delta = relative ? n : n - abs(m->current);
+    // Worked out in 64 bits: a target beyond the stored bounds is refused,
+    // whatever the numbers asked for.
+    int64_t delta = relative ? static_cast<int64_t>(n) : static_cast<int64_t>(n) - abs(m->current);
     if (delta == 0) return 1;
-    int target;
+    int64_t target;
     if (delta < 0) {
         target = abs(m->current) + delta;
         if (target < abs(m->first)) return 0;
-        m->applyFrom = target + 1;
+        m->applyFrom = static_cast<int>(target) + 1;
         m->applyTo = abs(m->current);
     } else {
         if (m->current < 0) return 0;
         target = m->current + delta;
         if (target > abs(m->last)) return 0;
         m->applyFrom = m->current + 1;
-        m->applyTo = target;
+        m->applyTo = static_cast<int>(target);
     }
     int records = 0;
     char** uuids = nullptr;
@@ -277,7 +292,7 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
         Database_match(m->database, m->applyFrom, m->applyTo, "*", "*", &records, &uuids, &starts,
                        &keys, &whens);
     if (delta > 0 && -target == m->last) target = -target;
-    m->current = target;
+    m->current = static_cast<int>(target);
     if (!m->quiet) writeGlobalInt(m, "State - current", m->current);
     m->applying = 1;
 
@@ -448,6 +463,10 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     Database_getInteger(m->database, 0, nullptr, "State - first", &m->first);
     Database_getInteger(m->database, 0, nullptr, "State - last", &m->last);
     Database_getInteger(m->database, 0, nullptr, "State - current", &stored);
+    if (!plausibleState(m->first) || !plausibleState(m->last) || !plausibleState(stored)) {
+        refuseStates(m, fn);
+        return 0;
+    }
     // The types are checked before any object is made, so that a file of
     // unknown types is refused without building a partial model.
     int types = vrnStateManager_checkTypes(m);
@@ -466,7 +485,7 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     int changed = vrnStateManager_changeState(m, 1, abs(stored));
     m->quiet = 0;
     if (changed != 1) {
-        releaseDatabase(m);
+        refuseStates(m, fn);
         return changed;
     }
     if (types == 2) vrnStateManager_recordTypes(m);
