@@ -339,3 +339,25 @@ TEST(StateManagerJournal, SessionJournalAsksAManagerForItsState) {
     EXPECT_EQ(query(m), -3);
     vrnStateManager_delete(m);
 }
+
+TEST(StateManagerExit, ProcessEndClosesTheProcessWideDatabase) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("exit.vrn");
+    auto child = vrntest::runInChild([&] {
+        modeltest::installBlob();
+        vrnStateManager* m = vrnStateManager_new();
+        vrnStateManager_setGlobal(m);
+        if (!vrnStateManager_openDatabase(m, name.c_str())) return 1;
+        vrnObject_setInt(vrnObject_new("vrnBlob"), "value", 5);
+        return 0;  // no close: the exit handler does it
+    });
+    ASSERT_EQ(child.exitStatus, 0) << child.err;
+    EXPECT_FALSE(vrnFileExists((name + ".lck").c_str()));
+    modeltest::installBlob();
+    vrnStateManager* m = vrnStateManager_new();
+    vrnStateManager_setGlobal(m);
+    ASSERT_TRUE(vrnStateManager_openDatabase(m, name.c_str()));
+    EXPECT_EQ(m->current, 1);
+    EXPECT_EQ(Dictionary_getSize(m->objects), 1);
+    vrnStateManager_delete(m);
+}

@@ -20,6 +20,8 @@ namespace {
 const char* kSource = "vrn_common/src/database/vrnStateManager";
 
 vrnStateManager* globalManager = nullptr;
+bool exitHandlerRegistered = false;
+bool globalReleased = false;
 vrnStateManager_TruncateRoutine truncateRoutine = nullptr;
 
 // The session journal asks for the current state of a handle; the handles
@@ -113,6 +115,16 @@ void refuseStates(vrnStateManager* m, const char* function) {
     releaseDatabase(m);
 }
 
+// At process end the process-wide manager closes its database (keeping
+// every state), so that the index is written and the lock released; from
+// then on there is no process-wide manager.
+void releaseGlobalManager() {
+    vrnMemory_markExiting();
+    globalReleased = true;
+    if (globalManager) vrnStateManager_delete(globalManager);
+    globalManager = nullptr;
+}
+
 }  // namespace
 
 extern "C" {
@@ -137,13 +149,18 @@ void vrnStateManager_delete(vrnStateManager* m) {
 }
 
 vrnStateManager* vrnStateManager_get(void) {
-    if (!globalManager) globalManager = vrnStateManager_new();
+    if (globalReleased) return nullptr;
+    if (!globalManager) vrnStateManager_setGlobal(vrnStateManager_new());
     return globalManager;
 }
 
 vrnStateManager* vrnStateManager_setGlobal(vrnStateManager* manager) {
     vrnStateManager* previous = globalManager;
     globalManager = manager;
+    if (manager && !exitHandlerRegistered) {
+        exitHandlerRegistered = true;
+        atexit(releaseGlobalManager);
+    }
     return previous;
 }
 

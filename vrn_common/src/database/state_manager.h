@@ -43,7 +43,8 @@ vrnStateManager* vrnStateManager_new(void);
  * is the process-wide one, forgets it. */
 void vrnStateManager_delete(vrnStateManager* manager);
 /* The process-wide manager; a manager without a database when none has
- * been set. */
+ * been set; NULL once the process has begun to end (its exit handler then
+ * closed the database, keeping every state, and freed it). */
 vrnStateManager* vrnStateManager_get(void);
 /* Makes manager the process-wide one; returns the previous one. */
 vrnStateManager* vrnStateManager_setGlobal(vrnStateManager* manager);
