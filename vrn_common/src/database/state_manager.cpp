@@ -53,14 +53,21 @@ void raiseInternal(const char* function, const char* format, const char* text) {
     vrnError_publish(e);
 }
 
-// The values of a dictionary, taken before the dictionary changes.
-std::vector<vrnObject*> valuesOf(Dictionary* d) {
-    std::vector<vrnObject*> out;
+// The entries of a dictionary, taken before the dictionary changes. Users
+// look each one up again before touching it: running one object's routine
+// may have removed another.
+std::vector<std::pair<std::string, vrnObject*>> entriesOf(Dictionary* d) {
+    std::vector<std::pair<std::string, vrnObject*>> out;
     DictionaryIterator* it = DictionaryIterator_new(d);
     for (Pair* p = DictionaryIterator_first(it); p; p = DictionaryIterator_next(it))
-        out.push_back(static_cast<vrnObject*>(p->second));
+        out.emplace_back(static_cast<const char*>(p->first), static_cast<vrnObject*>(p->second));
     DictionaryIterator_delete(it);
     return out;
+}
+
+bool stillLive(vrnStateManager* m, const std::string& text, vrnObject* o) {
+    void* value = nullptr;
+    return Dictionary_find(m->objects, text.c_str(), nullptr, &value) && value == o;
 }
 
 // Runs an object's destroy routine as a state change does: deletions from
@@ -81,12 +88,8 @@ void destroyQuietly(vrnStateManager* m, vrnObject* object) {
 }
 
 void destroyAllLive(vrnStateManager* m) {
-    for (vrnObject* o : valuesOf(m->objects)) {
-        char text[VRN_UUID_STRING_SIZE];
-        vrnUUID_toBase64(o->uuid, text);
-        // Destroying one object may have removed others already.
-        if (Dictionary_contains(m->objects, text) == o) destroyQuietly(m, o);
-    }
+    for (const auto& entry : entriesOf(m->objects))
+        if (stillLive(m, entry.first, entry.second)) destroyQuietly(m, entry.second);
 }
 
 // Gives up a database that failed to open: live objects go without a
@@ -188,19 +191,20 @@ int vrnStateManager_flushCache(vrnStateManager* m) {
     if (!m) return 0;
     static vrnDebugPreamble debug;
     debug.enter("vrnStateManager_flushCache", "Flush all cached changes.");
-    std::vector<vrnObject*> pending = valuesOf(m->modified);
+    std::vector<std::pair<std::string, vrnObject*>> pending = entriesOf(m->modified);
     Dictionary_clear(m->modified);
     FILE* out = vrnDebug_getStream();
-    for (vrnObject* o : pending) {
-        if (debug.tracing() && out) {
-            char text[VRN_UUID_STRING_SIZE];
-            vrnUUID_toBase64(o->uuid, text);
-            fprintf(out, "Cached: %s %4d [%s]\n", text, o->typeIndex,
+    int dumped = 0;
+    for (const auto& entry : pending) {
+        vrnObject* o = entry.second;
+        if (!stillLive(m, entry.first, o)) continue;  // deleted by an earlier dump
+        if (debug.tracing() && out)
+            fprintf(out, "Cached: %s %4d [%s]\n", entry.first.c_str(), o->typeIndex,
                     vrnTypeManager_getNameOfIndex(o->typeIndex));
-        }
         vrnObject_dump(o);
+        ++dumped;
     }
-    return static_cast<int>(pending.size());
+    return dumped;
 }
 
 int vrnStateManager_closeState(vrnStateManager* m) {
