@@ -140,6 +140,25 @@ TEST_F(FileFixture, UuidArraysHoldNullReferencesAsPaddedText) {
     vrnUUID_delete(a);
 }
 
+TEST_F(FileFixture, ADatasetReadAsAnotherKindFails) {
+    int three[3] = {1, 2, 3};
+    ASSERT_TRUE(DefFile_writeIntArray(file, "ints", "w", 1, three, 3, 0));
+    char* chars = nullptr;
+    double* doubles = nullptr;
+    char** strings = nullptr;
+    int n = 0;
+    EXPECT_FALSE(DefFile_readChars(file, "ints", "w", 1, &chars, &n));
+    vrnFree(chars, "test");
+    EXPECT_FALSE(DefFile_readDoubles(file, "ints", "w", 1, &doubles, &n));
+    vrnFree(doubles, "test");
+    EXPECT_FALSE(DefFile_readStrings(file, "ints", "w", 1, &strings, &n));
+    EXPECT_EQ(strings, nullptr);
+    int* ints = nullptr;
+    ASSERT_TRUE(DefFile_readInts(file, "ints", "w", 1, &ints, &n));
+    EXPECT_EQ(n, 3);
+    vrnFree(ints, "test");
+}
+
 TEST_F(FileFixture, AttributesSplitAndOversizedTextsAreRefused) {
     std::string n40(40, 'n'), v39(39, 'v'), v40(40, 'v');
     EXPECT_FALSE(Dataset_addAttribute(ds(), n40.c_str(), v40.c_str()));

@@ -155,6 +155,16 @@ bool plausibleSize(const Dataset* b, int64_t count, int64_t size) {
     return bytes <= INT32_MAX - 16 && bytes <= (stored + 64) * 1100;
 }
 
+// Leaves only the located dataset's offsets in the data block, so that a
+// read delivers nothing but the kind asked for: a dataset of another kind
+// finds no room and fails, instead of landing in the match buffers.
+void isolateData(Dataset* b) {
+    b->data.strings = nullptr;
+    b->stringsCount = 0;
+    b->data.ints = nullptr;
+    b->intsCount = 0;
+}
+
 // Sized or direct read of one array kind. The pair is selected by the
 // pointers given; the block's own count field for it is used.
 template <typename T>
@@ -162,6 +172,7 @@ int readArray(Dataset* b, const char* what, const char* where, int when, int* co
               T** dataArray, int32_t** dataCount, int32_t* ownCount, const char* fn) {
     if (!count || !array) return 0;
     if (!Dataset_locate(b, what, where, when)) return 0;
+    isolateData(b);
     if (*count < 0) {
         *dataArray = nullptr;
         *ownCount = 0;
@@ -173,6 +184,7 @@ int readArray(Dataset* b, const char* what, const char* where, int when, int* co
         *array = static_cast<T*>(vrnMalloc(static_cast<int>(sizeof(T)) * std::max(n, 1), fn));
         *count = n;
     }
+    isolateData(b);
     *dataArray = *array;
     *ownCount = *count;
     *dataCount = ownCount;
@@ -306,6 +318,7 @@ int Dataset_readDoubles(Dataset* b, const char* what, const char* where, int whe
     if (!Dataset_locate(b, what, where, when)) return 0;
     if (Dataset_request(b, IO_READ_HEADER) > 0) return 0;
     Dataset_replaceInType(b);
+    isolateData(b);
     if (*count < 0) {
         b->data.doubles = nullptr;
         b->doublesCount = 0;
@@ -319,6 +332,7 @@ int Dataset_readDoubles(Dataset* b, const char* what, const char* where, int whe
         *count = n;
         Dataset_replaceInType(b);
     }
+    isolateData(b);
     b->data.doubles = *array;
     b->doublesCount = *count;
     b->data.ndoubles = &b->doublesCount;
