@@ -398,6 +398,7 @@ int Dataset_readAttributes(Dataset* b, const char* what, const char* where, int 
     if (!Dataset_locate(b, what, where, when)) return 0;
     // Only the header is wanted: the data arrays stay empty, so a dataset
     // that holds data answers 14 after its header has been read.
+    isolateData(b);
     int answer = Dataset_request(b, IO_READ_PRIMARY_DS);
     if (answer != 0 && answer != IO_ERR_MEMORY) return 0;
     int n = std::min(std::max(b->attributeCount, 0), DATASET_SLOTS);
