@@ -159,6 +159,28 @@ TEST_F(FileFixture, ADatasetReadAsAnotherKindFails) {
     vrnFree(ints, "test");
 }
 
+TEST_F(FileFixture, SinglePrecisionDataReadsAsDoubles) {
+    // Written straight through the request call: this system writes no REAL.
+    Dataset* b = ds();
+    float values[2] = {1.5f, -2.25f};
+    int32_t count = 2, number = 2, when = 4, attributes = 0, factor = 1;
+    char what[IO_WHAT_SIZE] = "reals", where[IO_WHERE_SIZE] = "w", type[IO_DATATYPE_SIZE] = "REAL";
+    IO_header h{what, where, &when, &attributes, nullptr, &number, type, &factor};
+    int32_t zero = 0;
+    IO_data d{};
+    d.noffsets = d.nstrings = d.nchars = d.nints = d.ndoubles = d.nlogicals = &zero;
+    d.reals = values;
+    d.nreals = &count;
+    ASSERT_EQ(iocntc(IO_WRITE_DS, io_msg, &h, &d, b->ioControl), 0);
+    double* back = nullptr;
+    int n = 0;
+    ASSERT_TRUE(DefFile_readDoubles(file, "reals", "w", 4, &back, &n));
+    ASSERT_EQ(n, 2);
+    EXPECT_EQ(back[0], 1.5);
+    EXPECT_EQ(back[1], -2.25);
+    vrnFree(back, "test");
+}
+
 TEST_F(FileFixture, AttributesSplitAndOversizedTextsAreRefused) {
     std::string n40(40, 'n'), v39(39, 'v'), v40(40, 'v');
     EXPECT_FALSE(Dataset_addAttribute(ds(), n40.c_str(), v40.c_str()));
