@@ -211,6 +211,17 @@ TEST(StateManagerOpen, FailedOpensLeaveNoLockAndNoWrites) {
     EXPECT_FALSE(vrnStateManager_openDatabase(m, odd.c_str()));
     EXPECT_FALSE(vrnFileExists((odd + ".lck").c_str()));
     EXPECT_EQ(vrntest::readFile(odd), before);
+    errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_U_INVALID_DATA);
+    EXPECT_EQ(errors[0].message, "The stored states of the VRN database\n\n" + odd + "\n\ndo not fit together.\n");
+    // So do state numbers beyond any edit count.
+    db = Database_new(odd.c_str());
+    Database_setInteger(db, 0, nullptr, "State - current", -2147483647 - 1);
+    Database_delete(db);
+    EXPECT_FALSE(vrnStateManager_openDatabase(m, odd.c_str()));
+    EXPECT_EQ(commontest::takeErrors().size(), 1u);
+    EXPECT_EQ(vrnStateManager_changeState(m, 1, 2147483647), 0);
     vrnStateManager_delete(m);
     vrnStateManager_delete(previous);
 }
@@ -326,5 +337,27 @@ TEST(StateManagerJournal, SessionJournalAsksAManagerForItsState) {
     ASSERT_NE(query, nullptr);
     m->current = -3;
     EXPECT_EQ(query(m), -3);
+    vrnStateManager_delete(m);
+}
+
+TEST(StateManagerExit, ProcessEndClosesTheProcessWideDatabase) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("exit.vrn");
+    auto child = vrntest::runInChild([&] {
+        modeltest::installBlob();
+        vrnStateManager* m = vrnStateManager_new();
+        vrnStateManager_setGlobal(m);
+        if (!vrnStateManager_openDatabase(m, name.c_str())) return 1;
+        vrnObject_setInt(vrnObject_new("vrnBlob"), "value", 5);
+        return 0;  // no close: the exit handler does it
+    });
+    ASSERT_EQ(child.exitStatus, 0) << child.err;
+    EXPECT_FALSE(vrnFileExists((name + ".lck").c_str()));
+    modeltest::installBlob();
+    vrnStateManager* m = vrnStateManager_new();
+    vrnStateManager_setGlobal(m);
+    ASSERT_TRUE(vrnStateManager_openDatabase(m, name.c_str()));
+    EXPECT_EQ(m->current, 1);
+    EXPECT_EQ(Dictionary_getSize(m->objects), 1);
     vrnStateManager_delete(m);
 }

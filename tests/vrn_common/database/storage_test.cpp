@@ -103,6 +103,17 @@ TEST_F(FileFixture, StringListsKeepEmptyEntriesAndEmptyListsReadBackEmpty) {
     EXPECT_EQ(count, 0);
     EXPECT_FALSE(DefFile_readString(file, "empty", "w", 1, &one));
     EXPECT_EQ(one, nullptr);
+
+    // Bytes without a single NUL hold no string: no output, error 10009.
+    vrnUUID* u = vrnUUID_new();
+    ASSERT_TRUE(DefFile_writeUUID(file, "u", "w", 1, u));
+    vrnUUID_delete(u);
+    back = reinterpret_cast<char**>(1);
+    file->errorCode = 0;
+    EXPECT_FALSE(DefFile_readStrings(file, "u", "w", 1, &back, &count));
+    EXPECT_EQ(back, nullptr);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(file->errorCode, VRN_U_UNABLE_TO_READ_DATASET);
 }
 
 TEST_F(FileFixture, UuidArraysHoldNullReferencesAsPaddedText) {
@@ -127,6 +138,47 @@ TEST_F(FileFixture, UuidArraysHoldNullReferencesAsPaddedText) {
     vrnUUID_delete(back[0]);
     vrnFree(back, "test");
     vrnUUID_delete(a);
+}
+
+TEST_F(FileFixture, ADatasetReadAsAnotherKindFails) {
+    int three[3] = {1, 2, 3};
+    ASSERT_TRUE(DefFile_writeIntArray(file, "ints", "w", 1, three, 3, 0));
+    char* chars = nullptr;
+    double* doubles = nullptr;
+    char** strings = nullptr;
+    int n = 0;
+    EXPECT_FALSE(DefFile_readChars(file, "ints", "w", 1, &chars, &n));
+    vrnFree(chars, "test");
+    EXPECT_FALSE(DefFile_readDoubles(file, "ints", "w", 1, &doubles, &n));
+    vrnFree(doubles, "test");
+    EXPECT_FALSE(DefFile_readStrings(file, "ints", "w", 1, &strings, &n));
+    EXPECT_EQ(strings, nullptr);
+    int* ints = nullptr;
+    ASSERT_TRUE(DefFile_readInts(file, "ints", "w", 1, &ints, &n));
+    EXPECT_EQ(n, 3);
+    vrnFree(ints, "test");
+}
+
+TEST_F(FileFixture, SinglePrecisionDataReadsAsDoubles) {
+    // Written straight through the request call: this system writes no REAL.
+    Dataset* b = ds();
+    float values[2] = {1.5f, -2.25f};
+    int32_t count = 2, number = 2, when = 4, attributes = 0, factor = 1;
+    char what[IO_WHAT_SIZE] = "reals", where[IO_WHERE_SIZE] = "w", type[IO_DATATYPE_SIZE] = "REAL";
+    IO_header h{what, where, &when, &attributes, nullptr, &number, type, &factor};
+    int32_t zero = 0;
+    IO_data d{};
+    d.noffsets = d.nstrings = d.nchars = d.nints = d.ndoubles = d.nlogicals = &zero;
+    d.reals = values;
+    d.nreals = &count;
+    ASSERT_EQ(iocntc(IO_WRITE_DS, io_msg, &h, &d, b->ioControl), 0);
+    double* back = nullptr;
+    int n = 0;
+    ASSERT_TRUE(DefFile_readDoubles(file, "reals", "w", 4, &back, &n));
+    ASSERT_EQ(n, 2);
+    EXPECT_EQ(back[0], 1.5);
+    EXPECT_EQ(back[1], -2.25);
+    vrnFree(back, "test");
 }
 
 TEST_F(FileFixture, AttributesSplitAndOversizedTextsAreRefused) {
@@ -183,18 +235,42 @@ TEST_F(FileFixture, CompactionReplacesTheFileAndLeavesNoTemporaries) {
     EXPECT_FALSE(DefFile_readInt(file, "k", "w", 3, &value));
 }
 
-TEST_F(FileFixture, FailedCompactionKeepsTheOriginalOpen) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-    ASSERT_TRUE(DefFile_writeInt(file, "k", "w", 1, 42));
-    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
-    int ok = DefFile_compact(file, 0);
-    chmod(dir.path().c_str(), 0755);
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(file->errorCode, VRN_U_UNABLE_TO_COMPACT_DATABASE);
-    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>({"m.vrn", "m.vrn.lck"}));
+// Compacts a file in a folder that has turned read-only; 0 when the
+// original is left in place, open and intact, with no temporary file.
+int compactInReadOnlyFolder(const std::string& folder) {
+    std::string name = folder + "/m.vrn";
+    DefFile* f = DefFile_new(name.c_str());
+    if (!f) return 1;
+    if (!DefFile_writeInt(f, "k", "w", 1, 42)) return 2;
+    chmod(folder.c_str(), 0555);
+    int ok = DefFile_compact(f, 0);
+    chmod(folder.c_str(), 0755);
     int value = 0;
-    ASSERT_TRUE(DefFile_readInt(file, "k", "w", 1, &value));
-    EXPECT_EQ(value, 42);
+    int result = ok ? 3
+                 : f->errorCode != VRN_U_UNABLE_TO_COMPACT_DATABASE ? 4
+                 : listDir(folder) != std::vector<std::string>({"m.vrn", "m.vrn.lck"}) ? 5
+                 : !DefFile_readInt(f, "k", "w", 1, &value) || value != 42 ? 6
+                 : 0;
+    DefFile_delete(f);
+    vrnApp_clearErrors();
+    return result;
+}
+
+TEST(DefFileCompaction, FailedCompactionKeepsTheOriginalOpen) {
+    vrntest::TempDir dir;
+    if (geteuid() != 0) {
+        ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+        EXPECT_EQ(compactInReadOnlyFolder(dir.file("sub")), 0);
+        return;
+    }
+    // Permissions do not bind root: the compaction runs as "nobody".
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    auto child = vrntest::runInChild([&] {
+        if (setgid(65534) != 0 || setuid(65534) != 0) return 10;
+        if (mkdir(dir.file("sub").c_str(), 0755) != 0) return 11;
+        return compactInReadOnlyFolder(dir.file("sub"));
+    });
+    EXPECT_EQ(child.exitStatus, 0) << child.err;
 }
 
 TEST(DatabaseOpen, BadFilesAreRefusedUnchangedAndUnlocked) {

@@ -57,6 +57,7 @@ void Dataset_resetData(Dataset* b) {
 // Fills the header; 0 when What or Where does not fit its buffer.
 int Dataset_setHeader(Dataset* b, const char* what, const char* where, int when,
                       bool withAttributes) {
+    if (!b) return 0;
     Dataset_resetData(b);
     if (!fits(what) || !fits(where)) return 0;
     copyText(b->whatBuffer, what);
@@ -115,6 +116,7 @@ void growMatchBuffers(Dataset* b, int32_t wanted) {
 // Finds the datasets of (what, where, when) in the primary file; When -2
 // narrows the search to the largest stored When. 1 when something matched.
 int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
+    if (!b) return 0;
     if (b->located) {
         b->located = 0;
         if (when == b->locatedWhen && what && where && strcmp(what, b->whatBuffer) == 0 &&
@@ -142,6 +144,27 @@ int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
     }
 }
 
+// Whether count elements of size bytes can be held in one block and can
+// come from the located dataset: its stored length bounds what it can hold
+// (zlib expands by at most about 1032 times), so a damaged header cannot
+// make a read set aside more memory than the file could ever fill.
+bool plausibleSize(const Dataset* b, int64_t count, int64_t size) {
+    if (count < 0) return false;
+    int64_t bytes = count * size;
+    int64_t stored = std::max<int64_t>(b->matchOffsets[1], 0);
+    return bytes <= INT32_MAX - 16 && bytes <= (stored + 64) * 1100;
+}
+
+// Leaves only the located dataset's offsets in the data block, so that a
+// read delivers nothing but the kind asked for: a dataset of another kind
+// finds no room and fails, instead of landing in the match buffers.
+void isolateData(Dataset* b) {
+    b->data.strings = nullptr;
+    b->stringsCount = 0;
+    b->data.ints = nullptr;
+    b->intsCount = 0;
+}
+
 // Sized or direct read of one array kind. The pair is selected by the
 // pointers given; the block's own count field for it is used.
 template <typename T>
@@ -149,6 +172,7 @@ int readArray(Dataset* b, const char* what, const char* where, int when, int* co
               T** dataArray, int32_t** dataCount, int32_t* ownCount, const char* fn) {
     if (!count || !array) return 0;
     if (!Dataset_locate(b, what, where, when)) return 0;
+    isolateData(b);
     if (*count < 0) {
         *dataArray = nullptr;
         *ownCount = 0;
@@ -156,9 +180,11 @@ int readArray(Dataset* b, const char* what, const char* where, int when, int* co
         int answer = Dataset_request(b, IO_READ_PRIMARY_DS);
         if (answer != 0 && answer != IO_ERR_MEMORY) return 0;
         int32_t n = std::max(*ownCount, 0);
+        if (!plausibleSize(b, n, sizeof(T))) return 0;
         *array = static_cast<T*>(vrnMalloc(static_cast<int>(sizeof(T)) * std::max(n, 1), fn));
         *count = n;
     }
+    isolateData(b);
     *dataArray = *array;
     *ownCount = *count;
     *dataCount = ownCount;
@@ -257,11 +283,13 @@ int Dataset_openSecondaryFile(Dataset* b, const char* fileName) {
 }
 
 int Dataset_closePrimaryFile(Dataset* b) {
+    if (!b) return 0;
     Dataset_resetData(b);
     return Dataset_request(b, IO_CLOSE_ALL) <= 0;
 }
 
 int Dataset_closeSecondaryFile(Dataset* b) {
+    if (!b) return 0;
     Dataset_resetData(b);
     return Dataset_request(b, IO_CLOSE_SECONDARY) <= 0;
 }
@@ -290,6 +318,7 @@ int Dataset_readDoubles(Dataset* b, const char* what, const char* where, int whe
     if (!Dataset_locate(b, what, where, when)) return 0;
     if (Dataset_request(b, IO_READ_HEADER) > 0) return 0;
     Dataset_replaceInType(b);
+    isolateData(b);
     if (*count < 0) {
         b->data.doubles = nullptr;
         b->doublesCount = 0;
@@ -297,11 +326,13 @@ int Dataset_readDoubles(Dataset* b, const char* what, const char* where, int whe
         int answer = Dataset_request(b, IO_READ_PRIMARY_DS_AS);
         if (answer != 0 && answer != IO_ERR_MEMORY) return 0;
         int32_t n = std::max(b->doublesCount, 0);
+        if (!plausibleSize(b, n, sizeof(double))) return 0;
         *array = static_cast<double*>(
             vrnMalloc(static_cast<int>(sizeof(double)) * std::max(n, 1), "Dataset_readDoubles"));
         *count = n;
         Dataset_replaceInType(b);
     }
+    isolateData(b);
     b->data.doubles = *array;
     b->doublesCount = *count;
     b->data.ndoubles = &b->doublesCount;
@@ -367,6 +398,7 @@ int Dataset_readAttributes(Dataset* b, const char* what, const char* where, int 
     if (!Dataset_locate(b, what, where, when)) return 0;
     // Only the header is wanted: the data arrays stay empty, so a dataset
     // that holds data answers 14 after its header has been read.
+    isolateData(b);
     int answer = Dataset_request(b, IO_READ_PRIMARY_DS);
     if (answer != 0 && answer != IO_ERR_MEMORY) return 0;
     int n = std::min(std::max(b->attributeCount, 0), DATASET_SLOTS);
@@ -503,6 +535,7 @@ int Dataset_erase(Dataset* b, const char* what, const char* where, int when) {
 }
 
 int Dataset_copyAllDatasets(Dataset* b, int compressWhen) {
+    if (!b) return 0;
     Dataset_resetData(b);
     return Dataset_request(b, compressWhen ? IO_COPY_DS_COMPRESS_WHEN : IO_COPY_ALLVALID_DS) == 0;
 }
@@ -621,6 +654,7 @@ int Dataset_writeUUIDs(Dataset* b, const char* what, const char* where, int when
 
 int Dataset_locateActive(Dataset* b, const char* what, const char* where, int state, int* when) {
     *when = -1;
+    if (!b || !what || !where) return 0;
     if (state < 1 || !Dataset_locate(b, what, where, -1)) return 0;
     int n = b->stringsCount / 2;
     int chosen = -1;

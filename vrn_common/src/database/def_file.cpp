@@ -186,6 +186,7 @@ int DefFile_close(DefFile* f) {
 }
 
 int DefFile_readInt(DefFile* f, const char* what, const char* where, int when, int* value) {
+    if (!f) return 0;
     int local = 0, count = 1;
     int* p = &local;
     if (Dataset_readInts(f->dataset, what, where, when, &count, &p) && count == 1) {
@@ -197,12 +198,15 @@ int DefFile_readInt(DefFile* f, const char* what, const char* where, int when, i
 }
 
 int DefFile_writeInt(DefFile* f, const char* what, const char* where, int when, int value) {
+    if (!f) return 0;
     int ok = Dataset_writeInts(f->dataset, what, where, when, 1, 0, &value);
     return writeResult(f, ok, what, where, when, "scalar integer");
 }
 
 int DefFile_readInts(DefFile* f, const char* what, const char* where, int when, int** array,
                      int* count) {
+    if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readInts(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "int array");
@@ -211,6 +215,7 @@ int DefFile_readInts(DefFile* f, const char* what, const char* where, int when, 
 
 int DefFile_readIntArray(DefFile* f, const char* what, const char* where, int when, int* array,
                          int capacity) {
+    if (!f) return 0;
     int count = capacity;
     if (capacity >= 0 && Dataset_readInts(f->dataset, what, where, when, &count, &array)) return 1;
     recordRead(f, what, where, when, "int array");
@@ -219,12 +224,15 @@ int DefFile_readIntArray(DefFile* f, const char* what, const char* where, int wh
 
 int DefFile_writeIntArray(DefFile* f, const char* what, const char* where, int when,
                           const int* values, int count, int records) {
+    if (!f) return 0;
     int ok = Dataset_writeInts(f->dataset, what, where, when, count, records, values);
     return writeResult(f, ok, what, where, when, "int array");
 }
 
 int DefFile_readFloats(DefFile* f, const char* what, const char* where, int when, float** array,
                        int* count) {
+    if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readFloats(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "float array");
@@ -233,6 +241,8 @@ int DefFile_readFloats(DefFile* f, const char* what, const char* where, int when
 
 int DefFile_readDoubles(DefFile* f, const char* what, const char* where, int when, double** array,
                         int* count) {
+    if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readDoubles(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "double array");
@@ -241,12 +251,15 @@ int DefFile_readDoubles(DefFile* f, const char* what, const char* where, int whe
 
 int DefFile_writeDoubleArray(DefFile* f, const char* what, const char* where, int when,
                              const double* values, int count, int records) {
+    if (!f) return 0;
     int ok = Dataset_writeDoubles(f->dataset, what, where, when, count, records, values);
     return writeResult(f, ok, what, where, when, "double array");
 }
 
 int DefFile_readChars(DefFile* f, const char* what, const char* where, int when, char** array,
                       int* count) {
+    if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readChars(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "char array");
@@ -254,6 +267,7 @@ int DefFile_readChars(DefFile* f, const char* what, const char* where, int when,
 }
 
 int DefFile_readString(DefFile* f, const char* what, const char* where, int when, char** string) {
+    if (!f) return 0;
     char* one = nullptr;
     char** p = &one;
     int count = 1;
@@ -269,6 +283,7 @@ int DefFile_readString(DefFile* f, const char* what, const char* where, int when
 
 int DefFile_writeString(DefFile* f, const char* what, const char* where, int when,
                         const char* string) {
+    if (!f) return 0;
     char* one = const_cast<char*>(string);
     int ok = Dataset_writeStrings(f->dataset, what, where, when, 1, &one);
     return writeResult(f, ok, what, where, when, "scalar string");
@@ -276,6 +291,8 @@ int DefFile_writeString(DefFile* f, const char* what, const char* where, int whe
 
 int DefFile_readStrings(DefFile* f, const char* what, const char* where, int when, char*** array,
                         int* count) {
+    if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readStrings(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "string array");
@@ -284,6 +301,7 @@ int DefFile_readStrings(DefFile* f, const char* what, const char* where, int whe
 
 int DefFile_readStringArray(DefFile* f, const char* what, const char* where, int when,
                             char** array, int capacity) {
+    if (!f) return 0;
     int count = capacity;
     if (capacity >= 0 && Dataset_readStrings(f->dataset, what, where, when, &count, &array)) return 1;
     recordRead(f, what, where, when, "string array");
@@ -292,11 +310,13 @@ int DefFile_readStringArray(DefFile* f, const char* what, const char* where, int
 
 int DefFile_writeStringArray(DefFile* f, const char* what, const char* where, int when,
                              char* const* strings, int count) {
+    if (!f) return 0;
     int ok = Dataset_writeStrings(f->dataset, what, where, when, count, strings);
     return writeResult(f, ok, what, where, when, "string array");
 }
 
 int DefFile_readUUID(DefFile* f, const char* what, const char* where, int when, vrnUUID** uuid) {
+    if (!f) return 0;
     vrnUUID* one = nullptr;
     vrnUUID** p = &one;
     int count = 1;
@@ -311,6 +331,7 @@ int DefFile_readUUID(DefFile* f, const char* what, const char* where, int when, 
 
 int DefFile_writeUUID(DefFile* f, const char* what, const char* where, int when,
                       const vrnUUID* uuid) {
+    if (!f) return 0;
     vrnUUID* one = const_cast<vrnUUID*>(uuid);
     int ok = Dataset_writeUUIDs(f->dataset, what, where, when, 1, &one);
     return writeResult(f, ok, what, where, when, "scalar UUID");
@@ -318,6 +339,8 @@ int DefFile_writeUUID(DefFile* f, const char* what, const char* where, int when,
 
 int DefFile_readUUIDs(DefFile* f, const char* what, const char* where, int when, vrnUUID*** array,
                       int* count) {
+    if (!f) return 0;
+    *array = nullptr;
     *count = -1;
     if (Dataset_readUUIDs(f->dataset, what, where, when, count, array)) return 1;
     recordRead(f, what, where, when, "UUID array");
@@ -326,11 +349,13 @@ int DefFile_readUUIDs(DefFile* f, const char* what, const char* where, int when,
 
 int DefFile_writeUUIDArray(DefFile* f, const char* what, const char* where, int when,
                            vrnUUID* const* uuids, int count) {
+    if (!f) return 0;
     int ok = Dataset_writeUUIDs(f->dataset, what, where, when, count, uuids);
     return writeResult(f, ok, what, where, when, "UUID array");
 }
 
 int DefFile_erase(DefFile* f, const char* what, const char* where, int when) {
+    if (!f) return 0;
     if (Dataset_erase(f->dataset, what, where, when)) {
         f->modified = 1;
         return 1;
@@ -342,6 +367,7 @@ int DefFile_erase(DefFile* f, const char* what, const char* where, int when) {
 
 int DefFile_match(DefFile* f, const char* what, const char* where, int when, int countOnly,
                   int* count, char*** whats, char*** wheres, int** whens) {
+    if (!f) return 0;
     static vrnDebugPreamble debug;
     debug.enter("DefFile_match", "Find all data sets in a KWX data file that match a given set of filters.");
     int n = Dataset_match(f->dataset, what, where, when, countOnly, whats, wheres, whens);
@@ -365,6 +391,7 @@ int DefFile_match(DefFile* f, const char* what, const char* where, int when, int
 int DefFile_readSignature(DefFile* f, const char* what, const char* where, int when, int* ints,
                           int* floats, int* doubles, int* chars, int* fixedStrings, int* strings,
                           int* uuids) {
+    if (!f) return 0;
     return Dataset_readSignature(f->dataset, what, where, when, ints, floats, doubles, chars,
                                  fixedStrings, strings, uuids);
 }

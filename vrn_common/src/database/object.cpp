@@ -116,41 +116,50 @@ int vrnObject_isNotBeingDestroyed(const vrnObject*) {
 int vrnObject_isManagerMode(const vrnObject*) { return vrnStateManager_isChanging(manager()); }
 
 int vrnObject_setInt(vrnObject* o, const char* key, int value) {
+    if (!o || !key) return 0;
     return vrnStateManager_writeInt(manager(), o->uuid, key, value);
 }
 
 int vrnObject_setInts(vrnObject* o, const char* key, const int* values, int count) {
+    if (!o || !key) return 0;
     return vrnStateManager_writeInts(manager(), o->uuid, key, values, count);
 }
 
 int vrnObject_setDoubles(vrnObject* o, const char* key, const double* values, int count) {
+    if (!o || !key) return 0;
     return vrnStateManager_writeDoubles(manager(), o->uuid, key, values, count);
 }
 
 int vrnObject_setString(vrnObject* o, const char* key, const char* string) {
+    if (!o || !key) return 0;
     return vrnStateManager_writeString(manager(), o->uuid, key, string);
 }
 
 int vrnObject_setStrings(vrnObject* o, const char* key, char* const* strings, int count) {
+    if (!o || !key) return 0;
     return vrnStateManager_writeStrings(manager(), o->uuid, key, strings, count);
 }
 
 int vrnObject_setPointer(vrnObject* o, const char* key, const vrnObject* target) {
+    if (!o || !key) return 0;
     return vrnStateManager_writeUUID(manager(), o->uuid, key, target ? target->uuid : nullptr);
 }
 
 int vrnObject_setPointers(vrnObject* o, const char* key, vrnObject* const* objects, int count) {
+    if (!o || !key) return 0;
     for (int i = 0; i < count; ++i)
         if (!objects || !objects[i]) return 0;
     return writeMembers(o, key, reinterpret_cast<void**>(const_cast<vrnObject**>(objects)), count);
 }
 
 int vrnObject_setSet(vrnObject* o, const char* key, const Set* set) {
+    if (!o || !key) return 0;
     writeMembers(o, key, set ? set->members : nullptr, set ? set->count : 0);
     return 1;
 }
 
 int vrnObject_setHashSet(vrnObject* o, const char* key, const HashSet* set) {
+    if (!o || !key) return 0;
     void** keys = nullptr;
     int n = set ? HashSet_toArray(set, &keys) : 0;
     writeMembers(o, key, keys, n);
@@ -159,21 +168,25 @@ int vrnObject_setHashSet(vrnObject* o, const char* key, const HashSet* set) {
 }
 
 int vrnObject_isParameterChanged(vrnObject* o, const char* key) {
+    if (!o || !key) return 0;
     int changed = 0;
     vrnStateManager_isParameterChanged(manager(), o->uuid, key, &changed);
     return changed;
 }
 
 int vrnObject_shouldRead(vrnObject* o, int onlyIfChanged, const char* key) {
+    if (!o || !key) return 0;
     return !onlyIfChanged || vrnObject_isParameterChanged(o, key);
 }
 
 int vrnObject_getInt(vrnObject* o, int onlyIfChanged, const char* key, int* value) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     return vrnStateManager_readInt(manager(), o->uuid, key, value);
 }
 
 int vrnObject_getInts(vrnObject* o, int onlyIfChanged, const char* key, int** array, int* count) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     vrnFree(*array, "vrnObject_getInts");
     return vrnStateManager_readInts(manager(), o->uuid, key, array, count);
@@ -181,12 +194,14 @@ int vrnObject_getInts(vrnObject* o, int onlyIfChanged, const char* key, int** ar
 
 int vrnObject_getIntArray(vrnObject* o, int onlyIfChanged, const char* key, int* array,
                           int capacity) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     return vrnStateManager_readIntArray(manager(), o->uuid, key, array, capacity);
 }
 
 int vrnObject_getFloats(vrnObject* o, int onlyIfChanged, const char* key, float** array,
                         int* count) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     vrnFree(*array, "vrnObject_getFloats");
     return vrnStateManager_readFloats(manager(), o->uuid, key, array, count);
@@ -194,18 +209,21 @@ int vrnObject_getFloats(vrnObject* o, int onlyIfChanged, const char* key, float*
 
 int vrnObject_getDoubles(vrnObject* o, int onlyIfChanged, const char* key, double** array,
                          int* count) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     vrnFree(*array, "vrnObject_getDoubles");
     return vrnStateManager_readDoubles(manager(), o->uuid, key, array, count);
 }
 
 int vrnObject_getChars(vrnObject* o, int onlyIfChanged, const char* key, char** array, int* count) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     vrnFree(*array, "vrnObject_getChars");
     return vrnStateManager_readChars(manager(), o->uuid, key, array, count);
 }
 
 int vrnObject_getString(vrnObject* o, int onlyIfChanged, const char* key, char** string) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     vrnCString_free(*string);
     *string = nullptr;
@@ -214,6 +232,7 @@ int vrnObject_getString(vrnObject* o, int onlyIfChanged, const char* key, char**
 
 int vrnObject_getStrings(vrnObject* o, int onlyIfChanged, const char* key, char*** array,
                          int* count) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     vrnCStringArray_free(*array, *count);
     return vrnStateManager_readStrings(manager(), o->uuid, key, array, count);
@@ -221,11 +240,13 @@ int vrnObject_getStrings(vrnObject* o, int onlyIfChanged, const char* key, char*
 
 int vrnObject_getStringArray(vrnObject* o, int onlyIfChanged, const char* key, char** array,
                              int capacity) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     return vrnStateManager_readStringArray(manager(), o->uuid, key, array, capacity);
 }
 
 int vrnObject_getPointer(vrnObject* o, int onlyIfChanged, const char* key, vrnObject** target) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     vrnUUID* uuid = nullptr;
     int ok = vrnStateManager_readUUID(manager(), o->uuid, key, &uuid);
@@ -236,6 +257,7 @@ int vrnObject_getPointer(vrnObject* o, int onlyIfChanged, const char* key, vrnOb
 
 int vrnObject_getPointers(vrnObject* o, int onlyIfChanged, const char* key, vrnObject*** array,
                           int* count) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     vrnFree(*array, "vrnObject_getPointers");
     *array = nullptr;
@@ -258,6 +280,7 @@ int vrnObject_getPointers(vrnObject* o, int onlyIfChanged, const char* key, vrnO
 
 int vrnObject_getPointerArray(vrnObject* o, int onlyIfChanged, const char* key, vrnObject** array,
                               int expected) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return expected == 0;
     vrnObject** read = nullptr;
     int n = 0;
@@ -269,6 +292,7 @@ int vrnObject_getPointerArray(vrnObject* o, int onlyIfChanged, const char* key, 
 }
 
 int vrnObject_getSet(vrnObject* o, int onlyIfChanged, const char* key, Set** set) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     std::vector<void*> members = readMembers(o, key);
     Set_delete(*set);
@@ -277,6 +301,7 @@ int vrnObject_getSet(vrnObject* o, int onlyIfChanged, const char* key, Set** set
 }
 
 int vrnObject_getHashSet(vrnObject* o, int onlyIfChanged, const char* key, HashSet** set) {
+    if (!o || !key) return 0;
     if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
     std::vector<void*> members = readMembers(o, key);
     if (*set) HashSet_delete(*set);
@@ -286,11 +311,13 @@ int vrnObject_getHashSet(vrnObject* o, int onlyIfChanged, const char* key, HashS
 
 int vrnObject_getSignature(vrnObject* o, const char* key, int* ints, int* floats, int* doubles,
                            int* chars, int* strings, int* uuids) {
+    if (!o || !key) return 0;
     return vrnStateManager_readSignature(manager(), o->uuid, key, ints, floats, doubles, chars,
                                          strings, uuids);
 }
 
 int vrnObject_hasAffineTransform3D(vrnObject* o, int onlyIfChanged, const char* key) {
+    if (!o || !key) return 0;
     if (!onlyIfChanged) return 1;
     std::string k(key);
     return vrnObject_isParameterChanged(o, (k + " - A").c_str()) ||
@@ -300,6 +327,7 @@ int vrnObject_hasAffineTransform3D(vrnObject* o, int onlyIfChanged, const char* 
 
 int vrnObject_getAffineTransform3D(vrnObject* o, int onlyIfChanged, const char* key,
                                    vrnAffineTransform3D** transform) {
+    if (!o || !key) return 0;
     const char* fn = "vrnObject_getAffineTransform3D";
     std::string k(key);
     vrnAffineTransform3D_delete(*transform);

@@ -106,6 +106,7 @@ Repository* Repository_new(const char* fileName) {
 int Repository_externalCheckpoint(Repository* r) {
     if (!r) return -1;
     vrnStateManager* m = r->stateManager ? r->stateManager : vrnStateManager_get();
+    if (!m) return -1;
     int s = vrnStateManager_closeState(m);
     if (r->capacity < 1) growTo(r, kCheckpointCapacity);
     if (r->count >= r->capacity) growTo(r, 2 * r->capacity);

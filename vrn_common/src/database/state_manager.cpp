@@ -1,5 +1,6 @@
 #include "database/state_manager.h"
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,42 +21,11 @@ namespace {
 const char* kSource = "vrn_common/src/database/vrnStateManager";
 
 vrnStateManager* globalManager = nullptr;
-
-// Every manager alive, so that the exit handler closes the databases that a
-// host never closed (no lock file or unwritten index is left behind).
+bool exitHandlerRegistered = false;
+bool globalReleased = false;
+// Every manager alive, so that the exit handler closes the databases of
+// earlier repositories too, not only the process-wide one.
 std::vector<vrnStateManager*>* liveManagers = nullptr;
-bool exited = false;
-
-void closeAllAtExit() {
-    exited = true;
-    if (!liveManagers) return;
-    while (!liveManagers->empty()) {
-        vrnStateManager* m = liveManagers->back();
-        // Destroy routines reach their manager as the process-wide one.
-        vrnStateManager_setGlobal(m);
-        vrnStateManager_delete(m);
-    }
-    delete liveManagers;
-    liveManagers = nullptr;
-}
-
-void track(vrnStateManager* m) {
-    if (exited) return;
-    if (!liveManagers) {
-        liveManagers = new std::vector<vrnStateManager*>;
-        atexit(closeAllAtExit);
-    }
-    liveManagers->push_back(m);
-}
-
-void untrack(vrnStateManager* m) {
-    if (!liveManagers) return;
-    for (size_t i = 0; i < liveManagers->size(); ++i)
-        if ((*liveManagers)[i] == m) {
-            liveManagers->erase(liveManagers->begin() + static_cast<long>(i));
-            return;
-        }
-}
 vrnStateManager_TruncateRoutine truncateRoutine = nullptr;
 
 // The session journal asks for the current state of a handle; the handles
@@ -87,14 +57,21 @@ void raiseInternal(const char* function, const char* format, const char* text) {
     vrnError_publish(e);
 }
 
-// The values of a dictionary, taken before the dictionary changes.
-std::vector<vrnObject*> valuesOf(Dictionary* d) {
-    std::vector<vrnObject*> out;
+// The entries of a dictionary, taken before the dictionary changes. Users
+// look each one up again before touching it: running one object's routine
+// may have removed another.
+std::vector<std::pair<std::string, vrnObject*>> entriesOf(Dictionary* d) {
+    std::vector<std::pair<std::string, vrnObject*>> out;
     DictionaryIterator* it = DictionaryIterator_new(d);
     for (Pair* p = DictionaryIterator_first(it); p; p = DictionaryIterator_next(it))
-        out.push_back(static_cast<vrnObject*>(p->second));
+        out.emplace_back(static_cast<const char*>(p->first), static_cast<vrnObject*>(p->second));
     DictionaryIterator_delete(it);
     return out;
+}
+
+bool stillLive(vrnStateManager* m, const std::string& text, vrnObject* o) {
+    void* value = nullptr;
+    return Dictionary_find(m->objects, text.c_str(), nullptr, &value) && value == o;
 }
 
 // Runs an object's destroy routine as a state change does: deletions from
@@ -115,12 +92,8 @@ void destroyQuietly(vrnStateManager* m, vrnObject* object) {
 }
 
 void destroyAllLive(vrnStateManager* m) {
-    for (vrnObject* o : valuesOf(m->objects)) {
-        char text[VRN_UUID_STRING_SIZE];
-        vrnUUID_toBase64(o->uuid, text);
-        // Destroying one object may have removed others already.
-        if (Dictionary_contains(m->objects, text) == o) destroyQuietly(m, o);
-    }
+    for (const auto& entry : entriesOf(m->objects))
+        if (stillLive(m, entry.first, entry.second)) destroyQuietly(m, entry.second);
 }
 
 // Gives up a database that failed to open: live objects go without a
@@ -135,6 +108,54 @@ void releaseDatabase(vrnStateManager* m) {
     }
     m->first = m->current = m->last = 0;
     m->applying = 0;
+}
+
+// Stored state numbers far beyond any edit count come from a damaged file.
+bool plausibleState(int state) { return state > -1000000000 && state < 1000000000; }
+
+// Gives up a file whose stored states do not fit together.
+void refuseStates(vrnStateManager* m, const char* function) {
+    vrnError* e = vrnError_new(VRN_U_INVALID_DATA, function, kSource, __LINE__);
+    vrnError_addMessage(e, "The stored states of the VRN database\n\n%s\n\ndo not fit together.\n",
+                        Database_getFileName(m->database));
+    vrnError_publish(e);
+    releaseDatabase(m);
+}
+
+// At process end the process-wide manager closes its database (keeping
+// every state), so that the index is written and the lock released; from
+// then on there is no process-wide manager.
+void releaseGlobalManager() {
+    vrnMemory_markExiting();
+    while (liveManagers && !liveManagers->empty()) {
+        vrnStateManager* m = liveManagers->back();
+        // Destroy routines reach their manager as the process-wide one.
+        globalManager = m;
+        vrnStateManager_delete(m);
+    }
+    delete liveManagers;
+    liveManagers = nullptr;
+    globalReleased = true;
+    globalManager = nullptr;
+}
+
+void track(vrnStateManager* m) {
+    if (globalReleased) return;
+    if (!liveManagers) liveManagers = new std::vector<vrnStateManager*>;
+    liveManagers->push_back(m);
+    if (!exitHandlerRegistered) {
+        exitHandlerRegistered = true;
+        atexit(releaseGlobalManager);
+    }
+}
+
+void untrack(vrnStateManager* m) {
+    if (!liveManagers) return;
+    for (size_t i = 0; i < liveManagers->size(); ++i)
+        if ((*liveManagers)[i] == m) {
+            liveManagers->erase(liveManagers->begin() + static_cast<long>(i));
+            return;
+        }
 }
 
 }  // namespace
@@ -163,10 +184,11 @@ void vrnStateManager_delete(vrnStateManager* m) {
 }
 
 vrnStateManager* vrnStateManager_get(void) {
+    if (globalReleased) return nullptr;
     // First use without a repository: the "_changes" one in the working
     // folder. Should that fail, callers get a manager without a database.
-    if (!globalManager && !exited) Repository_new("_changes");
-    if (!globalManager) globalManager = vrnStateManager_new();
+    if (!globalManager) Repository_new("_changes");
+    if (!globalManager) vrnStateManager_setGlobal(vrnStateManager_new());
     return globalManager;
 }
 
@@ -184,6 +206,7 @@ vrnStateManager_TruncateRoutine vrnStateManager_setTruncateRoutine(
 }
 
 int vrnStateManager_newState(vrnStateManager* m) {
+    if (!m) return 0;
     if (m->current < 0) return -m->current;
     if (abs(m->last) > m->current) {
         if (m->database) Database_rollback(m->database, m->current);
@@ -196,24 +219,27 @@ int vrnStateManager_newState(vrnStateManager* m) {
 }
 
 int vrnStateManager_flushCache(vrnStateManager* m) {
+    if (!m) return 0;
     static vrnDebugPreamble debug;
     debug.enter("vrnStateManager_flushCache", "Flush all cached changes.");
-    std::vector<vrnObject*> pending = valuesOf(m->modified);
+    std::vector<std::pair<std::string, vrnObject*>> pending = entriesOf(m->modified);
     Dictionary_clear(m->modified);
     FILE* out = vrnDebug_getStream();
-    for (vrnObject* o : pending) {
-        if (debug.tracing() && out) {
-            char text[VRN_UUID_STRING_SIZE];
-            vrnUUID_toBase64(o->uuid, text);
-            fprintf(out, "Cached: %s %4d [%s]\n", text, o->typeIndex,
+    int dumped = 0;
+    for (const auto& entry : pending) {
+        vrnObject* o = entry.second;
+        if (!stillLive(m, entry.first, o)) continue;  // deleted by an earlier dump
+        if (debug.tracing() && out)
+            fprintf(out, "Cached: %s %4d [%s]\n", entry.first.c_str(), o->typeIndex,
                     vrnTypeManager_getNameOfIndex(o->typeIndex));
-        }
         vrnObject_dump(o);
+        ++dumped;
     }
-    return static_cast<int>(pending.size());
+    return dumped;
 }
 
 int vrnStateManager_closeState(vrnStateManager* m) {
+    if (!m) return 0;
     vrnStateManager_flushCache(m);
     if (m->current < 0) {
         m->current = m->last = -m->current;
@@ -228,6 +254,7 @@ void vrnStateManager_markModified(vrnStateManager* m, vrnObject* object) {
 }
 
 vrnObject* vrnStateManager_createObject(vrnStateManager* m, const char* typeName) {
+    if (!m) return nullptr;
     int n = vrnStateManager_newState(m);
     int index = vrnTypeManager_getIndexOfName(typeName);
     if (index < 0) return nullptr;
@@ -287,23 +314,26 @@ int vrnStateManager_isParameterChanged(vrnStateManager* m, const vrnUUID* uuid, 
 }
 
 int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
+    if (!m) return 0;
     static vrnDebugPreamble debug;
     debug.enter("vrnStateManager_changeState", "Make a change of state in the VRN database.");
     vrnStateManager_flushCache(m);
-    int delta = relative ? n : n - abs(m->current);
+    // Worked out in 64 bits: a target beyond the stored bounds is refused,
+    // whatever the numbers asked for.
+    int64_t delta = relative ? static_cast<int64_t>(n) : static_cast<int64_t>(n) - abs(m->current);
     if (delta == 0) return 1;
-    int target;
+    int64_t target;
     if (delta < 0) {
         target = abs(m->current) + delta;
         if (target < abs(m->first)) return 0;
-        m->applyFrom = target + 1;
+        m->applyFrom = static_cast<int>(target) + 1;
         m->applyTo = abs(m->current);
     } else {
         if (m->current < 0) return 0;
         target = m->current + delta;
         if (target > abs(m->last)) return 0;
         m->applyFrom = m->current + 1;
-        m->applyTo = target;
+        m->applyTo = static_cast<int>(target);
     }
     int records = 0;
     char** uuids = nullptr;
@@ -314,7 +344,7 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
         Database_match(m->database, m->applyFrom, m->applyTo, "*", "*", &records, &uuids, &starts,
                        &keys, &whens);
     if (delta > 0 && -target == m->last) target = -target;
-    m->current = target;
+    m->current = static_cast<int>(target);
     if (!m->quiet) writeGlobalInt(m, "State - current", m->current);
     m->applying = 1;
 
@@ -446,6 +476,7 @@ void vrnStateManager_setRepository(vrnStateManager* m, void* repository) {
 }
 
 int vrnStateManager_recordTypes(vrnStateManager* m) {
+    if (!m) return 0;
     char** names = nullptr;
     int* ids = nullptr;
     int n = vrnTypeManager_getKnownTypes(&names, &ids);
@@ -459,6 +490,7 @@ int vrnStateManager_recordTypes(vrnStateManager* m) {
 }
 
 int vrnStateManager_checkTypes(vrnStateManager* m) {
+    if (!m) return 0;
     if (!m->database) return 2;
     char** names = nullptr;
     int* ids = nullptr;
@@ -474,6 +506,7 @@ int vrnStateManager_checkTypes(vrnStateManager* m) {
 }
 
 int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
+    if (!m) return 0;
     const char* fn = "vrnStateManager_openDatabase";
     if (m->database) vrnStateManager_closeDatabase(m, 1);
     m->database = Database_new(fileName);
@@ -482,6 +515,10 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     Database_getInteger(m->database, 0, nullptr, "State - first", &m->first);
     Database_getInteger(m->database, 0, nullptr, "State - last", &m->last);
     Database_getInteger(m->database, 0, nullptr, "State - current", &stored);
+    if (!plausibleState(m->first) || !plausibleState(m->last) || !plausibleState(stored)) {
+        refuseStates(m, fn);
+        return 0;
+    }
     // The types are checked before any object is made, so that a file of
     // unknown types is refused without building a partial model.
     int types = vrnStateManager_checkTypes(m);
@@ -500,7 +537,7 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     int changed = vrnStateManager_changeState(m, 1, abs(stored));
     m->quiet = 0;
     if (changed != 1) {
-        releaseDatabase(m);
+        refuseStates(m, fn);
         return changed;
     }
     if (types == 2) vrnStateManager_recordTypes(m);
@@ -508,6 +545,7 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
 }
 
 int vrnStateManager_purge(vrnStateManager* m, int mode) {
+    if (!m) return 0;
     if (!m->database) return 0;
     int s = abs(m->current);
     if (mode == -1) return 1;
@@ -521,6 +559,7 @@ int vrnStateManager_purge(vrnStateManager* m, int mode) {
 }
 
 int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
+    if (!m) return 0;
     vrnStateManager_closeState(m);
     if (!m->database) return 1;
     if (vrnStateManager_checkTypes(m) == 2) vrnStateManager_recordTypes(m);

@@ -42,8 +42,10 @@ vrnStateManager* vrnStateManager_new(void);
 /* Closes an open database (purge mode -1), frees the manager and, when it
  * is the process-wide one, forgets it. */
 void vrnStateManager_delete(vrnStateManager* manager);
-/* The process-wide manager; a manager without a database when none has
- * been set. */
+/* The process-wide manager: that of the latest repository; when none has
+ * been made, the one of a "_changes" repository made in the working folder
+ * (a manager without a database when that fails); NULL once the process has begun to end (its exit handler then
+ * closed the database, keeping every state, and freed it). */
 vrnStateManager* vrnStateManager_get(void);
 /* Makes manager the process-wide one; returns the previous one. */
 vrnStateManager* vrnStateManager_setGlobal(vrnStateManager* manager);

@@ -83,6 +83,7 @@ void registerRegion(NameManager* m, Region* r, const char* name, int n) {
 void detachNames(NameManager* m) {
     if (!m->names) return;
     vrnStateManager* sm = vrnStateManager_get();
+    if (!sm) return;  // the process is ending: nothing reads names any more
     std::unordered_set<void*> live;
     DictionaryIterator* all = DictionaryIterator_new(sm->objects);
     for (Pair* p = DictionaryIterator_first(all); p; p = DictionaryIterator_next(all)) live.insert(p->second);
