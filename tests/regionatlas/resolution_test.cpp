@@ -66,6 +66,15 @@ TEST_F(Resolution, MergeAndBrokenAliasAreReported)
     EXPECT_CODE(s, 2);
     EXPECT_EQ(message(s), "Invalid alias located");
     EXPECT_CODE(RegionPrimitives_resolveDefinitionInMap(def, map, nullptr), 3);
+    // A complement (which no definition can be made with) takes what the
+    // map exports, composites included, less its resolved side.
+    ASSERT_OK(define(map, "X", RC_UNION, {"p"}));
+    ASSERT_OK(define(map, "Y", RC_UNION, {"q", "r"}));
+    def->combination = RC_COMPLEMENT;
+    RegionStringList_removeText(def->sideA, "q");
+    ASSERT_OK(RegionPrimitives_resolveDefinitionInMap(def, map, out));
+    RegionStringList_sort(out, 0);
+    EXPECT_EQ(joinedList(out), "q, X, r, Y");
     RegionStringList_delete(&out);
     RegionDefinition_delete(&def);
 }
