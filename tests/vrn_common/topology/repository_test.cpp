@@ -182,3 +182,20 @@ TEST_F(RepositoryFixture, ReferencesToObjectsOfAnotherClassReadAsNone) {
     ASSERT_GE(errors.size(), 2u);
     EXPECT_EQ(errors[0].code, VRN_I_INTERNAL_ERROR);
 }
+
+TEST(RepositoryOpen, FirstUseWithoutARepositoryMakesChanges) {
+    vrntest::TempDir dir;
+    vrntest::ChildOptions options;
+    options.cwd = dir.path();
+    auto child = vrntest::runInChild(
+        [] {
+            vrnStateManager* m = vrnStateManager_get();
+            if (!m || !m->database || !m->repository) return 2;
+            Region_new(1, "Edge");
+            return vrnStateManager_get() == m ? 0 : 3;
+        },
+        options);
+    ASSERT_EQ(child.exitStatus, 0) << child.err;
+    EXPECT_TRUE(vrnFileExists(dir.file("_changes.vrn").c_str()));
+    EXPECT_FALSE(vrnFileExists(dir.file("_changes.vrn.lck").c_str()));
+}
