@@ -163,3 +163,41 @@ TEST_F(RepositoryFixture, RestoreKeepsNamesThatObjectsStillUse) {
     EXPECT_STREQ(a->name, "Left");
     EXPECT_FALSE(NameManager_isNameUsed(names, "Extra"));
 }
+
+TEST_F(RepositoryFixture, EveryReferenceMadeToPointAtTheWrongClassIsSurvived) {
+    buildEverything(model);
+    vrnStateManager_closeState(m);
+    static const char* const keys[] = {
+        "topology", "assembly", "shell", "boundary", "connection", "gluings", "regions", "nameManager",
+        "assemblies", "2D regions", "3D regions", "atlas", "objects", "boundedRegion", "shells", "sides",
+        "elementMeshes", "faceMeshes", "interfaceMaps", "visuals", "vertices", "faceVertices", "region",
+        "faceSets", "elementMesh", "elementSets", "elementSet", "kvxel", "kelfc", "krffc", "xyz",
+        "representation", "mesh", "repository", "primaryModel", "data"};
+    // Every reference of every object names the one projection, a class
+    // that no reference may name.
+    vrnObject* wrong = vrnStateManager_getSingletonByTypeName(m, "Projection");
+    ASSERT_NE(wrong, nullptr);
+    std::vector<vrnObject*> all;
+    DictionaryIterator* it = DictionaryIterator_new(m->objects);
+    for (Pair* p = DictionaryIterator_first(it); p; p = DictionaryIterator_next(it))
+        all.push_back(static_cast<vrnObject*>(p->second));
+    DictionaryIterator_delete(it);
+    vrnObject* two[] = {wrong, wrong};
+    for (vrnObject* o : all)
+        for (const char* key : keys) {
+            if (strcmp(key, "sides") && strcmp(key, "faceMeshes")) vrnObject_setPointer(o, key, wrong);
+            else vrnObject_setPointers(o, key, two, 2);
+        }
+    vrnStateManager_closeState(m);
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, 1), 1);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    Repository* again = Repository_new(name.c_str());
+    ASSERT_NE(again, nullptr);
+    m = again->stateManager;
+    EXPECT_EQ(again->primaryModel, nullptr);
+    EXPECT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    EXPECT_FALSE(commontest::takeErrors().empty());
+}
