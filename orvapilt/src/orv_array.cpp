@@ -175,6 +175,8 @@ char** orvArrayDetach(OrvArray* array)
 {
     if (!array || array->kind != ORV_ARRAY_STRINGS)
         return nullptr;
+    if (array->count == array->capacity && !makeRoom(array))
+        return nullptr;  // no room for the closing NULL: nothing handed out
     char** storage = static_cast<char**>(array->storage);
     if (!freshStorage(array, ORV_ARRAY_STRINGS)) {
         // Still empty and usable: the next append allocates.

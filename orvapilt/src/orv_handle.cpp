@@ -159,7 +159,7 @@ OrvHandle* orvCreateHandle(void)
         return nullptr;
     const bool debug = orv::debugEnabled();
     try {
-        h->dirStack.emplace_back("/");  // the bottom entry, never popped
+        h->dirStack.push_back(orv::DirEntry{"/", nullptr, 0, {}});  // the bottom entry, never popped
         if (debug)
             changeEntryAppend(h, orvDebugChangePrinter, h);
     } catch (const std::bad_alloc&) {
@@ -179,7 +179,7 @@ int orvDestroyHandle(OrvHandle* handle)
     // The address is written out before the handle goes.
     char where[2 * sizeof(uintptr_t) + 1];
     std::snprintf(where, sizeof where, "%" PRIxPTR, address(handle));
-    std::vector<std::string>().swap(handle->dirStack);
+    std::vector<orv::DirEntry>().swap(handle->dirStack);
     orv::freeTree(handle->root);
     handle->root = nullptr;
     orvHashDestroy(handle->table);

@@ -19,18 +19,14 @@ const uint32_t orvPrimeScale[] = {
 const size_t kPrimeCount = sizeof orvPrimeScale / sizeof orvPrimeScale[0];
 const uint32_t kLargest = orvPrimeScale[kPrimeCount - 1];
 
-// x mod d for any 32-bit x, by one multiplication with a reciprocal computed
-// once per key (the hash takes two remainders per byte).
-struct FastMod {
-    uint64_t m;
-    uint32_t d;
-    explicit FastMod(uint32_t divisor) : m(UINT64_MAX / divisor + 1), d(divisor) {}
-    uint32_t operator()(uint32_t x) const
-    {
-        uint64_t low = m * x;
-        return static_cast<uint32_t>((static_cast<unsigned __int128>(low) * d) >> 64);
-    }
-};
+// x mod d for any 32-bit x, by one multiplication with the reciprocal
+// m = ceil(2^64 / d) (the hash takes two remainders per byte).
+inline uint64_t reciprocal(uint32_t d) { return UINT64_MAX / d + 1; }
+inline uint32_t fastMod(uint32_t x, uint64_t m, uint32_t d)
+{
+    uint64_t low = m * x;
+    return static_cast<uint32_t>((static_cast<unsigned __int128>(low) * d) >> 64);
+}
 
 inline uint32_t magnitude(int32_t x)
 {
@@ -40,10 +36,10 @@ inline uint32_t magnitude(int32_t x)
 
 // Signed remainder with truncation toward zero, as the hash is defined;
 // without branches, as the sign follows the data.
-inline int32_t signedRem(int32_t x, const FastMod& mod)
+inline int32_t signedRem(int32_t x, uint64_t m, uint32_t d)
 {
     uint32_t mask = static_cast<uint32_t>(x >> 31);
-    return static_cast<int32_t>((mod(magnitude(x)) ^ mask) - mask);
+    return static_cast<int32_t>((fastMod(magnitude(x), m, d) ^ mask) - mask);
 }
 
 char* copyKey(const char* key)
@@ -55,17 +51,27 @@ char* copyKey(const char* key)
     return copy;
 }
 
-OrvHashEntry* findAt(const OrvHash* table, const char* key, uint32_t index)
+// FNV-1a of the key: entries whose check differs are passed over without
+// reading their key, which in a large table costs a cache miss each.
+uint32_t checkOf(const char* key)
+{
+    uint32_t x = 2166136261u;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(key); *p; ++p)
+        x = (x ^ *p) * 16777619u;
+    return x;
+}
+
+OrvHashEntry* findAt(const OrvHash* table, const char* key, uint32_t index, uint32_t check)
 {
     for (OrvHashEntry* e = &table->buckets[index]; e && e->key; e = e->next)
-        if (std::strcmp(e->key, key) == 0)
+        if (e->check == check && std::strcmp(e->key, key) == 0)
             return e;
     return nullptr;
 }
 
 OrvHashEntry* findEntry(const OrvHash* table, const char* key)
 {
-    return findAt(table, key, table->hash(table->size, key));
+    return findAt(table, key, table->hash(table->size, key), checkOf(key));
 }
 
 // Moves every entry into a new bucket array of newSize. Every allocation is
@@ -111,12 +117,14 @@ bool rebuild(OrvHash* table, uint32_t newSize)
                 if (!head->key) {
                     head->key = e->key;
                     head->value = e->value;
+                    head->check = e->check;
                     head->chainCount = 1;
                 } else {
                     OrvHashEntry* n = pool;
                     pool = pool->next;
                     n->key = e->key;
                     n->value = e->value;
+                    n->check = e->check;
                     n->next = head->next;
                     n->chainCount = head->chainCount;
                     head->next = n;
@@ -141,14 +149,47 @@ bool rebuild(OrvHash* table, uint32_t newSize)
 
 namespace orv {
 
-OrvHashEntry* hashFind(const OrvHash* table, const char* key, uint32_t index)
+void hashBegin(HashState& state, uint32_t m)
 {
-    return findAt(table, key, index);
+    state.m = m;
+    state.h = 0;
+    state.a = 31415;
+    state.recipM = reciprocal(m);
+    state.recipM1 = reciprocal(m - 1);
+    state.check = 2166136261u;
 }
+
+void hashFeed(HashState& state, const char* bytes, size_t n)
+{
+    const uint32_t m = state.m;
+    int32_t h = state.h, a = state.a;
+    uint32_t check = state.check;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes), *end = p + n; p < end; ++p) {
+        check = (check ^ *p) * 16777619u;
+        int32_t c = static_cast<signed char>(*p);
+        if (c >= 126)
+            c = 0;
+        int32_t t = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(h) +
+                                         static_cast<uint32_t>(c));
+        h = static_cast<int32_t>(fastMod(magnitude(t), state.recipM, m));  // |t rem m| = |t| mod m
+        a = signedRem(static_cast<int32_t>(static_cast<uint32_t>(a) * 27183u), state.recipM1, m - 1);
+    }
+    state.h = h;
+    state.a = a;
+    state.check = check;
+}
+
+OrvHashEntry* hashFind(const OrvHash* table, const char* key, uint32_t index, uint32_t check)
+{
+    return findAt(table, key, index, check);
+}
+
+uint32_t hashCheck(const char* key) { return checkOf(key); }
+
 
 // A key known to be absent goes to the bucket's head entry when that is
 // empty, else into a new entry directly behind the head.
-bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index)
+bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index, uint32_t check)
 {
     OrvHashEntry* head = &table->buckets[index];
     char* copy = copyKey(key);
@@ -157,6 +198,7 @@ bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index)
     if (!head->key) {
         head->key = copy;
         head->value = value;
+        head->check = check;
         head->chainCount = 1;
     } else {
         OrvHashEntry* e = static_cast<OrvHashEntry*>(std::malloc(sizeof(OrvHashEntry)));
@@ -166,6 +208,7 @@ bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index)
         }
         e->key = copy;
         e->value = value;
+        e->check = check;
         e->next = head->next;
         e->chainCount = head->chainCount;
         head->next = e;
@@ -198,18 +241,10 @@ uint32_t orvHashString(uint32_t size, const char* key)
 {
     if (!key || !*key || size < 2)
         return 0;
-    const FastMod modM(size), modM1(size - 1);
-    int32_t h = 0, a = 31415;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(key); *p; ++p) {
-        int32_t c = static_cast<signed char>(*p);
-        if (c >= 126)
-            c = 0;
-        int32_t t = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(h) +
-                                         static_cast<uint32_t>(c));
-        h = static_cast<int32_t>(modM(magnitude(t)));  // |t rem m| = |t| mod m
-        a = signedRem(static_cast<int32_t>(static_cast<uint32_t>(a) * 27183u), modM1);
-    }
-    return static_cast<uint32_t>(h);
+    orv::HashState state;
+    orv::hashBegin(state, size);
+    orv::hashFeed(state, key, std::strlen(key));
+    return static_cast<uint32_t>(state.h);
 }
 
 OrvHash* orvHashCreate(uint32_t requestedSize)
@@ -246,8 +281,9 @@ int orvHashInsert(OrvHash* table, const char* key, void* value)
     if (!table || !key)
         return 0;
     orvHashReserve(table, 0);  // a failed rebuild leaves longer chains, not a broken table
-    uint32_t index = table->hash(table->size, key);
-    if (OrvHashEntry* e = findAt(table, key, index)) {
+    const uint32_t index = table->hash(table->size, key);
+    const uint32_t check = checkOf(key);
+    if (OrvHashEntry* e = findAt(table, key, index, check)) {
         char* copy = copyKey(key);
         if (!copy)
             return 0;
@@ -256,7 +292,7 @@ int orvHashInsert(OrvHash* table, const char* key, void* value)
         e->value = value;
         return 1;
     }
-    return orv::hashInsertNew(table, key, value, index) ? 1 : 0;
+    return orv::hashInsertNew(table, key, value, index, check) ? 1 : 0;
 }
 
 void* orvHashLookup(const OrvHash* table, const char* key)
@@ -274,9 +310,10 @@ int orvHashRemove(OrvHash* table, const char* key, void** valueOut)
     if (!table || !key)
         return 0;
     OrvHashEntry* head = &table->buckets[table->hash(table->size, key)];
+    const uint32_t check = checkOf(key);
     OrvHashEntry* e = head;
     for (; e && e->key; e = e->next)
-        if (std::strcmp(e->key, key) == 0)
+        if (e->check == check && std::strcmp(e->key, key) == 0)
             break;
     if (!e || !e->key)
         return 0;
@@ -292,6 +329,7 @@ int orvHashRemove(OrvHash* table, const char* key, void** valueOut)
         e->key = nullptr;
         e->value = nullptr;
         e->chainCount = 0;
+        e->check = 0;
     }
     table->numEntries--;
     return 1;

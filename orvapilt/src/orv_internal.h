@@ -41,8 +41,34 @@ struct OrvActionEntry {
     void* userData;
 };
 
+namespace orv {
+
+// The path hash part-way through a key: h and a after the bytes fed so far,
+// for one table size, with that size's reciprocals.
+struct HashState {
+    uint32_t m = 0;  // 0: not computed
+    int32_t h = 0;
+    int32_t a = 31415;
+    uint64_t recipM = 0, recipM1 = 0;
+    uint32_t check = 2166136261u;  // the entries' second hash (FNV-1a) so far
+};
+void hashBegin(HashState& state, uint32_t m);
+void hashFeed(HashState& state, const char* bytes, size_t n);
+
+// Directory-stack entry: a full path, and what is known of it (its node,
+// the hash state after it), so that each line below it costs a hash of its
+// own name only.
+struct DirEntry {
+    std::string path;
+    OrvNode* node;      // NULL when not known
+    uint64_t stamp;     // handle's removal count when node was taken
+    HashState state;    // of the prefix that child paths extend
+};
+
+}  // namespace orv
+
 struct OrvHandle {
-    std::vector<std::string> dirStack;  // bottom entry "/" once created
+    std::vector<orv::DirEntry> dirStack;  // bottom entry "/", never popped
     OrvNode* root = nullptr;
     OrvHash* table = nullptr;
     std::vector<OrvChangeEntry> changeHandlers;
@@ -54,9 +80,9 @@ struct OrvHandle {
     char* errorText = nullptr;
     void* userData = nullptr;
     void (*destroyCallback)(void*) = nullptr;
-    // Node of the current path, while known to be valid (cleared whenever the
-    // dir stack changes or a node is removed).
-    OrvNode* currentNode = nullptr;
+    // Bumped by every removal: a dir-stack entry's node taken before the
+    // latest removal is looked up again.
+    uint64_t removals = 0;
 };
 
 namespace orv {
@@ -79,7 +105,8 @@ void poison(char* text);
 const std::string& currentPath(OrvHandle* handle);
 OrvNode* currentNode(OrvHandle* handle);
 bool ensureDirStack(OrvHandle* handle);
-void pushExact(OrvHandle* handle, std::string path, OrvNode* node);
+void pushExact(OrvHandle* handle, std::string path, OrvNode* node,
+               const HashState* state = nullptr);
 void popExact(OrvHandle* handle);
 bool orvCreateRootH(OrvHandle* handle);
 void freeTree(OrvNode* root);
@@ -95,8 +122,9 @@ OrvNode* updateObject(OrvHandle* handle, OrvNode* parent, const char* type, cons
 
 // A lookup followed by an insert of the same key with one hash computation:
 // reserve first, take the index, find, and insert when absent.
-OrvHashEntry* hashFind(const OrvHash* table, const char* key, uint32_t index);
-bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index);
+uint32_t hashCheck(const char* key);
+OrvHashEntry* hashFind(const OrvHash* table, const char* key, uint32_t index, uint32_t check);
+bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index, uint32_t check);
 
 // Removal and deletion on exact full paths (no resolution).
 const char* removeExact(OrvHandle* handle, const std::string& path);

@@ -254,26 +254,27 @@ const char* childList(OrvHandle* h, const char* path, bool objects, bool params,
 
 namespace orv {
 
-const std::string& currentPath(OrvHandle* h) { return h->dirStack.back(); }
+const std::string& currentPath(OrvHandle* h) { return h->dirStack.back().path; }
 
 OrvNode* currentNode(OrvHandle* h)
 {
-    if (!h->currentNode)
-        h->currentNode = lookup(h, currentPath(h));
-    return h->currentNode;
+    DirEntry& top = h->dirStack.back();
+    if (!top.node || top.stamp != h->removals) {
+        top.node = lookup(h, top.path);
+        top.stamp = h->removals;
+    }
+    return top.node;
 }
 
-void pushExact(OrvHandle* h, std::string path, OrvNode* node)
+void pushExact(OrvHandle* h, std::string path, OrvNode* node, const HashState* state)
 {
-    h->dirStack.push_back(std::move(path));
-    h->currentNode = node;
+    h->dirStack.push_back(DirEntry{std::move(path), node, h->removals, state ? *state : HashState()});
 }
 
 void popExact(OrvHandle* h)
 {
     if (h->dirStack.size() > 1)
         h->dirStack.pop_back();
-    h->currentNode = nullptr;
 }
 
 bool orvCreateRootH(OrvHandle* h)
@@ -290,7 +291,6 @@ bool orvCreateRootH(OrvHandle* h)
         return false;
     }
     h->root = root;
-    h->currentNode = nullptr;
     return true;
 }
 
@@ -354,12 +354,14 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
         name = nullptr;
         kind = ORV_KIND_SINGLETON;
     }
-    const std::string& cur = currentPath(h);
+    DirEntry& top = h->dirStack.back();
+    const std::string& cur = top.path;
     std::string local;
     std::string& path = pathOut ? *pathOut : local;
     path.clear();
     if (cur != "/")
         path += cur;
+    const size_t prefix = path.size();
     path += '/';
     if (kind == ORV_KIND_PARAM) {
         path += name;
@@ -376,8 +378,25 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
     }
 
     orvHashReserve(h->table, 0);
-    const uint32_t index = h->table->hash(h->table->size, path.c_str());
-    OrvHashEntry* entry = orv::hashFind(h->table, path.c_str(), index);
+    // The hash of the path continues the one of the current path, kept with
+    // its dir-stack entry, so each line hashes only its own name.
+    HashState state;
+    uint32_t index, check;
+    const bool incremental = h->table->hash == orvHashString && h->table->size >= 2;
+    if (incremental) {
+        if (top.state.m != h->table->size) {
+            hashBegin(top.state, h->table->size);
+            hashFeed(top.state, path.data(), prefix);
+        }
+        state = top.state;
+        hashFeed(state, path.data() + prefix, path.size() - prefix);
+        index = static_cast<uint32_t>(state.h);
+        check = state.check;
+    } else {
+        index = h->table->hash(h->table->size, path.c_str());
+        check = hashCheck(path.c_str());
+    }
+    OrvHashEntry* entry = orv::hashFind(h->table, path.c_str(), index, check);
     OrvNode* node = entry ? static_cast<OrvNode*>(entry->value) : nullptr;
     bool created = false, changed = false;
     char* oldValue = nullptr;
@@ -387,7 +406,7 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
                                       : makeNode(type, name, nullptr, kind, flags);
         if (!node)
             return nullptr;
-        if (!orv::hashInsertNew(h->table, path.c_str(), node, index)) {
+        if (!orv::hashInsertNew(h->table, path.c_str(), node, index, check)) {
             freeNode(node);
             return nullptr;
         }
@@ -425,7 +444,7 @@ OrvNode* updateObject(OrvHandle* h, OrvNode* parent, const char* type, const cha
     }
     if (kind != ORV_KIND_PARAM) {
         try {
-            pushExact(h, path, node);
+            pushExact(h, path, node, incremental ? &state : nullptr);
         } catch (const std::bad_alloc&) {
             if (changed && !oldInBlock)
                 std::free(oldValue);
@@ -481,7 +500,7 @@ const char* removeExact(OrvHandle* h, const std::string& path)
     void* removed = nullptr;
     orvHashRemove(h->table, path.c_str(), &removed);
     unlink(node);
-    h->currentNode = nullptr;
+    h->removals++;
     if (!h->changeHandlers.empty()) {
         std::string p = path;
         if (node->kind == ORV_KIND_PARAM)

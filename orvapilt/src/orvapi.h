@@ -54,6 +54,7 @@ typedef struct OrvHashEntry {
     void* value;
     struct OrvHashEntry* next;
     uint32_t chainCount;        /* entries from this one to the end of the chain */
+    uint32_t check;             /* a second hash of the key, compared before the key */
 } OrvHashEntry;
 
 typedef struct OrvHash {
@@ -103,8 +104,8 @@ int  orvArrayAppendChar(OrvArray* array, char c);             /* kind 0; storage
 int  orvArrayAppendInt(OrvArray* array, int32_t value);       /* kind 2 */
 void orvArrayDestroy(OrvArray* array);         /* frees owned elements too */
 void orvArrayDestroyShallow(OrvArray* array);  /* storage and array only */
-/* Kind 1: hands the storage (count texts, then NULLs) to the caller, who frees
- * it and its texts; the array is left empty and usable. */
+/* Kind 1: hands the storage (count texts, then a closing NULL) to the caller,
+ * who frees it with orvFreeStringArrayN; the array is left empty and usable. */
 char** orvArrayDetach(OrvArray* array);
 /* Kind 1: a new array of copies of the count elements (NULL stays NULL). */
 char** orvArrayCopyStrings(const OrvArray* array);

@@ -201,10 +201,13 @@ TEST(OrvArray, KindsGrowDetachCopyAndArena)
     EXPECT_EQ(copies[3], nullptr);
     EXPECT_STREQ(copies[11], "ab");
     orvFreeStringArrayN(copies, 12);
+    for (int i = 12; i < 20; ++i)
+        orvArrayAppendCopy(s, "ab");  // full: 20 of 20
     char** detached = orvArrayDetach(s);
+    EXPECT_EQ(detached[20], nullptr);
     EXPECT_EQ(orvArrayCount(s), 0);
     EXPECT_EQ(orvArrayAppendCopy(s, "again"), 1);  // still usable
-    orvFreeStringArrayN(detached, 12);
+    orvFreeStringArrayN(detached, 20);
     orvArrayDestroy(s);
 
     OrvArray* arena = orvArrayCreate(ORV_ARRAY_POINTERS);

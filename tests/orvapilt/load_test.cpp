@@ -216,3 +216,39 @@ TEST(OrvHandles, UserDataGoesWithTheHandle)
     EXPECT_EQ(orvDestroyHandle(h), 0);
     EXPECT_EQ(destroyed, 7);
 }
+
+namespace {
+// On the first removal at a replaced block's END, removes another child the
+// END was about to drop and adds a fresh one.
+struct EndMeddler {
+    OrvHandle* h;
+    bool done = false;
+    static void on(const char* path, int, const char*, const char*, void* self)
+    {
+        auto* m = static_cast<EndMeddler*>(self);
+        if (m->done || std::string(path) != "/A:x/j")
+            return;
+        m->done = true;
+        deleteObjH(m->h, "/A:x/C:z");
+        orvPushPath(m->h, "/A:x");
+        orvUpdateObject(m->h, nullptr, "N", "fresh", nullptr, ORV_KIND_OBJECT, 0);
+        popPath(m->h);
+        popPath(m->h);
+    }
+};
+}  // namespace
+
+TEST(OrvLoad, HandlerChangingTheTreeDuringReplaceEnd)
+{
+    Handle h;
+    ASSERT_EQ(load(h, {"A: x", "j = 1", "C: z", "q = 1", "END", "D: w", "END", "END"}), "");
+    EndMeddler m{h};
+    orvAddChangeHandler(h, EndMeddler::on, &m);
+    ASSERT_EQ(load(h, {"&replace A: x", "END"}), "");
+    EXPECT_TRUE(m.done);
+    int n = 0;
+    char** list = nullptr;
+    ASSERT_EQ(getChildObjectList(h, "/A:x", 1, 1, &n, &list), nullptr);
+    EXPECT_EQ(take(list), (std::vector<std::string>{"N:fresh"}));
+    EXPECT_EQ(current(h), "/");
+}
