@@ -93,17 +93,19 @@ const char* keyText(unsigned key)
     return text ? text : "";
 }
 
+// The primitives of a map joining below another must not be defined there.
 RegionStatus* primitiveDefinedAbove(RegionMap* map, RegionMap* higher)
 {
     if (!higher)
         return ok();
-    for (unsigned key : mapKeys(map, false)) {
-        int defines = 0;
-        if (!isError(RegionMap_definesText(higher, keyText(key), &defines)) && defines)
-            return fail(600004, "Primitive (%s) in %s is alreaady defined in a higher %s", keyText(key), kMapClass,
-                        kMapClass);
-    }
-    return ok();
+    RegionStringList* primitives = nullptr;
+    RegionStatus* s = RegionMap_getPrimitives(map, 3, &primitives);
+    if (isError(s) || !primitives)
+        return s;
+    s = RegionStringList_forEach(primitives, RegionAtlas_checkPrimitive, higher);
+    StatusCopy saved(s);
+    RegionStringList_delete(&primitives);
+    return saved.restore();
 }
 
 // The admission checks of a map at a level, in order.
@@ -357,6 +359,16 @@ RegionStatus* readAtlas(void** object, OrvHandle* handle, const char*)
 }  // namespace
 
 extern "C" {
+
+RegionStatus* RegionAtlas_checkPrimitive(const char* text, void** argument)
+{
+    RegionMap* higher = argument ? static_cast<RegionMap*>(*argument) : nullptr;
+    int defines = 0;
+    RegionStatus* s = RegionMap_definesText(higher, text, &defines);
+    if (!isError(s) && defines)
+        return fail(600004, "Primitive (%s) in %s is alreaady defined in a higher %s", text, kMapClass, kMapClass);
+    return s;
+}
 
 const char* RegionAtlas_className(void) { return kAtlasClass; }
 

@@ -42,6 +42,9 @@ RegionStatus* RegionAtlas_detachMap(RegionAtlas* atlas, int level);
 RegionStatus* RegionAtlas_getMap(RegionAtlas* atlas, int level, RegionMap** out);
 RegionMap* RegionAtlas_getHigherMap(RegionAtlas* atlas, int level);
 RegionMap* RegionAtlas_getLowerMap(RegionAtlas* atlas, int level);
+/* String-list visitor: 600004 when the higher map given as argument
+ * defines the text. */
+RegionStatus* RegionAtlas_checkPrimitive(const char* text, void** argument);
 int RegionAtlas_getNameManager(RegionAtlas* atlas, void** context, RegionNameManagerHook* function);
 
 RegionStatus* RegionAtlas_addRegion(RegionAtlas* atlas, RegionName* name);

@@ -768,6 +768,15 @@ int RegionDefinition_canJoinMap(RegionDefinition* def, RegionMap* map, RegionSta
         out = fail(800004, "%s (%s) is already defined.", kDefinitionClass, text);
         return 0;
     }
+    // Another map of the atlas may define the region: its name object must
+    // not be taken over.
+    if (map->atlas && (!found || !held || !held->definition)) {
+        RegionName* elsewhere = RegionAtlas_findByKey(map->atlas, RegionName_getKey(def->name));
+        if (elsewhere && elsewhere->definition && elsewhere->definition != def) {
+            out = fail(800004, "%s (%s) is already defined.", kDefinitionClass, text);
+            return 0;
+        }
+    }
 
     // A cycle, also one through names of other maps of the atlas, would make
     // resolution endless: it is refused before the level rules are asked.

@@ -147,6 +147,10 @@ TEST(Atlas, LevelRulesHoldAcrossAllThreeMaps)
     EXPECT_CODE(define(t.vrn, "V", RC_UNION, {"C"}), 600004);
     EXPECT_CODE(define(t.primary, "P", RC_UNION, {"E"}), 600004);
     EXPECT_OK(define(t.secondary, "F", RC_UNION, {"A", "C"}));
+    // A region is defined in one map of the atlas only.
+    EXPECT_CODE(define(t.primary, "E", RC_UNION, {"z"}), 800004);
+    EXPECT_CODE(define(t.vrn, "C", RC_UNION, {"z"}), 800004);
+    EXPECT_EQ(resolveIn(t.atlas, "F"), "X, p, r");
 }
 
 TEST(Atlas, CyclesThroughNamesOfDifferentLevelsAreRefused)
@@ -224,6 +228,7 @@ TEST(Atlas, ExplicitPrimitivesHoldThreeMapsAndShiftUp)
     ASSERT_NE(q, nullptr);
     EXPECT_EQ(q, RegionMap_findByText(t.secondary, 0, "Q"));
     EXPECT_EQ(RegionMap_findByText(t.vrn, 0, "Q"), nullptr);
+    EXPECT_EQ(RegionAtlas_findByKey(t.atlas, q->key), q);
     EXPECT_EQ(q->explicitMaps[0], t.primary);
     EXPECT_EQ(q->explicitMaps[1], t.secondary);
     EXPECT_EQ(q->explicitMaps[2], nullptr);

@@ -69,6 +69,15 @@ TEST(RegionHash, VisitorDropsEntriesAndTheCacheForgetsThem)
     EXPECT_EQ(chain(t), (std::vector<uintptr_t>{1, 3, 5}));
     EXPECT_EQ(RegionHash_find(t, item(2), &s), nullptr);
     EXPECT_CODE(RegionHash_forEach(t, nullptr, nullptr), 3);
+    int visits = 0;
+    auto stopAtThree = [](RegionHashEntry* e, void** arg) -> RegionStatus* {
+        ++*static_cast<int*>(*arg);
+        RegionStatus* s = nullptr;
+        RegionStatus_set(&s, reinterpret_cast<uintptr_t>(e->item) == 3 ? 1 : 0, 900002, nullptr);
+        return s;
+    };
+    EXPECT_CODE(RegionHash_forEach(t, stopAtThree, &visits), 900002);
+    EXPECT_EQ(visits, 2);
     RegionHash_delete(&t);
 }
 

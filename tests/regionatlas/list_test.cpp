@@ -165,7 +165,9 @@ TEST_F(Lists, ExportForms)
     unsigned n = 0;
     EXPECT_OK(RegionStringList_exportArgs(l, 1, &keys, &n));
     ASSERT_EQ(n, 2u);
-    EXPECT_EQ(keys[0], 1u);
+    unsigned one = 0;
+    RegionDictionary_lookup("one", &one);
+    EXPECT_EQ(keys[0], one);
     std::free(keys);
     unsigned small[1];
     keys = small;

@@ -6,20 +6,9 @@
 #include <string>
 #include <vector>
 
-using regiontest::take;
+using namespace regiontest;
 
 namespace {
-
-RegionDefinition* define(const char* name, int combination, std::vector<const char*> a,
-                         std::vector<const char*> b = {})
-{
-    RegionDefinition* d = nullptr;
-    RegionStatus* s = RegionDefinition_new(&d, name, combination, const_cast<char**>(a.data()),
-                                           const_cast<char**>(b.data()), static_cast<unsigned>(a.size()),
-                                           static_cast<unsigned>(b.size()));
-    EXPECT_FALSE(RegionStatus_isError(s)) << regiontest::message(s);
-    return d;
-}
 
 std::string list(RegionStatus* (*getter)(RegionMap*, int, ...), RegionMap* map)
 {
@@ -44,8 +33,10 @@ struct SampleMap : testing::Test {
     }
     void TearDown() override
     {
-        if (map)
+        if (map) {
+            roundTrip(map, 1);
             RegionMap_delete(&map, 1);
+        }
     }
 };
 
@@ -73,6 +64,7 @@ TEST(RegionMap, CreationRefusesBlankNamesAndEmptyMapsListNothing)
     EXPECT_STREQ(s->message, "Unable to return list of primitives");
     s = RegionMap_getImplicitPrimitives(m, 1, &keys, nullptr);
     EXPECT_STREQ(s->message, "Unable to return list of implicit primitives");
+    roundTrip(m);
     int type = 5;
     EXPECT_CODE(RegionMap_getType(m, &type), 400001);
     EXPECT_EQ(type, 0);
@@ -182,6 +174,8 @@ TEST(RegionMapInAtlas, NamesAreInheritedUpwardAndGivenUpOnLeaving)
     ASSERT_OK(RegionAtlas_addMap(atlas, vrn, REGION_MAP_VRN));
     ASSERT_OK(RegionAtlas_addMap(atlas, primary, REGION_MAP_PRIMARY));
     EXPECT_EQ(primary->type, REGION_MAP_PRIMARY);
+    roundTrip(vrn, 1);
+    roundTrip(primary, 1);
     RegionName* p = nullptr;
     int found = 0;
     RegionAtlas_findName(atlas, "q", &found, &p);
@@ -203,6 +197,9 @@ TEST(RegionMapInAtlas, NamesAreInheritedUpwardAndGivenUpOnLeaving)
     EXPECT_EQ(s->code, 600003);
     EXPECT_STREQ(s->message, "Region cannot be made explicitly primitive in a lower Region Map than it is defined in.");
     EXPECT_CODE(RegionAtlas_addMap(atlas, primary, REGION_MAP_SECONDARY), 400000);
+    RegionDefinition* again = define("Lobe", RC_UNION, {"r"});
+    EXPECT_CODE(RegionMap_addDefinition(primary, again), 800004);
+    RegionDefinition_delete(&again);
 
     ASSERT_OK(RegionAtlas_removeMap(atlas, primary));
     EXPECT_EQ(primary->atlas, nullptr);
@@ -211,6 +208,64 @@ TEST(RegionMapInAtlas, NamesAreInheritedUpwardAndGivenUpOnLeaving)
     RegionAtlas_findName(atlas, "Top", &found, nullptr);
     EXPECT_EQ(found, 0);
     EXPECT_CODE(RegionAtlas_removeMap(atlas, primary), 400001);
+    roundTrip(primary, 1);
     RegionAtlas_delete(atlas, 1);
     RegionMap_delete(&primary, 1);
+}
+
+TEST(RegionMapInAtlas, LevelChecksRefuseMapsThatDoNotFit)
+{
+    RegionAtlas* atlas = nullptr;
+    RegionAtlas_new(&atlas, "Checks");
+    RegionMap* secondary = nullptr;
+    RegionMap* primary = nullptr;
+    RegionMap* twin = nullptr;
+    RegionMap_new(&secondary, "High");
+    RegionMap_new(&primary, "Mid");
+    RegionMap_new(&twin, "Twin");
+    RegionMap_addDefinition(secondary, define("Hi", RC_UNION, {"s1"}));
+    RegionMap_addDefinition(primary, define("Mi", RC_UNION, {"Hi"}));
+    RegionMap_addDefinition(twin, define("Hi", RC_UNION, {"t1"}));
+    EXPECT_CODE(RegionAtlas_addMap(atlas, primary, 0), 100002);
+    EXPECT_CODE(RegionAtlas_addMap(atlas, primary, 4), 100002);
+    ASSERT_OK(RegionAtlas_addMap(atlas, secondary, REGION_MAP_SECONDARY));
+    EXPECT_CODE(RegionAtlas_addMap(atlas, twin, REGION_MAP_SECONDARY), 400004);
+    RegionStatus* s = RegionAtlas_addMap(atlas, primary, REGION_MAP_PRIMARY);
+    EXPECT_EQ(s->code, 600004);
+    EXPECT_STREQ(s->message, "Primitive (Hi) in Region Map is alreaady defined in a higher Region Map");
+    EXPECT_EQ(primary->atlas, nullptr);
+    s = RegionAtlas_addMap(atlas, twin, REGION_MAP_PRIMARY);
+    EXPECT_EQ(s->code, 800006);
+    EXPECT_EQ(lines(s), (std::vector<std::string>{
+                            "Region Atlas already defines Region (Hi) that is also defined in Region Map.\n",
+                            "Cannot add Region Map to Region Atlas (Checks).\n"}));
+    EXPECT_CODE(RegionAtlas_detachMap(atlas, REGION_MAP_VRN), 400005);
+    RegionMap* got = nullptr;
+    EXPECT_CODE(RegionAtlas_getMap(atlas, REGION_MAP_PRIMARY, &got), 400006);
+    RegionAtlas_delete(atlas, 0);
+    EXPECT_EQ(secondary->atlas, nullptr);
+    EXPECT_EQ(list(RegionMap_getComposites, secondary), "Hi");
+    for (RegionMap** m : {&secondary, &primary, &twin})
+        RegionMap_delete(m, 1);
+}
+
+TEST_F(SampleMap, ComponentEditsAndRenamesKeepTheMapInStep)
+{
+    char z[] = "z", a[] = "a", b[] = "b";
+    char* add[] = {z};
+    char* both[] = {a, b};
+    ASSERT_OK(RegionDefinition_modifyComponents(d, RO_ADD, 1, add, 1));
+    EXPECT_EQ(list(RegionMap_getPrimitives, map), "a, b, c, z");
+    EXPECT_CODE(RegionDefinition_modifyComponents(d, RO_CLEAR, 1, nullptr, 0), 700001);
+    char* az[] = {a, b, z};
+    EXPECT_CODE(RegionDefinition_modifyComponents(d, RO_REMOVE, 1, az, 3), 700003);
+    ASSERT_OK(RegionDefinition_modifyComponents(d, RO_REMOVE, 1, both, 2));
+    EXPECT_EQ(list(RegionMap_getPrimitives, map), "c, z");
+    EXPECT_EQ(d->map, map);
+    ASSERT_OK(RegionDefinition_rename(e, "E2"));
+    EXPECT_EQ(list(RegionMap_getComposites, map), "D, E2");
+    RegionStatus* s = RegionDefinition_rename(e, "D");
+    EXPECT_EQ(s->code, 700000);
+    EXPECT_STREQ(s->message, "Region Definition (D) references itself.");
+    EXPECT_EQ(list(RegionMap_getComposites, map), "D, E2");
 }

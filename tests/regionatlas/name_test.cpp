@@ -113,3 +113,63 @@ TEST(RegionName, DefinitionLinkAndReferences)
     RegionDefinition_delete(&d);
     RegionDefinition_delete(&u);
 }
+
+TEST(RegionName, FailedTransferLeavesTheOldObjectWhole)
+{
+    char a[] = "Part";
+    char* one[] = {a};
+    RegionDefinition* u = nullptr;
+    ASSERT_OK(RegionDefinition_new(&u, "Whole", RC_UNION, one, nullptr, 1, 0));
+    RegionName* part = nullptr;
+    RegionName_new(&part, "Part");
+    ASSERT_OK(RegionName_addReference(part, u, 1));
+    RegionName* whole = u->name;
+    auto refuse = [](void*, RegionName*, RegionName*) -> RegionStatus* {
+        RegionStatus* s = nullptr;
+        RegionStatus_set(&s, 1, 2, "refused");
+        return s;
+    };
+    EXPECT_CODE(RegionName_transfer(part, nullptr, refuse), 2);
+    ASSERT_NE(part->referencedBy, nullptr);
+    EXPECT_EQ(part->referencedBy->count, 1u);
+    EXPECT_CODE(RegionName_transfer(whole, nullptr, refuse), 2);
+    EXPECT_EQ(u->name, whole);
+    EXPECT_EQ(whole->definition, u);
+
+    RegionName* fresh = nullptr;
+    auto accept = [](void* holder, RegionName*, RegionName* n) -> RegionStatus* {
+        *static_cast<RegionName**>(holder) = n;
+        return nullptr;
+    };
+    ASSERT_OK(RegionName_transfer(whole, &fresh, accept));
+    EXPECT_EQ(u->name, fresh);
+    EXPECT_EQ(fresh->definition, u);
+    whole->definition = nullptr;
+    RegionName_delete(&whole);
+    RegionName_delete(&part);
+    RegionDefinition_delete(&u);
+}
+
+TEST(RegionName, MapQueries)
+{
+    RegionMap* map = nullptr;
+    RegionMap_new(&map, "Q");
+    char a[] = "Qa";
+    char* one[] = {a};
+    RegionDefinition* d = nullptr;
+    RegionDefinition_new(&d, "Qd", RC_UNION, one, nullptr, 1, 0);
+    ASSERT_OK(RegionMap_addDefinition(map, d));
+    RegionName* qa = RegionMap_findByText(map, 0, "Qa");
+    ASSERT_NE(qa, nullptr);
+    int out = 0;
+    EXPECT_OK(RegionName_isReferencedByMap(qa, map, &out));
+    EXPECT_EQ(out, 1);
+    EXPECT_OK(RegionName_isDefinedInMap(qa, map, &out));
+    EXPECT_EQ(out, 0);
+    EXPECT_OK(RegionName_isDefinedInMap(d->name, map, &out));
+    EXPECT_EQ(out, 1);
+    EXPECT_OK(RegionName_isPrimitive(qa, &out));
+    EXPECT_EQ(out, 1);
+    EXPECT_CODE(RegionName_isDefined(nullptr, &out), 100007);
+    RegionMap_delete(&map, 1);
+}

@@ -1,11 +1,14 @@
 // Helpers for the region atlas tests.
 #pragma once
 
+#include "region_definition.h"
+#include "region_map.h"
 #include "region_status.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,83 @@ inline std::string take(char* text)
     std::string out = text ? text : "";
     std::free(text);
     return out;
+}
+
+inline RegionDefinition* define(const char* name, int combination, std::vector<const char*> a,
+                         std::vector<const char*> b = {})
+{
+    RegionDefinition* d = nullptr;
+    RegionStatus* s = RegionDefinition_new(&d, name, combination, const_cast<char**>(a.data()),
+                                           const_cast<char**>(b.data()), static_cast<unsigned>(a.size()),
+                                           static_cast<unsigned>(b.size()));
+    EXPECT_FALSE(RegionStatus_isError(s)) << regiontest::message(s);
+    return d;
+}
+
+inline std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+// Reads the text into *map (which may hold a map already).
+inline RegionStatus* read(const std::string& text, RegionMap** map, const char* path = nullptr)
+{
+    std::vector<std::string> l = splitLines(text);
+    std::vector<char*> ptrs;
+    for (std::string& s : l)
+        ptrs.push_back(&s[0]);
+    return RegionMap_readFromStrings(map, static_cast<int>(ptrs.size()), ptrs.data(), path);
+}
+
+inline std::string write(RegionMap* map, int withPrimitives = 0)
+{
+    char* text = nullptr;
+    RegionStatus* s = RegionMap_getORV(map, withPrimitives, &text);
+    EXPECT_FALSE(RegionStatus_isError(s)) << regiontest::message(s);
+    return text ? text : "";
+}
+
+// Everything a map holds, in a comparable form.
+inline std::string describe(RegionMap* map)
+{
+    std::string out = std::string(map->name) + "|" + (map->owner ? map->owner : "-") + "\n";
+    RegionDefinition** defs = nullptr;
+    unsigned n = 0;
+    RegionMap_getDefinitions(map, &defs, &n);
+    for (unsigned i = 0; i < n; ++i) {
+        RegionDefinition* d = defs[i];
+        char* a = nullptr;
+        char* b = nullptr;
+        char* tags = nullptr;
+        RegionStringList_toJoinedText(d->sideA, &a);
+        if (d->sideB)
+            RegionStringList_toJoinedText(d->sideB, &b);
+        if (d->tags)
+            RegionStringList_toJoinedText(d->tags, &tags);
+        out += std::string(RegionName_getText(d->name)) + " " + std::to_string(d->combination) + " [" + take(a) +
+               "] [" + take(b) + "] {" + take(tags) + "}\n";
+    }
+    std::free(defs);
+    return out;
+}
+
+// Writes the map, reads the text into a new map, and checks that both hold
+// the same and write the same text.
+inline void roundTrip(RegionMap* map, int withPrimitives = 0)
+{
+    std::string text = write(map, withPrimitives);
+    RegionMap* back = nullptr;
+    RegionStatus* s = read(text, &back);
+    ASSERT_FALSE(RegionStatus_isError(s)) << regiontest::message(s) << "\n" << text;
+    EXPECT_EQ(describe(back), describe(map)) << text;
+    if (!map->atlas) {
+        EXPECT_EQ(write(back, withPrimitives), text);
+    }
+    RegionMap_delete(&back, 1);
 }
 
 }  // namespace regiontest
