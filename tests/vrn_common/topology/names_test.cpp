@@ -194,3 +194,19 @@ TEST_F(RepositoryFixture, CloseTakesConnectedFreeRegions) {
     EXPECT_EQ(edge->assembly, a);
     EXPECT_EQ(Assembly_close(a), 0);
 }
+
+TEST_F(RepositoryFixture, ARegionMovedToAnotherTopologyIsNamedThereOnly) {
+    Region* r = region(2);
+    Topology* other = Topology_new();
+    Region* stay = Region_new(2, nullptr);
+    Topology_addRegion(other, stay, nullptr);
+    ASSERT_STREQ(stay->name, "Region 2.1");
+    Region_setTopology(r, other, nullptr);
+    EXPECT_EQ(r->topology, other);
+    EXPECT_STREQ(r->name, "Region 2.2");
+    EXPECT_FALSE(NameManager_isNameUsed(names, "Region 2.1"));
+    EXPECT_STREQ(stay->name, "Region 2.1");
+    // Binding it again changes nothing.
+    Region_setTopology(r, other, nullptr);
+    EXPECT_EQ(r->id, 2);
+}

@@ -104,6 +104,8 @@ int Topology_addAssembly(Topology* t, Assembly* a) {
     Guard guard(addAssemblyBusy);
     if (guard.reentered()) return 1;
     if (a->topology == t && a->uniqueName) return 1;
+    // Its name in another topology goes before it is named here.
+    if (a->topology && a->topology != t) Assembly_unsetTopology(a);
     if (t->nameManager) NameManager_registerAssemblyName(t->nameManager, a);
     vrnmodel::hashSetAdd(t->assemblies, a);
     vrnObject_markModified(&t->header);
@@ -137,6 +139,7 @@ int Topology_addRegion(Topology* t, Region* r, const char* name) {
         return 0;
     }
     if (r->topology == t && r->name) return 1;
+    if (r->topology && r->topology != t) Region_unsetTopology(r);
     if (t->nameManager && (!name || !NameManager_useRegionName(t->nameManager, r, name)))
         NameManager_registerRegionName(t->nameManager, r);
     vrnmodel::hashSetAdd(set, r);
@@ -205,12 +208,10 @@ int Assembly_setTopology(Assembly* a, Topology* t) {
     if (!a) return 0;
     if (!t) return Assembly_unsetTopology(a);
     Guard guard(setAssemblyTopologyBusy);
-    if (guard.reentered()) return 1;
-    if (a->topology && a->topology != t) Assembly_unsetTopology(a);
-    if (a->topology != t) {
-        a->topology = t;
-        vrnObject_setPointer(&a->header, "topology", &t->header);
-    }
+    if (guard.reentered() || a->topology == t) return 1;
+    if (a->topology) Assembly_unsetTopology(a);
+    a->topology = t;
+    vrnObject_setPointer(&a->header, "topology", &t->header);
     Topology_addAssembly(t, a);
     return 1;
 }
@@ -447,12 +448,10 @@ int Region_setTopology(Region* r, Topology* t, const char* name) {
     if (!r) return 0;
     if (!t) return Region_unsetTopology(r);
     Guard guard(setRegionTopologyBusy);
-    if (guard.reentered()) return 1;
-    if (r->topology && r->topology != t) Region_unsetTopology(r);
-    if (r->topology != t) {
-        r->topology = t;
-        vrnObject_setPointer(&r->header, "topology", &t->header);
-    }
+    if (guard.reentered() || r->topology == t) return 1;
+    if (r->topology) Region_unsetTopology(r);
+    r->topology = t;
+    vrnObject_setPointer(&r->header, "topology", &t->header);
     return Topology_addRegion(t, r, name);
 }
 
