@@ -21,8 +21,13 @@ namespace {
 
 const char kParseMessage[] = "There was a problem parsing the output from kwxtolvreader.\n";
 
-// Tags match at the start of a line over their own length.
-bool startsWith(const char* line, const char* tag) { return strncmp(line, tag, strlen(tag)) == 0; }
+// Tags match at the start of a line over their own length. Every tag opens
+// with '<': the many value lines of a long listing are told apart by their
+// first byte, without a comparison per tag.
+template <size_t N>
+bool startsWith(const char* line, const char (&tag)[N]) {
+    return line[0] == '<' && strncmp(line, tag, N - 1) == 0;
+}
 
 // An integer line as "%d" reads it, whatever follows ignored; a value
 // outside int is refused, so that no count or id is wrapped round.
