@@ -33,9 +33,15 @@ long vrnPlatform_read(int fd, void* buffer, size_t n);
 /* Writes all n bytes (retrying short writes and EINTR); n or -1. */
 long vrnPlatform_write(int fd, const void* buffer, size_t n);
 
+/* open(2) with the given flags and permissions, always close-on-exec and
+ * retried on EINTR. */
+int vrnPlatform_open(const char* path, int flags, int permissions);
 /* Opens a file for a redirection, close-on-exec: mode 0 reading, 1 writing
  * (created or truncated), 2 appending (created when missing). */
 int vrnPlatform_openFile(const char* path, int mode);
+/* Writes all n bytes at the file offset without moving the descriptor's
+ * offset (retrying short writes and EINTR); n or -1 with errno set. */
+long vrnPlatform_pwrite(int fd, const void* buffer, size_t n, long long offset);
 
 /* Waits until the descriptor has input (or its end) to read: 1, 0 when the
  * milliseconds passed first (negative: no limit), -1 on failure. */

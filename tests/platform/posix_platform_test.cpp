@@ -338,3 +338,19 @@ TEST(PosixSpawn, ReapingNeverBlocksAndTakesAnEndedChild) {
     EXPECT_TRUE(noChildLeft());
     EXPECT_EQ(-1, vrnPlatform_reap(pid));  // nothing left to reap
 }
+
+TEST(PosixDescriptors, OpenedFilesAreCloseOnExecAndPositionedWritesLeaveTheOffset) {
+    vrntest::TempDir dir;
+    std::string path = dir.file("f");
+    int fd = vrnPlatform_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
+    EXPECT_EQ(-1, vrnPlatform_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
+    EXPECT_EQ(EEXIST, errno);
+    ASSERT_EQ(6, vrnPlatform_write(fd, "abcdef", 6));
+    EXPECT_EQ(2, vrnPlatform_pwrite(fd, "XY", 2, 1));
+    EXPECT_EQ(3, vrnPlatform_pwrite(fd, "123", 3, 8));  // past the end: a hole before it
+    EXPECT_EQ(6, lseek(fd, 0, SEEK_CUR));
+    vrnPlatform_close(fd);
+    EXPECT_EQ(std::string("aXYdef\0\0" "123", 11), vrntest::readFile(path));
+}

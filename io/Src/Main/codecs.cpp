@@ -4,6 +4,7 @@
 // deletion marks) are stored byte-reversed.
 #include "io_internal.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
@@ -45,14 +46,16 @@ int writeFailed(IO_error_routine routine, const char *name, const char *call) {
     return IO_ERR_WRITE;
 }
 
-// Appends one right-justified field; a value as wide as the field or wider
-// gets one blank before it, so that neighbouring fields never run together.
+// Appends one right-justified field. A value as wide as the field or wider
+// gets one blank before it, so that neighbouring fields never run together,
+// unless its text starts with padding of its own (as every "%20.11E" field
+// does): such a field is written as it is, its width unchanged.
 void appendField(std::string &line, const char *text, int width) {
     int len = static_cast<int>(strlen(text));
-    if (len >= width)
-        line += ' ';
-    else
+    if (len < width)
         line.append(static_cast<size_t>(width - len), ' ');
+    else if (text[0] != ' ')
+        line += ' ';
     line += text;
 }
 
@@ -542,8 +545,22 @@ extern "C" int kwxwriteOffset(IO_error_routine routine, const char *format, cons
     return 0;
 }
 
-extern "C" int kwxreadOffset(IO_error_routine routine, const char *format, int64_t *value,
-                             FILE *stream) {
+namespace {
+
+// Whether a text length field is a number: blanks, an optional sign, digits,
+// and nothing after them but blanks and the line end.
+bool isNumberField(const char *text) {
+    const char *p = text;
+    while (*p == ' ' || *p == '\t') ++p;
+    if (*p == '-' || *p == '+') ++p;
+    if (!isdigit(static_cast<unsigned char>(*p))) return false;
+    while (isdigit(static_cast<unsigned char>(*p))) ++p;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+    return *p == '\0';
+}
+
+int readOffsetField(IO_error_routine routine, const char *format, int64_t *value, FILE *stream,
+                    bool strict) {
     if (!format || !value || !stream) {
         kwxIoError(routine, "kwxreadOffset: passing parameters are wrong\n");
         return IO_ERR_MEMORY;
@@ -554,6 +571,11 @@ extern "C" int kwxreadOffset(IO_error_routine routine, const char *format, int64
         if (kwxReadLine(line, sizeof line, stream) <= 0) {
             kwxsystemErr(routine, "kwxreadOffset: (fgets failed) syserr:");
             return IO_ERR_READ;
+        }
+        if (strict && !isNumberField(line)) {
+            line[strcspn(line, "\r\n")] = '\0';
+            kwxIoError(routine, "kwxreadOffset: length field is not a number: \"%.40s\"\n", line);
+            return IO_ERR_PARSE;
         }
         *value = kwx_atoi64(line);
         return 0;
@@ -577,6 +599,18 @@ extern "C" int kwxreadOffset(IO_error_routine routine, const char *format, int64
                    levelShown(format[1], '?'));
         return IO_ERR_FORMAT;
     }
+}
+
+}  // namespace
+
+extern "C" int kwxreadOffset(IO_error_routine routine, const char *format, int64_t *value,
+                             FILE *stream) {
+    return readOffsetField(routine, format, value, stream, false);
+}
+
+extern "C" int kwxreadLength(IO_error_routine routine, const char *format, int64_t *value,
+                             FILE *stream) {
+    return readOffsetField(routine, format, value, stream, true);
 }
 
 // ---- header strings --------------------------------------------------------
@@ -722,4 +756,58 @@ extern "C" int kwxReadLine(char *buffer, int size, FILE *stream) {
         }
     }
     return len > 0 ? static_cast<int>(len) : 1;
+}
+
+// ---- item types --------------------------------------------------------------
+
+namespace {
+
+template <typename Item, int (*Codec)(IO_error_routine, const char *, const Item *, int, int, int, FILE *)>
+int writeAs(IO_error_routine routine, const char *format, const void *items, int n, int perline,
+            int width, FILE *stream) {
+    return Codec(routine, format, static_cast<const Item *>(items), n, perline, width, stream);
+}
+
+template <typename Item, int (*Codec)(IO_error_routine, const char *, Item *, int, int, int, FILE *)>
+int readAs(IO_error_routine routine, const char *format, void *items, int n, int perline, int width,
+           FILE *stream) {
+    return Codec(routine, format, static_cast<Item *>(items), n, perline, width, stream);
+}
+
+void *stringsOf(const IO_data *d) { return d->strings; }
+void *charsOf(const IO_data *d) { return d->chars; }
+void *intsOf(const IO_data *d) { return d->ints; }
+void *realsOf(const IO_data *d) { return d->reals; }
+void *doublesOf(const IO_data *d) { return d->doubles; }
+void *logicalsOf(const IO_data *d) { return d->logicals; }
+
+}  // namespace
+
+// Text reals and doubles are "%20.11E" fields, four to a line of 80;
+// integers are 10 wide, eight to a line; logicals 5 wide, sixteen to a line.
+const IO_itemtype kwxItemTypes[IO_NTYPES] = {
+    {"string", 81, 80, 1, 0, 0, 'c', &IO_data::nstrings, stringsOf, nullptr, nullptr},
+    {"char", 2, 1, 1, 0, 0, 'c', &IO_data::nchars, charsOf, nullptr, nullptr},
+    {"intr", 11, 4, 4, 8, 10, 'i', &IO_data::nints, intsOf, writeAs<int32_t, kwxwriteIntr>,
+     readAs<int32_t, kwxreadIntr>},
+    {"real", 21, 4, 4, 4, 20, 'r', &IO_data::nreals, realsOf, writeAs<float, kwxwriteReal>,
+     readAs<float, kwxreadReal>},
+    {"dble", 21, 8, 8, 4, 20, 'd', &IO_data::ndoubles, doublesOf, writeAs<double, kwxwriteDble>,
+     readAs<double, kwxreadDble>},
+    {"logl", 2, 1, 1, 16, 5, 'c', &IO_data::nlogicals, logicalsOf, writeAs<char, kwxwriteLogl>,
+     readAs<char, kwxreadLogl>},
+};
+
+int kwxWriteItems(IO_error_routine routine, const char *format, int type, const void *items, int n,
+                  FILE *stream) {
+    const IO_itemtype &t = kwxItemTypes[type];
+    return t.write(routine, format, items, n, t.perline, t.width, stream);
+}
+
+int kwxReadItems(IO_error_routine routine, const char *format, int type, void *items, int n,
+                 FILE *stream) {
+    const IO_itemtype &t = kwxItemTypes[type];
+    int rc = t.read(routine, format, items, n, t.perline, t.width, stream);
+    if (rc == 0 && (type == IO_REAL || type == IO_DBLE)) kwxIoNoop(routine, items, n);
+    return rc;
 }

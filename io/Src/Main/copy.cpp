@@ -4,12 +4,14 @@
 // tag follows it until it is complete, so that a copy cut short is never
 // taken for a dataset by an index rebuild.
 #include "io_files.h"
+#include "vrn_platform.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +20,7 @@
 namespace {
 
 const int64_t kCopyBuffer = 4 * 1024 * 1024;
+const int64_t kSmallCopyBuffer = 100000;
 
 bool sameFile(const IO_file *a, const IO_file *b) {
     if (a == b) return true;
@@ -42,15 +45,7 @@ void abandonCopy(IO_error_routine routine, FILE *out, int64_t start) {
 // Writes bytes at a position of the stream's file without moving the
 // stream; the stream holds no buffered data.
 bool writeAt(FILE *stream, const std::string &bytes, int64_t position) {
-    int fd = fileno(stream);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, (off_t)(position + (int64_t)done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += (size_t)n;
-    }
-    return true;
+    return vrnPlatform_pwrite(fileno(stream), bytes.data(), bytes.size(), position) >= 0;
 }
 
 // The bytes of a length field, as the offset writer lays them out.
@@ -168,10 +163,8 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
         return rc;
     }
     LocalHeader local;
-    if (!local.ok) {
-        kwxIoError(routine, "copy_dataset: error allocating local header\n");
-        return IO_ERR_ALLOC;
-    }
+    if (!local.ok)
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "copy_dataset: error allocating local header\n", IO_NO_SIZE);
     IO_header &h = local.h;
     rc = read_header(routine, format, in, &h);
     if (rc != IO_OK) {
@@ -206,17 +199,18 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
     int64_t newLength = rest + (dstData - dstStart);
 
     if (rest > 0) {
+        // Up to kCopyBuffer bytes at a time; when memory is short, a buffer
+        // of kSmallCopyBuffer bytes does it in more steps.
         int64_t size = std::min(rest, kCopyBuffer);
-        std::vector<char> buffer;
-        try {
-            buffer.resize((size_t)size);
-        } catch (const std::bad_alloc &) {
-            kwxIoMallocFailed(routine, "copy_dataset", size);
-            return IO_ERR_ALLOC;
+        std::unique_ptr<char, decltype(&free)> buffer(static_cast<char *>(kwxIoMalloc((size_t)size)), free);
+        if (!buffer && size > kSmallCopyBuffer) {
+            size = kSmallCopyBuffer;
+            buffer.reset(static_cast<char *>(kwxIoMalloc((size_t)size)));
         }
+        if (!buffer) return kwxIoNoMemory(routine, IO_ERR_ALLOC, "copy_dataset", size);
         int64_t blocks = rest / size, done = 0;
         for (int64_t b = 0; b < blocks; ++b) {
-            size_t got = fread(buffer.data(), 1, (size_t)size, in);
+            size_t got = fread(buffer.get(), 1, (size_t)size, in);
             if ((int64_t)got != size) {
                 kwxIoError(routine,
                            "copy_dataset: read data block %d/%d failed: read %d bytes, expected "
@@ -224,7 +218,7 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
                            (int)(b + 1), (int)blocks, (int)got, (int)size, length);
                 return IO_ERR_READ;
             }
-            if (fwrite(buffer.data(), 1, (size_t)size, out) != (size_t)size) {
+            if (fwrite(buffer.get(), 1, (size_t)size, out) != (size_t)size) {
                 kwxsystemErr(routine, "copy_dataset: write data block failed");
                 return IO_ERR_WRITE;
             }
@@ -232,11 +226,11 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
         }
         int64_t remaining = rest - done;
         if (remaining > 0) {
-            if ((int64_t)fread(buffer.data(), 1, (size_t)remaining, in) != remaining) {
+            if ((int64_t)fread(buffer.get(), 1, (size_t)remaining, in) != remaining) {
                 kwxIoError(routine, "copy_dataset: read remaining data failed");
                 return IO_ERR_READ;
             }
-            if ((int64_t)fwrite(buffer.data(), 1, (size_t)remaining, out) != remaining) {
+            if ((int64_t)fwrite(buffer.get(), 1, (size_t)remaining, out) != remaining) {
                 kwxsystemErr(routine, "copy_dataset: write remaining data failed");
                 return IO_ERR_WRITE;
             }
@@ -353,6 +347,7 @@ extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *d
     }
     std::vector<IO_location> todo;
     try {
+        kwxIoCountAllocation();
         for (int i = 0; i < source->nlines; ++i) {
             const char *line = IO_INDEX_LINE(source->indextable, i);
             if (line[0] == 'N') continue;
@@ -385,8 +380,8 @@ extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *d
                                  return a.when < b.when;
                              });
     } catch (const std::bad_alloc &) {
-        kwxIoMallocFailed(routine, "copy_all_ds", (int64_t)source->nlines * 200);
-        return IO_ERR_ALLOC;
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "copy_all_ds",
+                             (int64_t)source->nlines * (int64_t)sizeof(IO_location));
     }
     bool positioned = false;
     Pending pending;

@@ -24,10 +24,6 @@ struct Layout {
     int counts[IO_MAXENT];
 };
 
-const int kTextSize[6] = {81, 2, 11, 21, 21, 2};
-const int kBinSize[6] = {80, 1, 4, 4, 8, 1};
-const int kItemSize[6] = {1, 1, 4, 4, 8, 1};
-
 int parse(IO_error_routine routine, const char *datatype, Layout &lay) {
     for (int i = 0; i < IO_MAXENT; ++i) {
         lay.types[i] = -1;
@@ -40,15 +36,16 @@ int64_t recordSize(const Layout &lay, bool text) {
     int64_t size = 0;
     for (int i = 0; i < lay.n; ++i) {
         if (lay.types[i] < 0) continue;
-        size += static_cast<int64_t>(lay.counts[i]) * (text ? kTextSize : kBinSize)[lay.types[i]];
+        const IO_itemtype &t = kwxItemTypes[lay.types[i]];
+        size += static_cast<int64_t>(lay.counts[i]) * (text ? t.textsize : t.binsize);
     }
     return size;
 }
 
 // Items of each type that number records need. Strings count one 80-character
 // slot per STRI entry and record.
-void needs(const Layout &lay, int64_t number, int64_t need[6]) {
-    for (int t = 0; t < 6; ++t) need[t] = 0;
+void needs(const Layout &lay, int64_t number, int64_t need[IO_NTYPES]) {
+    for (int t = 0; t < IO_NTYPES; ++t) need[t] = 0;
     for (int i = 0; i < lay.n; ++i) {
         int t = lay.types[i];
         if (t < 0) continue;
@@ -59,36 +56,18 @@ void needs(const Layout &lay, int64_t number, int64_t need[6]) {
     }
 }
 
-int32_t *countField(IO_data *d, int t) {
-    switch (t) {
-    case IO_STRI: return d->nstrings;
-    case IO_CHAR: return d->nchars;
-    case IO_INTR: return d->nints;
-    case IO_REAL: return d->nreals;
-    case IO_DBLE: return d->ndoubles;
-    default: return d->nlogicals;
-    }
-}
+int32_t *countField(IO_data *d, int t) { return d->*kwxItemTypes[t].count; }
 
-const void *arrayOf(IO_data *d, int t) {
-    switch (t) {
-    case IO_STRI: return d->strings;
-    case IO_CHAR: return d->chars;
-    case IO_INTR: return d->ints;
-    case IO_REAL: return d->reals;
-    case IO_DBLE: return d->doubles;
-    default: return d->logicals;
-    }
-}
+void *arrayOf(const IO_data *d, int t) { return kwxItemTypes[t].array(d); }
 
 // Checks that each array holds what number records need and sets every
 // present count field to its type's need. 0 or 14, no message.
 int capacityCheck(const Layout &lay, int64_t number, IO_data *data) {
     if (!data) return IO_ERR_MEMORY;
-    int64_t need[6];
+    int64_t need[IO_NTYPES];
     needs(lay, number, need);
     int rc = 0;
-    for (int t = 0; t < 6; ++t) {
+    for (int t = 0; t < IO_NTYPES; ++t) {
         int32_t *cnt = countField(data, t);
         if (need[t] > 0 && (!arrayOf(data, t) || !cnt || *cnt < need[t] || need[t] > INT32_MAX))
             rc = IO_ERR_MEMORY;
@@ -159,19 +138,25 @@ int writeCompressedLength(IO_error_routine routine, const char *format, int64_t 
     return kwxwriteOffset(routine, format, &len, 20, stream);
 }
 
+// A buffer of the library's allocator, freed on every path.
+using Buffer = std::unique_ptr<unsigned char, decltype(&free)>;
+
+Buffer allocate(int64_t bytes, bool zeroed = false) {
+    size_t n = static_cast<size_t>(bytes > 0 ? bytes : 1);
+    void *p = zeroed ? kwxIoCalloc(n, 1) : kwxIoMalloc(n);
+    return Buffer(static_cast<unsigned char *>(p), free);
+}
+
 // ---- single arrays ---------------------------------------------------------
 
 int writeCompressedArray(IO_error_routine routine, const char *format, FILE *stream, int type,
                          const void *items, int64_t total) {
     int level = format[1] - '0';
-    int size = kItemSize[type];
-    char kind = type == IO_INTR ? 'i' : type == IO_REAL ? 'r' : type == IO_DBLE ? 'd' : 'c';
+    int size = kwxItemTypes[type].itemsize;
+    char kind = kwxItemTypes[type].gzipkind;
     int64_t bytes = total * size;
-    std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[static_cast<size_t>(bytes)]);
-    if (!out) {
-        kwxIoMallocFailed(routine, "write_compressed_dataarray", bytes);
-        return IO_ERR_MEMORY;
-    }
+    Buffer out = allocate(bytes);
+    if (!out) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "write_compressed_dataarray", bytes);
     const void *input = items;
     std::vector<unsigned char> swapped;
     if (size > 1 && iofmt_is_swapped(format[0])) {
@@ -234,18 +219,15 @@ int readCompressedArray(IO_error_routine routine, const char *format, FILE *stre
     int64_t len = 0;
     if (int rc = readCompressedLength(routine, format, stream, &len, who)) return rc;
     if (len == -1) return kStoredPlain;
-    int size = kItemSize[type];
+    int size = kwxItemTypes[type].itemsize;
     int64_t bytes = total * size;
     // A stream never exceeds the plain array: the writer gives up otherwise.
     if (len <= 0 || len > bytes) {
         kwxIoError(routine, "read_compressed_dataarray: invalid input or output buffer too small\n");
         return IO_ERR_COMPRESS;
     }
-    std::unique_ptr<unsigned char[]> in(new (std::nothrow) unsigned char[static_cast<size_t>(len)]);
-    if (!in) {
-        kwxIoError(routine, "read_compressed_dataarray: malloc failed\n");
-        return IO_ERR_MEMORY;
-    }
+    Buffer in = allocate(len);
+    if (!in) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "read_compressed_dataarray: malloc failed\n", IO_NO_SIZE);
     if (fread(in.get(), 1, static_cast<size_t>(len), stream) != static_cast<size_t>(len)) {
         kwxIoError(routine, "compressed_dataarray: read compressed data failed\n");
         return IO_ERR_READ;
@@ -269,11 +251,8 @@ int writeSingle(IO_error_routine routine, const char *format, FILE *stream, int 
         int rc = writeCompressedArray(routine, format, stream, type, arrayOf(data, type), total);
         if (rc != IO_ERR_COMPRESS) return rc;
     }
+    if (kwxItemTypes[type].write) return kwxWriteItems(routine, format, type, arrayOf(data, type), n, stream);
     switch (type) {
-    case IO_INTR: return kwxwriteIntr(routine, format, data->ints, n, 8, 10, stream);
-    case IO_REAL: return kwxwriteReal(routine, format, data->reals, n, 4, 20, stream);
-    case IO_DBLE: return kwxwriteDble(routine, format, data->doubles, n, 4, 20, stream);
-    case IO_LOGL: return kwxwriteLogl(routine, format, data->logicals, n, 16, 5, stream);
     case IO_CHAR:
         if (text) {
             // Exactly the stored bytes, then the line end.
@@ -332,23 +311,11 @@ int readSingle(IO_error_routine routine, const char *format, FILE *stream, int n
     int n = static_cast<int>(total);
     bool text = format[0] == 'F';
     if (type != IO_STRI && !text && iofmt_is_compressed(format) && total >= 100) {
-        int rc = readCompressedArray(routine, format, stream, type,
-                                     const_cast<void *>(arrayOf(data, type)), total);
+        int rc = readCompressedArray(routine, format, stream, type, arrayOf(data, type), total);
         if (rc != kStoredPlain) return rc;
     }
+    if (kwxItemTypes[type].read) return kwxReadItems(routine, format, type, arrayOf(data, type), n, stream);
     switch (type) {
-    case IO_INTR: return kwxreadIntr(routine, format, data->ints, n, 8, 10, stream);
-    case IO_REAL: {
-        int rc = kwxreadReal(routine, format, data->reals, n, 4, 20, stream);
-        if (!rc) kwxIoNoop(routine, data->reals, n);
-        return rc;
-    }
-    case IO_DBLE: {
-        int rc = kwxreadDble(routine, format, data->doubles, n, 4, 20, stream);
-        if (!rc) kwxIoNoop(routine, data->doubles, n);
-        return rc;
-    }
-    case IO_LOGL: return kwxreadLogl(routine, format, data->logicals, n, 16, 5, stream);
     case IO_CHAR:
         if (text) return readExactLine(routine, data->chars, n, stream);
         return kwxreadString(routine, format, data->chars, n, 1, n, stream);
@@ -556,101 +523,61 @@ int readTextStructure(IO_error_routine routine, FILE *stream, int number, const 
     return 0;
 }
 
-// Moves cnt numbers from items into the packed block at o, in the file's
-// byte order, and steps both past them.
-template <typename T>
-void packNumbers(unsigned char *&o, T *&items, size_t cnt, char letter) {
-    memcpy(o, items, cnt * sizeof(T));
-    swapItems(o, cnt, sizeof(T), letter);
-    items += cnt;
-    o += cnt * sizeof(T);
+// Bytes that one entry of cnt items takes in the caller's arrays: a string
+// entry fills one 80-character slot, other entries cnt items.
+size_t memoryStep(int type, size_t cnt) {
+    return type == IO_STRI ? IO_STRING_LEN : cnt * static_cast<size_t>(kwxItemTypes[type].itemsize);
 }
 
-// The reverse of packNumbers: cnt numbers from the block at in into items,
-// in this machine's byte order.
-template <typename T>
-void unpackNumbers(T *&items, const unsigned char *&in, size_t cnt, char letter) {
-    memcpy(items, in, cnt * sizeof(T));
-    swapItems(items, cnt, sizeof(T), letter);
-    items += cnt;
-    in += cnt * sizeof(T);
-}
+// Byte cursors into the caller's arrays, one per item type.
+struct ByteCursor {
+    unsigned char *at[IO_NTYPES];
+    explicit ByteCursor(const IO_data *d) {
+        for (int t = 0; t < IO_NTYPES; ++t) at[t] = static_cast<unsigned char *>(arrayOf(d, t));
+    }
+};
 
+// Packs the records into the block in the file's byte order: per entry its
+// cnt items (a string entry the first cnt characters of its slot).
 void packBinary(const Layout &lay, int number, IO_data *data, char letter, unsigned char *buf) {
-    Cursor c(data);
+    ByteCursor c(data);
     unsigned char *o = buf;
     for (int r = 0; r < number; ++r) {
         for (int e = 0; e < lay.n; ++e) {
+            int type = lay.types[e];
             size_t cnt = static_cast<size_t>(lay.counts[e]);
-            switch (lay.types[e]) {
-            case IO_INTR:
-                packNumbers(o, c.ints, cnt, letter);
-                break;
-            case IO_REAL:
-                packNumbers(o, c.reals, cnt, letter);
-                break;
-            case IO_DBLE:
-                packNumbers(o, c.doubles, cnt, letter);
-                break;
-            case IO_LOGL:
-                memcpy(o, c.logicals, cnt);
-                c.logicals += cnt;
-                o += cnt;
-                break;
-            case IO_STRI:
-                memcpy(o, c.strings, cnt);
-                c.strings += IO_STRING_LEN;
-                o += cnt;
-                break;
-            case IO_CHAR:
-                memcpy(o, c.chars, cnt);
-                c.chars += cnt;
-                o += cnt;
-                break;
-            }
+            int size = kwxItemTypes[type].itemsize;
+            memcpy(o, c.at[type], cnt * size);
+            swapItems(o, cnt, size, letter);
+            o += cnt * size;
+            c.at[type] += memoryStep(type, cnt);
         }
     }
 }
 
+// The reverse of packBinary, in this machine's byte order; a string slot
+// keeps at most 79 characters and its terminator.
 void unpackBinary(IO_error_routine routine, const Layout &lay, int number, IO_data *data,
                   char letter, const unsigned char *buf) {
-    Cursor c(data);
+    ByteCursor c(data);
     const unsigned char *in = buf;
     for (int r = 0; r < number; ++r) {
         for (int e = 0; e < lay.n; ++e) {
+            int type = lay.types[e];
             size_t cnt = static_cast<size_t>(lay.counts[e]);
-            switch (lay.types[e]) {
-            case IO_INTR:
-                unpackNumbers(c.ints, in, cnt, letter);
-                break;
-            case IO_REAL:
-                unpackNumbers(c.reals, in, cnt, letter);
-                kwxIoNoop(routine, c.reals - cnt, static_cast<int>(cnt));
-                break;
-            case IO_DBLE:
-                unpackNumbers(c.doubles, in, cnt, letter);
-                kwxIoNoop(routine, c.doubles - cnt, static_cast<int>(cnt));
-                break;
-            case IO_LOGL:
-                memcpy(c.logicals, in, cnt);
-                c.logicals += cnt;
-                in += cnt;
-                break;
-            case IO_STRI: {
-                size_t keep = cnt < IO_STRING_LEN ? cnt : IO_STRING_LEN;
-                memset(c.strings, 0, IO_STRING_LEN);
-                memcpy(c.strings, in, keep);
-                c.strings[IO_STRING_LEN - 1] = '\0';
-                c.strings += IO_STRING_LEN;
-                in += cnt;
-                break;
+            int size = kwxItemTypes[type].itemsize;
+            unsigned char *out = c.at[type];
+            if (type == IO_STRI) {
+                memset(out, 0, IO_STRING_LEN);
+                memcpy(out, in, cnt < IO_STRING_LEN ? cnt : IO_STRING_LEN);
+                out[IO_STRING_LEN - 1] = '\0';
+            } else {
+                memcpy(out, in, cnt * size);
+                swapItems(out, cnt, size, letter);
+                if (type == IO_REAL || type == IO_DBLE) kwxIoNoop(routine, out, static_cast<int>(cnt));
             }
-            case IO_CHAR:
-                memcpy(c.chars, in, cnt);
-                c.chars += cnt;
-                in += cnt;
-                break;
-            }
+            in += cnt * size;
+            c.at[type] += memoryStep(type, cnt);
         }
     }
 }
@@ -673,20 +600,14 @@ int writeBinaryStructure(IO_error_routine routine, const char *format, FILE *str
                    block);
         return IO_ERR_MEMORY;
     }
-    std::unique_ptr<unsigned char[]> buf(new (std::nothrow) unsigned char[static_cast<size_t>(block)]());
-    if (!buf) {
-        kwxsystemErr(routine, "write_unfmt_structure: (malloc failed) syserr:");
-        return IO_ERR_MEMORY;
-    }
+    Buffer buf = allocate(block, true);
+    if (!buf) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "write_unfmt_structure: (malloc failed) syserr:", IO_NO_SIZE);
     packBinary(lay, number, data, format[0], buf.get());
     if (iofmt_is_compressed(format) && block >= 100) {
         int64_t capacity = streamBound(block);
         if (capacity > INT32_MAX) capacity = INT32_MAX;
-        std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[static_cast<size_t>(capacity)]);
-        if (!out) {
-            kwxIoError(routine, "write_data: malloc failed in compression\n");
-            return IO_ERR_COMPRESS;
-        }
+        Buffer out = allocate(capacity);
+        if (!out) return kwxIoNoMemory(routine, IO_ERR_COMPRESS, "write_data: malloc failed in compression\n", IO_NO_SIZE);
         int result = 0;
         io_gzip('c', format[1] - '0', static_cast<int>(block), buf.get(), static_cast<int>(capacity),
                 out.get(), &result);
@@ -727,11 +648,8 @@ int readBinaryStructure(IO_error_routine routine, const char *format, FILE *stre
                    block);
         return IO_ERR_MEMORY;
     }
-    std::unique_ptr<unsigned char[]> buf(new (std::nothrow) unsigned char[static_cast<size_t>(block)]());
-    if (!buf) {
-        kwxsystemErr(routine, "read_unfmt_structure: (malloc failed) syserr:");
-        return IO_ERR_MEMORY;
-    }
+    Buffer buf = allocate(block, true);
+    if (!buf) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "read_unfmt_structure: (malloc failed) syserr:", IO_NO_SIZE);
     bool plain = true;
     if (iofmt_is_blocked(format) && block >= 100) {
         int64_t len = 0;
@@ -743,11 +661,8 @@ int readBinaryStructure(IO_error_routine routine, const char *format, FILE *stre
             kwxIoError(routine, "read_unfmt_structure: invalid input or output buffer too small\n");
             return IO_ERR_COMPRESS;
         }
-        std::unique_ptr<unsigned char[]> in(new (std::nothrow) unsigned char[static_cast<size_t>(len)]);
-        if (!in) {
-            kwxIoError(routine, "read_unfmt_structure: malloc failed\n");
-            return IO_ERR_MEMORY;
-        }
+        Buffer in = allocate(len);
+        if (!in) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "read_unfmt_structure: malloc failed\n", IO_NO_SIZE);
         if (fread(in.get(), 1, static_cast<size_t>(len), stream) != static_cast<size_t>(len)) {
             kwxIoError(routine, "read_unfmt_structure: read compressed data failed\n");
             return IO_ERR_READ;
@@ -959,59 +874,40 @@ extern "C" int convert_data(IO_error_routine routine, int number, const char *ol
     if (!flag || number == 0) return 0;
     if (number < 0 || !source || !destination) return IO_ERR_MEMORY;
     if (capacityCheck(to, number, destination) != 0) return IO_ERR_MEMORY;
-    int64_t need[6];
+    int64_t need[IO_NTYPES];
     needs(from, number, need);
-    static const char *const kNames[6] = {"string", "char", "intr", "real", "dble", "logl"};
-    for (int t = 0; t < 6; ++t) {
+    for (int t = 0; t < IO_NTYPES; ++t) {
         if (need[t] == 0) continue;
         int32_t *cnt = countField(source, t);
         if (!arrayOf(source, t) || !cnt || *cnt < need[t]) {
-            kwxIoError(routine, "convert_data: not enough %s input data", kNames[t]);
+            kwxIoError(routine, "convert_data: not enough %s input data", kwxItemTypes[t].name);
             return IO_ERR_MEMORY;
         }
     }
-    Cursor s(source), d(destination);
+    ByteCursor s(source), d(destination);
     for (int r = 0; r < number; ++r) {
         for (int e = 0; e < from.n; ++e) {
-            int cnt = from.counts[e];
-            switch (from.types[e]) {
-            case IO_STRI:
-                memcpy(d.strings, s.strings, IO_STRING_LEN);
-                d.strings += IO_STRING_LEN;
-                s.strings += IO_STRING_LEN;
-                break;
-            case IO_CHAR:
-                memcpy(d.chars, s.chars, static_cast<size_t>(cnt));
-                d.chars += cnt;
-                s.chars += cnt;
-                break;
-            case IO_INTR:
-                memcpy(d.ints, s.ints, static_cast<size_t>(cnt) * 4);
-                d.ints += cnt;
-                s.ints += cnt;
-                break;
-            case IO_LOGL:
-                memcpy(d.logicals, s.logicals, static_cast<size_t>(cnt));
-                d.logicals += cnt;
-                s.logicals += cnt;
-                break;
-            case IO_REAL:
-                for (int i = 0; i < cnt; ++i) {
-                    if (to.types[e] == IO_DBLE)
-                        *d.doubles++ = static_cast<double>(*s.reals++);
-                    else
-                        *d.reals++ = *s.reals++;
+            int a = from.types[e], b = to.types[e];
+            size_t cnt = static_cast<size_t>(from.counts[e]);
+            if (a == IO_REAL && b == IO_DBLE) {
+                for (size_t i = 0; i < cnt; ++i) {
+                    float v;
+                    memcpy(&v, s.at[a] + i * sizeof v, sizeof v);
+                    double w = static_cast<double>(v);
+                    memcpy(d.at[b] + i * sizeof w, &w, sizeof w);
                 }
-                break;
-            case IO_DBLE:
-                for (int i = 0; i < cnt; ++i) {
-                    if (to.types[e] == IO_REAL)
-                        *d.reals++ = static_cast<float>(*s.doubles++);
-                    else
-                        *d.doubles++ = *s.doubles++;
+            } else if (a == IO_DBLE && b == IO_REAL) {
+                for (size_t i = 0; i < cnt; ++i) {
+                    double v;
+                    memcpy(&v, s.at[a] + i * sizeof v, sizeof v);
+                    float w = static_cast<float>(v);
+                    memcpy(d.at[b] + i * sizeof w, &w, sizeof w);
                 }
-                break;
+            } else {
+                memcpy(d.at[b], s.at[a], memoryStep(a, cnt));
             }
+            s.at[a] += memoryStep(a, cnt);
+            d.at[b] += memoryStep(b, cnt);
         }
     }
     return 0;

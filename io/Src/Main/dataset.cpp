@@ -1,6 +1,7 @@
 // Datasets: the crash-safe writing of one dataset, its header records, the
 // reading of a located dataset, and the buffers of IO_header and IO_data.
 #include "io_internal.h"
+#include "vrn_platform.h"
 
 #include <stdio_ext.h>
 #include <sys/stat.h>
@@ -157,21 +158,7 @@ private:
 // Writes n bytes at offset of the file without moving its offset, retrying
 // after signals and short writes. 0, or -1 with errno set.
 int pwriteAll(int fd, const char *bytes, int n, int64_t offset) {
-    while (n > 0) {
-        ssize_t w = pwrite(fd, bytes, static_cast<size_t>(n), static_cast<off_t>(offset));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (w == 0) {
-            errno = EIO;
-            return -1;
-        }
-        bytes += w;
-        n -= static_cast<int>(w);
-        offset += w;
-    }
-    return 0;
+    return vrnPlatform_pwrite(fd, bytes, static_cast<size_t>(n), offset) < 0 ? -1 : 0;
 }
 
 // Datasets whose data takes at most this many bytes are put together in
@@ -279,14 +266,14 @@ extern "C" int kwxreadTag(IO_error_routine routine, const char *format, char *bu
 
 extern "C" int ioheader_alloc(IO_header *h) {
     if (!h) return IO_ERR_MEMORY;
-    h->what = static_cast<char *>(calloc(IO_WHAT_SIZE, 1));
-    h->where = static_cast<char *>(calloc(IO_WHERE_SIZE, 1));
-    h->when = static_cast<int32_t *>(calloc(1, sizeof(int32_t)));
-    h->numattrb = static_cast<int32_t *>(calloc(1, sizeof(int32_t)));
-    h->attributes = static_cast<char *>(calloc(IO_MAXATTRIB * IO_ATTRIB_LEN, 1));
-    h->number = static_cast<int32_t *>(calloc(1, sizeof(int32_t)));
-    h->datatype = static_cast<char *>(calloc(IO_DATATYPE_SIZE, 1));
-    h->blockfactor = static_cast<int32_t *>(calloc(1, sizeof(int32_t)));
+    h->what = static_cast<char *>(kwxIoCalloc(IO_WHAT_SIZE, 1));
+    h->where = static_cast<char *>(kwxIoCalloc(IO_WHERE_SIZE, 1));
+    h->when = static_cast<int32_t *>(kwxIoCalloc(1, sizeof(int32_t)));
+    h->numattrb = static_cast<int32_t *>(kwxIoCalloc(1, sizeof(int32_t)));
+    h->attributes = static_cast<char *>(kwxIoCalloc(IO_MAXATTRIB * IO_ATTRIB_LEN, 1));
+    h->number = static_cast<int32_t *>(kwxIoCalloc(1, sizeof(int32_t)));
+    h->datatype = static_cast<char *>(kwxIoCalloc(IO_DATATYPE_SIZE, 1));
+    h->blockfactor = static_cast<int32_t *>(kwxIoCalloc(1, sizeof(int32_t)));
     if (!h->what || !h->where || !h->when || !h->numattrb || !h->attributes || !h->number ||
         !h->datatype || !h->blockfactor) {
         ioheader_free(h);
@@ -317,7 +304,7 @@ extern "C" void iodata_init(IO_data *d) {
 }
 
 extern "C" IO_data *iodata_alloc(void) {
-    CountedData *cd = static_cast<CountedData *>(calloc(1, sizeof(CountedData)));
+    CountedData *cd = static_cast<CountedData *>(kwxIoCalloc(1, sizeof(CountedData)));
     if (!cd) return nullptr;
     IO_data *d = &cd->data;
     d->noffsets = &cd->counts[0];
@@ -372,10 +359,9 @@ extern "C" int iodata_alloc_arrays(IO_error_routine routine, IO_data *d) {
             return;
         }
         size_t bytes = static_cast<size_t>(n) * itemsize;
-        void *p = realloc(*array, bytes);
+        void *p = kwxIoRealloc(*array, bytes);
         if (!p) {
-            kwxIoMallocFailed(routine, "iodata_alloc_arrays", static_cast<int64_t>(bytes));
-            rc = IO_ERR_ALLOC;
+            rc = kwxIoNoMemory(routine, IO_ERR_ALLOC, "iodata_alloc_arrays", static_cast<int64_t>(bytes));
             return;
         }
         *array = p;
@@ -929,12 +915,12 @@ extern "C" int read_located_dataset(IO_error_routine routine, char *format, IO_h
             return IO_ERR_PARSE;
         }
         temp = iodata_alloc();
-        if (!temp) return IO_ERR_ALLOC;
+        if (!temp)
+            return kwxIoNoMemory(routine, IO_ERR_ALLOC, "read_located_dataset_as",
+                                 (int64_t)sizeof(IO_data) + 7 * sizeof(int32_t));
         for (int e = 0; e < n; ++e) {
             int64_t add = types[e] == IO_STRI ? chunk : static_cast<int64_t>(counts[e]) * chunk;
-            int32_t *cnt = types[e] == IO_STRI ? temp->nstrings : types[e] == IO_CHAR ? temp->nchars
-                         : types[e] == IO_INTR ? temp->nints : types[e] == IO_REAL ? temp->nreals
-                         : types[e] == IO_DBLE ? temp->ndoubles : temp->nlogicals;
+            int32_t *cnt = temp->*kwxItemTypes[types[e]].count;
             if (*cnt + add > INT32_MAX) {
                 iodata_delete(temp);
                 return IO_ERR_MEMORY;

@@ -260,12 +260,12 @@ extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *r
     if (rc == IO_ERR_NOTLOCATED) return IO_OK;
     if (rc == IO_ERR_MEMORY && nints > 0) {
         try {
+            kwxIoCountAllocation();
             strings.assign((size_t)nstrings * IO_STRING_LEN, '\0');
             ints.assign((size_t)nints, 0);
             offsets.assign((size_t)noffsets, 0);
         } catch (const std::bad_alloc &) {
-            kwxIoError(routine, "delete_ds: (malloc failed) syserr:");
-            return IO_ERR_MEMORY;
+            return kwxIoNoMemory(routine, IO_ERR_MEMORY, "delete_ds: (malloc failed) syserr:", IO_NO_SIZE);
         }
         result.strings = strings.data();
         result.ints = ints.data();

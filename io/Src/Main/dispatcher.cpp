@@ -1,151 +1,55 @@
 // The request dispatcher: iocntc checks the arguments of a numbered request
 // and iocnt carries it out on the control block's primary, secondary or
-// plain text file.
+// plain text file. Each request is one row of kRequests: the file it works
+// on, what it reads of the header and of the data arrays, and its handler.
 #include "io_files.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
-#include <vector>
 
 namespace {
-
-// Requests that need no dataset header.
-bool needsNoHeader(int request) {
-    switch (request) {
-    case IO_OPEN_PRIMARY:
-    case IO_CLOSE_ALL:
-    case IO_OPEN_SECONDARY:
-    case IO_CLOSE_SECONDARY:
-    case IO_SET_FORMAT:
-    case IO_READ_DATA:
-    case IO_WRITE_DATA:
-    case IO_INDEX_COUNT:
-    case IO_COPY_ALLVALID_DS:
-    case IO_COPY_WHEN0_DS:
-    case IO_COPY_DS_COMPRESS_WHEN:
-    case IO_SET_DEFAULT_FORMAT:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool needsOffsets(int request) {
-    switch (request) {
-    case IO_LOCATE_DS:
-    case IO_LOCATE_PRIMARY_DS:
-    case IO_READ_DS:
-    case IO_READ_HEADER:
-    case IO_WRITE_HEADER:
-    case IO_COPY_DATASET:
-    case IO_READ_PRIMARY_DS:
-    case IO_READ_DS_AS:
-    case IO_READ_PRIMARY_DS_AS:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Offsets that a request reads or writes beyond the locate results: the
-// array must hold at least this many.
-int offsetsUsed(int request) {
-    switch (request) {
-    case IO_READ_DS:
-    case IO_READ_HEADER:
-    case IO_COPY_DATASET:
-    case IO_READ_PRIMARY_DS:
-    case IO_TELL:
-    case IO_WRITE_LENGTH:
-    case IO_SEEK:
-    case IO_INDEX_POSITION:
-    case IO_READ_DS_AS:
-    case IO_READ_PRIMARY_DS_AS:
-    case IO_CURRENT_HANDLE:
-        return 1;
-    case IO_WRITE_HEADER:
-    case IO_INSERT_INDEX:
-    case IO_INSERT_INDEX_NOSORT:
-        return 2;
-    default:
-        return 0;
-    }
-}
-
-// Which file a request works on.
-enum class Target { None, Current, Primary, Text };
-
-Target targetOf(int request) {
-    switch (request) {
-    case IO_OPEN_PRIMARY:
-    case IO_CLOSE_ALL:
-    case IO_OPEN_SECONDARY:
-    case IO_CLOSE_SECONDARY:
-    case IO_USE_PRIMARY:
-    case IO_USE_SECONDARY:
-    case IO_OPEN_TEXT:
-    case IO_CLOSE_TEXT:
-    case IO_FILE_EXISTS:
-    case IO_SET_DEFAULT_FORMAT:
-        return Target::None;
-    case IO_LOCATE_PRIMARY_DS:
-    case IO_DELETE_PRIMARY_DS:
-    case IO_READ_PRIMARY_DS:
-    case IO_READ_PRIMARY_DS_AS:
-        return Target::Primary;
-    case IO_READ_TEXT_LINE:
-    case IO_WRITE_TEXT_LINE:
-    case IO_READ_TEXT_INTS:
-    case IO_WRITE_TEXT_INTS:
-    case IO_READ_TEXT_REALS:
-    case IO_WRITE_TEXT_REALS:
-        return Target::Text;
-    default:
-        return Target::Current;
-    }
-}
-
-// Whether the file a request works on is open (always true for requests
-// that open, close or need no file).
-bool fileOpenFor(int request, const IO_control *control) {
-    const IO_file *file = nullptr;
-    switch (targetOf(request)) {
-    case Target::Current: file = control->current; break;
-    case Target::Primary: file = &control->primary; break;
-    default: return true;
-    }
-    bool copyFromPrimary = request == IO_COPY_DATASET || request == IO_COPY_ALLVALID_DS ||
-                           request == IO_COPY_WHEN0_DS || request == IO_COPY_DS_COMPRESS_WHEN;
-    return file && file->stream && (!copyFromPrimary || control->primary.stream);
-}
 
 int argError(IO_error_routine routine, const char *message) {
     kwxIoError(routine, message);
     return IO_ERR_MEMORY;
 }
 
-// The file name a request carries in its chars: the first count characters
-// when the count is not 0, else the array as a NUL-terminated string.
-int takeName(IO_error_routine routine, const IO_data *data, std::string &name) {
-    if (!data->chars) return argError(routine, "iocntc: file name is missing\n");
+// How a request's chars name something: the message when they name
+// nothing, whether an empty text counts, and what a failed copy answers.
+struct NameRule {
+    const char *missing;
+    bool emptyAllowed;
+    int allocCode;
+    const char *allocWho;
+};
+
+const NameRule kFileName = {"iocntc: file name is missing\n", false, IO_ERR_ALLOC,
+                            "iocnt: error allocating space for file name"};
+const NameRule kProbedName = {"iocntc: file name is missing\n", true, IO_ERR_MEMORY,
+                              "iocnt: check file state (malloc failed) syserr:"};
+const NameRule kFormatText = {"iocntc: character array input is wrong\n", true, IO_ERR_ALLOC,
+                              "iocnt: error allocating space for the default format"};
+
+// The text a request carries in its chars: the first count characters when
+// the count is not 0, else the array as a NUL-terminated string. A negative
+// count names nothing, and the array is then no terminated string either.
+int takeName(IO_error_routine routine, const IO_data *data, const NameRule &rule,
+             std::string &name) {
     int32_t count = data->nchars ? *data->nchars : 0;
-    if (count < 0) return argError(routine, "iocntc: file name is missing\n");
+    if (!data->chars || count < 0) return argError(routine, rule.missing);
+    size_t n = count != 0 ? strnlen(data->chars, (size_t)count) : strlen(data->chars);
     try {
-        if (count != 0)
-            name.assign(data->chars, strnlen(data->chars, (size_t)count));
-        else
-            name.assign(data->chars);
+        kwxIoCountAllocation();
+        name.assign(data->chars, n);
     } catch (const std::bad_alloc &) {
-        kwxIoMallocFailed(routine, "iocnt: error allocating space for file name",
-                          (int64_t)count + 1);
-        return IO_ERR_ALLOC;
+        return kwxIoNoMemory(routine, rule.allocCode, rule.allocWho,
+                             rule.allocCode == IO_ERR_ALLOC ? (int64_t)n + 1 : IO_NO_SIZE);
     }
-    if (name.empty()) return argError(routine, "iocntc: file name is missing\n");
+    if (name.empty() && !rule.emptyAllowed) return argError(routine, rule.missing);
     return IO_OK;
 }
 
@@ -279,12 +183,13 @@ int textWriteCheck(IO_error_routine routine, IO_file *text) {
 
 // Requests 34 to 37: numbers read from or written to the plain text file in
 // the text form of the data files, one failure message each.
-template <typename Item, typename Codec>
-int textNumbers(IO_error_routine routine, IO_file *text, bool write, Codec codec, Item *items,
-                int32_t n, int perline, int width, const char *failure) {
+int textNumbers(IO_error_routine routine, IO_file *text, bool write, void *items, int32_t n,
+                int type, const char *failure) {
     int rc = write ? textWriteCheck(routine, text) : textCheck(routine, text, false);
     if (rc) return rc;
-    if (codec(routine, "F", items, n, perline, width, text->stream) != IO_OK) {
+    rc = write ? kwxWriteItems(routine, "F", type, items, n, text->stream)
+               : kwxReadItems(routine, "F", type, items, n, text->stream);
+    if (rc != IO_OK) {
         kwxIoError(routine, failure);
         return write ? IO_ERR_WRITE : IO_ERR_READ;
     }
@@ -330,10 +235,548 @@ int writeTextLine(IO_error_routine routine, IO_file *text, IO_data *data) {
     return IO_OK;
 }
 
+// ---- the requests ------------------------------------------------------------
+
+// Everything one request works with: its arguments and the control block's
+// records (P primary, S secondary, T text, cur the current one).
+struct Call {
+    IO_error_routine routine;
+    IO_header *header;
+    IO_data *data;
+    IO_control *control;
+    IO_file *P, *S, *T, *cur;
+};
+
+int openPrimary(Call &c) {
+    c.control->current = c.P;
+    std::string name;
+    if (int rc = takeName(c.routine, c.data, kFileName, name)) return rc;
+    return openData(c.routine, c.P, name, false);
+}
+
+int closeAll(Call &c) {
+    c.control->current = nullptr;
+    int rs = c.S->stream ? iif_close(c.S) : IO_OK;
+    int rp = c.P->stream ? iif_close(c.P) : IO_OK;
+    return rs != IO_OK ? rs : rp;
+}
+
+int openSecondary(Call &c) {
+    std::string name;
+    if (int rc = takeName(c.routine, c.data, kFileName, name)) return rc;
+    int rc = openData(c.routine, c.S, name, true);
+    if (rc == IO_OK) c.control->current = c.S;
+    return rc;
+}
+
+int closeSecondary(Call &c) {
+    int rc = c.S->stream ? iif_close(c.S) : IO_OK;
+    c.control->current = c.P;
+    return rc;
+}
+
+int setFormat(Call &c) {
+    char letter = c.data->chars[0];
+    char *format = c.cur->format;
+    format[0] = letter;
+    format[1] = (letter == 'U' || letter == 'u' || letter == 'L' || letter == 'l') ? '5' : '\0';
+    format[2] = '\0';
+    iofmt_make_native(c.routine, format);
+    return IO_OK;
+}
+
+int deleteDataset(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when deleting a data set\n"))
+        return rc;
+    return failed(c.routine, delete_ds(c.routine, c.header, c.cur), "iocnt: delete a dataset failed\n");
+}
+
+int writeDataset(Call &c) {
+    fmt(c.routine, c.control, c.cur);
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when writing a data set\n"))
+        return rc;
+    // write_dataset goes to the index position itself.
+    int rc = write_dataset(c.routine, c.cur->format, c.header, c.data, c.cur);
+    if (rc != IO_OK) return failed(c.routine, rc, "iocnt: write dataset failed\n");
+    return indexPositionHere(c.routine, c.cur);
+}
+
+int locateDataset(Call &c) { return locate(c.routine, c.header, c.data, c.cur); }
+
+int locatePrimaryDataset(Call &c) { return locate(c.routine, c.header, c.data, c.P); }
+
+int deletePrimaryDataset(Call &c) {
+    if (int rc = busy(c.routine, c.P, "iocnt: setfilebusyflag failed when req =IO_DELETE_PRIMARY_DS\n"))
+        return rc;
+    return failed(c.routine, delete_ds(c.routine, c.header, c.P), "iocnt: delete_ds failed\n");
+}
+
+int readDataset(Call &c) { return readLocated(c.routine, c.header, c.data, c.cur, false); }
+
+int readHeader(Call &c) {
+    IO_file *cur = c.cur;
+    if (int rc = seekTo(c.routine, cur, c.data->offsets[0],
+                        "iocnt: (can't go to the dataset location) syserr:"))
+        return rc;
+    if (int rc = read_located_dataset_start(c.routine, cur->format, cur))
+        return failed(c.routine, rc, "iocnt: read dataset start block failed\n");
+    return failed(c.routine, read_header(c.routine, cur->format, cur->stream, c.header),
+                  "iocnt: read dataset header failed\n");
+}
+
+// The position of the stream into *pos; 8 with the message when it is lost.
+int tellInto(IO_error_routine routine, IO_file *file, int64_t *pos) {
+    *pos = kwxTell64(file->stream);
+    if (*pos < 0) {
+        kwxsystemErr(routine, "iocnt: (can't tell file pointer location) syserr:");
+        return IO_ERR_SEEK;
+    }
+    return IO_OK;
+}
+
+int writeHeader(Call &c) {
+    IO_error_routine routine = c.routine;
+    IO_file *cur = c.cur;
+    int rc;
+    if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when writing a data set header\n")))
+        return rc;
+    if ((rc = seekTo(routine, cur, cur->indexpos, "iocnt: (can't go to the dataset location) syserr:")))
+        return rc;
+    fmt(routine, c.control, cur);
+    char bytes[3] = {cur->format[0], cur->format[1], '\n'};
+    if (fwrite(bytes, 1, 3, cur->stream) != 3) {
+        kwxsystemErr(routine, "iocnt: (can't write the dataset format) syserr:");
+        return IO_ERR_WRITE;
+    }
+    if ((rc = tellInto(routine, cur, &c.data->offsets[0]))) return rc;
+    int64_t zero = 0;
+    if (kwxwriteOffset(routine, cur->format, &zero, cur->offsetwidth, cur->stream)) {
+        kwxIoError(routine, "iocnt: can't write dataset length\n");
+        return IO_ERR_WRITE;
+    }
+    if ((rc = tellInto(routine, cur, &c.data->offsets[1]))) return rc;
+    if ((rc = kwxwriteTag(routine, cur->format, "*DATASET", cur->stream)))
+        return failed(routine, rc, "iocnt: can't write dataset tag\n");
+    return failed(routine, write_header(routine, cur->format, cur->stream, c.header),
+                  "iocnt: write header failed\n");
+}
+
+int readData(Call &c) {
+    if (*c.header->number < 1) return IO_OK;
+    return failed(c.routine,
+                  read_data(c.routine, c.cur->format, c.cur->stream, *c.header->number,
+                            c.header->datatype, c.data),
+                  "iocnt: read data failed\n");
+}
+
+// The piecewise writes take the write lock like every other write: their
+// bytes must not change a file that others are reading, and the index must
+// be written again at close over whatever they wrote where it stood.
+int writeData(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_DATA\n"))
+        return rc;
+    fmt(c.routine, c.control, c.cur);
+    return failed(c.routine,
+                  write_data(c.routine, c.cur->format, c.cur->stream, *c.header->number,
+                             c.header->datatype, c.data),
+                  "iocnt: write data failed\n");
+}
+
+int indexCount(Call &c) {
+    c.data->ints[0] = c.cur->nlines;
+    return IO_OK;
+}
+
+int copyDataset(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when req =IO_COPY_DATASET\n"))
+        return rc;
+    if (int rc = seekTo(c.routine, c.P, c.data->offsets[0],
+                        "iocnt: (can't go to the dataset location) syserr:"))
+        return rc;
+    IO_header *h = c.header;
+    return failed(c.routine, copy_dataset(c.routine, h->what, h->where, *h->when, c.cur, c.P),
+                  "iocnt: copy_dataset failed\n");
+}
+
+int copyAllValid(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when req =IO_COPY_ALLVALID_DS\n"))
+        return rc;
+    return failed(c.routine, copy_allvalid_ds(c.routine, c.cur, c.P), "iocnt: copy_allvalid_ds failed\n");
+}
+
+int readPrimaryDataset(Call &c) {
+    UsePrimary use(c.control);
+    return readLocated(c.routine, c.header, c.data, c.P, false);
+}
+
+int writeEndTag(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_ENDTAG\n"))
+        return rc;
+    fmt(c.routine, c.control, c.cur);
+    return failed(c.routine, kwxwriteTag(c.routine, c.cur->format, "*ENDDATASET", c.cur->stream),
+                  "iocnt: can't write dataset end tag\n");
+}
+
+int tell(Call &c) {
+    int64_t pos = kwxTell64(c.cur->stream);
+    if (pos < 0) {
+        kwxsystemErr(c.routine, "iocnt: (can't tell the current position for the dataset) syserr:");
+        return IO_ERR_TELL;
+    }
+    c.data->offsets[0] = pos;
+    *c.data->noffsets = 1;
+    return IO_OK;
+}
+
+int writeLength(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_LENGTH\n"))
+        return rc;
+    fmt(c.routine, c.control, c.cur);
+    return failed(c.routine,
+                  kwxwriteOffset(c.routine, c.cur->format, &c.data->offsets[0], c.cur->offsetwidth,
+                                 c.cur->stream),
+                  "iocnt: can't write dataset length\n");
+}
+
+int seek(Call &c) {
+    return seekTo(c.routine, c.cur, c.data->offsets[0],
+                  "iocnt: (can't go to the offset position for the dataset) syserr:");
+}
+
+int setIndexPosition(Call &c) { return indexPositionHere(c.routine, c.cur); }
+
+int insertIndex(Call &c) { return insertLine(c.routine, c.header, c.data, c.cur, true); }
+
+int indexPosition(Call &c) {
+    c.data->offsets[0] = c.cur->indexpos;
+    return IO_OK;
+}
+
+int readDataTag(Call &c) {
+    return failed(c.routine, read_datatag(c.routine, c.cur->format, c.cur->stream),
+                  "iocnt: can't read datatag length\n");
+}
+
+int writeDataTag(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_DATATAG\n"))
+        return rc;
+    fmt(c.routine, c.control, c.cur);
+    return failed(c.routine, write_datatag(c.routine, c.cur->format, c.cur->stream),
+                  "iocnt: can't write datatag length\n");
+}
+
+int usePrimary(Call &c) {
+    c.control->current = c.P;
+    return IO_OK;
+}
+
+int useSecondary(Call &c) {
+    c.control->current = c.S;
+    return IO_OK;
+}
+
+int openText(Call &c) {
+    std::string name;
+    if (int rc = takeName(c.routine, c.data, kFileName, name)) return rc;
+    if (c.T->stream) iif_close_text(c.T);
+    filerec_reset(c.T);
+    int rc = iif_open_text(c.T, name.c_str(), "d");
+    if (rc != IO_OK) {
+        kwxIoError(c.routine, "iocnt: opening the plain file failed\n");
+        filerec_free(c.routine, c.T);
+    }
+    return rc;
+}
+
+int closeText(Call &c) { return iif_close_text(c.T); }
+
+int readTextLineRequest(Call &c) {
+    if (int rc = textCheck(c.routine, c.T, false)) return rc;
+    return readTextLine(c.routine, c.T, c.data);
+}
+
+int writeTextLineRequest(Call &c) {
+    if (int rc = textWriteCheck(c.routine, c.T)) return rc;
+    return writeTextLine(c.routine, c.T, c.data);
+}
+
+int readTextInts(Call &c) {
+    return textNumbers(c.routine, c.T, false, c.data->ints, *c.data->nints, IO_INTR,
+                       "iocnt: fail to read integers from the plain text file\n");
+}
+
+int writeTextInts(Call &c) {
+    return textNumbers(c.routine, c.T, true, c.data->ints, *c.data->nints, IO_INTR,
+                       "iocnt: fail to write integers to the plain text file\n");
+}
+
+int readTextReals(Call &c) {
+    return textNumbers(c.routine, c.T, false, c.data->reals, *c.data->nreals, IO_REAL,
+                       "iocnt: fail to read real numbers from the plain text file\n");
+}
+
+int writeTextReals(Call &c) {
+    return textNumbers(c.routine, c.T, true, c.data->reals, *c.data->nreals, IO_REAL,
+                       "iocnt: fail to write real numbers to the plain text file\n");
+}
+
+int fileExists(Call &c) {
+    std::string name;
+    if (int rc = takeName(c.routine, c.data, kProbedName, name)) return rc;
+    FILE *f = fopen(name.c_str(), "rbe");
+    if (!f) return IO_ERR_NOEXIST;
+    fclose(f);
+    return IO_OK;
+}
+
+int copyWhen0(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when req =IO_COPY_WHEN0_DS\n"))
+        return rc;
+    return failed(c.routine, copy_when0_ds(c.routine, c.cur, c.P), "iocnt: copy_when0_ds failed\n");
+}
+
+int insertIndexNoSort(Call &c) { return insertLine(c.routine, c.header, c.data, c.cur, false); }
+
+int updateIndex(Call &c) {
+    return failed(c.routine, update_index(c.routine, c.cur), "iocnt: can not update the index\n");
+}
+
+// The rebuilt index is written at flush by a handle that holds, or can
+// take, the write lock; the request itself takes no lock. A rebuild that
+// fails leaves the record as it was: the index it had still finds every
+// dataset, where the one cut short at the failure would lose those after
+// it, and would be written over the stored index at close.
+int recreateIndex(Call &c) {
+    IO_file *cur = c.cur;
+    size_t bytes = cur->indextable ? (size_t)cur->nlines * IO_INDEX_SLOT : 0;
+    std::unique_ptr<char, decltype(&free)> lines(nullptr, free);
+    if (bytes > 0) {
+        lines.reset(static_cast<char *>(kwxIoMalloc(bytes)));
+        if (!lines) return kwxIoNoMemory(c.routine, IO_ERR_ALLOC, "iocnt: recreate index", (int64_t)bytes);
+        memcpy(lines.get(), cur->indextable, bytes);
+    }
+    const bool hadTable = cur->indextable != nullptr;
+    const int32_t nlines = cur->nlines, sorted = cur->sorted, head = cur->sortedhead,
+                  dirty = cur->indexdirty;
+    const int64_t indexpos = cur->indexpos;
+    cur->indexdirty = 1;
+    int rc = recreate_indextable(c.routine, cur);
+    if (rc != IO_OK && hadTable) {
+        const int32_t partial = cur->nlines;
+        cur->nlines = nlines;
+        if (indextable_alloc(cur) == IO_OK) {
+            if (bytes > 0) memcpy(cur->indextable, lines.get(), bytes);
+            cur->sorted = sorted;
+            cur->sortedhead = head;
+            cur->indexdirty = dirty;
+            cur->indexpos = indexpos;
+        } else {
+            cur->nlines = partial;
+        }
+    }
+    return failed(c.routine, rc, "iocnt: cannot recreate index\n");
+}
+
+int readDatasetAs(Call &c) { return readLocated(c.routine, c.header, c.data, c.cur, true); }
+
+int readPrimaryDatasetAs(Call &c) {
+    UsePrimary use(c.control);
+    return readLocated(c.routine, c.header, c.data, c.P, true);
+}
+
+int copyCompressWhen(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when req =IO_COPY_DS_COMPRESS_WHEN\n"))
+        return rc;
+    return failed(c.routine, copy_all_ds_compress_when(c.routine, c.cur, c.P),
+                  "iocnt: copy_all_ds_compress_when failed\n");
+}
+
+int setDefaultFormat(Call &c) {
+    std::string text;
+    if (int rc = takeName(c.routine, c.data, kFormatText, text)) return rc;
+    char *copy = kwxIoStrdup(text.c_str());
+    if (!copy)
+        return kwxIoNoMemory(c.routine, IO_ERR_ALLOC, kFormatText.allocWho, (int64_t)text.size() + 1);
+    free(c.control->defaultformat);
+    c.control->defaultformat = copy;
+    return IO_OK;
+}
+
+int writeCompressedData(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_COMPRESSED_DATA\n"))
+        return rc;
+    fmt(c.routine, c.control, c.cur);
+    return failed(c.routine,
+                  write_compressed_data(c.routine, c.cur->format, c.cur->stream, *c.header->number,
+                                        c.data->chars),
+                  "iocnt: write compressed data failed\n");
+}
+
+int currentHandle(Call &c) {
+    c.data->offsets[0] = (int64_t)(intptr_t)c.cur;
+    return IO_OK;
+}
+
+// ---- the request table ---------------------------------------------------------
+
+// Which file a request works on: the current, the primary or the text one;
+// None for requests that open, close or need no open file.
+enum class Target : unsigned char { None, Current, Primary, Text };
+
+// What a request reads of the header: nothing, the count and datatype of
+// the data, or the whole header.
+enum class HeaderUse : unsigned char { None, Data, Full };
+
+// The arrays a request reads or fills besides the offsets, checked before
+// it runs.
+enum class Arrays : unsigned char {
+    None,
+    Locate,        // strings and ints with their counts for the results
+    Count,         // one int for the line count
+    Chars,         // a character array
+    TextChars,     // a character array with a count of 0 or more
+    TextInts,      // at least one int
+    TextReals,     // at least one real
+    Compressed,    // the header's count of bytes in the character array
+};
+
+struct RequestRow {
+    Target target;
+    HeaderUse header;
+    bool offsetArray;    // the offsets array must be given
+    int8_t offsetsUsed;  // offsets read or written: the array must hold them
+    Arrays arrays;
+    bool fromPrimary;    // copies from the primary file, which must be open too
+    int (*run)(Call &);
+};
+
+using T = Target;
+using H = HeaderUse;
+using A = Arrays;
+
+// One row per request, in code order.
+const RequestRow kRequests[] = {
+    /* IO_OPEN_PRIMARY          */ {T::None, H::None, false, 0, A::None, false, openPrimary},
+    /* IO_CLOSE_ALL             */ {T::None, H::None, false, 0, A::None, false, closeAll},
+    /* IO_OPEN_SECONDARY        */ {T::None, H::None, false, 0, A::None, false, openSecondary},
+    /* IO_CLOSE_SECONDARY       */ {T::None, H::None, false, 0, A::None, false, closeSecondary},
+    /* IO_SET_FORMAT            */ {T::Current, H::None, false, 0, A::Chars, false, setFormat},
+    /* IO_DELETE_DS             */ {T::Current, H::Full, false, 0, A::None, false, deleteDataset},
+    /* IO_WRITE_DS              */ {T::Current, H::Full, false, 0, A::None, false, writeDataset},
+    /* IO_LOCATE_DS             */ {T::Current, H::Full, true, 0, A::Locate, false, locateDataset},
+    /* IO_LOCATE_PRIMARY_DS     */ {T::Primary, H::Full, true, 0, A::Locate, false, locatePrimaryDataset},
+    /* IO_DELETE_PRIMARY_DS     */ {T::Primary, H::Full, false, 0, A::None, false, deletePrimaryDataset},
+    /* IO_READ_DS               */ {T::Current, H::Full, true, 1, A::None, false, readDataset},
+    /* IO_READ_HEADER           */ {T::Current, H::Full, true, 1, A::None, false, readHeader},
+    /* IO_WRITE_HEADER          */ {T::Current, H::Full, true, 2, A::None, false, writeHeader},
+    /* IO_READ_DATA             */ {T::Current, H::Data, false, 0, A::None, false, readData},
+    /* IO_WRITE_DATA            */ {T::Current, H::Data, false, 0, A::None, false, writeData},
+    /* IO_INDEX_COUNT           */ {T::Current, H::None, false, 0, A::Count, false, indexCount},
+    /* IO_COPY_DATASET          */ {T::Current, H::Full, true, 1, A::None, true, copyDataset},
+    /* IO_COPY_ALLVALID_DS      */ {T::Current, H::None, false, 0, A::None, true, copyAllValid},
+    /* IO_READ_PRIMARY_DS       */ {T::Primary, H::Full, true, 1, A::None, false, readPrimaryDataset},
+    /* IO_WRITE_ENDTAG          */ {T::Current, H::Full, false, 0, A::None, false, writeEndTag},
+    /* IO_TELL                  */ {T::Current, H::Full, false, 1, A::None, false, tell},
+    /* IO_WRITE_LENGTH          */ {T::Current, H::Full, false, 1, A::None, false, writeLength},
+    /* IO_SEEK                  */ {T::Current, H::Full, false, 1, A::None, false, seek},
+    /* IO_SET_INDEX_POSITION    */ {T::Current, H::Full, false, 0, A::None, false, setIndexPosition},
+    /* IO_INSERT_INDEX          */ {T::Current, H::Full, false, 2, A::None, false, insertIndex},
+    /* IO_INDEX_POSITION        */ {T::Current, H::Full, false, 1, A::None, false, indexPosition},
+    /* IO_READ_DATATAG          */ {T::Current, H::Full, false, 0, A::None, false, readDataTag},
+    /* IO_WRITE_DATATAG         */ {T::Current, H::Full, false, 0, A::None, false, writeDataTag},
+    /* IO_USE_PRIMARY           */ {T::None, H::Full, false, 0, A::None, false, usePrimary},
+    /* IO_USE_SECONDARY         */ {T::None, H::Full, false, 0, A::None, false, useSecondary},
+    /* IO_OPEN_TEXT             */ {T::None, H::Full, false, 0, A::None, false, openText},
+    /* IO_CLOSE_TEXT            */ {T::None, H::Full, false, 0, A::None, false, closeText},
+    /* IO_READ_TEXT_LINE        */ {T::Text, H::Full, false, 0, A::TextChars, false, readTextLineRequest},
+    /* IO_WRITE_TEXT_LINE       */ {T::Text, H::Full, false, 0, A::TextChars, false, writeTextLineRequest},
+    /* IO_READ_TEXT_INTS        */ {T::Text, H::Full, false, 0, A::TextInts, false, readTextInts},
+    /* IO_WRITE_TEXT_INTS       */ {T::Text, H::Full, false, 0, A::TextInts, false, writeTextInts},
+    /* IO_READ_TEXT_REALS       */ {T::Text, H::Full, false, 0, A::TextReals, false, readTextReals},
+    /* IO_WRITE_TEXT_REALS      */ {T::Text, H::Full, false, 0, A::TextReals, false, writeTextReals},
+    /* IO_FILE_EXISTS           */ {T::None, H::Full, false, 0, A::None, false, fileExists},
+    /* IO_COPY_WHEN0_DS         */ {T::Current, H::None, false, 0, A::None, true, copyWhen0},
+    /* IO_INSERT_INDEX_NOSORT   */ {T::Current, H::Full, false, 2, A::None, false, insertIndexNoSort},
+    /* IO_UPDATE_INDEX          */ {T::Current, H::Full, false, 0, A::None, false, updateIndex},
+    /* IO_RECREATE_INDEX        */ {T::Current, H::Full, false, 0, A::None, false, recreateIndex},
+    /* IO_READ_DS_AS            */ {T::Current, H::Full, true, 1, A::None, false, readDatasetAs},
+    /* IO_READ_PRIMARY_DS_AS    */ {T::Primary, H::Full, true, 1, A::None, false, readPrimaryDatasetAs},
+    /* IO_COPY_DS_COMPRESS_WHEN */ {T::Current, H::None, false, 0, A::None, true, copyCompressWhen},
+    /* IO_SET_DEFAULT_FORMAT    */ {T::None, H::None, false, 0, A::Chars, false, setDefaultFormat},
+    /* IO_WRITE_COMPRESSED_DATA */ {T::Current, H::Full, false, 0, A::Compressed, false, writeCompressedData},
+    /* IO_CURRENT_HANDLE        */ {T::Current, H::Full, false, 1, A::None, false, currentHandle},
+};
+static_assert(sizeof kRequests / sizeof kRequests[0] == IO_CURRENT_HANDLE + 1,
+              "one row per request code");
+
+// The row of a request code, or null for an unknown code (negative ones too).
+const RequestRow *rowOf(int request) {
+    return (unsigned)request <= IO_CURRENT_HANDLE ? &kRequests[request] : nullptr;
+}
+
+// Whether the file a request works on is open (always true for requests
+// that open, close or need no file).
+bool fileOpenFor(const RequestRow &row, const IO_control *control) {
+    const IO_file *file = nullptr;
+    switch (row.target) {
+    case Target::Current: file = control->current; break;
+    case Target::Primary: file = &control->primary; break;
+    default: return true;
+    }
+    return file && file->stream && (!row.fromPrimary || control->primary.stream);
+}
+
+int checkHeader(const RequestRow &row, IO_error_routine routine, const IO_header *header) {
+    if (row.header == HeaderUse::None) return IO_OK;
+    if (!header) return argError(routine, "iocntc: IO_header structure is null\n");
+    bool complete = row.header == HeaderUse::Data
+                        ? header->number && header->datatype
+                        : header->what && header->where && header->when && header->numattrb &&
+                              header->number && header->datatype && header->blockfactor &&
+                              (header->attributes || *header->numattrb == 0);
+    return complete ? IO_OK : argError(routine, "iocntc: header input is wrong\n");
+}
+
+int checkArrays(const RequestRow &row, IO_error_routine routine, const IO_header *header,
+                const IO_data *d) {
+    bool offsetsGiven = d->offsets && d->noffsets;
+    if ((row.offsetArray && !offsetsGiven) ||
+        (row.offsetsUsed > 0 && (!offsetsGiven || *d->noffsets < row.offsetsUsed)))
+        return argError(routine, "iocntc: offset array input is wrong\n");
+    switch (row.arrays) {
+    case Arrays::None: break;
+    case Arrays::Locate:
+        if (!d->strings || !d->nstrings || !d->ints || !d->nints)
+            return argError(routine, "iocntc: stringarray or intrarray is wrong\n");
+        break;
+    case Arrays::Count:
+    case Arrays::TextInts:
+        if (!d->ints || !d->nints || *d->nints < 1)
+            return argError(routine, "iocntc: integer array input is wrong\n");
+        break;
+    case Arrays::Chars:
+        if (!d->chars) return argError(routine, "iocntc: character array input is wrong\n");
+        break;
+    case Arrays::TextChars:
+        if (!d->chars || !d->nchars || *d->nchars < 0)
+            return argError(routine, "iocntc: character array input is wrong\n");
+        break;
+    case Arrays::TextReals:
+        if (!d->reals || !d->nreals || *d->nreals < 1)
+            return argError(routine, "iocntc: real array input is wrong\n");
+        break;
+    case Arrays::Compressed:
+        if (!d->chars || !d->nchars || *header->number < 0 || *d->nchars < *header->number)
+            return argError(routine, "iocntc: character array input is wrong\n");
+        break;
+    }
+    return IO_OK;
+}
+
 }  // namespace
 
 extern "C" IO_control *iocontrol_alloc(void) {
-    return static_cast<IO_control *>(calloc(1, sizeof(IO_control)));
+    return static_cast<IO_control *>(kwxIoCalloc(1, sizeof(IO_control)));
 }
 
 extern "C" void iocontrol_free(IO_control *control) {
@@ -356,61 +799,13 @@ extern "C" int iocntc(int request, IO_error_routine routine, IO_header *header, 
     if (!routine) return IO_ERR_ROUTINE;
     if (!data) return argError(routine, "iocntc: IO_data structure is null\n");
     if (!control) return argError(routine, "iocntc: IO_control structure is null\n");
-    if ((unsigned)request > IO_CURRENT_HANDLE) return iocnt(request, routine, header, data, control);
-
-    if (!needsNoHeader(request)) {
-        if (!header) return argError(routine, "iocntc: IO_header structure is null\n");
-        if (!header->what || !header->where || !header->when || !header->numattrb ||
-            !header->number || !header->datatype || !header->blockfactor ||
-            (!header->attributes && *header->numattrb != 0))
-            return argError(routine, "iocntc: header input is wrong\n");
-    } else if (request == IO_READ_DATA || request == IO_WRITE_DATA) {
-        // Reading and writing data go by the header's count and datatype.
-        if (!header) return argError(routine, "iocntc: IO_header structure is null\n");
-        if (!header->number || !header->datatype)
-            return argError(routine, "iocntc: header input is wrong\n");
-    }
-    if (needsOffsets(request) && (!data->offsets || !data->noffsets))
-        return argError(routine, "iocntc: offset array input is wrong\n");
-    int used = offsetsUsed(request);
-    if (used > 0 && (!data->offsets || !data->noffsets || *data->noffsets < used))
-        return argError(routine, "iocntc: offset array input is wrong\n");
-    if ((request == IO_LOCATE_DS || request == IO_LOCATE_PRIMARY_DS) &&
-        (!data->strings || !data->nstrings || !data->ints || !data->nints))
-        return argError(routine, "iocntc: stringarray or intrarray is wrong\n");
-    if (request == IO_INDEX_COUNT && (!data->ints || !data->nints || *data->nints < 1))
-        return argError(routine, "iocntc: integer array input is wrong\n");
-    switch (request) {
-    case IO_SET_FORMAT:
-    case IO_SET_DEFAULT_FORMAT:
-        if (!data->chars) return argError(routine, "iocntc: character array input is wrong\n");
-        break;
-    case IO_READ_TEXT_LINE:
-    case IO_WRITE_TEXT_LINE:
-        if (!data->chars || !data->nchars || *data->nchars < 0)
-            return argError(routine, "iocntc: character array input is wrong\n");
-        break;
-    case IO_READ_TEXT_INTS:
-    case IO_WRITE_TEXT_INTS:
-        if (!data->ints || !data->nints || *data->nints < 1)
-            return argError(routine, "iocntc: integer array input is wrong\n");
-        break;
-    case IO_READ_TEXT_REALS:
-    case IO_WRITE_TEXT_REALS:
-        if (!data->reals || !data->nreals || *data->nreals < 1)
-            return argError(routine, "iocntc: real array input is wrong\n");
-        break;
-    case IO_WRITE_COMPRESSED_DATA:
-        if (!data->chars || !data->nchars || *header->number < 0 || *data->nchars < *header->number)
-            return argError(routine, "iocntc: character array input is wrong\n");
-        break;
-    default:
-        break;
-    }
-
+    const RequestRow *row = rowOf(request);
+    if (!row) return iocnt(request, routine, header, data, control);
+    if (int rc = checkHeader(*row, routine, header)) return rc;
+    if (int rc = checkArrays(*row, routine, header, data)) return rc;
     // A request on a file that is not open answers so instead of failing
     // somewhere inside.
-    if (!fileOpenFor(request, control)) {
+    if (!fileOpenFor(*row, control)) {
         kwxIoError(routine, "iocntc: no file is open for request %d\n", request);
         return IO_ERR_NOFILE;
     }
@@ -427,333 +822,22 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
         memcpy(control->secondary.format, "U5", 3);
         memcpy(control->text.format, "U5", 3);
     }
-    if ((unsigned)request > IO_CURRENT_HANDLE) {
+    const RequestRow *row = rowOf(request);
+    if (!row) {
         kwxIoError(routine, "iocnt: unknown request\n");
         return IO_ERR_REQUEST;
     }
     // Called directly, without the checks of iocntc, a request on a closed
     // file still answers instead of reaching into a record that is not there.
-    if (!fileOpenFor(request, control)) {
+    if (!fileOpenFor(*row, control)) {
         kwxIoError(routine, "iocnt: no file is open for request %d\n", request);
         return IO_ERR_NOFILE;
     }
-    IO_file *P = &control->primary, *S = &control->secondary, *T = &control->text;
-    IO_file *cur = control->current;
-    int rc = IO_OK;
-
+    Call call = {routine, header, data, control, &control->primary, &control->secondary,
+                 &control->text, control->current};
     try {
-        switch (request) {
-        case IO_OPEN_PRIMARY: {
-            control->current = P;
-            std::string name;
-            if ((rc = takeName(routine, data, name)) != IO_OK) return rc;
-            return openData(routine, P, name, false);
-        }
-        case IO_CLOSE_ALL: {
-            control->current = nullptr;
-            int rs = S->stream ? iif_close(S) : IO_OK;
-            int rp = P->stream ? iif_close(P) : IO_OK;
-            return rs != IO_OK ? rs : rp;
-        }
-        case IO_OPEN_SECONDARY: {
-            std::string name;
-            if ((rc = takeName(routine, data, name)) != IO_OK) return rc;
-            rc = openData(routine, S, name, true);
-            if (rc == IO_OK) control->current = S;
-            return rc;
-        }
-        case IO_CLOSE_SECONDARY:
-            if (S->stream) rc = iif_close(S);
-            control->current = P;
-            return rc;
-        case IO_SET_FORMAT: {
-            if (!cur) return IO_ERR_NOFILE;
-            char c = data->chars[0];
-            cur->format[0] = c;
-            cur->format[1] = (c == 'U' || c == 'u' || c == 'L' || c == 'l') ? '5' : '\0';
-            cur->format[2] = '\0';
-            iofmt_make_native(routine, cur->format);
-            return IO_OK;
-        }
-        case IO_DELETE_DS:
-            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when deleting a data set\n")))
-                return rc;
-            return failed(routine, delete_ds(routine, header, cur), "iocnt: delete a dataset failed\n");
-        case IO_WRITE_DS: {
-            fmt(routine, control, cur);
-            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when writing a data set\n")))
-                return rc;
-            // write_dataset goes to the index position itself.
-            rc = write_dataset(routine, cur->format, header, data, cur);
-            if (rc != IO_OK) return failed(routine, rc, "iocnt: write dataset failed\n");
-            return indexPositionHere(routine, cur);
-        }
-        case IO_LOCATE_DS:
-            return locate(routine, header, data, cur);
-        case IO_LOCATE_PRIMARY_DS:
-            return locate(routine, header, data, P);
-        case IO_DELETE_PRIMARY_DS:
-            if ((rc = busy(routine, P, "iocnt: setfilebusyflag failed when req =IO_DELETE_PRIMARY_DS\n")))
-                return rc;
-            return failed(routine, delete_ds(routine, header, P), "iocnt: delete_ds failed\n");
-        case IO_READ_DS:
-            return readLocated(routine, header, data, cur, false);
-        case IO_READ_HEADER:
-            if ((rc = seekTo(routine, cur, data->offsets[0],
-                             "iocnt: (can't go to the dataset location) syserr:")))
-                return rc;
-            if ((rc = read_located_dataset_start(routine, cur->format, cur)))
-                return failed(routine, rc, "iocnt: read dataset start block failed\n");
-            return failed(routine, read_header(routine, cur->format, cur->stream, header),
-                          "iocnt: read dataset header failed\n");
-        case IO_WRITE_HEADER: {
-            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when writing a data set header\n")))
-                return rc;
-            if ((rc = seekTo(routine, cur, cur->indexpos,
-                             "iocnt: (can't go to the dataset location) syserr:")))
-                return rc;
-            fmt(routine, control, cur);
-            char bytes[3] = {cur->format[0], cur->format[1], '\n'};
-            if (fwrite(bytes, 1, 3, cur->stream) != 3) {
-                kwxsystemErr(routine, "iocnt: (can't write the dataset format) syserr:");
-                return IO_ERR_WRITE;
-            }
-            int64_t pos = kwxTell64(cur->stream);
-            if (pos < 0) {
-                kwxsystemErr(routine, "iocnt: (can't tell file pointer location) syserr:");
-                return IO_ERR_SEEK;
-            }
-            data->offsets[0] = pos;
-            int64_t zero = 0;
-            if (kwxwriteOffset(routine, cur->format, &zero, cur->offsetwidth, cur->stream)) {
-                kwxIoError(routine, "iocnt: can't write dataset length\n");
-                return IO_ERR_WRITE;
-            }
-            pos = kwxTell64(cur->stream);
-            if (pos < 0) {
-                kwxsystemErr(routine, "iocnt: (can't tell file pointer location) syserr:");
-                return IO_ERR_SEEK;
-            }
-            data->offsets[1] = pos;
-            if ((rc = kwxwriteTag(routine, cur->format, "*DATASET", cur->stream)))
-                return failed(routine, rc, "iocnt: can't write dataset tag\n");
-            return failed(routine, write_header(routine, cur->format, cur->stream, header),
-                          "iocnt: write header failed\n");
-        }
-        case IO_READ_DATA:
-            if (*header->number < 1) return IO_OK;
-            return failed(routine,
-                          read_data(routine, cur->format, cur->stream, *header->number,
-                                    header->datatype, data),
-                          "iocnt: read data failed\n");
-        // The piecewise writes take the write lock like every other write:
-        // their bytes must not change a file that others are reading, and
-        // the index must be written again at close over whatever they wrote
-        // where it stood.
-        case IO_WRITE_DATA:
-            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_DATA\n")))
-                return rc;
-            fmt(routine, control, cur);
-            return failed(routine,
-                          write_data(routine, cur->format, cur->stream, *header->number,
-                                     header->datatype, data),
-                          "iocnt: write data failed\n");
-        case IO_INDEX_COUNT:
-            data->ints[0] = cur->nlines;
-            return IO_OK;
-        case IO_COPY_DATASET:
-            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_COPY_DATASET\n")))
-                return rc;
-            if ((rc = seekTo(routine, P, data->offsets[0],
-                             "iocnt: (can't go to the dataset location) syserr:")))
-                return rc;
-            return failed(routine, copy_dataset(routine, header->what, header->where, *header->when, cur, P),
-                          "iocnt: copy_dataset failed\n");
-        case IO_COPY_ALLVALID_DS:
-            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_COPY_ALLVALID_DS\n")))
-                return rc;
-            return failed(routine, copy_allvalid_ds(routine, cur, P), "iocnt: copy_allvalid_ds failed\n");
-        case IO_READ_PRIMARY_DS: {
-            UsePrimary use(control);
-            return readLocated(routine, header, data, P, false);
-        }
-        case IO_WRITE_ENDTAG:
-            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_ENDTAG\n")))
-                return rc;
-            fmt(routine, control, cur);
-            return failed(routine, kwxwriteTag(routine, cur->format, "*ENDDATASET", cur->stream),
-                          "iocnt: can't write dataset end tag\n");
-        case IO_TELL: {
-            int64_t pos = kwxTell64(cur->stream);
-            if (pos < 0) {
-                kwxsystemErr(routine, "iocnt: (can't tell the current position for the dataset) syserr:");
-                return IO_ERR_TELL;
-            }
-            data->offsets[0] = pos;
-            *data->noffsets = 1;
-            return IO_OK;
-        }
-        case IO_WRITE_LENGTH:
-            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_LENGTH\n")))
-                return rc;
-            fmt(routine, control, cur);
-            return failed(routine,
-                          kwxwriteOffset(routine, cur->format, &data->offsets[0], cur->offsetwidth,
-                                         cur->stream),
-                          "iocnt: can't write dataset length\n");
-        case IO_SEEK:
-            return seekTo(routine, cur, data->offsets[0],
-                          "iocnt: (can't go to the offset position for the dataset) syserr:");
-        case IO_SET_INDEX_POSITION:
-            return indexPositionHere(routine, cur);
-        case IO_INSERT_INDEX:
-            return insertLine(routine, header, data, cur, true);
-        case IO_INDEX_POSITION:
-            data->offsets[0] = cur->indexpos;
-            return IO_OK;
-        case IO_READ_DATATAG:
-            return failed(routine, read_datatag(routine, cur->format, cur->stream),
-                          "iocnt: can't read datatag length\n");
-        case IO_WRITE_DATATAG:
-            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_WRITE_DATATAG\n")))
-                return rc;
-            fmt(routine, control, cur);
-            return failed(routine, write_datatag(routine, cur->format, cur->stream),
-                          "iocnt: can't write datatag length\n");
-        case IO_USE_PRIMARY:
-            control->current = P;
-            return IO_OK;
-        case IO_USE_SECONDARY:
-            control->current = S;
-            return IO_OK;
-        case IO_OPEN_TEXT: {
-            std::string name;
-            if ((rc = takeName(routine, data, name)) != IO_OK) return rc;
-            if (T->stream) iif_close_text(T);
-            filerec_reset(T);
-            rc = iif_open_text(T, name.c_str(), "d");
-            if (rc != IO_OK) {
-                kwxIoError(routine, "iocnt: opening the plain file failed\n");
-                filerec_free(routine, T);
-            }
-            return rc;
-        }
-        case IO_CLOSE_TEXT:
-            return iif_close_text(T);
-        case IO_READ_TEXT_LINE:
-            if ((rc = textCheck(routine, T, false))) return rc;
-            return readTextLine(routine, T, data);
-        case IO_WRITE_TEXT_LINE:
-            if ((rc = textWriteCheck(routine, T))) return rc;
-            return writeTextLine(routine, T, data);
-        case IO_READ_TEXT_INTS:
-            return textNumbers(routine, T, false, kwxreadIntr, data->ints, *data->nints, 8, 10,
-                               "iocnt: fail to read integers from the plain text file\n");
-        case IO_WRITE_TEXT_INTS:
-            return textNumbers(routine, T, true, kwxwriteIntr, data->ints, *data->nints, 8, 10,
-                               "iocnt: fail to write integers to the plain text file\n");
-        case IO_READ_TEXT_REALS:
-            return textNumbers(routine, T, false, kwxreadReal, data->reals, *data->nreals, 4, 20,
-                               "iocnt: fail to read real numbers from the plain text file\n");
-        case IO_WRITE_TEXT_REALS:
-            return textNumbers(routine, T, true, kwxwriteReal, data->reals, *data->nreals, 4, 20,
-                               "iocnt: fail to write real numbers to the plain text file\n");
-        case IO_FILE_EXISTS: {
-            int32_t count = data->nchars ? *data->nchars : 0;
-            // A negative count names no characters; the array is not a
-            // terminated string either.
-            if (!data->chars || count < 0) return argError(routine, "iocntc: file name is missing\n");
-            std::string name = count > 0 ? std::string(data->chars, strnlen(data->chars, (size_t)count))
-                                         : std::string(data->chars);
-            FILE *f = fopen(name.c_str(), "rbe");
-            if (!f) return IO_ERR_NOEXIST;
-            fclose(f);
-            return IO_OK;
-        }
-        case IO_COPY_WHEN0_DS:
-            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_COPY_WHEN0_DS\n")))
-                return rc;
-            return failed(routine, copy_when0_ds(routine, cur, P), "iocnt: copy_when0_ds failed\n");
-        case IO_INSERT_INDEX_NOSORT:
-            return insertLine(routine, header, data, cur, false);
-        case IO_UPDATE_INDEX:
-            return failed(routine, update_index(routine, cur), "iocnt: can not update the index\n");
-        case IO_RECREATE_INDEX: {
-            // The rebuilt index is written at flush by a handle that holds,
-            // or can take, the write lock; the request itself takes no lock.
-            // A rebuild that fails leaves the record as it was: the index it
-            // had still finds every dataset, where the one cut short at the
-            // failure would lose those after it, and would be written over
-            // the stored index at close.
-            std::vector<char> lines(cur->indextable ? (size_t)cur->nlines * IO_INDEX_SLOT : 0);
-            if (!lines.empty()) memcpy(lines.data(), cur->indextable, lines.size());
-            const bool hadTable = cur->indextable != nullptr;
-            const int32_t nlines = cur->nlines, sorted = cur->sorted, head = cur->sortedhead,
-                          dirty = cur->indexdirty;
-            const int64_t indexpos = cur->indexpos;
-            cur->indexdirty = 1;
-            rc = recreate_indextable(routine, cur);
-            if (rc != IO_OK && hadTable) {
-                const int32_t partial = cur->nlines;
-                cur->nlines = nlines;
-                if (indextable_alloc(cur) == IO_OK) {
-                    if (!lines.empty()) memcpy(cur->indextable, lines.data(), lines.size());
-                    cur->sorted = sorted;
-                    cur->sortedhead = head;
-                    cur->indexdirty = dirty;
-                    cur->indexpos = indexpos;
-                } else {
-                    cur->nlines = partial;
-                }
-            }
-            return failed(routine, rc, "iocnt: cannot recreate index\n");
-        }
-        case IO_READ_DS_AS:
-            return readLocated(routine, header, data, cur, true);
-        case IO_READ_PRIMARY_DS_AS: {
-            UsePrimary use(control);
-            return readLocated(routine, header, data, P, true);
-        }
-        case IO_COPY_DS_COMPRESS_WHEN:
-            if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when req =IO_COPY_DS_COMPRESS_WHEN\n")))
-                return rc;
-            return failed(routine, copy_all_ds_compress_when(routine, cur, P),
-                          "iocnt: copy_all_ds_compress_when failed\n");
-        case IO_SET_DEFAULT_FORMAT: {
-            int32_t count = data->nchars ? *data->nchars : 0;
-            if (!data->chars || count < 0)
-                return argError(routine, "iocntc: character array input is wrong\n");
-            size_t n = count > 0 ? strnlen(data->chars, (size_t)count) : strlen(data->chars);
-            char *copy = static_cast<char *>(malloc(n + 1));
-            if (!copy) {
-                kwxIoMallocFailed(routine, "iocnt: default format", (int64_t)n + 1);
-                return IO_ERR_ALLOC;
-            }
-            memcpy(copy, data->chars, n);
-            copy[n] = '\0';
-            free(control->defaultformat);
-            control->defaultformat = copy;
-            return IO_OK;
-        }
-        case IO_WRITE_COMPRESSED_DATA:
-            if ((rc = busy(routine, cur,
-                           "iocnt: setfilebusyflag failed when req =IO_WRITE_COMPRESSED_DATA\n")))
-                return rc;
-            fmt(routine, control, cur);
-            return failed(routine,
-                          write_compressed_data(routine, cur->format, cur->stream, *header->number,
-                                                data->chars),
-                          "iocnt: write compressed data failed\n");
-        case IO_CURRENT_HANDLE:
-            data->offsets[0] = (int64_t)(intptr_t)cur;
-            return IO_OK;
-        default:
-            break;
-        }
+        return row->run(call);
     } catch (const std::bad_alloc &) {
-        kwxIoMallocFailed(routine, "iocnt", 0);
-        return IO_ERR_ALLOC;
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iocnt", 0);
     }
-    kwxIoError(routine, "iocnt: unknown request\n");
-    return IO_ERR_REQUEST;
 }

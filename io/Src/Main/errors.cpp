@@ -210,6 +210,60 @@ extern "C" void kwxIoMallocFailed(IO_error_routine routine, const char *name, in
     free(text);
 }
 
+extern "C" int kwxIoNoMemory(IO_error_routine routine, int code, const char *who, int64_t bytes) {
+    if (!who) who = "";
+    if (bytes >= 0) {
+        kwxIoMallocFailed(routine, who, bytes);
+    } else {
+        size_t n = strlen(who);
+        if (n >= 7 && strcmp(who + n - 7, "syserr:") == 0) {
+            errno = ENOMEM;
+            kwxsystemErr(routine, who);
+        } else {
+            kwxIoError(routine, "%s", who);
+        }
+    }
+    return code;
+}
+
+namespace {
+// Allocations left before the one the test hook fails (0: the hook is off),
+// and allocations counted since the hook was last set.
+int g_failCountdown = 0;
+int g_allocationsCounted = 0;
+}  // namespace
+
+extern "C" int kwxIoAllocationFails(void) {
+    ++g_allocationsCounted;
+    if (g_failCountdown <= 0) return 0;
+    if (--g_failCountdown > 0) return 0;
+    errno = ENOMEM;
+    return 1;
+}
+
+extern "C" int kwxIoFailAllocation(int n) {
+    int counted = g_allocationsCounted;
+    g_allocationsCounted = 0;
+    g_failCountdown = n > 0 ? n : 0;
+    return counted;
+}
+
+extern "C" void *kwxIoMalloc(size_t bytes) {
+    return kwxIoAllocationFails() ? nullptr : malloc(bytes);
+}
+
+extern "C" void *kwxIoCalloc(size_t count, size_t size) {
+    return kwxIoAllocationFails() ? nullptr : calloc(count, size);
+}
+
+extern "C" void *kwxIoRealloc(void *old, size_t bytes) {
+    return kwxIoAllocationFails() ? nullptr : realloc(old, bytes);
+}
+
+extern "C" char *kwxIoStrdup(const char *text) {
+    return kwxIoAllocationFails() ? nullptr : strdup(text);
+}
+
 // Picks the format of the next dataset: KWX_FORMAT first (a letter outside
 // the live set, or a deletion mark, falls back to text so that nothing is
 // ever written pre-marked deleted), then the control block's default, then

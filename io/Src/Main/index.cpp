@@ -25,17 +25,15 @@ int compareLines(const char *a, const char *b) { return strcmp(a + 2, b + 2); }
 
 // Grows the table so that it has room for at least one more line: the new
 // room is the larger of 10000 lines and half the lines in use, so that the
-// cost of growing stays proportional to the lines inserted.
-int growTable(IO_error_routine routine, IO_file *r, const char *who) {
+// cost of growing stays proportional to the lines inserted. On failure the
+// table is as it was and *bytes tells what was asked for.
+int growTable(IO_file *r, int64_t *bytes) {
     int64_t free = IO_INDEX_GROW;
     if (r->nlines / 2 > free) free = r->nlines / 2;
     int64_t slots = static_cast<int64_t>(r->nlines) + free + 1;
-    int64_t bytes = slots * IO_INDEX_SLOT;
-    char *t = static_cast<char *>(realloc(r->indextable, static_cast<size_t>(bytes)));
-    if (!t) {
-        kwxIoMallocFailed(routine, who, bytes);
-        return IO_ERR_MEMORY;
-    }
+    *bytes = slots * IO_INDEX_SLOT;
+    char *t = static_cast<char *>(kwxIoRealloc(r->indextable, static_cast<size_t>(*bytes)));
+    if (!t) return IO_ERR_MEMORY;
     for (int64_t i = r->nlines; i < slots - 1; ++i) IO_INDEX_LINE(t, i)[0] = '\0';
     IO_INDEX_LINE(t, slots - 1)[0] = IO_ESC;
     IO_INDEX_LINE(t, slots - 1)[1] = '\0';
@@ -47,13 +45,13 @@ int growTable(IO_error_routine routine, IO_file *r, const char *who) {
 // or 'N' and the six fields up to the location, separated by ESC (empty
 // fields are skipped, as the line parser skips them). A NUL would cut the
 // line short in the table.
-bool usableLine(const std::string &line) {
-    if (line.empty() || (line[0] != 'Y' && line[0] != 'N')) return false;
-    if (line.find('\0') != std::string::npos) return false;
+bool usableLine(const char *line, size_t n) {
+    if (n == 0 || (line[0] != 'Y' && line[0] != 'N')) return false;
+    if (memchr(line, '\0', n)) return false;
     int fields = 0;
     bool inField = false;
-    for (char c : line) {
-        if (c == IO_ESC) {
+    for (size_t i = 0; i < n && fields < 6; ++i) {
+        if (line[i] == IO_ESC) {
             inField = false;
         } else if (!inField) {
             inField = true;
@@ -107,7 +105,7 @@ extern "C" int kwxMakeIndexLine(char *line, const char *status, const char *what
 extern "C" int indextable_alloc(IO_file *r) {
     if (!r) return IO_ERR_MEMORY;
     int64_t slots = static_cast<int64_t>(r->nlines) + IO_INDEX_GROW + 1;
-    char *t = static_cast<char *>(malloc(static_cast<size_t>(slots * IO_INDEX_SLOT)));
+    char *t = static_cast<char *>(kwxIoMalloc(static_cast<size_t>(slots * IO_INDEX_SLOT)));
     if (!t) return IO_ERR_MEMORY;
     for (int64_t i = 0; i < slots - 1; ++i) IO_INDEX_LINE(t, i)[0] = '\0';
     IO_INDEX_LINE(t, slots - 1)[0] = IO_ESC;
@@ -137,10 +135,11 @@ extern "C" int kwxIndexSettle(IO_error_routine routine, IO_file *r) {
     }
     std::vector<char> add;
     try {
+        kwxIoCountAllocation();
         add.resize(static_cast<size_t>(tail) * IO_INDEX_SLOT);
-    } catch (...) {
-        kwxIoMallocFailed(routine, "insert_index", static_cast<int64_t>(tail) * IO_INDEX_SLOT);
-        return IO_ERR_MEMORY;
+    } catch (const std::bad_alloc &) {
+        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "sort_index",
+                             static_cast<int64_t>(tail) * IO_INDEX_SLOT);
     }
     memcpy(add.data(), IO_INDEX_LINE(r->indextable, head), add.size());
     qsort(add.data(), static_cast<size_t>(tail), IO_INDEX_SLOT,
@@ -192,7 +191,8 @@ extern "C" int insert_index(IO_error_routine routine, IO_file *r, const char *li
         }
     }
     if (tableFull(r)) {
-        if (int rc = growTable(routine, r, "insert_index")) return rc;
+        int64_t bytes = 0;
+        if (int rc = growTable(r, &bytes)) return kwxIoNoMemory(routine, rc, "insert_index", bytes);
     }
     copyLine(IO_INDEX_LINE(r->indextable, r->nlines), line);
     r->nlines++;
@@ -205,10 +205,9 @@ extern "C" int insert_index(IO_error_routine routine, IO_file *r, const char *li
 extern "C" int insert_index_nosort(IO_error_routine routine, IO_file *r, const char *line) {
     if (!r || !line) return IO_ERR_MEMORY;
     if (tableFull(r)) {
-        if (growTable(routine, r, "insert_index") != 0) {
-            kwxsystemErr(routine, "insert_index: (malloc failed) syserr:");
-            return IO_ERR_MEMORY;
-        }
+        int64_t bytes = 0;
+        if (growTable(r, &bytes) != 0)
+            return kwxIoNoMemory(routine, IO_ERR_MEMORY, "insert_index: (malloc failed) syserr:", IO_NO_SIZE);
     }
     copyLine(IO_INDEX_LINE(r->indextable, r->nlines), line);
     r->nlines++;
@@ -324,6 +323,21 @@ extern "C" int write_index(IO_error_routine routine, IO_file *r, int nlines, con
     return 0;
 }
 
+namespace {
+
+// Gives the buffer n bytes; false when memory runs out.
+bool sizeBuffer(std::string &buf, size_t n) {
+    try {
+        kwxIoCountAllocation();
+        buf.assign(n, '\0');
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+}  // namespace
+
 extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
     if (!r || !r->stream) return IO_ERR_MEMORY;
     FILE *fp = r->stream;
@@ -366,71 +380,82 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
         kwxIoError(routine, "create_indextable: index is wrong: bad index length %" PRId64 "\n", len);
         return IO_ERR_PARSE;
     }
-    std::string buf(static_cast<size_t>(len), '\0');
+    std::string buf;
+    if (!sizeBuffer(buf, static_cast<size_t>(len)))
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory", len);
     if (fread(&buf[0], 1, buf.size(), fp) != buf.size()) {
         kwxsystemErr(routine, "create_indextable: (can't read the whole index) syserr:");
         return IO_ERR_READ;
     }
-    size_t p = 0;
-    auto nextPiece = [&](std::string &out) -> bool {
-        if (p >= buf.size()) return false;
-        size_t nl = buf.find('\n', p);
-        if (nl == std::string::npos) return false;
-        out.assign(buf, p, nl - p);
+    // The index is split at line ends in place; each piece is one line
+    // without its end.
+    const char *p = buf.data();
+    const char *const end = buf.data() + buf.size();
+    const char *piece = nullptr;
+    size_t pieceLength = 0;
+    auto nextPiece = [&]() -> bool {
+        if (p >= end) return false;
+        const char *nl = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (!nl) return false;
+        piece = p;
+        pieceLength = static_cast<size_t>(nl - p);
         p = nl + 1;
         return true;
     };
-    std::string piece;
-    if (!nextPiece(piece) || piece.compare(0, 6, "*INDEX") != 0) {
+    if (!nextPiece() || pieceLength < 6 || memcmp(piece, "*INDEX", 6) != 0) {
         kwxIoError(routine, "create_indextable: stored index is wrong: missing start tag\n");
         return IO_ERR_PARSE;
     }
-    if (!nextPiece(piece)) {
+    if (!nextPiece()) {
         kwxIoError(routine, "create_indextable: index is wrong: missing count\n");
         return IO_ERR_PARSE;
     }
-    int64_t count = kwx_atoi64(piece.c_str());
+    int64_t count = kwx_atoi64(std::string(piece, pieceLength).c_str());
     // The count is checked against the lines present before anything is
     // allocated for it.
     size_t lines = 0;
-    for (size_t q = p; q < buf.size(); ++q)
-        if (buf[q] == '\n') ++lines;
+    for (const char *q = p; q < end; ++lines) {
+        q = static_cast<const char *>(memchr(q, '\n', static_cast<size_t>(end - q)));
+        if (!q) break;
+        ++q;
+    }
     if (count < 0 || count > INT32_MAX - IO_INDEX_GROW - 1 || static_cast<uint64_t>(count) > lines) {
         kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
                    static_cast<int>(lines), static_cast<int>(count < 0 || count > INT32_MAX ? -1 : count));
         return IO_ERR_PARSE;
     }
-    if (count > 0 && buf.find('\n', p) == std::string::npos) {
+    if (count > 0 && !memchr(p, '\n', static_cast<size_t>(end - p))) {
         kwxIoError(routine, "create_indextable: index is wrong: error finding EOL\n");
         return IO_ERR_PARSE;
     }
     r->nlines = static_cast<int32_t>(count);
     if (indextable_alloc(r) != 0) {
-        kwxIoMallocFailed(routine, "create_indextable: table memory",
-                          (static_cast<int64_t>(count) + IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
         r->nlines = 0;
-        return IO_ERR_ALLOC;
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory",
+                             (static_cast<int64_t>(count) + IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
     }
     for (int64_t i = 0; i < count; ++i) {
-        if (!nextPiece(piece)) {
+        if (!nextPiece()) {
             kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
                        static_cast<int>(i), static_cast<int>(count));
             r->nlines = 0;
             return IO_ERR_PARSE;
         }
-        if (piece.size() >= IO_INDEX_SLOT) {
+        if (pieceLength >= IO_INDEX_SLOT) {
             kwxIoError(routine, "create_indextable: index is wrong: line %d is too long\n", static_cast<int>(i));
             r->nlines = 0;
             return IO_ERR_PARSE;
         }
         // One damaged line would make every search of the file fail; the
         // stored index is then refused, so that it is rebuilt from the datasets.
-        if (!usableLine(piece)) {
+        if (!usableLine(piece, pieceLength)) {
             kwxIoError(routine, "create_indextable: index is wrong: line %d is bad\n", static_cast<int>(i));
             r->nlines = 0;
             return IO_ERR_PARSE;
         }
-        copyLine(IO_INDEX_LINE(r->indextable, i), piece.c_str());
+        char *slot = IO_INDEX_LINE(r->indextable, i);
+        memcpy(slot, piece, pieceLength);
+        slot[pieceLength] = '\0';
     }
     r->sorted = 0;
     r->indexdirty = 0;
@@ -492,14 +517,14 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
         return IO_ERR_SEEK;
     }
     r->nlines = 0;
-    if (indextable_alloc(r) != 0) {
-        kwxIoMallocFailed(routine, "recreate_indextable", (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
-        return IO_ERR_MEMORY;
-    }
+    if (indextable_alloc(r) != 0)
+        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "recreate_indextable",
+                             (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
     r->sorted = 0;
     r->indexdirty = 1;
     IO_header h;
-    if (ioheader_alloc(&h) != 0) return IO_ERR_ALLOC;
+    if (ioheader_alloc(&h) != 0)
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "recreate_indextable", IO_HEADER_BYTES);
     int64_t last = -1;
     while (true) {
         int64_t pos = kwxTell64(fp);
@@ -520,7 +545,9 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
         char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), '\0'};
         if (iofmt_is_live(fb[0])) {
             int64_t dslength = 0;
-            int rc = kwxreadOffset(routine, fmt, &dslength, fp);
+            // A length that is not a number is damage, not an interrupted
+            // write: the file is refused as it is, never written over.
+            int rc = kwxreadLength(routine, fmt, &dslength, fp);
             if (rc && feof(fp)) {
                 // The file ends inside the length field: a write cut short
                 // there (the disk filled up, say) left the last dataset

@@ -116,10 +116,10 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
     if (n <= 0) return 0;
     std::vector<IO_location> found;
     try {
+        kwxIoCountAllocation();
         found.resize(static_cast<size_t>(r->nlines > 0 ? r->nlines : 1));
-    } catch (...) {
-        kwxsystemErr(routine, "update_subindex: (malloc failed) syserr:");
-        return IO_ERR_MEMORY;
+    } catch (const std::bad_alloc &) {
+        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "update_subindex: (malloc failed) syserr:", IO_NO_SIZE);
     }
     for (int k = 0; k < n; ++k) {
         IO_location &rec = located[k];

@@ -73,6 +73,27 @@ void kwxsystemErr(IO_error_routine routine, const char *message);
 int kwxIoSysError(IO_file *record, const char *format, ...);
 /* "<name>: malloc of <bytes> bytes failed". */
 void kwxIoMallocFailed(IO_error_routine routine, const char *name, int64_t bytes);
+/* Every failed allocation is reported here and answers code (28, or 14 where
+ * a routine's callers expect that). With a size of 0 or more the report is
+ * the allocation report above for who; with IO_NO_SIZE who is the whole
+ * message, sent with the system error text when it ends in "syserr:". */
+#define IO_NO_SIZE (-1)
+/* Bytes of the eight buffers of one ioheader_alloc. */
+#define IO_HEADER_BYTES (IO_WHAT_SIZE + IO_WHERE_SIZE + IO_MAXATTRIB * IO_ATTRIB_LEN + IO_DATATYPE_SIZE + 16)
+int kwxIoNoMemory(IO_error_routine routine, int code, const char *who, int64_t bytes);
+
+/* The library's allocations: the C runtime's, except that the allocation
+ * the test hook names fails. */
+void *kwxIoMalloc(size_t bytes);
+void *kwxIoCalloc(size_t count, size_t size);
+void *kwxIoRealloc(void *old, size_t bytes);
+char *kwxIoStrdup(const char *text);
+/* Counts one allocation; 1 when the test hook fails it. */
+int kwxIoAllocationFails(void);
+/* Test hook: the n-th allocation of the library from now on fails (n >= 1);
+ * 0 turns the hook off. Answers the allocations counted since the last
+ * call, so that a test can tell when a request made no more of them. */
+int kwxIoFailAllocation(int n);
 /* Picks the format of the next dataset written (KWX_FORMAT, the default
  * format, else "U5"), made native. */
 int iofmt_default(IO_error_routine routine, char *format, const char *defaultformat);
@@ -144,6 +165,9 @@ int kwxFormatDouble(char *destination, const char *printfformat, float value);
 int kwxwriteOffset(IO_error_routine routine, const char *format, const int64_t *value, int width,
                    FILE *stream);
 int kwxreadOffset(IO_error_routine routine, const char *format, int64_t *value, FILE *stream);
+/* kwxreadOffset for a dataset's leading length: a text field that is not a
+ * number is damage, refused with 12 (kwxreadOffset reads it as 0). */
+int kwxreadLength(IO_error_routine routine, const char *format, int64_t *value, FILE *stream);
 /* The bytes kwxwriteOffset writes, into out (IO_OFFSET_FIELD_MAX bytes);
  * *nbytes gets their number. Width 1 to 46. */
 #define IO_OFFSET_FIELD_MAX 48
@@ -170,6 +194,7 @@ int kwxReadLine(char *buffer, int size, FILE *stream);
 /* ---- Datatype strings and wildcards (datatype.cpp) -------------------- */
 
 enum { IO_STRI = 0, IO_CHAR = 1, IO_INTR = 2, IO_REAL = 3, IO_DBLE = 4, IO_LOGL = 5 };
+#define IO_NTYPES 6
 
 int parseStructure(IO_error_routine routine, const char *datatype, int *nentries, int *types,
                    int *counts);
@@ -277,6 +302,38 @@ int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc);
 
 #ifdef __cplusplus
 }
+
+#include <new>
+
+/* Counts one allocation of a C++ container; throws std::bad_alloc when the
+ * test hook fails it, as the container itself would. */
+inline void kwxIoCountAllocation() {
+    if (kwxIoAllocationFails()) throw std::bad_alloc();
+}
+
+/* What the library knows of one item type, in the order of the type codes. */
+struct IO_itemtype {
+    const char *name;       /* "string", "char", "intr", "real", "dble", "logl" */
+    int textsize;           /* characters per counted item in a text structure record */
+    int binsize;            /* bytes per counted item in a binary structure record */
+    int itemsize;           /* bytes of one item in memory and in a binary array */
+    int perline;            /* items per line of a text array (0: not written in lines) */
+    int width;              /* field width of a text array item */
+    char gzipkind;          /* io_gzip kind of a compressed binary array */
+    int32_t *IO_data::*count;                 /* the count field in IO_data */
+    void *(*array)(const IO_data *data);      /* the array in IO_data */
+    /* Array codecs (null for strings and chars, which are not written in lines). */
+    int (*write)(IO_error_routine, const char *, const void *, int, int, int, FILE *);
+    int (*read)(IO_error_routine, const char *, void *, int, int, int, FILE *);
+};
+extern const IO_itemtype kwxItemTypes[IO_NTYPES];
+
+/* An array of n items of an INTR, REAL, DBLE or LOGL type through the type's
+ * codec, text arrays in the type's line layout. */
+int kwxWriteItems(IO_error_routine routine, const char *format, int type, const void *items, int n,
+                  FILE *stream);
+int kwxReadItems(IO_error_routine routine, const char *format, int type, void *items, int n,
+                 FILE *stream);
 #endif
 
 #endif /* KWXIO_INTERNAL_H */

@@ -58,11 +58,8 @@ int buildWhereView(IO_error_routine routine, IO_file *record) {
     record->wheretable = nullptr;
     int n = record->nlines;
     size_t bytes = sizeof(int32_t) * ((size_t)n + 1);
-    auto *view = static_cast<int32_t *>(malloc(bytes));
-    if (!view) {
-        kwxIoMallocFailed(routine, "get_ds_location", (int64_t)bytes);
-        return IO_ERR_MEMORY;
-    }
+    auto *view = static_cast<int32_t *>(kwxIoMalloc(bytes));
+    if (!view) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "get_ds_location", (int64_t)bytes);
     view[0] = n;
     for (int i = 0; i < n; ++i) view[i + 1] = i;
     const char *table = record->indextable;
@@ -415,16 +412,13 @@ extern "C" int kwxIndexSortWhat(IO_error_routine routine, IO_file *record) {
         std::vector<int> order;
         char *moved = nullptr;
         try {
+            kwxIoCountAllocation();
             order.resize((size_t)n);
         } catch (const std::bad_alloc &) {
-            kwxIoMallocFailed(routine, "sort_index", (int64_t)n * 4);
-            return IO_ERR_MEMORY;
+            return kwxIoNoMemory(routine, IO_ERR_MEMORY, "sort_index", (int64_t)n * 4);
         }
-        moved = static_cast<char *>(malloc((size_t)n * IO_INDEX_SLOT));
-        if (!moved) {
-            kwxIoMallocFailed(routine, "sort_index", (int64_t)n * IO_INDEX_SLOT);
-            return IO_ERR_MEMORY;
-        }
+        moved = static_cast<char *>(kwxIoMalloc((size_t)n * IO_INDEX_SLOT));
+        if (!moved) return kwxIoNoMemory(routine, IO_ERR_MEMORY, "sort_index", (int64_t)n * IO_INDEX_SLOT);
         for (int i = 0; i < n; ++i) order[(size_t)i] = i;
         std::stable_sort(order.begin() + head, order.end(), before);
         std::inplace_merge(order.begin(), order.begin() + head, order.end(), before);
@@ -512,6 +506,7 @@ extern "C" int get_ds_location(IO_error_routine routine, int mode, IO_header *ke
     if (!record) return IO_OK;
     if (!keyUsable(key)) return IO_ERR_MEMORY;
     try {
+        kwxIoCountAllocation();
         Matches found;
         int rc = search(routine, mode, key, record, found);
         // The caller's array has room for one record per line.
@@ -520,8 +515,8 @@ extern "C" int get_ds_location(IO_error_routine routine, int mode, IO_header *ke
         *count = (int)n;
         return rc;
     } catch (const std::bad_alloc &) {
-        kwxIoMallocFailed(routine, "get_ds_location", (int64_t)record->nlines * 200);
-        return IO_ERR_MEMORY;
+        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "get_ds_location",
+                             (int64_t)record->nlines * (int64_t)sizeof(IO_location));
     }
 }
 
@@ -611,7 +606,6 @@ extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data 
         kwxIoTrace("Returning %d matches", n);
         return IO_OK;
     } catch (const std::bad_alloc &) {
-        kwxIoError(routine, "locate_dataset: (malloc failed) syserr:");
-        return IO_ERR_MEMORY;
+        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "locate_dataset: (malloc failed) syserr:", IO_NO_SIZE);
     }
 }

@@ -3,6 +3,7 @@
 // holds the file. Processes read and rewrite it under a lock mutex, the file
 // "<name>.lck.lck" created exclusively for the few moments that takes.
 #include "io_files.h"
+#include "vrn_platform.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -23,19 +24,8 @@ int g_waitTries = 12;
 // the process: the library runs on one thread).
 std::string g_mutexName;
 
-void sleepMs(int ms) {
-    if (ms <= 0) return;
-    struct timespec request = {ms / 1000, (long)(ms % 1000) * 1000000L};
-    struct timespec remaining;
-    while (nanosleep(&request, &remaining) == -1 && errno == EINTR) request = remaining;
-}
-
 int createExclusive(const std::string &name) {
-    int fd;
-    do {
-        fd = open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-    } while (fd == -1 && errno == EINTR);
-    return fd;
+    return vrnPlatform_open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0600);
 }
 
 void releaseMutex() {
@@ -69,7 +59,7 @@ void takeMutex(const std::string &lockName) {
             }
             return;
         }
-        sleepMs(g_waitStepMs);
+        vrnPlatform_sleepMilliseconds(g_waitStepMs);
     }
 }
 
@@ -151,11 +141,11 @@ extern "C" int iif_set_lock(IO_file *record, int level) {
     }
     std::string lockName, dataName;
     try {
+        kwxIoCountAllocation();
         dataName = record->filename;
         lockName = lockNameOf(record);
     } catch (const std::bad_alloc &) {
-        kwxIoMallocFailed(routine, "iif_set_lock", (int64_t)strlen(record->filename) + 5);
-        return IO_ERR_ALLOC;
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iif_set_lock", (int64_t)strlen(record->filename) + 5);
     }
 
     MutexHold mutex(lockName);

@@ -2,6 +2,7 @@
 // a data file, the start of a new one, and writing the index and the file
 // size back at flush.
 #include "io_files.h"
+#include "vrn_platform.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -20,10 +21,7 @@ FILE *createNew(const char *name, int openErrno) {
         errno = openErrno;
         return nullptr;
     }
-    int fd;
-    do {
-        fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd == -1 && errno == EINTR);
+    int fd = vrnPlatform_open(name, O_RDWR | O_CREAT | O_EXCL, 0666);
     if (fd == -1) {
         // Someone made it in the meantime: take theirs as it is.
         if (errno == EEXIST) return fopen(name, "r+be");
@@ -77,11 +75,8 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
         kwxIoError(routine, "iif_open: unknown access code %s\n", access ? access : "");
         return IO_ERR_OPEN;
     }
-    char *copy = strdup(name);
-    if (!copy) {
-        kwxIoMallocFailed(routine, "iif_open_file", (int64_t)strlen(name) + 1);
-        return IO_ERR_ALLOC;
-    }
+    char *copy = kwxIoStrdup(name);
+    if (!copy) return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iif_open_file", (int64_t)strlen(name) + 1);
     free(record->filename);
     record->filename = copy;
 
@@ -178,11 +173,9 @@ extern "C" int iif_create_empty(IO_file *record) {
     record->nlines = 0;
     free(record->indextable);
     record->indextable = nullptr;
-    if (indextable_alloc(record) != IO_OK) {
-        kwxIoMallocFailed(routine, "iif_create_empty: error allocating new index",
-                          (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
-        return IO_ERR_ALLOC;
-    }
+    if (indextable_alloc(record) != IO_OK)
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iif_create_empty: error allocating new index",
+                             (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
     return IO_OK;
 }
 

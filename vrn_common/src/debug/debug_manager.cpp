@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "errors/error.h"
+#include "support/exit_handler.h"
 #include "support/memory.h"
 #include "support/system.h"
 #include "utilities/regular_expression.h"
@@ -77,7 +78,6 @@ State g_state = State::None;
 vrnDebugManager* g_manager = nullptr;
 int g_active = 0;           /* g_manager has an open stream */
 bool g_checking = false;    /* a vrnDebug_isActive call is making the manager */
-bool g_exitHandlerRegistered = false;
 
 /* A warning about the control file, kept until it can be published. */
 struct HeldWarning {
@@ -239,13 +239,7 @@ void openLog(vrnDebugManager* manager) {
     vrnDebugManager_printHeader(manager);
 }
 
-void printOptional(FILE* stream, const char* format, char* text) {
-    if (text) std::fprintf(stream, format, text);
-    vrnFree(text, "vrnDebugManager_printHeader");
-}
-
-void exitHandler() {
-    vrnMemory_markExiting();
+void releaseAtExit() {
     vrnDebugManager* manager = g_manager;
     g_manager = nullptr;
     g_active = 0;
@@ -254,6 +248,8 @@ void exitHandler() {
     delete g_held;
     g_held = nullptr;
 }
+
+using AtExit = vrnExitHandler<releaseAtExit>;
 
 }  // namespace
 
@@ -307,20 +303,7 @@ int vrnDebugManager_readControlFile(vrnDebugManager* manager) {
 void vrnDebugManager_printHeader(vrnDebugManager* manager) {
     if (!manager || !manager->stream) return;
     FILE* out = manager->stream;
-    std::fputs(kRuleLine80, out);
-    char* date = vrnGetDate();
-    char* time = vrnGetTime();
-    if (date && time) std::fprintf(out, "Started:        %s %s\n", date, time);
-    else std::fputs("Started:        UNKNOWN\n", out);
-    vrnFree(date, "vrnDebugManager_printHeader");
-    vrnFree(time, "vrnDebugManager_printHeader");
-    std::fputs(kRuleLine80, out);
-    printOptional(out, "Application:    %s\n", vrnLibrary_getProgramName());
-    printOptional(out, "VRN build:      %s\n", vrnLibrary_getBuild());
-    printOptional(out, "Release number: %s\n", vrnLibrary_getReleaseNumber());
-    printOptional(out, "Running on:     %s\n", vrnGetHostname());
-    printOptional(out, "Running in:     %s\n", vrnGetWorkingDirectory());
-    std::fputs(kRuleLine80, out);
+    std::fputs(vrnStartBanner({"", "Started:", 16, "UNKNOWN", kRuleLine80}).c_str(), out);
     std::fflush(out);
 }
 
@@ -346,15 +329,13 @@ void vrnDebugManager_delete(vrnDebugManager* manager) {
 
 vrnDebugManager* vrnDebugManager_get(void) {
     if (g_state == State::Ready) return g_manager;
+    if (AtExit::hasRun()) return nullptr;
     if (g_state != State::None) return nullptr;
     g_state = State::Creating;
     vrnDebugManager* manager = vrnDebugManager_new();
     g_manager = manager;
     g_active = manager->active && manager->stream ? 1 : 0;
-    if (!g_exitHandlerRegistered) {
-        g_exitHandlerRegistered = true;
-        std::atexit(exitHandler);
-    }
+    AtExit::ensureRegistered();
     g_state = State::Ready;
     publishHeldWarnings();
     return g_manager;

@@ -7,6 +7,7 @@
 
 #include "debug/debug_manager.h"
 #include "support/cstring.h"
+#include "support/exit_handler.h"
 #include "support/hash_table.h"
 #include "support/memory.h"
 #include "support/system.h"
@@ -15,7 +16,6 @@ namespace {
 
 SessionFile* g_journal = nullptr;
 bool g_firstUse = true;
-bool g_exitHandlerRegistered = false;
 SessionFile_StateQuery g_stateQuery = nullptr;
 
 /* Handles are compared by identity and spread by address. */
@@ -25,17 +25,13 @@ int hashHandle(const void* key, int n) {
 
 int sameHandle(const void* stored, const void* key) { return stored == key; }
 
-void exitHandler() {
-    vrnMemory_markExiting();
-    g_firstUse = false;  /* a late call opens nothing */
+void releaseAtExit() {
     if (g_journal) SessionFile_delete(g_journal);
     g_journal = nullptr;
 }
 
-void writeOptional(FILE* stream, const char* format, char* text) {
-    if (text) std::fprintf(stream, format, text);
-    vrnCString_free(text);
-}
+/* Once it has run, a late call opens nothing. */
+using AtExit = vrnExitHandler<releaseAtExit>;
 
 /* The journal level: VRN_SESSION_FILE_LEVEL read as a leading integer (0
  * when it does not start with one), 2 when unset. */
@@ -74,7 +70,7 @@ SessionFile_StateQuery SessionFile_setStateQuery(SessionFile_StateQuery query) {
 SessionFile* SessionFile_get(void) { return g_journal; }
 
 int SessionFile_record(void* handle, int status) {
-    if (g_firstUse) {
+    if (g_firstUse && !AtExit::hasRun()) {
         g_firstUse = false;
         if (!g_journal) {
             char* path = vrnReadEnvironmentVariable("VRN_SESSION_FILE", nullptr);
@@ -114,10 +110,7 @@ SessionFile* SessionFile_new(const char* path, int level) {
     journal->session = Session_new();
     Session_startRecording(journal->session, file);
     g_journal = journal;
-    if (!g_exitHandlerRegistered) {
-        g_exitHandlerRegistered = true;
-        std::atexit(exitHandler);
-    }
+    AtExit::ensureRegistered();
     return journal;
 }
 
@@ -148,16 +141,7 @@ void Session_delete(Session* session) { vrnFree(session, "Session_delete"); }
 
 int Session_startRecording(Session* session, FILE* stream) {
     session->stream = stream;
-    char* date = vrnGetDate();
-    char* time = vrnGetTime();
-    if (date && time) std::fprintf(stream, "# Session file started: %s %s\n", date, time);
-    vrnCString_free(date);
-    vrnCString_free(time);
-    writeOptional(stream, "# Application:          %s\n", vrnLibrary_getProgramName());
-    writeOptional(stream, "# VRN build:            %s\n", vrnLibrary_getBuild());
-    writeOptional(stream, "# Release number:       %s\n", vrnLibrary_getReleaseNumber());
-    writeOptional(stream, "# Running on:           %s\n", vrnGetHostname());
-    writeOptional(stream, "# Running in:           %s\n", vrnGetWorkingDirectory());
+    std::fputs(vrnStartBanner({"# ", "Session file started:", 22, nullptr, nullptr}).c_str(), stream);
     std::fflush(stream);
     return 1;
 }

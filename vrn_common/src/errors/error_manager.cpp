@@ -9,6 +9,7 @@
 #include "debug/session_file.h"
 #include "errors/error_display.h"
 #include "support/cstring.h"
+#include "support/exit_handler.h"
 #include "support/memory.h"
 #include "support/set.h"
 #include "support/system.h"
@@ -16,16 +17,15 @@
 namespace {
 
 vrnErrorManager* g_manager = nullptr;
-bool g_released = false;          // the exit handler has run: stay off
-bool g_exitHandlerRegistered = false;
 
 void releaseAtExit() {
-    vrnMemory_markExiting();
     vrnErrorManager* m = g_manager;
     g_manager = nullptr;
-    g_released = true;
     if (m) vrnErrorManager_delete(m);
 }
+
+// Once it has run the manager stays off.
+using AtExit = vrnExitHandler<releaseAtExit>;
 
 // A copy of the first n pointers, so that a list can be walked while the
 // routines called for its members change it.
@@ -47,26 +47,10 @@ void deleteAllErrors(vrnErrorManager* m, const char* tag) {
     vrnFree(errors, tag);
 }
 
-// One "label value" line of the log header for a value handed over by the
-// caller (freed here); no line when there is no value.
-void writeLine(ErrorLog* log, const char* label, char* value) {
-    if (!value) return;
-    ErrorLog_write(log, "%s%s\n", label, value);
-    vrnCString_free(value);
-}
-
 void writeHeader(vrnErrorManager* m) {
     ErrorLog* log = m->log;
-    char* date = vrnGetDate();
-    char* time = vrnGetTime();
-    if (date && time) ErrorLog_write(log, "Started:        %s %s\n", date, time);
-    vrnCString_free(date);
-    vrnCString_free(time);
-    writeLine(log, "Application:    ", vrnLibrary_getProgramName());
-    writeLine(log, "VRN build:      ", vrnLibrary_getBuild());
-    writeLine(log, "Release number: ", vrnLibrary_getReleaseNumber());
-    writeLine(log, "Running on:     ", vrnGetHostname());
-    writeLine(log, "Running in:     ", vrnGetWorkingDirectory());
+    const std::string banner = vrnStartBanner({"", "Started:", 16, nullptr, nullptr});
+    ErrorLog_write(log, "%s", banner.c_str());
     ErrorLog_writeBanner(log, "vrnErrorManager_new");
     for (int i = 0; i < 5; ++i) ErrorLog_write(log, "m_errorLevel[%d] = %d\n", i, m->errorLevel[i]);
 }
@@ -76,17 +60,14 @@ void writeHeader(vrnErrorManager* m) {
 extern "C" {
 
 vrnErrorManager* vrnErrorManager_get(void) {
-    if (g_manager || g_released) return g_manager;
+    if (g_manager || AtExit::hasRun()) return g_manager;
     // The debug manager first: the warnings it raises about its control file
     // are published once it exists and make this manager on the way, complete
     // and with the file's settings.
     vrnDebugManager_get();
-    if (g_manager || g_released) return g_manager;
+    if (g_manager || AtExit::hasRun()) return g_manager;
     vrnErrorManager* m = vrnErrorManager_new();
-    if (!g_exitHandlerRegistered) {
-        g_exitHandlerRegistered = true;
-        std::atexit(releaseAtExit);
-    }
+    AtExit::ensureRegistered();
     const int displayErrors = vrnDebugManager_getDisplayErrors(vrnDebugManager_get());
     int handle = -1;
     if (displayErrors == 1) vrnErrorManager_addStreamDisplay(m, VRN_DISPLAY_RAW, stdout, &handle);
@@ -106,7 +87,7 @@ vrnErrorManager* vrnErrorManager_new(void) {
     // The manager is complete enough to take errors before anything else is
     // consulted: reading the settings below may make the debug manager,
     // which reports bad control files as errors.
-    if (!g_manager && !g_released) g_manager = m;
+    if (!g_manager && !AtExit::hasRun()) g_manager = m;
 
     char* logName = vrnReadEnvironmentVariable("VRN_ERROR_LOG", nullptr);
     if (!logName) logName = vrnCString_clone(vrnDebugManager_getErrorLogName(vrnDebugManager_get()));

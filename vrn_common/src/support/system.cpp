@@ -14,6 +14,7 @@
 #include "support/cstring.h"
 #include "support/memory.h"
 #include "utilities/uuid.h"
+#include "vrn_platform.h"
 
 namespace {
 
@@ -86,11 +87,54 @@ char* vrnGetHostname(void) {
     return vrnCString_clone(buffer);
 }
 
+}  // extern "C"
+
+namespace {
+
+void appendLine(std::string& out, const vrnBannerStyle& style, const char* label, const char* value) {
+    out += style.prefix;
+    size_t start = out.size();
+    out += label;
+    size_t used = out.size() - start;
+    if (used < static_cast<size_t>(style.width)) out.append(static_cast<size_t>(style.width) - used, ' ');
+    out += value;
+    out += '\n';
+}
+
+// An identity line for a value handed over by its getter (freed here).
+void appendOwned(std::string& out, const vrnBannerStyle& style, const char* label, char* value) {
+    if (value) appendLine(out, style, label, value);
+    vrnCString_free(value);
+}
+
+}  // namespace
+
+std::string vrnStartBanner(const vrnBannerStyle& style) {
+    std::string out;
+    if (style.rule) out += style.rule;
+    char* date = vrnGetDate();
+    char* time = vrnGetTime();
+    if (date && time) appendLine(out, style, style.startLabel, (std::string(date) + " " + time).c_str());
+    else if (style.unknownStart) appendLine(out, style, style.startLabel, style.unknownStart);
+    vrnCString_free(date);
+    vrnCString_free(time);
+    if (style.rule) out += style.rule;
+    appendOwned(out, style, "Application:", vrnLibrary_getProgramName());
+    appendOwned(out, style, "VRN build:", vrnLibrary_getBuild());
+    appendOwned(out, style, "Release number:", vrnLibrary_getReleaseNumber());
+    appendOwned(out, style, "Running on:", vrnGetHostname());
+    appendOwned(out, style, "Running in:", vrnGetWorkingDirectory());
+    if (style.rule) out += style.rule;
+    return out;
+}
+
+extern "C" {
+
 void vrnSleep(int seconds) {
-    if (seconds <= 0) return;
-    struct timespec left = {seconds, 0};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    // In steps that fit the milliseconds of one platform sleep.
+    const int step = 1000000;
+    for (; seconds > 0; seconds -= step)
+        vrnPlatform_sleepMilliseconds((seconds < step ? seconds : step) * 1000);
 }
 
 char* vrnGetTemporaryFileName(const char* prefix) {

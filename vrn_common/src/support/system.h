@@ -50,6 +50,26 @@ const char* vrnBuildInfo_get(int selector);
 
 #ifdef __cplusplus
 }
+
+#include <string>
+
+/* How a log lays out its start-up banner: each line begins with prefix;
+ * labels are padded to width; the start line has startLabel, or is left out
+ * when the date or time cannot be had unless unknownStart is given; a rule
+ * line, when given, frames the start line and ends the banner. */
+struct vrnBannerStyle {
+    const char* prefix;
+    const char* startLabel;
+    int width;
+    const char* unknownStart;
+    const char* rule;
+};
+
+/* The start-up banner shared by the error log, the debug log and the
+ * session journal: the start date and time, then the program, build,
+ * release number, host and working directory (a value that cannot be had
+ * leaves out its line). */
+std::string vrnStartBanner(const vrnBannerStyle& style);
 #endif
 
 #endif
