@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
 using namespace regionatlas;
 
@@ -41,6 +43,47 @@ bool isBlank(const char* text)
         if (!std::isspace(static_cast<unsigned char>(*text)))
             return false;
     return true;
+}
+
+// Hashing a text takes the multipliers a0 = 31415, a(i+1) = a(i)·27183
+// mod (m - 1), which depend only on the bucket count m; they are kept, and
+// so is each slot's hash for the index's bucket count, so that a text is
+// hashed once when it is interned, not once to look it up and again to
+// insert it.
+const uint32_t kNoHash = 0xFFFFFFFFu;
+struct HashMemo {
+    uint32_t multiplierBuckets = 0;
+    std::vector<uint32_t> multipliers;
+    uint32_t buckets = 0;
+    std::vector<uint32_t> slots;
+    uint32_t probe = 0;
+    uint32_t probeBuckets = 0;
+    uint32_t modBuckets = 0;
+    uint64_t modInverse = 0;
+} gHashes;
+
+uint32_t multiplier(uint32_t m, size_t i)
+{
+    if (gHashes.multiplierBuckets != m) {
+        gHashes.multipliers.clear();
+        gHashes.multiplierBuckets = m;
+    }
+    std::vector<uint32_t>& a = gHashes.multipliers;
+    if (i < a.size())
+        return a[i];
+    uint32_t next = a.empty() ? 31415u : (a.back() * 27183u) % (m - 1);
+    if (i == a.size() && i < 4096) {
+        try {
+            a.push_back(next);
+        } catch (const std::bad_alloc&) {
+        }
+        return next;
+    }
+    // Past the kept ones: walk on from the last one kept.
+    uint32_t v = a.empty() ? 31415u : a.back();
+    for (size_t k = a.empty() ? 0 : a.size() - 1; k < i; ++k)
+        v = (v * 27183u) % (m - 1);
+    return v;
 }
 
 // Key of an interned text, or 0.
@@ -81,13 +124,38 @@ unsigned RegionDictionary_hash(unsigned buckets, const void* slot)
     const char* text = textOf(slot);
     if (!text || !*text || buckets <= 1)
         return 0;
+    bool isSlot = slot != kProbeItem;
+    size_t index = isSlot ? reinterpret_cast<uintptr_t>(slot) - 1 : 0;
+    if (isSlot && gHashes.buckets == buckets && index < gHashes.slots.size() && gHashes.slots[index] != kNoHash)
+        return gHashes.slots[index];
     uint32_t m = buckets;
+    // x mod m by multiplication (Lemire's method), exact for 32-bit x.
+    if (gHashes.modBuckets != m) {
+        gHashes.modBuckets = m;
+        gHashes.modInverse = ~static_cast<uint64_t>(0) / m + 1;
+    }
+    const uint64_t inverse = gHashes.modInverse;
     uint32_t h = 0;
-    uint32_t a = 31415;
-    for (const char* p = text; *p; ++p) {
+    size_t i = 0;
+    for (const char* p = text; *p; ++p, ++i) {
         uint32_t c = static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(*p)));
-        h = (a * h + c) % m;
-        a = (a * 27183u) % (m - 1);
+        uint32_t x = multiplier(m, i) * h + c;
+        h = static_cast<uint32_t>((static_cast<unsigned __int128>(inverse * x) * m) >> 64);
+    }
+    if (isSlot) {
+        if (gHashes.buckets != buckets) {
+            gHashes.slots.clear();
+            gHashes.buckets = buckets;
+        }
+        try {
+            if (index >= gHashes.slots.size())
+                gHashes.slots.resize(index + 1, kNoHash);
+            gHashes.slots[index] = h;
+        } catch (const std::bad_alloc&) {
+        }
+    } else {
+        gHashes.probe = h;
+        gHashes.probeBuckets = buckets;
     }
     return h;
 }
@@ -119,6 +187,7 @@ RegionStatus* RegionDictionary_intern(const char* text, unsigned* key)
         return failText(8, "Invalid object pointer - cannot return key");
     if (!text)
         return failText(3, "Invalid string.");
+    bool looked = false;
     if (!gDict || gDict->capacity == 0) {
         if (!gDict) {
             gDict = static_cast<RegionDictionary*>(std::calloc(1, sizeof(RegionDictionary)));
@@ -139,8 +208,10 @@ RegionStatus* RegionDictionary_intern(const char* text, unsigned* key)
             *key = found;
             return ok();
         }
+        looked = true;
     }
     if (gDict->count + 1 >= gDict->capacity) {
+        looked = false;
         unsigned cap = gDict->capacity;
         uint64_t planned = cap < 10024 ? 2ull * cap : cap + cap / 2ull;
         if (planned > 0xFFFFFFF0ull)
@@ -159,6 +230,15 @@ RegionStatus* RegionDictionary_intern(const char* text, unsigned* key)
         return RegionStatus_outOfMemory("Dictionary Entry");
     gDict->texts[slot] = copy;
     gDict->count++;
+    // The lookup above hashed this very text for the index as it is.
+    if (looked && gHashes.probeBuckets == gDict->index->bucketCount && gHashes.buckets == gHashes.probeBuckets) {
+        try {
+            if (slot >= gHashes.slots.size())
+                gHashes.slots.resize(slot + 1, kNoHash);
+            gHashes.slots[slot] = gHashes.probe;
+        } catch (const std::bad_alloc&) {
+        }
+    }
     if (isError(RegionHash_insert(gDict->index, itemOf(slot)))) {
         gDict->count--;
         gDict->texts[slot] = nullptr;

@@ -354,6 +354,21 @@ RegionStatus* RegionStringList_union(RegionStringList* a, RegionStringList* b)
             a->flags = static_cast<uint8_t>(b->flags & REGION_LIST_ASCENDING);
             return ok();
         }
+        if (isAscending(a) && isAscending(b)) {
+            // Both sorted: one merge into a fresh array that a then takes.
+            size_t room = static_cast<size_t>(a->count) + b->count;
+            unsigned* merged = static_cast<unsigned*>(std::malloc(room * sizeof(unsigned)));
+            if (!merged)
+                return RegionStatus_outOfMemory(kListClass);
+            unsigned* end = std::set_union(a->items, a->items + a->count, b->items, b->items + b->count, merged);
+            std::free(a->items);
+            a->items = merged;
+            a->capacity = static_cast<unsigned>(room);
+            a->count = static_cast<unsigned>(end - merged);
+            dropMembership(a);
+            a->flags = static_cast<uint8_t>((a->flags & REGION_LIST_ITERATING) | REGION_LIST_ASCENDING);
+            return ok();
+        }
         std::vector<unsigned> sa = sortedKeysOf(a);
         std::vector<unsigned> sb = sortedKeysOf(b);
         std::vector<unsigned> out;
@@ -386,12 +401,27 @@ RegionStatus* RegionStringList_intersection(RegionStringList* a, RegionStringLis
     if (!isAscending(b) && !isDescending(b))
         RegionStringList_sort(b, 0);
     try {
+        if (isAscending(a) && isAscending(b)) {
+            // Both sorted: a is filtered in place by one merge; the write
+            // position never passes the read position.
+            unsigned kept = 0, j = 0;
+            for (unsigned i = 0; i < a->count && j < b->count;) {
+                if (a->items[i] < b->items[j]) {
+                    ++i;
+                } else if (b->items[j] < a->items[i]) {
+                    ++j;
+                } else {
+                    a->items[kept++] = a->items[i++];
+                    ++j;
+                }
+            }
+            a->count = kept;
+            dropMembership(a);
+            return ok();
+        }
         std::vector<unsigned> kept;
         kept.reserve(std::min(a->count, b->count));
-        if (isAscending(a) && isAscending(b)) {
-            std::set_intersection(a->items, a->items + a->count, b->items, b->items + b->count,
-                                  std::back_inserter(kept));
-        } else {
+        {
             for (unsigned i = 0; i < a->count; ++i)
                 if (indexOf(b, a->items[i]) >= 0)
                     kept.push_back(a->items[i]);

@@ -133,3 +133,29 @@ TEST(RegionString, AppendsGrowTheText)
     EXPECT_STREQ(s->text, "x");
     RegionString_delete(s, 1);
 }
+
+TEST(RegionDictionary, HashFollowsItsFormulaForEveryTableSize)
+{
+    auto reference = [](unsigned m, const std::string& text) {
+        uint32_t h = 0, a = 31415;
+        if (m <= 1)
+            return 0u;
+        for (char ch : text) {
+            uint32_t c = static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(ch)));
+            h = (a * h + c) % m;
+            a = (a * 27183u) % (m - 1);
+        }
+        return h;
+    };
+    std::vector<std::string> texts = {"a", "Lung", "\xC3\x84rm \xFF", std::string(5000, 'x') + "tail"};
+    unsigned key = 0;
+    for (const std::string& t : texts)
+        RegionDictionary_intern(t.c_str(), &key);
+    for (unsigned m : {2u, 3u, 10023u, 20046u, 65537u, 4294967291u}) {
+        for (unsigned k = 1; k <= texts.size(); ++k) {
+            void* slot = reinterpret_cast<void*>(static_cast<uintptr_t>(k));
+            EXPECT_EQ(RegionDictionary_hash(m, slot), reference(m, texts[k - 1])) << m << " " << k;
+            EXPECT_EQ(RegionDictionary_hash(m, slot), reference(m, texts[k - 1])) << "cached " << m;
+        }
+    }
+}
