@@ -199,3 +199,29 @@ TEST(RepositoryOpen, FirstUseWithoutARepositoryMakesChanges) {
     EXPECT_TRUE(vrnFileExists(dir.file("_changes.vrn").c_str()));
     EXPECT_FALSE(vrnFileExists(dir.file("_changes.vrn.lck").c_str()));
 }
+
+TEST_F(RepositoryFixture, RestoreReleasesDerivedDataWhoseInputsChanged) {
+    int permutation[] = {2, 0, 1};
+    InterfaceMap* map = InterfaceMap_new(nullptr, nullptr, nullptr);
+    InterfaceMap_setMatches(map, 3, 1, permutation, 3);
+    vrnStateManager_closeState(m);
+    vrnObject_setInt(&map->header, "noOfMatchedFaces", 2);
+    vrnStateManager_closeState(m);
+    // Derived data computed by a user: one array aliases the permutation.
+    map->inversePermutation = map->vertexPermutation;
+    map->matchedFaces = static_cast<int*>(vrnMalloc(8, "test"));
+    map->derivedFaces = 2;
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    EXPECT_EQ(map->noOfMatchedFaces, 1);
+    EXPECT_EQ(map->matchedFaces, nullptr);
+    EXPECT_EQ(map->inversePermutation, nullptr);
+    EXPECT_EQ(map->derivedFaces, 0);
+    ASSERT_EQ(map->permutationCount, 3);
+    EXPECT_EQ(map->vertexPermutation[0], 2);
+    // An undo that does not touch the inputs keeps what was derived.
+    map->matchedFaces = static_cast<int*>(vrnMalloc(8, "test"));
+    vrnObject_setInt(&model->header, "unrelated", 1);
+    vrnStateManager_closeState(m);
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    EXPECT_NE(map->matchedFaces, nullptr);
+}
