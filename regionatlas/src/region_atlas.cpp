@@ -483,7 +483,8 @@ RegionStatus* RegionAtlas_addMap(RegionAtlas* atlas, RegionMap* map, int level)
         // Whatever the join had moved goes back: the atlas ends as it was
         // and the map holds every definition and explicit primitive again.
         StatusCopy failure(s);
-        RegionAtlas_detachMap(atlas, level);
+        if (map->atlas)
+            RegionAtlas_detachMap(atlas, level);
         forgetMap(atlas, level, map);
         before.restore(map);
         resetCache(atlas);

@@ -28,6 +28,9 @@ bool gLeaving = false;
 // Set while RegionDefinition_setName waits for the name object to link
 // back; the nested call only records the new name.
 bool gNaming = false;
+// Set while a definition goes back into the map it was just taken out of:
+// admitted before, it is checked only for a name taken meanwhile.
+bool gReadmitting = false;
 
 struct CombinationRow {
     int code;
@@ -141,8 +144,9 @@ RegionStatus* renamedMemoryFailure(RegionStatus* s, const char* format, const ch
 
 // Takes a definition out of its map, applies `change` and adds it back. When
 // the change or the adding fails, `undo` restores the definition and it
-// goes back in; the caller learns the first failure, and a definition that
-// cannot be put back is a fatal internal error.
+// goes back in as it was admitted before; the caller learns the first
+// failure, and a definition that cannot be put back is a fatal internal
+// error.
 template <class Change, class Undo>
 RegionStatus* withinMap(RegionDefinition* def, Change change, Undo undo)
 {
@@ -158,7 +162,7 @@ RegionStatus* withinMap(RegionDefinition* def, Change change, Undo undo)
     }
     StatusCopy first(s);
     undo();
-    if (def->map != map && isError(RegionMap_addDefinition(map, def)))
+    if (def->map != map && isError(readmit(map, def)))
         return failText(2, "Fatal Internal Error: Unable to recover.");
     return first.restore();
 }
@@ -778,6 +782,11 @@ int RegionDefinition_canJoinMap(RegionDefinition* def, RegionMap* map, RegionSta
         }
     }
 
+    if (gReadmitting) {
+        out = ok();
+        return 1;
+    }
+
     // A cycle, also one through names of other maps of the atlas, would make
     // resolution endless: it is refused before the level rules are asked.
     RegionAtlas* atlas = map->atlas;
@@ -911,6 +920,12 @@ RegionStatus* RegionDefinition_freeText(char** holder)
 }  // extern "C"
 
 namespace regionatlas {
+
+RegionStatus* readmit(RegionMap* map, RegionDefinition* def)
+{
+    FlagGuard guard(gReadmitting);
+    return RegionMap_addDefinition(map, def);
+}
 
 RegionStatus* definitionORV(RegionDefinition* def, HeaderSet* used, char** text)
 {

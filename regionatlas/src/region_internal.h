@@ -89,6 +89,11 @@ bool isPlainORVName(const char* text, const char* type);
 std::string substituteName(const char* text, const char* fallback, bool checkDictionary,
                            const HeaderSet* used, const char* type);
 
+// Puts a definition back into a map it was just taken out of: the
+// admission check is passed over, as the definition was admitted before and
+// must not be lost on the way back.
+RegionStatus* readmit(RegionMap* map, RegionDefinition* def);
+
 // Frees a name object unless a table of the map (or of its atlas) holds it
 // or it stands for a definition.
 void deleteNameIfLoose(RegionMap* map, RegionName* name);

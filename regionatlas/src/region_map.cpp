@@ -1052,9 +1052,23 @@ RegionStatus* RegionMap_joinAtlas(RegionMap* map, RegionAtlas* atlas, int level)
             break;
     }
     StatusCopy saved(s);
-    if (!saved.isError())
-        for (const std::string& t : explicits)
-            RegionMap_addExplicitPrimitive(map, t.c_str());
+    if (saved.isError()) {
+        // The map goes back to standing alone with everything it held.
+        for (RegionDefinition* d : definitionsOf(map))
+            RegionMap_removeDefinition(map, d);
+        std::vector<std::string> inherited = exportedOf(RegionAtlas_getLowerMap(atlas, level));
+        map->atlas = nullptr;
+        for (const std::string& t : inherited) {
+            unsigned key = 0;
+            RegionDictionary_lookup(t.c_str(), &key);
+            if (RegionName* n = RegionAtlas_findByKey(atlas, key))
+                RegionMap_disinheritName(map, n, 0);
+        }
+        for (RegionDefinition* d : defs)
+            readmit(map, d);
+    }
+    for (const std::string& t : explicits)
+        RegionMap_addExplicitPrimitive(map, t.c_str());
     RegionAtlas_resetCache(atlas);
     return saved.restore();
 }
@@ -1097,7 +1111,7 @@ RegionStatus* RegionMap_leaveAtlas(RegionMap* map)
     if (!saved.isError())
         map->atlas = nullptr;
     for (RegionDefinition* d : defs)
-        RegionMap_addDefinition(map, d);
+        readmit(map, d);
     for (const std::string& t : explicits)
         RegionMap_addExplicitPrimitive(map, t.c_str());
     RegionAtlas_resetCache(atlas);

@@ -257,6 +257,8 @@ RegionStatus* RegionName_transfer(RegionName* name, void* context, RegionNameRep
         RegionName_delete(&fresh);
         return saved.restore();
     }
+    // The old object is given up: the definition now stands with the new.
+    name->definition = nullptr;
     return ok();
 }
 

@@ -399,12 +399,16 @@ RegionStatus* RegionPrimitives_findCycle(RegionDefinition* definition, RegionMap
     ctx.map = map;
     ctx.atlas = atlas;
     const unsigned self = RegionName_getKey(definition->name);
-    // Every component of the new definition counts, side B included; below
-    // it only what resolution expands: side B of a Difference is removed
-    // as it stands, never resolved.
+    // Only what resolution expands is followed: side B of a Difference is
+    // removed as it stands, never resolved. Following it for the new
+    // definition alone would make the answer depend on the order in which
+    // definitions arrive, and a map that was accepted could not be read
+    // back from its own text.
     std::vector<unsigned> pending = listKeys(definition->sideA);
-    std::vector<unsigned> b = listKeys(definition->sideB);
-    pending.insert(pending.end(), b.begin(), b.end());
+    if (definition->combination == RC_SYMMETRIC_DIFFERENCE) {
+        std::vector<unsigned> b = listKeys(definition->sideB);
+        pending.insert(pending.end(), b.begin(), b.end());
+    }
     std::unordered_set<unsigned> seen;
     while (!pending.empty()) {
         unsigned key = pending.back();

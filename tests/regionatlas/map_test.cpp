@@ -200,6 +200,18 @@ TEST(RegionMapInAtlas, NamesAreInheritedUpwardAndGivenUpOnLeaving)
     RegionDefinition* again = define("Lobe", RC_UNION, {"r"});
     EXPECT_CODE(RegionMap_addDefinition(primary, again), 800004);
     RegionDefinition_delete(&again);
+    RegionDefinition* lowerUsed = define("q", RC_UNION, {"r"});
+    s = RegionMap_addDefinition(primary, lowerUsed);
+    EXPECT_EQ(s->code, 600005);
+    EXPECT_STREQ(s->message,
+                 "Cannot add Region Definitionto Region Map because Region Definition(q) is referenced from a lower "
+                 "Region Map.");
+    RegionDefinition_delete(&lowerUsed);
+    RegionDefinition* usesHigher = define("Low2", RC_UNION, {"Top"});
+    s = RegionMap_addDefinition(vrn, usesHigher);
+    EXPECT_EQ(s->code, 600004);
+    EXPECT_STREQ(s->message, "Cannot add Region Definitionto Region Map because Region Definition(Top) is defined in a higher.");
+    RegionDefinition_delete(&usesHigher);
 
     ASSERT_OK(RegionAtlas_removeMap(atlas, primary));
     EXPECT_EQ(primary->atlas, nullptr);

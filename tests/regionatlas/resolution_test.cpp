@@ -119,3 +119,20 @@ TEST(ResolutionCache, CreatedEmptiedAndDeleted)
     EXPECT_CODE(RegionCache_delete(&cache), 8);
     EXPECT_CODE(RegionCache_invalidate(nullptr), 8);
 }
+
+TEST_F(Resolution, OnlyExpandedNamesMakeACycleWhateverTheOrder)
+{
+    // Side B of a Difference is removed as it stands, so naming a user of
+    // the difference there is no cycle, in either order.
+    ASSERT_OK(define(map, "K", RC_UNION, {"D", "z"}));
+    ASSERT_OK(define(map, "D", RC_DIFFERENCE, {"p"}, {"K"}));
+    RegionMap* other = newMap("Other order");
+    ASSERT_OK(define(other, "D", RC_DIFFERENCE, {"p"}, {"K"}));
+    ASSERT_OK(define(other, "K", RC_UNION, {"D", "z"}));
+    EXPECT_EQ(resolveIn(other, "K"), "p, z");
+    RegionMap_delete(&other, 1);
+    EXPECT_EQ(resolveIn(map, "K"), "p, z");
+    // Both sides of a symmetric difference are expanded.
+    ASSERT_OK(define(map, "S", RC_SYMMETRIC_DIFFERENCE, {"p"}, {"T"}));
+    EXPECT_CODE(define(map, "T", RC_UNION, {"S"}), 700000);
+}
