@@ -71,6 +71,20 @@ TEST_F(FileFixture, LatestReadPicksLargestWhenAndMatchBuffersGrow) {
     vrnFree(whens, "test");
 }
 
+TEST_F(FileFixture, EraseAfterFindingTheActiveVersionErasesOnlyThatVersion) {
+    for (int w = 1; w <= 3; ++w) ASSERT_TRUE(DefFile_writeInt(file, "k", "w", w, w));
+    int when = -1;
+    ASSERT_TRUE(Dataset_locateActive(ds(), "k", "w", 2, &when));
+    ASSERT_EQ(when, 2);
+    ASSERT_TRUE(DefFile_erase(file, "k", "w", 2));
+    int n = 0;
+    int* whens = nullptr;
+    ASSERT_TRUE(DefFile_match(file, "k", "w", -1, 0, &n, nullptr, nullptr, &whens));
+    ASSERT_EQ(n, 2);
+    EXPECT_EQ(whens[0] + whens[1], 4);
+    vrnFree(whens, "test");
+}
+
 TEST_F(FileFixture, StringListsKeepEmptyEntriesAndEmptyListsReadBackEmpty) {
     char x[] = "x";
     char* list[] = {x, nullptr};

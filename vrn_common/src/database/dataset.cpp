@@ -120,8 +120,17 @@ int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
     if (b->located) {
         b->located = 0;
         if (when == b->locatedWhen && what && where && strcmp(what, b->whatBuffer) == 0 &&
-            strcmp(where, b->whereBuffer) == 0)
-            return Dataset_setHeader(b, what, where, when, false);
+            strcmp(where, b->whereBuffer) == 0 && Dataset_setHeader(b, what, where, when, false)) {
+            // The match buffers then describe that one dataset alone, so
+            // that a match or an erase of it touches no other version.
+            memset(b->matchStrings, 0, 2 * DATASET_RECORD);
+            copyText(b->matchStrings, what);
+            copyText(b->matchStrings + DATASET_RECORD, where);
+            b->matchWhens[0] = when;
+            b->offsetsCount = b->stringsCount = 2;
+            b->intsCount = 1;
+            return 1;
+        }
     }
     for (;;) {
         bool latest = when == -2;
