@@ -85,6 +85,35 @@ TEST_F(FileFixture, EraseAfterFindingTheActiveVersionErasesOnlyThatVersion) {
     vrnFree(whens, "test");
 }
 
+TEST(DefFileDamage, AStoredWhenOfMinusTwoEndsALatestRead) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("d.vrn");
+    DefFile* f = DefFile_new(name.c_str());
+    ASSERT_NE(f, nullptr);
+    char abc[] = "abc";
+    char* list[] = {abc};
+    ASSERT_TRUE(DefFile_writeStringArray(f, "s", "w", 17, list, 1));
+    DefFile_delete(f);
+    // The When in the dataset header and in the index line becomes -2.
+    std::string bytes = vrntest::readFile(name);
+    auto swap = [&](const std::string& from, const std::string& to) {
+        size_t at = bytes.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        bytes.replace(at, from.size(), to);
+    };
+    swap("WHEN\x1b" "17", "WHEN\x1b" "-2");
+    swap("\x1bw\x1b" "17\x1b", "\x1bw\x1b" "-2\x1b");
+    vrntest::writeFile(name, bytes);
+    f = DefFile_new(name.c_str());
+    ASSERT_NE(f, nullptr);
+    char* one = nullptr;
+    ASSERT_TRUE(DefFile_readString(f, "s", "w", -2, &one));
+    EXPECT_STREQ(one, "abc");
+    vrnCString_free(one);
+    DefFile_delete(f);
+    takeErrors();
+}
+
 TEST_F(FileFixture, StringListsKeepEmptyEntriesAndEmptyListsReadBackEmpty) {
     char x[] = "x";
     char* list[] = {x, nullptr};

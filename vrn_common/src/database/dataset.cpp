@@ -132,9 +132,11 @@ int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
             return 1;
         }
     }
+    // When -2 costs two searches at most: any When, then the largest found
+    // exactly, whatever it is (a damaged file may store a When of -2).
+    bool latest = when == -2;
+    if (latest) when = -1;
     for (;;) {
-        bool latest = when == -2;
-        if (latest) when = -1;
         if (!Dataset_setHeader(b, what, where, when, false)) return 0;
         int answer = Dataset_request(b, IO_LOCATE_PRIMARY_DS);
         while (answer == IO_ERR_MEMORY || b->intsCount > b->capacity) {
@@ -150,6 +152,7 @@ int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
         int largest = -100;
         for (int i = 0; i < n; ++i) largest = std::max(largest, b->matchWhens[i]);
         when = largest;
+        latest = false;
     }
 }
 
