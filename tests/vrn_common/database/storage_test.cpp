@@ -257,6 +257,12 @@ TEST_F(FileFixture, FailuresAreRecordedAndMessagesStayBounded) {
     EXPECT_FALSE(DefFile_erase(file, "none", "w", 1));
     EXPECT_EQ(file->modified, 0);
     EXPECT_EQ(file->errorCode, VRN_U_UNABLE_TO_DELETE_DATASET);
+    // A failed allocating read hands out no array and a count of 0.
+    char** strings = reinterpret_cast<char**>(1);
+    int n = 7;
+    EXPECT_FALSE(DefFile_readStrings(file, "none", "w", 1, &strings, &n));
+    EXPECT_EQ(strings, nullptr);
+    EXPECT_EQ(n, 0);
     // A What the IO library refuses (76 characters) fails the write but
     // still marks the file modified, and the library's messages are kept.
     std::string what76(76, 'w');
