@@ -8,6 +8,8 @@
 #include "region_status.h"
 #include "region_types.h"
 
+#include <stdio.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -52,6 +54,24 @@ RegionStatus* RegionAtlas_findName(RegionAtlas* atlas, const char* text, int* fo
 RegionStatus* RegionAtlas_replaceName(void* atlas, RegionName* oldName, RegionName* newName);
 RegionStatus* RegionAtlas_countRegions(RegionAtlas* atlas, unsigned* out);
 RegionStatus* RegionAtlas_resetCache(RegionAtlas* atlas);
+
+RegionStatus* RegionAtlas_setName(RegionAtlas* atlas, const char* text);
+/* RegionAtlas_findName with the text first (a lookup callback). */
+RegionStatus* RegionAtlas_findNameByText(const char* text, RegionAtlas* atlas, int* found, RegionName** out);
+
+/* Definitions by key or text, and the names the highest map exports
+ * (outputs after the mode as for the map list getters). */
+RegionStatus* RegionAtlas_getDefinitionByKey(RegionAtlas* atlas, unsigned key, RegionDefinition** out);
+RegionStatus* RegionAtlas_getDefinitionByText(RegionAtlas* atlas, const char* text, RegionDefinition** out);
+RegionStatus* RegionAtlas_getExportedNames(RegionAtlas* atlas, int mode, ...);
+RegionStatus* RegionAtlas_addExportedNames(RegionAtlas* atlas, RegionStringList* exclude, RegionStringList* target);
+
+/* The atlas's ORV text (owned by the atlas until freed or rebuilt), writing
+ * it to a stream, and reading an atlas with its maps back from ORV lines. */
+RegionStatus* RegionAtlas_getORV(RegionAtlas* atlas, char** out);
+RegionStatus* RegionAtlas_freeORV(RegionAtlas* atlas);
+RegionStatus* RegionAtlas_write(RegionAtlas* atlas, FILE* stream);
+RegionStatus* RegionAtlas_readFromStrings(RegionAtlas** atlas, int count, char** lines);
 
 #ifdef __cplusplus
 }

@@ -1,199 +1,204 @@
-// Region definitions: creation, components, names, tags, the map hooks and
-// the REGION block of ORV text.
+// Region definitions: creation, component edits, renaming, the map hooks
+// (join, admission, leave) and the ORV REGION block.
 #include "region_atlas.h"
 #include "region_definition.h"
 #include "region_internal.h"
 #include "region_map.h"
-#include "region_name.h"
+#include "region_reader.h"
+#include "region_resolution.h"
+
+#include "orvapi.h"
 
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 using namespace regionatlas;
 
 namespace {
 
+// Re-entry guards: a component edit, a join and a leave can each come back
+// into this module through the map and name hooks; the nested call does
+// nothing and answers no error.
 bool gEditing = false;
 bool gJoining = false;
 bool gLeaving = false;
+// Set while RegionDefinition_setName waits for the name object to link
+// back; the nested call only records the new name.
+bool gNaming = false;
+// Set while a definition goes back into the map it was just taken out of:
+// admitted before, it is checked only for a name taken meanwhile.
 bool gReadmitting = false;
 
 struct CombinationRow {
     int code;
     const char* name;
-    int twoSided;
 };
 
 const CombinationRow kCombinations[] = {
-    {RC_UNION, "Union", 0},
-    {RC_INTERSECTION, "Intersection", 0},
-    {RC_COMPLEMENT, "Complement", 0},
-    {RC_DIFFERENCE, "Difference", 1},
-    {RC_SYMMETRIC_DIFFERENCE, "Symmetric Difference", 1},
-    {RC_MERGE, "Merge", 0},
-    {RC_ALIAS, "Alias", 0},
-    {0, nullptr, 0},
+    {RC_UNION, "Union"},
+    {RC_INTERSECTION, "Intersection"},
+    {RC_COMPLEMENT, "Complement"},
+    {RC_DIFFERENCE, "Difference"},
+    {RC_SYMMETRIC_DIFFERENCE, "Symmetric Difference"},
+    {RC_MERGE, "Merge"},
+    {RC_ALIAS, "Alias"},
+    {0, nullptr},
 };
 
-RegionStatus* check(const RegionDefinition* d)
+bool twoSided(int code) { return code == RC_DIFFERENCE || code == RC_SYMMETRIC_DIFFERENCE; }
+
+// Complement and Merge have names and sides but no definition is made with
+// them.
+bool accepted(int code)
 {
-    return d ? ok() : fail(100003, "Invalid %s.", kDefinitionClass);
+    return code == RC_UNION || code == RC_INTERSECTION || code == RC_ALIAS || twoSided(code);
 }
 
-bool twoSided(int combination)
+RegionStatus* checkDefinition(const RegionDefinition* def)
 {
-    return combination == RC_DIFFERENCE || combination == RC_SYMMETRIC_DIFFERENCE;
+    return def ? ok() : fail(100003, "Invalid %s.", kDefinitionClass);
 }
 
-// Combinations a definition may be created with or changed to.
-RegionStatus* creatableCombination(int combination)
+const char* textOf(const RegionDefinition* def)
 {
-    switch (combination) {
-    case RC_UNION:
-    case RC_INTERSECTION:
-    case RC_DIFFERENCE:
-    case RC_SYMMETRIC_DIFFERENCE:
-    case RC_ALIAS:
-        return ok();
-    default:
-        return failText(100004, "Invalid combination.");
-    }
+    const char* t = def->name ? RegionName_getText(def->name) : nullptr;
+    return t ? t : "";
 }
 
-const char* nameOf(const RegionDefinition* d) { return RegionName_getText(d->name); }
+RegionStringList*& sideList(RegionDefinition* def, int side) { return side == 2 ? def->sideB : def->sideA; }
 
-bool listHolds(RegionStringList* list, unsigned key)
+bool holds(const std::vector<unsigned>& keys, unsigned key)
 {
-    int found = 0;
-    return list && !isError(RegionStringList_findKey(list, key, &found)) && found;
-}
-
-RegionStatus* memoryAs(RegionStatus* s, const char* what)
-{
-    return RegionStatus_getCode(s) == 7 ? RegionStatus_outOfMemory(what) : s;
-}
-
-// Whether the name is reached from the components through definitions of
-// the map (or of the atlas holding it).
-bool reaches(RegionMap* map, const RegionDefinition* def, unsigned target)
-{
-    std::vector<unsigned> pending;
-    std::unordered_set<unsigned> seen;
-    auto push = [&](const RegionStringList* l) {
-        for (unsigned i = 0; l && i < l->count; ++i)
-            if (seen.insert(l->items[i]).second)
-                pending.push_back(l->items[i]);
-    };
-    push(def->sideA);
-    push(def->sideB);
-    while (!pending.empty()) {
-        unsigned key = pending.back();
-        pending.pop_back();
-        if (key == target)
+    for (unsigned k : keys)
+        if (k == key)
             return true;
-        RegionName* n = nullptr;
-        if (map->atlas)
-            n = RegionAtlas_findByKey(map->atlas, key);
-        if (!n || !n->definition)
-            n = RegionMap_findByKey(map, 1, key);
-        if (n && n->definition && n->definition != def) {
-            push(n->definition->sideA);
-            push(n->definition->sideB);
-        }
-    }
     return false;
 }
 
-// Puts the keys into the side list (made when absent), replacing its keys.
-RegionStatus* fillSide(RegionStringList** side, const RegionStringList* keys)
+bool sidesHold(const RegionDefinition* def, unsigned key)
 {
-    if (!*side) {
-        if (!keys || keys->count == 0)
-            return ok();
-        return RegionStringList_copy(side, keys);
-    }
-    RegionStringList_clear(*side);
-    for (unsigned i = 0; keys && i < keys->count; ++i) {
-        RegionStatus* s = RegionStringList_addKey(*side, keys->items[i]);
-        if (isError(s))
-            return s;
-    }
-    return ok();
+    return holds(listKeys(def->sideA), key) || holds(listKeys(def->sideB), key);
 }
 
-// The lower-map and higher-map rules of a map in an atlas.
-RegionStatus* levelRules(RegionDefinition* def, RegionMap* map, RegionName* held)
+// Replaces a side's keys; an empty side B is released.
+RegionStatus* setSide(RegionDefinition* def, int side, const std::vector<unsigned>& keys)
 {
-    RegionAtlas* atlas = map->atlas;
-    RegionMap* lower = nullptr;
-    if (map->type == REGION_MAP_PRIMARY)
-        lower = atlas->vrnMap;
-    else if (map->type == REGION_MAP_SECONDARY)
-        lower = atlas->primaryMap ? atlas->primaryMap : atlas->vrnMap;
-    if (lower && held) {
-        int used = 0, explicitThere = 0, inherited = 0;
-        RegionName_isReferencedByMap(held, lower, &used);
-        RegionName_isExplicitPrimitiveIn(held, lower, &explicitThere);
-        RegionName_isInheritedIn(held, lower, &inherited);
-        if (used || explicitThere || inherited) {
-            std::string m = std::string("Cannot add ") + kDefinitionClass + "to " + kMapClass + " because " +
-                            kDefinitionClass + "(" + nameOf(def) + ") " + "is referenced from a lower " + kMapClass +
-                            ".";
-            return failText(600005, m.c_str());
-        }
-    }
-    std::vector<RegionMap*> higher;
-    if (map->type == REGION_MAP_VRN) {
-        for (RegionMap* h : {atlas->primaryMap, atlas->secondaryMap})
-            if (h)
-                higher.push_back(h);
-    } else if (map->type == REGION_MAP_PRIMARY && atlas->secondaryMap) {
-        higher.push_back(atlas->secondaryMap);
-    }
-    for (RegionStringList* side : {def->sideA, def->sideB}) {
-        for (unsigned i = 0; side && i < side->count; ++i) {
-            for (RegionMap* h : higher) {
-                if (!RegionMap_findByKey(h, 1, side->items[i]))
-                    continue;
-                char* text = nullptr;
-                RegionDictionary_getText(side->items[i], &text);
-                std::string m = std::string("Cannot add ") + kDefinitionClass + "to " + kMapClass + " because " +
-                                kDefinitionClass + "(" + (text ? text : "") + ") " + "is defined in a higher.";
-                return failText(600004, m.c_str());
-            }
-        }
-    }
-    return ok();
-}
-
-// Whether the definition may join the map: its region is not defined there
-// (or elsewhere in the atlas) already, the atlas's level rules hold, and it
-// does not reach itself through the definitions it uses.
-RegionStatus* admission(RegionDefinition* def, RegionMap* map, bool allRules)
-{
-    RegionName* held = RegionMap_findByKey(map, 1, def->name->key);
-    if (!held)
-        held = RegionMap_findByKey(map, 0, def->name->key);
-    RegionName* own = held;
-    // In an atlas the region may be defined by another of its maps.
-    if ((!held || !held->definition) && map->atlas)
-        held = RegionAtlas_findByKey(map->atlas, def->name->key);
-    if (held && held != def->name && held->definition && held->definition != def)
-        return fail(800004, "%s (%s) is already defined.", kDefinitionClass, nameOf(def));
-    if (!allRules)
+    RegionStringList*& list = sideList(def, side);
+    if (side == 2 && keys.empty()) {
+        if (list)
+            RegionStringList_delete(&list);
         return ok();
-    if (map->atlas) {
-        RegionStatus* s = levelRules(def, map, own && own->referencedBy && own->referencedBy->count ? own : nullptr);
+    }
+    if (!list) {
+        RegionStringList* fresh = nullptr;
+        RegionStatus* s = RegionStringList_new(&fresh, static_cast<unsigned>(keys.size()));
+        if (isError(s))
+            return s;
+        list = fresh;
+    } else {
+        RegionStringList_clear(list);
+    }
+    for (unsigned k : keys) {
+        RegionStatus* s = RegionStringList_addKey(list, k);
         if (isError(s))
             return s;
     }
-    if (reaches(map, def, def->name->key))
-        return fail(700000, "%s (%s) cannot reference itself.", kDefinitionClass, nameOf(def));
     return ok();
+}
+
+// Every component name must be given, not blank and storable in ORV text.
+RegionStatus* checkNames(char** names, unsigned count)
+{
+    if (count > 0 && !names)
+        return failText(300000, "Invalid name - cannot be blank.");
+    RegionStatus* s = ok();
+    for (unsigned i = 0; i < count; ++i)
+        if (RegionName_isBlank(names[i], &s) || !RegionName_isStorable(names[i], &s))
+            return s;
+    return ok();
+}
+
+// Interns the names, keeping the first of repeated ones.
+RegionStatus* internNames(char** names, unsigned count, std::vector<unsigned>& keys)
+{
+    for (unsigned i = 0; i < count; ++i) {
+        unsigned key = 0;
+        RegionStatus* s = RegionDictionary_intern(names[i], &key);
+        if (isError(s))
+            return s;
+        if (!holds(keys, key))
+            keys.push_back(key);
+    }
+    return ok();
+}
+
+RegionStatus* renamedMemoryFailure(RegionStatus* s, const char* format, const char* name)
+{
+    if (RegionStatus_getCode(s) == 7)
+        return fail(7, format, kDefinitionClass, name);
+    return s;
+}
+
+// Takes a definition out of its map, applies `change` and adds it back. When
+// the change or the adding fails, `undo` restores the definition and it
+// goes back in as it was admitted before; the caller learns the first
+// failure, and a definition that cannot be put back is a fatal internal
+// error.
+template <class Change, class Undo>
+RegionStatus* withinMap(RegionDefinition* def, Change change, Undo undo)
+{
+    RegionMap* map = def->map;
+    RegionStatus* s = RegionMap_removeDefinition(map, def);
+    if (isError(s))
+        return s;
+    s = change();
+    if (!isError(s)) {
+        s = RegionMap_addDefinition(map, def);
+        if (!isError(s))
+            return s;
+    }
+    StatusCopy first(s);
+    undo();
+    if (def->map != map && isError(readmit(map, def)))
+        return failText(2, "Fatal Internal Error: Unable to recover.");
+    return first.restore();
+}
+
+void freeItems(char** items) { orvFreeStringArray(items); }
+
+// The definition's name object still serves others when it is an explicit
+// primitive or some definition uses it.
+bool nameShared(const RegionName* name)
+{
+    int isExplicit = 0, referenced = 0;
+    RegionName_isExplicitPrimitive(name, &isExplicit);
+    RegionName_isReferenced(name, &referenced);
+    return isExplicit || referenced;
+}
+
+// Whether the map still needs a name once a definition stopped using it.
+bool neededInMap(RegionMap* map, const RegionName* name)
+{
+    int inherited = 0, usedHere = 0, explicitHere = 0;
+    RegionName_isInheritedIn(name, map, &inherited);
+    RegionName_isReferencedByMap(name, map, &usedHere);
+    RegionName_isExplicitPrimitiveIn(name, map, &explicitHere);
+    return inherited || usedHere || explicitHere;
+}
+
+bool mapDefines(RegionMap* map, const char* text)
+{
+    int defines = 0;
+    return map && !isError(RegionMap_definesText(map, text, &defines)) && defines;
+}
+
+std::string cannotAdd(const char* name, const char* phrase)
+{
+    return std::string("Cannot add ") + kDefinitionClass + "to " + kMapClass + " because " + kDefinitionClass +
+           "(" + name + ") " + phrase;
 }
 
 }  // namespace
@@ -232,9 +237,9 @@ RegionStatus* RegionDefinition_new(RegionDefinition** out, const char* name, int
     RegionStatus* s = nullptr;
     if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s))
         return s;
-    if (isError(s = creatableCombination(combination)))
-        return s;
-    bool two = twoSided(combination);
+    if (!accepted(combination))
+        return failText(100004, "Invalid combination.");
+    const bool two = twoSided(combination);
     if (!two) {
         if (countA < 1 || !namesA)
             return fail(700002, "%s requires at least one component.", kDefinitionClass);
@@ -246,92 +251,97 @@ RegionStatus* RegionDefinition_new(RegionDefinition** out, const char* name, int
         if (countB < 1 || !namesB)
             return fail(700002, "%s requires at least one component in second list.", kDefinitionClass);
     }
-    RegionDefinition* d = static_cast<RegionDefinition*>(std::calloc(1, sizeof(RegionDefinition)));
-    if (!d)
+    s = checkNames(namesA, countA);
+    if (!isError(s) && two)
+        s = checkNames(namesB, countB);
+    if (isError(s))
+        return s;
+
+    std::vector<unsigned> keysA, keysB;
+    unsigned self = 0;
+    s = internNames(namesA, countA, keysA);
+    if (!isError(s) && two)
+        s = internNames(namesB, countB, keysB);
+    if (!isError(s))
+        s = RegionDictionary_intern(name, &self);
+    if (isError(s))
         return RegionStatus_outOfMemory(kDefinitionClass);
-    d->combination = combination;
-    auto failed = [&](RegionStatus* st) {
-        StatusCopy saved(memoryAs(st, kDefinitionClass));
-        RegionStringList_delete(&d->sideA);
-        if (d->sideB)
-            RegionStringList_delete(&d->sideB);
-        RegionName_delete(&d->name);
-        std::free(d);
-        return saved.restore();
-    };
-    if (isError(s = RegionStringList_new(&d->sideA, countA)) ||
-        isError(s = RegionStringList_addTexts(d->sideA, namesA, countA)))
-        return failed(s);
-    if (two && (isError(s = RegionStringList_new(&d->sideB, countB)) ||
-                isError(s = RegionStringList_addTexts(d->sideB, namesB, countB))))
-        return failed(s);
-    unsigned key = 0;
-    if (isError(s = RegionDictionary_intern(name, &key)))
-        return failed(s);
-    if (listHolds(d->sideA, key) || listHolds(d->sideB, key))
-        return failed(fail(700000, "%s (%s) references itself.", kDefinitionClass, name));
-    if (isError(s = RegionName_new(&d->name, name)))
-        return failed(s);
-    if (isError(s = RegionName_setDefinition(d->name, d)))
-        return failed(s);
-    *out = d;
+    if (holds(keysA, self) || holds(keysB, self))
+        return fail(700000, "%s (%s) references itself.", kDefinitionClass, name);
+
+    auto* def = static_cast<RegionDefinition*>(std::calloc(1, sizeof(RegionDefinition)));
+    if (!def)
+        return RegionStatus_outOfMemory(kDefinitionClass);
+    def->combination = combination;
+    s = setSide(def, 1, keysA);
+    if (!isError(s) && two)
+        s = setSide(def, 2, keysB);
+    RegionName* object = nullptr;
+    if (!isError(s))
+        s = RegionName_new(&object, name);
+    if (!isError(s)) {
+        s = RegionName_setDefinition(object, def);
+        if (!isError(s))
+            def->name = object;
+    }
+    if (isError(s)) {
+        StatusCopy failure(s);
+        RegionName_delete(&object);
+        RegionStringList_delete(&def->sideA);
+        RegionStringList_delete(&def->sideB);
+        std::free(def);
+        return failure.code() == 7 ? RegionStatus_outOfMemory(kDefinitionClass) : failure.restore();
+    }
+    *out = def;
     return ok();
 }
 
 RegionStatus* RegionDefinition_delete(RegionDefinition** holder)
 {
     if (!holder)
-        return fail(100003, "Invalid %s.", kDefinitionClass);
-    RegionDefinition* d = *holder;
-    RegionStatus* s = check(d);
+        return checkDefinition(nullptr);
+    RegionDefinition* def = *holder;
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
-    RegionMap* map = d->map;
+    RegionMap* map = def->map;
     if (map) {
-        // A definition its map cannot let go of stays whole rather than
-        // leaving the map pointing at freed memory.
-        s = RegionMap_removeDefinition(map, d);
+        s = RegionMap_removeDefinition(map, def);
         if (isError(s))
             return s;
-        d->map = nullptr;
+        def->map = nullptr;
     }
-    StatusCopy saved(s);
-    if (d->name) {
-        d->name->definition = nullptr;
+    // The name object stays when a table of the map (or of its atlas) still
+    // holds it, as a primitive.
+    if (def->name) {
+        def->name->definition = nullptr;
         if (map)
-            deleteNameIfLoose(map, d->name);
+            deleteNameIfLoose(map, def->name);
         else
-            RegionName_delete(&d->name);
-        d->name = nullptr;
+            RegionName_delete(&def->name);
+        def->name = nullptr;
     }
-    if (d->sideA)
-        RegionStringList_delete(&d->sideA);
-    if (d->sideB)
-        RegionStringList_delete(&d->sideB);
-    if (d->tags)
-        RegionStringList_delete(&d->tags);
-    if (d->orvText)
-        RegionString_delete(d->orvText, 1);
-    std::free(d);
+    RegionStringList_delete(&def->sideA);
+    RegionStringList_delete(&def->sideB);
+    RegionStringList_delete(&def->tags);
+    if (def->orvText)
+        RegionString_delete(def->orvText, 1);
+    std::free(def);
     *holder = nullptr;
-    return saved.restore();
+    return ok();
 }
 
 RegionStatus* RegionDefinition_getName(const RegionDefinition* def, char** text, RegionName** name)
 {
-    if (!text && !name)
-        return fail(8, "Name of %s cannot be returned.", kDefinitionClass);
-    if (text)
-        *text = nullptr;
-    if (name)
-        *name = nullptr;
-    RegionStatus* s = check(def);
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
-    if (text)
-        *text = const_cast<char*>(nameOf(def));
+    if (!text && !name)
+        return fail(8, "Name of %s cannot be returned.", kDefinitionClass);
     if (name)
         *name = def->name;
+    if (text)
+        *text = def->name ? const_cast<char*>(RegionName_getText(def->name)) : nullptr;
     return ok();
 }
 
@@ -340,7 +350,7 @@ RegionStatus* RegionDefinition_getCombination(const RegionDefinition* def, int* 
     if (!code)
         return failText(8, "Combination cannot be returned.");
     *code = 0;
-    RegionStatus* s = check(def);
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
     *code = def->combination;
@@ -349,74 +359,89 @@ RegionStatus* RegionDefinition_getCombination(const RegionDefinition* def, int* 
 
 RegionStatus* RegionDefinition_setCombination(RegionDefinition* def, int code)
 {
-    RegionStatus* s = check(def);
-    if (isError(s) || isError(s = creatableCombination(code)))
+    RegionStatus* s = checkDefinition(def);
+    if (isError(s))
         return s;
-    if (twoSided(def->combination) && !twoSided(code) && def->sideB)
-        RegionStringList_delete(&def->sideB);
-    def->combination = code;
-    if (def->map)
-        RegionMap_resetAtlasCache(def->map);
-    return ok();
+    if (!accepted(code))
+        return failText(100004, "Invalid combination.");
+    if (code == def->combination)
+        return ok();
+    const int oldCode = def->combination;
+    if (!def->map) {
+        if (twoSided(oldCode) && !twoSided(code))
+            RegionStringList_delete(&def->sideB);
+        def->combination = code;
+        return ok();
+    }
+    // Inside a map the definition must stay writable and readable: a
+    // two-sided combination needs a side B, an alias one component.
+    if (twoSided(code) && listKeys(def->sideB).empty())
+        return fail(700002, "%s requires at least one component in second list.", kDefinitionClass);
+    if (code == RC_ALIAS && listKeys(def->sideA).size() > 1)
+        return fail(200003, "ALIAS %s requires at most one component.", kDefinitionClass);
+    // Side B goes with a two-sided combination, and its names stop being
+    // components: the definition leaves the map and comes back.
+    const std::vector<unsigned> oldB = listKeys(def->sideB);
+    return withinMap(
+        def,
+        [&] {
+            if (twoSided(oldCode) && !twoSided(code))
+                RegionStringList_delete(&def->sideB);
+            def->combination = code;
+            return ok();
+        },
+        [&] {
+            def->combination = oldCode;
+            if (!oldB.empty())
+                setSide(def, 2, oldB);
+        });
 }
 
-static RegionStatus* sideList(const RegionDefinition* def, int side, RegionStringList** list)
+RegionStatus* RegionDefinition_getComponents(const RegionDefinition* def, int side, int mode, ...)
 {
-    RegionStatus* s = check(def);
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
     if (side != 1 && side != 2)
         return failText(100006, "Invalid side on which to perform operation.");
     if (side == 2 && !twoSided(def->combination))
         return fail(700001, "Invalid side for type of %s", kDefinitionClass);
-    *list = side == 1 ? def->sideA : def->sideB;
-    return ok();
-}
-
-RegionStatus* RegionDefinition_getComponents(const RegionDefinition* def, int side, int mode, ...)
-{
-    RegionStringList* list = nullptr;
-    RegionStatus* s = sideList(def, side, &list);
-    if (isError(s))
-        return s;
-    va_list ap;
-    va_start(ap, mode);
-    s = RegionStringList_export(list, mode, ap);
-    va_end(ap);
+    va_list args;
+    va_start(args, mode);
+    s = RegionStringList_export(side == 2 ? def->sideB : def->sideA, mode, args);
+    va_end(args);
     return s;
 }
 
 RegionStatus* RegionDefinition_getComponentEntries(const RegionDefinition* def, int side, unsigned** entries,
                                                    unsigned* count)
 {
+    RegionStatus* s = checkDefinition(def);
+    if (isError(s))
+        return s;
     if (!entries || !count)
         return failText(8, "Components cannot be returned.");
     *entries = nullptr;
     *count = 0;
-    RegionStringList* list = nullptr;
-    RegionStatus* s = sideList(def, side, &list);
-    if (isError(s))
-        return s;
-    return RegionStringList_exportArgs(list, 1, entries, count);
+    return RegionDefinition_getComponents(def, side, 1, entries, count);
 }
 
 RegionStatus* RegionDefinition_getMap(const RegionDefinition* def, RegionMap** map)
 {
-    if (!map)
-        return fail(8, "%s of which %s is a member cannot be returned.", kMapClass, kDefinitionClass);
-    *map = nullptr;
-    RegionStatus* s = check(def);
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
+    if (!map)
+        return fail(8, "%s of which %s is a member cannot be returned.", kMapClass, kDefinitionClass);
+    *map = def->map;
     if (!def->map)
         return fail(800002, "%s not in a %s.", kDefinitionClass, kMapClass);
-    *map = def->map;
     return ok();
 }
 
 RegionStatus* RegionDefinition_setMap(RegionDefinition* def, RegionMap* map)
 {
-    RegionStatus* s = check(def);
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
     def->map = map;
@@ -428,7 +453,7 @@ RegionStatus* RegionDefinition_modifyComponents(RegionDefinition* def, int opera
 {
     if (gEditing)
         return ok();
-    RegionStatus* s = check(def);
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
     if (side != 1 && side != 2)
@@ -437,183 +462,159 @@ RegionStatus* RegionDefinition_modifyComponents(RegionDefinition* def, int opera
         return failText(100005, "Invalid operation.");
     if (side == 2 && !twoSided(def->combination))
         return fail(100006, "Invalid side for type of %s.", kDefinitionClass);
-    if (operation != RO_CLEAR && count > 0 && !names)
-        return fail(8, "Unable to modify %s components.", kDefinitionClass);
-
-    RegionStringList* current = side == 1 ? def->sideA : def->sideB;
-    RegionStringList* result = nullptr;
-    if (current)
-        s = RegionStringList_copy(&result, current);
-    else
-        s = RegionStringList_new(&result, 0);
-    if (isError(s))
-        return failText(7, "Insufficient memory to modify components.");
-    struct Drop {
-        RegionStringList*& l;
-        ~Drop() { if (l) RegionStringList_delete(&l); }
-    } drop{result};
-
-    unsigned before = result->count;
-    if (operation == RO_ADD) {
-        for (unsigned i = 0; i < count; ++i) {
-            s = RegionStringList_addText(result, names[i]);
-            if (isError(s))
-                return RegionStatus_getCode(s) == 7 ? failText(7, "Insufficient memory to modify components.") : s;
-        }
-        if (result->count == before)
-            return ok();
-        if (listHolds(result, def->name->key))
-            return fail(700000, "%s (%s) references itself.", kDefinitionClass, nameOf(def));
-        if (def->combination == RC_ALIAS && result->count > 1)
-            return fail(700001, "Invalid operation (RO_ADD) for an valid RC_ALIAS %s.", kDefinitionClass);
-    } else if (operation == RO_REMOVE) {
-        for (unsigned i = 0; i < count; ++i) {
-            int found = 0;
-            RegionStringList_findText(result, names[i], &found);
-            if (!found)
-                return fail(800000, "Component \"%s\" is not in the component list", names[i] ? names[i] : "");
-        }
-        std::unordered_set<std::string> distinct(names, names + count);
-        if (distinct.size() >= result->count)
-            return failText(700003, "Component list cannot be empty.");
-        for (const std::string& n : distinct)
-            RegionStringList_removeText(result, n.c_str());
-    } else {
-        if (def->map)
-            return fail(700001, "Invalid operation (RO_CLEAR) for a %s in a %s.", kDefinitionClass, kMapClass);
-        RegionStringList_clear(result);
-    }
-
-    FlagGuard guard(gEditing);
-    RegionStringList** target = side == 1 ? &def->sideA : &def->sideB;
-    // The side as it was, put back when the map does not take the result.
-    RegionStringList* previous = nullptr;
-    if (*target && isError(RegionStringList_copy(&previous, *target)))
-        return failText(7, "Insufficient memory to modify components.");
-    struct DropPrevious {
-        RegionStringList*& l;
-        ~DropPrevious() { if (l) RegionStringList_delete(&l); }
-    } dropPrevious{previous};
-    RegionMap* map = def->map;
-    if (map) {
-        s = RegionMap_removeDefinition(map, def);
+    if (operation != RO_CLEAR) {
+        s = checkNames(names, count);
         if (isError(s))
             return s;
     }
-    if (side == 2 && result->count == 0) {
-        if (*target)
-            RegionStringList_delete(target);
-    } else {
-        s = fillSide(target, result);
-        if (isError(s)) {
-            fillSide(target, previous);
-            if (map)
-                readmit(map, def);
+    FlagGuard guard(gEditing);
+    const std::vector<unsigned> current = listKeys(sideList(def, side));
+    std::vector<unsigned> result;
+    if (operation == RO_ADD) {
+        result = current;
+        s = internNames(names, count, result);
+        if (isError(s))
             return failText(7, "Insufficient memory to modify components.");
+        if (holds(result, RegionName_getKey(def->name)))
+            return fail(700000, "%s (%s) references itself.", kDefinitionClass, textOf(def));
+        if (def->combination == RC_ALIAS && result.size() > 1)
+            return fail(700001, "Invalid operation (RO_ADD) for an valid RC_ALIAS %s.", kDefinitionClass);
+        if (result.size() == current.size())
+            return ok();
+    } else if (operation == RO_REMOVE) {
+        std::vector<unsigned> removed;
+        for (unsigned i = 0; i < count; ++i) {
+            unsigned key = 0;
+            if (isError(RegionDictionary_lookup(names[i], &key)) || !holds(current, key))
+                return fail(800000, "Component \"%s\" is not in the component list", names[i]);
+            removed.push_back(key);
         }
+        for (unsigned k : current)
+            if (!holds(removed, k))
+                result.push_back(k);
+        // Counting distinct names, so that a repeated name cannot empty a side.
+        if (result.empty())
+            return failText(700003, "Component list cannot be empty.");
+        if (result.size() == current.size())
+            return ok();
+    } else if (def->map) {
+        return fail(700001, "Invalid operation (RO_CLEAR) for a %s in a %s.", kDefinitionClass, kMapClass);
     }
-    if (!map)
-        return ok();
-    // Taking components away cannot break the map's rules: no admission.
-    s = operation == RO_ADD ? RegionMap_addDefinition(map, def) : readmit(map, def);
-    if (isError(s)) {
-        // Refused by the map (a cycle, a level rule): the definition goes
-        // back with its old components rather than being left outside.
-        StatusCopy saved(s);
-        fillSide(target, previous);
-        if (isError(readmit(map, def)))
-            return failText(2, "Fatal Internal Error: Unable to recover.");
-        return saved.restore();
-    }
-    return ok();
+
+    if (def->map)
+        s = withinMap(
+            def, [&] { return setSide(def, side, result); }, [&] { setSide(def, side, current); });
+    else
+        s = setSide(def, side, result);
+    if (RegionStatus_getCode(s) == 7)
+        return failText(7, "Insufficient memory to modify components.");
+    return s;
 }
 
 RegionStatus* RegionDefinition_rename(RegionDefinition* def, const char* text)
 {
-    RegionStatus* s = check(def);
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
     if (RegionName_isBlank(text, &s) || !RegionName_isStorable(text, &s))
         return s;
-    std::string oldText = nameOf(def) ? nameOf(def) : "";
+    const std::string oldText = textOf(def);
+    const char* noMemory = "Unable to allocate memory while renaming %s %s";
     unsigned key = 0;
-    if (isError(s = RegionDictionary_intern(text, &key)))
-        return fail(7, "Unable to allocate memory while renaming %s %s", kDefinitionClass, oldText.c_str());
-    if (listHolds(def->sideA, key) || listHolds(def->sideB, key))
+    s = RegionDictionary_intern(text, &key);
+    if (isError(s))
+        return renamedMemoryFailure(s, noMemory, oldText.c_str());
+    if (sidesHold(def, key))
         return fail(700000, "%s (%s) references itself.", kDefinitionClass, text);
-    RegionMap* map = def->map;
-    if (!map)
-        return RegionName_rename(def->name, text);
-    if (isError(s = RegionMap_removeDefinition(map, def)))
-        return s;
-    RegionName_rename(def->name, text);
-    s = RegionMap_addDefinition(map, def);
-    if (isError(s)) {
-        // The first failure is the answer: the rename did not happen.
-        StatusCopy saved(s);
-        RegionName_rename(def->name, oldText.c_str());
-        if (isError(readmit(map, def)))
-            return failText(2, "Fatal Internal Error: Unable to recover.");
-        return saved.restore();
-    }
-    return ok();
+    if (key == RegionName_getKey(def->name))
+        return ok();
+    if (!def->map)
+        return renamedMemoryFailure(RegionName_rename(def->name, text), noMemory, oldText.c_str());
+    // Out of its map the name object belongs to the definition alone, so it
+    // can take the new text; the map then sees the renamed definition
+    // arrive, with every admission rule applied.
+    s = withinMap(
+        def, [&] { return RegionName_rename(def->name, text); },
+        [&] { RegionName_rename(def->name, oldText.c_str()); });
+    return renamedMemoryFailure(s, noMemory, oldText.c_str());
 }
 
 RegionStatus* RegionDefinition_setName(RegionDefinition* def, RegionName* name)
 {
-    RegionStatus* s = check(def);
-    if (isError(s) || !RegionName_check(name, &s))
+    RegionStatus* s = checkDefinition(def);
+    if (isError(s))
+        return s;
+    if (gNaming) {
+        // Called back by RegionName_setDefinition: record the new name.
+        def->name = name;
+        return ok();
+    }
+    if (!RegionName_check(name, &s))
         return s;
     if (name == def->name)
         return ok();
-    if (listHolds(def->sideA, name->key) || listHolds(def->sideB, name->key))
+    if (sidesHold(def, RegionName_getKey(name)))
         return fail(700000, "%s (%s) references itself.", kDefinitionClass, RegionName_getText(name));
-    RegionMap* map = def->map;
-    if (!map) {
-        // Outside a map the definition alone holds its name object.
+    const std::string newText = RegionName_getText(name);
+    const char* noMemory = "Unable to allocate memory while renaming %s %s";
+
+    // Links the object both ways; the name object it replaces is deleted
+    // when it belonged to the definition alone.
+    auto link = [def](RegionName* to, bool dropOld) {
         RegionName* old = def->name;
-        s = RegionName_setDefinition(name, def);
-        if (isError(s))
-            return s;
-        def->name = name;
-        name->definition = def;
-        if (old && old != name) {
-            old->definition = nullptr;
-            RegionName_delete(&old);
+        RegionStatus* r;
+        {
+            FlagGuard naming(gNaming);
+            r = RegionName_setDefinition(to, def);
         }
+        if (isError(r))
+            return r;
+        def->name = to;
+        if (dropOld && old && old != to)
+            RegionName_delete(&old);
         return ok();
+    };
+
+    if (!def->map || gLeaving)
+        return renamedMemoryFailure(link(name, !def->map), noMemory, newText.c_str());
+
+    RegionName* before = nullptr;
+    s = withinMap(
+        def,
+        [&] {
+            before = def->name;
+            return link(name, false);
+        },
+        [&] {
+            if (before && def->name != before)
+                link(before, false);
+        });
+    if (!isError(s) && before && before != def->name) {
+        RegionName_delete(&before);
+        s = ok();
     }
-    if (isError(s = RegionMap_removeDefinition(map, def)))
-        return s;
-    RegionName* current = def->name;
-    def->name = name;
-    name->definition = def;
-    s = RegionMap_addDefinition(map, def);
-    if (isError(s)) {
-        StatusCopy saved(s);
-        name->definition = nullptr;
-        def->name = current;
-        if (isError(readmit(map, def)))
-            return failText(2, "Fatal Internal Error: Unable to recover.");
-        return saved.restore();
-    }
-    if (current != name) {
-        current->definition = nullptr;
-        deleteNameIfLoose(map, current);
-    }
-    return ok();
+    return renamedMemoryFailure(s, noMemory, newText.c_str());
 }
 
 RegionStatus* RegionDefinition_addTag(RegionDefinition* def, const char* tag)
 {
-    RegionStatus* s = check(def);
-    if (isError(s) || !tag || !*tag)
+    RegionStatus* s = checkDefinition(def);
+    if (isError(s))
         return s;
-    if (!RegionName_isStorable(tag, &s))
+    if (!tag || !*tag)
+        return ok();
+    if (RegionName_isBlank(tag, &s) || !RegionName_isStorable(tag, &s))
         return s;
-    if (!def->tags && isError(s = RegionStringList_new(&def->tags, 1)))
+    unsigned key = 0;
+    s = RegionDictionary_intern(tag, &key);
+    if (isError(s))
         return s;
-    return RegionStringList_addText(def->tags, tag);
+    if (!def->tags) {
+        s = RegionStringList_new(&def->tags, 1);
+        if (isError(s))
+            return s;
+    }
+    return RegionStringList_addKey(def->tags, key);
 }
 
 RegionStatus* RegionDefinition_getORV(RegionDefinition* def, char** text)
@@ -623,7 +624,7 @@ RegionStatus* RegionDefinition_getORV(RegionDefinition* def, char** text)
 
 RegionStatus* RegionDefinition_freeORV(RegionDefinition* def)
 {
-    RegionStatus* s = check(def);
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
     if (def->orvText) {
@@ -633,15 +634,130 @@ RegionStatus* RegionDefinition_freeORV(RegionDefinition* def)
     return ok();
 }
 
+RegionStatus* RegionDefinition_fromORV(RegionDefinition** holder, OrvHandle* handle, const char* path)
+{
+    if (!holder || *holder)
+        return failText(8, "Invalid object pointer - cannot create new object");
+    if (!handle)
+        return failText(3, "Unable to read definition: Invalid ORV handle.");
+    std::string name;
+    bool named = false;
+    int pushes = 0;
+    if (path) {
+        const char* slash = std::strrchr(path, '/');
+        const char* last = slash ? slash + 1 : path;
+        if (RegionReader_hasType("REGION", last)) {
+            name = last + std::strlen("REGION") + 1;
+            named = true;
+        }
+        // Reading from another object would mix two definitions, so a path
+        // that cannot be entered ends the reading.
+        if (pushPath(handle, path))
+            return failText(6, "Unable to read definition: Definition not found.");
+        ++pushes;
+    }
+    RegionStatus* s = ok();
+    if (!named) {
+        char** found = nullptr;
+        int n = 0;
+        if (!getObjectsByTypeH(handle, "REGION", &found))
+            while (found && found[n])
+                ++n;
+        if (n >= 2) {
+            s = failText(6, "Unable to read definition: Multiple Definition entries found.");
+        } else if (n == 1) {
+            const char* colon = std::strrchr(found[0], ':');
+            name = colon ? colon + 1 : found[0];
+            named = true;
+            if (!pushPath(handle, found[0]))
+                ++pushes;
+        }
+        orvFreeStringArray(found);
+    }
+
+    int combination = RC_ALIAS;
+    if (!isError(s)) {
+        char* value = nullptr;
+        if (!getStringValue(handle, "Combination", &value) && value) {
+            combination = 0;
+            for (const CombinationRow* r = kCombinations; r->name; ++r)
+                if (std::strcmp(r->name, value) == 0)
+                    combination = r->code;
+            if (!combination)
+                s = failText(6, "Unable to read definition: Unrecognised Combination.");
+        }
+        std::free(value);
+    }
+
+    char** itemsA = nullptr;
+    char** itemsB = nullptr;
+    int countA = 0, countB = 0;
+    auto readList = [&](const char* key, char*** items, int* count) {
+        if (getStringList(handle, key, items, count))
+            return fail(6, "Unable to read definition: Missing '%s' for definition", key);
+        if (*count == 1 && (*items)[0] && !(*items)[0][0])
+            *count = 0;
+        return ok();
+    };
+    if (!isError(s)) {
+        if (twoSided(combination)) {
+            s = readList("Region List A", &itemsA, &countA);
+            if (!isError(s))
+                s = readList("Region List B", &itemsB, &countB);
+        } else {
+            s = readList("Region List", &itemsA, &countA);
+        }
+    }
+    // The real name, when a substitute header stands in for it, is the name
+    // the definition is made with: the header never becomes a name, so the
+    // headers chosen when the text is written again stay the same.
+    if (!isError(s)) {
+        char* real = nullptr;
+        if (!getStringValue(handle, "Real Name", &real) && real && *real) {
+            name = real;
+            named = true;
+        }
+        std::free(real);
+    }
+    RegionDefinition* def = nullptr;
+    if (!isError(s))
+        s = RegionDefinition_new(&def, named && !name.empty() ? name.c_str() : "New Definition", combination,
+                                 itemsA, itemsB, static_cast<unsigned>(countA), static_cast<unsigned>(countB));
+    freeItems(itemsA);
+    freeItems(itemsB);
+
+    if (!isError(s)) {
+        char** tags = nullptr;
+        int tagCount = 0;
+        if (!getStringList(handle, "Tags", &tags, &tagCount)) {
+            for (int i = 0; i < tagCount && !isError(s); ++i)
+                s = RegionDefinition_addTag(def, tags[i]);
+            freeItems(tags);
+        }
+    }
+    while (pushes-- > 0)
+        popPath(handle);
+    if (isError(s)) {
+        StatusCopy failure(s);
+        if (def)
+            RegionDefinition_delete(&def);
+        return failure.restore();
+    }
+    *holder = def;
+    return ok();
+}
+
 RegionStatus* RegionDefinition_joinMap(RegionDefinition* def, RegionMap* map)
 {
     if (gJoining)
         return ok();
-    RegionStatus* s = check(def);
-    if (isError(s) || !RegionMap_check(map, &s))
+    RegionStatus* s = checkDefinition(def);
+    if (isError(s))
+        return s;
+    if (!RegionMap_check(map, &s))
         return s;
     {
-        FlagGuard guard(gJoining);
+        FlagGuard joining(gJoining);
         s = RegionMap_addDefinition(map, def);
     }
     if (!isError(s))
@@ -651,56 +767,143 @@ RegionStatus* RegionDefinition_joinMap(RegionDefinition* def, RegionMap* map)
 
 int RegionDefinition_canJoinMap(RegionDefinition* def, RegionMap* map, RegionStatus** status)
 {
-    RegionStatus* s = check(def);
-    if (!isError(s) && RegionMap_check(map, &s))
-        s = admission(def, map, !gReadmitting);
-    if (status)
-        *status = s;
-    return isError(s) ? 0 : 1;
+    RegionStatus* spare = nullptr;
+    RegionStatus*& out = status ? *status : spare;
+    out = checkDefinition(def);
+    if (isError(out))
+        return 0;
+    if (!RegionMap_check(map, &out))
+        return 0;
+    const char* text = textOf(def);
+    int found = 0;
+    RegionName* held = nullptr;
+    RegionMap_findName(map, text, &found, &held);
+    if (found && held && held->definition && held->definition != def) {
+        out = fail(800004, "%s (%s) is already defined.", kDefinitionClass, text);
+        return 0;
+    }
+    // Another map of the atlas may define the region: its name object must
+    // not be taken over.
+    if (map->atlas && (!found || !held || !held->definition)) {
+        RegionName* elsewhere = RegionAtlas_findByKey(map->atlas, RegionName_getKey(def->name));
+        if (elsewhere && elsewhere->definition && elsewhere->definition != def) {
+            out = fail(800004, "%s (%s) is already defined.", kDefinitionClass, text);
+            return 0;
+        }
+    }
+
+    if (gReadmitting) {
+        out = ok();
+        return 1;
+    }
+
+    // A cycle, also one through names of other maps of the atlas, would make
+    // resolution endless: it is refused before the level rules are asked.
+    RegionAtlas* atlas = map->atlas;
+    out = RegionPrimitives_findCycle(def, map, atlas);
+    if (isError(out))
+        return 0;
+
+    if (!atlas) {
+        out = ok();
+        return 1;
+    }
+    const int level = map->type;
+    // The lower-map rule concerns a name that definitions already use; the
+    // higher-map rule holds for every component, whether or not the new
+    // name is in use yet.
+    int referenced = 0;
+    if (found && held)
+        RegionName_isReferenced(held, &referenced);
+    RegionMap* lower = RegionAtlas_getLowerMap(atlas, level);
+    if (found && referenced && lower) {
+        int usedBelow = 0, explicitBelow = 0, inheritedBelow = 0;
+        RegionName_isReferencedByMap(held, lower, &usedBelow);
+        RegionName_isExplicitPrimitiveIn(held, lower, &explicitBelow);
+        RegionName_isInheritedIn(held, lower, &inheritedBelow);
+        if (usedBelow || explicitBelow || inheritedBelow) {
+            out = failText(600005, cannotAdd(text, (std::string("is referenced from a lower ") + kMapClass + ".")
+                                                       .c_str())
+                                       .c_str());
+            return 0;
+        }
+    }
+    std::vector<unsigned> components = listKeys(def->sideA);
+    if (twoSided(def->combination)) {
+        std::vector<unsigned> b = listKeys(def->sideB);
+        components.insert(components.end(), b.begin(), b.end());
+    }
+    RegionMap* higher = RegionAtlas_getHigherMap(atlas, level);
+    for (unsigned key : components) {
+        if (!higher || !RegionAtlas_findByKey(atlas, key))
+            continue;
+        char* comp = nullptr;
+        RegionDictionary_getText(key, &comp);
+        bool above = mapDefines(higher, comp);
+        if (!above && level == REGION_MAP_VRN && higher == atlas->primaryMap)
+            above = mapDefines(atlas->secondaryMap, comp);
+        if (above) {
+            out = failText(600004, cannotAdd(comp, "is defined in a higher.").c_str());
+            return 0;
+        }
+    }
+    out = ok();
+    return 1;
 }
 
 RegionStatus* RegionDefinition_leaveMap(RegionDefinition* def)
 {
-    RegionStatus* s = check(def);
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
-    RegionMap* map = def->map;
-    if (!map)
+    if (!def->map)
         return fail(800002, "%s not in a %s.", kDefinitionClass, kMapClass);
     if (gLeaving) {
         def->map = nullptr;
         return ok();
     }
-    FlagGuard guard(gLeaving);
-    // A name object that others still use stays with the map; the
-    // definition takes a fresh one of the same text.
-    RegionName* own = def->name;
-    if (own->explicitFlag || (own->referencedBy && own->referencedBy->count > 0)) {
+    RegionMap* map = def->map;
+    FlagGuard leaving(gLeaving);
+    // A name object that others still hold stays with the map; the
+    // definition leaves with a fresh object of the same text.
+    RegionName* shared = def->name;
+    if (nameShared(shared)) {
         RegionName* fresh = nullptr;
-        if (isError(s = RegionName_new(&fresh, RegionName_getText(own))))
-            return s;
-        fresh->definition = def;
-        own->definition = nullptr;
-        def->name = fresh;
-    }
-    for (RegionStringList* side : {def->sideA, def->sideB}) {
-        for (unsigned i = 0; side && i < side->count; ++i) {
-            RegionName* n = RegionMap_findByKey(map, 0, side->items[i]);
-            if (!n)
-                n = RegionMap_findByKey(map, 1, side->items[i]);
-            if (!n)
-                continue;
-            RegionName_removeReference(n, def);
-            int inherited = 0, used = 0, expl = 0;
-            RegionName_isInheritedIn(n, map, &inherited);
-            RegionName_isReferencedByMap(n, map, &used);
-            RegionName_isExplicitPrimitiveIn(n, map, &expl);
-            if (!inherited && !used && !expl && !n->definition &&
-                !RegionMap_findByKey(map, 1, n->key)) {
-                if (!isError(RegionMap_releaseName(map, n)))
-                    deleteNameIfLoose(map, n);
-            }
+        s = RegionName_new(&fresh, textOf(def));
+        if (!isError(s))
+            s = RegionDefinition_setName(def, fresh);
+        if (isError(s)) {
+            StatusCopy failure(s);
+            RegionName_delete(&fresh);
+            return failure.restore();
         }
+    }
+    s = RegionMap_removeDefinition(map, def);
+    if (isError(s)) {
+        if (def->name != shared) {
+            StatusCopy failure(s);
+            RegionName* fresh = def->name;
+            RegionDefinition_setName(def, shared);
+            RegionName_delete(&fresh);
+            return failure.restore();
+        }
+        return s;
+    }
+    std::vector<unsigned> components = listKeys(def->sideA);
+    std::vector<unsigned> b = listKeys(def->sideB);
+    components.insert(components.end(), b.begin(), b.end());
+    for (unsigned key : components) {
+        RegionName* component = RegionMap_findByKey(map, 0, key);
+        if (!component)
+            component = RegionMap_findByKey(map, 1, key);
+        if (!component)
+            continue;
+        RegionName_removeReference(component, def);
+        // A name the map no longer needs leaves its tables; the object is
+        // freed unless a table still holds it.
+        if (!neededInMap(map, component) && !component->definition &&
+            !isError(RegionMap_releaseName(map, component)))
+            deleteNameIfLoose(map, component);
     }
     def->map = nullptr;
     return ok();
@@ -708,7 +911,7 @@ RegionStatus* RegionDefinition_leaveMap(RegionDefinition* def)
 
 RegionStatus* RegionDefinition_replaceName(RegionDefinition* def, RegionName* name)
 {
-    RegionStatus* s = check(def);
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
     def->name = name;
@@ -739,11 +942,11 @@ RegionStatus* definitionORV(RegionDefinition* def, HeaderSet* used, char** text)
     if (!text)
         return fail(8, "Cannot return the ORV describing the %s.", kDefinitionClass);
     *text = nullptr;
-    RegionStatus* s = check(def);
+    RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
     RegionDefinition_freeORV(def);
-    const char* name = nameOf(def);
+    const char* name = def->name ? RegionName_getText(def->name) : nullptr;
     if (!name)
         return failText(2, "Internal Error.");
     std::string header;
