@@ -1,11 +1,15 @@
 # Sourced by the scripts: installs the Debian packages the build needs, and
 # does nothing slow when they are all present.
-VRN_PACKAGES="cmake g++ make libcgns-dev libhdf5-dev zlib1g-dev libaec-dev libgtest-dev libbenchmark-dev libsqlite3-dev"
+VRN_PACKAGES="cmake g++ make pkg-config libcgns-dev libhdf5-dev zlib1g-dev libaec-dev libgtest-dev libbenchmark-dev libsqlite3-dev"
+# The fuzz run (scripts/test.sh --fuzz): clang with libFuzzer and the
+# sanitizer runtimes of its version.
+VRN_FUZZ_PACKAGES="clang libclang-rt-dev"
 
+# vrn_ensure_packages [LIST]: the packages of LIST, by default VRN_PACKAGES.
 vrn_ensure_packages() {
     local missing=""
     local p
-    for p in $VRN_PACKAGES; do
+    for p in ${1:-$VRN_PACKAGES}; do
         if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
             missing="$missing $p"
         fi

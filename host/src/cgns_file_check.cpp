@@ -98,6 +98,7 @@ std::string problemOfOpenFile(int fd, const struct stat& st) {
 }
 
 constexpr char kDescriptorFolder[] = "/proc/self/fd/";
+constexpr char kNotRegular[] = "The file is not a regular file.";
 
 }  // namespace
 
@@ -110,21 +111,27 @@ CgnsFileForLibrary::CgnsFileForLibrary(const std::string& file) : file_(file), l
     }
     const bool longName = file.size() > kLongestNameForLibrary;
 
-    // Only regular files are looked at; anything else (a folder, a FIFO, a
-    // device) goes on to the library, which refuses it without reading and
-    // without naming it. Opening non-blocking keeps a FIFO put in the file's
-    // place meanwhile from stopping the caller.
+    // Only regular files go to the library: for a folder, a FIFO or a
+    // device it would report "not found". Opening non-blocking keeps a FIFO
+    // put in the file's place meanwhile from stopping the caller.
     struct stat st;
     if (::stat(file.c_str(), &st) != 0) {
         // The library reports a name that it cannot reach by that name.
         if (longName) libraryName_ = std::string(kDescriptorFolder) + "-1";
         return;
     }
-    if (!S_ISREG(st.st_mode)) return;
+    if (!S_ISREG(st.st_mode)) {
+        problem_ = kNotRegular;
+        return;
+    }
     do {
         fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return;
+    if (!S_ISREG(st.st_mode)) {
+        problem_ = kNotRegular;
+        return;
+    }
 
     problem_ = problemOfOpenFile(fd_, st);
     if (!problem_.empty() || !longName) return;

@@ -18,9 +18,10 @@ namespace detail {
 // the previous file's data, so that it can list another file's bases. A
 // file shorter than any CGNS file, and an ADF file shorter than its header
 // says, are therefore refused here, as is a name with a NUL in it (the
-// library would open the file named by the part before the NUL). Files
-// that cannot be opened or are not regular files are left to the library,
-// which reports them cleanly.
+// library would open the file named by the part before the NUL) and one
+// that is not a regular file (a folder, FIFO or device, which the library
+// would call "not found"). Files that cannot be opened are left to the
+// library, which reports them cleanly.
 std::string cgnsFileProblem(const std::string& file);
 
 // A file on its way to the CGNS library: the look above, and the name that

@@ -75,6 +75,13 @@ bool getModelsFromTOLVFile(const std::string& file, int& count, std::vector<int>
         arrays.length = arrays.c || arrays.d ? count : 0;
     }
     if (result == 1) {
+        // Room for every model at once: the vectors grow once, not about
+        // log2(count) times with every name moved each time.
+        const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
+        ids1.reserve(ids1.size() + n);
+        ids2.reserve(ids2.size() + n);
+        names1.reserve(names1.size() + n);
+        names2.reserve(names2.size() + n);
         for (int i = 0; i < count; ++i) {
             ids1.push_back(arrays.a[i]);
             ids2.push_back(arrays.b[i]);

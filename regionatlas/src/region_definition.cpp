@@ -313,6 +313,8 @@ RegionStatus* RegionDefinition_delete(RegionDefinition** holder)
             return s;
         def->map = nullptr;
     }
+    // The name object stays when a table of the map (or of its atlas) still
+    // holds it, as a primitive.
     if (def->name) {
         def->name->definition = nullptr;
         if (map)

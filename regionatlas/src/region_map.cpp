@@ -81,10 +81,28 @@ bool heldAnywhere(RegionMap* map, RegionName* n)
     return false;
 }
 
+// Frees the object unless a map holds it or it stands for a definition.
+// The region table holds only objects of its maps: one left there alone is
+// replaced by the object a map holds for the key, if any, before it goes.
 void deleteIfLoose(RegionMap* map, RegionName* n)
 {
-    if (!heldAnywhere(map, n))
-        RegionName_delete(&n);
+    if (!n || heldByMaps(map, n))
+        return;
+    if (RegionAtlas* atlas = map->atlas) {
+        if (RegionAtlas_findByKey(atlas, n->key) == n) {
+            RegionAtlas_removeRegion(atlas, n);
+            for (RegionMap* m : {atlas->vrnMap, atlas->primaryMap, atlas->secondaryMap}) {
+                RegionName* held = m ? RegionMap_findByKey(m, 0, n->key) : nullptr;
+                if (!held && m)
+                    held = RegionMap_findByKey(m, 1, n->key);
+                if (held) {
+                    RegionAtlas_addRegion(atlas, held);
+                    break;
+                }
+            }
+        }
+    }
+    RegionName_delete(&n);
 }
 
 struct Capture {
@@ -110,25 +128,10 @@ RegionStatus* transferVia(RegionMap* map, RegionName* name, bool viaAtlas)
     RegionStatus* s = RegionName_transfer(name, &c, capturingReplace);
     if (isError(s) || !c.fresh || heldByMaps(map, c.fresh))
         return s;
-    // No map took the fresh object. The region table, if it took it, gets
-    // the object a map holds for the key instead.
-    if (RegionAtlas* atlas = map->atlas) {
-        if (RegionAtlas_findByKey(atlas, c.fresh->key) == c.fresh) {
-            RegionAtlas_removeRegion(atlas, c.fresh);
-            for (RegionMap* m : {atlas->vrnMap, atlas->primaryMap, atlas->secondaryMap}) {
-                RegionName* held = m ? RegionMap_findByKey(m, 0, c.fresh->key) : nullptr;
-                if (!held && m)
-                    held = RegionMap_findByKey(m, 1, c.fresh->key);
-                if (held) {
-                    RegionAtlas_addRegion(atlas, held);
-                    break;
-                }
-            }
-        }
-    }
+    // No map took the fresh object: the old one gets back what it gave.
     name->referencedBy = c.fresh->referencedBy;
     c.fresh->referencedBy = nullptr;
-    RegionName_delete(&c.fresh);
+    deleteIfLoose(map, c.fresh);
     return s;
 }
 

@@ -1,5 +1,5 @@
 // The base query on CGNS files written elsewhere, by other CGNS and HDF5
-// versions (the shared sample folder beside the checkout).
+// versions (the sample-data folder, VRN_TESTDATA_DIR).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,7 +26,7 @@ std::string sample(const std::string& name) {
 #define REQUIRE_SAMPLE(path, name)                                                                \
     const std::string path = sample(name);                                                        \
     if (path.empty())                                                                             \
-        GTEST_SKIP() << "the sample folder ../shared/testdata is not beside the checkout; "       \
+        GTEST_SKIP() << "no sample-data folder (VRN_TESTDATA_DIR); "                         \
                         "sample " name " not checked";
 
 TEST(CgnsSampleFiles, EarlierLibraryVersionsListOneBaseNamedBase) {
@@ -34,7 +34,7 @@ TEST(CgnsSampleFiles, EarlierLibraryVersionsListOneBaseNamedBase) {
         SCOPED_TRACE(name);
         const std::string file = sample(name);
         if (file.empty())
-            GTEST_SKIP() << "the sample folder ../shared/testdata is not beside the checkout";
+            GTEST_SKIP() << "no sample-data folder (VRN_TESTDATA_DIR)";
         int count = 0;
         std::vector<int> indices;
         std::vector<WString> names;

@@ -108,8 +108,17 @@ ChildResult runInChild(const std::function<int()>& body, const ChildOptions& opt
 
 std::string testDataDir() {
     std::error_code ec;
-    std::string dir = VRN_TESTDATA_DIR;
+    const char* env = std::getenv("VRN_TESTDATA_DIR");
+    const std::string dir = env && *env ? env : VRN_TESTDATA_DIR;
     if (std::filesystem::is_directory(dir, ec)) return dir;
+    static bool told = false;
+    if (!told) {
+        told = true;
+        std::fprintf(stderr,
+                     "note: the sample-data folder %s is not there (set VRN_TESTDATA_DIR or the "
+                     "CMake option VRN_TESTDATA_DIR); tests of sample files are skipped\n",
+                     dir.c_str());
+    }
     return "";
 }
 

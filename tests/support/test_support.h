@@ -56,8 +56,9 @@ ChildResult runInChild(const std::function<int()>& body, const ChildOptions& opt
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 
-// The folder of sample files written by other programs, or "" when it is
-// not beside the checkout.
+// The folder of sample files written by other programs ($VRN_TESTDATA_DIR,
+// else the folder the build was configured with), or "" when it is not
+// there; a note on standard error then says so.
 std::string testDataDir();
 
 // Number of open descriptors of this process (entries of /proc/self/fd).

@@ -107,15 +107,15 @@ int serve(const std::map<std::string, std::string>& kv) {
 int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     int in = 0, out = 1;
-    std::string spec;
+    std::string conduitType;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "-conduit") == 0) {
-            for (int j = i + 1; j < argc; ++j) spec += std::string(argv[j]) + " ";
+            for (int j = i + 1; j < argc; ++j) conduitType += std::string(argv[j]) + " ";
             break;
         }
     }
-    if (!spec.empty()) {
-        std::istringstream words(spec);
+    if (!conduitType.empty()) {
+        std::istringstream words(conduitType);
         std::string kind;
         words >> kind;
         if (kind == "pipe") {

@@ -66,7 +66,8 @@ void listModels(const std::string& file) {
         thrown = true;
         check(e.getMethod() == "getModelsFromTOLVFile", "models method " + e.getMethod());
         check(e.getMessage() ==
-                  "Unable to run kwxtolvreader. Are you sure that the appropriate\nexecutable exists?\n",
+                  "Unable to run kwxtolvreader. Are you sure that the appropriate\nexecutable exists?\n"
+                  "Path tried: " + file + ".no-reader\n",
               "models message " + e.getMessage());
     }
     check(thrown, "a missing reader throws");

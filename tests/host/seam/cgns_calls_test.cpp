@@ -1,6 +1,7 @@
 // The base query against a table of CGNS calls of the test's own: paths
 // that no real file produces, and which calls each path makes.
 #include <cgnslib.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -197,6 +198,16 @@ TEST_F(CgnsCallTable, NameWithNulIsRefusedRatherThanCut) {
     const std::string file = write("one.cgns", vrntest::CgnsBackEnd::Hdf5, {"Only"});
     const std::string name = file + std::string(1, '\0') + "other";
     EXPECT_EQ("Can't open " + name + " for reading.\nReason: The file name holds a NUL character.", list(name));
+    EXPECT_TRUE(fake.calls.empty());
+}
+
+TEST_F(CgnsCallTable, FolderFifoAndDeviceAreRefusedAsNotRegularFiles) {
+    const std::string folder = dir.file("folder.cgns");
+    const std::string fifo = dir.file("fifo.cgns");
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    for (const std::string& file : {folder, fifo, std::string("/dev/null")})
+        EXPECT_EQ("Can't open " + file + " for reading.\nReason: The file is not a regular file.", list(file));
     EXPECT_TRUE(fake.calls.empty());
 }
 

@@ -1,7 +1,11 @@
 // Conduit type strings, line reading, and pipe and socket conduits to a
 // child of ours that answers each line.
+#include <arpa/inet.h>
 #include <errno.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,7 +69,7 @@ bool noChildLeft() {
 
 }  // namespace
 
-TEST(ConduitType, PipeSpecificationsAndTheirChildSide) {
+TEST(ConduitType, PipeSettingsAndTheirChildSide) {
     struct Case {
         const char* type;
         int R, W, valid;
@@ -108,7 +112,7 @@ TEST(ConduitType, PipeSpecificationsAndTheirChildSide) {
     EXPECT_TRUE(takeErrors().empty());
 }
 
-TEST(ConduitType, SocketSpecificationsAndTheirChildArguments) {
+TEST(ConduitType, SocketSettingsAndTheirChildArguments) {
     Conduit* k = Conduit_newBeforeSpawn("socket: mode=client, domain=inet, port=7, name=here");
     EXPECT_EQ(1, k->valid);
     EXPECT_EQ(VRN_CONDUIT_SOCKET, k->type);
@@ -138,6 +142,54 @@ TEST(ConduitType, SocketSpecificationsAndTheirChildArguments) {
     Conduit* other = Conduit_newBeforeSpawn("socket: mode=client");
     EXPECT_STRNE(k->name, other->name);
     Conduit_delete(other);
+    Conduit_delete(k);
+    EXPECT_TRUE(takeErrors().empty());
+}
+
+// An IPv4 address of this machine other than loopback, or 0 when it has none.
+in_addr_t outwardAddress() {
+    ifaddrs* all = nullptr;
+    if (getifaddrs(&all) != 0) return 0;
+    in_addr_t found = 0;
+    for (ifaddrs* i = all; i && !found; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        const in_addr_t a = reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
+        if ((ntohl(a) >> 24) != 127) found = a;
+    }
+    freeifaddrs(all);
+    return found;
+}
+
+TEST(ConduitType, InetServerWithoutHostListensOnLoopbackOnly) {
+    Conduit* k = Conduit_newBeforeSpawn("socket: mode=server, domain=inet");
+    ASSERT_EQ(1, k->valid);
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), k->socket->localInet.address);
+    Conduit* peer = Conduit_newBeforeSpawn("socket: mode=peer, domain=inet, type=datagram");
+    ASSERT_EQ(1, peer->valid);
+    EXPECT_EQ(htonl(INADDR_LOOPBACK), peer->socket->localInet.address);
+    Conduit_delete(peer);
+    // A host given is kept.
+    Conduit* any = Conduit_newBeforeSpawn("socket: mode=server, domain=inet, host=0.0.0.0");
+    ASSERT_EQ(1, any->valid);
+    EXPECT_EQ(htonl(INADDR_ANY), any->socket->localInet.address);
+    Conduit_delete(any);
+
+    const in_addr_t outward = outwardAddress();
+    if (outward == 0) {
+        Conduit_delete(k);
+        GTEST_SKIP() << "this machine has no IPv4 address but loopback: a connection from outside "
+                        "cannot be tried";
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_LE(0, fd);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<unsigned short>(k->port));
+    to.sin_addr.s_addr = outward;
+    errno = 0;
+    EXPECT_NE(0, connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to)) << "connected from outside";
+    EXPECT_EQ(ECONNREFUSED, errno);
+    close(fd);
     Conduit_delete(k);
     EXPECT_TRUE(takeErrors().empty());
 }

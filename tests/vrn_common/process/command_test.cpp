@@ -34,8 +34,10 @@ TEST(Environment, ProgramsAreFoundByOverrideThenExecThenBinFolder) {
     EXPECT_EQ(bin.file("kwxtolvreader.exe"), take(Environment_findCommand(env, "kwxtolvreader.exe")));
     vrntest::writeFile(exec.file("kwxtolvreader.exe"), "");
     EXPECT_EQ(exec.file("kwxtolvreader.exe"), take(Environment_findCommand(env, "kwxtolvreader.exe")));
-    setenv("KWX5_KWXTOLVREADER_EXEC", "", 1);  // empty counts as set
-    EXPECT_EQ("", take(Environment_findCommand(env, "kwxtolvreader.exe")));
+    setenv("KWX5_KWXTOLVREADER_EXEC", "", 1);  // empty counts as unset
+    EXPECT_EQ(exec.file("kwxtolvreader.exe"), take(Environment_findCommand(env, "kwxtolvreader.exe")));
+    setenv("KWX5_KWXTOLVREADER_EXEC", "/r", 1);
+    EXPECT_EQ("/r", take(Environment_findCommand(env, "kwxtolvreader.exe")));
 
     EXPECT_EQ(bin.file("tool"), take(Environment_findCommand(env, "tool")));
     setenv("KWX5_TOOL_COMMAND", "/x/t", 1);
@@ -109,4 +111,17 @@ TEST(Command, AnArgumentIndexOutsideTheArgumentsFailsTheAssertion) {
     EXPECT_NE(std::string::npos, r.err.find("Assertion failure"));
     EXPECT_NE(std::string::npos, r.err.find("Assertion:   i > -1 && i < this->m_noOfArguments\n"));
     EXPECT_NE(std::string::npos, r.err.find("Function:    Command_getArgument\n"));
+}
+
+// Error records name their source by its place in the tree, never by the
+// folders of the machine that built the library.
+TEST(Environment, ErrorLogNamesTheSourceFileWithinTheTree) {
+    const vrntest::ChildResult child = vrntest::runInChild([] {
+        setenv("VRN_ERROR_LOG", "stdout", 1);
+        unsetenv("KWX5BINDIR");
+        unsetenv("KWX5EXECDIR");
+        return Environment_new(nullptr) == nullptr ? 0 : 1;
+    });
+    EXPECT_EQ(0, child.exitStatus);
+    EXPECT_NE(std::string::npos, child.out.find("= vrn_common/src/process/environment.cpp\n")) << child.out;
 }

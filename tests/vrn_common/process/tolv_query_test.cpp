@@ -262,19 +262,43 @@ TEST(TolvQueryInstallation, MissingVariablesGiveTheExactTextsAndLeaveOutputsUnto
 TEST_F(TolvQuery, MissingOrNonExecutableReaderIsAFailedStartWithNothingLeftBehind) {
     vrntest::writeFile(dir.file("not_executable"), "#!/bin/sh\necho '<MODELS_BEG>'\n");
     chmod(dir.file("not_executable").c_str(), 0644);
+    // An empty override counts as unset: the folder's copy, missing, is tried.
     for (std::string reader : {dir.file("missing"), dir.file("not_executable"), std::string("")}) {
         SCOPED_TRACE(reader);
         setenv("KWX5_KWXTOLVREADER_EXEC", reader.c_str(), 1);
+        const std::string tried = reader.empty() ? dir.file("kwxtolvreader.exe") : reader;
         const int before = vrntest::openDescriptorCount();
         auto r = queryOutput(dir, kTwoModels);
         EXPECT_EQ(0, r.rc);
         EXPECT_EQ(0, r.n);
         EXPECT_TRUE(r.outputsNull);
-        expectOnlyError(VRN_U_UNABLE_TO_SPAWN_PROCESS, kSpawn);
+        expectOnlyError(VRN_U_UNABLE_TO_SPAWN_PROCESS, kSpawn + ("Path tried: " + tried + "\n"));
         EXPECT_EQ(before, vrntest::openDescriptorCount());
         EXPECT_TRUE(noChildLeft());
         EXPECT_TRUE(takeErrors().empty());
     }
+}
+
+TEST_F(TolvQuery, FolderFifoOrDeviceIsRefusedBeforeTheReaderStarts) {
+    // The test reader copies its file to its output: on a FIFO without a
+    // writer it would never end.
+    const std::string fifo = dir.file("fifo.tolv");
+    const std::string folder = dir.file("folder.tolv");
+    const std::string link = dir.file("link.tolv");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0755));
+    ASSERT_EQ(0, symlink(fifo.c_str(), link.c_str()));
+    setenv("TESTREADER_ARGS_FILE", dir.file("args").c_str(), 1);
+    for (const std::string& file : {fifo, folder, link, std::string("/dev/null")}) {
+        SCOPED_TRACE(file);
+        auto r = query(file);
+        EXPECT_EQ(0, r.rc);
+        EXPECT_EQ(0, r.n);
+        EXPECT_TRUE(r.outputsNull);
+        expectOnlyError(VRN_U_INVALID_INPUT, "The file \"" + file + "\" is not a regular file.\n");
+    }
+    EXPECT_NE(0, access(dir.file("args").c_str(), F_OK)) << "the reader was started";
+    EXPECT_TRUE(noChildLeft());
 }
 
 TEST_F(TolvQuery, ReaderIsFoundInTheExecFolderThenTheBinFolder) {

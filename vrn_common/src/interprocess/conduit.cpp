@@ -25,6 +25,7 @@ namespace {
 const int kClientWaitMilliseconds = 10000;
 const int kServerWaitMilliseconds = 30000;
 const int kPollMilliseconds = 10;
+const char kLoopback[] = "127.0.0.1";
 
 // A private generator: the host's rand() state is not ours to disturb.
 int generateRandomInteger(int lo, int hi) {
@@ -48,7 +49,7 @@ void rejectType(const char* type) {
 using vrn::scanInt;
 
 // "R.W", "R." or ".W".
-bool parsePipeSpec(Conduit* c, const char* t) {
+bool parsePipeSetting(Conduit* c, const char* t) {
     size_t len = strlen(t);
     int r = 0, w = 0;
     if (t[0] == '.') {
@@ -151,7 +152,7 @@ int connectClient(Conduit* c) {
         // The file has served its purpose; do not leave it in the folder.
         vrnRemoveFile(c->name);
     }
-    const char* host = c->domain == VRN_CONDUIT_INET ? (c->address ? c->address : "127.0.0.1")
+    const char* host = c->domain == VRN_CONDUIT_INET ? (c->address ? c->address : kLoopback)
                                                      : c->address;
     // A unix socket's file appears when the child binds, a moment before it
     // listens: a refused connection is tried again within the same bound.
@@ -207,7 +208,7 @@ int Conduit_parseType(Conduit* c, const char* type) {
         char* first = Conduit_nextToken(&cursor);
         bool ok = true;
         if (first && strcmp(first, "pipe") == 0) {
-            if (char* spec = Conduit_nextToken(&cursor)) ok = parsePipeSpec(c, spec);
+            if (char* pipeSetting = Conduit_nextToken(&cursor)) ok = parsePipeSetting(c, pipeSetting);
         } else if (first && strcmp(first, "socket") == 0) {
             c->type = VRN_CONDUIT_SOCKET;
             ok = parseSocketPairs(c, &cursor);
@@ -245,12 +246,17 @@ Conduit* Conduit_newBeforeSpawn(const char* type) {
         }
         return c;
     }
+    // The child that a conduit serves runs on this machine: with no host
+    // given, an inet socket listens on the loopback address alone, so that
+    // nobody on the network can connect first and be taken for the child.
+    const char* host = c->address;
+    if (!host && c->domain == VRN_CONDUIT_INET) host = kLoopback;
     if (c->mode == VRN_CONDUIT_SERVER) {
-        c->socket = Socket_newServer(socketFamily(c), c->address, c->port, 5);
+        c->socket = Socket_newServer(socketFamily(c), host, c->port, 5);
     } else if (c->mode == VRN_CONDUIT_PEER) {
         c->socket = Socket_newPeer(socketFamily(c),
                                    c->kind == VRN_CONDUIT_DATAGRAM ? VRN_SOCK_DGRAM : VRN_SOCK_STREAM,
-                                   c->address, c->port);
+                                   host, c->port);
     } else {
         c->valid = 1;  // the client's socket is made once the child is listening
         return c;

@@ -80,7 +80,9 @@ char* Environment_findCommand(Environment* env, const char* command) {
     char* variable = Environment_buildVariable(env, command, isExe);
     char* override = vrnReadEnvironmentVariable(variable, nullptr);
     vrnCString_free(variable);
-    if (override) return override;
+    // An empty override names no program: the folders are searched.
+    if (override && *override) return override;
+    vrnCString_free(override);
     const char* binDir = env->binDir ? env->binDir : "";
     const char* execDir = env->execDir ? env->execDir : "";
     if (!isExe) return vrnCString_merge(binDir, "/", command, nullptr);

@@ -15,13 +15,19 @@
 #include "support/cstring.h"
 #include "support/scan_int.h"
 #include "support/memory.h"
+#include "support/system.h"
 
 namespace {
 
 const char kParseMessage[] = "There was a problem parsing the output from kwxtolvreader.\n";
 
-// Tags match at the start of a line over their own length.
-bool startsWith(const char* line, const char* tag) { return strncmp(line, tag, strlen(tag)) == 0; }
+// Tags match at the start of a line over their own length. Every tag opens
+// with '<': the many value lines of a long listing are told apart by their
+// first byte, without a comparison per tag.
+template <size_t N>
+bool startsWith(const char* line, const char (&tag)[N]) {
+    return line[0] == '<' && strncmp(line, tag, N - 1) == 0;
+}
 
 // An integer line as "%d" reads it, whatever follows ignored; a value
 // outside int is refused, so that no count or id is wrapped round.
@@ -206,6 +212,16 @@ int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, cha
     *ids1 = *ids2 = nullptr;
     *names1 = *names2 = nullptr;
 
+    // A folder, FIFO or device is no database: the reader would block for
+    // ever on a FIFO, and the caller with it.
+    if (file && vrnFileExists(file) && !vrnIsRegularFile(file)) {
+        vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, "vrnTOLVQuery_getModels", __FILE__, __LINE__);
+        vrnError_addMessage(e, "The file \"%s\" is not a regular file.\n", file);
+        vrnError_publish(e);
+        Environment_delete(environment);
+        return 0;
+    }
+
     Command* command = Command_new(environment, "kwxtolvreader.exe", VRN_COMMAND_LOOKUP);
     // Plain arguments: a file name holding '<' or '>' is a name, never a
     // redirection.
@@ -222,6 +238,9 @@ int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, cha
         vrnError_addMessage(e, "%s",
                             "Unable to run kwxtolvreader. Are you sure that the appropriate\n"
                             "executable exists?\n");
+        char* path = Command_getPath(command);
+        vrnError_addMessage(e, "Path tried: %s\n", path ? path : "");
+        vrnCString_free(path);
         vrnError_publish(e);
     } else {
         result = readOutput(n, conduit, ids1, ids2, names1, names2);

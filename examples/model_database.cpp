@@ -1,0 +1,106 @@
+// A small host of the model database. "write FILE" builds a model (regions,
+// an assembly, names, a region definition in the atlas), saves states,
+// undoes and redoes one and closes; "read FILE", run as a second process,
+// opens the file again and prints what it finds.
+#include <stdio.h>
+#include <string.h>
+
+#include "database/repository.h"
+#include "errors/error.h"
+#include "errors/error_manager.h"
+#include "region_definition.h"
+#include "support/hash_set.h"
+#include "support/memory.h"
+#include "support/set.h"
+#include "topology/atlas.h"
+#include "topology/name_manager.h"
+#include "topology/topology.h"
+
+namespace {
+
+int printErrors() {
+    int count = 0;
+    vrnError** errors = nullptr;
+    vrnApp_getErrors(&count, &errors);
+    for (int i = 0; i < count; ++i) fprintf(stderr, "error %d: %s", errors[i]->code, vrnError_getMessage(errors[i]));
+    vrnFree(errors, "main");
+    vrnApp_clearErrors();
+    return count;
+}
+
+// Closes the open state as a checkpoint; returns its state number.
+int checkpoint(Repository* repository) {
+    return repository->checkpoints[Repository_externalCheckpoint(repository)];
+}
+
+int write(const char* file) {
+    remove(file);
+    Repository* repository = Repository_new(file);
+    if (!repository) return printErrors(), 1;
+    vrnStateManager* manager = repository->stateManager;
+    Topology* topology = repository->primaryModel->topology;
+
+    Assembly* body = Assembly_new(topology, "Body");
+    const char* faces[] = {"Inlet", "Outlet", "Wall", "Wall"};
+    for (const char* face : faces) {
+        Region* region = Region_new(2, face);
+        Topology_addRegion(topology, region, nullptr);
+        Assembly_addRegion(body, region);
+    }
+    Region* fluid = Region_new(3, nullptr);
+    Topology_addRegion(topology, fluid, nullptr);
+    printf("state %d: %d regions in assembly \"%s\"\n", checkpoint(repository), body->regions->count,
+           body->uniqueName);
+
+    // A composite region in the Primary map of the model's atlas.
+    Atlas* atlas = topology->nameManager->atlas;
+    const char* walls[] = {"Wall", "Wall 2"};
+    RegionDefinition* definition = nullptr;
+    RegionDefinition_new(&definition, "Walls", 1, const_cast<char**>(walls), nullptr, 2, 0);
+    RegionMap_addDefinition(atlas->primaryMap, definition);
+    Atlas_markModified(atlas);
+    Model_setRealParameter(repository->primaryModel, 0.01);
+    printf("state %d: region definition \"Walls\" added\n", checkpoint(repository));
+
+    vrnStateManager_changeState(manager, 1, -1);
+    printf("undone to state %d: the model's parameter is %g\n", manager->current,
+           repository->primaryModel->parameter);
+    vrnStateManager_changeState(manager, 1, 1);
+    printf("redone to state %d: the model's parameter is %g\n", manager->current,
+           repository->primaryModel->parameter);
+    vrnStateManager_closeDatabase(manager, -1);
+    vrnStateManager_delete(manager);
+    return printErrors() ? 1 : 0;
+}
+
+int read(const char* file) {
+    Repository* repository = Repository_new(file);
+    if (!repository) return printErrors(), 1;
+    Model* model = repository->primaryModel;
+    printf("reopened at state %d with %d checkpoint(s); parameter %g\n", repository->stateManager->current,
+           repository->count, model->parameter);
+    NameManager* names = model->topology->nameManager;
+    char** texts = nullptr;
+    vrnObject** objects = nullptr;
+    int n = NameManager_getNames(names, &texts, &objects);
+    for (int i = 0; i < n; ++i)
+        printf("  name \"%s\": %s\n", texts[i], objects[i] ? vrnObject_getTypeName(objects[i]) : "composite");
+    char* text = nullptr;
+    RegionMap_getORV(names->atlas->primaryMap, 0, &text);
+    printf("Primary map:\n%s", text ? text : "");
+    RegionMap_freeORV(names->atlas->primaryMap);
+    vrnStateManager_changeState(repository->stateManager, 1, -1);
+    printf("after one undo: parameter %g\n", model->parameter);
+    vrnStateManager_closeDatabase(repository->stateManager, -1);
+    vrnStateManager_delete(repository->stateManager);
+    return printErrors() ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[1], "write") == 0) return write(argv[2]);
+    if (argc == 3 && strcmp(argv[1], "read") == 0) return read(argv[2]);
+    fprintf(stderr, "usage: %s write|read FILE\n", argv[0]);
+    return 2;
+}

@@ -1,0 +1,212 @@
+// The name manager's default and unique names, and the topology classes'
+// two-way links, closing and splitting.
+#include "model_describe.h"
+
+using modeltest::RepositoryFixture;
+
+namespace {
+
+std::string nameOf(Region* r) { return r && r->name ? r->name : "<none>"; }
+
+}  // namespace
+
+TEST_F(RepositoryFixture, DefaultRegionNamesAndBaseNames) {
+    Region* a = region(2);
+    Region* b = region(2);
+    Region* c = region(2);
+    EXPECT_EQ(nameOf(a), "Region 2.1");
+    EXPECT_EQ(nameOf(b), "Region 2.2");
+    EXPECT_EQ(nameOf(c), "Region 2.3");
+    EXPECT_EQ(c->id, 3);
+    EXPECT_EQ(nameOf(region(3)), "Region 3.1");
+    EXPECT_EQ(nameOf(region(2, "Inlet")), "Inlet");
+    EXPECT_EQ(nameOf(region(2, "Inlet")), "Inlet 2");
+    // A caller's name is taken as given when it is free.
+    Region* own = Region_new(1, nullptr);
+    Topology_addRegion(topology, own, "Edge (left)");
+    EXPECT_EQ(nameOf(own), "Edge (left)");
+    Region* taken = Region_new(1, nullptr);
+    Topology_addRegion(topology, taken, "Edge (left)");
+    EXPECT_EQ(nameOf(taken), "Region 1.2");
+}
+
+TEST_F(RepositoryFixture, StrategyFormsAndRefusedStrategies) {
+    EXPECT_FALSE(NameManager_setRegionNameStrategy(names, "Zone", 3, 2));
+    EXPECT_FALSE(NameManager_setRegionNameStrategy(names, "Zone", 1, 5));
+    EXPECT_STREQ(names->defaultRegionName, "Region");
+    EXPECT_EQ(names->strategy[0], 1);
+    ASSERT_TRUE(NameManager_setRegionNameStrategy(names, nullptr, 2, 0));
+    EXPECT_EQ(nameOf(region(3)), "Region3.1");
+    // Reserving the first name: Inlet 2 even when Inlet is free.
+    ASSERT_TRUE(NameManager_setRegionNameStrategy(names, nullptr, 0, 4));
+    EXPECT_EQ(names->strategy[0], 2);
+    EXPECT_EQ(nameOf(region(3, "Inlet")), "Inlet 2");
+    ASSERT_TRUE(NameManager_setRegionNameStrategy(names, "  Part  ", 2, 1));
+    EXPECT_STREQ(names->defaultRegionName, "Part ");
+    EXPECT_EQ(nameOf(region(3, "Inlet")), "Part 3.3");
+    EXPECT_FALSE(NameManager_setCompositeNameStrategy(names, 3));
+    EXPECT_TRUE(NameManager_setCompositeNameStrategy(names, 0));
+    EXPECT_EQ(names->strategy[2], 1);
+    EXPECT_FALSE(NameManager_setDefaultAssemblyName(names, "   "));
+}
+
+TEST_F(RepositoryFixture, AssemblyNamesAndRemoval) {
+    Assembly* wall = Assembly_new(topology, "Wall");
+    Assembly* wall2 = Assembly_new(topology, "Wall");
+    Assembly* unnamed = Assembly_new(topology, nullptr);
+    EXPECT_STREQ(wall->uniqueName, "Wall");
+    EXPECT_STREQ(wall2->uniqueName, "Wall 2");
+    EXPECT_STREQ(unnamed->uniqueName, "Assembly");
+    EXPECT_STREQ(Assembly_getName(wall2), "Wall");
+    EXPECT_EQ(wall2->id, 2);
+    ASSERT_TRUE(NameManager_removeName(names, "Wall"));
+    EXPECT_EQ(wall->uniqueName, nullptr);
+    EXPECT_EQ(wall->id, 0);
+    EXPECT_TRUE(NameManager_isNameUsed(names, "Wall 2"));
+    EXPECT_FALSE(NameManager_isNameUsed(names, "Wall"));
+    EXPECT_FALSE(NameManager_removeName(names, "Wall"));
+
+    // Base names drop a trailing run of digits and blanks at its leftmost
+    // blank only.
+    char wall3[] = "Wall 3", glued[] = "Wall3", two[] = "Wall 1 2";
+    Assembly_setUniqueName(wall, wall3);
+    EXPECT_STREQ(Assembly_getName(wall), "Wall");
+    Assembly_setUniqueName(wall, glued);
+    EXPECT_STREQ(Assembly_getName(wall), "Wall3");
+    Assembly_setUniqueName(wall, two);
+    EXPECT_STREQ(Assembly_getName(wall), "Wall");
+    Assembly_setUniqueName(wall, nullptr);
+}
+
+TEST_F(RepositoryFixture, TwoWayLinksAgreeFromEitherEnd) {
+    Assembly* a = Assembly_new(topology, "A");
+    Assembly* b = Assembly_new(topology, "B");
+    Region* r = region(2);
+    Assembly_addRegion(a, r);
+    EXPECT_EQ(r->assembly, a);
+    EXPECT_TRUE(Set_contains(a->regions, r));
+    // Moving the region from its side leaves the old assembly.
+    Region_setAssembly(r, b);
+    EXPECT_EQ(r->assembly, b);
+    EXPECT_FALSE(Set_contains(a->regions, r));
+    EXPECT_TRUE(Set_contains(b->regions, r));
+    Region_unsetAssembly(r);
+    EXPECT_FALSE(Set_contains(b->regions, r));
+    Topology_removeRegion(topology, r);
+    EXPECT_EQ(r->topology, nullptr);
+    EXPECT_EQ(r->name, nullptr);
+    EXPECT_STREQ(Region_getDisplayName(r), "*** No name - region not in topology ***");
+    Region_delete(r);
+}
+
+TEST_F(RepositoryFixture, ShellsBoundariesAndConnections) {
+    Region* solid = region(3);
+    Boundary* boundary = Boundary_new(solid);
+    Shell* outer = Shell_new(boundary);
+    Shell* inner = Shell_new(boundary);
+    std::vector<Region*> faces;
+    for (int i = 0; i < 5; ++i) {
+        faces.push_back(region(2));
+        Shell_addRegion(i < 3 ? outer : inner, faces.back());
+    }
+    EXPECT_EQ(Boundary_countRegions(boundary), 5);
+    Region** bounding = nullptr;
+    ASSERT_EQ(Boundary_getBoundingRegions(boundary, &bounding), 5);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(bounding[i], faces[i]);
+    vrnFree(bounding, "test");
+    EXPECT_EQ(Region_getShellBoundary(faces[4]), solid);
+    EXPECT_EQ(Shell_removeRegion(inner, faces[0]), 0);
+    EXPECT_EQ(faces[0]->shell, outer);
+
+    Connection* c = Region_connect(faces[0], faces[1], 7);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(Region_getGlueOpposite(faces[1]), faces[0]);
+    EXPECT_EQ(Connection_getOtherSide(c, faces[2]), nullptr);
+    EXPECT_EQ(Region_connect(faces[0], faces[2], 1), nullptr);
+    EXPECT_EQ(commontest::takeErrors().size(), 1u);
+
+    // Deleting the solid destroys its boundary and shells, not the faces.
+    Region_delete(solid);
+    EXPECT_EQ(faces[0]->shell, nullptr);
+    EXPECT_EQ(faces[4]->shell, nullptr);
+    Region_breakLinks(faces[0], 1);
+    EXPECT_EQ(faces[1]->connection, nullptr);
+}
+
+TEST_F(RepositoryFixture, SplitStaysWholeThroughGluingsOrReportsLeftovers) {
+    Assembly* a = Assembly_new(topology, "Body");
+    Region* r1 = region(2);
+    Region* r2 = region(2);
+    Region* r3 = region(2);
+    for (Region* r : {r1, r2, r3}) Assembly_addRegion(a, r);
+    Region_glue(r1, r2, 0);
+    Region_glue(r2, r3, 0);
+    Region_glue(r1, r3, 0);
+    // r1 and r3 stay joined through r2: one assembly with all regions.
+    EXPECT_EQ(Region_unglue(r1, r3), 1);
+    EXPECT_EQ(a->regions->count, 3);
+    EXPECT_EQ(r3->assembly, a);
+    EXPECT_TRUE(commontest::takeErrors().empty());
+
+    // Cutting r2 from r3 leaves two assemblies.
+    EXPECT_EQ(Region_unglue(r2, r3), 1);
+    EXPECT_EQ(a->regions->count, 2);
+    ASSERT_NE(r3->assembly, nullptr);
+    EXPECT_NE(r3->assembly, a);
+    EXPECT_STREQ(r3->assembly->uniqueName, "Assembly");
+
+    // B reached from A while a region is left: B is no candidate.
+    Region* lone = region(2);
+    Region* lone2 = region(2);
+    Assembly_addRegion(a, lone);
+    EXPECT_EQ(Assembly_split(a, r1, r2), 0);
+    auto errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_I_INTERNAL_ERROR);
+    // A region reaching neither side is left over.
+    Assembly_addRegion(a, lone);
+    Assembly_addRegion(a, lone2);
+    EXPECT_EQ(Assembly_split(a, r1, lone), 0);
+    errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_U_INVALID_INPUT);
+    EXPECT_NE(errors[0].message.find("contains regions that are\nnot connected to either region A"),
+              std::string::npos);
+
+    EXPECT_EQ(Assembly_split(a, r1, r3), 0);
+    errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].message, "Region A (\"" + std::string(r3->name) + "\")\nis not in assembly \"Body\".\n");
+}
+
+TEST_F(RepositoryFixture, CloseTakesConnectedFreeRegions) {
+    Assembly* a = Assembly_new(topology, "Body");
+    Region* r1 = region(3);
+    Region* r2 = region(3);
+    Region* face = region(2);
+    Region* edge = region(1);
+    Assembly_addRegion(a, r1);
+    Region_connect(r1, r2, 0);
+    Boundary* b = Boundary_new(r2);
+    Shell_addRegion(Shell_new(b), face);
+    Region_glue(face, edge, 0);
+    EXPECT_EQ(Assembly_close(a), 3);
+    EXPECT_EQ(edge->assembly, a);
+    EXPECT_EQ(Assembly_close(a), 0);
+}
+
+TEST_F(RepositoryFixture, ARegionMovedToAnotherTopologyIsNamedThereOnly) {
+    Region* r = region(2);
+    Topology* other = Topology_new();
+    Region* stay = Region_new(2, nullptr);
+    Topology_addRegion(other, stay, nullptr);
+    ASSERT_STREQ(stay->name, "Region 2.1");
+    Region_setTopology(r, other, nullptr);
+    EXPECT_EQ(r->topology, other);
+    EXPECT_STREQ(r->name, "Region 2.2");
+    EXPECT_FALSE(NameManager_isNameUsed(names, "Region 2.1"));
+    EXPECT_STREQ(stay->name, "Region 2.1");
+    // Binding it again changes nothing.
+    Region_setTopology(r, other, nullptr);
+    EXPECT_EQ(r->id, 2);
+}

@@ -1,0 +1,227 @@
+// Repositories: new and reopened files, checkpoints, failed opens, a host
+// that never closes, and the geometry records' stored forms.
+#include <unistd.h>
+
+#include "model_describe.h"
+#include "support/system.h"
+
+using modeltest::describe;
+using modeltest::RepositoryFixture;
+
+TEST_F(RepositoryFixture, NewFileHasOneCheckpointAndTheDefaultParameter) {
+    EXPECT_EQ(vrnStateManager_get(), m);
+    EXPECT_EQ(m->repository, repo);
+    ASSERT_EQ(repo->count, 1);
+    EXPECT_EQ(repo->checkpoints[0], 1);
+    EXPECT_EQ(repo->capacity, 50);
+    EXPECT_EQ(Repository_externalCheckpoint(repo), 0);
+    EXPECT_EQ(Repository_getCurrentState(repo), 1);
+    reopen();
+    EXPECT_DOUBLE_EQ(model->parameter, 0.005);
+    ASSERT_NE(topology, nullptr);
+    ASSERT_NE(names, nullptr);
+    EXPECT_NE(names->atlas, nullptr);
+    EXPECT_NE(model->mesh, nullptr);
+}
+
+TEST_F(RepositoryFixture, ARewrittenHistoryDropsLaterCheckpoints) {
+    for (int i = 0; i < 4; ++i) {
+        region(2);
+        Repository_externalCheckpoint(repo);
+    }
+    ASSERT_EQ(repo->count, 5);  // states 1 to 5
+    ASSERT_EQ(vrnStateManager_changeState(m, 0, 2), 1);
+    region(2);
+    EXPECT_EQ(repo->count, 2);
+    EXPECT_EQ(repo->checkpoints[1], 2);
+    EXPECT_EQ(Repository_externalCheckpoint(repo), 2);
+    EXPECT_EQ(repo->checkpoints[2], 3);
+}
+
+TEST(RepositoryOpen, AModelWithoutRepositoryIsAdoptedAndTwoModelsAreRefused) {
+    vrntest::TempDir dir;
+    std::string one = dir.file("one.vrn"), two = dir.file("two.vrn");
+    // Files written with bare managers: one and two models, no repository.
+    for (const std::string& name : {one, two}) {
+        vrnStateManager* m = vrnStateManager_new();
+        vrnStateManager* previous = vrnStateManager_setGlobal(m);
+        ASSERT_TRUE(vrnStateManager_openDatabase(m, name.c_str()));
+        Model_new(nullptr);
+        if (name == two) Model_new(nullptr);
+        vrnStateManager_closeDatabase(m, -1);
+        vrnStateManager_delete(m);
+        vrnStateManager_setGlobal(previous);
+    }
+    Repository* first = Repository_new(one.c_str());
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(first->primaryModel, nullptr);
+    EXPECT_EQ(first->primaryModel->repository, first);
+
+    std::string before = vrntest::readFile(two);
+    EXPECT_EQ(Repository_new(two.c_str()), nullptr);
+    EXPECT_EQ(vrnStateManager_get(), first->stateManager);
+    EXPECT_FALSE(vrnFileExists((two + ".lck").c_str()));
+    auto errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_I_INTERNAL_ERROR);
+    EXPECT_EQ(errors[0].message, "Unable to locate the primary model in the database\n\"" + two + "\".\n");
+
+    // A file that is no model database: 10003 naming it.
+    std::string text = dir.file("text.vrn");
+    vrntest::writeFile(text, "not a data file\n");
+    EXPECT_EQ(Repository_new(text.c_str()), nullptr);
+    EXPECT_EQ(vrnStateManager_get(), first->stateManager);
+    errors = commontest::takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().code, VRN_U_UNABLE_TO_OPEN_DATABASE);
+    EXPECT_EQ(errors.back().message, "Unable to open the requested database\n\"" + text + "\".\n");
+    vrnStateManager_delete(first->stateManager);
+}
+
+TEST(RepositoryOpen, AHostThatNeverClosesLeavesNoLock) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("host.vrn");
+    auto child = vrntest::runInChild([&] {
+        Repository* r = Repository_new(name.c_str());
+        if (!r) return 2;
+        if (!vrnFileExists((name + ".lck").c_str())) return 3;  // locked while open
+        Region* a = Region_new(2, "Kept");
+        Topology_addRegion(r->primaryModel->topology, a, nullptr);
+        vrnStateManager_closeState(r->stateManager);
+        Region_setPriority(a, 9);  // left in an open state
+        return 0;                  // exit without closing
+    });
+    ASSERT_EQ(child.exitStatus, 0) << child.err;
+    EXPECT_FALSE(vrnFileExists((name + ".lck").c_str()));
+    Repository* r = Repository_new(name.c_str());
+    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(commontest::takeErrors().empty());
+    vrnObject* kept = NameManager_getObject(r->primaryModel->topology->nameManager, "Kept", nullptr);
+    ASSERT_NE(kept, nullptr);
+    // The state changed as far as the last closed one is there for sure.
+    ASSERT_EQ(vrnStateManager_changeState(r->stateManager, 0, 2), 1);
+    kept = NameManager_getObject(r->primaryModel->topology->nameManager, "Kept", nullptr);
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(reinterpret_cast<Region*>(kept)->dimensionality, 2);
+    vrnStateManager_delete(r->stateManager);
+}
+
+TEST_F(RepositoryFixture, StoredFormsOfLinkMapsPermutationsAndBlobs) {
+    Region* a = region(2);
+    ElementMesh* b = ElementMesh_new(a, nullptr);
+    Mesh_addLink(model->mesh, MESH_ELEMENT_MESHES_BIT, &a->header, &b->header);
+    double tenDoubles[10] = {0};
+    vrnBlob* blob = vrnBlob_new(BLOB_DOUBLES, tenDoubles, 10);
+    vrnBlob* shared = vrnBlob_new(BLOB_INTS, tenDoubles, 2);
+    vrnBlob_addUse(shared);
+    vrnBlob_addUse(shared);
+    InterfaceMap* map = InterfaceMap_new(nullptr, nullptr, nullptr);
+    int one = 7;
+    InterfaceMap_setMatches(map, 4, 1, &one, 1);
+    vrnObject* two[] = {&a->header, &b->header};
+    vrnBlob* references = vrnBlob_new(BLOB_REFERENCES, two, 2);
+    EXPECT_EQ(references->byteSize, 2 * sizeof(void*));
+    EXPECT_EQ(vrnBlob_new(BLOB_FLOATS, tenDoubles, 2), nullptr);
+    EXPECT_EQ(commontest::takeErrors().size(), 1u);
+    vrnStateManager_closeState(m);
+
+    vrnObject** refs = nullptr;
+    int n = 0;
+    ASSERT_TRUE(vrnObject_getPointers(&model->mesh->header, 0, "elementMeshes", &refs, &n));
+    ASSERT_EQ(n, 2);
+    EXPECT_EQ(refs[0], &b->header);
+    EXPECT_EQ(refs[1], &a->header);
+    vrnFree(refs, "test");
+
+    vrnBlob_delete(shared);
+    EXPECT_EQ(shared->useCount, 2);
+    vrnStateManager_closeState(m);
+    std::string refsId = modeltest::id(references);
+    std::string blobId = modeltest::id(blob), sharedId = modeltest::id(shared), mapId = modeltest::id(map);
+    reopen();
+    auto* again = reinterpret_cast<vrnBlob*>(Dictionary_contains(m->objects, blobId.c_str()));
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->kind, BLOB_DOUBLES);
+    EXPECT_EQ(again->byteSize, 80u);
+    auto* refs2 = reinterpret_cast<vrnBlob*>(Dictionary_contains(m->objects, refsId.c_str()));
+    ASSERT_NE(refs2, nullptr);
+    EXPECT_EQ(refs2->kind, BLOB_REFERENCES);
+    EXPECT_EQ(refs2->byteSize, 2 * sizeof(void*));
+    EXPECT_EQ(reinterpret_cast<vrnBlob*>(Dictionary_contains(m->objects, sharedId.c_str()))->useCount, 2);
+    auto* restored = reinterpret_cast<InterfaceMap*>(Dictionary_contains(m->objects, mapId.c_str()));
+    ASSERT_NE(restored, nullptr);
+    ASSERT_EQ(restored->permutationCount, 4);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(restored->vertexPermutation[i], i);
+    EXPECT_EQ(LinkMap_getCount(model->mesh->elementMeshes), 1);
+}
+
+TEST_F(RepositoryFixture, ReferencesToObjectsOfAnotherClassReadAsNone) {
+    Assembly* a = Assembly_new(topology, "Body");
+    Region* r = region(2);
+    vrnStateManager_flushCache(m);
+    // A damaged file: a region's topology names an assembly, its gluings
+    // hold a region, and the topology's region set holds its name manager.
+    vrnObject_setPointer(&r->header, "topology", &a->header);
+    vrnObject* wrong[] = {&r->header};
+    vrnObject_setPointers(&r->header, "gluings", wrong, 1);
+    vrnObject* manager[] = {&names->header};
+    vrnObject_setPointers(&topology->header, "2D regions", manager, 1);
+    vrnObject_setPointer(&model->header, "mesh", &r->header);
+    std::string regionId = modeltest::id(r);
+    vrnStateManager_closeState(m);
+    reopen();
+    auto* again = reinterpret_cast<Region*>(Dictionary_contains(m->objects, regionId.c_str()));
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->topology, nullptr);
+    EXPECT_EQ(again->gluings, nullptr);
+    EXPECT_EQ(model->mesh, nullptr);
+    void** members = nullptr;
+    EXPECT_EQ(HashSet_toArray(topology->regions[2], &members), 0);
+    vrnFree(members, "test");
+    auto errors = commontest::takeErrors();
+    ASSERT_GE(errors.size(), 2u);
+    EXPECT_EQ(errors[0].code, VRN_I_INTERNAL_ERROR);
+}
+
+TEST(RepositoryOpen, FirstUseWithoutARepositoryMakesChanges) {
+    vrntest::TempDir dir;
+    vrntest::ChildOptions options;
+    options.cwd = dir.path();
+    auto child = vrntest::runInChild(
+        [] {
+            vrnStateManager* m = vrnStateManager_get();
+            if (!m || !m->database || !m->repository) return 2;
+            Region_new(1, "Edge");
+            return vrnStateManager_get() == m ? 0 : 3;
+        },
+        options);
+    ASSERT_EQ(child.exitStatus, 0) << child.err;
+    EXPECT_TRUE(vrnFileExists(dir.file("_changes.vrn").c_str()));
+    EXPECT_FALSE(vrnFileExists(dir.file("_changes.vrn.lck").c_str()));
+}
+
+TEST_F(RepositoryFixture, RestoreReleasesDerivedDataWhoseInputsChanged) {
+    int permutation[] = {2, 0, 1};
+    InterfaceMap* map = InterfaceMap_new(nullptr, nullptr, nullptr);
+    InterfaceMap_setMatches(map, 3, 1, permutation, 3);
+    vrnStateManager_closeState(m);
+    vrnObject_setInt(&map->header, "noOfMatchedFaces", 2);
+    vrnStateManager_closeState(m);
+    // Derived data computed by a user: one array aliases the permutation.
+    map->inversePermutation = map->vertexPermutation;
+    map->matchedFaces = static_cast<int*>(vrnMalloc(8, "test"));
+    map->derivedFaces = 2;
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    EXPECT_EQ(map->noOfMatchedFaces, 1);
+    EXPECT_EQ(map->matchedFaces, nullptr);
+    EXPECT_EQ(map->inversePermutation, nullptr);
+    EXPECT_EQ(map->derivedFaces, 0);
+    ASSERT_EQ(map->permutationCount, 3);
+    EXPECT_EQ(map->vertexPermutation[0], 2);
+    // An undo that does not touch the inputs keeps what was derived.
+    map->matchedFaces = static_cast<int*>(vrnMalloc(8, "test"));
+    vrnObject_setInt(&model->header, "unrelated", 1);
+    vrnStateManager_closeState(m);
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    EXPECT_NE(map->matchedFaces, nullptr);
+}

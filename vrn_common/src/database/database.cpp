@@ -1,0 +1,518 @@
+#include "database/database.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "debug/debug_manager.h"
+#include "errors/error.h"
+#include "support/cstring.h"
+#include "support/memory.h"
+#include "support/system.h"
+
+namespace {
+
+const char* kSource = "vrn_common/src/database/Database";
+
+void setKey(Database* db, const vrnUUID* object) {
+    if (object) vrnUUID_toBase64(object, db->keyText);
+    else snprintf(db->keyText, sizeof db->keyText, "%s", DATABASE_GLOBAL);
+}
+
+// The Whens of every stored version of (key, where); empty when none.
+std::vector<int> storedWhens(Database* db, const char* key, const char* where) {
+    std::vector<int> result;
+    int* whens = nullptr;
+    int n = Dataset_match(db->file->dataset, key, where, -1, 0, nullptr, nullptr, &whens);
+    if (n > 0) result.assign(whens, whens + n);
+    vrnFree(whens, "Database_findActiveWhen");
+    return result;
+}
+
+int activeAmong(const std::vector<int>& whens, int state) {
+    if (state < 1) return -state;
+    int best = -1;
+    for (int w : whens) {
+        if (w == state) return w;
+        if (w < state && w > best) best = w;
+    }
+    return best;
+}
+
+// One located dataset, for ordering and grouping.
+struct Entry {
+    std::string what;
+    std::string where;
+    int when;
+};
+
+// Every dataset of (keyPattern, uuidPattern), any When, ordered by Where,
+// What, When.
+void collect(Database* db, const char* keyPattern, const char* uuidPattern, int when, int from, int to,
+             std::vector<Entry>& list) {
+    int n = 0;
+    char** whats = nullptr;
+    char** wheres = nullptr;
+    int* whens = nullptr;
+    DefFile_match(db->file, keyPattern, uuidPattern, when, 0, &n, &whats, &wheres, &whens);
+    for (int i = 0; i < n; ++i) {
+        if (!(from == -1 && to == -1) &&
+            !((from == -1 || whens[i] >= from) && (to == -1 || whens[i] <= to)))
+            continue;
+        list.push_back({whats[i], wheres[i], whens[i]});
+    }
+    if (n > 0) {
+        vrnCStringArray_free(whats, n);
+        vrnCStringArray_free(wheres, n);
+        vrnFree(whens, "Database_match");
+    }
+}
+
+// A range of a few states (an undo or redo step) is searched one When at a
+// time, so that the datasets of other states are neither copied nor sorted.
+const int kNarrowRange = 16;
+
+std::vector<Entry> orderedMatches(Database* db, const char* keyPattern, const char* uuidPattern,
+                                  int from, int to) {
+    std::vector<Entry> list;
+    if (from >= 0 && to >= from && to - from < kNarrowRange) {
+        for (int w = from; w <= to; ++w) collect(db, keyPattern, uuidPattern, w, from, to, list);
+    } else {
+        collect(db, keyPattern, uuidPattern, -1, from, to, list);
+    }
+    std::sort(list.begin(), list.end(), [](const Entry& a, const Entry& b) {
+        int c = strcmp(a.where.c_str(), b.where.c_str());
+        if (c) return c < 0;
+        c = strcmp(a.what.c_str(), b.what.c_str());
+        if (c) return c < 0;
+        return a.when < b.when;
+    });
+    return list;
+}
+
+}  // namespace
+
+extern "C" {
+
+char* Database_buildFileName(const char* name) {
+    static const char* const endings[] = {".vrn", ".vrn.bak", ".kwx", ".kwx.bak"};
+    if (name) {
+        size_t n = strlen(name);
+        for (const char* e : endings) {
+            size_t m = strlen(e);
+            if (n >= m && strcmp(name + n - m, e) == 0) return vrnCString_clone(name);
+        }
+    }
+    return vrnCString_merge(name ? name : "", ".vrn", nullptr);
+}
+
+int Database_fileExists(const char* name) { return vrnFileExists(name) ? 1 : 0; }
+
+const char* Database_getFileName(Database* db) { return db ? db->fileName : nullptr; }
+
+Database* Database_new(const char* fileName) {
+    const char* fn = "Database_new";
+    // A blank name is refused before its ending is completed (a bare
+    // ".vrn" would be a hidden file), by the definition file's own check.
+    if (vrnCString_isBlank(fileName)) {
+        DefFile_new(fileName);  // publishes the refusal; makes nothing
+        return nullptr;
+    }
+    Database* db = static_cast<Database*>(vrnCalloc(sizeof(Database), 0, fn));
+    db->fileName = Database_buildFileName(fileName);
+    int existed = Database_fileExists(db->fileName);
+    db->file = DefFile_new(db->fileName);
+    if (!db->file) {
+        vrnFree(db->fileName, fn);
+        vrnFree(db, fn);
+        return nullptr;
+    }
+    db->uuid = vrnUUID_new();
+    char* version = nullptr;
+    if (!Database_getString(db, 0, nullptr, "Version", &version)) {
+        if (existed) {
+            vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, fn, kSource, __LINE__);
+            vrnError_addMessage(e,
+                                "The requested file\n\n%s\n\nexists but is not a valid VRN "
+                                "database.\n",
+                                db->fileName);
+            vrnError_publish(e);
+            DefFile_delete(db->file);
+            vrnUUID_delete(db->uuid);
+            vrnFree(db->fileName, fn);
+            vrnFree(db, fn);
+            return nullptr;
+        }
+        Database_writeVersion(db);
+        Database_timeStamp(db, nullptr, "Date - created");
+    }
+    vrnCString_free(version);
+    db->modified = 0;
+    return db;
+}
+
+void Database_close(Database* db) {
+    if (!db || !db->file) return;
+    if (db->modified == 1 && (db->file->openFlags & DEFFILE_PRIMARY_OPEN)) {
+        Database_timeStamp(db, nullptr, "Date - modified");
+        db->modified = 0;
+    }
+    DefFile_close(db->file);
+}
+
+void Database_delete(Database* db) {
+    if (!db) return;
+    const char* fn = "Database_delete";
+    Database_close(db);
+    DefFile_delete(db->file);
+    vrnUUID_delete(db->uuid);
+    vrnFree(db->fileName, fn);
+    vrnFree(db, fn);
+}
+
+int Database_findActiveWhen(Database* db, int state, const char* key) {
+    if (state < 1) return -state;
+    return activeAmong(storedWhens(db, key, db->keyText), state);
+}
+
+// Getter preamble: the active When, or -1.
+static int locateActive(Database* db, int state, const vrnUUID* object, const char* key) {
+    if (!db || !key) return -1;
+    setKey(db, object);
+    if (state < 1) return -state;
+    // One search finds the active version and leaves it ready for the read.
+    int when = -1;
+    Dataset_locateActive(db->file->dataset, key, db->keyText, state, &when);
+    return when;
+}
+
+int Database_getInteger(Database* db, int state, const vrnUUID* object, const char* key, int* value) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) return 0;
+    return DefFile_readInt(db->file, key, db->keyText, when, value);
+}
+
+int Database_getIntegerArray(Database* db, int state, const vrnUUID* object, const char* key,
+                             int** array, int* count) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) {
+        *array = nullptr;
+        *count = 0;
+        return 0;
+    }
+    return DefFile_readInts(db->file, key, db->keyText, when, array, count);
+}
+
+int Database_getIntegerArrayInto(Database* db, int state, const vrnUUID* object, const char* key,
+                                 int* array, int capacity) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) return 0;
+    return DefFile_readIntArray(db->file, key, db->keyText, when, array, capacity);
+}
+
+int Database_getFloatArray(Database* db, int state, const vrnUUID* object, const char* key,
+                           float** array, int* count) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) {
+        *array = nullptr;
+        *count = 0;
+        return 0;
+    }
+    return DefFile_readFloats(db->file, key, db->keyText, when, array, count);
+}
+
+int Database_getDoubleArray(Database* db, int state, const vrnUUID* object, const char* key,
+                            double** array, int* count) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) {
+        *array = nullptr;
+        *count = 0;
+        return 0;
+    }
+    return DefFile_readDoubles(db->file, key, db->keyText, when, array, count);
+}
+
+int Database_getCharArray(Database* db, int state, const vrnUUID* object, const char* key,
+                          char** array, int* count) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) {
+        *array = nullptr;
+        *count = 0;
+        return 0;
+    }
+    return DefFile_readChars(db->file, key, db->keyText, when, array, count);
+}
+
+int Database_getString(Database* db, int state, const vrnUUID* object, const char* key,
+                       char** string) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) {
+        *string = nullptr;
+        return 0;
+    }
+    return DefFile_readString(db->file, key, db->keyText, when, string);
+}
+
+int Database_getStringArray(Database* db, int state, const vrnUUID* object, const char* key,
+                            char*** array, int* count) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) {
+        *array = nullptr;
+        *count = 0;
+        return 0;
+    }
+    return DefFile_readStrings(db->file, key, db->keyText, when, array, count);
+}
+
+int Database_getStringArrayInto(Database* db, int state, const vrnUUID* object, const char* key,
+                                char** array, int capacity) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) return 0;
+    return DefFile_readStringArray(db->file, key, db->keyText, when, array, capacity);
+}
+
+int Database_getUUID(Database* db, int state, const vrnUUID* object, const char* key,
+                     vrnUUID** uuid) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) {
+        *uuid = nullptr;
+        return 0;
+    }
+    return DefFile_readUUID(db->file, key, db->keyText, when, uuid);
+}
+
+int Database_getUUIDArray(Database* db, int state, const vrnUUID* object, const char* key,
+                          vrnUUID*** array, int* count) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) {
+        *array = nullptr;
+        *count = 0;
+        return 0;
+    }
+    return DefFile_readUUIDs(db->file, key, db->keyText, when, array, count);
+}
+
+// Setter preamble.
+static bool prepareWrite(Database* db, const vrnUUID* object, const char* key) {
+    if (!db || !key) return false;
+    setKey(db, object);
+    db->modified = 1;
+    return true;
+}
+
+int Database_setInteger(Database* db, int state, const vrnUUID* object, const char* key, int value) {
+    if (!prepareWrite(db, object, key)) return 0;
+    return DefFile_writeInt(db->file, key, db->keyText, state, value);
+}
+
+int Database_setIntegerArray(Database* db, int state, const vrnUUID* object, const char* key,
+                             const int* values, int count) {
+    if (!prepareWrite(db, object, key)) return 0;
+    return DefFile_writeIntArray(db->file, key, db->keyText, state, values, count, 0);
+}
+
+int Database_setDoubleArray(Database* db, int state, const vrnUUID* object, const char* key,
+                            const double* values, int count) {
+    if (!prepareWrite(db, object, key)) return 0;
+    return DefFile_writeDoubleArray(db->file, key, db->keyText, state, values, count, 0);
+}
+
+int Database_setString(Database* db, int state, const vrnUUID* object, const char* key,
+                       const char* string) {
+    if (!prepareWrite(db, object, key)) return 0;
+    return DefFile_writeString(db->file, key, db->keyText, state, string);
+}
+
+int Database_setStringArray(Database* db, int state, const vrnUUID* object, const char* key,
+                            char* const* strings, int count) {
+    if (!prepareWrite(db, object, key)) return 0;
+    return DefFile_writeStringArray(db->file, key, db->keyText, state, strings, count);
+}
+
+int Database_setUUID(Database* db, int state, const vrnUUID* object, const char* key,
+                     const vrnUUID* uuid) {
+    if (!prepareWrite(db, object, key)) return 0;
+    return DefFile_writeUUID(db->file, key, db->keyText, state, uuid);
+}
+
+int Database_setUUIDArray(Database* db, int state, const vrnUUID* object, const char* key,
+                          vrnUUID* const* uuids, int count) {
+    if (!prepareWrite(db, object, key)) return 0;
+    return DefFile_writeUUIDArray(db->file, key, db->keyText, state, uuids, count);
+}
+
+int Database_readSignature(Database* db, int state, const vrnUUID* object, const char* key,
+                           int* ints, int* floats, int* doubles, int* chars, int* fixedStrings,
+                           int* strings, int* uuids) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) return 0;
+    return DefFile_readSignature(db->file, key, db->keyText, when, ints, floats, doubles, chars,
+                                 fixedStrings, strings, uuids);
+}
+
+static int eraseWhere(Database* db, const char* where) {
+    int ok = DefFile_erase(db->file, "*", where, -1);
+    if (ok) db->modified = 1;
+    return ok;
+}
+
+int Database_erase(Database* db, const vrnUUID* object) {
+    if (!db) return 0;
+    setKey(db, object);
+    db->modified = 1;
+    return DefFile_erase(db->file, "*", db->keyText, -1);
+}
+
+int Database_rollback(Database* db, int state) {
+    if (!db) return 0;
+    std::vector<Entry> all = orderedMatches(db, "*", "*", -1, -1);
+    int result = 1;
+    for (const Entry& e : all) {
+        if (e.when <= state) continue;
+        int r = DefFile_erase(db->file, e.what.c_str(), e.where.c_str(), e.when);
+        if (r) db->modified = 1;
+        else if (result == 1) result = r;
+    }
+    return result;
+}
+
+int Database_match(Database* db, int from, int to, const char* uuidPattern, const char* keyPattern,
+                   int* recordCount, char*** uuids, int** starts, char*** keys, int** whens) {
+    const char* fn = "Database_match";
+    static vrnDebugPreamble debug;
+    debug.enter(fn, "Find all data sets in a VRN database that match a given set of filters.");
+    *recordCount = 0;
+    *uuids = nullptr;
+    *keys = nullptr;
+    *whens = nullptr;
+    std::vector<Entry> list;
+    if (db) list = orderedMatches(db, keyPattern, uuidPattern, from, to);
+    int n = static_cast<int>(list.size());
+    FILE* out = vrnDebug_getStream();
+    if (debug.tracing() && out) {
+        fprintf(out, "\n");
+        fprintf(out, "UUID  = \"%s\"\n", uuidPattern);
+        fprintf(out, "Key   = \"%s\"\n", keyPattern);
+        fprintf(out, "\n");
+        fprintf(out, " No of matches = %d\n", n);
+        for (const Entry& e : list) fprintf(out, "%8d %s --- %s\n", e.when, e.where.c_str(), e.what.c_str());
+    }
+    if (n == 0) {
+        *starts = static_cast<int*>(vrnCalloc(sizeof(int), 0, fn));
+        return 1;
+    }
+    std::vector<int> first;
+    for (int i = 0; i < n; ++i)
+        if (i == 0 || list[static_cast<size_t>(i)].where != list[static_cast<size_t>(i) - 1].where)
+            first.push_back(i);
+    int records = static_cast<int>(first.size());
+    *recordCount = records;
+    *uuids = static_cast<char**>(vrnMalloc(static_cast<int>(sizeof(char*)) * records, fn));
+    *starts = static_cast<int*>(vrnMalloc(static_cast<int>(sizeof(int)) * (records + 1), fn));
+    for (int r = 0; r < records; ++r) {
+        (*uuids)[r] = vrnCString_clone(list[static_cast<size_t>(first[static_cast<size_t>(r)])].where.c_str());
+        (*starts)[r] = first[static_cast<size_t>(r)];
+    }
+    (*starts)[records] = n;
+    *keys = static_cast<char**>(vrnMalloc(static_cast<int>(sizeof(char*)) * n, fn));
+    *whens = static_cast<int*>(vrnMalloc(static_cast<int>(sizeof(int)) * n, fn));
+    for (int i = 0; i < n; ++i) {
+        (*keys)[i] = vrnCString_clone(list[static_cast<size_t>(i)].what.c_str());
+        (*whens)[i] = list[static_cast<size_t>(i)].when;
+    }
+    return 1;
+}
+
+void Database_freeMatch(int recordCount, char** uuids, int* starts, char** keys, int* whens) {
+    const char* fn = "Database_freeMatch";
+    int n = starts ? starts[recordCount] : 0;
+    vrnCStringArray_free(uuids, recordCount);
+    vrnCStringArray_free(keys, n);
+    vrnFree(whens, fn);
+    vrnFree(starts, fn);
+}
+
+int Database_isParameterChanged(Database* db, int from, int to, const char* uuidText,
+                                const char* key, int* changed) {
+    *changed = 0;
+    if (!db || !uuidText || !key) return 1;
+    for (int w : storedWhens(db, key, uuidText)) {
+        if (from == -1 || to == -1 || (w >= from && w <= to)) {
+            *changed = 1;
+            break;
+        }
+    }
+    return 1;
+}
+
+int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern) {
+    if (!db) return 0;
+    int records = 0;
+    char** uuids = nullptr;
+    int* starts = nullptr;
+    char** keys = nullptr;
+    int* whens = nullptr;
+    int ok = Database_match(db, 0, to, "*", keyPattern, &records, &uuids, &starts, &keys, &whens);
+    for (int r = 0; r < records; ++r) eraseWhere(db, uuids[r]);
+    Database_freeMatch(records, uuids, starts, keys, whens);
+    return ok;
+}
+
+int Database_purgeModifiedData(Database* db, int state) {
+    static vrnDebugPreamble debug;
+    debug.enter("Database_purgeModifiedData", "Compact a VRN database by removing unused data sets");
+    if (!db) return 0;
+    std::vector<Entry> all = orderedMatches(db, "*", "*", -1, -1);
+    int result = 1;
+    size_t i = 0;
+    while (i < all.size()) {
+        size_t j = i;
+        std::vector<int> group;
+        while (j < all.size() && all[j].where == all[i].where && all[j].what == all[i].what)
+            group.push_back(all[j++].when);
+        int keep = activeAmong(group, state);
+        for (size_t k = i; k < j; ++k) {
+            if (all[k].when == keep) continue;
+            FILE* out = vrnDebug_getStream();
+            if (debug.tracing() && out)
+                fprintf(out, "Removing: [%s, %s, %d]\n", all[k].what.c_str(), all[k].where.c_str(),
+                        all[k].when);
+            if (DefFile_erase(db->file, all[k].what.c_str(), all[k].where.c_str(), all[k].when))
+                db->modified = 1;
+            else
+                result = 0;
+        }
+        i = j;
+    }
+    if (!result) return 0;
+    int ok = DefFile_compact(db->file, 1);
+    if (ok) db->modified = 1;
+    return ok;
+}
+
+int Database_compact(Database* db) {
+    if (!db) return 0;
+    int ok = DefFile_compact(db->file, 0);
+    if (ok) db->modified = 1;
+    return ok;
+}
+
+void Database_writeVersion(Database* db) {
+    char* version = vrnLibrary_getVersionString();
+    Database_setString(db, 0, nullptr, "Version", version);
+    vrnCString_free(version);
+}
+
+int Database_timeStamp(Database* db, const vrnUUID* object, const char* key) {
+    char* date = vrnGetDate();
+    char* time = vrnGetTime();
+    std::string value = std::string(date ? date : "unknown") + " [" + (time ? time : "unknown") + "]";
+    vrnCString_free(date);
+    vrnCString_free(time);
+    return Database_setString(db, 0, object, key, value.c_str());
+}
+
+}  // extern "C"

@@ -1,0 +1,107 @@
+/* Database: typed, versioned access to one model database file. Every value
+ * is addressed by an object (its UUID; NULL means the file as a whole,
+ * stored as "GLOBAL"), a key and a state number, and is stored as one
+ * dataset named (key, UUID text or "GLOBAL", state).
+ *
+ * A read at state s sees the version with the largest When not above s; a
+ * state at or below 0 reads exactly When = -state. Getters answer 0 when no
+ * version is active, without recording an error. */
+#ifndef VRN_DATABASE_DATABASE_H
+#define VRN_DATABASE_DATABASE_H
+
+#include "database/def_file.h"
+#include "utilities/uuid.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define DATABASE_GLOBAL "GLOBAL"
+
+typedef struct Database {
+    vrnUUID* uuid;     /* made at each opening, never stored */
+    char keyText[40];  /* Where of the current request */
+    char* fileName;    /* the completed name */
+    DefFile* file;
+    int modified;      /* 1 once anything was written, erased or compacted */
+} Database;
+
+/* NULL (error published) for a blank name, a file that cannot be opened or
+ * an existing file that is no model database. */
+Database* Database_new(const char* fileName);
+void Database_close(Database* db);
+void Database_delete(Database* db);
+
+/* name unchanged when it ends in ".vrn", ".vrn.bak", ".kwx" or ".kwx.bak",
+ * else with ".vrn" appended (NULL: ".vrn"). New string. */
+char* Database_buildFileName(const char* name);
+int Database_fileExists(const char* name);
+const char* Database_getFileName(Database* db);
+/* The When a read at state sees for key of keyText's object, or -1. */
+int Database_findActiveWhen(Database* db, int state, const char* key);
+
+int Database_getInteger(Database* db, int state, const vrnUUID* object, const char* key, int* value);
+int Database_setInteger(Database* db, int state, const vrnUUID* object, const char* key, int value);
+int Database_getIntegerArray(Database* db, int state, const vrnUUID* object, const char* key,
+                             int** array, int* count);
+int Database_getIntegerArrayInto(Database* db, int state, const vrnUUID* object, const char* key,
+                                 int* array, int capacity);
+int Database_setIntegerArray(Database* db, int state, const vrnUUID* object, const char* key,
+                             const int* values, int count);
+int Database_getFloatArray(Database* db, int state, const vrnUUID* object, const char* key,
+                           float** array, int* count);
+int Database_getDoubleArray(Database* db, int state, const vrnUUID* object, const char* key,
+                            double** array, int* count);
+int Database_setDoubleArray(Database* db, int state, const vrnUUID* object, const char* key,
+                            const double* values, int count);
+int Database_getCharArray(Database* db, int state, const vrnUUID* object, const char* key,
+                          char** array, int* count);
+int Database_getString(Database* db, int state, const vrnUUID* object, const char* key,
+                       char** string);
+int Database_setString(Database* db, int state, const vrnUUID* object, const char* key,
+                       const char* string);
+int Database_getStringArray(Database* db, int state, const vrnUUID* object, const char* key,
+                            char*** array, int* count);
+int Database_getStringArrayInto(Database* db, int state, const vrnUUID* object, const char* key,
+                                char** array, int capacity);
+int Database_setStringArray(Database* db, int state, const vrnUUID* object, const char* key,
+                            char* const* strings, int count);
+int Database_getUUID(Database* db, int state, const vrnUUID* object, const char* key,
+                     vrnUUID** uuid);
+int Database_setUUID(Database* db, int state, const vrnUUID* object, const char* key,
+                     const vrnUUID* uuid);
+int Database_getUUIDArray(Database* db, int state, const vrnUUID* object, const char* key,
+                          vrnUUID*** array, int* count);
+int Database_setUUIDArray(Database* db, int state, const vrnUUID* object, const char* key,
+                          vrnUUID* const* uuids, int count);
+
+int Database_readSignature(Database* db, int state, const vrnUUID* object, const char* key,
+                           int* ints, int* floats, int* doubles, int* chars, int* fixedStrings,
+                           int* strings, int* uuids);
+/* Erases every dataset of the object. */
+int Database_erase(Database* db, const vrnUUID* object);
+/* Erases every dataset with When above state. */
+int Database_rollback(Database* db, int state);
+/* The datasets with When in [from, to] (-1: open bound) whose Where and What
+ * match the patterns, ordered by Where, What, When and grouped by Where:
+ * recordCount records; uuids (one Where per record); starts (recordCount+1
+ * indexes into keys/whens, the last one the total). The caller frees all
+ * (starts also when there is no record). Returns 1. */
+int Database_match(Database* db, int from, int to, const char* uuidPattern, const char* keyPattern,
+                   int* recordCount, char*** uuids, int** starts, char*** keys, int** whens);
+int Database_isParameterChanged(Database* db, int from, int to, const char* uuidText,
+                                const char* key, int* changed);
+int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern);
+int Database_purgeModifiedData(Database* db, int state);
+int Database_compact(Database* db);
+void Database_writeVersion(Database* db);
+int Database_timeStamp(Database* db, const vrnUUID* object, const char* key);
+
+/* Frees what Database_match handed out. */
+void Database_freeMatch(int recordCount, char** uuids, int* starts, char** keys, int* whens);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

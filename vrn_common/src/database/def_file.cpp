@@ -1,0 +1,448 @@
+#include "database/def_file.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+#include "debug/debug_manager.h"
+#include "errors/error.h"
+#include "support/cstring.h"
+#include "support/memory.h"
+#include "support/system.h"
+
+namespace {
+
+const char* kSource = "vrn_common/src/database/DefFile";
+
+const char* kReadFail = "Unable to read the requested %s data set.";
+const char* kWriteFail = "Unable to write the requested %s data set.";
+
+void recordRead(DefFile* f, const char* what, const char* where, int when, const char* kind) {
+    char text[96];
+    snprintf(text, sizeof text, kReadFail, kind);
+    DefFile_setError(f, what, where, when, VRN_U_UNABLE_TO_READ_DATASET, text);
+}
+
+int writeResult(DefFile* f, int ok, const char* what, const char* where, int when,
+                const char* kind) {
+    f->modified = 1;
+    if (!ok) {
+        char text[96];
+        snprintf(text, sizeof text, kWriteFail, kind);
+        DefFile_setError(f, what, where, when, VRN_U_UNABLE_TO_WRITE_DATASET, text);
+    }
+    return ok ? 1 : 0;
+}
+
+void publishOpenFailure(const char* name, int answer, bool secondary) {
+    const char* lead = secondary ? "The supplied secondary file name" : "The supplied file name";
+    vrnError* e;
+    if (answer == -1) {
+        e = vrnError_new(VRN_U_DATABASE_IS_LOCKED, secondary ? "DefFile_openAsSecondaryFile"
+                                                              : "DefFile_openAsPrimaryFile",
+                         kSource, __LINE__);
+        vrnError_addMessage(e,
+                            "%s, %s, can not\nbe opened as a lock file, %s.lck,\nexists.\n\nIf "
+                            "this is the result of a previous failed run then try deleting the\n"
+                            "lock file and repeating the operation.\n",
+                            lead, name, name);
+    } else {
+        e = vrnError_new(VRN_U_INVALID_INPUT, secondary ? "DefFile_openAsSecondaryFile"
+                                                         : "DefFile_openAsPrimaryFile",
+                         kSource, __LINE__);
+        vrnError_addMessage(e,
+                            "%s, %s, can not\nbe opened as a KWX data file.\n\nThis could be "
+                            "because it has the wrong format or because you\ndon't have write "
+                            "permissions in the requested directory.\n",
+                            lead, name);
+    }
+    vrnError_publish(e);
+}
+
+int openAs(DefFile* f, const char* name, int report, bool secondary) {
+    if (!f || !name) return 0;
+    int bit = secondary ? DEFFILE_SECONDARY_OPEN : DEFFILE_PRIMARY_OPEN;
+    if (f->openFlags & bit) {
+        if (secondary) Dataset_closeSecondaryFile(f->dataset);
+        else Dataset_closePrimaryFile(f->dataset);
+    }
+    int answer = secondary ? Dataset_openSecondaryFile(f->dataset, name)
+                           : Dataset_openPrimaryFile(f->dataset, name);
+    if (answer == 1) {
+        char** slot = secondary ? &f->secondaryName : &f->primaryName;
+        if (*slot != name) vrnCString_reassign(slot, name);
+        f->openFlags |= bit;
+        return 1;
+    }
+    if (secondary) f->openFlags &= ~DEFFILE_SECONDARY_OPEN;
+    else f->openFlags &= ~(DEFFILE_PRIMARY_OPEN | DEFFILE_SECONDARY_OPEN);
+    if (report) publishOpenFailure(name, answer, secondary);
+    return 0;
+}
+
+// The directory part of a path, up to and including its last separator.
+std::string directoryOf(const char* path) {
+    std::string p(path);
+    size_t cut = p.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : p.substr(0, cut + 1);
+}
+
+}  // namespace
+
+extern "C" {
+
+void DefFile_setError(DefFile* f, const char* what, const char* where, int when, int code,
+                      const char* text) {
+    if (!f) return;
+    const char* fn = "DefFile_setError";
+    vrnFree(f->errorWhat, fn);
+    vrnFree(f->errorWhere, fn);
+    vrnFree(f->errorText, fn);
+    vrnFree(f->ioMessage, fn);
+    f->errorWhat = f->errorWhere = nullptr;
+    if (what) {
+        f->errorWhat = vrnCString_clone(what);
+        f->errorWhere = vrnCString_clone(where);
+        f->errorWhen = when;
+    }
+    f->errorText = vrnCString_clone(text);
+    f->ioMessage = Dataset_getMessage(f->dataset);
+    f->errorCode = code;
+}
+
+DefFile* DefFile_new(const char* fileName) {
+    const char* fn = "DefFile_new";
+    if (vrnCString_isBlank(fileName)) {
+        vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, fn, kSource, __LINE__);
+        vrnError_addMessage(e, "The supplied file name is blank.\n");
+        vrnError_publish(e);
+        return nullptr;
+    }
+    DefFile* f = static_cast<DefFile*>(vrnCalloc(sizeof(DefFile), 0, fn));
+    f->ioControl = iocontrol_alloc();
+    if (!f->ioControl) {
+        vrnFree(f, fn);
+        return nullptr;
+    }
+    f->dataset = Dataset_new(f->ioControl);
+    if (!DefFile_openAsPrimaryFile(f, fileName, 1)) {
+        DefFile_delete(f);
+        return nullptr;
+    }
+    return f;
+}
+
+void DefFile_delete(DefFile* f) {
+    if (!f) return;
+    const char* fn = "DefFile_delete";
+    DefFile_close(f);
+    iocontrol_free(f->ioControl);
+    Dataset_delete(f->dataset);
+    vrnFree(f->primaryName, fn);
+    vrnFree(f->secondaryName, fn);
+    vrnFree(f->errorWhat, fn);
+    vrnFree(f->errorWhere, fn);
+    vrnFree(f->errorText, fn);
+    vrnFree(f->ioMessage, fn);
+    vrnFree(f, fn);
+}
+
+int DefFile_openAsPrimaryFile(DefFile* f, const char* name, int report) {
+    return openAs(f, name, report, false);
+}
+
+int DefFile_openAsSecondaryFile(DefFile* f, const char* name, int report) {
+    return openAs(f, name, report, true);
+}
+
+int DefFile_closePrimaryFile(DefFile* f) {
+    if (!f) return 0;
+    if (Dataset_closePrimaryFile(f->dataset)) {
+        // Closing the primary file closes the secondary one with it.
+        f->openFlags &= ~(DEFFILE_PRIMARY_OPEN | DEFFILE_SECONDARY_OPEN);
+        return 1;
+    }
+    DefFile_setError(f, nullptr, nullptr, 0, VRN_U_UNABLE_TO_CLOSE_DATABASE,
+                     "Unable to close the KWX data file as the primary file\nfor the IO library.");
+    return 0;
+}
+
+int DefFile_closeSecondaryFile(DefFile* f) {
+    if (!f) return 0;
+    if (Dataset_closeSecondaryFile(f->dataset)) {
+        f->openFlags &= ~DEFFILE_SECONDARY_OPEN;
+        return 1;
+    }
+    DefFile_setError(f, nullptr, nullptr, 0, VRN_U_UNABLE_TO_CLOSE_DATABASE,
+                     "Unable to close the KWX data file as the secondary file\nfor the IO library.");
+    return 0;
+}
+
+int DefFile_close(DefFile* f) {
+    int secondary = DefFile_closeSecondaryFile(f);
+    int primary = DefFile_closePrimaryFile(f);
+    return secondary && primary;
+}
+
+int DefFile_readInt(DefFile* f, const char* what, const char* where, int when, int* value) {
+    if (!f) return 0;
+    int local = 0, count = 1;
+    int* p = &local;
+    if (Dataset_readInts(f->dataset, what, where, when, &count, &p) && count == 1) {
+        if (value) *value = local;
+        return 1;
+    }
+    recordRead(f, what, where, when, "scalar integer");
+    return 0;
+}
+
+int DefFile_writeInt(DefFile* f, const char* what, const char* where, int when, int value) {
+    if (!f) return 0;
+    int ok = Dataset_writeInts(f->dataset, what, where, when, 1, 0, &value);
+    return writeResult(f, ok, what, where, when, "scalar integer");
+}
+
+int DefFile_readInts(DefFile* f, const char* what, const char* where, int when, int** array,
+                     int* count) {
+    if (!f) return 0;
+    *array = nullptr;
+    *count = -1;
+    if (Dataset_readInts(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
+    recordRead(f, what, where, when, "int array");
+    return 0;
+}
+
+int DefFile_readIntArray(DefFile* f, const char* what, const char* where, int when, int* array,
+                         int capacity) {
+    if (!f) return 0;
+    int count = capacity;
+    if (capacity >= 0 && Dataset_readInts(f->dataset, what, where, when, &count, &array)) return 1;
+    recordRead(f, what, where, when, "int array");
+    return 0;
+}
+
+int DefFile_writeIntArray(DefFile* f, const char* what, const char* where, int when,
+                          const int* values, int count, int records) {
+    if (!f) return 0;
+    int ok = Dataset_writeInts(f->dataset, what, where, when, count, records, values);
+    return writeResult(f, ok, what, where, when, "int array");
+}
+
+int DefFile_readFloats(DefFile* f, const char* what, const char* where, int when, float** array,
+                       int* count) {
+    if (!f) return 0;
+    *array = nullptr;
+    *count = -1;
+    if (Dataset_readFloats(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
+    recordRead(f, what, where, when, "float array");
+    return 0;
+}
+
+int DefFile_readDoubles(DefFile* f, const char* what, const char* where, int when, double** array,
+                        int* count) {
+    if (!f) return 0;
+    *array = nullptr;
+    *count = -1;
+    if (Dataset_readDoubles(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
+    recordRead(f, what, where, when, "double array");
+    return 0;
+}
+
+int DefFile_writeDoubleArray(DefFile* f, const char* what, const char* where, int when,
+                             const double* values, int count, int records) {
+    if (!f) return 0;
+    int ok = Dataset_writeDoubles(f->dataset, what, where, when, count, records, values);
+    return writeResult(f, ok, what, where, when, "double array");
+}
+
+int DefFile_readChars(DefFile* f, const char* what, const char* where, int when, char** array,
+                      int* count) {
+    if (!f) return 0;
+    *array = nullptr;
+    *count = -1;
+    if (Dataset_readChars(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
+    recordRead(f, what, where, when, "char array");
+    return 0;
+}
+
+int DefFile_readString(DefFile* f, const char* what, const char* where, int when, char** string) {
+    if (!f) return 0;
+    char* one = nullptr;
+    char** p = &one;
+    int count = 1;
+    // Exactly one string: an empty list holds no string to hand out.
+    if (Dataset_readStrings(f->dataset, what, where, when, &count, &p) && count == 1) {
+        *string = one;
+        return 1;
+    }
+    *string = nullptr;
+    recordRead(f, what, where, when, "scalar string");
+    return 0;
+}
+
+int DefFile_writeString(DefFile* f, const char* what, const char* where, int when,
+                        const char* string) {
+    if (!f) return 0;
+    char* one = const_cast<char*>(string);
+    int ok = Dataset_writeStrings(f->dataset, what, where, when, 1, &one);
+    return writeResult(f, ok, what, where, when, "scalar string");
+}
+
+int DefFile_readStrings(DefFile* f, const char* what, const char* where, int when, char*** array,
+                        int* count) {
+    if (!f) return 0;
+    *array = nullptr;
+    *count = -1;
+    if (Dataset_readStrings(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
+    recordRead(f, what, where, when, "string array");
+    return 0;
+}
+
+int DefFile_readStringArray(DefFile* f, const char* what, const char* where, int when,
+                            char** array, int capacity) {
+    if (!f) return 0;
+    int count = capacity;
+    if (capacity >= 0 && Dataset_readStrings(f->dataset, what, where, when, &count, &array)) return 1;
+    recordRead(f, what, where, when, "string array");
+    return 0;
+}
+
+int DefFile_writeStringArray(DefFile* f, const char* what, const char* where, int when,
+                             char* const* strings, int count) {
+    if (!f) return 0;
+    int ok = Dataset_writeStrings(f->dataset, what, where, when, count, strings);
+    return writeResult(f, ok, what, where, when, "string array");
+}
+
+int DefFile_readUUID(DefFile* f, const char* what, const char* where, int when, vrnUUID** uuid) {
+    if (!f) return 0;
+    vrnUUID* one = nullptr;
+    vrnUUID** p = &one;
+    int count = 1;
+    if (Dataset_readUUIDs(f->dataset, what, where, when, &count, &p) && count == 1) {
+        *uuid = one;
+        return 1;
+    }
+    *uuid = nullptr;
+    recordRead(f, what, where, when, "scalar UUID");
+    return 0;
+}
+
+int DefFile_writeUUID(DefFile* f, const char* what, const char* where, int when,
+                      const vrnUUID* uuid) {
+    if (!f) return 0;
+    vrnUUID* one = const_cast<vrnUUID*>(uuid);
+    int ok = Dataset_writeUUIDs(f->dataset, what, where, when, 1, &one);
+    return writeResult(f, ok, what, where, when, "scalar UUID");
+}
+
+int DefFile_readUUIDs(DefFile* f, const char* what, const char* where, int when, vrnUUID*** array,
+                      int* count) {
+    if (!f) return 0;
+    *array = nullptr;
+    *count = -1;
+    if (Dataset_readUUIDs(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
+    recordRead(f, what, where, when, "UUID array");
+    return 0;
+}
+
+int DefFile_writeUUIDArray(DefFile* f, const char* what, const char* where, int when,
+                           vrnUUID* const* uuids, int count) {
+    if (!f) return 0;
+    int ok = Dataset_writeUUIDs(f->dataset, what, where, when, count, uuids);
+    return writeResult(f, ok, what, where, when, "UUID array");
+}
+
+int DefFile_erase(DefFile* f, const char* what, const char* where, int when) {
+    if (!f) return 0;
+    if (Dataset_erase(f->dataset, what, where, when)) {
+        f->modified = 1;
+        return 1;
+    }
+    DefFile_setError(f, what, where, when, VRN_U_UNABLE_TO_DELETE_DATASET,
+                     "Unable to erase the requested data set(s).");
+    return 0;
+}
+
+int DefFile_match(DefFile* f, const char* what, const char* where, int when, int countOnly,
+                  int* count, char*** whats, char*** wheres, int** whens) {
+    if (!f) return 0;
+    static vrnDebugPreamble debug;
+    debug.enter("DefFile_match", "Find all data sets in a KWX data file that match a given set of filters.");
+    int n = Dataset_match(f->dataset, what, where, when, countOnly, whats, wheres, whens);
+    *count = n;
+    FILE* out = vrnDebug_getStream();
+    if (debug.tracing() && out) {
+        fprintf(out, "\n");
+        fprintf(out, "What  = \"%s\"\n", what);
+        fprintf(out, "Where = \"%s\"\n", where);
+        fprintf(out, "When  = %d\n", when);
+        fprintf(out, "\n");
+        fprintf(out, " No of matches = %d\n", n);
+        fprintf(out, "\nWhat                                       Where                                            When\n");
+        if (!countOnly && whats && wheres && whens)
+            for (int i = 0; i < n; ++i)
+                fprintf(out, "\"%-40s\" \"%-40s\" %10d\n", (*whats)[i], (*wheres)[i], (*whens)[i]);
+    }
+    return 1;
+}
+
+int DefFile_readSignature(DefFile* f, const char* what, const char* where, int when, int* ints,
+                          int* floats, int* doubles, int* chars, int* fixedStrings, int* strings,
+                          int* uuids) {
+    if (!f) return 0;
+    return Dataset_readSignature(f->dataset, what, where, when, ints, floats, doubles, chars,
+                                 fixedStrings, strings, uuids);
+}
+
+int DefFile_compact(DefFile* f, int compressWhen) {
+    const char* fn = "DefFile_compact";
+    if (!f || !f->primaryName) return 0;
+    char* tempName = vrnGetTemporaryFileName("compact");
+    std::string temp = directoryOf(f->primaryName) + tempName;
+    vrnCString_free(tempName);
+    char* primary = vrnCString_clone(f->primaryName);
+    char* backup = nullptr;
+    bool ok = true;
+    bool reopen = false;
+    if (vrnIsRegularFile(temp.c_str()) && !vrnRemoveFile(temp.c_str())) ok = false;
+    if (ok && !DefFile_openAsSecondaryFile(f, temp.c_str(), 0)) ok = false;
+    if (ok && !Dataset_copyAllDatasets(f->dataset, compressWhen)) ok = false;
+    if (!ok && (f->openFlags & DEFFILE_SECONDARY_OPEN)) DefFile_closeSecondaryFile(f);
+    if (ok && !DefFile_close(f)) {
+        ok = false;
+        reopen = !(f->openFlags & DEFFILE_PRIMARY_OPEN);
+    }
+    if (ok) {
+        reopen = true;
+        backup = vrnGetTemporaryFileName(primary);
+        if (!vrnRenameFile(primary, backup)) {
+            ok = false;
+        } else if (!vrnRenameFile(temp.c_str(), primary)) {
+            ok = false;
+            if (!vrnRenameFile(backup, primary)) reopen = false;  // nothing sane to reopen
+        } else if (!vrnRemoveFile(backup)) {
+            ok = false;
+        }
+    }
+    if (reopen && !DefFile_openAsPrimaryFile(f, primary, 1)) ok = false;
+    if (vrnIsRegularFile(temp.c_str())) vrnRemoveFile(temp.c_str());
+    vrnFree(backup, fn);
+    vrnFree(primary, fn);
+    if (!ok) {
+        DefFile_setError(f, nullptr, nullptr, 0, VRN_U_UNABLE_TO_COMPACT_DATABASE,
+                         "Unable to compact the KWX data file.");
+        return 0;
+    }
+    f->modified = 1;
+    return 1;
+}
+
+}  // extern "C"

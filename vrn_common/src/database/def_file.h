@@ -1,0 +1,108 @@
+/* Definition files: the model database's handle on one data file. It opens
+ * the file as the IO library's primary file, offers one typed read or write
+ * per kind of value addressed by What, Where and When, erases and finds
+ * datasets, and compacts the file through a secondary file.
+ *
+ * A failed read, write, erase or close publishes nothing: the handle keeps
+ * the last failure (what was asked, a code, a text and the IO library's
+ * messages) for its owner. Opening failures (with reporting) and a blank
+ * file name are published at once. */
+#ifndef VRN_DATABASE_DEF_FILE_H
+#define VRN_DATABASE_DEF_FILE_H
+
+#include "database/dataset.h"
+#include "kwxio.h"
+#include "utilities/uuid.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum {
+    DEFFILE_PRIMARY_OPEN = 1,
+    DEFFILE_SECONDARY_OPEN = 2
+};
+
+typedef struct DefFile {
+    char* primaryName;
+    char* secondaryName;
+    char* errorWhat;   /* What and Where of the last failure, NULL when it had none */
+    char* errorWhere;
+    int errorWhen;
+    char* errorText;
+    char* ioMessage;   /* the IO messages at the time of the last failure */
+    int errorCode;
+    int modified;      /* 1 after any write, successful erase or compaction */
+    int openFlags;     /* DEFFILE_PRIMARY_OPEN | DEFFILE_SECONDARY_OPEN */
+    IO_control* ioControl;
+    Dataset* dataset;
+} DefFile;
+
+/* NULL (and a published error) for a blank name or a file that cannot be
+ * opened as the primary file. */
+DefFile* DefFile_new(const char* fileName);
+void DefFile_delete(DefFile* file);
+
+int DefFile_openAsPrimaryFile(DefFile* file, const char* name, int report);
+int DefFile_openAsSecondaryFile(DefFile* file, const char* name, int report);
+int DefFile_closePrimaryFile(DefFile* file);
+int DefFile_closeSecondaryFile(DefFile* file);
+/* Closes both; 1 only when both closes succeed. */
+int DefFile_close(DefFile* file);
+
+/* Readers and writers: 1 on success, 0 on failure (recorded). Allocating
+ * readers hand out new arrays (vrnFree; string and UUID arrays with their
+ * elements); readers into caller storage take its capacity. */
+int DefFile_readInt(DefFile* file, const char* what, const char* where, int when, int* value);
+int DefFile_writeInt(DefFile* file, const char* what, const char* where, int when, int value);
+int DefFile_readInts(DefFile* file, const char* what, const char* where, int when, int** array,
+                     int* count);
+int DefFile_readIntArray(DefFile* file, const char* what, const char* where, int when, int* array,
+                         int capacity);
+int DefFile_writeIntArray(DefFile* file, const char* what, const char* where, int when,
+                          const int* values, int count, int records);
+int DefFile_readFloats(DefFile* file, const char* what, const char* where, int when, float** array,
+                       int* count);
+int DefFile_readDoubles(DefFile* file, const char* what, const char* where, int when,
+                        double** array, int* count);
+int DefFile_writeDoubleArray(DefFile* file, const char* what, const char* where, int when,
+                             const double* values, int count, int records);
+int DefFile_readChars(DefFile* file, const char* what, const char* where, int when, char** array,
+                      int* count);
+int DefFile_readString(DefFile* file, const char* what, const char* where, int when, char** string);
+int DefFile_writeString(DefFile* file, const char* what, const char* where, int when,
+                        const char* string);
+int DefFile_readStrings(DefFile* file, const char* what, const char* where, int when,
+                        char*** array, int* count);
+int DefFile_readStringArray(DefFile* file, const char* what, const char* where, int when,
+                            char** array, int capacity);
+int DefFile_writeStringArray(DefFile* file, const char* what, const char* where, int when,
+                             char* const* strings, int count);
+int DefFile_readUUID(DefFile* file, const char* what, const char* where, int when, vrnUUID** uuid);
+int DefFile_writeUUID(DefFile* file, const char* what, const char* where, int when,
+                      const vrnUUID* uuid);
+int DefFile_readUUIDs(DefFile* file, const char* what, const char* where, int when,
+                      vrnUUID*** array, int* count);
+int DefFile_writeUUIDArray(DefFile* file, const char* what, const char* where, int when,
+                           vrnUUID* const* uuids, int count);
+int DefFile_erase(DefFile* file, const char* what, const char* where, int when);
+
+/* The matches of (what, where, when) in *count; unless countOnly three new
+ * parallel arrays (What and Where copies, Whens). Returns 1. */
+int DefFile_match(DefFile* file, const char* what, const char* where, int when, int countOnly,
+                  int* count, char*** whats, char*** wheres, int** whens);
+/* Rewrites the file through a temporary copy (with compressWhen every When
+ * above 0 becomes 1), keeping a backup until the copy is in place. */
+int DefFile_compact(DefFile* file, int compressWhen);
+int DefFile_readSignature(DefFile* file, const char* what, const char* where, int when, int* ints,
+                          int* floats, int* doubles, int* chars, int* fixedStrings, int* strings,
+                          int* uuids);
+/* Records a failure (what NULL: one with no dataset name). */
+void DefFile_setError(DefFile* file, const char* what, const char* where, int when, int code,
+                      const char* text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

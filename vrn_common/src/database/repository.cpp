@@ -1,0 +1,236 @@
+#include "database/repository.h"
+
+#include <string.h>
+
+#include "database/type_manager.h"
+#include "errors/error.h"
+#include "support/cstring.h"
+#include "support/memory.h"
+#include "topology/atlas.h"
+#include "topology/mesh.h"
+#include "topology/model_fields.h"
+#include "topology/name_manager.h"
+#include "topology/topology.h"
+
+namespace {
+
+const char* const kSource = "vrn_common/src/database/Repository";
+const int kCheckpointCapacity = 50;
+const double kDefaultParameter = 0.005;
+
+void truncateHook(void* repository, int state) {
+    Repository_truncateCheckpoints(static_cast<Repository*>(repository), state);
+}
+
+void growTo(Repository* r, int capacity) {
+    r->checkpoints = static_cast<int*>(
+        vrnRealloc(r->checkpoints, static_cast<int>(sizeof(int)) * capacity, "Repository_externalCheckpoint"));
+    memset(r->checkpoints + r->capacity, 0, sizeof(int) * static_cast<size_t>(capacity - r->capacity));
+    r->capacity = capacity;
+}
+
+// Gives up a repository that could not be made: its manager goes (without
+// a lock left behind) and the previous one is the process-wide one again.
+Repository* fail(vrnStateManager* m, vrnStateManager* previous) {
+    vrnStateManager_setGlobal(m);
+    vrnStateManager_delete(m);
+    vrnStateManager_setGlobal(previous);
+    return nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+int Repository_size(void) { return static_cast<int>(sizeof(Repository)); }
+int Model_size(void) { return static_cast<int>(sizeof(Model)); }
+
+Repository* Repository_new(const char* fileName) {
+    static const char* const fn = "Repository_new";
+    vrnStateManager* m = vrnStateManager_new();
+    vrnStateManager* previous = vrnStateManager_setGlobal(m);
+    char* completed = fileName ? Database_buildFileName(fileName) : nullptr;
+    bool existed = completed && Database_fileExists(completed);
+    vrnCString_free(completed);
+    if (!vrnStateManager_openDatabase(m, fileName)) {
+        vrnError* e = vrnError_new(VRN_U_UNABLE_TO_OPEN_DATABASE, fn, kSource, __LINE__);
+        vrnError_addMessage(e, "Unable to open the requested database\n");
+        if (fileName) vrnError_addMessage(e, "\"%s\"", fileName);
+        vrnError_addMessage(e, ".\n");
+        vrnError_publish(e);
+        return fail(m, previous);
+    }
+    Repository* r = nullptr;
+    if (!existed) {
+        r = reinterpret_cast<Repository*>(vrnObject_new("Repository"));
+        r->primaryModel = Model_new(r);
+        vrnObject_setPointer(&r->header, "primaryModel", &r->primaryModel->header);
+    } else {
+        r = reinterpret_cast<Repository*>(vrnStateManager_getSingletonByTypeName(m, "Repository"));
+        if (!r) {
+            Model* model = reinterpret_cast<Model*>(vrnStateManager_getSingletonByTypeName(m, "Model"));
+            if (!model) {
+                vrnError* e = vrnError_new(VRN_I_INTERNAL_ERROR, fn, kSource, __LINE__);
+                vrnError_addMessage(e, "Unable to locate the primary model in the database\n\"%s\".\n",
+                                    fileName ? fileName : "");
+                vrnError_publish(e);
+                return fail(m, previous);
+            }
+            r = reinterpret_cast<Repository*>(vrnObject_new("Repository"));
+            r->primaryModel = model;
+            vrnObject_setPointer(&r->header, "primaryModel", &model->header);
+            Model_setRepository(model, r);
+        }
+    }
+    r->stateManager = m;
+    vrnStateManager_setRepository(m, r);
+    vrnStateManager_setTruncateRoutine(truncateHook);
+
+    vrnFree(r->checkpoints, fn);
+    r->checkpoints = static_cast<int*>(vrnCalloc(kCheckpointCapacity, sizeof(int), fn));
+    r->capacity = kCheckpointCapacity;
+    r->count = 0;
+    int* stored = nullptr;
+    int n = 0;
+    if (Database_getIntegerArray(m->database, 0, r->header.uuid, "checkpoints", &stored, &n) && n > 0) {
+        if (n > r->capacity) growTo(r, 2 * n);
+        memcpy(r->checkpoints, stored, sizeof(int) * static_cast<size_t>(n));
+        r->count = n;
+    } else {
+        Repository_externalCheckpoint(r);
+    }
+    vrnFree(stored, fn);
+    return r;
+}
+
+int Repository_externalCheckpoint(Repository* r) {
+    if (!r) return -1;
+    vrnStateManager* m = r->stateManager ? r->stateManager : vrnStateManager_get();
+    if (!m) return -1;
+    int s = vrnStateManager_closeState(m);
+    if (r->capacity < 1) growTo(r, kCheckpointCapacity);
+    if (r->count >= r->capacity) growTo(r, 2 * r->capacity);
+    for (int i = r->count - 1; i >= 0; --i)
+        if (r->checkpoints[i] == s) return i;
+    r->checkpoints[r->count] = s;
+    return r->count++;
+}
+
+void Repository_truncateCheckpoints(Repository* r, int state) {
+    if (!r) return;
+    while (r->count > 0 && r->checkpoints[r->count - 1] > state) --r->count;
+}
+
+int Repository_getCurrentState(Repository* r) {
+    return r && r->stateManager ? r->stateManager->current : 0;
+}
+
+void Repository_restore(vrnObject* o, int onlyIfChanged) {
+    Repository* r = reinterpret_cast<Repository*>(o);
+    vrnmodel::getTyped(o, onlyIfChanged, "primaryModel", "Model", &r->primaryModel);
+    if (!r->stateManager) r->stateManager = vrnStateManager_get();
+}
+
+void Repository_delete(vrnObject* o) {
+    Repository* r = reinterpret_cast<Repository*>(o);
+    // The manager must not truncate the checkpoints of a freed repository.
+    if (r->stateManager && r->stateManager->repository == r) vrnStateManager_setRepository(r->stateManager, nullptr);
+    vrnFree(r->checkpoints, "Repository_delete");
+    vrnObject_delete(o);
+}
+
+Model* Model_new(Repository* repository) {
+    Model* m = reinterpret_cast<Model*>(vrnObject_new("Model"));
+    if (!m) return nullptr;
+    m->repository = repository;
+    m->topology = Topology_new();
+    m->representation = Representation_new(m->topology);
+    m->mesh = Mesh_new(m->topology);
+    vrnObject* o = &m->header;
+    vrnObject_setPointer(o, "repository", repository ? &repository->header : nullptr);
+    vrnObject_setPointer(o, "topology", m->topology ? &m->topology->header : nullptr);
+    vrnObject_setPointer(o, "representation", m->representation ? &m->representation->header : nullptr);
+    vrnObject_setPointer(o, "mesh", m->mesh ? &m->mesh->header : nullptr);
+    Model_setRealParameter(m, kDefaultParameter);
+    return m;
+}
+
+int Model_setRepository(Model* m, Repository* repository) {
+    if (!m) return 0;
+    m->repository = repository;
+    vrnObject_setPointer(&m->header, "repository", repository ? &repository->header : nullptr);
+    return 1;
+}
+
+void Model_setRealParameter(Model* m, double value) {
+    if (!m) return;
+    m->parameter = value;
+    vrnObject_markModified(&m->header);
+}
+
+void Model_dumpParameters(vrnObject* o) {
+    vrnObject_setDoubles(o, "dParameters", &reinterpret_cast<Model*>(o)->parameter, 1);
+}
+
+void Model_restoreParameters(vrnObject* o, int onlyIfChanged) {
+    Model* m = reinterpret_cast<Model*>(o);
+    vrnmodel::getTyped(o, onlyIfChanged, "repository", "Repository", &m->repository);
+    vrnmodel::getTyped(o, onlyIfChanged, "topology", "Topology", &m->topology);
+    vrnmodel::getTyped(o, onlyIfChanged, "representation", "Representation", &m->representation);
+    vrnmodel::getTyped(o, onlyIfChanged, "mesh", "Mesh", &m->mesh);
+    if (!vrnObject_shouldRead(o, onlyIfChanged, "dParameters")) return;
+    double* values = nullptr;
+    int count = 0;
+    if (!vrnObject_getDoubles(o, 0, "dParameters", &values, &count)) m->parameter = kDefaultParameter;
+    else if (count > 0) m->parameter = values[0];
+    vrnFree(values, "Model_restoreParameters");
+}
+
+void Model_delete(vrnObject* o) {
+    Model* m = reinterpret_cast<Model*>(o);
+    if (vrnObject_isNotBeingDestroyed(o)) {
+        if (m->topology) vrnObject_destroy(&m->topology->header);
+        if (m->representation) vrnObject_destroy(&m->representation->header);
+        if (m->mesh) vrnObject_destroy(&m->mesh->header);
+    }
+    vrnObject_delete(o);
+}
+
+void vrnModelClasses_install(void) {
+    struct Row {
+        const char* name;
+        vrnTypeSizeFunction size;
+        vrnTypeDumpFunction dump;
+        vrnTypeRestoreFunction restore;
+        vrnTypeDestroyFunction destroy;
+    };
+    static const Row rows[] = {
+        {"Repository", Repository_size, nullptr, Repository_restore, Repository_delete},
+        {"vrnBlob", vrnBlob_size, nullptr, vrnBlob_restore, vrnBlob_destroy},
+        {"Assembly", Assembly_size, Assembly_dump, Assembly_restore, Assembly_destroy},
+        {"Atlas", Atlas_size, Atlas_dump, Atlas_restore, Atlas_delete},
+        {"Boundary", Boundary_size, Boundary_dump, Boundary_restore, Boundary_free},
+        {"Connection", Connection_size, nullptr, Connection_restore, Connection_destroy},
+        {"ElementMesh", ElementMesh_size, ElementMesh_dump, ElementMesh_restore, ElementMesh_destroy},
+        {"ElementSet", ElementSet_size, nullptr, ElementSet_restore, ElementSet_destroy},
+        {"FaceMesh", FaceMesh_size, FaceMesh_dump, FaceMesh_restore, Boundary_free},
+        {"FaceSet", FaceSet_size, nullptr, FaceSet_restore, FaceSet_destroy},
+        {"InterfaceMap", InterfaceMap_size, nullptr, InterfaceMap_restore, InterfaceMap_destroy},
+        {"Mesh", Mesh_size, Mesh_dump, Mesh_restore, Mesh_destroy},
+        {"Model", Model_size, Model_dumpParameters, Model_restoreParameters, Model_delete},
+        {"NameManager", NameManager_size, NameManager_dump, NameManager_restore, NameManager_delete},
+        {"Region", Region_size, Region_dump, Region_restore, Region_destroy},
+        {"Representation", Representation_size, Representation_dump, Representation_restore,
+         Representation_destroy},
+        {"Shell", Shell_size, Shell_dump, Shell_restore, Boundary_free},
+        {"Topology", Topology_size, Topology_dump, Topology_restore, Topology_destroy},
+        {"Vertices", Vertices_size, nullptr, Vertices_restore, Vertices_destroy},
+        {"Visual", Visual_size, nullptr, Visual_restore, Visual_destroy},
+        {"Projection", Projection_size, nullptr, Projection_restore, Projection_destroy},
+    };
+    for (const Row& row : rows)
+        vrnTypeManager_setRoutines(vrnTypeManager_getIndexOfName(row.name), row.size, row.dump, row.restore,
+                                   row.destroy);
+}
+
+}  // extern "C"

@@ -1,0 +1,702 @@
+#include "database/state_manager.h"
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "database/repository.h"
+#include "database/type_manager.h"
+#include "debug/debug_manager.h"
+#include "debug/session_file.h"
+#include "errors/error.h"
+#include "support/cstring.h"
+#include "support/memory.h"
+
+namespace {
+
+const char* kSource = "vrn_common/src/database/vrnStateManager";
+
+vrnStateManager* globalManager = nullptr;
+bool exitHandlerRegistered = false;
+bool globalReleased = false;
+// Every manager alive, so that the exit handler closes the databases of
+// earlier repositories too, not only the process-wide one.
+std::vector<vrnStateManager*>* liveManagers = nullptr;
+vrnStateManager_TruncateRoutine truncateRoutine = nullptr;
+
+// The session journal asks for the current state of a handle; the handles
+// the model database gives out are state managers.
+int currentStateOf(void* handle) {
+    return handle ? static_cast<vrnStateManager*>(handle)->current : 0;
+}
+
+std::string textOf(const vrnUUID* uuid) {
+    char text[VRN_UUID_STRING_SIZE];
+    vrnUUID_toBase64(uuid, text);
+    return text;
+}
+
+void writeGlobalInt(vrnStateManager* m, const char* key, int value) {
+    if (m->database) Database_setInteger(m->database, 0, nullptr, key, value);
+}
+
+void writeCounters(vrnStateManager* m) {
+    writeGlobalInt(m, "State - current", m->current);
+    writeGlobalInt(m, "State - last", m->last);
+}
+
+int readState(vrnStateManager* m) { return abs(m->current); }
+
+void raiseInternal(const char* function, const char* format, const char* text) {
+    vrnError* e = vrnError_new(VRN_I_INTERNAL_ERROR, function, kSource, __LINE__);
+    vrnError_addMessage(e, format, text);
+    vrnError_publish(e);
+}
+
+// The entries of a dictionary, taken before the dictionary changes. Users
+// look each one up again before touching it: running one object's routine
+// may have removed another.
+std::vector<std::pair<std::string, vrnObject*>> entriesOf(Dictionary* d) {
+    std::vector<std::pair<std::string, vrnObject*>> out;
+    DictionaryIterator* it = DictionaryIterator_new(d);
+    for (Pair* p = DictionaryIterator_first(it); p; p = DictionaryIterator_next(it))
+        out.emplace_back(static_cast<const char*>(p->first), static_cast<vrnObject*>(p->second));
+    DictionaryIterator_delete(it);
+    return out;
+}
+
+bool stillLive(vrnStateManager* m, const std::string& text, vrnObject* o) {
+    void* value = nullptr;
+    return Dictionary_find(m->objects, text.c_str(), nullptr, &value) && value == o;
+}
+
+// Runs an object's destroy routine as a state change does: deletions from
+// inside it write no deletion mark.
+void destroyQuietly(vrnStateManager* m, vrnObject* object) {
+    char text[VRN_UUID_STRING_SIZE];
+    vrnUUID_toBase64(object->uuid, text);
+    vrnObject* previous = m->destroying;
+    m->destroying = object;
+    vrnObject_destroy(object);
+    m->destroying = previous;
+    // A class whose routine left the record alive still loses it here.
+    if (Dictionary_contains(m->objects, text) == object) {
+        Dictionary_remove(m->objects, text);
+        Dictionary_remove(m->modified, text);
+        vrnObject_destroyMemory(object);
+    }
+}
+
+void destroyAllLive(vrnStateManager* m) {
+    for (const auto& entry : entriesOf(m->objects))
+        if (stillLive(m, entry.first, entry.second)) destroyQuietly(m, entry.second);
+}
+
+// Gives up a database that failed to open: live objects go without a
+// trace, nothing more is written, and the lock is released.
+void releaseDatabase(vrnStateManager* m) {
+    destroyAllLive(m);
+    Dictionary_clear(m->modified);
+    if (m->database) {
+        m->database->modified = 0;
+        Database_delete(m->database);
+        m->database = nullptr;
+    }
+    m->first = m->current = m->last = 0;
+    m->applying = 0;
+}
+
+// Stored state numbers far beyond any edit count come from a damaged file.
+bool plausibleState(int state) { return state > -1000000000 && state < 1000000000; }
+
+// Gives up a file whose stored states do not fit together.
+void refuseStates(vrnStateManager* m, const char* function) {
+    vrnError* e = vrnError_new(VRN_U_INVALID_DATA, function, kSource, __LINE__);
+    vrnError_addMessage(e, "The stored states of the VRN database\n\n%s\n\ndo not fit together.\n",
+                        Database_getFileName(m->database));
+    vrnError_publish(e);
+    releaseDatabase(m);
+}
+
+// At process end the process-wide manager closes its database (keeping
+// every state), so that the index is written and the lock released; from
+// then on there is no process-wide manager.
+void releaseGlobalManager() {
+    vrnMemory_markExiting();
+    while (liveManagers && !liveManagers->empty()) {
+        vrnStateManager* m = liveManagers->back();
+        // Destroy routines reach their manager as the process-wide one.
+        globalManager = m;
+        vrnStateManager_delete(m);
+    }
+    delete liveManagers;
+    liveManagers = nullptr;
+    globalReleased = true;
+    globalManager = nullptr;
+}
+
+void track(vrnStateManager* m) {
+    if (globalReleased) return;
+    if (!liveManagers) liveManagers = new std::vector<vrnStateManager*>;
+    liveManagers->push_back(m);
+    if (!exitHandlerRegistered) {
+        exitHandlerRegistered = true;
+        atexit(releaseGlobalManager);
+    }
+}
+
+void untrack(vrnStateManager* m) {
+    if (!liveManagers) return;
+    for (size_t i = 0; i < liveManagers->size(); ++i)
+        if ((*liveManagers)[i] == m) {
+            liveManagers->erase(liveManagers->begin() + static_cast<long>(i));
+            return;
+        }
+}
+
+}  // namespace
+
+extern "C" {
+
+vrnStateManager* vrnStateManager_new(void) {
+    vrnStateManager* m =
+        static_cast<vrnStateManager*>(vrnCalloc(sizeof(vrnStateManager), 0, "vrnStateManager_new"));
+    m->objects = Dictionary_new(1);
+    m->modified = Dictionary_new(1);
+    SessionFile_setStateQuery(currentStateOf);
+    track(m);
+    return m;
+}
+
+void vrnStateManager_delete(vrnStateManager* m) {
+    if (!m) return;
+    if (m->database) vrnStateManager_closeDatabase(m, -1);
+    destroyAllLive(m);
+    Dictionary_delete(m->objects);
+    Dictionary_delete(m->modified);
+    if (globalManager == m) globalManager = nullptr;
+    untrack(m);
+    vrnFree(m, "vrnStateManager_delete");
+}
+
+vrnStateManager* vrnStateManager_get(void) {
+    if (globalReleased) return nullptr;
+    // First use without a repository: the "_changes" one in the working
+    // folder. Should that fail, callers get a manager without a database.
+    if (!globalManager) Repository_new("_changes");
+    if (!globalManager) vrnStateManager_setGlobal(vrnStateManager_new());
+    return globalManager;
+}
+
+vrnStateManager* vrnStateManager_setGlobal(vrnStateManager* manager) {
+    vrnStateManager* previous = globalManager;
+    globalManager = manager;
+    return previous;
+}
+
+vrnStateManager_TruncateRoutine vrnStateManager_setTruncateRoutine(
+    vrnStateManager_TruncateRoutine routine) {
+    vrnStateManager_TruncateRoutine previous = truncateRoutine;
+    truncateRoutine = routine;
+    return previous;
+}
+
+int vrnStateManager_newState(vrnStateManager* m) {
+    if (!m) return 0;
+    if (m->current < 0) return -m->current;
+    if (abs(m->last) > m->current) {
+        if (m->database) Database_rollback(m->database, m->current);
+        // Only a repository that exists has checkpoints to drop.
+        if (m->repository && truncateRoutine) truncateRoutine(m->repository, m->current);
+    }
+    m->current = m->last = -(m->current + 1);
+    writeCounters(m);
+    return -m->current;
+}
+
+int vrnStateManager_flushCache(vrnStateManager* m) {
+    if (!m) return 0;
+    static vrnDebugPreamble debug;
+    debug.enter("vrnStateManager_flushCache", "Flush all cached changes.");
+    std::vector<std::pair<std::string, vrnObject*>> pending = entriesOf(m->modified);
+    Dictionary_clear(m->modified);
+    FILE* out = vrnDebug_getStream();
+    int dumped = 0;
+    for (const auto& entry : pending) {
+        vrnObject* o = entry.second;
+        if (!stillLive(m, entry.first, o)) continue;  // deleted by an earlier dump
+        if (debug.tracing() && out)
+            fprintf(out, "Cached: %s %4d [%s]\n", entry.first.c_str(), o->typeIndex,
+                    vrnTypeManager_getNameOfIndex(o->typeIndex));
+        vrnObject_dump(o);
+        ++dumped;
+    }
+    return dumped;
+}
+
+int vrnStateManager_closeState(vrnStateManager* m) {
+    if (!m) return 0;
+    vrnStateManager_flushCache(m);
+    if (m->current < 0) {
+        m->current = m->last = -m->current;
+        writeCounters(m);
+    }
+    return m->current;
+}
+
+void vrnStateManager_markModified(vrnStateManager* m, vrnObject* object) {
+    if (!m || !object) return;
+    Dictionary_add(m->modified, textOf(object->uuid).c_str(), object);
+}
+
+vrnObject* vrnStateManager_createObject(vrnStateManager* m, const char* typeName) {
+    if (!m) return nullptr;
+    int n = vrnStateManager_newState(m);
+    int index = vrnTypeManager_getIndexOfName(typeName);
+    if (index < 0) return nullptr;
+    vrnObject* o = vrnObject_createMemory(nullptr, index);
+    if (m->database)
+        Database_setInteger(m->database, n, o->uuid, "__TYPE__", vrnTypeManager_getIdOfIndex(index));
+    Dictionary_add(m->objects, textOf(o->uuid).c_str(), o);
+    return o;
+}
+
+void vrnStateManager_deleteObject(vrnStateManager* m, vrnObject* object) {
+    if (!m || !object) return;
+    std::string text = textOf(object->uuid);
+    if (m->destroying && m->destroying != object) {
+        printf("ERROR: Trying to delete and object from a destroy function.\n");
+        printf("Deleting:   %s [%s]\n", text.c_str(), vrnObject_getTypeName(object));
+        printf("Destroying: %s [%s]\n", textOf(m->destroying->uuid).c_str(),
+               vrnObject_getTypeName(m->destroying));
+        fflush(stdout);
+    }
+    if (!m->destroying) vrnStateManager_writeInt(m, object->uuid, "__DELETED__", 0);
+    Dictionary_remove(m->objects, text.c_str());
+    Dictionary_remove(m->modified, text.c_str());
+    vrnObject_destroyMemory(object);
+}
+
+vrnObject* vrnStateManager_pointerFromUUIDString(vrnStateManager* m, const char* text) {
+    if (!text || vrnUUID_isNullString(text)) return nullptr;
+    void* value = nullptr;
+    if (m && Dictionary_find(m->objects, text, nullptr, &value)) return static_cast<vrnObject*>(value);
+    raiseInternal("vrnStateManager_pointerFromUUIDString",
+                  "Unable to determine in memory version of object %s.\n", text);
+    return nullptr;
+}
+
+vrnObject* vrnStateManager_pointerFromUUID(vrnStateManager* m, const vrnUUID* uuid) {
+    return vrnStateManager_pointerFromUUIDString(m, textOf(uuid).c_str());
+}
+
+int vrnStateManager_getTypeOfUUIDString(vrnStateManager* m, const char* text) {
+    if (!m || !m->database || !text) return -1;
+    vrnUUID* uuid = vrnUUID_newFromBase64(text);
+    if (!uuid) return -1;
+    // Only a UUID's own text names an object: a damaged Where that merely
+    // starts with one would make a second record of the same object.
+    if (textOf(uuid) != text) {
+        vrnUUID_delete(uuid);
+        return -1;
+    }
+    int id = 0;
+    int ok = Database_getInteger(m->database, abs(m->last), uuid, "__TYPE__", &id);
+    vrnUUID_delete(uuid);
+    return ok ? vrnTypeManager_getIndexOfId(id) : -1;
+}
+
+int vrnStateManager_isParameterChanged(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                                       int* changed) {
+    *changed = 0;
+    if (m && m->applying && m->database)
+        Database_isParameterChanged(m->database, m->applyFrom, m->applyTo, textOf(uuid).c_str(), key,
+                                    changed);
+    return 1;
+}
+
+int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
+    if (!m) return 0;
+    static vrnDebugPreamble debug;
+    debug.enter("vrnStateManager_changeState", "Make a change of state in the VRN database.");
+    vrnStateManager_flushCache(m);
+    // Worked out in 64 bits: a target beyond the stored bounds is refused,
+    // whatever the numbers asked for.
+    int64_t delta = relative ? static_cast<int64_t>(n) : static_cast<int64_t>(n) - abs(m->current);
+    if (delta == 0) return 1;
+    int64_t target;
+    if (delta < 0) {
+        target = abs(m->current) + delta;
+        if (target < abs(m->first)) return 0;
+        m->applyFrom = static_cast<int>(target) + 1;
+        m->applyTo = abs(m->current);
+    } else {
+        if (m->current < 0) return 0;
+        target = m->current + delta;
+        if (target > abs(m->last)) return 0;
+        m->applyFrom = m->current + 1;
+        m->applyTo = static_cast<int>(target);
+    }
+    int records = 0;
+    char** uuids = nullptr;
+    int* starts = nullptr;
+    char** keys = nullptr;
+    int* whens = nullptr;
+    if (m->database)
+        Database_match(m->database, m->applyFrom, m->applyTo, "*", "*", &records, &uuids, &starts,
+                       &keys, &whens);
+    if (delta > 0 && -target == m->last) target = -target;
+    m->current = static_cast<int>(target);
+    if (!m->quiet) writeGlobalInt(m, "State - current", m->current);
+    m->applying = 1;
+
+    std::vector<std::string> toDelete, toRestore, toModify;
+    for (int r = 0; r < records; ++r) {
+        if (strcmp(uuids[r], DATABASE_GLOBAL) == 0) continue;
+        bool deleted = false, typed = false;
+        for (int k = starts[r]; k < starts[r + 1]; ++k) {
+            deleted = deleted || strcmp(keys[k], "__DELETED__") == 0;
+            typed = typed || strcmp(keys[k], "__TYPE__") == 0;
+        }
+        if (deleted && typed) continue;
+        if (deleted) (delta < 0 ? toRestore : toDelete).push_back(uuids[r]);
+        else if (typed) (delta > 0 ? toRestore : toDelete).push_back(uuids[r]);
+        else toModify.push_back(uuids[r]);
+    }
+    if (m->database) Database_freeMatch(records, uuids, starts, keys, whens);
+    else vrnFree(starts, "vrnStateManager_changeState");
+
+    FILE* out = vrnDebug_getStream();
+    if (debug.tracing() && out) {
+        auto list = [&](const char* title, const std::vector<std::string>& l) {
+            fprintf(out, "%s%d\n", title, static_cast<int>(l.size()));
+            for (const std::string& t : l)
+                fprintf(out, "  %s - %d\n", t.c_str(), vrnStateManager_getTypeOfUUIDString(m, t.c_str()));
+        };
+        list("Number of deleted objects  = ", toDelete);
+        list("Number of modified objects = ", toModify);
+        list("Number of restored objects = ", toRestore);
+    }
+
+    for (const std::string& t : toDelete) {
+        // An object that is not live has nothing to destroy: the lookup
+        // reports it and it is skipped.
+        vrnObject* o = vrnStateManager_pointerFromUUIDString(m, t.c_str());
+        if (o) destroyQuietly(m, o);
+    }
+    // Every restored object exists before any of them reads its fields, so
+    // that references among them resolve.
+    std::vector<vrnObject*> restored;
+    for (const std::string& t : toRestore) {
+        void* live = nullptr;
+        if (Dictionary_find(m->objects, t.c_str(), nullptr, &live)) {
+            restored.push_back(static_cast<vrnObject*>(live));
+            continue;
+        }
+        int index = vrnStateManager_getTypeOfUUIDString(m, t.c_str());
+        vrnUUID* uuid = index < 0 ? nullptr : vrnUUID_newFromBase64(t.c_str());
+        if (!uuid) {
+            raiseInternal("vrnStateManager_changeState", "Unable to determine type of restored object %s.\n",
+                          t.c_str());
+            continue;
+        }
+        vrnObject* o = vrnObject_createMemory(uuid, index);
+        Dictionary_add(m->objects, t.c_str(), o);
+        restored.push_back(o);
+    }
+    for (vrnObject* o : restored) vrnObject_restore(o, 0);
+    for (const std::string& t : toModify) {
+        vrnObject* o = vrnStateManager_pointerFromUUIDString(m, t.c_str());
+        if (o) vrnObject_restore(o, 1);
+    }
+    m->applying = 0;
+    return 1;
+}
+
+int vrnStateManager_getObjectsByTypeID(vrnStateManager* m, int id, int* count, vrnObject*** objects) {
+    *count = 0;
+    *objects = nullptr;
+    int index = vrnTypeManager_getIndexOfId(id);
+    if (index < 0 || !m || !m->database) return 0;
+    int records = 0;
+    char** uuids = nullptr;
+    int* starts = nullptr;
+    char** keys = nullptr;
+    int* whens = nullptr;
+    Database_match(m->database, abs(m->first), abs(m->current), "*", "__*", &records, &uuids, &starts,
+                   &keys, &whens);
+    std::vector<vrnObject*> found;
+    for (int r = 0; r < records; ++r) {
+        bool selected = false;
+        for (int k = starts[r]; k < starts[r + 1]; ++k) {
+            if (strcmp(keys[k], "__DELETED__") == 0) {
+                selected = false;
+                break;
+            }
+            if (strcmp(keys[k], "__TYPE__") == 0 &&
+                vrnStateManager_getTypeOfUUIDString(m, uuids[r]) == index)
+                selected = true;
+        }
+        void* live = nullptr;
+        if (selected && Dictionary_find(m->objects, uuids[r], nullptr, &live))
+            found.push_back(static_cast<vrnObject*>(live));
+    }
+    Database_freeMatch(records, uuids, starts, keys, whens);
+    if (!found.empty()) {
+        *count = static_cast<int>(found.size());
+        *objects = static_cast<vrnObject**>(
+            vrnMalloc(static_cast<int>(sizeof(vrnObject*)) * *count, "vrnStateManager_getObjectsByTypeID"));
+        memcpy(*objects, found.data(), sizeof(vrnObject*) * found.size());
+    }
+    return 1;
+}
+
+int vrnStateManager_getObjectsByTypeName(vrnStateManager* m, const char* typeName, int* count,
+                                         vrnObject*** objects) {
+    *count = 0;
+    *objects = nullptr;
+    int id = vrnTypeManager_getIdOfName(typeName);
+    if (id < 0) return 0;
+    return vrnStateManager_getObjectsByTypeID(m, id, count, objects);
+}
+
+vrnObject* vrnStateManager_getSingletonByTypeName(vrnStateManager* m, const char* typeName) {
+    int count = 0;
+    vrnObject** objects = nullptr;
+    vrnStateManager_getObjectsByTypeName(m, typeName, &count, &objects);
+    vrnObject* one = count == 1 ? objects[0] : nullptr;
+    vrnFree(objects, "vrnStateManager_getSingletonByTypeName");
+    return one;
+}
+
+int vrnStateManager_isNotDestroying(vrnStateManager* m) { return m && m->destroying == nullptr; }
+
+int vrnStateManager_isChanging(vrnStateManager* m) { return m && m->changing == 1; }
+
+void vrnStateManager_setRepository(vrnStateManager* m, void* repository) {
+    if (m) m->repository = repository;
+}
+
+int vrnStateManager_recordTypes(vrnStateManager* m) {
+    if (!m) return 0;
+    char** names = nullptr;
+    int* ids = nullptr;
+    int n = vrnTypeManager_getKnownTypes(&names, &ids);
+    if (m->database) {
+        Database_setStringArray(m->database, 0, nullptr, "Type - names", names, n);
+        Database_setIntegerArray(m->database, 0, nullptr, "Type - ids", ids, n);
+    }
+    vrnCStringArray_free(names, n);
+    vrnFree(ids, "vrnStateManager_recordTypes");
+    return 1;
+}
+
+int vrnStateManager_checkTypes(vrnStateManager* m) {
+    if (!m) return 0;
+    if (!m->database) return 2;
+    char** names = nullptr;
+    int* ids = nullptr;
+    int nNames = 0, nIds = 0;
+    int haveNames = Database_getStringArray(m->database, 0, nullptr, "Type - names", &names, &nNames);
+    int haveIds = Database_getIntegerArray(m->database, 0, nullptr, "Type - ids", &ids, &nIds);
+    int verdict = 2;
+    if (haveNames && haveIds)
+        verdict = nNames == nIds ? vrnTypeManager_checkTypes(nNames, names, ids) : 0;
+    vrnCStringArray_free(names, nNames);
+    vrnFree(ids, "vrnStateManager_checkTypes");
+    return verdict;
+}
+
+int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
+    if (!m) return 0;
+    const char* fn = "vrnStateManager_openDatabase";
+    if (m->database) vrnStateManager_closeDatabase(m, 1);
+    m->database = Database_new(fileName);
+    if (!m->database) return 0;
+    int stored = 0;
+    Database_getInteger(m->database, 0, nullptr, "State - first", &m->first);
+    Database_getInteger(m->database, 0, nullptr, "State - last", &m->last);
+    Database_getInteger(m->database, 0, nullptr, "State - current", &stored);
+    if (!plausibleState(m->first) || !plausibleState(m->last) || !plausibleState(stored)) {
+        refuseStates(m, fn);
+        return 0;
+    }
+    // The types are checked before any object is made, so that a file of
+    // unknown types is refused without building a partial model.
+    int types = vrnStateManager_checkTypes(m);
+    if (types == 0) {
+        vrnError* e = vrnError_new(VRN_I_INTERNAL_ERROR, fn, kSource, __LINE__);
+        vrnError_addMessage(e,
+                            "Unable to recognise some of the types of object in the VRN "
+                            "database:\n\n%s\n\n",
+                            Database_getFileName(m->database));
+        vrnError_publish(e);
+        releaseDatabase(m);
+        return 0;
+    }
+    m->current = 0;
+    m->quiet = 1;
+    int changed = vrnStateManager_changeState(m, 1, abs(stored));
+    m->quiet = 0;
+    if (changed != 1) {
+        refuseStates(m, fn);
+        return changed;
+    }
+    if (types == 2) vrnStateManager_recordTypes(m);
+    return 1;
+}
+
+int vrnStateManager_purge(vrnStateManager* m, int mode) {
+    if (!m) return 0;
+    if (!m->database) return 0;
+    int s = abs(m->current);
+    if (mode == -1) return 1;
+    if (mode != 1) return Database_compact(m->database);
+    if (!Database_purgeMarkedObjects(m->database, s, "__DELETED__*")) return 0;
+    if (!Database_purgeModifiedData(m->database, s)) return 0;
+    int ok = Database_setInteger(m->database, 0, nullptr, "State - current", 1);
+    ok = Database_setInteger(m->database, 0, nullptr, "State - first", 0) && ok;
+    ok = Database_setInteger(m->database, 0, nullptr, "State - last", 1) && ok;
+    return ok;
+}
+
+int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
+    if (!m) return 0;
+    vrnStateManager_closeState(m);
+    if (!m->database) return 1;
+    if (vrnStateManager_checkTypes(m) == 2) vrnStateManager_recordTypes(m);
+    if (!vrnStateManager_purge(m, mode)) {
+        vrnError* e = vrnError_new(VRN_W_INVALID_RESULT_IGNORED, "vrnStateManager_closeDatabase",
+                                   kSource, __LINE__);
+        vrnError_addMessage(e, "Unable to compact the database\n\n%s\n\n",
+                            Database_getFileName(m->database));
+        vrnError_publish(e);
+    }
+    if (mode == 1) {
+        m->first = 0;
+        m->current = 1;
+        m->last = 1;
+    }
+    m->quiet = 1;
+    int result = vrnStateManager_changeState(m, 1, -abs(m->current));
+    m->quiet = 0;
+    // Whatever the state change could not reach goes as well.
+    destroyAllLive(m);
+    Dictionary_clear(m->modified);
+    Database_delete(m->database);
+    m->database = nullptr;
+    return result;
+}
+
+// Field forwarders: writers open a state when none is open, readers read at
+// the current state.
+#define WRITER(call) \
+    if (!m || !m->database) return 0; \
+    int state = vrnStateManager_newState(m); \
+    return call;
+#define READER(call) \
+    if (!m || !m->database) return 0; \
+    int state = readState(m); \
+    return call;
+
+int vrnStateManager_writeInt(vrnStateManager* m, const vrnUUID* uuid, const char* key, int value) {
+    WRITER(Database_setInteger(m->database, state, uuid, key, value))
+}
+int vrnStateManager_writeInts(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                              const int* values, int count) {
+    WRITER(Database_setIntegerArray(m->database, state, uuid, key, values, count))
+}
+int vrnStateManager_writeDoubles(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                                 const double* values, int count) {
+    WRITER(Database_setDoubleArray(m->database, state, uuid, key, values, count))
+}
+int vrnStateManager_writeString(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                                const char* string) {
+    WRITER(Database_setString(m->database, state, uuid, key, string))
+}
+int vrnStateManager_writeStrings(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                                 char* const* strings, int count) {
+    WRITER(Database_setStringArray(m->database, state, uuid, key, strings, count))
+}
+int vrnStateManager_writeUUID(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                              const vrnUUID* value) {
+    WRITER(Database_setUUID(m->database, state, uuid, key, value))
+}
+int vrnStateManager_writeUUIDs(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                               vrnUUID* const* values, int count) {
+    WRITER(Database_setUUIDArray(m->database, state, uuid, key, values, count))
+}
+
+int vrnStateManager_readInt(vrnStateManager* m, const vrnUUID* uuid, const char* key, int* value) {
+    READER(Database_getInteger(m->database, state, uuid, key, value))
+}
+int vrnStateManager_readInts(vrnStateManager* m, const vrnUUID* uuid, const char* key, int** array,
+                             int* count) {
+    *array = nullptr;
+    *count = 0;
+    READER(Database_getIntegerArray(m->database, state, uuid, key, array, count))
+}
+int vrnStateManager_readIntArray(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                                 int* array, int capacity) {
+    READER(Database_getIntegerArrayInto(m->database, state, uuid, key, array, capacity))
+}
+int vrnStateManager_readFloats(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                               float** array, int* count) {
+    *array = nullptr;
+    *count = 0;
+    READER(Database_getFloatArray(m->database, state, uuid, key, array, count))
+}
+int vrnStateManager_readDoubles(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                                double** array, int* count) {
+    *array = nullptr;
+    *count = 0;
+    READER(Database_getDoubleArray(m->database, state, uuid, key, array, count))
+}
+int vrnStateManager_readChars(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                              char** array, int* count) {
+    *array = nullptr;
+    *count = 0;
+    READER(Database_getCharArray(m->database, state, uuid, key, array, count))
+}
+int vrnStateManager_readString(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                               char** string) {
+    *string = nullptr;
+    READER(Database_getString(m->database, state, uuid, key, string))
+}
+int vrnStateManager_readStrings(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                                char*** array, int* count) {
+    *array = nullptr;
+    *count = 0;
+    READER(Database_getStringArray(m->database, state, uuid, key, array, count))
+}
+int vrnStateManager_readStringArray(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                                    char** array, int capacity) {
+    READER(Database_getStringArrayInto(m->database, state, uuid, key, array, capacity))
+}
+int vrnStateManager_readUUID(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                             vrnUUID** value) {
+    *value = nullptr;
+    READER(Database_getUUID(m->database, state, uuid, key, value))
+}
+int vrnStateManager_readUUIDs(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                              vrnUUID*** array, int* count) {
+    *array = nullptr;
+    *count = 0;
+    READER(Database_getUUIDArray(m->database, state, uuid, key, array, count))
+}
+int vrnStateManager_readSignature(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                                  int* ints, int* floats, int* doubles, int* chars, int* strings,
+                                  int* uuids) {
+    int fixed = 0;
+    READER(Database_readSignature(m->database, state, uuid, key, ints, floats, doubles, chars, &fixed,
+                                  strings, uuids))
+}
+
+#undef WRITER
+#undef READER
+
+}  // extern "C"
