@@ -66,8 +66,7 @@ extern "C" int update_index(IO_error_routine routine, IO_file *r) {
         qsort(r->indextable, static_cast<size_t>(r->nlines), IO_INDEX_SLOT, byWhat);
         r->sorted = -1;
         r->sortedhead = r->nlines;
-        free(r->wheretable);
-        r->wheretable = nullptr;
+        kwxIndexDropViews(r);
     } else if (int rc = kwxIndexSettle(routine, r)) {
         return rc;
     }

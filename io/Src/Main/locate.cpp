@@ -32,8 +32,9 @@ inline bool isLive(const char *line) { return line[0] == 'Y'; }
 // A header usable as a search key.
 bool keyUsable(const IO_header *key) { return key && key->what && key->where && key->when; }
 
-void copyName(char (&dest)[80], const char *src) {
-    size_t n = strnlen(src, sizeof dest - 1);
+// The first len bytes of src (at most 79), padded with NULs.
+void copyField(char (&dest)[80], const char *src, size_t len) {
+    size_t n = strnlen(src, std::min(len, sizeof dest - 1));
     memcpy(dest, src, n);
     memset(dest + n, 0, sizeof dest - n);
 }
@@ -235,7 +236,76 @@ int searchWhere(IO_error_routine routine, const IO_header *key, IO_file *record,
     return IO_OK;
 }
 
+// The WHEN view (the record's whentable): a header entry (lines covered,
+// entries kept, entries allocated), then (when, line) pairs ordered by WHEN
+// and, within one WHEN, by line number. A line whose fields cannot be split
+// is left out: no search can match it. Lines appended to the table join it
+// in place (see kwxIndexWhenViewAppend); it is dropped with the WHERE view
+// whenever lines move. A line retired in place keeps its entry and is
+// skipped by the liveness test of the search.
+struct WhenEntry {
+    int32_t when, line;
+};
+struct WhenHeader {
+    int32_t covered, kept, capacity, unused;
+};
+static_assert(sizeof(WhenHeader) == 2 * sizeof(WhenEntry), "the header takes two entries");
+
+inline WhenHeader *whenHeader(const IO_file *record) {
+    return reinterpret_cast<WhenHeader *>(record->whentable);
+}
+inline WhenEntry *whenEntries(const IO_file *record) {
+    return reinterpret_cast<WhenEntry *>(record->whentable) + 2;
+}
+
+// The WHEN of a line as the searches read it; false for a line without one.
+bool lineWhen(const char *line, int32_t &when) {
+    LineNames names;
+    if (!splitNames(line, names)) return false;
+    when = (int32_t)atoi(names.when);
+    return true;
+}
+
+// Builds the WHEN view; false when memory runs out (the search then scans
+// the table, so the view is never needed for an answer).
+bool buildWhenView(IO_file *record) {
+    free(record->whentable);
+    record->whentable = nullptr;
+    int n = record->nlines;
+    int capacity = n + n / 4 + 16;
+    void *block = malloc(sizeof(WhenEntry) * ((size_t)capacity + 2));
+    if (!block) return false;
+    record->whentable = static_cast<char *>(block);
+    WhenEntry *entries = whenEntries(record);
+    int32_t kept = 0;
+    for (int i = 0; i < n; ++i) {
+        int32_t when;
+        if (lineWhen(lineAt(record, i), when)) entries[kept++] = WhenEntry{when, (int32_t)i};
+    }
+    std::sort(entries, entries + kept, [](const WhenEntry &a, const WhenEntry &b) {
+        return a.when != b.when ? a.when < b.when : a.line < b.line;
+    });
+    *whenHeader(record) = WhenHeader{n, kept, capacity, 0};
+    return true;
+}
+
 int searchWild(IO_error_routine routine, const IO_header *key, IO_file *record, Matches &out) {
+    // One WHEN: only the lines of that WHEN are tested, in table order as
+    // the scan below would find them.
+    if (*key->when >= 0 &&
+        ((record->whentable && whenHeader(record)->covered == record->nlines) ||
+         buildWhenView(record))) {
+        const WhenEntry *entries = whenEntries(record);
+        const WhenEntry *end = entries + whenHeader(record)->kept;
+        const WhenEntry *it = std::lower_bound(
+            entries, end, *key->when, [](const WhenEntry &e, int32_t w) { return e.when < w; });
+        for (; it != end && it->when == *key->when; ++it) {
+            if (!lineMatches(lineAt(record, it->line), key, true, true)) continue;
+            int rc = takeLine(routine, record, it->line, out);
+            if (rc != IO_OK) return rc;
+        }
+        return IO_OK;
+    }
     for (int i = 0; i < record->nlines; ++i) {
         if (!lineMatches(lineAt(record, i), key, true, true)) continue;
         int rc = takeLine(routine, record, i, out);
@@ -335,12 +405,13 @@ bool hasDuplicateNames(const Matches &found) {
     std::vector<const IO_location *> order;
     order.reserve(found.size());
     for (const IO_location &loc : found) order.push_back(&loc);
+    // WHEN first: the matches of one name differ there, and it is the
+    // cheapest field to compare.
     auto less = [](const IO_location *a, const IO_location *b) {
+        if (a->when != b->when) return a->when < b->when;
         int c = strcmp(a->what, b->what);
         if (c != 0) return c < 0;
-        c = strcmp(a->where, b->where);
-        if (c != 0) return c < 0;
-        return a->when < b->when;
+        return strcmp(a->where, b->where) < 0;
     };
     std::sort(order.begin(), order.end(), less);
     for (size_t i = 1; i < order.size(); ++i)
@@ -366,6 +437,45 @@ private:
 };
 
 }  // namespace
+
+// A line appended as line number line joins the WHEN view when the view
+// covers every line before it; otherwise the view is dropped. Lines are
+// mostly appended with the latest WHEN, so the entry usually goes at the end.
+extern "C" void kwxIndexWhenViewAppend(IO_file *record, int line) {
+    if (!record || !record->whentable) return;
+    WhenHeader *h = whenHeader(record);
+    if (h->covered != line || line + 1 != record->nlines) {
+        free(record->whentable);
+        record->whentable = nullptr;
+        return;
+    }
+    int32_t when;
+    if (!lineWhen(lineAt(record, line), when)) {
+        h->covered = line + 1;
+        return;
+    }
+    if (h->kept >= h->capacity) {
+        int capacity = h->capacity + h->capacity / 2 + 16;
+        void *grown = realloc(record->whentable, sizeof(WhenEntry) * ((size_t)capacity + 2));
+        if (!grown) {
+            free(record->whentable);
+            record->whentable = nullptr;
+            return;
+        }
+        record->whentable = static_cast<char *>(grown);
+        h = whenHeader(record);
+        h->capacity = capacity;
+    }
+    WhenEntry *entries = whenEntries(record);
+    WhenEntry *end = entries + h->kept;
+    // After every entry of a WHEN not above it: the new line is the last.
+    WhenEntry *at = std::upper_bound(entries, end, when,
+                                     [](int32_t w, const WhenEntry &e) { return w < e.when; });
+    memmove(at + 1, at, (size_t)(end - at) * sizeof(WhenEntry));
+    *at = WhenEntry{when, (int32_t)line};
+    h->kept++;
+    h->covered = line + 1;
+}
 
 // ---- Comparators -----------------------------------------------------------
 
@@ -427,8 +537,7 @@ extern "C" int kwxIndexSortWhat(IO_error_routine routine, IO_file *record) {
                    IO_INDEX_SLOT);
         memcpy(record->indextable, moved, (size_t)n * IO_INDEX_SLOT);
         free(moved);
-        free(record->wheretable);
-        record->wheretable = nullptr;
+        kwxIndexDropViews(record);
     }
     record->sorted = -1;
     record->sortedhead = n;
@@ -465,34 +574,47 @@ extern "C" int parseindex(IO_error_routine routine, const char *line, IO_locatio
         kwxIoError(routine, "parseindex: bad index: missing what\n");
         return IO_ERR_PARSE;
     }
-    std::string what(fields[1], lengths[1]);
+    // Names are printed and copied by length, numbers read from a copy
+    // that ends at their field: no allocation, as this runs for every match.
+    auto number = [&](int field) {
+        char text[IO_INDEX_SLOT + 1];
+        memcpy(text, fields[field], lengths[field]);
+        text[lengths[field]] = '\0';
+        return kwx_atoi64(text);
+    };
+    const int whatLen = (int)lengths[1];
+    const char *what = fields[1];
     if (nfields < 3) {
-        kwxIoError(routine, "parseindex: bad index: missing where in dataset %s:?:?\n",
-                   what.c_str());
+        kwxIoError(routine, "parseindex: bad index: missing where in dataset %.*s:?:?\n", whatLen,
+                   what);
         return IO_ERR_PARSE;
     }
-    std::string where(fields[2], lengths[2]);
+    const int whereLen = (int)lengths[2];
+    const char *where = fields[2];
     if (nfields < 4) {
-        kwxIoError(routine, "parseindex: bad index: missing when in dataset %s:%s:?\n",
-                   what.c_str(), where.c_str());
+        kwxIoError(routine, "parseindex: bad index: missing when in dataset %.*s:%.*s:?\n", whatLen,
+                   what, whereLen, where);
         return IO_ERR_PARSE;
     }
-    int32_t when = atoi(std::string(fields[3], lengths[3]).c_str());
+    char whenText[IO_INDEX_SLOT + 1];
+    memcpy(whenText, fields[3], lengths[3]);
+    whenText[lengths[3]] = '\0';
+    int32_t when = atoi(whenText);
     if (nfields < 5) {
-        kwxIoError(routine, "parseindex: bad index: missing dslength for dataset %s:%s:%d\n",
-                   what.c_str(), where.c_str(), when);
+        kwxIoError(routine, "parseindex: bad index: missing dslength for dataset %.*s:%.*s:%d\n",
+                   whatLen, what, whereLen, where, when);
         return IO_ERR_PARSE;
     }
     if (nfields < 6) {
-        kwxIoError(routine, "parseindex: bad index: missing location for dataset %s:%s:%d\n",
-                   what.c_str(), where.c_str(), when);
+        kwxIoError(routine, "parseindex: bad index: missing location for dataset %.*s:%.*s:%d\n",
+                   whatLen, what, whereLen, where, when);
         return IO_ERR_PARSE;
     }
-    copyName(location->what, what.c_str());
-    copyName(location->where, where.c_str());
+    copyField(location->what, what, lengths[1]);
+    copyField(location->where, where, lengths[2]);
     location->when = when;
-    location->dslength = kwx_atoi64(std::string(fields[4], lengths[4]).c_str());
-    location->location = kwx_atoi64(std::string(fields[5], lengths[5]).c_str());
+    location->dslength = number(4);
+    location->location = number(5);
     location->line = 0;
     return IO_OK;
 }
@@ -581,20 +703,28 @@ extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data 
             *result->noffsets = 2 * n;
             return IO_ERR_MEMORY;
         }
+        // The records go out in the order of their numbers in order[]; with
+        // no WHEN given, latest WHEN first (a stable sort of the numbers, so
+        // that the records themselves are not moved).
+        std::vector<int32_t> order;
+        order.reserve((size_t)n);
+        for (size_t i = 0; i < found.size(); ++i)
+            if (found[i].line != -1) order.push_back((int32_t)i);
         if (*key->when < 0 && n >= 2) {
             kwxIoTrace("about to sort %d datasets by WHEN", n);
-            std::stable_sort(found.begin(), found.end(),
-                             [](const IO_location &a, const IO_location &b) {
-                                 return dsloc_sortWhen(&a, &b) < 0;
-                             });
+            auto later = [&found](int32_t a, int32_t b) {
+                return dsloc_sortWhen(&found[(size_t)a], &found[(size_t)b]) < 0;
+            };
+            if (!std::is_sorted(order.begin(), order.end(), later))
+                std::stable_sort(order.begin(), order.end(), later);
             kwxIoTrace("sorted %d datasets by WHEN", n);
         }
         *result->nstrings = 2 * n;
         *result->nints = n;
         *result->noffsets = 2 * n;
         int k = 0;
-        for (const IO_location &loc : found) {
-            if (loc.line == -1) continue;
+        for (int32_t i : order) {
+            const IO_location &loc = found[(size_t)i];
             memcpy(result->strings + (size_t)(2 * k) * IO_STRING_LEN, loc.what, IO_STRING_LEN);
             memcpy(result->strings + (size_t)(2 * k + 1) * IO_STRING_LEN, loc.where,
                    IO_STRING_LEN);
