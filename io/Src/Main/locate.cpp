@@ -576,11 +576,29 @@ extern "C" int parseindex(IO_error_routine routine, const char *line, IO_locatio
     }
     // Names are printed and copied by length, numbers read from a copy
     // that ends at their field: no allocation, as this runs for every match.
-    auto number = [&](int field) {
-        char text[IO_INDEX_SLOT + 1];
+    // A field of plain digits is read directly (the value the C library
+    // gives it); anything else goes through the C library.
+    auto digits = [&](int field, size_t most, int64_t &v) {
+        size_t n = lengths[field];
+        if (n == 0 || n > most) return false;
+        v = 0;
+        for (size_t k = 0; k < n; ++k) {
+            char d = fields[field][k];
+            if (d < '0' || d > '9') return false;
+            v = v * 10 + (d - '0');
+        }
+        return true;
+    };
+    auto copied = [&](int field, char (&text)[IO_INDEX_SLOT + 1]) {
         memcpy(text, fields[field], lengths[field]);
         text[lengths[field]] = '\0';
-        return kwx_atoi64(text);
+        return text;
+    };
+    auto number = [&](int field) -> int64_t {
+        int64_t v;
+        if (digits(field, 18, v)) return v;
+        char text[IO_INDEX_SLOT + 1];
+        return kwx_atoi64(copied(field, text));
     };
     const int whatLen = (int)lengths[1];
     const char *what = fields[1];
@@ -596,10 +614,14 @@ extern "C" int parseindex(IO_error_routine routine, const char *line, IO_locatio
                    what, whereLen, where);
         return IO_ERR_PARSE;
     }
-    char whenText[IO_INDEX_SLOT + 1];
-    memcpy(whenText, fields[3], lengths[3]);
-    whenText[lengths[3]] = '\0';
-    int32_t when = atoi(whenText);
+    int32_t when;
+    int64_t whenValue;
+    if (digits(3, 9, whenValue)) {
+        when = (int32_t)whenValue;
+    } else {
+        char text[IO_INDEX_SLOT + 1];
+        when = atoi(copied(3, text));
+    }
     if (nfields < 5) {
         kwxIoError(routine, "parseindex: bad index: missing dslength for dataset %.*s:%.*s:%d\n",
                    whatLen, what, whereLen, where, when);
