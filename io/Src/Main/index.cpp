@@ -123,6 +123,8 @@ extern "C" void kwxIndexDropViews(IO_file *r) {
     r->wheretable = nullptr;
     free(r->whentable);
     r->whentable = nullptr;
+    free(r->tailtable);
+    r->tailtable = nullptr;
 }
 
 extern "C" int kwxIndexSortedCount(const IO_file *r) {
@@ -206,6 +208,7 @@ extern "C" int insert_index(IO_error_routine routine, IO_file *r, const char *li
     free(r->wheretable);
     r->wheretable = nullptr;
     kwxIndexWhenViewAppend(r, r->nlines - 1);
+    kwxIndexTailViewAppend(r, r->nlines - 1);
     return 0;
 }
 
@@ -220,6 +223,7 @@ extern "C" int insert_index_nosort(IO_error_routine routine, IO_file *r, const c
     r->nlines++;
     r->indexdirty = 1;
     kwxIndexWhenViewAppend(r, r->nlines - 1);
+    kwxIndexTailViewAppend(r, r->nlines - 1);
     return 0;
 }
 

@@ -178,6 +178,65 @@ bool whereRange(const IO_header *key, const IO_file *record, int &first, int &la
     return prefixRange(record->nlines, k, textOf, first, last);
 }
 
+// The tail view (the record's tailtable): a header (lines covered, sorted
+// head it was made for, entries kept, entries allocated), then the line
+// numbers of the lines after the sorted head, ordered by their text from
+// WHAT on and, for equal texts, by line number. The lines of the tail that
+// begin with a key are then neighbours, found by binary search rather than
+// by a scan of the whole tail. Appended lines join it in place; it is
+// rebuilt when the head changes and dropped when lines move.
+struct TailHeader {
+    int32_t covered, head, kept, capacity;
+};
+
+inline TailHeader *tailHeader(const IO_file *record) {
+    return reinterpret_cast<TailHeader *>(record->tailtable);
+}
+inline int32_t *tailEntries(const IO_file *record) {
+    return reinterpret_cast<int32_t *>(record->tailtable + sizeof(TailHeader));
+}
+
+bool tailBefore(const IO_file *record, int32_t a, int32_t b) {
+    int c = strcmp(kwxIndexWhatPart(lineAt(record, a)), kwxIndexWhatPart(lineAt(record, b)));
+    return c != 0 ? c < 0 : a < b;
+}
+
+bool buildTailView(IO_file *record, int head) {
+    free(record->tailtable);
+    record->tailtable = nullptr;
+    int n = record->nlines - head;
+    if (n < 0) return false;
+    int capacity = n + 64;
+    void *block = malloc(sizeof(TailHeader) + sizeof(int32_t) * (size_t)capacity);
+    if (!block) return false;
+    record->tailtable = static_cast<char *>(block);
+    int32_t *entries = tailEntries(record);
+    for (int i = 0; i < n; ++i) entries[i] = head + i;
+    std::sort(entries, entries + n, [record](int32_t a, int32_t b) { return tailBefore(record, a, b); });
+    *tailHeader(record) = TailHeader{record->nlines, head, n, capacity};
+    return true;
+}
+
+// The lines after the sorted head (head on) that may begin with key, in
+// table order: those that do, or every one of them when the tail view
+// cannot be had. Callers test each line as they would in a scan.
+void tailCandidates(IO_file *record, int head, const std::string &key, std::vector<int32_t> &out) {
+    out.clear();
+    if (head >= record->nlines) return;
+    bool valid = record->tailtable && tailHeader(record)->covered == record->nlines &&
+                 tailHeader(record)->head == head;
+    if (!valid && !buildTailView(record, head)) {
+        for (int i = head; i < record->nlines; ++i) out.push_back(i);
+        return;
+    }
+    const int32_t *entries = tailEntries(record);
+    int first, last;
+    auto textOf = [record, entries](int i) { return kwxIndexWhatPart(lineAt(record, entries[i])); };
+    if (!prefixRange(tailHeader(record)->kept, key, textOf, first, last)) return;
+    out.assign(entries + first, entries + last + 1);
+    std::sort(out.begin(), out.end());
+}
+
 int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, Matches &out) {
     if (record->sorted != -1) {
         int rc = kwxIndexSortWhat(routine, record);
@@ -207,7 +266,9 @@ int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, 
         }
     }
     // Lines appended since the table was last put in order.
-    for (int i = head; i < record->nlines; ++i) {
+    std::vector<int32_t> tail;
+    tailCandidates(record, head, k, tail);
+    for (int32_t i : tail) {
         const char *line = lineAt(record, i);
         if (!isLive(line) || strncmp(kwxIndexWhatPart(line), k.c_str(), k.size()) != 0) continue;
         int rc = takeLine(routine, record, i, out);
@@ -331,7 +392,9 @@ int searchWhatPrefix(IO_error_routine routine, const IO_header *key, const std::
             if (rc != IO_OK) return rc;
         }
     }
-    for (int i = head; i < record->nlines; ++i) {
+    std::vector<int32_t> tail;
+    tailCandidates(record, head, prefix, tail);
+    for (int32_t i : tail) {
         if (!lineMatches(lineAt(record, i), key, true, wildWhere)) continue;
         int rc = takeLine(routine, record, i, out);
         if (rc != IO_OK) return rc;
@@ -362,9 +425,12 @@ int locate_all_what(IO_error_routine routine, const IO_header *key, IO_file *rec
         last = -1;
     }
     // The range found in the ordered head, then the lines appended since.
-    for (int i = first; i < record->nlines; ++i) {
-        if (i > last && i < head) i = head;
-        if (i >= record->nlines) break;
+    std::vector<int32_t> lines;
+    for (int i = first; i <= last; ++i) lines.push_back(i);
+    std::vector<int32_t> tail;
+    tailCandidates(record, head, k, tail);
+    lines.insert(lines.end(), tail.begin(), tail.end());
+    for (int32_t i : lines) {
         if (!lineMatches(lineAt(record, i), key, false, true)) continue;
         int rc = takeLine(routine, record, i, out);
         if (rc != IO_OK) {
@@ -473,6 +539,39 @@ extern "C" void kwxIndexWhenViewAppend(IO_file *record, int line) {
                                      [](int32_t w, const WhenEntry &e) { return w < e.when; });
     memmove(at + 1, at, (size_t)(end - at) * sizeof(WhenEntry));
     *at = WhenEntry{when, (int32_t)line};
+    h->kept++;
+    h->covered = line + 1;
+}
+
+// A line appended as line number line joins the tail view when the view
+// covers every line before it; otherwise the view is dropped.
+extern "C" void kwxIndexTailViewAppend(IO_file *record, int line) {
+    if (!record || !record->tailtable) return;
+    TailHeader *h = tailHeader(record);
+    if (h->covered != line || line + 1 != record->nlines || h->head != kwxIndexSortedCount(record)) {
+        free(record->tailtable);
+        record->tailtable = nullptr;
+        return;
+    }
+    if (h->kept >= h->capacity) {
+        int capacity = h->capacity + h->capacity / 2 + 64;
+        void *grown = realloc(record->tailtable, sizeof(TailHeader) + sizeof(int32_t) * (size_t)capacity);
+        if (!grown) {
+            free(record->tailtable);
+            record->tailtable = nullptr;
+            return;
+        }
+        record->tailtable = static_cast<char *>(grown);
+        h = tailHeader(record);
+        h->capacity = capacity;
+    }
+    int32_t *entries = tailEntries(record);
+    int32_t *end = entries + h->kept;
+    int32_t *at = std::upper_bound(entries, end, (int32_t)line, [record](int32_t a, int32_t b) {
+        return tailBefore(record, a, b);
+    });
+    memmove(at + 1, at, (size_t)(end - at) * sizeof(int32_t));
+    *at = line;
     h->kept++;
     h->covered = line + 1;
 }
@@ -643,25 +742,34 @@ extern "C" int parseindex(IO_error_routine routine, const char *line, IO_locatio
 
 // ---- Searches ------------------------------------------------------------------
 
-extern "C" int get_ds_location(IO_error_routine routine, int mode, IO_header *key,
-                               IO_file *record, int *count, IO_location *located) {
-    if (!count || !located) return IO_ERR_MEMORY;
-    *count = 0;
+int kwxIndexSearch(IO_error_routine routine, int mode, IO_header *key, IO_file *record,
+                   std::vector<IO_location> &found) {
+    found.clear();
     if (!record) return IO_OK;
     if (!keyUsable(key)) return IO_ERR_MEMORY;
     try {
         kwxIoCountAllocation();
-        Matches found;
         int rc = search(routine, mode, key, record, found);
-        // The caller's array has room for one record per line.
+        // As many records as the table has lines, at most.
         size_t n = std::min(found.size(), (size_t)std::max(record->nlines, 0));
-        if (n) memcpy(located, found.data(), n * sizeof(IO_location));
-        *count = (int)n;
+        found.resize(n);
         return rc;
     } catch (const std::bad_alloc &) {
         return kwxIoNoMemory(routine, IO_ERR_MEMORY, "get_ds_location",
                              (int64_t)record->nlines * (int64_t)sizeof(IO_location));
     }
+}
+
+extern "C" int get_ds_location(IO_error_routine routine, int mode, IO_header *key,
+                               IO_file *record, int *count, IO_location *located) {
+    if (!count || !located) return IO_ERR_MEMORY;
+    *count = 0;
+    Matches found;
+    int rc = kwxIndexSearch(routine, mode, key, record, found);
+    // The caller's array has room for one record per line.
+    if (!found.empty()) memcpy(located, found.data(), found.size() * sizeof(IO_location));
+    *count = (int)found.size();
+    return rc;
 }
 
 extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data *result,
