@@ -135,25 +135,32 @@ int takeLine(IO_error_routine routine, const IO_file *record, int i, Matches &ou
 }
 
 // First and last position in [0, n) whose text (given by textOf) begins
-// with key; false when there is none. The texts must be in ascending order.
+// with key; false when there is none. The texts must be in ascending order,
+// so that those beginning with key are neighbours: two binary searches find
+// the ends of their run, however many versions of a name it holds.
 template <typename TextOf>
 bool prefixRange(int n, const std::string &key, TextOf textOf, int &first, int &last) {
-    int low = 0, high = n - 1;
-    while (low <= high) {
+    auto cmp = [&](int i) { return strncmp(textOf(i), key.c_str(), key.size()); };
+    int low = 0, high = n;   // first position not before key
+    while (low < high) {
         int middle = low + (high - low) / 2;
-        int c = strncmp(textOf(middle), key.c_str(), key.size());
-        if (c == 0) {
-            first = last = middle;
-            while (first > low && strncmp(textOf(first - 1), key.c_str(), key.size()) == 0) --first;
-            while (last < high && strncmp(textOf(last + 1), key.c_str(), key.size()) == 0) ++last;
-            return true;
-        }
-        if (c < 0)
+        if (cmp(middle) < 0)
             low = middle + 1;
         else
-            high = middle - 1;
+            high = middle;
     }
-    return false;
+    if (low >= n || cmp(low) != 0) return false;
+    first = low;
+    high = n;   // first position after the run
+    while (low < high) {
+        int middle = low + (high - low) / 2;
+        if (cmp(middle) <= 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    last = low - 1;
+    return true;
 }
 
 // The range of the WHAT-ordered head (the first head lines) whose lines
