@@ -209,4 +209,16 @@ TEST_F(RepositoryFixture, ARegionMovedToAnotherTopologyIsNamedThereOnly) {
     // Binding it again changes nothing.
     Region_setTopology(r, other, nullptr);
     EXPECT_EQ(r->id, 2);
+    // Removing from one topology a region (or an assembly) of another that
+    // carries the same name text leaves the name of the one named here.
+    Region* here = region(2);
+    ASSERT_STREQ(here->name, "Region 2.2");
+    Topology_removeRegion(topology, r);
+    EXPECT_EQ(NameManager_getObject(names, "Region 2.2", nullptr), &here->header);
+    EXPECT_STREQ(here->name, "Region 2.2");
+    Assembly* mine = Assembly_new(topology, "Wall");
+    Assembly* theirs = Assembly_new(other, "Wall");
+    Topology_removeAssembly(topology, theirs);
+    EXPECT_STREQ(mine->uniqueName, "Wall");
+    EXPECT_TRUE(NameManager_isNameUsed(names, "Wall"));
 }

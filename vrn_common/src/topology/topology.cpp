@@ -37,6 +37,13 @@ void releaseBaseName(Region* r) {
     r->baseName = nullptr;
 }
 
+// Whether the topology's name manager holds name for this very object: an
+// object of another topology may carry the same text, and removing it must
+// not take the name of the object named so here.
+bool namedHere(Topology* t, const char* name, vrnObject* object) {
+    return t->nameManager && name && NameManager_getObject(t->nameManager, name, nullptr) == object;
+}
+
 std::vector<Region*> regionsOf(const Set* set) {
     std::vector<Region*> out;
     if (set)
@@ -117,7 +124,7 @@ int Topology_removeAssembly(Topology* t, Assembly* a) {
     if (!t || !a) return 0;
     Guard guard(removeAssemblyBusy);
     if (guard.reentered()) return 1;
-    if (t->nameManager && a->uniqueName) {
+    if (namedHere(t, a->uniqueName, &a->header)) {
         std::string name = a->uniqueName;
         NameManager_removeName(t->nameManager, name.c_str());
     }
@@ -152,7 +159,7 @@ int Topology_removeRegion(Topology* t, Region* r) {
     if (!t || !r) return 0;
     Guard guard(removeRegionBusy);
     if (guard.reentered()) return 1;
-    if (t->nameManager && r->name) {
+    if (namedHere(t, r->name, &r->header)) {
         std::string name = r->name;
         NameManager_removeName(t->nameManager, name.c_str());
     }
