@@ -99,6 +99,34 @@ TEST_F(RepositoryFixture, TwoWayLinksAgreeFromEitherEnd) {
     Region_delete(r);
 }
 
+TEST_F(RepositoryFixture, MembersOutliveADeletedTopology) {
+    Topology* t = Topology_new();
+    Region* r = Region_new(2, "Inlet");
+    Topology_addRegion(t, r, nullptr);
+    Assembly* a = Assembly_new(t, "Wall");
+    Assembly_addRegion(a, r);
+    vrnStateManager_closeState(m);
+    Topology_delete(t);
+    vrnStateManager_closeState(m);
+    EXPECT_EQ(r->topology, nullptr);
+    EXPECT_EQ(a->topology, nullptr);
+    EXPECT_EQ(r->name, nullptr);
+    // Undo brings the topology back and the members point at it again.
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    ASSERT_NE(r->topology, nullptr);
+    EXPECT_EQ(a->topology, r->topology);
+    EXPECT_STREQ(r->name, "Inlet");
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, 1), 1);
+    EXPECT_EQ(r->topology, nullptr);
+    // A new original name may be the region's own base name text.
+    Region_setNames(r, "Original", "Base");
+    Region_setNames(r, r->baseName, nullptr);
+    EXPECT_STREQ(r->originalName, "Base");
+    EXPECT_EQ(r->baseName, nullptr);
+    Region_delete(r);
+    Assembly_delete(a);
+}
+
 TEST_F(RepositoryFixture, ShellsBoundariesAndConnections) {
     Region* solid = region(3);
     Boundary* boundary = Boundary_new(solid);

@@ -93,9 +93,31 @@ void Topology_restore(vrnObject* o, int onlyIfChanged) {
         }
 }
 
+// The members of a topology that is deleted outlive it: they no longer
+// point at it (in memory and stored, so that an undo brings the link back).
+static void releaseMembers(Topology* t, HashSet* set) {
+    void** members = nullptr;
+    int n = set ? HashSet_toArray(set, &members) : 0;
+    for (int i = 0; i < n; ++i) {
+        vrnObject* o = static_cast<vrnObject*>(members[i]);
+        Topology** link = vrnmodel::isA(o, "Region")     ? &reinterpret_cast<Region*>(o)->topology
+                          : vrnmodel::isA(o, "Assembly") ? &reinterpret_cast<Assembly*>(o)->topology
+                                                         : nullptr;
+        if (link && *link == t) {
+            *link = nullptr;
+            vrnObject_setPointer(o, "topology", nullptr);
+        }
+    }
+    vrnFree(members, "Topology_delete");
+}
+
 void Topology_destroy(vrnObject* o) {
     Topology* t = reinterpret_cast<Topology*>(o);
-    if (!destroying(o) && t->nameManager) vrnObject_destroy(&t->nameManager->header);
+    if (!destroying(o)) {
+        if (t->nameManager) vrnObject_destroy(&t->nameManager->header);
+        releaseMembers(t, t->assemblies);
+        for (HashSet* s : t->regions) releaseMembers(t, s);
+    }
     if (t->assemblies) HashSet_delete(t->assemblies);
     for (HashSet* s : t->regions)
         if (s) HashSet_delete(s);
@@ -403,10 +425,13 @@ Region* Region_new(int dimensionality, const char* originalName) {
 int Region_setNames(Region* r, const char* originalName, const char* baseName) {
     if (!r) return 0;
     bool same = baseName && (baseName == originalName || baseName == r->originalName);
+    // Both copies are taken before the old texts go: either argument may be
+    // one of them.
     char* base = same || !baseName ? nullptr : vrnCString_clone(baseName);
+    bool newOriginal = originalName != r->originalName;
+    char* copy = newOriginal ? vrnCString_clone(originalName) : nullptr;
     releaseBaseName(r);
-    if (originalName != r->originalName) {
-        char* copy = vrnCString_clone(originalName);
+    if (newOriginal) {
         vrnCString_free(r->originalName);
         r->originalName = copy;
     }
