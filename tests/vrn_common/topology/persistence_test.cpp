@@ -201,3 +201,24 @@ TEST_F(RepositoryFixture, EveryReferenceMadeToPointAtTheWrongClassIsSurvived) {
     EXPECT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
     EXPECT_FALSE(commontest::takeErrors().empty());
 }
+
+TEST_F(RepositoryFixture, ARegionStoredWithAnotherDimensionalityLeavesItsSetOnDelete) {
+    Region* r = region(2, "Inlet");
+    vrnStateManager_closeState(m);
+    vrnObject_setInt(&r->header, "dimensionality", 3);
+    reopen();
+    auto held = [](HashSet* set, void* member) {
+        void** members = nullptr;
+        int n = HashSet_toArray(set, &members);
+        bool found = std::find(members, members + n, member) != members + n;
+        vrnFree(members, "test");
+        return found;
+    };
+    Region* back = reinterpret_cast<Region*>(NameManager_getObject(names, "Inlet", nullptr));
+    ASSERT_NE(back, nullptr);
+    ASSERT_EQ(back->dimensionality, 3);
+    ASSERT_TRUE(held(topology->regions[2], back));
+    Region_delete(back);
+    EXPECT_FALSE(held(topology->regions[2], back));
+    vrnStateManager_closeState(m);
+}

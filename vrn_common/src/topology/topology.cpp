@@ -185,7 +185,10 @@ int Topology_removeRegion(Topology* t, Region* r) {
         std::string name = r->name;
         NameManager_removeName(t->nameManager, name.c_str());
     }
-    if (HashSet* set = dimensionSet(t, r)) HashSet_remove(set, r);
+    // Every dimension set: a damaged file may hold a region in a set other
+    // than that of its dimensionality, and none may keep a deleted region.
+    for (HashSet* set : t->regions)
+        if (set) HashSet_remove(set, r);
     vrnObject_markModified(&t->header);
     Region_unsetTopology(r);
     return 1;
