@@ -1,5 +1,7 @@
 // The name manager's default and unique names, and the topology classes'
 // two-way links, closing and splitting.
+#include <limits.h>
+
 #include "model_describe.h"
 
 using modeltest::RepositoryFixture;
@@ -28,6 +30,19 @@ TEST_F(RepositoryFixture, DefaultRegionNamesAndBaseNames) {
     Region* taken = Region_new(1, nullptr);
     Topology_addRegion(topology, taken, "Edge (left)");
     EXPECT_EQ(nameOf(taken), "Region 1.2");
+}
+
+TEST_F(RepositoryFixture, StoredCountsThatCannotGrowNameNothing) {
+    const int full[4] = {INT_MAX, INT_MAX, INT_MAX, INT_MAX};
+    vrnObject_setInts(&names->header, "noOfCreatedRegions", full, 4);
+    vrnObject_setInt(&names->header, "noOfCreatedAssemblies", INT_MAX);
+    reopen();
+    commontest::takeErrors();
+    Region* r = region(2);
+    EXPECT_EQ(r->name, nullptr);
+    EXPECT_EQ(Assembly_new(topology, "Wall")->uniqueName, nullptr);
+    EXPECT_EQ(names->noOfCreatedRegions[2], INT_MAX);
+    EXPECT_EQ(commontest::takeErrors().size(), 2u);
 }
 
 TEST_F(RepositoryFixture, StrategyFormsAndRefusedStrategies) {
