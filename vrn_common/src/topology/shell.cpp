@@ -202,6 +202,8 @@ void Boundary_destroy(Boundary* b, int destroyShells, int deleteRegions) {
 
 void Boundary_free(vrnObject* o) {
     if (!o) return;
+    // A face mesh may be linked in a mesh.
+    if (vrnmodel::isA(o, "FaceMesh")) vrnmodel::forgetLinks(o);
     SetHolder* holder = reinterpret_cast<SetHolder*>(o);
     Set_delete(holder->second);
     holder->second = nullptr;

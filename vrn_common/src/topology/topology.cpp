@@ -684,6 +684,7 @@ void Region_destroy(vrnObject* o) {
         if (r->shell) Shell_removeRegion(r->shell, r);
         if (r->boundary) Boundary_destroy(r->boundary, 1, 0);
         Region_breakLinks(r, 1);
+        vrnmodel::forgetLinks(o);
     }
     releaseBaseName(r);
     vrnCString_free(r->originalName);
