@@ -112,6 +112,20 @@ TEST_F(RepositoryFixture, TwoWayLinksAgreeFromEitherEnd) {
     EXPECT_EQ(r->name, nullptr);
     EXPECT_STREQ(Region_getDisplayName(r), "*** No name - region not in topology ***");
     Region_delete(r);
+
+    // A boundary given to another region, or a region given another
+    // boundary, leaves no link at its old partner.
+    Region* solid = region(3);
+    Region* other = region(3);
+    Boundary* first = Boundary_new(solid);
+    Boundary* second = Boundary_new(solid);
+    EXPECT_EQ(first->boundedRegion, nullptr);
+    Region_setBoundary(other, second);
+    EXPECT_EQ(solid->boundary, nullptr);
+    EXPECT_EQ(second->boundedRegion, other);
+    Region_delete(other);
+    Boundary_destroy(first, 1, 0);
+    Region_delete(solid);
 }
 
 TEST_F(RepositoryFixture, MembersOutliveADeletedTopology) {

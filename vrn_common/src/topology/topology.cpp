@@ -509,6 +509,18 @@ int Region_unsetShell(Region* r) {
 
 int Region_setBoundary(Region* r, Boundary* b) {
     if (!r) return 0;
+    // A region has one boundary and a boundary bounds one region: the old
+    // partners of either end let go, so none keeps a link to the other.
+    Boundary* old = r->boundary;
+    if (old && old != b && old->boundedRegion == r) {
+        old->boundedRegion = nullptr;
+        vrnObject_setPointer(&old->header, "boundedRegion", nullptr);
+    }
+    Region* previous = b ? b->boundedRegion : nullptr;
+    if (previous && previous != r && previous->boundary == b) {
+        previous->boundary = nullptr;
+        vrnObject_setPointer(&previous->header, "boundary", nullptr);
+    }
     r->boundary = b;
     int ok = vrnObject_setPointer(&r->header, "boundary", b ? &b->header : nullptr);
     if (b && b->boundedRegion != r) {
