@@ -125,6 +125,17 @@ TEST_F(RepositoryFixture, TwoWayLinksAgreeFromEitherEnd) {
     EXPECT_EQ(second->boundedRegion, other);
     Region_delete(other);
     Boundary_destroy(first, 1, 0);
+    // A shell or boundary deleted by itself lets go of its partners too.
+    Region* face = region(2);
+    Boundary* around = Boundary_new(solid);
+    Shell* shell = Shell_new(around);
+    Shell_addRegion(shell, face);
+    vrnObject_destroy(&shell->header);
+    EXPECT_EQ(face->shell, nullptr);
+    EXPECT_EQ(Set_contains(around->shells, shell), 0);
+    vrnObject_destroy(&around->header);
+    EXPECT_EQ(solid->boundary, nullptr);
+    Region_delete(face);
     Region_delete(solid);
 }
 

@@ -195,15 +195,26 @@ void Boundary_destroy(Boundary* b, int destroyShells, int deleteRegions) {
         if (destroyShells) Shell_destroy(s, deleteRegions);
         else Shell_unsetBoundary(s);
     }
-    // The bounded region no longer points at a freed boundary.
-    if (b->boundedRegion && b->boundedRegion->boundary == b) Region_setBoundary(b->boundedRegion, nullptr);
     Boundary_free(&b->header);
 }
 
 void Boundary_free(vrnObject* o) {
     if (!o) return;
-    // A face mesh may be linked in a mesh.
-    if (vrnmodel::isA(o, "FaceMesh")) vrnmodel::forgetLinks(o);
+    // Deleted by itself (not through Shell_destroy or Boundary_destroy, and
+    // not by a state change), its partners let go of it first.
+    if (vrnObject_isNotBeingDestroyed(o)) {
+        if (vrnmodel::isA(o, "FaceMesh")) {
+            vrnmodel::forgetLinks(o);
+        } else if (vrnmodel::isA(o, "Shell")) {
+            Shell* s = reinterpret_cast<Shell*>(o);
+            for (Region* r : membersOf<Region>(s->regions)) Shell_removeRegion(s, r);
+            Shell_unsetBoundary(s);
+        } else if (vrnmodel::isA(o, "Boundary")) {
+            Boundary* b = reinterpret_cast<Boundary*>(o);
+            for (Shell* s : membersOf<Shell>(b->shells)) Shell_unsetBoundary(s);
+            if (b->boundedRegion && b->boundedRegion->boundary == b) Region_setBoundary(b->boundedRegion, nullptr);
+        }
+    }
     SetHolder* holder = reinterpret_cast<SetHolder*>(o);
     Set_delete(holder->second);
     holder->second = nullptr;
