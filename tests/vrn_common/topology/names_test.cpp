@@ -135,6 +135,13 @@ TEST_F(RepositoryFixture, TwoWayLinksAgreeFromEitherEnd) {
     EXPECT_EQ(Set_contains(around->shells, shell), 0);
     vrnObject_destroy(&around->header);
     EXPECT_EQ(solid->boundary, nullptr);
+    // So does a connection.
+    Connection* joint = Region_connect(face, solid, 0);
+    Connection* glue = Region_glue(face, solid, 0);
+    vrnObject_destroy(&joint->header);
+    vrnObject_destroy(&glue->header);
+    EXPECT_EQ(face->connection, nullptr);
+    EXPECT_EQ(solid->gluings, nullptr);
     Region_delete(face);
     Region_delete(solid);
 }

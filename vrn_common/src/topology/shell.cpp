@@ -64,7 +64,28 @@ void Connection_restore(vrnObject* o, int onlyIfChanged) {
     vrnObject_getInt(o, onlyIfChanged, "type", &c->type);
 }
 
-void Connection_destroy(vrnObject* o) { vrnObject_delete(o); }
+void Connection_destroy(vrnObject* o) {
+    // Deleted by itself, it leaves both regions: as their own connection
+    // (written as none) and from their gluing sets.
+    if (vrnObject_isNotBeingDestroyed(o)) {
+        Connection* c = reinterpret_cast<Connection*>(o);
+        for (Region* side : c->sides) {
+            if (!side) continue;
+            if (side->connection == c) {
+                side->connection = nullptr;
+                vrnObject_setPointer(&side->header, "connection", nullptr);
+            }
+            if (side->gluings && Set_remove(side->gluings, c)) {
+                vrnObject_markModified(&side->header);
+                if (side->gluings->count == 0) {
+                    Set_delete(side->gluings);
+                    side->gluings = nullptr;
+                }
+            }
+        }
+    }
+    vrnObject_delete(o);
+}
 
 /* ---- Shell ------------------------------------------------------------- */
 
