@@ -222,3 +222,14 @@ TEST_F(RepositoryFixture, ARegionStoredWithAnotherDimensionalityLeavesItsSetOnDe
     EXPECT_FALSE(held(topology->regions[2], back));
     vrnStateManager_closeState(m);
 }
+
+TEST_F(RepositoryFixture, ARegionWithoutAnOriginalNameReopensWithout) {
+    Region* r = region(2, "Inlet");
+    Region_setNames(r, nullptr, nullptr);
+    Region* empty = region(2, "");
+    EXPECT_EQ(empty->originalName, nullptr);
+    vrnStateManager_closeState(m);
+    std::string before = modeltest::describe(m);
+    reopen();
+    EXPECT_EQ(modeltest::describe(m), before);
+}

@@ -428,6 +428,9 @@ Region* Region_new(int dimensionality, const char* originalName) {
 int Region_setNames(Region* r, const char* originalName, const char* baseName) {
     if (!r) return 0;
     bool same = baseName && (baseName == originalName || baseName == r->originalName);
+    // A stored text cannot tell none from empty: an empty original name is
+    // none, here and when read back.
+    if (originalName && !*originalName) originalName = nullptr;
     // Both copies are taken before the old texts go: either argument may be
     // one of them.
     char* base = same || !baseName ? nullptr : vrnCString_clone(baseName);
@@ -666,6 +669,10 @@ void Region_restore(vrnObject* o, int onlyIfChanged) {
         vrnObject_shouldRead(o, onlyIfChanged, "namingStrategy")) {
         releaseBaseName(r);
         vrnObject_getString(o, 0, "originalName", &r->originalName);
+        if (r->originalName && !*r->originalName) {
+            vrnCString_free(r->originalName);
+            r->originalName = nullptr;
+        }
         int strategy = 0;
         vrnObject_getInt(o, 0, "namingStrategy", &strategy);
         if (strategy == 1) r->baseName = r->originalName;
