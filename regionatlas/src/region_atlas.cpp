@@ -642,14 +642,16 @@ RegionStatus* RegionAtlas_replaceName(void* context, RegionName* oldName, Region
     RegionStatus* s = checkAtlas(atlas);
     if (isError(s) || !RegionName_check(oldName, &s) || !RegionName_check(newName, &s))
         return s;
+    // The maps replace the old object wherever they hold it, also when the
+    // region table holds another object of the same key.
     RegionStatus* found = nullptr;
-    if (RegionHash_find(atlas->regions, oldName, &found) != oldName)
-        return ok();
-    s = RegionHash_remove(atlas->regions, oldName);
-    if (!isError(s))
-        s = RegionHash_insert(atlas->regions, newName);
-    if (isError(s))
-        return s;
+    if (RegionHash_find(atlas->regions, oldName, &found) == oldName) {
+        s = RegionHash_remove(atlas->regions, oldName);
+        if (!isError(s))
+            s = RegionHash_insert(atlas->regions, newName);
+        if (isError(s))
+            return s;
+    }
     resetCache(atlas);
     RegionMap* maps[] = {atlas->vrnMap, atlas->primaryMap, atlas->secondaryMap};
     for (RegionMap* map : maps) {

@@ -304,13 +304,23 @@ RegionStatus* RegionDefinition_delete(RegionDefinition** holder)
     RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
-    if (def->map) {
-        s = RegionMap_removeDefinition(def->map, def);
+    RegionMap* map = def->map;
+    if (map) {
+        s = RegionMap_removeDefinition(map, def);
         if (isError(s))
             return s;
         def->map = nullptr;
     }
-    RegionName_delete(&def->name);
+    // The name object stays when a table of the map (or of its atlas) still
+    // holds it, as a primitive.
+    if (def->name) {
+        def->name->definition = nullptr;
+        if (map)
+            deleteNameIfLoose(map, def->name);
+        else
+            RegionName_delete(&def->name);
+        def->name = nullptr;
+    }
     RegionStringList_delete(&def->sideA);
     RegionStringList_delete(&def->sideB);
     RegionStringList_delete(&def->tags);

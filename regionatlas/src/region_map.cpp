@@ -37,6 +37,26 @@ RegionStatus* replaceInTable(RegionHash* table, RegionName* oldName, RegionName*
     return RegionHash_insert(table, newName);
 }
 
+// Whether a map's table holds the object (the map itself, or any map of
+// its atlas), or it stands for a definition.
+bool heldByMaps(RegionMap* map, RegionName* n)
+{
+    if (!n)
+        return false;
+    if (n->definition)
+        return true;
+    std::vector<RegionMap*> maps = {map};
+    if (RegionAtlas* atlas = map->atlas)
+        maps = {atlas->vrnMap, atlas->primaryMap, atlas->secondaryMap, map};
+    for (RegionMap* m : maps) {
+        if (!m)
+            continue;
+        if (RegionMap_findByKey(m, 0, n->key) == n || RegionMap_findByKey(m, 1, n->key) == n)
+            return true;
+    }
+    return false;
+}
+
 // Whether any table that could still hand the object out holds it, or it
 // stands for a definition; such an object must not be freed.
 bool heldAnywhere(RegionMap* map, RegionName* n)
@@ -61,17 +81,63 @@ bool heldAnywhere(RegionMap* map, RegionName* n)
     return false;
 }
 
+// Frees the object unless a map holds it or it stands for a definition.
+// The region table holds only objects of its maps: one left there alone is
+// replaced by the object a map holds for the key, if any, before it goes.
 void deleteIfLoose(RegionMap* map, RegionName* n)
 {
-    if (!heldAnywhere(map, n))
-        RegionName_delete(&n);
+    if (!n || heldByMaps(map, n))
+        return;
+    if (RegionAtlas* atlas = map->atlas) {
+        if (RegionAtlas_findByKey(atlas, n->key) == n) {
+            RegionAtlas_removeRegion(atlas, n);
+            for (RegionMap* m : {atlas->vrnMap, atlas->primaryMap, atlas->secondaryMap}) {
+                RegionName* held = m ? RegionMap_findByKey(m, 0, n->key) : nullptr;
+                if (!held && m)
+                    held = RegionMap_findByKey(m, 1, n->key);
+                if (held) {
+                    RegionAtlas_addRegion(atlas, held);
+                    break;
+                }
+            }
+        }
+    }
+    RegionName_delete(&n);
+}
+
+struct Capture {
+    void* context;
+    RegionNameReplace replace;
+    RegionName* fresh;
+};
+
+RegionStatus* capturingReplace(void* context, RegionName* oldName, RegionName* newName)
+{
+    Capture* c = static_cast<Capture*>(context);
+    c->fresh = newName;
+    return c->replace(c->context, oldName, newName);
+}
+
+// Transfers the name through the atlas's replace (in an atlas) or the
+// map's. A fresh object that no table took is not left floating: the old
+// object gets back what it gave and the fresh one is freed.
+RegionStatus* transferVia(RegionMap* map, RegionName* name, bool viaAtlas)
+{
+    Capture c{viaAtlas ? static_cast<void*>(map->atlas) : static_cast<void*>(map),
+              viaAtlas ? RegionAtlas_replaceName : RegionMap_replaceName, nullptr};
+    RegionStatus* s = RegionName_transfer(name, &c, capturingReplace);
+    if (isError(s) || !c.fresh || heldByMaps(map, c.fresh))
+        return s;
+    // No map took the fresh object: the old one gets back what it gave.
+    name->referencedBy = c.fresh->referencedBy;
+    c.fresh->referencedBy = nullptr;
+    deleteIfLoose(map, c.fresh);
+    return s;
 }
 
 RegionStatus* transfer(RegionMap* map, RegionName* name)
 {
-    if (map->atlas)
-        return RegionName_transfer(name, map->atlas, RegionAtlas_replaceName);
-    return RegionName_transfer(name, map, RegionMap_replaceName);
+    return transferVia(map, name, map->atlas != nullptr);
 }
 
 // Step 3 of unregistration: the atlas side of a name leaving the map.
@@ -86,7 +152,7 @@ RegionStatus* leaveAtlasTable(RegionMap* map, RegionName* name)
             return RegionAtlas_removeRegion(atlas, name);
         return ok();
     }
-    return RegionName_transfer(name, atlas, RegionAtlas_replaceName);
+    return transferVia(map, name, true);
 }
 
 RegionStatus* registerIn(RegionMap* map, RegionName* name, int inDefinitions)
@@ -104,7 +170,10 @@ RegionStatus* registerIn(RegionMap* map, RegionName* name, int inDefinitions)
         return ok();
     if (held)
         RegionAtlas_removeRegion(atlas, held);
-    return RegionAtlas_addRegion(atlas, name);
+    s = RegionAtlas_addRegion(atlas, name);
+    if (held)
+        deleteIfLoose(map, held);
+    return s;
 }
 
 enum class Selection { Implicit, Explicit, Primitives, Composites, Exported };
@@ -264,6 +333,28 @@ std::vector<std::string> exportedOf(RegionMap* map)
     if (list)
         RegionStringList_delete(&list);
     return out;
+}
+
+// A map leaving its atlas, with its definitions and explicit primitives
+// already taken out, keeps no name object of the atlas: whatever its tables
+// still hold (names inherited from any lower map it saw) is taken out, and
+// freed only when nothing in the atlas holds it.
+void dropAtlasNames(RegionMap* map, RegionAtlas* atlas)
+{
+    std::vector<RegionName*> rest;
+    for (RegionHash* table : {map->names, map->definitions}) {
+        RegionHash_forEach(table, [](RegionHashEntry* e, void** arg) -> RegionStatus* {
+            static_cast<std::vector<RegionName*>*>(*arg)->push_back(static_cast<RegionName*>(e->item));
+            e->item = nullptr;
+            return ok();
+        }, &rest);
+    }
+    map->atlas = atlas;
+    for (RegionName* n : rest) {
+        RegionName_removeInheritingMap(n, map);
+        RegionName_removeExplicitMap(n, map);
+        deleteIfLoose(map, n);
+    }
 }
 
 }  // namespace
@@ -659,7 +750,7 @@ int RegionMap_disinheritName(RegionMap* higher, RegionName* name, int transferFl
         return 1;
     }
     if (transferFlag == 1 && higher->atlas)
-        RegionName_transfer(name, higher->atlas, RegionAtlas_replaceName);
+        transferVia(higher, name, true);
     return 0;
 }
 
@@ -817,9 +908,11 @@ RegionStatus* RegionMap_addComponent(RegionMap* map, unsigned key, RegionDefinit
     RegionStatus* s = nullptr;
     if (!RegionMap_check(map, &s))
         return s;
-    RegionName* n = RegionMap_findByKey(map, 1, key);
+    // The object the names table holds comes first, so that a table never
+    // receives a second object of one key.
+    RegionName* n = RegionMap_findByKey(map, 0, key);
     if (!n)
-        n = RegionMap_findByKey(map, 0, key);
+        n = RegionMap_findByKey(map, 1, key);
     if (!n && map->atlas)
         n = RegionAtlas_findByKey(map->atlas, key);
     if (!n) {
@@ -844,6 +937,8 @@ RegionStatus* RegionMap_addComponent(RegionMap* map, unsigned key, RegionDefinit
             if (held)
                 RegionAtlas_removeRegion(map->atlas, held);
             s = RegionAtlas_addRegion(map->atlas, n);
+            if (held)
+                deleteIfLoose(map, held);
         }
     }
     return s;
@@ -874,8 +969,20 @@ RegionStatus* RegionMap_removeDefinition(RegionMap* map, RegionDefinition* defin
     if (map->atlas)
         RegionMap_notifyNameManager(definition, map, 0, text.c_str());
     RegionMap_resetAtlasCache(map);
-    if (definition->name != name)
+    if (definition->name != name) {
         deleteIfLoose(map, name);
+    } else {
+        // A name object some table still holds stays there as a primitive;
+        // the definition leaves with an object of its own.
+        name->definition = nullptr;
+        RegionName* fresh = nullptr;
+        if (heldAnywhere(map, name) && !isError(RegionName_new(&fresh, text.c_str()))) {
+            fresh->definition = definition;
+            definition->name = fresh;
+        } else {
+            name->definition = definition;
+        }
+    }
     return saved.restore();
 }
 
@@ -1064,6 +1171,8 @@ RegionStatus* RegionMap_joinAtlas(RegionMap* map, RegionAtlas* atlas, int level)
             if (RegionName* n = RegionAtlas_findByKey(atlas, key))
                 RegionMap_disinheritName(map, n, 0);
         }
+        dropAtlasNames(map, atlas);
+        map->atlas = nullptr;
         for (RegionDefinition* d : defs)
             readmit(map, d);
     }
@@ -1108,8 +1217,10 @@ RegionStatus* RegionMap_leaveAtlas(RegionMap* map)
             RegionMap_inheritName(map, n);
         }
     }
-    if (!saved.isError())
+    if (!saved.isError()) {
+        dropAtlasNames(map, atlas);
         map->atlas = nullptr;
+    }
     for (RegionDefinition* d : defs)
         readmit(map, d);
     for (const std::string& t : explicits)

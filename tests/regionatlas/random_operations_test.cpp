@@ -1,6 +1,6 @@
 // Many operations in a fixed pseudo-random order on three maps that join and
-// leave one atlas: the sanitizer run sees every object freed exactly once,
-// and every map still reads back from its text.
+// leave one atlas, are deleted and made again: the sanitizer run sees every
+// object freed exactly once, and every map still reads back from its text.
 #include "region_atlas.h"
 #include "region_definition.h"
 #include "region_map.h"
@@ -45,7 +45,7 @@ void walk(unsigned seed, int steps)
         RegionMap* m = maps[w.next(3)];
         std::vector<RegionDefinition*> defs = definitionsOf(m);
         RegionDefinition* some = defs.empty() ? nullptr : defs[w.next(static_cast<unsigned>(defs.size()))];
-        switch (w.next(8)) {
+        switch (w.next(11)) {
         case 0:
         case 1: {
             std::string a = w.name(), b = w.name(), d = w.name(), c = "w0";
@@ -82,6 +82,28 @@ void walk(unsigned seed, int steps)
                 loose.pop_back();
                 if (RegionStatus_isError(RegionMap_addDefinition(m, d)))
                     RegionDefinition_delete(&d);
+            }
+            break;
+        case 7:
+            if (some)
+                RegionDefinition_delete(&some);
+            break;
+        case 8:
+            if (some)
+                RegionDefinition_rename(some, w.name().c_str());
+            break;
+        case 9:
+            if (w.next(4) == 0) {
+                // A map deleted in or out of the atlas, its definitions kept
+                // or deleted with it, and a fresh one in its place.
+                int i = static_cast<int>(w.next(3));
+                int keep = static_cast<int>(w.next(2));
+                if (keep) {
+                    std::vector<RegionDefinition*> held = definitionsOf(maps[i]);
+                    loose.insert(loose.end(), held.begin(), held.end());
+                }
+                RegionMap_delete(&maps[i], keep ? 0 : 1);
+                RegionMap_new(&maps[i], ("Map " + std::to_string(i)).c_str());
             }
             break;
         default:
@@ -123,6 +145,6 @@ void walk(unsigned seed, int steps)
 
 TEST(RegionMapInAtlas, RandomOperationsLoseAndLeakNothing)
 {
-    for (unsigned seed = 1; seed <= 12; ++seed)
-        walk(seed, 400);
+    for (unsigned seed = 1; seed <= 16; ++seed)
+        walk(seed, 500);
 }

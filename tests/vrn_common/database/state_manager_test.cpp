@@ -361,3 +361,19 @@ TEST(StateManagerExit, ProcessEndClosesTheProcessWideDatabase) {
     EXPECT_EQ(Dictionary_getSize(m->objects), 1);
     vrnStateManager_delete(m);
 }
+
+TEST_F(ModelFixture, AWhereThatOnlyStartsWithAUuidTextIsNoObject) {
+    Blob* a = make(1, "a");
+    vrnStateManager_closeState(m);
+    std::string alias = uuidText(&a->header) + "zz";
+    // A damaged file: a second record whose Where starts with a's UUID text.
+    ASSERT_TRUE(DefFile_writeInt(m->database->file, "__TYPE__", alias.c_str(), 1,
+                                 vrnTypeManager_getIdOfName("vrnBlob")));
+    reopen(-1);
+    EXPECT_EQ(live(), 1);
+    auto errors = commontest::takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().message, "Unable to determine type of restored object " + alias + ".\n");
+    EXPECT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    EXPECT_EQ(live(), 0);
+}

@@ -71,6 +71,49 @@ TEST_F(FileFixture, LatestReadPicksLargestWhenAndMatchBuffersGrow) {
     vrnFree(whens, "test");
 }
 
+TEST_F(FileFixture, EraseAfterFindingTheActiveVersionErasesOnlyThatVersion) {
+    for (int w = 1; w <= 3; ++w) ASSERT_TRUE(DefFile_writeInt(file, "k", "w", w, w));
+    int when = -1;
+    ASSERT_TRUE(Dataset_locateActive(ds(), "k", "w", 2, &when));
+    ASSERT_EQ(when, 2);
+    ASSERT_TRUE(DefFile_erase(file, "k", "w", 2));
+    int n = 0;
+    int* whens = nullptr;
+    ASSERT_TRUE(DefFile_match(file, "k", "w", -1, 0, &n, nullptr, nullptr, &whens));
+    ASSERT_EQ(n, 2);
+    EXPECT_EQ(whens[0] + whens[1], 4);
+    vrnFree(whens, "test");
+}
+
+TEST(DefFileDamage, AStoredWhenOfMinusTwoEndsALatestRead) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("d.vrn");
+    DefFile* f = DefFile_new(name.c_str());
+    ASSERT_NE(f, nullptr);
+    char abc[] = "abc";
+    char* list[] = {abc};
+    ASSERT_TRUE(DefFile_writeStringArray(f, "s", "w", 17, list, 1));
+    DefFile_delete(f);
+    // The When in the dataset header and in the index line becomes -2.
+    std::string bytes = vrntest::readFile(name);
+    auto swap = [&](const std::string& from, const std::string& to) {
+        size_t at = bytes.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        bytes.replace(at, from.size(), to);
+    };
+    swap("WHEN\x1b" "17", "WHEN\x1b" "-2");
+    swap("\x1bw\x1b" "17\x1b", "\x1bw\x1b" "-2\x1b");
+    vrntest::writeFile(name, bytes);
+    f = DefFile_new(name.c_str());
+    ASSERT_NE(f, nullptr);
+    char* one = nullptr;
+    ASSERT_TRUE(DefFile_readString(f, "s", "w", -2, &one));
+    EXPECT_STREQ(one, "abc");
+    vrnCString_free(one);
+    DefFile_delete(f);
+    takeErrors();
+}
+
 TEST_F(FileFixture, StringListsKeepEmptyEntriesAndEmptyListsReadBackEmpty) {
     char x[] = "x";
     char* list[] = {x, nullptr};
@@ -214,6 +257,12 @@ TEST_F(FileFixture, FailuresAreRecordedAndMessagesStayBounded) {
     EXPECT_FALSE(DefFile_erase(file, "none", "w", 1));
     EXPECT_EQ(file->modified, 0);
     EXPECT_EQ(file->errorCode, VRN_U_UNABLE_TO_DELETE_DATASET);
+    // A failed allocating read hands out no array and a count of 0.
+    char** strings = reinterpret_cast<char**>(1);
+    int n = 7;
+    EXPECT_FALSE(DefFile_readStrings(file, "none", "w", 1, &strings, &n));
+    EXPECT_EQ(strings, nullptr);
+    EXPECT_EQ(n, 0);
     // A What the IO library refuses (76 characters) fails the write but
     // still marks the file modified, and the library's messages are kept.
     std::string what76(76, 'w');

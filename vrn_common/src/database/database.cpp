@@ -115,10 +115,10 @@ const char* Database_getFileName(Database* db) { return db ? db->fileName : null
 
 Database* Database_new(const char* fileName) {
     const char* fn = "Database_new";
+    // A blank name is refused before its ending is completed (a bare
+    // ".vrn" would be a hidden file), by the definition file's own check.
     if (vrnCString_isBlank(fileName)) {
-        vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, fn, kSource, __LINE__);
-        vrnError_addMessage(e, "The supplied file name is blank.\n");
-        vrnError_publish(e);
+        DefFile_new(fileName);  // publishes the refusal; makes nothing
         return nullptr;
     }
     Database* db = static_cast<Database*>(vrnCalloc(sizeof(Database), 0, fn));

@@ -120,12 +120,23 @@ int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
     if (b->located) {
         b->located = 0;
         if (when == b->locatedWhen && what && where && strcmp(what, b->whatBuffer) == 0 &&
-            strcmp(where, b->whereBuffer) == 0)
-            return Dataset_setHeader(b, what, where, when, false);
+            strcmp(where, b->whereBuffer) == 0 && Dataset_setHeader(b, what, where, when, false)) {
+            // The match buffers then describe that one dataset alone, so
+            // that a match or an erase of it touches no other version.
+            memset(b->matchStrings, 0, 2 * DATASET_RECORD);
+            copyText(b->matchStrings, what);
+            copyText(b->matchStrings + DATASET_RECORD, where);
+            b->matchWhens[0] = when;
+            b->offsetsCount = b->stringsCount = 2;
+            b->intsCount = 1;
+            return 1;
+        }
     }
+    // When -2 costs two searches at most: any When, then the largest found
+    // exactly, whatever it is (a damaged file may store a When of -2).
+    bool latest = when == -2;
+    if (latest) when = -1;
     for (;;) {
-        bool latest = when == -2;
-        if (latest) when = -1;
         if (!Dataset_setHeader(b, what, where, when, false)) return 0;
         int answer = Dataset_request(b, IO_LOCATE_PRIMARY_DS);
         while (answer == IO_ERR_MEMORY || b->intsCount > b->capacity) {
@@ -141,6 +152,7 @@ int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
         int largest = -100;
         for (int i = 0; i < n; ++i) largest = std::max(largest, b->matchWhens[i]);
         when = largest;
+        latest = false;
     }
 }
 

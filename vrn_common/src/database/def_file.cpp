@@ -209,6 +209,7 @@ int DefFile_readInts(DefFile* f, const char* what, const char* where, int when, 
     *array = nullptr;
     *count = -1;
     if (Dataset_readInts(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
     recordRead(f, what, where, when, "int array");
     return 0;
 }
@@ -235,6 +236,7 @@ int DefFile_readFloats(DefFile* f, const char* what, const char* where, int when
     *array = nullptr;
     *count = -1;
     if (Dataset_readFloats(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
     recordRead(f, what, where, when, "float array");
     return 0;
 }
@@ -245,6 +247,7 @@ int DefFile_readDoubles(DefFile* f, const char* what, const char* where, int whe
     *array = nullptr;
     *count = -1;
     if (Dataset_readDoubles(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
     recordRead(f, what, where, when, "double array");
     return 0;
 }
@@ -262,6 +265,7 @@ int DefFile_readChars(DefFile* f, const char* what, const char* where, int when,
     *array = nullptr;
     *count = -1;
     if (Dataset_readChars(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
     recordRead(f, what, where, when, "char array");
     return 0;
 }
@@ -295,6 +299,7 @@ int DefFile_readStrings(DefFile* f, const char* what, const char* where, int whe
     *array = nullptr;
     *count = -1;
     if (Dataset_readStrings(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
     recordRead(f, what, where, when, "string array");
     return 0;
 }
@@ -343,6 +348,7 @@ int DefFile_readUUIDs(DefFile* f, const char* what, const char* where, int when,
     *array = nullptr;
     *count = -1;
     if (Dataset_readUUIDs(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
     recordRead(f, what, where, when, "UUID array");
     return 0;
 }

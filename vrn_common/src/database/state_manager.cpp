@@ -298,6 +298,12 @@ int vrnStateManager_getTypeOfUUIDString(vrnStateManager* m, const char* text) {
     if (!m || !m->database || !text) return -1;
     vrnUUID* uuid = vrnUUID_newFromBase64(text);
     if (!uuid) return -1;
+    // Only a UUID's own text names an object: a damaged Where that merely
+    // starts with one would make a second record of the same object.
+    if (textOf(uuid) != text) {
+        vrnUUID_delete(uuid);
+        return -1;
+    }
     int id = 0;
     int ok = Database_getInteger(m->database, abs(m->last), uuid, "__TYPE__", &id);
     vrnUUID_delete(uuid);
