@@ -89,10 +89,12 @@ int read(const char* file) {
     RegionMap_getORV(names->atlas->primaryMap, 0, &text);
     printf("Primary map:\n%s", text ? text : "");
     RegionMap_freeORV(names->atlas->primaryMap);
-    vrnStateManager_changeState(repository->stateManager, 1, -1);
+    // Closing frees every object of the model, the repository included.
+    vrnStateManager* manager = repository->stateManager;
+    vrnStateManager_changeState(manager, 1, -1);
     printf("after one undo: parameter %g\n", model->parameter);
-    vrnStateManager_closeDatabase(repository->stateManager, -1);
-    vrnStateManager_delete(repository->stateManager);
+    vrnStateManager_closeDatabase(manager, -1);
+    vrnStateManager_delete(manager);
     return printErrors() ? 1 : 0;
 }
 

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 using namespace iotest;
 using vrntest::readFile;
 using vrntest::runInChild;
@@ -115,6 +118,64 @@ TEST(Locate, WildcardSearchesFollowNewDatasetsAndDeletions) {
     std::vector<int32_t> values;
     ASSERT_EQ(IO_OK, c.readInts("p2", "w", 1, values));
     EXPECT_EQ((std::vector<int32_t>{6}), values);
+}
+
+// Searches by one WHEN with both names patterns go through an index of the
+// lines by WHEN that follows appends (also of older WHENs), rewrites,
+// deletions and the reordering of the table: they must find exactly the
+// lines a search of all WHENs finds with that WHEN.
+TEST(Locate, OneWhenFindsWhatAllWhensFindThroughWritesAndDeletions) {
+    TempDir dir;
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    auto found = [&c](int32_t when) {
+        Data d;
+        std::vector<std::string> out;
+        if (c.locate("*", "*", when, d) != IO_OK) return out;
+        for (int k = 0; k < d.nints; ++k)
+            if (when < 0 || d.ints[k] == when)
+                out.push_back(d.stringAt(2 * k) + ":" + d.stringAt(2 * k + 1) + ":" +
+                              std::to_string(d.ints[k]) + ":" + std::to_string(d.offsets[2 * k]));
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    auto check = [&]() {
+        Names all = found(-1);
+        for (int32_t w = 0; w < 7; ++w) {
+            Names expected;
+            std::string tag = ":" + std::to_string(w) + ":";
+            for (const std::string &e : all)
+                if (e.find(tag) != std::string::npos) expected.push_back(e);
+            EXPECT_EQ(expected, found(w)) << "when " << w;
+        }
+    };
+    // The WHENs stored under each name, for the searches by exact name,
+    // which find lines appended since the last reordering through a view too.
+    std::map<std::string, std::set<int32_t>> stored;
+    for (int i = 0; i < 300; ++i) {
+        std::string what = "f" + std::to_string(i % 23), where = "o" + std::to_string(i % 5);
+        ASSERT_EQ(IO_OK, c.writeInts(what, where, (i * 3) % 7, {i}));
+        stored[what + ":" + where].insert((i * 3) % 7);
+        if (i % 37 == 0) check();
+        if (i % 50 == 49) {
+            Header h("f3", "*", -1);
+            Data none;
+            c.request(IO_DELETE_DS, h, none);
+            for (auto &entry : stored)
+                if (entry.first.rfind("f3:", 0) == 0) entry.second.clear();
+        }
+        int j = (i * 7) % (i + 1);
+        std::string name = "f" + std::to_string(j % 23) + ":o" + std::to_string(j % 5);
+        const std::set<int32_t> &whens = stored[name];
+        std::vector<int32_t> got = c.whens("f" + std::to_string(j % 23), "o" + std::to_string(j % 5), -1);
+        EXPECT_EQ(std::vector<int32_t>(whens.rbegin(), whens.rend()), got) << name;
+    }
+    check();
+    ASSERT_EQ(IO_OK, c.close());
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    check();
+    ASSERT_EQ(IO_OK, c.writeInts("late", "o1", 2, {1}));
+    check();
 }
 
 TEST(Locate, SmallArraysGet14AndTheCountsNeeded) {

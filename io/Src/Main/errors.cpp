@@ -314,8 +314,7 @@ extern "C" void filerec_release(IO_file *record) {
     record->filename = nullptr;
     free(record->indextable);
     record->indextable = nullptr;
-    free(record->wheretable);
-    record->wheretable = nullptr;
+    kwxIndexDropViews(record);
     if (record->stream) fclose(record->stream);
     record->stream = nullptr;
 }

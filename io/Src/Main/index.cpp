@@ -113,9 +113,18 @@ extern "C" int indextable_alloc(IO_file *r) {
     free(r->indextable);
     r->indextable = t;
     r->sortedhead = 0;
+    kwxIndexDropViews(r);
+    return 0;
+}
+
+extern "C" void kwxIndexDropViews(IO_file *r) {
+    if (!r) return;
     free(r->wheretable);
     r->wheretable = nullptr;
-    return 0;
+    free(r->whentable);
+    r->whentable = nullptr;
+    free(r->tailtable);
+    r->tailtable = nullptr;
 }
 
 extern "C" int kwxIndexSortedCount(const IO_file *r) {
@@ -170,8 +179,7 @@ extern "C" int kwxIndexSettle(IO_error_routine routine, IO_file *r) {
         --w;
     }
     r->sortedhead = r->nlines;
-    free(r->wheretable);
-    r->wheretable = nullptr;
+    kwxIndexDropViews(r);
     return 0;
 }
 
@@ -199,6 +207,8 @@ extern "C" int insert_index(IO_error_routine routine, IO_file *r, const char *li
     r->indexdirty = 1;
     free(r->wheretable);
     r->wheretable = nullptr;
+    kwxIndexWhenViewAppend(r, r->nlines - 1);
+    kwxIndexTailViewAppend(r, r->nlines - 1);
     return 0;
 }
 
@@ -212,6 +222,8 @@ extern "C" int insert_index_nosort(IO_error_routine routine, IO_file *r, const c
     copyLine(IO_INDEX_LINE(r->indextable, r->nlines), line);
     r->nlines++;
     r->indexdirty = 1;
+    kwxIndexWhenViewAppend(r, r->nlines - 1);
+    kwxIndexTailViewAppend(r, r->nlines - 1);
     return 0;
 }
 

@@ -66,8 +66,7 @@ extern "C" int update_index(IO_error_routine routine, IO_file *r) {
         qsort(r->indextable, static_cast<size_t>(r->nlines), IO_INDEX_SLOT, byWhat);
         r->sorted = -1;
         r->sortedhead = r->nlines;
-        free(r->wheretable);
-        r->wheretable = nullptr;
+        kwxIndexDropViews(r);
     } else if (int rc = kwxIndexSettle(routine, r)) {
         return rc;
     }
@@ -114,10 +113,10 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
     if (!r || !removed || (n > 0 && !located)) return IO_ERR_MEMORY;
     *removed = 0;
     if (n <= 0) return 0;
+    // Each search below hands back just the records it found.
     std::vector<IO_location> found;
     try {
         kwxIoCountAllocation();
-        found.resize(static_cast<size_t>(r->nlines > 0 ? r->nlines : 1));
     } catch (const std::bad_alloc &) {
         return kwxIoNoMemory(routine, IO_ERR_MEMORY, "update_subindex: (malloc failed) syserr:", IO_NO_SIZE);
     }
@@ -140,8 +139,8 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
         memcpy(where, rec.where, sizeof where);
         what[79] = where[79] = '\0';
         IO_header key = {what, where, &when, &numattrb, nullptr, &number, datatype, &blockfactor};
-        int count = 0;
-        int rc = get_ds_location(routine, IO_SORT_WHAT, &key, r, &count, found.data());
+        int rc = kwxIndexSearch(routine, IO_SORT_WHAT, &key, r, found);
+        int count = static_cast<int>(found.size());
         if (rc) {
             kwxIoError(routine, "update_subindex: get_ds_location failed\n");
             return rc;

@@ -266,6 +266,14 @@ int kwxIndexSortedCount(const IO_file *record);
 /* Merges the appended lines of a sorted table into its order, so that the
  * whole table is in WHAT order (drops the WHERE view when lines move). */
 int kwxIndexSettle(IO_error_routine routine, IO_file *record);
+/* Drops the WHERE and WHEN views of the table; every change that moves,
+ * adds or removes lines calls it. */
+void kwxIndexDropViews(IO_file *record);
+/* Keeps the WHEN view of the table whole after line number line was
+ * appended (the WHERE view is rebuilt by its next search). */
+void kwxIndexWhenViewAppend(IO_file *record, int line);
+/* The same for the view of the unsorted tail (in WHAT order). */
+void kwxIndexTailViewAppend(IO_file *record, int line);
 int insert_index(IO_error_routine routine, IO_file *record, const char *line);
 int insert_index_nosort(IO_error_routine routine, IO_file *record, const char *line);
 int write_index(IO_error_routine routine, IO_file *record, int nlines, const char *table);
@@ -310,6 +318,13 @@ int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc);
 inline void kwxIoCountAllocation() {
     if (kwxIoAllocationFails()) throw std::bad_alloc();
 }
+
+#include <vector>
+
+/* get_ds_location into a vector that holds exactly the records found (the
+ * same records, order, messages and answer). */
+int kwxIndexSearch(IO_error_routine routine, int mode, IO_header *key, IO_file *record,
+                   std::vector<IO_location> &found);
 
 /* What the library knows of one item type, in the order of the type codes. */
 struct IO_itemtype {

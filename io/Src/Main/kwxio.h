@@ -37,6 +37,8 @@ typedef struct IO_file {
     int32_t indexdirty;    /* 1 when the in-memory index differs from the stored one */
     int32_t sortedhead;    /* while sorted is -1: lines [0, sortedhead) are in WHAT order and
                               the few lines after them were appended since, in no order */
+    char *whentable;       /* line numbers ordered by WHEN, or NULL (dropped with wheretable) */
+    char *tailtable;       /* the lines after the sorted head in WHAT order, or NULL */
 } IO_file;
 
 /* Per-handle state of the dispatcher. Allocate with iocontrol_alloc. */

@@ -32,8 +32,9 @@ inline bool isLive(const char *line) { return line[0] == 'Y'; }
 // A header usable as a search key.
 bool keyUsable(const IO_header *key) { return key && key->what && key->where && key->when; }
 
-void copyName(char (&dest)[80], const char *src) {
-    size_t n = strnlen(src, sizeof dest - 1);
+// The first len bytes of src (at most 79), padded with NULs.
+void copyField(char (&dest)[80], const char *src, size_t len) {
+    size_t n = strnlen(src, std::min(len, sizeof dest - 1));
     memcpy(dest, src, n);
     memset(dest + n, 0, sizeof dest - n);
 }
@@ -134,25 +135,32 @@ int takeLine(IO_error_routine routine, const IO_file *record, int i, Matches &ou
 }
 
 // First and last position in [0, n) whose text (given by textOf) begins
-// with key; false when there is none. The texts must be in ascending order.
+// with key; false when there is none. The texts must be in ascending order,
+// so that those beginning with key are neighbours: two binary searches find
+// the ends of their run, however many versions of a name it holds.
 template <typename TextOf>
 bool prefixRange(int n, const std::string &key, TextOf textOf, int &first, int &last) {
-    int low = 0, high = n - 1;
-    while (low <= high) {
+    auto cmp = [&](int i) { return strncmp(textOf(i), key.c_str(), key.size()); };
+    int low = 0, high = n;   // first position not before key
+    while (low < high) {
         int middle = low + (high - low) / 2;
-        int c = strncmp(textOf(middle), key.c_str(), key.size());
-        if (c == 0) {
-            first = last = middle;
-            while (first > low && strncmp(textOf(first - 1), key.c_str(), key.size()) == 0) --first;
-            while (last < high && strncmp(textOf(last + 1), key.c_str(), key.size()) == 0) ++last;
-            return true;
-        }
-        if (c < 0)
+        if (cmp(middle) < 0)
             low = middle + 1;
         else
-            high = middle - 1;
+            high = middle;
     }
-    return false;
+    if (low >= n || cmp(low) != 0) return false;
+    first = low;
+    high = n;   // first position after the run
+    while (low < high) {
+        int middle = low + (high - low) / 2;
+        if (cmp(middle) <= 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    last = low - 1;
+    return true;
 }
 
 // The range of the WHAT-ordered head (the first head lines) whose lines
@@ -175,6 +183,65 @@ bool whereRange(const IO_header *key, const IO_file *record, int &first, int &la
         return kwxIndexWherePart(lineAt(record, whereViewLine(record, i)));
     };
     return prefixRange(record->nlines, k, textOf, first, last);
+}
+
+// The tail view (the record's tailtable): a header (lines covered, sorted
+// head it was made for, entries kept, entries allocated), then the line
+// numbers of the lines after the sorted head, ordered by their text from
+// WHAT on and, for equal texts, by line number. The lines of the tail that
+// begin with a key are then neighbours, found by binary search rather than
+// by a scan of the whole tail. Appended lines join it in place; it is
+// rebuilt when the head changes and dropped when lines move.
+struct TailHeader {
+    int32_t covered, head, kept, capacity;
+};
+
+inline TailHeader *tailHeader(const IO_file *record) {
+    return reinterpret_cast<TailHeader *>(record->tailtable);
+}
+inline int32_t *tailEntries(const IO_file *record) {
+    return reinterpret_cast<int32_t *>(record->tailtable + sizeof(TailHeader));
+}
+
+bool tailBefore(const IO_file *record, int32_t a, int32_t b) {
+    int c = strcmp(kwxIndexWhatPart(lineAt(record, a)), kwxIndexWhatPart(lineAt(record, b)));
+    return c != 0 ? c < 0 : a < b;
+}
+
+bool buildTailView(IO_file *record, int head) {
+    free(record->tailtable);
+    record->tailtable = nullptr;
+    int n = record->nlines - head;
+    if (n < 0) return false;
+    int capacity = n + 64;
+    void *block = malloc(sizeof(TailHeader) + sizeof(int32_t) * (size_t)capacity);
+    if (!block) return false;
+    record->tailtable = static_cast<char *>(block);
+    int32_t *entries = tailEntries(record);
+    for (int i = 0; i < n; ++i) entries[i] = head + i;
+    std::sort(entries, entries + n, [record](int32_t a, int32_t b) { return tailBefore(record, a, b); });
+    *tailHeader(record) = TailHeader{record->nlines, head, n, capacity};
+    return true;
+}
+
+// The lines after the sorted head (head on) that may begin with key, in
+// table order: those that do, or every one of them when the tail view
+// cannot be had. Callers test each line as they would in a scan.
+void tailCandidates(IO_file *record, int head, const std::string &key, std::vector<int32_t> &out) {
+    out.clear();
+    if (head >= record->nlines) return;
+    bool valid = record->tailtable && tailHeader(record)->covered == record->nlines &&
+                 tailHeader(record)->head == head;
+    if (!valid && !buildTailView(record, head)) {
+        for (int i = head; i < record->nlines; ++i) out.push_back(i);
+        return;
+    }
+    const int32_t *entries = tailEntries(record);
+    int first, last;
+    auto textOf = [record, entries](int i) { return kwxIndexWhatPart(lineAt(record, entries[i])); };
+    if (!prefixRange(tailHeader(record)->kept, key, textOf, first, last)) return;
+    out.assign(entries + first, entries + last + 1);
+    std::sort(out.begin(), out.end());
 }
 
 int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, Matches &out) {
@@ -206,7 +273,9 @@ int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, 
         }
     }
     // Lines appended since the table was last put in order.
-    for (int i = head; i < record->nlines; ++i) {
+    std::vector<int32_t> tail;
+    tailCandidates(record, head, k, tail);
+    for (int32_t i : tail) {
         const char *line = lineAt(record, i);
         if (!isLive(line) || strncmp(kwxIndexWhatPart(line), k.c_str(), k.size()) != 0) continue;
         int rc = takeLine(routine, record, i, out);
@@ -235,7 +304,76 @@ int searchWhere(IO_error_routine routine, const IO_header *key, IO_file *record,
     return IO_OK;
 }
 
+// The WHEN view (the record's whentable): a header entry (lines covered,
+// entries kept, entries allocated), then (when, line) pairs ordered by WHEN
+// and, within one WHEN, by line number. A line whose fields cannot be split
+// is left out: no search can match it. Lines appended to the table join it
+// in place (see kwxIndexWhenViewAppend); it is dropped with the WHERE view
+// whenever lines move. A line retired in place keeps its entry and is
+// skipped by the liveness test of the search.
+struct WhenEntry {
+    int32_t when, line;
+};
+struct WhenHeader {
+    int32_t covered, kept, capacity, unused;
+};
+static_assert(sizeof(WhenHeader) == 2 * sizeof(WhenEntry), "the header takes two entries");
+
+inline WhenHeader *whenHeader(const IO_file *record) {
+    return reinterpret_cast<WhenHeader *>(record->whentable);
+}
+inline WhenEntry *whenEntries(const IO_file *record) {
+    return reinterpret_cast<WhenEntry *>(record->whentable) + 2;
+}
+
+// The WHEN of a line as the searches read it; false for a line without one.
+bool lineWhen(const char *line, int32_t &when) {
+    LineNames names;
+    if (!splitNames(line, names)) return false;
+    when = (int32_t)atoi(names.when);
+    return true;
+}
+
+// Builds the WHEN view; false when memory runs out (the search then scans
+// the table, so the view is never needed for an answer).
+bool buildWhenView(IO_file *record) {
+    free(record->whentable);
+    record->whentable = nullptr;
+    int n = record->nlines;
+    int capacity = n + n / 4 + 16;
+    void *block = malloc(sizeof(WhenEntry) * ((size_t)capacity + 2));
+    if (!block) return false;
+    record->whentable = static_cast<char *>(block);
+    WhenEntry *entries = whenEntries(record);
+    int32_t kept = 0;
+    for (int i = 0; i < n; ++i) {
+        int32_t when;
+        if (lineWhen(lineAt(record, i), when)) entries[kept++] = WhenEntry{when, (int32_t)i};
+    }
+    std::sort(entries, entries + kept, [](const WhenEntry &a, const WhenEntry &b) {
+        return a.when != b.when ? a.when < b.when : a.line < b.line;
+    });
+    *whenHeader(record) = WhenHeader{n, kept, capacity, 0};
+    return true;
+}
+
 int searchWild(IO_error_routine routine, const IO_header *key, IO_file *record, Matches &out) {
+    // One WHEN: only the lines of that WHEN are tested, in table order as
+    // the scan below would find them.
+    if (*key->when >= 0 &&
+        ((record->whentable && whenHeader(record)->covered == record->nlines) ||
+         buildWhenView(record))) {
+        const WhenEntry *entries = whenEntries(record);
+        const WhenEntry *end = entries + whenHeader(record)->kept;
+        const WhenEntry *it = std::lower_bound(
+            entries, end, *key->when, [](const WhenEntry &e, int32_t w) { return e.when < w; });
+        for (; it != end && it->when == *key->when; ++it) {
+            if (!lineMatches(lineAt(record, it->line), key, true, true)) continue;
+            int rc = takeLine(routine, record, it->line, out);
+            if (rc != IO_OK) return rc;
+        }
+        return IO_OK;
+    }
     for (int i = 0; i < record->nlines; ++i) {
         if (!lineMatches(lineAt(record, i), key, true, true)) continue;
         int rc = takeLine(routine, record, i, out);
@@ -261,7 +399,9 @@ int searchWhatPrefix(IO_error_routine routine, const IO_header *key, const std::
             if (rc != IO_OK) return rc;
         }
     }
-    for (int i = head; i < record->nlines; ++i) {
+    std::vector<int32_t> tail;
+    tailCandidates(record, head, prefix, tail);
+    for (int32_t i : tail) {
         if (!lineMatches(lineAt(record, i), key, true, wildWhere)) continue;
         int rc = takeLine(routine, record, i, out);
         if (rc != IO_OK) return rc;
@@ -292,9 +432,12 @@ int locate_all_what(IO_error_routine routine, const IO_header *key, IO_file *rec
         last = -1;
     }
     // The range found in the ordered head, then the lines appended since.
-    for (int i = first; i < record->nlines; ++i) {
-        if (i > last && i < head) i = head;
-        if (i >= record->nlines) break;
+    std::vector<int32_t> lines;
+    for (int i = first; i <= last; ++i) lines.push_back(i);
+    std::vector<int32_t> tail;
+    tailCandidates(record, head, k, tail);
+    lines.insert(lines.end(), tail.begin(), tail.end());
+    for (int32_t i : lines) {
         if (!lineMatches(lineAt(record, i), key, false, true)) continue;
         int rc = takeLine(routine, record, i, out);
         if (rc != IO_OK) {
@@ -335,12 +478,13 @@ bool hasDuplicateNames(const Matches &found) {
     std::vector<const IO_location *> order;
     order.reserve(found.size());
     for (const IO_location &loc : found) order.push_back(&loc);
+    // WHEN first: the matches of one name differ there, and it is the
+    // cheapest field to compare.
     auto less = [](const IO_location *a, const IO_location *b) {
+        if (a->when != b->when) return a->when < b->when;
         int c = strcmp(a->what, b->what);
         if (c != 0) return c < 0;
-        c = strcmp(a->where, b->where);
-        if (c != 0) return c < 0;
-        return a->when < b->when;
+        return strcmp(a->where, b->where) < 0;
     };
     std::sort(order.begin(), order.end(), less);
     for (size_t i = 1; i < order.size(); ++i)
@@ -366,6 +510,78 @@ private:
 };
 
 }  // namespace
+
+// A line appended as line number line joins the WHEN view when the view
+// covers every line before it; otherwise the view is dropped. Lines are
+// mostly appended with the latest WHEN, so the entry usually goes at the end.
+extern "C" void kwxIndexWhenViewAppend(IO_file *record, int line) {
+    if (!record || !record->whentable) return;
+    WhenHeader *h = whenHeader(record);
+    if (h->covered != line || line + 1 != record->nlines) {
+        free(record->whentable);
+        record->whentable = nullptr;
+        return;
+    }
+    int32_t when;
+    if (!lineWhen(lineAt(record, line), when)) {
+        h->covered = line + 1;
+        return;
+    }
+    if (h->kept >= h->capacity) {
+        int capacity = h->capacity + h->capacity / 2 + 16;
+        void *grown = realloc(record->whentable, sizeof(WhenEntry) * ((size_t)capacity + 2));
+        if (!grown) {
+            free(record->whentable);
+            record->whentable = nullptr;
+            return;
+        }
+        record->whentable = static_cast<char *>(grown);
+        h = whenHeader(record);
+        h->capacity = capacity;
+    }
+    WhenEntry *entries = whenEntries(record);
+    WhenEntry *end = entries + h->kept;
+    // After every entry of a WHEN not above it: the new line is the last.
+    WhenEntry *at = std::upper_bound(entries, end, when,
+                                     [](int32_t w, const WhenEntry &e) { return w < e.when; });
+    memmove(at + 1, at, (size_t)(end - at) * sizeof(WhenEntry));
+    *at = WhenEntry{when, (int32_t)line};
+    h->kept++;
+    h->covered = line + 1;
+}
+
+// A line appended as line number line joins the tail view when the view
+// covers every line before it; otherwise the view is dropped.
+extern "C" void kwxIndexTailViewAppend(IO_file *record, int line) {
+    if (!record || !record->tailtable) return;
+    TailHeader *h = tailHeader(record);
+    if (h->covered != line || line + 1 != record->nlines || h->head != kwxIndexSortedCount(record)) {
+        free(record->tailtable);
+        record->tailtable = nullptr;
+        return;
+    }
+    if (h->kept >= h->capacity) {
+        int capacity = h->capacity + h->capacity / 2 + 64;
+        void *grown = realloc(record->tailtable, sizeof(TailHeader) + sizeof(int32_t) * (size_t)capacity);
+        if (!grown) {
+            free(record->tailtable);
+            record->tailtable = nullptr;
+            return;
+        }
+        record->tailtable = static_cast<char *>(grown);
+        h = tailHeader(record);
+        h->capacity = capacity;
+    }
+    int32_t *entries = tailEntries(record);
+    int32_t *end = entries + h->kept;
+    int32_t *at = std::upper_bound(entries, end, (int32_t)line, [record](int32_t a, int32_t b) {
+        return tailBefore(record, a, b);
+    });
+    memmove(at + 1, at, (size_t)(end - at) * sizeof(int32_t));
+    *at = line;
+    h->kept++;
+    h->covered = line + 1;
+}
 
 // ---- Comparators -----------------------------------------------------------
 
@@ -427,8 +643,7 @@ extern "C" int kwxIndexSortWhat(IO_error_routine routine, IO_file *record) {
                    IO_INDEX_SLOT);
         memcpy(record->indextable, moved, (size_t)n * IO_INDEX_SLOT);
         free(moved);
-        free(record->wheretable);
-        record->wheretable = nullptr;
+        kwxIndexDropViews(record);
     }
     record->sorted = -1;
     record->sortedhead = n;
@@ -465,59 +680,103 @@ extern "C" int parseindex(IO_error_routine routine, const char *line, IO_locatio
         kwxIoError(routine, "parseindex: bad index: missing what\n");
         return IO_ERR_PARSE;
     }
-    std::string what(fields[1], lengths[1]);
+    // Names are printed and copied by length, numbers read from a copy
+    // that ends at their field: no allocation, as this runs for every match.
+    // A field of plain digits is read directly (the value the C library
+    // gives it); anything else goes through the C library.
+    auto digits = [&](int field, size_t most, int64_t &v) {
+        size_t n = lengths[field];
+        if (n == 0 || n > most) return false;
+        v = 0;
+        for (size_t k = 0; k < n; ++k) {
+            char d = fields[field][k];
+            if (d < '0' || d > '9') return false;
+            v = v * 10 + (d - '0');
+        }
+        return true;
+    };
+    auto copied = [&](int field, char (&text)[IO_INDEX_SLOT + 1]) {
+        memcpy(text, fields[field], lengths[field]);
+        text[lengths[field]] = '\0';
+        return text;
+    };
+    auto number = [&](int field) -> int64_t {
+        int64_t v;
+        if (digits(field, 18, v)) return v;
+        char text[IO_INDEX_SLOT + 1];
+        return kwx_atoi64(copied(field, text));
+    };
+    const int whatLen = (int)lengths[1];
+    const char *what = fields[1];
     if (nfields < 3) {
-        kwxIoError(routine, "parseindex: bad index: missing where in dataset %s:?:?\n",
-                   what.c_str());
+        kwxIoError(routine, "parseindex: bad index: missing where in dataset %.*s:?:?\n", whatLen,
+                   what);
         return IO_ERR_PARSE;
     }
-    std::string where(fields[2], lengths[2]);
+    const int whereLen = (int)lengths[2];
+    const char *where = fields[2];
     if (nfields < 4) {
-        kwxIoError(routine, "parseindex: bad index: missing when in dataset %s:%s:?\n",
-                   what.c_str(), where.c_str());
+        kwxIoError(routine, "parseindex: bad index: missing when in dataset %.*s:%.*s:?\n", whatLen,
+                   what, whereLen, where);
         return IO_ERR_PARSE;
     }
-    int32_t when = atoi(std::string(fields[3], lengths[3]).c_str());
+    int32_t when;
+    int64_t whenValue;
+    if (digits(3, 9, whenValue)) {
+        when = (int32_t)whenValue;
+    } else {
+        char text[IO_INDEX_SLOT + 1];
+        when = atoi(copied(3, text));
+    }
     if (nfields < 5) {
-        kwxIoError(routine, "parseindex: bad index: missing dslength for dataset %s:%s:%d\n",
-                   what.c_str(), where.c_str(), when);
+        kwxIoError(routine, "parseindex: bad index: missing dslength for dataset %.*s:%.*s:%d\n",
+                   whatLen, what, whereLen, where, when);
         return IO_ERR_PARSE;
     }
     if (nfields < 6) {
-        kwxIoError(routine, "parseindex: bad index: missing location for dataset %s:%s:%d\n",
-                   what.c_str(), where.c_str(), when);
+        kwxIoError(routine, "parseindex: bad index: missing location for dataset %.*s:%.*s:%d\n",
+                   whatLen, what, whereLen, where, when);
         return IO_ERR_PARSE;
     }
-    copyName(location->what, what.c_str());
-    copyName(location->where, where.c_str());
+    copyField(location->what, what, lengths[1]);
+    copyField(location->where, where, lengths[2]);
     location->when = when;
-    location->dslength = kwx_atoi64(std::string(fields[4], lengths[4]).c_str());
-    location->location = kwx_atoi64(std::string(fields[5], lengths[5]).c_str());
+    location->dslength = number(4);
+    location->location = number(5);
     location->line = 0;
     return IO_OK;
 }
 
 // ---- Searches ------------------------------------------------------------------
 
-extern "C" int get_ds_location(IO_error_routine routine, int mode, IO_header *key,
-                               IO_file *record, int *count, IO_location *located) {
-    if (!count || !located) return IO_ERR_MEMORY;
-    *count = 0;
+int kwxIndexSearch(IO_error_routine routine, int mode, IO_header *key, IO_file *record,
+                   std::vector<IO_location> &found) {
+    found.clear();
     if (!record) return IO_OK;
     if (!keyUsable(key)) return IO_ERR_MEMORY;
     try {
         kwxIoCountAllocation();
-        Matches found;
         int rc = search(routine, mode, key, record, found);
-        // The caller's array has room for one record per line.
+        // As many records as the table has lines, at most.
         size_t n = std::min(found.size(), (size_t)std::max(record->nlines, 0));
-        if (n) memcpy(located, found.data(), n * sizeof(IO_location));
-        *count = (int)n;
+        found.resize(n);
         return rc;
     } catch (const std::bad_alloc &) {
         return kwxIoNoMemory(routine, IO_ERR_MEMORY, "get_ds_location",
                              (int64_t)record->nlines * (int64_t)sizeof(IO_location));
     }
+}
+
+extern "C" int get_ds_location(IO_error_routine routine, int mode, IO_header *key,
+                               IO_file *record, int *count, IO_location *located) {
+    if (!count || !located) return IO_ERR_MEMORY;
+    *count = 0;
+    Matches found;
+    int rc = kwxIndexSearch(routine, mode, key, record, found);
+    // The caller's array has room for one record per line.
+    if (!found.empty()) memcpy(located, found.data(), found.size() * sizeof(IO_location));
+    *count = (int)found.size();
+    return rc;
 }
 
 extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data *result,
@@ -581,20 +840,28 @@ extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data 
             *result->noffsets = 2 * n;
             return IO_ERR_MEMORY;
         }
+        // The records go out in the order of their numbers in order[]; with
+        // no WHEN given, latest WHEN first (a stable sort of the numbers, so
+        // that the records themselves are not moved).
+        std::vector<int32_t> order;
+        order.reserve((size_t)n);
+        for (size_t i = 0; i < found.size(); ++i)
+            if (found[i].line != -1) order.push_back((int32_t)i);
         if (*key->when < 0 && n >= 2) {
             kwxIoTrace("about to sort %d datasets by WHEN", n);
-            std::stable_sort(found.begin(), found.end(),
-                             [](const IO_location &a, const IO_location &b) {
-                                 return dsloc_sortWhen(&a, &b) < 0;
-                             });
+            auto later = [&found](int32_t a, int32_t b) {
+                return dsloc_sortWhen(&found[(size_t)a], &found[(size_t)b]) < 0;
+            };
+            if (!std::is_sorted(order.begin(), order.end(), later))
+                std::stable_sort(order.begin(), order.end(), later);
             kwxIoTrace("sorted %d datasets by WHEN", n);
         }
         *result->nstrings = 2 * n;
         *result->nints = n;
         *result->noffsets = 2 * n;
         int k = 0;
-        for (const IO_location &loc : found) {
-            if (loc.line == -1) continue;
+        for (int32_t i : order) {
+            const IO_location &loc = found[(size_t)i];
             memcpy(result->strings + (size_t)(2 * k) * IO_STRING_LEN, loc.what, IO_STRING_LEN);
             memcpy(result->strings + (size_t)(2 * k + 1) * IO_STRING_LEN, loc.where,
                    IO_STRING_LEN);

@@ -1,5 +1,7 @@
 // The name manager's default and unique names, and the topology classes'
 // two-way links, closing and splitting.
+#include <limits.h>
+
 #include "model_describe.h"
 
 using modeltest::RepositoryFixture;
@@ -28,6 +30,19 @@ TEST_F(RepositoryFixture, DefaultRegionNamesAndBaseNames) {
     Region* taken = Region_new(1, nullptr);
     Topology_addRegion(topology, taken, "Edge (left)");
     EXPECT_EQ(nameOf(taken), "Region 1.2");
+}
+
+TEST_F(RepositoryFixture, StoredCountsThatCannotGrowNameNothing) {
+    const int full[4] = {INT_MAX, INT_MAX, INT_MAX, INT_MAX};
+    vrnObject_setInts(&names->header, "noOfCreatedRegions", full, 4);
+    vrnObject_setInt(&names->header, "noOfCreatedAssemblies", INT_MAX);
+    reopen();
+    commontest::takeErrors();
+    Region* r = region(2);
+    EXPECT_EQ(r->name, nullptr);
+    EXPECT_EQ(Assembly_new(topology, "Wall")->uniqueName, nullptr);
+    EXPECT_EQ(names->noOfCreatedRegions[2], INT_MAX);
+    EXPECT_EQ(commontest::takeErrors().size(), 2u);
 }
 
 TEST_F(RepositoryFixture, StrategyFormsAndRefusedStrategies) {
@@ -97,6 +112,66 @@ TEST_F(RepositoryFixture, TwoWayLinksAgreeFromEitherEnd) {
     EXPECT_EQ(r->name, nullptr);
     EXPECT_STREQ(Region_getDisplayName(r), "*** No name - region not in topology ***");
     Region_delete(r);
+
+    // A boundary given to another region, or a region given another
+    // boundary, leaves no link at its old partner.
+    Region* solid = region(3);
+    Region* other = region(3);
+    Boundary* first = Boundary_new(solid);
+    Boundary* second = Boundary_new(solid);
+    EXPECT_EQ(first->boundedRegion, nullptr);
+    Region_setBoundary(other, second);
+    EXPECT_EQ(solid->boundary, nullptr);
+    EXPECT_EQ(second->boundedRegion, other);
+    Region_delete(other);
+    Boundary_destroy(first, 1, 0);
+    // A shell or boundary deleted by itself lets go of its partners too.
+    Region* face = region(2);
+    Boundary* around = Boundary_new(solid);
+    Shell* shell = Shell_new(around);
+    Shell_addRegion(shell, face);
+    vrnObject_destroy(&shell->header);
+    EXPECT_EQ(face->shell, nullptr);
+    EXPECT_EQ(Set_contains(around->shells, shell), 0);
+    vrnObject_destroy(&around->header);
+    EXPECT_EQ(solid->boundary, nullptr);
+    // So does a connection.
+    Connection* joint = Region_connect(face, solid, 0);
+    Connection* glue = Region_glue(face, solid, 0);
+    vrnObject_destroy(&joint->header);
+    vrnObject_destroy(&glue->header);
+    EXPECT_EQ(face->connection, nullptr);
+    EXPECT_EQ(solid->gluings, nullptr);
+    Region_delete(face);
+    Region_delete(solid);
+}
+
+TEST_F(RepositoryFixture, MembersOutliveADeletedTopology) {
+    Topology* t = Topology_new();
+    Region* r = Region_new(2, "Inlet");
+    Topology_addRegion(t, r, nullptr);
+    Assembly* a = Assembly_new(t, "Wall");
+    Assembly_addRegion(a, r);
+    vrnStateManager_closeState(m);
+    Topology_delete(t);
+    vrnStateManager_closeState(m);
+    EXPECT_EQ(r->topology, nullptr);
+    EXPECT_EQ(a->topology, nullptr);
+    EXPECT_EQ(r->name, nullptr);
+    // Undo brings the topology back and the members point at it again.
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    ASSERT_NE(r->topology, nullptr);
+    EXPECT_EQ(a->topology, r->topology);
+    EXPECT_STREQ(r->name, "Inlet");
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, 1), 1);
+    EXPECT_EQ(r->topology, nullptr);
+    // A new original name may be the region's own base name text.
+    Region_setNames(r, "Original", "Base");
+    Region_setNames(r, r->baseName, nullptr);
+    EXPECT_STREQ(r->originalName, "Base");
+    EXPECT_EQ(r->baseName, nullptr);
+    Region_delete(r);
+    Assembly_delete(a);
 }
 
 TEST_F(RepositoryFixture, ShellsBoundariesAndConnections) {
@@ -209,4 +284,16 @@ TEST_F(RepositoryFixture, ARegionMovedToAnotherTopologyIsNamedThereOnly) {
     // Binding it again changes nothing.
     Region_setTopology(r, other, nullptr);
     EXPECT_EQ(r->id, 2);
+    // Removing from one topology a region (or an assembly) of another that
+    // carries the same name text leaves the name of the one named here.
+    Region* here = region(2);
+    ASSERT_STREQ(here->name, "Region 2.2");
+    Topology_removeRegion(topology, r);
+    EXPECT_EQ(NameManager_getObject(names, "Region 2.2", nullptr), &here->header);
+    EXPECT_STREQ(here->name, "Region 2.2");
+    Assembly* mine = Assembly_new(topology, "Wall");
+    Assembly* theirs = Assembly_new(other, "Wall");
+    Topology_removeAssembly(topology, theirs);
+    EXPECT_STREQ(mine->uniqueName, "Wall");
+    EXPECT_TRUE(NameManager_isNameUsed(names, "Wall"));
 }

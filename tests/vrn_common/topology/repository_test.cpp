@@ -155,6 +155,33 @@ TEST_F(RepositoryFixture, StoredFormsOfLinkMapsPermutationsAndBlobs) {
     EXPECT_EQ(LinkMap_getCount(model->mesh->elementMeshes), 1);
 }
 
+TEST_F(RepositoryFixture, DeletedObjectsLeaveTheLinkMaps) {
+    Region* inlet = region(2, "Inlet");
+    Region* outlet = region(2, "Outlet");
+    Visual* in = Visual_new(inlet, nullptr, 0, 0, nullptr);
+    Visual* out = Visual_new(outlet, nullptr, 0, 0, nullptr);
+    Representation_addVisual(model->representation, inlet, in);
+    Representation_addVisual(model->representation, outlet, out);
+    ElementMesh* mesh = ElementMesh_new(inlet, nullptr);
+    Mesh_addLink(model->mesh, MESH_ELEMENT_MESHES_BIT, &outlet->header, &mesh->header);
+    vrnStateManager_closeState(m);
+    // Deleting a linked region, visual or element mesh takes its links out,
+    // and the next dump writes only live objects.
+    Region_delete(inlet);
+    vrnObject_destroy(&out->header);
+    vrnObject_destroy(&mesh->header);
+    EXPECT_EQ(LinkMap_getCount(model->representation->links), 0);
+    EXPECT_EQ(LinkMap_getCount(model->mesh->elementMeshes), 0);
+    Region* third = region(2);
+    Representation_addVisual(model->representation, third, Visual_new(third, nullptr, 0, 0, nullptr));
+    vrnStateManager_closeState(m);
+    EXPECT_EQ(LinkMap_getCount(model->representation->links), 1);
+    // Undo brings every link back.
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    EXPECT_EQ(LinkMap_getCount(model->representation->links), 2);
+    EXPECT_EQ(LinkMap_getCount(model->mesh->elementMeshes), 1);
+}
+
 TEST_F(RepositoryFixture, ReferencesToObjectsOfAnotherClassReadAsNone) {
     Assembly* a = Assembly_new(topology, "Body");
     Region* r = region(2);

@@ -3,11 +3,13 @@
 #include <string.h>
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "errors/error.h"
 #include "maths/vrnAffineTransform3D.h"
 #include "support/cstring.h"
+#include "support/hash_table.h"
 #include "support/link_map.h"
 #include "support/memory.h"
 #include "support/set.h"
@@ -58,11 +60,50 @@ LinkMap* readLinks(vrnObject* o, const char* key) {
     return map;
 }
 
+// The live meshes and representations, whose link maps may name any object
+// (never freed: objects may still leave them at process end).
+std::unordered_set<vrnObject*>& linkHolders() {
+    static auto* holders = new std::unordered_set<vrnObject*>;
+    return *holders;
+}
+
+// Removes the links that have object at either end; true when one went.
+bool dropLinks(LinkMap* map, void* object) {
+    bool dropped = false;
+    for (int side : {1, -1}) {
+        LinkPair key = {object, side};
+        void* other = nullptr;
+        while (map && HashTable_lookup(map->table, &key, nullptr, &other)) {
+            if (!(side > 0 ? LinkMap_removeLink(map, object, other, 1) : LinkMap_removeLink(map, other, object, 1)))
+                break;
+            dropped = true;
+        }
+    }
+    return dropped;
+}
+
 void releaseBlob(vrnBlob* blob) {
     if (blob) vrnBlob_delete(blob);
 }
 
 }  // namespace
+
+void vrnmodel::forgetLinks(vrnObject* object) {
+    if (!object || destroying(object)) return;
+    for (vrnObject* holder : linkHolders()) {
+        if (vrnmodel::isA(holder, "Representation")) {
+            if (dropLinks(reinterpret_cast<Representation*>(holder)->links, object)) vrnObject_markModified(holder);
+        } else if (vrnmodel::isA(holder, "Mesh")) {
+            Mesh* m = reinterpret_cast<Mesh*>(holder);
+            LinkMap* maps[3] = {m->elementMeshes, m->faceMeshes, m->interfaceMaps};
+            for (int bit = 1; bit <= 3; ++bit)
+                if (dropLinks(maps[bit - 1], object)) {
+                    BitField_setBit(&m->dirty, bit);
+                    vrnObject_markModified(holder);
+                }
+        }
+    }
+}
 
 extern "C" {
 
@@ -91,6 +132,7 @@ Mesh* Mesh_new(Topology* topology) {
         BitField_setBit(&m->dirty, bit);
     }
     vrnObject_markModified(&m->header);
+    linkHolders().insert(&m->header);
     return m;
 }
 
@@ -121,10 +163,12 @@ void Mesh_restore(vrnObject* o, int onlyIfChanged) {
     }
     vrnmodel::getTyped(o, onlyIfChanged, "topology", "Topology", &m->topology);
     BitField_clearAll(&m->dirty);
+    linkHolders().insert(o);
 }
 
 void Mesh_destroy(vrnObject* o) {
     Mesh* m = reinterpret_cast<Mesh*>(o);
+    linkHolders().erase(o);
     for (int bit = 1; bit <= 3; ++bit)
         if (LinkMap* map = *meshMap(m, bit)) LinkMap_delete(map);
     vrnObject_delete(o);
@@ -145,6 +189,7 @@ Representation* Representation_new(Topology* topology) {
     r->topology = topology;
     vrnObject_setPointer(&r->header, "topology", topology ? &topology->header : nullptr);
     vrnObject_markModified(&r->header);
+    linkHolders().insert(&r->header);
     return r;
 }
 
@@ -170,6 +215,7 @@ void Representation_dump(vrnObject* o) {
 
 void Representation_restore(vrnObject* o, int onlyIfChanged) {
     Representation* r = reinterpret_cast<Representation*>(o);
+    linkHolders().insert(o);
     vrnmodel::getTyped(o, onlyIfChanged, "topology", "Topology", &r->topology);
     if (r->links && !vrnObject_shouldRead(o, onlyIfChanged, "regions") &&
         !vrnObject_shouldRead(o, onlyIfChanged, "visuals"))
@@ -190,6 +236,7 @@ void Representation_restore(vrnObject* o, int onlyIfChanged) {
 
 void Representation_destroy(vrnObject* o) {
     Representation* r = reinterpret_cast<Representation*>(o);
+    linkHolders().erase(o);
     if (r->links) LinkMap_delete(r->links);
     vrnObject_delete(o);
 }
@@ -367,6 +414,7 @@ void InterfaceMap_restore(vrnObject* o, int onlyIfChanged) {
 
 void InterfaceMap_destroy(vrnObject* o) {
     InterfaceMap* m = reinterpret_cast<InterfaceMap*>(o);
+    vrnmodel::forgetLinks(o);
     releaseDerived(m);
     vrnFree(m->vertexPermutation, "InterfaceMap_delete");
     vrnObject_delete(o);
@@ -488,6 +536,7 @@ void Visual_restore(vrnObject* o, int onlyIfChanged) {
 
 void Visual_destroy(vrnObject* o) {
     Visual* v = reinterpret_cast<Visual*>(o);
+    vrnmodel::forgetLinks(o);
     if (!destroying(o)) {
         if (v->vertices) vrnObject_destroy(&v->vertices->header);
         releaseBlob(v->faceVertices);
@@ -575,6 +624,7 @@ void ElementMesh_restore(vrnObject* o, int onlyIfChanged) {
 
 void ElementMesh_destroy(vrnObject* o) {
     ElementMesh* e = reinterpret_cast<ElementMesh*>(o);
+    vrnmodel::forgetLinks(o);
     if (!destroying(o) && e->vertices) vrnObject_destroy(&e->vertices->header);
     Set_delete(e->elementSets);
     vrnObject_delete(o);

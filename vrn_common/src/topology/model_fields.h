@@ -56,6 +56,12 @@ private:
     bool entered_;
 };
 
+/* Takes every link to or from object out of the live meshes and
+ * representations (marking them for the dump), so that a deleted object
+ * leaves no pointer in their link maps. Does nothing while a state change
+ * destroys objects. */
+void forgetLinks(vrnObject* object);
+
 /* Publishes an error of code with one formatted message. */
 void raise(int code, const char* function, const char* source, int line, const char* format, ...)
 #if defined(__GNUC__)

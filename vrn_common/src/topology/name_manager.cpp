@@ -1,6 +1,7 @@
 #include "topology/name_manager.h"
 
 #include <ctype.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -10,6 +11,7 @@
 
 #include "database/orv_name.h"
 #include "database/state_manager.h"
+#include "errors/error.h"
 #include "support/cstring.h"
 #include "support/memory.h"
 #include "topology/atlas.h"
@@ -103,6 +105,18 @@ void detachNames(NameManager* m) {
     DictionaryIterator_delete(it);
 }
 
+// Counts the next assembly or region of a counter. A damaged file may hold
+// a count that cannot grow; it is reported and nothing is counted.
+bool countNext(int* counter, const char* what) {
+    if (*counter == INT_MAX) {
+        vrnmodel::raise(VRN_I_INTERNAL_ERROR, "NameManager_count", "vrn_common/src/topology/NameManager", __LINE__,
+                        "The count of created %s cannot grow past %d.\n", what, INT_MAX);
+        return false;
+    }
+    ++*counter;
+    return true;
+}
+
 bool validStrategy(const int* s) {
     return s[0] >= 0 && s[0] <= 2 && s[1] >= 0 && s[1] <= 4 && s[2] >= 0 && s[2] <= 2;
 }
@@ -150,7 +164,8 @@ char* NameManager_normaliseName(const char* name, int keepLeading, int keepTrail
 
 int NameManager_registerAssemblyName(NameManager* m, Assembly* a) {
     if (!m || !a) return 0;
-    int id = ++m->noOfCreatedAssemblies;
+    if (!countNext(&m->noOfCreatedAssemblies, "assemblies")) return 0;
+    int id = m->noOfCreatedAssemblies;
     char* candidate = NameManager_normaliseName(Assembly_getName(a), 0, 0);
     if (!candidate || !*candidate) {
         vrnCString_free(candidate);
@@ -169,7 +184,8 @@ int NameManager_registerRegionName(NameManager* m, Region* r) {
     if (!m || !r || !validDimension(r)) return 0;
     int source = m->strategy[1];
     const char* offered = source != 1 && source != 3 ? r->baseName : nullptr;
-    int n = ++m->noOfCreatedRegions[r->dimensionality];
+    if (!countNext(&m->noOfCreatedRegions[r->dimensionality], "regions")) return 0;
+    int n = m->noOfCreatedRegions[r->dimensionality];
     char* candidate = nullptr;
     if (source == 2 || source == 4) candidate = NameManager_normaliseName(offered, 0, 0);
     if (candidate && !*candidate) {
@@ -195,8 +211,8 @@ int NameManager_registerRegionName(NameManager* m, Region* r) {
 int NameManager_useRegionName(NameManager* m, Region* r, const char* name) {
     if (!m || !r || !name || !validDimension(r) || Dictionary_find(m->names, name, nullptr, nullptr))
         return 0;
-    int n = ++m->noOfCreatedRegions[r->dimensionality];
-    registerRegion(m, r, name, n);
+    if (!countNext(&m->noOfCreatedRegions[r->dimensionality], "regions")) return 0;
+    registerRegion(m, r, name, m->noOfCreatedRegions[r->dimensionality]);
     return 1;
 }
 

@@ -64,7 +64,28 @@ void Connection_restore(vrnObject* o, int onlyIfChanged) {
     vrnObject_getInt(o, onlyIfChanged, "type", &c->type);
 }
 
-void Connection_destroy(vrnObject* o) { vrnObject_delete(o); }
+void Connection_destroy(vrnObject* o) {
+    // Deleted by itself, it leaves both regions: as their own connection
+    // (written as none) and from their gluing sets.
+    if (vrnObject_isNotBeingDestroyed(o)) {
+        Connection* c = reinterpret_cast<Connection*>(o);
+        for (Region* side : c->sides) {
+            if (!side) continue;
+            if (side->connection == c) {
+                side->connection = nullptr;
+                vrnObject_setPointer(&side->header, "connection", nullptr);
+            }
+            if (side->gluings && Set_remove(side->gluings, c)) {
+                vrnObject_markModified(&side->header);
+                if (side->gluings->count == 0) {
+                    Set_delete(side->gluings);
+                    side->gluings = nullptr;
+                }
+            }
+        }
+    }
+    vrnObject_delete(o);
+}
 
 /* ---- Shell ------------------------------------------------------------- */
 
@@ -195,13 +216,26 @@ void Boundary_destroy(Boundary* b, int destroyShells, int deleteRegions) {
         if (destroyShells) Shell_destroy(s, deleteRegions);
         else Shell_unsetBoundary(s);
     }
-    // The bounded region no longer points at a freed boundary.
-    if (b->boundedRegion && b->boundedRegion->boundary == b) Region_setBoundary(b->boundedRegion, nullptr);
     Boundary_free(&b->header);
 }
 
 void Boundary_free(vrnObject* o) {
     if (!o) return;
+    // Deleted by itself (not through Shell_destroy or Boundary_destroy, and
+    // not by a state change), its partners let go of it first.
+    if (vrnObject_isNotBeingDestroyed(o)) {
+        if (vrnmodel::isA(o, "FaceMesh")) {
+            vrnmodel::forgetLinks(o);
+        } else if (vrnmodel::isA(o, "Shell")) {
+            Shell* s = reinterpret_cast<Shell*>(o);
+            for (Region* r : membersOf<Region>(s->regions)) Shell_removeRegion(s, r);
+            Shell_unsetBoundary(s);
+        } else if (vrnmodel::isA(o, "Boundary")) {
+            Boundary* b = reinterpret_cast<Boundary*>(o);
+            for (Shell* s : membersOf<Shell>(b->shells)) Shell_unsetBoundary(s);
+            if (b->boundedRegion && b->boundedRegion->boundary == b) Region_setBoundary(b->boundedRegion, nullptr);
+        }
+    }
     SetHolder* holder = reinterpret_cast<SetHolder*>(o);
     Set_delete(holder->second);
     holder->second = nullptr;

@@ -37,6 +37,13 @@ void releaseBaseName(Region* r) {
     r->baseName = nullptr;
 }
 
+// Whether the topology's name manager holds name for this very object: an
+// object of another topology may carry the same text, and removing it must
+// not take the name of the object named so here.
+bool namedHere(Topology* t, const char* name, vrnObject* object) {
+    return t->nameManager && name && NameManager_getObject(t->nameManager, name, nullptr) == object;
+}
+
 std::vector<Region*> regionsOf(const Set* set) {
     std::vector<Region*> out;
     if (set)
@@ -86,9 +93,31 @@ void Topology_restore(vrnObject* o, int onlyIfChanged) {
         }
 }
 
+// The members of a topology that is deleted outlive it: they no longer
+// point at it (in memory and stored, so that an undo brings the link back).
+static void releaseMembers(Topology* t, HashSet* set) {
+    void** members = nullptr;
+    int n = set ? HashSet_toArray(set, &members) : 0;
+    for (int i = 0; i < n; ++i) {
+        vrnObject* o = static_cast<vrnObject*>(members[i]);
+        Topology** link = vrnmodel::isA(o, "Region")     ? &reinterpret_cast<Region*>(o)->topology
+                          : vrnmodel::isA(o, "Assembly") ? &reinterpret_cast<Assembly*>(o)->topology
+                                                         : nullptr;
+        if (link && *link == t) {
+            *link = nullptr;
+            vrnObject_setPointer(o, "topology", nullptr);
+        }
+    }
+    vrnFree(members, "Topology_delete");
+}
+
 void Topology_destroy(vrnObject* o) {
     Topology* t = reinterpret_cast<Topology*>(o);
-    if (!destroying(o) && t->nameManager) vrnObject_destroy(&t->nameManager->header);
+    if (!destroying(o)) {
+        if (t->nameManager) vrnObject_destroy(&t->nameManager->header);
+        releaseMembers(t, t->assemblies);
+        for (HashSet* s : t->regions) releaseMembers(t, s);
+    }
     if (t->assemblies) HashSet_delete(t->assemblies);
     for (HashSet* s : t->regions)
         if (s) HashSet_delete(s);
@@ -117,7 +146,7 @@ int Topology_removeAssembly(Topology* t, Assembly* a) {
     if (!t || !a) return 0;
     Guard guard(removeAssemblyBusy);
     if (guard.reentered()) return 1;
-    if (t->nameManager && a->uniqueName) {
+    if (namedHere(t, a->uniqueName, &a->header)) {
         std::string name = a->uniqueName;
         NameManager_removeName(t->nameManager, name.c_str());
     }
@@ -152,11 +181,14 @@ int Topology_removeRegion(Topology* t, Region* r) {
     if (!t || !r) return 0;
     Guard guard(removeRegionBusy);
     if (guard.reentered()) return 1;
-    if (t->nameManager && r->name) {
+    if (namedHere(t, r->name, &r->header)) {
         std::string name = r->name;
         NameManager_removeName(t->nameManager, name.c_str());
     }
-    if (HashSet* set = dimensionSet(t, r)) HashSet_remove(set, r);
+    // Every dimension set: a damaged file may hold a region in a set other
+    // than that of its dimensionality, and none may keep a deleted region.
+    for (HashSet* set : t->regions)
+        if (set) HashSet_remove(set, r);
     vrnObject_markModified(&t->header);
     Region_unsetTopology(r);
     return 1;
@@ -396,10 +428,16 @@ Region* Region_new(int dimensionality, const char* originalName) {
 int Region_setNames(Region* r, const char* originalName, const char* baseName) {
     if (!r) return 0;
     bool same = baseName && (baseName == originalName || baseName == r->originalName);
+    // A stored text cannot tell none from empty: an empty original name is
+    // none, here and when read back.
+    if (originalName && !*originalName) originalName = nullptr;
+    // Both copies are taken before the old texts go: either argument may be
+    // one of them.
     char* base = same || !baseName ? nullptr : vrnCString_clone(baseName);
+    bool newOriginal = originalName != r->originalName;
+    char* copy = newOriginal ? vrnCString_clone(originalName) : nullptr;
     releaseBaseName(r);
-    if (originalName != r->originalName) {
-        char* copy = vrnCString_clone(originalName);
+    if (newOriginal) {
         vrnCString_free(r->originalName);
         r->originalName = copy;
     }
@@ -474,6 +512,18 @@ int Region_unsetShell(Region* r) {
 
 int Region_setBoundary(Region* r, Boundary* b) {
     if (!r) return 0;
+    // A region has one boundary and a boundary bounds one region: the old
+    // partners of either end let go, so none keeps a link to the other.
+    Boundary* old = r->boundary;
+    if (old && old != b && old->boundedRegion == r) {
+        old->boundedRegion = nullptr;
+        vrnObject_setPointer(&old->header, "boundedRegion", nullptr);
+    }
+    Region* previous = b ? b->boundedRegion : nullptr;
+    if (previous && previous != r && previous->boundary == b) {
+        previous->boundary = nullptr;
+        vrnObject_setPointer(&previous->header, "boundary", nullptr);
+    }
     r->boundary = b;
     int ok = vrnObject_setPointer(&r->header, "boundary", b ? &b->header : nullptr);
     if (b && b->boundedRegion != r) {
@@ -619,6 +669,10 @@ void Region_restore(vrnObject* o, int onlyIfChanged) {
         vrnObject_shouldRead(o, onlyIfChanged, "namingStrategy")) {
         releaseBaseName(r);
         vrnObject_getString(o, 0, "originalName", &r->originalName);
+        if (r->originalName && !*r->originalName) {
+            vrnCString_free(r->originalName);
+            r->originalName = nullptr;
+        }
         int strategy = 0;
         vrnObject_getInt(o, 0, "namingStrategy", &strategy);
         if (strategy == 1) r->baseName = r->originalName;
@@ -649,6 +703,7 @@ void Region_destroy(vrnObject* o) {
         if (r->shell) Shell_removeRegion(r->shell, r);
         if (r->boundary) Boundary_destroy(r->boundary, 1, 0);
         Region_breakLinks(r, 1);
+        vrnmodel::forgetLinks(o);
     }
     releaseBaseName(r);
     vrnCString_free(r->originalName);
