@@ -56,9 +56,9 @@ TEST_F(RepositoryFixture, StrategyFormsAndRefusedStrategies) {
     ASSERT_TRUE(NameManager_setRegionNameStrategy(names, nullptr, 0, 4));
     EXPECT_EQ(names->strategy[0], 2);
     EXPECT_EQ(nameOf(region(3, "Inlet")), "Inlet 2");
-    ASSERT_TRUE(NameManager_setRegionNameStrategy(names, "  Part  ", 2, 1));
-    EXPECT_STREQ(names->defaultRegionName, "Part ");
-    EXPECT_EQ(nameOf(region(3, "Inlet")), "Part 3.3");
+    ASSERT_TRUE(NameManager_setRegionNameStrategy(names, "  Zone  ", 2, 1));
+    EXPECT_STREQ(names->defaultRegionName, "Zone ");
+    EXPECT_EQ(nameOf(region(3, "Inlet")), "Zone 3.3");
     EXPECT_FALSE(NameManager_setCompositeNameStrategy(names, 3));
     EXPECT_TRUE(NameManager_setCompositeNameStrategy(names, 0));
     EXPECT_EQ(names->strategy[2], 1);
