@@ -176,8 +176,11 @@ const char* applyLine(OrvHandle* h, std::string& text, uint32_t flags)
                                  static_cast<int>(orv::kMaxPathLength), text.c_str());
         return "parseORVLineH: orvUpdateObject failed";
     }
-    if (replace)
-        orvNotifyReplace(h, orv::currentPath(h).c_str());
+    if (replace) {
+        // A copy: a handler may push or pop paths, which moves the stack.
+        const std::string current = orv::currentPath(h);
+        orvNotifyReplace(h, current.c_str());
+    }
     return nullptr;
 }
 

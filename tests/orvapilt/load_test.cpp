@@ -252,3 +252,30 @@ TEST(OrvLoad, HandlerChangingTheTreeDuringReplaceEnd)
     EXPECT_EQ(take(list), (std::vector<std::string>{"N:fresh"}));
     EXPECT_EQ(current(h), "/");
 }
+
+namespace {
+// A replace handler that moves the directory stack (many pushes, so that it
+// is reallocated) before it reads the path it was given.
+struct StackMover {
+    OrvHandle* h;
+    std::vector<std::string> seen;
+    static void on(const char* path, void* self)
+    {
+        auto* m = static_cast<StackMover*>(self);
+        for (int i = 0; i < 64; ++i)
+            orvPushPath(m->h, "/elsewhere");
+        m->seen.push_back(path);
+        for (int i = 0; i < 64; ++i)
+            popPath(m->h);
+    }
+};
+}  // namespace
+
+TEST(OrvHandlers, ReplaceHandlerMovingTheStackKeepsItsPath)
+{
+    Handle h;
+    StackMover m{h, {}};
+    ASSERT_EQ(orvAddReplaceHandler(h, StackMover::on, &m), nullptr);
+    ASSERT_EQ(load(h, {"&replace A: x", "&replace k = 1", "END"}), "");
+    EXPECT_EQ(m.seen, (std::vector<std::string>{"/A:x", "/A:x"}));
+}
