@@ -269,6 +269,22 @@ struct StackMover {
             popPath(m->h);
     }
 };
+
+// A change handler that closes the open blocks itself, from inside the
+// removals of a replaced block's END.
+struct BlockCloser {
+    OrvHandle* h;
+    bool done = false;
+    static void on(const char*, int, const char*, const char*, void* self)
+    {
+        auto* m = static_cast<BlockCloser*>(self);
+        if (m->done)
+            return;
+        m->done = true;
+        parseORVLineH(m->h, "END", 0);
+        parseORVLineH(m->h, "END", 0);
+    }
+};
 }  // namespace
 
 TEST(OrvHandlers, ReplaceHandlerMovingTheStackKeepsItsPath)
@@ -278,4 +294,21 @@ TEST(OrvHandlers, ReplaceHandlerMovingTheStackKeepsItsPath)
     ASSERT_EQ(orvAddReplaceHandler(h, StackMover::on, &m), nullptr);
     ASSERT_EQ(load(h, {"&replace A: x", "&replace k = 1", "END"}), "");
     EXPECT_EQ(m.seen, (std::vector<std::string>{"/A:x", "/A:x"}));
+}
+
+TEST(OrvHandlers, HandlerClosingBlocksDuringReplaceEndLeavesDepthSound)
+{
+    Handle h;
+    ASSERT_EQ(load(h, {"A: x", "B: y", "j = 1", "END", "END"}), "");
+    BlockCloser c{h};
+    orvAddChangeHandler(h, BlockCloser::on, &c);
+    EXPECT_EQ(line(h, "&replace A: x"), "");
+    EXPECT_EQ(line(h, "&replace B: y"), "");
+    EXPECT_EQ(line(h, "END"), "");  // drops j; the handler closes both blocks
+    EXPECT_TRUE(c.done);
+    int depth = -1;
+    getORVStateH(h, &depth);
+    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(line(h, "END"), "parseORVLineH: unmatched END");
+    EXPECT_EQ(current(h), "/");
 }
