@@ -63,6 +63,23 @@ TEST(OrvLoad, DigestIsOfTheLinesJoined)
     EXPECT_EQ(std::memcmp(digest, abc, 16), 0);
 }
 
+TEST(OrvLoad, UnchangedDigestSetsValidityBitsWithoutTouchingTheReplaceMark)
+{
+    Handle h;
+    ASSERT_EQ(load(h, {"A: x", "extra = 1", "END"}), "");
+    std::vector<char*> lines = {const_cast<char*>("A: x"), const_cast<char*>("k = 1"),
+                                const_cast<char*>("END")};
+    OrvArray view{ORV_ARRAY_STRINGS, 3, 3, 0, lines.data()};
+    unsigned char digest[16];
+    ASSERT_EQ(parseORVData(h, &view, 0, nullptr, digest), nullptr);
+    // The first validity bit already in the caller's word: the digest's bits
+    // join it, they do not carry into the replace mark (which would drop
+    // "extra" at END as if the block were replaced).
+    ASSERT_EQ(parseORVData(h, &view, ORV_FLAG_VALID1, digest, nullptr), nullptr);
+    EXPECT_EQ(value(h, "/A:x/extra"), "1");
+    EXPECT_EQ(getValidH(h, "/A:x/k"), 2);
+}
+
 TEST(OrvLoad, SecondLoadNotifiesOnlyChanges)
 {
     Handle h;
