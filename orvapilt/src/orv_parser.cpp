@@ -177,8 +177,10 @@ const char* applyLine(OrvHandle* h, std::string& text, uint32_t flags)
             return orv::orvSetErrorH(h, "parseORVLineH: parameter and object share the path \"%s\"",
                                  path.c_str());
         if (status == orv::UpdateStatus::TooLong)
+            // The refused path itself: the line's text was cut into its
+            // parts by now.
             return orv::orvSetErrorH(h, "parseORVLineH: path longer than %d characters near \"%s\"",
-                                 static_cast<int>(orv::kMaxPathLength), text.c_str());
+                                 static_cast<int>(orv::kMaxPathLength), path.c_str());
         return "parseORVLineH: orvUpdateObject failed";
     }
     if (replace) {
