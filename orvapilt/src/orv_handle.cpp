@@ -253,7 +253,7 @@ const char* parseORVData(OrvHandle* handle, const OrvArray* lines, uint32_t flag
         if (digestOut)
             std::memcpy(digestOut, digest, 16);
         if (previousDigest && std::memcmp(previousDigest, digest, 16) == 0)
-            flags += ORV_FLAG_VALID1 | ORV_FLAG_VALID2;
+            flags |= ORV_FLAG_VALID1 | ORV_FLAG_VALID2;
     }
 
     if (!handle->table)

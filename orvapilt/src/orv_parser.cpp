@@ -30,7 +30,8 @@ char* trimRange(char* b, char* e)
 
 // END of a block: under a replace mark, children that the block did not
 // mention again are dropped and the marks of those it did are cleared.
-void reconcileReplacedBlock(OrvHandle* h)
+// enclosing is the flag word of the level around the block.
+void reconcileReplacedBlock(OrvHandle* h, uint32_t enclosing)
 {
     const std::string current = orv::currentPath(h);
     for (bool params : {true, false}) {
@@ -53,7 +54,7 @@ void reconcileReplacedBlock(OrvHandle* h)
                 orv::deleteTreeExact(h, p);
         }
     }
-    if (!(h->flagStack[h->depth - 1] & ORV_FLAG_REPLACE))
+    if (!(enclosing & ORV_FLAG_REPLACE))
         if (OrvNode* self = static_cast<OrvNode*>(orvHashLookup(h->table, current.c_str())))
             self->flags &= ~ORV_FLAG_REPLACE;
 }
@@ -93,9 +94,13 @@ const char* applyLine(OrvHandle* h, std::string& text, uint32_t flags)
         if (h->depth == 0)
             return "parseORVLineH: unmatched END";
         if (h->flagStack[h->depth] & ORV_FLAG_REPLACE)
-            reconcileReplacedBlock(h);
-        h->depth--;
-        orv::popExact(h);
+            reconcileReplacedBlock(h, h->flagStack[h->depth - 1]);
+        // A handler called during the reconciliation may have closed blocks
+        // itself; the depth never goes below the top level.
+        if (h->depth > 0) {
+            h->depth--;
+            orv::popExact(h);
+        }
         return nullptr;
     }
     if (rest[0] == '>')
@@ -172,12 +177,17 @@ const char* applyLine(OrvHandle* h, std::string& text, uint32_t flags)
             return orv::orvSetErrorH(h, "parseORVLineH: parameter and object share the path \"%s\"",
                                  path.c_str());
         if (status == orv::UpdateStatus::TooLong)
+            // The refused path itself: the line's text was cut into its
+            // parts by now.
             return orv::orvSetErrorH(h, "parseORVLineH: path longer than %d characters near \"%s\"",
-                                 static_cast<int>(orv::kMaxPathLength), text.c_str());
+                                 static_cast<int>(orv::kMaxPathLength), path.c_str());
         return "parseORVLineH: orvUpdateObject failed";
     }
-    if (replace)
-        orvNotifyReplace(h, orv::currentPath(h).c_str());
+    if (replace) {
+        // A copy: a handler may push or pop paths, which moves the stack.
+        const std::string current = orv::currentPath(h);
+        orvNotifyReplace(h, current.c_str());
+    }
     return nullptr;
 }
 

@@ -139,9 +139,11 @@ void normalise(std::string& s)
         size_t end = o.find('/', pos);
         if (end == std::string::npos)
             end = o.size();
-        size_t colon = o.find(':', pos);
-        if (colon != std::string::npos && colon < end &&
-            o.compare(pos, colon - pos, o, colon + 1, end - colon - 1) == 0)
+        // The colon is looked for within this component only: a search
+        // running on to the end would make long paths cost their square.
+        const void* hit = std::memchr(o.data() + pos, ':', end - pos);
+        size_t colon = hit ? static_cast<size_t>(static_cast<const char*>(hit) - o.data()) : std::string::npos;
+        if (colon != std::string::npos && o.compare(pos, colon - pos, o, colon + 1, end - colon - 1) == 0)
             r.append(o, pos, colon - pos);
         else
             r.append(o, pos, end - pos);

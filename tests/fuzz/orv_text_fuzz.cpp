@@ -1,6 +1,8 @@
 // Feeds arbitrary text to the ORV line parser, then walks, queries and
 // deletes whatever tree it made. The input is split into lines at '\n'; the
-// first byte chooses the flag word of the load.
+// first byte chooses the flag word of the load, and with its bit 0x10 set the
+// handlers change the tree and the parser's state while they are told of
+// changes.
 #include "orvapi.h"
 
 #include <cstdint>
@@ -10,9 +12,42 @@
 
 namespace {
 
-void onChange(const char*, int, const char*, const char*, void* count) { ++*static_cast<long*>(count); }
-void onReplace(const char*, void* count) { ++*static_cast<long*>(count); }
-int onAction(OrvHandle*, const char* action, char**, void*) { return action[0] != 'x'; }
+// Each call takes its operation from the next byte of the input text.
+struct Meddler {
+    OrvHandle* h = nullptr;
+    const std::string* ops = nullptr;  // none: handlers only count
+    size_t pos = 0;
+    int nest = 0;
+    int calls = 0;
+};
+
+void meddle(Meddler* m, const char* path)
+{
+    if (!m->ops || m->ops->empty() || m->nest > 2 || ++m->calls > 200)
+        return;
+    ++m->nest;
+    switch (static_cast<unsigned char>((*m->ops)[m->pos++ % m->ops->size()]) % 10) {
+    case 0: deleteObjH(m->h, path); break;
+    case 1: deleteParamH(m->h, path); break;
+    case 2: parseORVLineH(m->h, "END", 0); break;
+    case 3: parseORVLineH(m->h, "&replace Z: z", 0); break;
+    case 4: pushPath(m->h, path); break;
+    case 5: popPath(m->h); break;
+    case 6: orvUpdateObject(m->h, nullptr, nullptr, "q", "1", ORV_KIND_PARAM, 0); break;
+    case 7: deleteObjH(m->h, "/"); break;
+    case 8: orvUnwindToStateH(m->h, 0); break;
+    default: break;
+    }
+    --m->nest;
+}
+
+void onChange(const char* path, int, const char*, const char*, void* m) { meddle(static_cast<Meddler*>(m), path); }
+void onReplace(const char* path, void* m) { meddle(static_cast<Meddler*>(m), path); }
+int onAction(OrvHandle*, const char* action, char**, void* m)
+{
+    meddle(static_cast<Meddler*>(m), action);
+    return action[0] != 'x';
+}
 
 void walk(OrvHandle* h, const std::string& path, int depth)
 {
@@ -55,10 +90,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     OrvHandle* h = orvCreateHandle();
     if (!h)
         return 0;
-    long changes = 0, replaces = 0;
-    orvAddChangeHandler(h, onChange, &changes);
-    orvAddReplaceHandler(h, onReplace, &replaces);
-    orvAddActionHandler(h, onAction, nullptr, nullptr);
+    Meddler meddler;
+    meddler.h = h;
+    if (data[0] & 0x10)
+        meddler.ops = &text;
+    orvAddChangeHandler(h, onChange, &meddler);
+    orvAddReplaceHandler(h, onReplace, &meddler);
+    orvAddActionHandler(h, onAction, nullptr, &meddler);
 
     std::vector<char*> ptrs;
     for (auto& l : lines)

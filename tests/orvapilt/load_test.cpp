@@ -63,6 +63,23 @@ TEST(OrvLoad, DigestIsOfTheLinesJoined)
     EXPECT_EQ(std::memcmp(digest, abc, 16), 0);
 }
 
+TEST(OrvLoad, UnchangedDigestSetsValidityBitsWithoutTouchingTheReplaceMark)
+{
+    Handle h;
+    ASSERT_EQ(load(h, {"A: x", "extra = 1", "END"}), "");
+    std::vector<char*> lines = {const_cast<char*>("A: x"), const_cast<char*>("k = 1"),
+                                const_cast<char*>("END")};
+    OrvArray view{ORV_ARRAY_STRINGS, 3, 3, 0, lines.data()};
+    unsigned char digest[16];
+    ASSERT_EQ(parseORVData(h, &view, 0, nullptr, digest), nullptr);
+    // The first validity bit already in the caller's word: the digest's bits
+    // join it, they do not carry into the replace mark (which would drop
+    // "extra" at END as if the block were replaced).
+    ASSERT_EQ(parseORVData(h, &view, ORV_FLAG_VALID1, digest, nullptr), nullptr);
+    EXPECT_EQ(value(h, "/A:x/extra"), "1");
+    EXPECT_EQ(getValidH(h, "/A:x/k"), 2);
+}
+
 TEST(OrvLoad, SecondLoadNotifiesOnlyChanges)
 {
     Handle h;
@@ -250,5 +267,65 @@ TEST(OrvLoad, HandlerChangingTheTreeDuringReplaceEnd)
     char** list = nullptr;
     ASSERT_EQ(getChildObjectList(h, "/A:x", 1, 1, &n, &list), nullptr);
     EXPECT_EQ(take(list), (std::vector<std::string>{"N:fresh"}));
+    EXPECT_EQ(current(h), "/");
+}
+
+namespace {
+// A replace handler that moves the directory stack (many pushes, so that it
+// is reallocated) before it reads the path it was given.
+struct StackMover {
+    OrvHandle* h;
+    std::vector<std::string> seen;
+    static void on(const char* path, void* self)
+    {
+        auto* m = static_cast<StackMover*>(self);
+        for (int i = 0; i < 64; ++i)
+            orvPushPath(m->h, "/elsewhere");
+        m->seen.push_back(path);
+        for (int i = 0; i < 64; ++i)
+            popPath(m->h);
+    }
+};
+
+// A change handler that closes the open blocks itself, from inside the
+// removals of a replaced block's END.
+struct BlockCloser {
+    OrvHandle* h;
+    bool done = false;
+    static void on(const char*, int, const char*, const char*, void* self)
+    {
+        auto* m = static_cast<BlockCloser*>(self);
+        if (m->done)
+            return;
+        m->done = true;
+        parseORVLineH(m->h, "END", 0);
+        parseORVLineH(m->h, "END", 0);
+    }
+};
+}  // namespace
+
+TEST(OrvHandlers, ReplaceHandlerMovingTheStackKeepsItsPath)
+{
+    Handle h;
+    StackMover m{h, {}};
+    ASSERT_EQ(orvAddReplaceHandler(h, StackMover::on, &m), nullptr);
+    ASSERT_EQ(load(h, {"&replace A: x", "&replace k = 1", "END"}), "");
+    EXPECT_EQ(m.seen, (std::vector<std::string>{"/A:x", "/A:x"}));
+}
+
+TEST(OrvHandlers, HandlerClosingBlocksDuringReplaceEndLeavesDepthSound)
+{
+    Handle h;
+    ASSERT_EQ(load(h, {"A: x", "B: y", "j = 1", "END", "END"}), "");
+    BlockCloser c{h};
+    orvAddChangeHandler(h, BlockCloser::on, &c);
+    EXPECT_EQ(line(h, "&replace A: x"), "");
+    EXPECT_EQ(line(h, "&replace B: y"), "");
+    EXPECT_EQ(line(h, "END"), "");  // drops j; the handler closes both blocks
+    EXPECT_TRUE(c.done);
+    int depth = -1;
+    getORVStateH(h, &depth);
+    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(line(h, "END"), "parseORVLineH: unmatched END");
     EXPECT_EQ(current(h), "/");
 }

@@ -126,8 +126,11 @@ TEST(OrvParser, OverlongPathsAreRefused)
     Handle h;
     std::string name(5000, 'n');
     std::string err = load(h, {"T: " + name, "END"});
-    EXPECT_EQ(err.rfind("parseORVLineH: path longer than 4096 characters near", 0), 0u) << err;
+    EXPECT_EQ(err, "parseORVLineH: path longer than 4096 characters near \"/T:" + name + "\"");
     EXPECT_EQ(current(h), "/");
+    ASSERT_EQ(load(h, {"A: x", "END"}), "");
+    err = load(h, {"A: x", name + " = 1", "END"});
+    EXPECT_EQ(err, "parseORVLineH: path longer than 4096 characters near \"/A:x/" + name + "\"");
 }
 
 TEST(OrvText, TrimCollapseAndStrip)
