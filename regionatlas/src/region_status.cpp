@@ -269,10 +269,8 @@ int RegionStatus_getMessageLines(const RegionStatus* status, char*** lines, int*
             pieces.emplace_back(p, static_cast<size_t>(nl - p + 1));
             p = nl + 1;
         } else {
-            // Every line ends in one full stop: one is added unless the
-            // last piece has it already.
-            std::string last(p);
-            pieces.emplace_back(last + (last.back() == '.' ? "\n" : ".\n"));
+            // A last piece without a newline always gets ".\n".
+            pieces.emplace_back(std::string(p) + ".\n");
             break;
         }
     }
