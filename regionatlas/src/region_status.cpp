@@ -209,6 +209,14 @@ int RegionStatus_appendMessage(RegionStatus* status, const char* text)
         return status->message != nullptr;
     }
     size_t old = std::strlen(status->message);
+    // The text may lie inside the message itself, which growing moves.
+    std::string own;
+    auto at = reinterpret_cast<uintptr_t>(text);
+    auto start = reinterpret_cast<uintptr_t>(status->message);
+    if (at >= start && at <= start + old) {
+        own = text;
+        text = own.c_str();
+    }
     const char* joint = (old > 0 && status->message[old - 1] == '.') ? "\n" : ".\n";
     size_t add = std::strlen(text);
     size_t jl = std::strlen(joint);

@@ -55,6 +55,8 @@ TEST(RegionStatus, SettingTheRecordsOwnMessageKeepsIt)
     RegionStatus_set(&s, 1, 4, s->message);
     EXPECT_STREQ(s->message, "keep me");
     EXPECT_EQ(s->code, 4);
+    ASSERT_EQ(RegionStatus_appendMessage(s, s->message), 1);
+    EXPECT_STREQ(s->message, "keep me.\nkeep me");
 }
 
 TEST(RegionStatus, CodeTextsAndOutOfMemory)
