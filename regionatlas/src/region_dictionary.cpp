@@ -311,6 +311,15 @@ RegionStatus* RegionString_append(RegionString* string, const char* text)
         string->length = std::strlen(string->text);
         string->capacity = string->length + 1;
     }
+    // The text may be the string's own (or a part of it), which growing
+    // moves: it is copied first.
+    std::string own;
+    auto at = reinterpret_cast<uintptr_t>(text);
+    auto start = reinterpret_cast<uintptr_t>(string->text);
+    if (string->text && at >= start && at <= start + string->length) {
+        own = text;
+        text = own.c_str();
+    }
     size_t need = string->length + add + 1;
     if (need > string->capacity) {
         size_t cap = string->capacity * 2;

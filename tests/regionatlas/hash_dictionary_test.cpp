@@ -126,6 +126,9 @@ TEST(RegionString, AppendsGrowTheText)
     EXPECT_OK(RegionString_append(s, ""));
     EXPECT_CODE(RegionString_append(s, nullptr), 3);
     EXPECT_STREQ(s->text, "abc");
+    EXPECT_OK(RegionString_append(s, s->text));
+    EXPECT_OK(RegionString_append(s, s->text + 4));
+    EXPECT_STREQ(s->text, "abcabcbc");
     EXPECT_CODE(RegionString_append(nullptr, "x"), 100010);
     RegionString_delete(s, 1);
     ASSERT_OK(RegionString_new(&s, nullptr));
