@@ -26,11 +26,15 @@ void* const kProbeItem = reinterpret_cast<void*>(~static_cast<uintptr_t>(0));
 
 void* itemOf(unsigned slot) { return reinterpret_cast<void*>(static_cast<uintptr_t>(slot) + 1); }
 
+// The text an index item stands for; "" for an item that is no slot.
 const char* textOf(const void* item)
 {
     if (item == kProbeItem)
         return gProbeText;
-    return gDict->texts[reinterpret_cast<uintptr_t>(item) - 1];
+    uintptr_t slot = reinterpret_cast<uintptr_t>(item) - 1;
+    if (!gDict || !item || slot >= gDict->count)
+        return "";
+    return gDict->texts[slot];
 }
 
 int compareSlots(const void* a, const void* b) { return std::strcmp(textOf(a), textOf(b)); }

@@ -161,4 +161,7 @@ TEST(RegionDictionary, HashFollowsItsFormulaForEveryTableSize)
             EXPECT_EQ(RegionDictionary_hash(m, slot), reference(m, texts[k - 1])) << "cached " << m;
         }
     }
+    // Items that are no slot hash like an empty text.
+    EXPECT_EQ(RegionDictionary_hash(10023, nullptr), 0u);
+    EXPECT_EQ(RegionDictionary_hash(10023, reinterpret_cast<void*>(uintptr_t{1} << 40)), 0u);
 }
