@@ -174,10 +174,7 @@ RegionStatus* RegionStringList_new(RegionStringList** out, unsigned capacity)
 
 int RegionStringList_check(const RegionStringList* list, RegionStatus** status)
 {
-    RegionStatus* s = list ? ok() : invalidList();
-    if (status)
-        *status = s;
-    return list ? 1 : 0;
+    return checkObject(list, 100009, "Invalid %s.", kListClass, status);
 }
 
 RegionStatus* RegionStringList_delete(RegionStringList** list)

@@ -147,10 +147,7 @@ int RegionName_isStorable(const char* text, RegionStatus** status)
 
 int RegionName_check(const RegionName* name, RegionStatus** status)
 {
-    RegionStatus* s = name ? ok() : fail(100007, "Invalid %s name.", kNameClass);
-    if (status)
-        *status = s;
-    return name ? 1 : 0;
+    return checkObject(name, 100007, "Invalid %s name.", kNameClass, status);
 }
 
 RegionStatus* RegionName_new(RegionName** out, const char* text)

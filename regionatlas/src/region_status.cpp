@@ -140,6 +140,14 @@ RegionStatus* fail(int code, const char* format, ...)
     return s;
 }
 
+int checkObject(const void* object, int code, const char* format, const char* className, RegionStatus** status)
+{
+    RegionStatus* s = object ? ok() : fail(code, format, className);
+    if (status)
+        *status = s;
+    return object ? 1 : 0;
+}
+
 StatusCopy::StatusCopy(const RegionStatus* s)
 {
     error_ = RegionStatus_isError(s) != 0;
