@@ -321,7 +321,11 @@ RegionStatus* RegionString_append(RegionString* string, const char* text)
     auto at = reinterpret_cast<uintptr_t>(text);
     auto start = reinterpret_cast<uintptr_t>(string->text);
     if (string->text && at >= start && at <= start + string->length) {
-        own = text;
+        try {
+            own = text;
+        } catch (const std::bad_alloc&) {
+            return RegionStatus_outOfMemory("string");
+        }
         text = own.c_str();
     }
     size_t need = string->length + add + 1;
