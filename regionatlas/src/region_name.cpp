@@ -462,7 +462,8 @@ RegionStatus* RegionName_isReferencedByMap(const RegionName* name, RegionMap* ma
         return s;
     const RegionStringList* refs = name->referencedBy;
     for (unsigned i = 0; refs && i < refs->count; ++i) {
-        if (RegionMap_findByKey(map, 1, refs->items[i])) {
+        RegionName* user = RegionMap_findByKey(map, 1, refs->items[i]);
+        if (user && user->definition) {
             *out = 1;
             break;
         }
