@@ -26,11 +26,15 @@ void* const kProbeItem = reinterpret_cast<void*>(~static_cast<uintptr_t>(0));
 
 void* itemOf(unsigned slot) { return reinterpret_cast<void*>(static_cast<uintptr_t>(slot) + 1); }
 
+// The text an index item stands for; "" for an item that is no slot.
 const char* textOf(const void* item)
 {
     if (item == kProbeItem)
         return gProbeText;
-    return gDict->texts[reinterpret_cast<uintptr_t>(item) - 1];
+    uintptr_t slot = reinterpret_cast<uintptr_t>(item) - 1;
+    if (!gDict || !item || slot >= gDict->count)
+        return "";
+    return gDict->texts[slot];
 }
 
 int compareSlots(const void* a, const void* b) { return std::strcmp(textOf(a), textOf(b)); }
@@ -310,6 +314,19 @@ RegionStatus* RegionString_append(RegionString* string, const char* text)
     if (string->text && string->capacity == 0) {
         string->length = std::strlen(string->text);
         string->capacity = string->length + 1;
+    }
+    // The text may be the string's own (or a part of it), which growing
+    // moves: it is copied first.
+    std::string own;
+    auto at = reinterpret_cast<uintptr_t>(text);
+    auto start = reinterpret_cast<uintptr_t>(string->text);
+    if (string->text && at >= start && at <= start + string->length) {
+        try {
+            own = text;
+        } catch (const std::bad_alloc&) {
+            return RegionStatus_outOfMemory("string");
+        }
+        text = own.c_str();
     }
     size_t need = string->length + add + 1;
     if (need > string->capacity) {

@@ -20,6 +20,11 @@ RegionStatus* failText(int code, const char* text);
 
 inline bool isError(const RegionStatus* s) { return RegionStatus_isError(s) != 0; }
 
+// The check every object type makes of a pointer it is given: 1 for an
+// object, else 0 and code with the message format filled with the class
+// name. The status goes to *status when status is given.
+int checkObject(const void* object, int code, const char* format, const char* className, RegionStatus** status);
+
 // A copy of a status, taken before clean-up that may overwrite the shared
 // error record, and put back afterwards.
 class StatusCopy {

@@ -101,6 +101,24 @@ bool assign(RegionStringList* list, const std::vector<unsigned>& keys)
     return true;
 }
 
+// Empties the list, keeping its storage.
+void empty(RegionStringList* list)
+{
+    list->count = 0;
+    dropMembership(list);
+}
+
+// Replaces the keys of the list with those given, a subset of its own in
+// its order, so its sorted marks stay true.
+RegionStatus* keepOnly(RegionStringList* list, const std::vector<unsigned>& keys)
+{
+    uint8_t flags = list->flags;
+    if (!assign(list, keys))
+        return RegionStatus_outOfMemory(kListClass);
+    list->flags = flags;
+    return ok();
+}
+
 std::vector<unsigned> keysOf(const RegionStringList* list)
 {
     return std::vector<unsigned>(list->items, list->items + list->count);
@@ -156,10 +174,7 @@ RegionStatus* RegionStringList_new(RegionStringList** out, unsigned capacity)
 
 int RegionStringList_check(const RegionStringList* list, RegionStatus** status)
 {
-    RegionStatus* s = list ? ok() : invalidList();
-    if (status)
-        *status = s;
-    return list ? 1 : 0;
+    return checkObject(list, 100009, "Invalid %s.", kListClass, status);
 }
 
 RegionStatus* RegionStringList_delete(RegionStringList** list)
@@ -390,8 +405,7 @@ RegionStatus* RegionStringList_intersection(RegionStringList* a, RegionStringLis
     if (!a || !b)
         return invalidList();
     if (a->count == 0 || b->count == 0) {
-        a->count = 0;
-        dropMembership(a);
+        empty(a);
         return ok();
     }
     if (a == b)
@@ -426,14 +440,10 @@ RegionStatus* RegionStringList_intersection(RegionStringList* a, RegionStringLis
                 if (indexOf(b, a->items[i]) >= 0)
                     kept.push_back(a->items[i]);
         }
-        uint8_t flags = a->flags;
-        if (!assign(a, kept))
-            return RegionStatus_outOfMemory(kListClass);
-        a->flags = flags;
+        return keepOnly(a, kept);
     } catch (const std::bad_alloc&) {
         return RegionStatus_outOfMemory(kListClass);
     }
-    return ok();
 }
 
 RegionStatus* RegionStringList_difference(RegionStringList* a, RegionStringList* b)
@@ -441,21 +451,16 @@ RegionStatus* RegionStringList_difference(RegionStringList* a, RegionStringList*
     if (!a || !b)
         return invalidList();
     if (a == b) {
-        a->count = 0;
-        dropMembership(a);
+        empty(a);
         return ok();
     }
     if (a->count == 0 || b->count == 0)
         return ok();
     try {
-        uint8_t flags = a->flags;
-        if (!assign(a, minus(keysOf(a), sortedKeysOf(b))))
-            return RegionStatus_outOfMemory(kListClass);
-        a->flags = flags;
+        return keepOnly(a, minus(keysOf(a), sortedKeysOf(b)));
     } catch (const std::bad_alloc&) {
         return RegionStatus_outOfMemory(kListClass);
     }
-    return ok();
 }
 
 // a becomes (a - b) united with (b - a); b keeps what a did not hold. On a
@@ -465,8 +470,7 @@ RegionStatus* RegionStringList_symmetricDifference(RegionStringList* a, RegionSt
     if (!a || !b)
         return invalidList();
     if (a == b) {
-        a->count = 0;
-        dropMembership(a);
+        empty(a);
         return ok();
     }
     try {

@@ -21,11 +21,6 @@ RegionStatus* definitionCheck(const RegionDefinition* d)
     return d ? ok() : fail(100003, "Invalid %s.", kDefinitionClass);
 }
 
-RegionStatus* mapCheck(const RegionMap* m)
-{
-    return m ? ok() : fail(100001, "Invalid %s.", kMapClass);
-}
-
 // Adds the map to the first free slot unless a slot already holds it.
 // Returns 1 when it is held afterwards, 0 when all slots hold other maps.
 int addToSlots(RegionMap* slots[3], RegionMap* map)
@@ -59,15 +54,23 @@ bool slotsHold(RegionMap* const slots[3], const RegionMap* map)
     return map && (slots[0] == map || slots[1] == map || slots[2] == map);
 }
 
-// Clears *out, then reports a missing out-parameter or a bad name.
-bool queryStart(const RegionName* name, int* out, const char* missing, RegionStatus** s)
+// Reports a bad name, then a bad map.
+bool nameAndMapValid(const RegionName* name, const RegionMap* map, RegionStatus** s)
+{
+    return RegionName_check(name, s) && RegionMap_check(map, s);
+}
+
+// Clears *out, then reports a missing out-parameter, a bad name or (for
+// the queries about a map) a bad map.
+bool queryStart(const RegionName* name, int* out, const char* missing, RegionStatus** s, bool aboutMap = false,
+                const RegionMap* map = nullptr)
 {
     if (!out) {
         *s = fail(8, missing, kNameClass, kMapClass);
         return false;
     }
     *out = 0;
-    return RegionName_check(name, s) != 0;
+    return aboutMap ? nameAndMapValid(name, map, s) : RegionName_check(name, s) != 0;
 }
 
 }  // namespace
@@ -144,10 +147,7 @@ int RegionName_isStorable(const char* text, RegionStatus** status)
 
 int RegionName_check(const RegionName* name, RegionStatus** status)
 {
-    RegionStatus* s = name ? ok() : fail(100007, "Invalid %s name.", kNameClass);
-    if (status)
-        *status = s;
-    return name ? 1 : 0;
+    return checkObject(name, 100007, "Invalid %s name.", kNameClass, status);
 }
 
 RegionStatus* RegionName_new(RegionName** out, const char* text)
@@ -372,9 +372,7 @@ RegionStatus* RegionName_removeReference(RegionName* name, RegionDefinition* def
 RegionStatus* RegionName_addExplicitMap(RegionName* name, RegionMap* map)
 {
     RegionStatus* s = nullptr;
-    if (!RegionName_check(name, &s))
-        return s;
-    if (isError(s = mapCheck(map)))
+    if (!nameAndMapValid(name, map, &s))
         return s;
     if (!addToSlots(name->explicitMaps, map))
         return failText(600003, "Name is already an explicit primitive in three maps");
@@ -385,9 +383,7 @@ RegionStatus* RegionName_addExplicitMap(RegionName* name, RegionMap* map)
 RegionStatus* RegionName_removeExplicitMap(RegionName* name, RegionMap* map)
 {
     RegionStatus* s = nullptr;
-    if (!RegionName_check(name, &s))
-        return s;
-    if (isError(s = mapCheck(map)))
+    if (!nameAndMapValid(name, map, &s))
         return s;
     if (!name->explicitFlag)
         return ok();
@@ -400,9 +396,7 @@ RegionStatus* RegionName_removeExplicitMap(RegionName* name, RegionMap* map)
 RegionStatus* RegionName_addInheritingMap(RegionName* name, RegionMap* map)
 {
     RegionStatus* s = nullptr;
-    if (!RegionName_check(name, &s))
-        return s;
-    if (isError(s = mapCheck(map)))
+    if (!nameAndMapValid(name, map, &s))
         return s;
     if (!addToSlots(name->inheritingMaps, map))
         return failText(2, "Name is already an inherited by three maps");
@@ -412,9 +406,7 @@ RegionStatus* RegionName_addInheritingMap(RegionName* name, RegionMap* map)
 RegionStatus* RegionName_removeInheritingMap(RegionName* name, RegionMap* map)
 {
     RegionStatus* s = nullptr;
-    if (!RegionName_check(name, &s))
-        return s;
-    if (isError(s = mapCheck(map)))
+    if (!nameAndMapValid(name, map, &s))
         return s;
     removeFromSlots(name->inheritingMaps, map);
     return ok();
@@ -441,9 +433,7 @@ RegionStatus* RegionName_isDefined(const RegionName* name, int* out)
 RegionStatus* RegionName_isDefinedInMap(const RegionName* name, RegionMap* map, int* out)
 {
     RegionStatus* s = nullptr;
-    if (!queryStart(name, out, "Cannot return whether the %s is a defined.", &s))
-        return s;
-    if (isError(s = mapCheck(map)))
+    if (!queryStart(name, out, "Cannot return whether the %s is a defined.", &s, true, map))
         return s;
     const char* text = RegionName_getText(name);
     if (!text)
@@ -468,13 +458,12 @@ RegionStatus* RegionName_isReferenced(const RegionName* name, int* out)
 RegionStatus* RegionName_isReferencedByMap(const RegionName* name, RegionMap* map, int* out)
 {
     RegionStatus* s = nullptr;
-    if (!queryStart(name, out, "Cannot return whether the %s is referenced by a %s.", &s))
-        return s;
-    if (isError(s = mapCheck(map)))
+    if (!queryStart(name, out, "Cannot return whether the %s is referenced by a %s.", &s, true, map))
         return s;
     const RegionStringList* refs = name->referencedBy;
     for (unsigned i = 0; refs && i < refs->count; ++i) {
-        if (RegionMap_findByKey(map, 1, refs->items[i])) {
+        RegionName* user = RegionMap_findByKey(map, 1, refs->items[i]);
+        if (user && user->definition) {
             *out = 1;
             break;
         }
@@ -494,9 +483,7 @@ RegionStatus* RegionName_isExplicitPrimitive(const RegionName* name, int* out)
 RegionStatus* RegionName_isExplicitPrimitiveIn(const RegionName* name, RegionMap* map, int* out)
 {
     RegionStatus* s = nullptr;
-    if (!queryStart(name, out, "Cannot return whether the %s is an explicit primitive.", &s))
-        return s;
-    if (isError(s = mapCheck(map)))
+    if (!queryStart(name, out, "Cannot return whether the %s is an explicit primitive.", &s, true, map))
         return s;
     *out = name->explicitFlag == 1 && slotsHold(name->explicitMaps, map);
     return ok();
@@ -505,9 +492,7 @@ RegionStatus* RegionName_isExplicitPrimitiveIn(const RegionName* name, RegionMap
 RegionStatus* RegionName_isInheritedIn(const RegionName* name, RegionMap* map, int* out)
 {
     RegionStatus* s = nullptr;
-    if (!queryStart(name, out, "Cannot return whether the %s is inherited in a %s.", &s))
-        return s;
-    if (isError(s = mapCheck(map)))
+    if (!queryStart(name, out, "Cannot return whether the %s is inherited in a %s.", &s, true, map))
         return s;
     *out = slotsHold(name->inheritingMaps, map);
     return ok();

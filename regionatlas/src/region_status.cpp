@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -131,13 +132,27 @@ RegionStatus* fail(int code, const char* format, ...)
     } else if (static_cast<size_t>(n) < sizeof small) {
         s = failText(code, small);
     } else {
-        std::string big(static_cast<size_t>(n) + 1, '\0');
-        std::vsnprintf(&big[0], big.size(), format, copy);
-        big.resize(static_cast<size_t>(n));
-        s = failText(code, big.c_str());
+        // Too long for the buffer: built whole on the heap, or cut to the
+        // buffer when memory runs out.
+        try {
+            std::string big(static_cast<size_t>(n) + 1, '\0');
+            std::vsnprintf(&big[0], big.size(), format, copy);
+            big.resize(static_cast<size_t>(n));
+            s = failText(code, big.c_str());
+        } catch (const std::bad_alloc&) {
+            s = failText(code, small);
+        }
     }
     va_end(copy);
     return s;
+}
+
+int checkObject(const void* object, int code, const char* format, const char* className, RegionStatus** status)
+{
+    RegionStatus* s = object ? ok() : fail(code, format, className);
+    if (status)
+        *status = s;
+    return object ? 1 : 0;
 }
 
 StatusCopy::StatusCopy(const RegionStatus* s)
@@ -185,15 +200,21 @@ int RegionStatus_set(RegionStatus** out, int isError, int code, const char* mess
     // message is freed.
     std::string copy;
     bool hasMessage = message && *message;
-    if (hasMessage)
-        copy = message;
+    bool stored = true;
+    try {
+        if (hasMessage)
+            copy = message;
+    } catch (const std::bad_alloc&) {
+        hasMessage = false;
+        stored = false;
+    }
     std::free(gError.message);
     gError.message = nullptr;
     gError.flags = REGION_STATUS_ERROR;
     gError.code = code;
     if (code == 2)
         gError.flags |= REGION_STATUS_FATAL;
-    if (hasMessage && !RegionStatus_appendMessage(&gError, copy.c_str()))
+    if (!stored || (hasMessage && !RegionStatus_appendMessage(&gError, copy.c_str())))
         return 0;
     *out = &gError;
     return 1;
@@ -209,6 +230,18 @@ int RegionStatus_appendMessage(RegionStatus* status, const char* text)
         return status->message != nullptr;
     }
     size_t old = std::strlen(status->message);
+    // The text may lie inside the message itself, which growing moves.
+    std::string own;
+    auto at = reinterpret_cast<uintptr_t>(text);
+    auto start = reinterpret_cast<uintptr_t>(status->message);
+    if (at >= start && at <= start + old) {
+        try {
+            own = text;
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        text = own.c_str();
+    }
     const char* joint = (old > 0 && status->message[old - 1] == '.') ? "\n" : ".\n";
     size_t add = std::strlen(text);
     size_t jl = std::strlen(joint);
@@ -262,19 +295,21 @@ int RegionStatus_getMessageLines(const RegionStatus* status, char*** lines, int*
     if (!msg || !*msg)
         return 0;
     std::vector<std::string> pieces;
-    const char* p = msg;
-    while (*p) {
-        const char* nl = std::strchr(p, '\n');
-        if (nl) {
-            pieces.emplace_back(p, static_cast<size_t>(nl - p + 1));
-            p = nl + 1;
-        } else {
-            // Every line ends in one full stop: one is added unless the
-            // last piece has it already.
-            std::string last(p);
-            pieces.emplace_back(last + (last.back() == '.' ? "\n" : ".\n"));
-            break;
+    try {
+        const char* p = msg;
+        while (*p) {
+            const char* nl = std::strchr(p, '\n');
+            if (nl) {
+                pieces.emplace_back(p, static_cast<size_t>(nl - p + 1));
+                p = nl + 1;
+            } else {
+                // A last piece without a newline always gets ".\n".
+                pieces.emplace_back(std::string(p) + ".\n");
+                break;
+            }
         }
+    } catch (const std::bad_alloc&) {
+        return 0;
     }
     char** out = static_cast<char**>(std::malloc(pieces.size() * sizeof(char*)));
     if (!out)

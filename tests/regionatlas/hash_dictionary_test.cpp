@@ -126,6 +126,9 @@ TEST(RegionString, AppendsGrowTheText)
     EXPECT_OK(RegionString_append(s, ""));
     EXPECT_CODE(RegionString_append(s, nullptr), 3);
     EXPECT_STREQ(s->text, "abc");
+    EXPECT_OK(RegionString_append(s, s->text));
+    EXPECT_OK(RegionString_append(s, s->text + 4));
+    EXPECT_STREQ(s->text, "abcabcbc");
     EXPECT_CODE(RegionString_append(nullptr, "x"), 100010);
     RegionString_delete(s, 1);
     ASSERT_OK(RegionString_new(&s, nullptr));
@@ -158,4 +161,7 @@ TEST(RegionDictionary, HashFollowsItsFormulaForEveryTableSize)
             EXPECT_EQ(RegionDictionary_hash(m, slot), reference(m, texts[k - 1])) << "cached " << m;
         }
     }
+    // Items that are no slot hash like an empty text.
+    EXPECT_EQ(RegionDictionary_hash(10023, nullptr), 0u);
+    EXPECT_EQ(RegionDictionary_hash(10023, reinterpret_cast<void*>(uintptr_t{1} << 40)), 0u);
 }

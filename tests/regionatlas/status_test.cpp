@@ -35,6 +35,9 @@ TEST(RegionStatus, MessagesJoinIntoLines)
     RegionStatus_appendMessage(s, "B");
     EXPECT_STREQ(s->message, "A.\nB");
     EXPECT_EQ(RegionStatus_appendMessage(s, ""), 0);
+    // The last piece gets ".\n" whether or not it ends in a full stop.
+    RegionStatus_set(&s, 1, 6, "Invalid Map.");
+    EXPECT_EQ(lines(s), (std::vector<std::string>{"Invalid Map..\n"}));
     RegionStatus_set(&s, 1, 6, "ends\n");
     EXPECT_EQ(lines(s), (std::vector<std::string>{"ends\n"}));
     RegionStatus_set(&s, 1, 6, nullptr);
@@ -52,6 +55,8 @@ TEST(RegionStatus, SettingTheRecordsOwnMessageKeepsIt)
     RegionStatus_set(&s, 1, 4, s->message);
     EXPECT_STREQ(s->message, "keep me");
     EXPECT_EQ(s->code, 4);
+    ASSERT_EQ(RegionStatus_appendMessage(s, s->message), 1);
+    EXPECT_STREQ(s->message, "keep me.\nkeep me");
 }
 
 TEST(RegionStatus, CodeTextsAndOutOfMemory)
