@@ -39,20 +39,6 @@ void copyField(char (&dest)[80], const char *src, size_t len) {
     memset(dest + n, 0, sizeof dest - n);
 }
 
-// Number of lines the WHERE view covers, or -1 when there is none.
-int whereViewCount(const IO_file *record) {
-    if (!record->wheretable) return -1;
-    int32_t n;
-    memcpy(&n, record->wheretable, sizeof n);
-    return n;
-}
-
-inline int32_t whereViewLine(const IO_file *record, int i) {
-    int32_t v;
-    memcpy(&v, record->wheretable + sizeof(int32_t) * (size_t)(i + 1), sizeof v);
-    return v;
-}
-
 // Builds the WHERE view of the record's table.
 int buildWhereView(IO_error_routine routine, IO_file *record) {
     free(record->wheretable);
@@ -180,7 +166,7 @@ bool whereRange(const IO_header *key, const IO_file *record, int &first, int &la
         k += kEsc;
     }
     auto textOf = [record](int i) {
-        return kwxIndexWherePart(lineAt(record, whereViewLine(record, i)));
+        return kwxIndexWherePart(lineAt(record, kwxWhereViewLine(record, i)));
     };
     return prefixRange(record->nlines, k, textOf, first, last);
 }
@@ -289,14 +275,14 @@ int searchWhere(IO_error_routine routine, const IO_header *key, IO_file *record,
         int rc = kwxIndexSortWhat(routine, record);
         if (rc != IO_OK) return rc;
     }
-    if (whereViewCount(record) != record->nlines) {
+    if (kwxWhereViewCount(record) != record->nlines) {
         int rc = buildWhereView(routine, record);
         if (rc != IO_OK) return rc;
     }
     int first, last;
     if (!whereRange(key, record, first, last)) return IO_OK;
     for (int i = first; i <= last; ++i) {
-        int line = whereViewLine(record, i);
+        int line = kwxWhereViewLine(record, i);
         if (!isLive(lineAt(record, line))) continue;
         int rc = takeLine(routine, record, line, out);
         if (rc != IO_OK) return rc;
@@ -451,7 +437,7 @@ int locate_all_what(IO_error_routine routine, const IO_header *key, IO_file *rec
 // WHAT a pattern, WHERE given exactly.
 int locate_all_where(IO_error_routine routine, const IO_header *key, IO_file *record,
                      Matches &out) {
-    if (whereViewCount(record) != record->nlines) {
+    if (kwxWhereViewCount(record) != record->nlines) {
         int rc = buildWhereView(routine, record);
         if (rc != IO_OK) {
             kwxIoError(routine, "locate_all_where: get_ds_location failed\n");
@@ -461,7 +447,7 @@ int locate_all_where(IO_error_routine routine, const IO_header *key, IO_file *re
     int first, last;
     if (!whereRange(key, record, first, last)) return IO_OK;
     for (int i = first; i <= last; ++i) {
-        int line = whereViewLine(record, i);
+        int line = kwxWhereViewLine(record, i);
         if (!lineMatches(lineAt(record, line), key, true, false)) continue;
         int rc = takeLine(routine, record, line, out);
         if (rc != IO_OK) {
