@@ -29,6 +29,24 @@ inline char *lineAt(const IO_file *record, int i) {
 
 inline bool isLive(const char *line) { return line[0] == 'Y'; }
 
+// Drops a view of the index table; it is built again when next wanted.
+void dropView(char *&view) {
+    free(view);
+    view = nullptr;
+}
+
+// Gives a view room for `bytes`; when there is no memory for that the view
+// is dropped. Whether the view is still there.
+bool growView(char *&view, size_t bytes) {
+    void *grown = realloc(view, bytes);
+    if (!grown) {
+        dropView(view);
+        return false;
+    }
+    view = static_cast<char *>(grown);
+    return true;
+}
+
 // A header usable as a search key.
 bool keyUsable(const IO_header *key) { return key && key->what && key->where && key->when; }
 
@@ -41,8 +59,7 @@ void copyField(char (&dest)[80], const char *src, size_t len) {
 
 // Builds the WHERE view of the record's table.
 int buildWhereView(IO_error_routine routine, IO_file *record) {
-    free(record->wheretable);
-    record->wheretable = nullptr;
+    dropView(record->wheretable);
     int n = record->nlines;
     size_t bytes = sizeof(int32_t) * ((size_t)n + 1);
     auto *view = static_cast<int32_t *>(kwxIoMalloc(bytes));
@@ -195,8 +212,7 @@ bool tailBefore(const IO_file *record, int32_t a, int32_t b) {
 }
 
 bool buildTailView(IO_file *record, int head) {
-    free(record->tailtable);
-    record->tailtable = nullptr;
+    dropView(record->tailtable);
     int n = record->nlines - head;
     if (n < 0) return false;
     int capacity = n + 64;
@@ -323,8 +339,7 @@ bool lineWhen(const char *line, int32_t &when) {
 // Builds the WHEN view; false when memory runs out (the search then scans
 // the table, so the view is never needed for an answer).
 bool buildWhenView(IO_file *record) {
-    free(record->whentable);
-    record->whentable = nullptr;
+    dropView(record->whentable);
     int n = record->nlines;
     int capacity = n + n / 4 + 16;
     void *block = malloc(sizeof(WhenEntry) * ((size_t)capacity + 2));
@@ -504,8 +519,7 @@ extern "C" void kwxIndexWhenViewAppend(IO_file *record, int line) {
     if (!record || !record->whentable) return;
     WhenHeader *h = whenHeader(record);
     if (h->covered != line || line + 1 != record->nlines) {
-        free(record->whentable);
-        record->whentable = nullptr;
+        dropView(record->whentable);
         return;
     }
     int32_t when;
@@ -515,13 +529,7 @@ extern "C" void kwxIndexWhenViewAppend(IO_file *record, int line) {
     }
     if (h->kept >= h->capacity) {
         int capacity = h->capacity + h->capacity / 2 + 16;
-        void *grown = realloc(record->whentable, sizeof(WhenEntry) * ((size_t)capacity + 2));
-        if (!grown) {
-            free(record->whentable);
-            record->whentable = nullptr;
-            return;
-        }
-        record->whentable = static_cast<char *>(grown);
+        if (!growView(record->whentable, sizeof(WhenEntry) * ((size_t)capacity + 2))) return;
         h = whenHeader(record);
         h->capacity = capacity;
     }
@@ -542,19 +550,13 @@ extern "C" void kwxIndexTailViewAppend(IO_file *record, int line) {
     if (!record || !record->tailtable) return;
     TailHeader *h = tailHeader(record);
     if (h->covered != line || line + 1 != record->nlines || h->head != kwxIndexSortedCount(record)) {
-        free(record->tailtable);
-        record->tailtable = nullptr;
+        dropView(record->tailtable);
         return;
     }
     if (h->kept >= h->capacity) {
         int capacity = h->capacity + h->capacity / 2 + 64;
-        void *grown = realloc(record->tailtable, sizeof(TailHeader) + sizeof(int32_t) * (size_t)capacity);
-        if (!grown) {
-            free(record->tailtable);
-            record->tailtable = nullptr;
+        if (!growView(record->tailtable, sizeof(TailHeader) + sizeof(int32_t) * (size_t)capacity))
             return;
-        }
-        record->tailtable = static_cast<char *>(grown);
         h = tailHeader(record);
         h->capacity = capacity;
     }
