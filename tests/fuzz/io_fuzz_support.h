@@ -12,78 +12,15 @@
 #include <vector>
 
 #include "kwxio.h"
+#include "../support/io_buffers.h"
 
 namespace vrnfuzz {
 
 inline int quietRoutine(const char*, int) { return 0; }
 
-struct Header {
-    char what[IO_WHAT_SIZE] = {0};
-    char where[IO_WHERE_SIZE] = {0};
-    int32_t when = 0;
-    int32_t numattrb = 0;
-    char attributes[IO_MAXATTRIB * IO_ATTRIB_LEN] = {0};
-    int32_t number = 0;
-    char datatype[IO_DATATYPE_SIZE] = {0};
-    int32_t blockfactor = 1;
-    IO_header h;
+using Header = vrntest::IoHeader;
 
-    Header() {
-        h.what = what;
-        h.where = where;
-        h.when = &when;
-        h.numattrb = &numattrb;
-        h.attributes = attributes;
-        h.number = &number;
-        h.datatype = datatype;
-        h.blockfactor = &blockfactor;
-    }
-    Header(const std::string& w, const std::string& r, int32_t t) : Header() {
-        std::snprintf(what, sizeof what, "%s", w.c_str());
-        std::snprintf(where, sizeof where, "%s", r.c_str());
-        when = t;
-    }
-    Header(const Header&) = delete;
-    Header& operator=(const Header&) = delete;
-};
-
-struct Data {
-    std::vector<int64_t> offsets;
-    std::vector<char> strings, chars, logicals;
-    std::vector<int32_t> ints;
-    std::vector<float> reals;
-    std::vector<double> doubles;
-    int32_t noffsets = 0, nstrings = 0, nchars = 0, nints = 0, nreals = 0, ndoubles = 0, nlogicals = 0;
-    IO_data d;
-
-    Data() { bind(); }
-    Data(const Data&) = delete;
-    Data& operator=(const Data&) = delete;
-
-    template <typename T>
-    static T* at(std::vector<T>& v) { return v.empty() ? nullptr : v.data(); }
-    void bind() {
-        d.offsets = at(offsets);
-        d.noffsets = &noffsets;
-        d.strings = at(strings);
-        d.nstrings = &nstrings;
-        d.chars = at(chars);
-        d.nchars = &nchars;
-        d.ints = at(ints);
-        d.nints = &nints;
-        d.reals = at(reals);
-        d.nreals = &nreals;
-        d.doubles = at(doubles);
-        d.ndoubles = &ndoubles;
-        d.logicals = at(logicals);
-        d.nlogicals = &nlogicals;
-    }
-    void setName(const std::string& name) {
-        chars.assign(name.begin(), name.end());
-        chars.push_back('\0');
-        nchars = static_cast<int32_t>(name.size());
-        bind();
-    }
+struct Data : vrntest::IoData {
     // Arrays of exactly the counts the fields now hold (what a read asked
     // for), or false when that would be more than `limit` bytes.
     bool sizeToCounts(int64_t limit) {

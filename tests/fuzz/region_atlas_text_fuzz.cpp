@@ -3,6 +3,7 @@
 // (whose numbering follows the names already known) the text read back
 // writes the same text again.
 #include "region_atlas.h"
+#include "fuzz_text_lines.h"
 
 #include <cstdint>
 #include <string>
@@ -12,19 +13,8 @@ namespace {
 
 RegionStatus* readLines(const std::string& text, RegionAtlas** atlas)
 {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    std::vector<char*> ptrs;
-    for (std::string& l : lines)
-        ptrs.push_back(&l[0]);
-    return RegionAtlas_readFromStrings(atlas, static_cast<int>(ptrs.size()), ptrs.data());
+    vrnfuzz::TextLines lines(text);
+    return RegionAtlas_readFromStrings(atlas, lines.count(), lines.data());
 }
 
 std::string textOf(RegionAtlas* atlas)
@@ -43,9 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > 1 << 16)
         return 0;
-    std::string text;
-    for (size_t i = 0; i < size; ++i)
-        text += data[i] ? static_cast<char>(data[i]) : ' ';
+    const std::string text = vrnfuzz::inputText(data, size);
     RegionAtlas* atlas = nullptr;
     if (RegionStatus_isError(readLines(text, &atlas)) || !atlas)
         return 0;

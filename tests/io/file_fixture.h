@@ -4,6 +4,7 @@
 #pragma once
 
 #include "io_files.h"
+#include "io_buffers.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -56,84 +57,10 @@ inline IO_file freshRecord() {
     return r;
 }
 
-// A header with buffers of its own.
-struct Header {
-    char what[IO_WHAT_SIZE] = {0};
-    char where[IO_WHERE_SIZE] = {0};
-    int32_t when = 0;
-    int32_t numattrb = 0;
-    char attributes[IO_MAXATTRIB * IO_ATTRIB_LEN] = {0};
-    int32_t number = 0;
-    char datatype[IO_DATATYPE_SIZE] = {0};
-    int32_t blockfactor = 1;
-    IO_header h;
-
-    Header() { bind(); }
-    Header(const Header &o) { *this = o; }
-    Header &operator=(const Header &o) {
-        memcpy(what, o.what, sizeof what);
-        memcpy(where, o.where, sizeof where);
-        when = o.when;
-        numattrb = o.numattrb;
-        memcpy(attributes, o.attributes, sizeof attributes);
-        number = o.number;
-        memcpy(datatype, o.datatype, sizeof datatype);
-        blockfactor = o.blockfactor;
-        bind();
-        return *this;
-    }
-    Header(const std::string &w, const std::string &r, int32_t t) {
-        bind();
-        set(w, r, t);
-    }
-    void set(const std::string &w, const std::string &r, int32_t t) {
-        snprintf(what, sizeof what, "%s", w.c_str());
-        snprintf(where, sizeof where, "%s", r.c_str());
-        when = t;
-    }
-    void bind() {
-        h.what = what;
-        h.where = where;
-        h.when = &when;
-        h.numattrb = &numattrb;
-        h.attributes = attributes;
-        h.number = &number;
-        h.datatype = datatype;
-        h.blockfactor = &blockfactor;
-    }
-};
+using Header = vrntest::IoHeader;
 
 // An IO_data over vectors owned here.
-struct Data {
-    std::vector<int64_t> offsets;
-    std::vector<char> strings, chars, logicals;
-    std::vector<int32_t> ints;
-    std::vector<float> reals;
-    std::vector<double> doubles;
-    int32_t noffsets = 0, nstrings = 0, nchars = 0, nints = 0, nreals = 0, ndoubles = 0,
-            nlogicals = 0;
-    IO_data d;
-
-    Data() { bind(); }
-    Data(const Data &) = delete;
-    Data &operator=(const Data &) = delete;
-
-    void bind() {
-        d.offsets = offsets.empty() ? nullptr : offsets.data();
-        d.noffsets = &noffsets;
-        d.strings = strings.empty() ? nullptr : strings.data();
-        d.nstrings = &nstrings;
-        d.chars = chars.empty() ? nullptr : chars.data();
-        d.nchars = &nchars;
-        d.ints = ints.empty() ? nullptr : ints.data();
-        d.nints = &nints;
-        d.reals = reals.empty() ? nullptr : reals.data();
-        d.nreals = &nreals;
-        d.doubles = doubles.empty() ? nullptr : doubles.data();
-        d.ndoubles = &ndoubles;
-        d.logicals = logicals.empty() ? nullptr : logicals.data();
-        d.nlogicals = &nlogicals;
-    }
+struct Data : vrntest::IoData {
     // Room for n locate results.
     void sizeForLocate(int n) {
         offsets.assign((size_t)std::max(2 * n, 1), 0);
@@ -142,12 +69,6 @@ struct Data {
         noffsets = 2 * n;
         nstrings = 2 * n;
         nints = n;
-        bind();
-    }
-    void setName(const std::string &name) {
-        chars.assign(name.begin(), name.end());
-        chars.push_back('\0');
-        nchars = (int32_t)name.size();
         bind();
     }
     void setInts(const std::vector<int32_t> &v) {

@@ -206,6 +206,22 @@ int readFmtArray(IO_error_routine routine, const char *name, TextKind kind, void
 // Formats a double in the "%20.11E" text form, in the C locale.
 void formatE(char *buf, size_t size, double v) { kwx_snprintf(buf, size, "%20.11E", v); }
 
+// Reads n reals, doubles or logicals: text lines through `textName`, or n
+// binary items of itemsize bytes, where a short read is reported as
+// "<name>: (fread failed) syserr:".
+int readArray(IO_error_routine routine, const char *name, const char *textName, TextKind kind,
+              const char *format, void *items, size_t itemsize, int n, int perline, int width,
+              FILE *stream) {
+    if (int rc = checkArrayCall(routine, name, format, items, stream, n, perline, width)) return rc;
+    if (format[0] == 'F') return readFmtArray(routine, textName, kind, items, n, stream);
+    if (readBinary(format, items, itemsize, n, stream) != static_cast<size_t>(n)) {
+        std::string msg = std::string(name) + ": (fread failed) syserr:";
+        kwxsystemErr(routine, msg.c_str());
+        return IO_ERR_READ;
+    }
+    return 0;
+}
+
 }  // namespace
 
 // ---- format letters --------------------------------------------------------
@@ -360,14 +376,8 @@ extern "C" int kwxwriteReal(IO_error_routine routine, const char *format, const 
 
 extern "C" int kwxreadReal(IO_error_routine routine, const char *format, float *items, int n,
                            int perline, int width, FILE *stream) {
-    if (int rc = checkArrayCall(routine, "kwxreadReal", format, items, stream, n, perline, width))
-        return rc;
-    if (format[0] == 'F') return readFmtArray(routine, "readRealFmtData", TextKind::Real, items, n, stream);
-    if (readBinary(format, items, 4, n, stream) != static_cast<size_t>(n)) {
-        kwxsystemErr(routine, "kwxreadReal: (fread failed) syserr:");
-        return IO_ERR_READ;
-    }
-    return 0;
+    return readArray(routine, "kwxreadReal", "readRealFmtData", TextKind::Real, format, items,
+                     sizeof *items, n, perline, width, stream);
 }
 
 // Text doubles are narrowed to single precision, as this format always did;
@@ -397,14 +407,8 @@ extern "C" int kwxwriteDble(IO_error_routine routine, const char *format, const 
 
 extern "C" int kwxreadDble(IO_error_routine routine, const char *format, double *items, int n,
                            int perline, int width, FILE *stream) {
-    if (int rc = checkArrayCall(routine, "kwxreadDble", format, items, stream, n, perline, width))
-        return rc;
-    if (format[0] == 'F') return readFmtArray(routine, "readDbleFmtData", TextKind::Dble, items, n, stream);
-    if (readBinary(format, items, 8, n, stream) != static_cast<size_t>(n)) {
-        kwxsystemErr(routine, "kwxreadDble: (fread failed) syserr:");
-        return IO_ERR_READ;
-    }
-    return 0;
+    return readArray(routine, "kwxreadDble", "readDbleFmtData", TextKind::Dble, format, items,
+                     sizeof *items, n, perline, width, stream);
 }
 
 // ---- logicals --------------------------------------------------------------
@@ -434,14 +438,8 @@ extern "C" int kwxwriteLogl(IO_error_routine routine, const char *format, const 
 
 extern "C" int kwxreadLogl(IO_error_routine routine, const char *format, char *items, int n,
                            int perline, int width, FILE *stream) {
-    if (int rc = checkArrayCall(routine, "kwxreadLogl", format, items, stream, n, perline, width))
-        return rc;
-    if (format[0] == 'F') return readFmtArray(routine, "readLoglFmtData", TextKind::Logl, items, n, stream);
-    if (fread(items, 1, static_cast<size_t>(n), stream) != static_cast<size_t>(n)) {
-        kwxsystemErr(routine, "kwxreadLogl: (fread failed) syserr:");
-        return IO_ERR_READ;
-    }
-    return 0;
+    return readArray(routine, "kwxreadLogl", "readLoglFmtData", TextKind::Logl, format, items,
+                     sizeof *items, n, perline, width, stream);
 }
 
 // ---- field helpers ---------------------------------------------------------

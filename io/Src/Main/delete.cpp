@@ -112,6 +112,27 @@ bool holdsNamedDataset(FILE *stream, const IO_location &loc) {
            sameName(where, loc.where, sizeof loc.where - 1);
 }
 
+// Binary search of lines first..last, sorted by the part of each line that
+// partOf picks, for the line whose part is exactly key; lineAt(i) gives
+// line i, or null where the search cannot go on. Null when no line matches.
+template <typename LineAt>
+char *findSortedLine(int first, int last, const char *key, const char *(*partOf)(const char *),
+                     LineAt lineAt) {
+    int low = first, high = last;
+    while (low <= high) {
+        int middle = low + (high - low) / 2;
+        char *line = lineAt(middle);
+        if (!line) return nullptr;
+        int c = strcmp(partOf(line), key);
+        if (c == 0) return line;
+        if (c < 0)
+            low = middle + 1;
+        else
+            high = middle - 1;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 extern "C" int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc) {
@@ -158,23 +179,13 @@ extern "C" int delete_process(IO_error_routine routine, char *line, char openmod
 // status is exactly key; that line is retired and its dataset marked.
 extern "C" int delete_bywhat(IO_error_routine routine, char *table, int first, int last,
                              const char *key, char openmode, FILE *stream) {
-    int low = first, high = last;
-    while (low <= high) {
-        int middle = low + (high - low) / 2;
-        char *line = IO_INDEX_LINE(table, middle);
-        int c = strcmp(kwxIndexWhatPart(line), key);
-        if (c == 0) {
-            int rc = delete_process(routine, line, openmode, stream);
-            if (rc != IO_OK) {
-                kwxIoError(routine, "delete_bywhat: delete_process failed\n");
-                return rc;
-            }
-            return IO_OK;
-        }
-        if (c < 0)
-            low = middle + 1;
-        else
-            high = middle - 1;
+    char *line = findSortedLine(first, last, key, kwxIndexWhatPart,
+                                [table](int i) { return IO_INDEX_LINE(table, i); });
+    if (!line) return IO_OK;
+    int rc = delete_process(routine, line, openmode, stream);
+    if (rc != IO_OK) {
+        kwxIoError(routine, "delete_bywhat: delete_process failed\n");
+        return rc;
     }
     return IO_OK;
 }
@@ -183,27 +194,14 @@ extern "C" int delete_bywhat(IO_error_routine routine, char *table, int first, i
 // delete_bywhat retired is already retired here; the search only confirms it.
 extern "C" int delete_bywhere(const char *key, IO_file *record, int first, int last) {
     if (!record || !record->wheretable || !key) return IO_OK;
-    int32_t covered;
-    memcpy(&covered, record->wheretable, sizeof covered);
+    int covered = kwxWhereViewCount(record);
     if (last >= covered) last = covered - 1;
-    int low = first, high = last;
-    while (low <= high) {
-        int middle = low + (high - low) / 2;
-        int32_t lineNo;
-        memcpy(&lineNo, record->wheretable + sizeof(int32_t) * (size_t)(middle + 1),
-               sizeof lineNo);
-        if (lineNo < 0 || lineNo >= record->nlines) return IO_OK;
-        char *line = IO_INDEX_LINE(record->indextable, lineNo);
-        int c = strcmp(kwxIndexWherePart(line), key);
-        if (c == 0) {
-            line[0] = 'N';
-            return IO_OK;
-        }
-        if (c < 0)
-            low = middle + 1;
-        else
-            high = middle - 1;
-    }
+    char *line = findSortedLine(first, last, key, kwxIndexWherePart, [record](int i) -> char * {
+        int32_t lineNo = kwxWhereViewLine(record, i);
+        if (lineNo < 0 || lineNo >= record->nlines) return nullptr;
+        return IO_INDEX_LINE(record->indextable, lineNo);
+    });
+    if (line) line[0] = 'N';
     return IO_OK;
 }
 

@@ -40,6 +40,24 @@ static inline const char *kwxIndexWherePart(const char *line) {
     return esc ? esc + 1 : what + strlen(what);
 }
 
+/* The WHERE view (a record's wheretable): the number of index lines it
+ * covers, then their line numbers in WHERE order, each an int32_t. */
+
+/* Number of lines the WHERE view covers, or -1 when there is none. */
+static inline int kwxWhereViewCount(const IO_file *record) {
+    if (!record->wheretable) return -1;
+    int32_t n;
+    memcpy(&n, record->wheretable, sizeof n);
+    return n;
+}
+
+/* Line number of entry i of the WHERE view. */
+static inline int32_t kwxWhereViewLine(const IO_file *record, int i) {
+    int32_t v;
+    memcpy(&v, record->wheretable + sizeof(int32_t) * (size_t)(i + 1), sizeof v);
+    return v;
+}
+
 /* One located dataset. */
 typedef struct IO_location {
     char what[80];

@@ -29,6 +29,24 @@ inline char *lineAt(const IO_file *record, int i) {
 
 inline bool isLive(const char *line) { return line[0] == 'Y'; }
 
+// Drops a view of the index table; it is built again when next wanted.
+void dropView(char *&view) {
+    free(view);
+    view = nullptr;
+}
+
+// Gives a view room for `bytes`; when there is no memory for that the view
+// is dropped. Whether the view is still there.
+bool growView(char *&view, size_t bytes) {
+    void *grown = realloc(view, bytes);
+    if (!grown) {
+        dropView(view);
+        return false;
+    }
+    view = static_cast<char *>(grown);
+    return true;
+}
+
 // A header usable as a search key.
 bool keyUsable(const IO_header *key) { return key && key->what && key->where && key->when; }
 
@@ -39,24 +57,9 @@ void copyField(char (&dest)[80], const char *src, size_t len) {
     memset(dest + n, 0, sizeof dest - n);
 }
 
-// Number of lines the WHERE view covers, or -1 when there is none.
-int whereViewCount(const IO_file *record) {
-    if (!record->wheretable) return -1;
-    int32_t n;
-    memcpy(&n, record->wheretable, sizeof n);
-    return n;
-}
-
-inline int32_t whereViewLine(const IO_file *record, int i) {
-    int32_t v;
-    memcpy(&v, record->wheretable + sizeof(int32_t) * (size_t)(i + 1), sizeof v);
-    return v;
-}
-
 // Builds the WHERE view of the record's table.
 int buildWhereView(IO_error_routine routine, IO_file *record) {
-    free(record->wheretable);
-    record->wheretable = nullptr;
+    dropView(record->wheretable);
     int n = record->nlines;
     size_t bytes = sizeof(int32_t) * ((size_t)n + 1);
     auto *view = static_cast<int32_t *>(kwxIoMalloc(bytes));
@@ -180,7 +183,7 @@ bool whereRange(const IO_header *key, const IO_file *record, int &first, int &la
         k += kEsc;
     }
     auto textOf = [record](int i) {
-        return kwxIndexWherePart(lineAt(record, whereViewLine(record, i)));
+        return kwxIndexWherePart(lineAt(record, kwxWhereViewLine(record, i)));
     };
     return prefixRange(record->nlines, k, textOf, first, last);
 }
@@ -209,8 +212,7 @@ bool tailBefore(const IO_file *record, int32_t a, int32_t b) {
 }
 
 bool buildTailView(IO_file *record, int head) {
-    free(record->tailtable);
-    record->tailtable = nullptr;
+    dropView(record->tailtable);
     int n = record->nlines - head;
     if (n < 0) return false;
     int capacity = n + 64;
@@ -289,14 +291,14 @@ int searchWhere(IO_error_routine routine, const IO_header *key, IO_file *record,
         int rc = kwxIndexSortWhat(routine, record);
         if (rc != IO_OK) return rc;
     }
-    if (whereViewCount(record) != record->nlines) {
+    if (kwxWhereViewCount(record) != record->nlines) {
         int rc = buildWhereView(routine, record);
         if (rc != IO_OK) return rc;
     }
     int first, last;
     if (!whereRange(key, record, first, last)) return IO_OK;
     for (int i = first; i <= last; ++i) {
-        int line = whereViewLine(record, i);
+        int line = kwxWhereViewLine(record, i);
         if (!isLive(lineAt(record, line))) continue;
         int rc = takeLine(routine, record, line, out);
         if (rc != IO_OK) return rc;
@@ -337,8 +339,7 @@ bool lineWhen(const char *line, int32_t &when) {
 // Builds the WHEN view; false when memory runs out (the search then scans
 // the table, so the view is never needed for an answer).
 bool buildWhenView(IO_file *record) {
-    free(record->whentable);
-    record->whentable = nullptr;
+    dropView(record->whentable);
     int n = record->nlines;
     int capacity = n + n / 4 + 16;
     void *block = malloc(sizeof(WhenEntry) * ((size_t)capacity + 2));
@@ -451,7 +452,7 @@ int locate_all_what(IO_error_routine routine, const IO_header *key, IO_file *rec
 // WHAT a pattern, WHERE given exactly.
 int locate_all_where(IO_error_routine routine, const IO_header *key, IO_file *record,
                      Matches &out) {
-    if (whereViewCount(record) != record->nlines) {
+    if (kwxWhereViewCount(record) != record->nlines) {
         int rc = buildWhereView(routine, record);
         if (rc != IO_OK) {
             kwxIoError(routine, "locate_all_where: get_ds_location failed\n");
@@ -461,7 +462,7 @@ int locate_all_where(IO_error_routine routine, const IO_header *key, IO_file *re
     int first, last;
     if (!whereRange(key, record, first, last)) return IO_OK;
     for (int i = first; i <= last; ++i) {
-        int line = whereViewLine(record, i);
+        int line = kwxWhereViewLine(record, i);
         if (!lineMatches(lineAt(record, line), key, true, false)) continue;
         int rc = takeLine(routine, record, line, out);
         if (rc != IO_OK) {
@@ -518,8 +519,7 @@ extern "C" void kwxIndexWhenViewAppend(IO_file *record, int line) {
     if (!record || !record->whentable) return;
     WhenHeader *h = whenHeader(record);
     if (h->covered != line || line + 1 != record->nlines) {
-        free(record->whentable);
-        record->whentable = nullptr;
+        dropView(record->whentable);
         return;
     }
     int32_t when;
@@ -529,13 +529,7 @@ extern "C" void kwxIndexWhenViewAppend(IO_file *record, int line) {
     }
     if (h->kept >= h->capacity) {
         int capacity = h->capacity + h->capacity / 2 + 16;
-        void *grown = realloc(record->whentable, sizeof(WhenEntry) * ((size_t)capacity + 2));
-        if (!grown) {
-            free(record->whentable);
-            record->whentable = nullptr;
-            return;
-        }
-        record->whentable = static_cast<char *>(grown);
+        if (!growView(record->whentable, sizeof(WhenEntry) * ((size_t)capacity + 2))) return;
         h = whenHeader(record);
         h->capacity = capacity;
     }
@@ -556,19 +550,13 @@ extern "C" void kwxIndexTailViewAppend(IO_file *record, int line) {
     if (!record || !record->tailtable) return;
     TailHeader *h = tailHeader(record);
     if (h->covered != line || line + 1 != record->nlines || h->head != kwxIndexSortedCount(record)) {
-        free(record->tailtable);
-        record->tailtable = nullptr;
+        dropView(record->tailtable);
         return;
     }
     if (h->kept >= h->capacity) {
         int capacity = h->capacity + h->capacity / 2 + 64;
-        void *grown = realloc(record->tailtable, sizeof(TailHeader) + sizeof(int32_t) * (size_t)capacity);
-        if (!grown) {
-            free(record->tailtable);
-            record->tailtable = nullptr;
+        if (!growView(record->tailtable, sizeof(TailHeader) + sizeof(int32_t) * (size_t)capacity))
             return;
-        }
-        record->tailtable = static_cast<char *>(grown);
         h = tailHeader(record);
         h->capacity = capacity;
     }

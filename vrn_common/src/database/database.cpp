@@ -93,6 +93,31 @@ std::vector<Entry> orderedMatches(Database* db, const char* keyPattern, const ch
     return list;
 }
 
+// Getter preamble: the active When, or -1.
+int locateActive(Database* db, int state, const vrnUUID* object, const char* key) {
+    if (!db || !key) return -1;
+    setKey(db, object);
+    if (state < 1) return -state;
+    // One search finds the active version and leaves it ready for the read.
+    int when = -1;
+    Dataset_locateActive(db->file->dataset, key, db->keyText, state, &when);
+    return when;
+}
+
+// Array getter: the active version's whole array, or a null array and a
+// count of 0 when there is none.
+template <typename T, typename Reader>
+int getArray(Database* db, int state, const vrnUUID* object, const char* key, T** array,
+             int* count, Reader read) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) {
+        *array = nullptr;
+        *count = 0;
+        return 0;
+    }
+    return read(db->file, key, db->keyText, when, array, count);
+}
+
 }  // namespace
 
 extern "C" {
@@ -178,17 +203,6 @@ int Database_findActiveWhen(Database* db, int state, const char* key) {
     return activeAmong(storedWhens(db, key, db->keyText), state);
 }
 
-// Getter preamble: the active When, or -1.
-static int locateActive(Database* db, int state, const vrnUUID* object, const char* key) {
-    if (!db || !key) return -1;
-    setKey(db, object);
-    if (state < 1) return -state;
-    // One search finds the active version and leaves it ready for the read.
-    int when = -1;
-    Dataset_locateActive(db->file->dataset, key, db->keyText, state, &when);
-    return when;
-}
-
 int Database_getInteger(Database* db, int state, const vrnUUID* object, const char* key, int* value) {
     int when = locateActive(db, state, object, key);
     if (when < 0) return 0;
@@ -197,13 +211,7 @@ int Database_getInteger(Database* db, int state, const vrnUUID* object, const ch
 
 int Database_getIntegerArray(Database* db, int state, const vrnUUID* object, const char* key,
                              int** array, int* count) {
-    int when = locateActive(db, state, object, key);
-    if (when < 0) {
-        *array = nullptr;
-        *count = 0;
-        return 0;
-    }
-    return DefFile_readInts(db->file, key, db->keyText, when, array, count);
+    return getArray(db, state, object, key, array, count, DefFile_readInts);
 }
 
 int Database_getIntegerArrayInto(Database* db, int state, const vrnUUID* object, const char* key,
@@ -215,35 +223,17 @@ int Database_getIntegerArrayInto(Database* db, int state, const vrnUUID* object,
 
 int Database_getFloatArray(Database* db, int state, const vrnUUID* object, const char* key,
                            float** array, int* count) {
-    int when = locateActive(db, state, object, key);
-    if (when < 0) {
-        *array = nullptr;
-        *count = 0;
-        return 0;
-    }
-    return DefFile_readFloats(db->file, key, db->keyText, when, array, count);
+    return getArray(db, state, object, key, array, count, DefFile_readFloats);
 }
 
 int Database_getDoubleArray(Database* db, int state, const vrnUUID* object, const char* key,
                             double** array, int* count) {
-    int when = locateActive(db, state, object, key);
-    if (when < 0) {
-        *array = nullptr;
-        *count = 0;
-        return 0;
-    }
-    return DefFile_readDoubles(db->file, key, db->keyText, when, array, count);
+    return getArray(db, state, object, key, array, count, DefFile_readDoubles);
 }
 
 int Database_getCharArray(Database* db, int state, const vrnUUID* object, const char* key,
                           char** array, int* count) {
-    int when = locateActive(db, state, object, key);
-    if (when < 0) {
-        *array = nullptr;
-        *count = 0;
-        return 0;
-    }
-    return DefFile_readChars(db->file, key, db->keyText, when, array, count);
+    return getArray(db, state, object, key, array, count, DefFile_readChars);
 }
 
 int Database_getString(Database* db, int state, const vrnUUID* object, const char* key,
@@ -258,13 +248,7 @@ int Database_getString(Database* db, int state, const vrnUUID* object, const cha
 
 int Database_getStringArray(Database* db, int state, const vrnUUID* object, const char* key,
                             char*** array, int* count) {
-    int when = locateActive(db, state, object, key);
-    if (when < 0) {
-        *array = nullptr;
-        *count = 0;
-        return 0;
-    }
-    return DefFile_readStrings(db->file, key, db->keyText, when, array, count);
+    return getArray(db, state, object, key, array, count, DefFile_readStrings);
 }
 
 int Database_getStringArrayInto(Database* db, int state, const vrnUUID* object, const char* key,
@@ -286,13 +270,7 @@ int Database_getUUID(Database* db, int state, const vrnUUID* object, const char*
 
 int Database_getUUIDArray(Database* db, int state, const vrnUUID* object, const char* key,
                           vrnUUID*** array, int* count) {
-    int when = locateActive(db, state, object, key);
-    if (when < 0) {
-        *array = nullptr;
-        *count = 0;
-        return 0;
-    }
-    return DefFile_readUUIDs(db->file, key, db->keyText, when, array, count);
+    return getArray(db, state, object, key, array, count, DefFile_readUUIDs);
 }
 
 // Setter preamble.

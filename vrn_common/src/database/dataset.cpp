@@ -205,14 +205,27 @@ int readArray(Dataset* b, const char* what, const char* where, int when, int* co
     return 1;
 }
 
-// Reads the whole CHAR dataset into a new buffer (vrnFree); *bytes its size.
-int readAllChars(Dataset* b, const char* what, const char* where, int when, char** buffer,
-                 int* bytes, const char* fn) {
-    *buffer = nullptr;
-    *bytes = -1;
-    return readArray<char>(b, what, where, when, bytes, buffer, &b->data.chars, &b->data.nchars,
-                           &b->charsCount, fn);
-}
+// The whole CHAR dataset, read into a buffer that is freed with this object.
+class AllChars {
+public:
+    AllChars(Dataset* b, const char* what, const char* where, int when, const char* fn) : fn_(fn) {
+        ok_ = readArray<char>(b, what, where, when, &size_, &bytes_, &b->data.chars,
+                              &b->data.nchars, &b->charsCount, fn) != 0;
+    }
+    ~AllChars() { vrnFree(bytes_, fn_); }
+    AllChars(const AllChars&) = delete;
+    AllChars& operator=(const AllChars&) = delete;
+
+    bool ok() const { return ok_; }
+    const char* bytes() const { return bytes_; }
+    int size() const { return size_; }
+
+private:
+    const char* fn_;
+    char* bytes_ = nullptr;
+    int size_ = -1;
+    bool ok_ = false;
+};
 
 // Splits a byte buffer into n pieces and hands them to the caller's array,
 // allocating it when *count is negative. Shared by strings and UUIDs.
@@ -357,12 +370,10 @@ int Dataset_readStrings(Dataset* b, const char* what, const char* where, int whe
                         char*** array) {
     const char* fn = "Dataset_readStrings";
     if (!count || !array) return 0;
-    char* bytes = nullptr;
-    int size = 0;
-    if (!readAllChars(b, what, where, when, &bytes, &size, fn)) {
-        vrnFree(bytes, fn);
-        return 0;
-    }
+    AllChars all(b, what, where, when, fn);
+    if (!all.ok()) return 0;
+    const char* bytes = all.bytes();
+    const int size = all.size();
     int n = 0;
     for (int i = 0; i < size; ++i) n += bytes[i] == '\0';
     std::vector<int> starts;
@@ -373,31 +384,24 @@ int Dataset_readStrings(Dataset* b, const char* what, const char* where, int whe
             start = i + 1;
         }
     }
-    int ok = distribute<char>(n, size, count, array,
-                              [&](int i) { return vrnCString_clone(bytes + starts[static_cast<size_t>(i)]); }, fn);
-    vrnFree(bytes, fn);
-    return ok;
+    return distribute<char>(n, size, count, array,
+                            [&](int i) { return vrnCString_clone(bytes + starts[static_cast<size_t>(i)]); }, fn);
 }
 
 int Dataset_readUUIDs(Dataset* b, const char* what, const char* where, int when, int* count,
                       vrnUUID*** array) {
     const char* fn = "Dataset_readUUIDs";
     if (!count || !array) return 0;
-    char* bytes = nullptr;
-    int size = 0;
-    if (!readAllChars(b, what, where, when, &bytes, &size, fn)) {
-        vrnFree(bytes, fn);
-        return 0;
-    }
-    int n = size / DATASET_UUID_LENGTH;
-    int ok = distribute<vrnUUID>(n, size, count, array, [&](int i) {
+    AllChars all(b, what, where, when, fn);
+    if (!all.ok()) return 0;
+    const char* bytes = all.bytes();
+    int n = all.size() / DATASET_UUID_LENGTH;
+    return distribute<vrnUUID>(n, all.size(), count, array, [&](int i) {
         char text[DATASET_UUID_LENGTH + 1];
         memcpy(text, bytes + i * DATASET_UUID_LENGTH, DATASET_UUID_LENGTH);
         text[DATASET_UUID_LENGTH] = '\0';
         return vrnUUID_newFromBase64(text);
     }, fn);
-    vrnFree(bytes, fn);
-    return ok;
 }
 
 int Dataset_readAttributes(Dataset* b, const char* what, const char* where, int when, int* count,
@@ -486,15 +490,13 @@ int Dataset_readSignature(Dataset* b, const char* what, const char* where, int w
         vrnCStringArray_free(values, n);
     }
     if (*out[3] >= 1) {
-        char* bytes = nullptr;
-        int size = 0;
-        if (readAllChars(b, what, where, when, &bytes, &size, fn)) {
+        AllChars all(b, what, where, when, fn);
+        if (all.ok()) {
             int nuls = 0;
-            for (int i = 0; i < size; ++i) nuls += bytes[i] == '\0';
+            for (int i = 0; i < all.size(); ++i) nuls += all.bytes()[i] == '\0';
             *out[5] = nuls;
             if (nuls >= 1) *out[3] = 0;
         }
-        vrnFree(bytes, fn);
     }
     return 1;
 }

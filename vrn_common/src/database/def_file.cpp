@@ -24,6 +24,39 @@ void recordRead(DefFile* f, const char* what, const char* where, int when, const
     DefFile_setError(f, what, where, when, VRN_U_UNABLE_TO_READ_DATASET, text);
 }
 
+// A read of a whole data set into an array the reader allocates; on failure
+// the array is null, the count 0 or what a sized read found, and the error
+// is recorded.
+template <typename T, typename Reader>
+int readAllocated(DefFile* f, const char* what, const char* where, int when, T** array,
+                  int* count, Reader read, const char* kind) {
+    if (!f) return 0;
+    *array = nullptr;
+    *count = -1;
+    if (read(f->dataset, what, where, when, count, array)) return 1;
+    if (*count < 0) *count = 0;  // sized reads that found nothing
+    recordRead(f, what, where, when, kind);
+    return 0;
+}
+
+// A read of exactly one allocated item (a string, a UUID): an empty list
+// holds no item to hand out.
+template <typename T, typename Reader>
+int readOne(DefFile* f, const char* what, const char* where, int when, T** item, Reader read,
+            const char* kind) {
+    if (!f) return 0;
+    T* one = nullptr;
+    T** p = &one;
+    int count = 1;
+    if (read(f->dataset, what, where, when, &count, &p) && count == 1) {
+        *item = one;
+        return 1;
+    }
+    *item = nullptr;
+    recordRead(f, what, where, when, kind);
+    return 0;
+}
+
 int writeResult(DefFile* f, int ok, const char* what, const char* where, int when,
                 const char* kind) {
     f->modified = 1;
@@ -205,13 +238,7 @@ int DefFile_writeInt(DefFile* f, const char* what, const char* where, int when, 
 
 int DefFile_readInts(DefFile* f, const char* what, const char* where, int when, int** array,
                      int* count) {
-    if (!f) return 0;
-    *array = nullptr;
-    *count = -1;
-    if (Dataset_readInts(f->dataset, what, where, when, count, array)) return 1;
-    if (*count < 0) *count = 0;  // sized reads that found nothing
-    recordRead(f, what, where, when, "int array");
-    return 0;
+    return readAllocated(f, what, where, when, array, count, Dataset_readInts, "int array");
 }
 
 int DefFile_readIntArray(DefFile* f, const char* what, const char* where, int when, int* array,
@@ -232,24 +259,12 @@ int DefFile_writeIntArray(DefFile* f, const char* what, const char* where, int w
 
 int DefFile_readFloats(DefFile* f, const char* what, const char* where, int when, float** array,
                        int* count) {
-    if (!f) return 0;
-    *array = nullptr;
-    *count = -1;
-    if (Dataset_readFloats(f->dataset, what, where, when, count, array)) return 1;
-    if (*count < 0) *count = 0;  // sized reads that found nothing
-    recordRead(f, what, where, when, "float array");
-    return 0;
+    return readAllocated(f, what, where, when, array, count, Dataset_readFloats, "float array");
 }
 
 int DefFile_readDoubles(DefFile* f, const char* what, const char* where, int when, double** array,
                         int* count) {
-    if (!f) return 0;
-    *array = nullptr;
-    *count = -1;
-    if (Dataset_readDoubles(f->dataset, what, where, when, count, array)) return 1;
-    if (*count < 0) *count = 0;  // sized reads that found nothing
-    recordRead(f, what, where, when, "double array");
-    return 0;
+    return readAllocated(f, what, where, when, array, count, Dataset_readDoubles, "double array");
 }
 
 int DefFile_writeDoubleArray(DefFile* f, const char* what, const char* where, int when,
@@ -261,28 +276,11 @@ int DefFile_writeDoubleArray(DefFile* f, const char* what, const char* where, in
 
 int DefFile_readChars(DefFile* f, const char* what, const char* where, int when, char** array,
                       int* count) {
-    if (!f) return 0;
-    *array = nullptr;
-    *count = -1;
-    if (Dataset_readChars(f->dataset, what, where, when, count, array)) return 1;
-    if (*count < 0) *count = 0;  // sized reads that found nothing
-    recordRead(f, what, where, when, "char array");
-    return 0;
+    return readAllocated(f, what, where, when, array, count, Dataset_readChars, "char array");
 }
 
 int DefFile_readString(DefFile* f, const char* what, const char* where, int when, char** string) {
-    if (!f) return 0;
-    char* one = nullptr;
-    char** p = &one;
-    int count = 1;
-    // Exactly one string: an empty list holds no string to hand out.
-    if (Dataset_readStrings(f->dataset, what, where, when, &count, &p) && count == 1) {
-        *string = one;
-        return 1;
-    }
-    *string = nullptr;
-    recordRead(f, what, where, when, "scalar string");
-    return 0;
+    return readOne(f, what, where, when, string, Dataset_readStrings, "scalar string");
 }
 
 int DefFile_writeString(DefFile* f, const char* what, const char* where, int when,
@@ -295,13 +293,7 @@ int DefFile_writeString(DefFile* f, const char* what, const char* where, int whe
 
 int DefFile_readStrings(DefFile* f, const char* what, const char* where, int when, char*** array,
                         int* count) {
-    if (!f) return 0;
-    *array = nullptr;
-    *count = -1;
-    if (Dataset_readStrings(f->dataset, what, where, when, count, array)) return 1;
-    if (*count < 0) *count = 0;  // sized reads that found nothing
-    recordRead(f, what, where, when, "string array");
-    return 0;
+    return readAllocated(f, what, where, when, array, count, Dataset_readStrings, "string array");
 }
 
 int DefFile_readStringArray(DefFile* f, const char* what, const char* where, int when,
@@ -321,17 +313,7 @@ int DefFile_writeStringArray(DefFile* f, const char* what, const char* where, in
 }
 
 int DefFile_readUUID(DefFile* f, const char* what, const char* where, int when, vrnUUID** uuid) {
-    if (!f) return 0;
-    vrnUUID* one = nullptr;
-    vrnUUID** p = &one;
-    int count = 1;
-    if (Dataset_readUUIDs(f->dataset, what, where, when, &count, &p) && count == 1) {
-        *uuid = one;
-        return 1;
-    }
-    *uuid = nullptr;
-    recordRead(f, what, where, when, "scalar UUID");
-    return 0;
+    return readOne(f, what, where, when, uuid, Dataset_readUUIDs, "scalar UUID");
 }
 
 int DefFile_writeUUID(DefFile* f, const char* what, const char* where, int when,
@@ -344,13 +326,7 @@ int DefFile_writeUUID(DefFile* f, const char* what, const char* where, int when,
 
 int DefFile_readUUIDs(DefFile* f, const char* what, const char* where, int when, vrnUUID*** array,
                       int* count) {
-    if (!f) return 0;
-    *array = nullptr;
-    *count = -1;
-    if (Dataset_readUUIDs(f->dataset, what, where, when, count, array)) return 1;
-    if (*count < 0) *count = 0;  // sized reads that found nothing
-    recordRead(f, what, where, when, "UUID array");
-    return 0;
+    return readAllocated(f, what, where, when, array, count, Dataset_readUUIDs, "UUID array");
 }
 
 int DefFile_writeUUIDArray(DefFile* f, const char* what, const char* where, int when,

@@ -48,6 +48,17 @@ std::vector<void*> readMembers(vrnObject* object, const char* key) {
     return members;
 }
 
+// Array getter: when the value is to be read, the caller's old array (if
+// any) is freed and a new one read in its place.
+template <typename T, typename Reader>
+int getArray(vrnObject* o, int onlyIfChanged, const char* key, T** array, int* count, Reader read,
+             const char* fn) {
+    if (!o || !key) return 0;
+    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
+    vrnFree(*array, fn);
+    return read(manager(), o->uuid, key, array, count);
+}
+
 }  // namespace
 
 extern "C" {
@@ -186,10 +197,8 @@ int vrnObject_getInt(vrnObject* o, int onlyIfChanged, const char* key, int* valu
 }
 
 int vrnObject_getInts(vrnObject* o, int onlyIfChanged, const char* key, int** array, int* count) {
-    if (!o || !key) return 0;
-    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
-    vrnFree(*array, "vrnObject_getInts");
-    return vrnStateManager_readInts(manager(), o->uuid, key, array, count);
+    return getArray(o, onlyIfChanged, key, array, count, vrnStateManager_readInts,
+                    "vrnObject_getInts");
 }
 
 int vrnObject_getIntArray(vrnObject* o, int onlyIfChanged, const char* key, int* array,
@@ -201,25 +210,19 @@ int vrnObject_getIntArray(vrnObject* o, int onlyIfChanged, const char* key, int*
 
 int vrnObject_getFloats(vrnObject* o, int onlyIfChanged, const char* key, float** array,
                         int* count) {
-    if (!o || !key) return 0;
-    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
-    vrnFree(*array, "vrnObject_getFloats");
-    return vrnStateManager_readFloats(manager(), o->uuid, key, array, count);
+    return getArray(o, onlyIfChanged, key, array, count, vrnStateManager_readFloats,
+                    "vrnObject_getFloats");
 }
 
 int vrnObject_getDoubles(vrnObject* o, int onlyIfChanged, const char* key, double** array,
                          int* count) {
-    if (!o || !key) return 0;
-    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
-    vrnFree(*array, "vrnObject_getDoubles");
-    return vrnStateManager_readDoubles(manager(), o->uuid, key, array, count);
+    return getArray(o, onlyIfChanged, key, array, count, vrnStateManager_readDoubles,
+                    "vrnObject_getDoubles");
 }
 
 int vrnObject_getChars(vrnObject* o, int onlyIfChanged, const char* key, char** array, int* count) {
-    if (!o || !key) return 0;
-    if (!vrnObject_shouldRead(o, onlyIfChanged, key)) return 1;
-    vrnFree(*array, "vrnObject_getChars");
-    return vrnStateManager_readChars(manager(), o->uuid, key, array, count);
+    return getArray(o, onlyIfChanged, key, array, count, vrnStateManager_readChars,
+                    "vrnObject_getChars");
 }
 
 int vrnObject_getString(vrnObject* o, int onlyIfChanged, const char* key, char** string) {
