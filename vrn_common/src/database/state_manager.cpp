@@ -5,7 +5,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "database/repository.h"
@@ -28,6 +31,38 @@ bool globalReleased = false;
 std::vector<vrnStateManager*>* liveManagers = nullptr;
 vrnStateManager_TruncateRoutine truncateRoutine = nullptr;
 
+// Who refers to whom. Objects hold references as plain pointers; one that
+// nobody points back at (a visual's region, a face mesh's region...) would
+// keep the address of an object deleted since, and would not follow the
+// object re-created by an undo, since its own stored value did not change.
+// So each manager notes, from every reference written or read, which
+// objects name which, and settles the holders whenever objects go or come
+// back: their keys that name such an object are read again.
+//
+// Notes are never taken back: one that is out of date (the reference
+// changed since) costs one needless check, nothing more. Deleted objects
+// keep their block (header and UUID intact) until the holders have let go,
+// so that nothing in between touches freed memory.
+struct References {
+    std::unordered_map<std::string, std::unordered_set<std::string>> holders;  // target -> referrers
+    std::vector<vrnObject*> deleted;           // blocks to free once settled
+    std::unordered_set<vrnObject*> deletedSet;  // the same, for lookups
+    std::unordered_set<std::string> affected;  // objects gone or back, while settling
+    std::string rereading;                     // the holder whose keys are being checked
+
+    void keep(vrnObject* o) {
+        if (deletedSet.insert(o).second) deleted.push_back(o);
+    }
+    bool isDeleted(vrnObject* o) const { return !deletedSet.empty() && deletedSet.count(o) > 0; }
+};
+
+std::unordered_map<const vrnStateManager*, References>& referenceTables() {
+    static auto* tables = new std::unordered_map<const vrnStateManager*, References>;
+    return *tables;
+}
+
+References& referencesOf(const vrnStateManager* m) { return referenceTables()[m]; }
+
 // The session journal asks for the current state of a handle; the handles
 // the model database gives out are state managers.
 int currentStateOf(void* handle) {
@@ -38,6 +73,41 @@ std::string textOf(const vrnUUID* uuid) {
     char text[VRN_UUID_STRING_SIZE];
     vrnUUID_toBase64(uuid, text);
     return text;
+}
+
+void noteReferences(vrnStateManager* m, const vrnUUID* holder, const vrnUUID* const* targets,
+                    int count) {
+    if (!m || !holder || !targets || count <= 0) return;
+    std::string from;
+    References& refs = referencesOf(m);
+    for (int i = 0; i < count; ++i) {
+        if (!targets[i]) continue;
+        std::string to = textOf(targets[i]);
+        if (vrnUUID_isNullString(to.c_str())) continue;
+        if (from.empty()) from = textOf(holder);
+        if (to != from) refs.holders[to].insert(from);
+    }
+}
+
+// 1 when the stored value of key (at the current state) names one of the
+// objects being settled.
+bool namesAffected(vrnStateManager* m, const vrnUUID* uuid, const char* key) {
+    References& refs = referencesOf(m);
+    int ints = 0, floats = 0, doubles = 0, chars = 0, fixed = 0, strings = 0, uuids = 0;
+    int state = abs(m->current);
+    if (!Database_readSignature(m->database, state, uuid, key, &ints, &floats, &doubles, &chars, &fixed,
+                                &strings, &uuids) ||
+        uuids <= 0)
+        return false;
+    vrnUUID** values = nullptr;
+    int count = 0;
+    bool hit = false;
+    if (Database_getUUIDArray(m->database, state, uuid, key, &values, &count))
+        for (int i = 0; i < count && !hit; ++i)
+            hit = values[i] && refs.affected.count(textOf(values[i])) > 0;
+    for (int i = 0; i < count; ++i) vrnUUID_delete(values[i]);
+    vrnFree(values, "namesAffected");
+    return hit;
 }
 
 void writeGlobalInt(vrnStateManager* m, const char* key, int value) {
@@ -87,13 +157,64 @@ void destroyQuietly(vrnStateManager* m, vrnObject* object) {
     if (Dictionary_contains(m->objects, text) == object) {
         Dictionary_remove(m->objects, text);
         Dictionary_remove(m->modified, text);
-        vrnObject_destroyMemory(object);
+        referencesOf(m).keep(object);
     }
+}
+
+// Reads again, in each live holder of a reference to an object of
+// affected, the keys that name one (with those that changed in the applied
+// range, while a state change applies). Returns the holders so read.
+void rereadHolders(vrnStateManager* m, const std::vector<std::string>& holders) {
+    References& refs = referencesOf(m);
+    for (const std::string& h : holders) {
+        void* live = nullptr;
+        if (!Dictionary_find(m->objects, h.c_str(), nullptr, &live)) continue;
+        refs.rereading = h;
+        vrnObject_restore(static_cast<vrnObject*>(live), 1);
+        refs.rereading.clear();
+    }
+}
+
+// The live holders of references to the affected objects, in text order.
+std::vector<std::string> holdersOfAffected(vrnStateManager* m) {
+    References& refs = referencesOf(m);
+    std::unordered_set<std::string> found;
+    for (const std::string& t : refs.affected) {
+        auto it = refs.holders.find(t);
+        if (it == refs.holders.end()) continue;
+        for (const std::string& h : it->second)
+            if (!refs.affected.count(h) && Dictionary_contains(m->objects, h.c_str())) found.insert(h);
+    }
+    std::vector<std::string> out(found.begin(), found.end());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void freeDeleted(vrnStateManager* m) {
+    References& refs = referencesOf(m);
+    std::vector<vrnObject*> blocks;
+    blocks.swap(refs.deleted);
+    refs.deletedSet.clear();
+    for (vrnObject* o : blocks) vrnObject_destroyMemory(o);
+}
+
+// Lets the holders of references to deleted objects go (their keys that
+// name one read as none), then frees the deleted blocks.
+void settleDeleted(vrnStateManager* m) {
+    References& refs = referencesOf(m);
+    if (refs.deleted.empty()) return;
+    for (vrnObject* o : refs.deleted) refs.affected.insert(textOf(o->uuid));
+    std::vector<std::string> holders = holdersOfAffected(m);
+    rereadHolders(m, holders);
+    refs.affected.clear();
+    freeDeleted(m);
 }
 
 void destroyAllLive(vrnStateManager* m) {
     for (const auto& entry : entriesOf(m->objects))
         if (stillLive(m, entry.first, entry.second)) destroyQuietly(m, entry.second);
+    // Nothing is left to hold a reference.
+    freeDeleted(m);
 }
 
 // Gives up a database that failed to open: live objects go without a
@@ -176,6 +297,7 @@ void vrnStateManager_delete(vrnStateManager* m) {
     if (!m) return;
     if (m->database) vrnStateManager_closeDatabase(m, -1);
     destroyAllLive(m);
+    referenceTables().erase(m);
     Dictionary_delete(m->objects);
     Dictionary_delete(m->modified);
     if (globalManager == m) globalManager = nullptr;
@@ -235,6 +357,9 @@ int vrnStateManager_flushCache(vrnStateManager* m) {
         vrnObject_dump(o);
         ++dumped;
     }
+    // Holders were dumped while the deleted objects' blocks were still
+    // there; now that what they stored is what they hold, they let go.
+    settleDeleted(m);
     return dumped;
 }
 
@@ -268,6 +393,9 @@ vrnObject* vrnStateManager_createObject(vrnStateManager* m, const char* typeName
 void vrnStateManager_deleteObject(vrnStateManager* m, vrnObject* object) {
     if (!m || !object) return;
     std::string text = textOf(object->uuid);
+    // One deleted already keeps its block (and UUID) until the holders
+    // have let go: a second delete leaves it alone.
+    if (referencesOf(m).isDeleted(object)) return;
     if (m->destroying && m->destroying != object) {
         printf("ERROR: Trying to delete and object from a destroy function.\n");
         printf("Deleting:   %s [%s]\n", text.c_str(), vrnObject_getTypeName(object));
@@ -278,13 +406,17 @@ void vrnStateManager_deleteObject(vrnStateManager* m, vrnObject* object) {
     if (!m->destroying) vrnStateManager_writeInt(m, object->uuid, "__DELETED__", 0);
     Dictionary_remove(m->objects, text.c_str());
     Dictionary_remove(m->modified, text.c_str());
-    vrnObject_destroyMemory(object);
+    // Freed once the holders of references to it have let go (next flush
+    // or state change).
+    referencesOf(m).keep(object);
 }
 
 vrnObject* vrnStateManager_pointerFromUUIDString(vrnStateManager* m, const char* text) {
     if (!text || vrnUUID_isNullString(text)) return nullptr;
     void* value = nullptr;
     if (m && Dictionary_find(m->objects, text, nullptr, &value)) return static_cast<vrnObject*>(value);
+    // A holder let go of an object just deleted: its reference reads as none.
+    if (m && !referencesOf(m).rereading.empty() && referencesOf(m).affected.count(text)) return nullptr;
     raiseInternal("vrnStateManager_pointerFromUUIDString",
                   "Unable to determine in memory version of object %s.\n", text);
     return nullptr;
@@ -316,6 +448,11 @@ int vrnStateManager_isParameterChanged(vrnStateManager* m, const vrnUUID* uuid, 
     if (m && m->applying && m->database)
         Database_isParameterChanged(m->database, m->applyFrom, m->applyTo, textOf(uuid).c_str(), key,
                                     changed);
+    if (!*changed && m && m->database && uuid && key) {
+        const References& refs = referencesOf(m);
+        if (!refs.rereading.empty() && refs.rereading == textOf(uuid) && namesAffected(m, uuid, key))
+            *changed = 1;
+    }
     return 1;
 }
 
@@ -409,10 +546,27 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
         restored.push_back(o);
     }
     for (vrnObject* o : restored) vrnObject_restore(o, 0);
+    // Objects that went or came back: their holders read again the keys
+    // that name them, together with what changed in the range.
+    References& refs = referencesOf(m);
+    for (vrnObject* o : refs.deleted) refs.affected.insert(textOf(o->uuid));
+    for (vrnObject* o : restored) refs.affected.insert(textOf(o->uuid));
+    std::vector<std::string> holders = holdersOfAffected(m);
+    std::unordered_set<std::string> holding(holders.begin(), holders.end());
+    for (vrnObject* o : restored) holding.erase(textOf(o->uuid));  // read in full already
     for (const std::string& t : toModify) {
         vrnObject* o = vrnStateManager_pointerFromUUIDString(m, t.c_str());
-        if (o) vrnObject_restore(o, 1);
+        if (!o) continue;
+        if (holding.erase(t)) refs.rereading = t;
+        vrnObject_restore(o, 1);
+        refs.rereading.clear();
     }
+    std::vector<std::string> rest;
+    for (const std::string& h : holders)
+        if (holding.count(h)) rest.push_back(h);
+    rereadHolders(m, rest);
+    refs.affected.clear();
+    freeDeleted(m);
     m->applying = 0;
     return 1;
 }
@@ -589,6 +743,7 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     Dictionary_clear(m->modified);
     Database_delete(m->database);
     m->database = nullptr;
+    referencesOf(m).holders.clear();
     return result;
 }
 
@@ -624,10 +779,12 @@ int vrnStateManager_writeStrings(vrnStateManager* m, const vrnUUID* uuid, const 
 }
 int vrnStateManager_writeUUID(vrnStateManager* m, const vrnUUID* uuid, const char* key,
                               const vrnUUID* value) {
+    noteReferences(m, uuid, &value, 1);
     WRITER(Database_setUUID(m->database, state, uuid, key, value))
 }
 int vrnStateManager_writeUUIDs(vrnStateManager* m, const vrnUUID* uuid, const char* key,
                                vrnUUID* const* values, int count) {
+    noteReferences(m, uuid, values, count);
     WRITER(Database_setUUIDArray(m->database, state, uuid, key, values, count))
 }
 
@@ -680,13 +837,19 @@ int vrnStateManager_readStringArray(vrnStateManager* m, const vrnUUID* uuid, con
 int vrnStateManager_readUUID(vrnStateManager* m, const vrnUUID* uuid, const char* key,
                              vrnUUID** value) {
     *value = nullptr;
-    READER(Database_getUUID(m->database, state, uuid, key, value))
+    if (!m || !m->database) return 0;
+    int ok = Database_getUUID(m->database, readState(m), uuid, key, value);
+    if (ok) noteReferences(m, uuid, value, 1);
+    return ok;
 }
 int vrnStateManager_readUUIDs(vrnStateManager* m, const vrnUUID* uuid, const char* key,
                               vrnUUID*** array, int* count) {
     *array = nullptr;
     *count = 0;
-    READER(Database_getUUIDArray(m->database, state, uuid, key, array, count))
+    if (!m || !m->database) return 0;
+    int ok = Database_getUUIDArray(m->database, readState(m), uuid, key, array, count);
+    if (ok) noteReferences(m, uuid, *array, *count);
+    return ok;
 }
 int vrnStateManager_readSignature(vrnStateManager* m, const vrnUUID* uuid, const char* key,
                                   int* ints, int* floats, int* doubles, int* chars, int* strings,
