@@ -411,6 +411,13 @@ void vrnStateManager_deleteObject(vrnStateManager* m, vrnObject* object) {
     referencesOf(m).keep(object);
 }
 
+int vrnStateManager_isDeletedObject(const vrnObject* object) {
+    if (!object) return 0;
+    for (const auto& table : referenceTables())
+        if (table.second.isDeleted(const_cast<vrnObject*>(object))) return 1;
+    return 0;
+}
+
 vrnObject* vrnStateManager_pointerFromUUIDString(vrnStateManager* m, const char* text) {
     if (!text || vrnUUID_isNullString(text)) return nullptr;
     void* value = nullptr;
