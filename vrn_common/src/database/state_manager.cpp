@@ -43,12 +43,68 @@ vrnStateManager_TruncateRoutine truncateRoutine = nullptr;
 // changed since) costs one needless check, nothing more. Deleted objects
 // keep their block (header and UUID intact) until the holders have let go,
 // so that nothing in between touches freed memory.
+//
+// The notes are taken on every reference written or read, so they are kept
+// on the UUIDs' 16 bytes, not their texts.
+struct Id {
+    uint64_t a, b;
+    bool operator==(const Id& o) const { return a == o.a && b == o.b; }
+};
+static_assert(sizeof(vrnUUID) == sizeof(Id), "a UUID is 16 bytes");
+
+Id idOf(const vrnUUID* uuid) {
+    Id id;
+    memcpy(&id, uuid, sizeof id);
+    return id;
+}
+
+std::string textOfId(const Id& id) {
+    vrnUUID uuid;
+    memcpy(&uuid, &id, sizeof uuid);
+    char text[VRN_UUID_STRING_SIZE];
+    vrnUUID_toBase64(&uuid, text);
+    return text;
+}
+
+struct IdHash {
+    size_t operator()(const Id& id) const {
+        return static_cast<size_t>((id.a ^ (id.b * 0x9E3779B97F4A7C15ULL)) * 0xBF58476D1CE4E5B9ULL >> 7);
+    }
+};
+
+// The holders of references to one object: most objects have a handful,
+// a few (a topology, a shared blob) very many.
+struct Holders {
+    std::vector<Id> few;
+    std::unordered_set<Id, IdHash> many;
+
+    void add(const Id& h) {
+        if (many.empty()) {
+            for (const Id& f : few)
+                if (f == h) return;
+            few.push_back(h);
+            if (few.size() <= 16) return;
+            many.insert(few.begin(), few.end());
+            few.clear();
+            few.shrink_to_fit();
+            return;
+        }
+        many.insert(h);
+    }
+    template <class F>
+    void each(F f) const {
+        for (const Id& h : few) f(h);
+        for (const Id& h : many) f(h);
+    }
+};
+
 struct References {
-    std::unordered_map<std::string, std::unordered_set<std::string>> holders;  // target -> referrers
-    std::vector<vrnObject*> deleted;           // blocks to free once settled
-    std::unordered_set<vrnObject*> deletedSet;  // the same, for lookups
-    std::unordered_set<std::string> affected;  // objects gone or back, while settling
-    std::string rereading;                     // the holder whose keys are being checked
+    std::unordered_map<Id, Holders, IdHash> holders;  // target -> referrers
+    std::vector<vrnObject*> deleted;                  // blocks to free once settled
+    std::unordered_set<vrnObject*> deletedSet;        // the same, for lookups
+    std::unordered_set<Id, IdHash> affected;          // objects gone or back, while settling
+    bool rereadingSet = false;                        // a holder's keys are being checked:
+    Id rereading{0, 0};                               // this one's
 
     void keep(vrnObject* o) {
         if (deletedSet.insert(o).second) deleted.push_back(o);
@@ -78,14 +134,12 @@ std::string textOf(const vrnUUID* uuid) {
 void noteReferences(vrnStateManager* m, const vrnUUID* holder, const vrnUUID* const* targets,
                     int count) {
     if (!m || !holder || !targets || count <= 0) return;
-    std::string from;
+    const Id from = idOf(holder);
     References& refs = referencesOf(m);
     for (int i = 0; i < count; ++i) {
         if (!targets[i]) continue;
-        std::string to = textOf(targets[i]);
-        if (vrnUUID_isNullString(to.c_str())) continue;
-        if (from.empty()) from = textOf(holder);
-        if (to != from) refs.holders[to].insert(from);
+        const Id to = idOf(targets[i]);
+        if (!(to == from)) refs.holders[to].add(from);
     }
 }
 
@@ -104,7 +158,7 @@ bool namesAffected(vrnStateManager* m, const vrnUUID* uuid, const char* key) {
     bool hit = false;
     if (Database_getUUIDArray(m->database, state, uuid, key, &values, &count))
         for (int i = 0; i < count && !hit; ++i)
-            hit = values[i] && refs.affected.count(textOf(values[i])) > 0;
+            hit = values[i] && refs.affected.count(idOf(values[i])) > 0;
     for (int i = 0; i < count; ++i) vrnUUID_delete(values[i]);
     vrnFree(values, "namesAffected");
     return hit;
@@ -169,9 +223,11 @@ void rereadHolders(vrnStateManager* m, const std::vector<std::string>& holders) 
     for (const std::string& h : holders) {
         void* live = nullptr;
         if (!Dictionary_find(m->objects, h.c_str(), nullptr, &live)) continue;
-        refs.rereading = h;
-        vrnObject_restore(static_cast<vrnObject*>(live), 1);
-        refs.rereading.clear();
+        vrnObject* o = static_cast<vrnObject*>(live);
+        refs.rereading = idOf(o->uuid);
+        refs.rereadingSet = true;
+        vrnObject_restore(o, 1);
+        refs.rereadingSet = false;
     }
 }
 
@@ -179,11 +235,14 @@ void rereadHolders(vrnStateManager* m, const std::vector<std::string>& holders) 
 std::vector<std::string> holdersOfAffected(vrnStateManager* m) {
     References& refs = referencesOf(m);
     std::unordered_set<std::string> found;
-    for (const std::string& t : refs.affected) {
+    for (const Id& t : refs.affected) {
         auto it = refs.holders.find(t);
         if (it == refs.holders.end()) continue;
-        for (const std::string& h : it->second)
-            if (!refs.affected.count(h) && Dictionary_contains(m->objects, h.c_str())) found.insert(h);
+        it->second.each([&](const Id& h) {
+            if (refs.affected.count(h)) return;
+            std::string text = textOfId(h);
+            if (Dictionary_contains(m->objects, text.c_str())) found.insert(text);
+        });
     }
     std::vector<std::string> out(found.begin(), found.end());
     std::sort(out.begin(), out.end());
@@ -203,7 +262,7 @@ void freeDeleted(vrnStateManager* m) {
 void settleDeleted(vrnStateManager* m) {
     References& refs = referencesOf(m);
     if (refs.deleted.empty()) return;
-    for (vrnObject* o : refs.deleted) refs.affected.insert(textOf(o->uuid));
+    for (vrnObject* o : refs.deleted) refs.affected.insert(idOf(o->uuid));
     std::vector<std::string> holders = holdersOfAffected(m);
     rereadHolders(m, holders);
     refs.affected.clear();
@@ -423,7 +482,12 @@ vrnObject* vrnStateManager_pointerFromUUIDString(vrnStateManager* m, const char*
     void* value = nullptr;
     if (m && Dictionary_find(m->objects, text, nullptr, &value)) return static_cast<vrnObject*>(value);
     // A holder let go of an object just deleted: its reference reads as none.
-    if (m && !referencesOf(m).rereading.empty() && referencesOf(m).affected.count(text)) return nullptr;
+    if (m && referencesOf(m).rereadingSet) {
+        vrnUUID* uuid = vrnUUID_newFromBase64(text);
+        bool gone = uuid && referencesOf(m).affected.count(idOf(uuid));
+        vrnUUID_delete(uuid);
+        if (gone) return nullptr;
+    }
     raiseInternal("vrnStateManager_pointerFromUUIDString",
                   "Unable to determine in memory version of object %s.\n", text);
     return nullptr;
@@ -457,7 +521,7 @@ int vrnStateManager_isParameterChanged(vrnStateManager* m, const vrnUUID* uuid, 
                                     changed);
     if (!*changed && m && m->database && uuid && key) {
         const References& refs = referencesOf(m);
-        if (!refs.rereading.empty() && refs.rereading == textOf(uuid) && namesAffected(m, uuid, key))
+        if (refs.rereadingSet && refs.rereading == idOf(uuid) && namesAffected(m, uuid, key))
             *changed = 1;
     }
     return 1;
@@ -556,17 +620,20 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
     // Objects that went or came back: their holders read again the keys
     // that name them, together with what changed in the range.
     References& refs = referencesOf(m);
-    for (vrnObject* o : refs.deleted) refs.affected.insert(textOf(o->uuid));
-    for (vrnObject* o : restored) refs.affected.insert(textOf(o->uuid));
+    for (vrnObject* o : refs.deleted) refs.affected.insert(idOf(o->uuid));
+    for (vrnObject* o : restored) refs.affected.insert(idOf(o->uuid));
     std::vector<std::string> holders = holdersOfAffected(m);
     std::unordered_set<std::string> holding(holders.begin(), holders.end());
     for (vrnObject* o : restored) holding.erase(textOf(o->uuid));  // read in full already
     for (const std::string& t : toModify) {
         vrnObject* o = vrnStateManager_pointerFromUUIDString(m, t.c_str());
         if (!o) continue;
-        if (holding.erase(t)) refs.rereading = t;
+        if (holding.erase(t)) {
+            refs.rereading = idOf(o->uuid);
+            refs.rereadingSet = true;
+        }
         vrnObject_restore(o, 1);
-        refs.rereading.clear();
+        refs.rereadingSet = false;
     }
     std::vector<std::string> rest;
     for (const std::string& h : holders)
