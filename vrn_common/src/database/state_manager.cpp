@@ -42,10 +42,9 @@ vrnStateManager_TruncateRoutine truncateRoutine = nullptr;
 // Notes are never taken back: one that is out of date (the reference
 // changed since) costs one needless check, nothing more. Deleted objects
 // keep their block (header and UUID intact) until the holders have let go,
-// so that nothing in between touches freed memory.
-//
-// The notes are taken on every reference written or read, so they are kept
-// on the UUIDs' 16 bytes, not their texts.
+// so that nothing in between touches freed memory. Notes are kept on the
+// UUIDs' 16 bytes, not their texts: every reference written or read
+// takes one.
 struct Id {
     uint64_t a, b;
     bool operator==(const Id& o) const { return a == o.a && b == o.b; }
@@ -101,7 +100,7 @@ struct Holders {
 struct References {
     std::unordered_map<Id, Holders, IdHash> holders;  // target -> referrers
     std::vector<vrnObject*> deleted;                  // blocks to free once settled
-    std::unordered_set<vrnObject*> deletedSet;        // the same, for lookups
+    std::unordered_set<const vrnObject*> deletedSet;  // the same, for lookups
     std::unordered_set<Id, IdHash> affected;          // objects gone or back, while settling
     bool rereadingSet = false;                        // a holder's keys are being checked:
     Id rereading{0, 0};                               // this one's
@@ -109,7 +108,7 @@ struct References {
     void keep(vrnObject* o) {
         if (deletedSet.insert(o).second) deleted.push_back(o);
     }
-    bool isDeleted(vrnObject* o) const { return !deletedSet.empty() && deletedSet.count(o) > 0; }
+    bool isDeleted(const vrnObject* o) const { return !deletedSet.empty() && deletedSet.count(o) > 0; }
 };
 
 std::unordered_map<const vrnStateManager*, References>& referenceTables() {
@@ -215,9 +214,9 @@ void destroyQuietly(vrnStateManager* m, vrnObject* object) {
     }
 }
 
-// Reads again, in each live holder of a reference to an object of
-// affected, the keys that name one (with those that changed in the applied
-// range, while a state change applies). Returns the holders so read.
+// Reads again, in each of the holders still live, the keys that name an
+// affected object (with those that changed in the applied range, while a
+// state change applies).
 void rereadHolders(vrnStateManager* m, const std::vector<std::string>& holders) {
     References& refs = referencesOf(m);
     for (const std::string& h : holders) {
@@ -473,7 +472,7 @@ void vrnStateManager_deleteObject(vrnStateManager* m, vrnObject* object) {
 int vrnStateManager_isDeletedObject(const vrnObject* object) {
     if (!object) return 0;
     for (const auto& table : referenceTables())
-        if (table.second.isDeleted(const_cast<vrnObject*>(object))) return 1;
+        if (table.second.isDeleted(object)) return 1;
     return 0;
 }
 
