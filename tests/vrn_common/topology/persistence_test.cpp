@@ -236,6 +236,51 @@ TEST_F(RepositoryFixture, ARegionWithoutAnOriginalNameReopensWithout) {
     EXPECT_EQ(modeltest::describe(m), before);
 }
 
+// References held one way (nobody points back) follow the object they name:
+// none once it is deleted, the re-created object after an undo, none again
+// after the redo.
+TEST_F(RepositoryFixture, OneWayReferencesFollowADeletedObjectThroughUndoAndRedo) {
+    Region* face = region(2, "Face");
+    Region* other = region(2);
+    Connection* joint = Region_connect(face, other, 0);
+    Visual* visual = Visual_new(face, nullptr, 0, 0, nullptr);
+    FaceMesh* faces = FaceMesh_new(face, nullptr);
+    ElementMesh* elements = ElementMesh_new(face, nullptr);
+    InterfaceMap* map = InterfaceMap_new(joint, faces, faces);
+    vrnStateManager_closeState(m);
+    const std::string before = describe(m);
+    const std::string faceId = modeltest::id(face), jointId = modeltest::id(joint);
+
+    Region_delete(face);  // takes its connection along
+    vrnObject_delete(&face->header);  // deleting either again does nothing
+    vrnObject_destroy(&joint->header);
+    vrnStateManager_closeState(m);
+    const std::string deleted = describe(m);
+    EXPECT_EQ(visual->region, nullptr);
+    EXPECT_EQ(faces->region, nullptr);
+    EXPECT_EQ(elements->region, nullptr);
+    EXPECT_EQ(map->connection, nullptr);
+
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    vrnObject* back = vrnStateManager_pointerFromUUIDString(m, faceId.c_str());
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(&visual->region->header, back);
+    EXPECT_EQ(&faces->region->header, back);
+    EXPECT_EQ(&elements->region->header, back);
+    EXPECT_EQ(&map->connection->header, vrnStateManager_pointerFromUUIDString(m, jointId.c_str()));
+    EXPECT_EQ(describe(m), before);
+
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, 1), 1);
+    EXPECT_EQ(visual->region, nullptr);
+    EXPECT_EQ(map->connection, nullptr);
+    EXPECT_EQ(describe(m), deleted);
+    // Deleting the holders afterwards touches nothing freed.
+    vrnObject_destroy(&visual->header);
+    vrnObject_destroy(&map->header);
+    vrnStateManager_closeState(m);
+    EXPECT_TRUE(commontest::takeErrors().empty());
+}
+
 // A seeded walk of edits (links, deletions from every end, names, link
 // maps) with states closed, undone and redone at random: memory matches
 // what was recorded at each state and what a new manager reads at the end.
@@ -286,8 +331,8 @@ TEST_F(RepositoryFixture, RandomEditsUndoAndRedoMatchTheStoredModel) {
                 case 8: Shell_addRegion(Shell_new(a->boundary ? a->boundary : Boundary_new(a)), b); break;
                 case 9: if (vrnObject* o = live(pick(2) ? "Shell" : "Connection")) vrnObject_destroy(o); break;
                 case 10: Region_setNames(a, pick(2) ? "Orig" : nullptr, pick(2) ? "Base" : a->originalName); break;
-                case 11: Representation_addVisual(model->representation, a, Visual_new(nullptr, nullptr, 0, 0, nullptr)); break;
-                case 12: Mesh_addLink(model->mesh, MESH_ELEMENT_MESHES_BIT, &a->header, &ElementMesh_new(nullptr, nullptr)->header); break;
+                case 11: Representation_addVisual(model->representation, a, Visual_new(pick(2) ? b : nullptr, nullptr, 0, 0, nullptr)); break;
+                case 12: Mesh_addLink(model->mesh, MESH_ELEMENT_MESHES_BIT, &a->header, &ElementMesh_new(pick(2) ? b : nullptr, nullptr)->header); break;
                 default: if (vrnObject* o = live("Visual")) vrnObject_destroy(o); break;
             }
             if (pick(3) == 0) record();

@@ -99,7 +99,8 @@ void vrnObject_restore(vrnObject* object, int onlyIfChanged) {
 }
 
 void vrnObject_destroy(vrnObject* object) {
-    if (!object) return;
+    // An object deleted already has released what it held.
+    if (!object || vrnStateManager_isDeletedObject(object)) return;
     if (vrnTypeDestroyFunction f = vrnTypeManager_getDestroyFunction(object->typeIndex)) f(object);
 }
 

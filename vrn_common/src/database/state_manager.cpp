@@ -5,7 +5,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "database/repository.h"
@@ -28,6 +31,93 @@ bool globalReleased = false;
 std::vector<vrnStateManager*>* liveManagers = nullptr;
 vrnStateManager_TruncateRoutine truncateRoutine = nullptr;
 
+// Who refers to whom. Objects hold references as plain pointers; one that
+// nobody points back at (a visual's region, a face mesh's region...) would
+// keep the address of an object deleted since, and would not follow the
+// object re-created by an undo, since its own stored value did not change.
+// So each manager notes, from every reference written or read, which
+// objects name which, and settles the holders whenever objects go or come
+// back: their keys that name such an object are read again.
+//
+// Notes are never taken back: one that is out of date (the reference
+// changed since) costs one needless check, nothing more. Deleted objects
+// keep their block (header and UUID intact) until the holders have let go,
+// so that nothing in between touches freed memory. Notes are kept on the
+// UUIDs' 16 bytes, not their texts: every reference written or read
+// takes one.
+struct Id {
+    uint64_t a, b;
+    bool operator==(const Id& o) const { return a == o.a && b == o.b; }
+};
+static_assert(sizeof(vrnUUID) == sizeof(Id), "a UUID is 16 bytes");
+
+Id idOf(const vrnUUID* uuid) {
+    Id id;
+    memcpy(&id, uuid, sizeof id);
+    return id;
+}
+
+std::string textOfId(const Id& id) {
+    vrnUUID uuid;
+    memcpy(&uuid, &id, sizeof uuid);
+    char text[VRN_UUID_STRING_SIZE];
+    vrnUUID_toBase64(&uuid, text);
+    return text;
+}
+
+struct IdHash {
+    size_t operator()(const Id& id) const {
+        return static_cast<size_t>((id.a ^ (id.b * 0x9E3779B97F4A7C15ULL)) * 0xBF58476D1CE4E5B9ULL >> 7);
+    }
+};
+
+// The holders of references to one object: most objects have a handful,
+// a few (a topology, a shared blob) very many.
+struct Holders {
+    std::vector<Id> few;
+    std::unordered_set<Id, IdHash> many;
+
+    void add(const Id& h) {
+        if (many.empty()) {
+            for (const Id& f : few)
+                if (f == h) return;
+            few.push_back(h);
+            if (few.size() <= 16) return;
+            many.insert(few.begin(), few.end());
+            few.clear();
+            few.shrink_to_fit();
+            return;
+        }
+        many.insert(h);
+    }
+    template <class F>
+    void each(F f) const {
+        for (const Id& h : few) f(h);
+        for (const Id& h : many) f(h);
+    }
+};
+
+struct References {
+    std::unordered_map<Id, Holders, IdHash> holders;  // target -> referrers
+    std::vector<vrnObject*> deleted;                  // blocks to free once settled
+    std::unordered_set<const vrnObject*> deletedSet;  // the same, for lookups
+    std::unordered_set<Id, IdHash> affected;          // objects gone or back, while settling
+    bool rereadingSet = false;                        // a holder's keys are being checked:
+    Id rereading{0, 0};                               // this one's
+
+    void keep(vrnObject* o) {
+        if (deletedSet.insert(o).second) deleted.push_back(o);
+    }
+    bool isDeleted(const vrnObject* o) const { return !deletedSet.empty() && deletedSet.count(o) > 0; }
+};
+
+std::unordered_map<const vrnStateManager*, References>& referenceTables() {
+    static auto* tables = new std::unordered_map<const vrnStateManager*, References>;
+    return *tables;
+}
+
+References& referencesOf(const vrnStateManager* m) { return referenceTables()[m]; }
+
 // The session journal asks for the current state of a handle; the handles
 // the model database gives out are state managers.
 int currentStateOf(void* handle) {
@@ -38,6 +128,39 @@ std::string textOf(const vrnUUID* uuid) {
     char text[VRN_UUID_STRING_SIZE];
     vrnUUID_toBase64(uuid, text);
     return text;
+}
+
+void noteReferences(vrnStateManager* m, const vrnUUID* holder, const vrnUUID* const* targets,
+                    int count) {
+    if (!m || !holder || !targets || count <= 0) return;
+    const Id from = idOf(holder);
+    References& refs = referencesOf(m);
+    for (int i = 0; i < count; ++i) {
+        if (!targets[i]) continue;
+        const Id to = idOf(targets[i]);
+        if (!(to == from)) refs.holders[to].add(from);
+    }
+}
+
+// 1 when the stored value of key (at the current state) names one of the
+// objects being settled.
+bool namesAffected(vrnStateManager* m, const vrnUUID* uuid, const char* key) {
+    References& refs = referencesOf(m);
+    int ints = 0, floats = 0, doubles = 0, chars = 0, fixed = 0, strings = 0, uuids = 0;
+    int state = abs(m->current);
+    if (!Database_readSignature(m->database, state, uuid, key, &ints, &floats, &doubles, &chars, &fixed,
+                                &strings, &uuids) ||
+        uuids <= 0)
+        return false;
+    vrnUUID** values = nullptr;
+    int count = 0;
+    bool hit = false;
+    if (Database_getUUIDArray(m->database, state, uuid, key, &values, &count))
+        for (int i = 0; i < count && !hit; ++i)
+            hit = values[i] && refs.affected.count(idOf(values[i])) > 0;
+    for (int i = 0; i < count; ++i) vrnUUID_delete(values[i]);
+    vrnFree(values, "namesAffected");
+    return hit;
 }
 
 void writeGlobalInt(vrnStateManager* m, const char* key, int value) {
@@ -87,13 +210,69 @@ void destroyQuietly(vrnStateManager* m, vrnObject* object) {
     if (Dictionary_contains(m->objects, text) == object) {
         Dictionary_remove(m->objects, text);
         Dictionary_remove(m->modified, text);
-        vrnObject_destroyMemory(object);
+        referencesOf(m).keep(object);
     }
+}
+
+// Reads again, in each of the holders still live, the keys that name an
+// affected object (with those that changed in the applied range, while a
+// state change applies).
+void rereadHolders(vrnStateManager* m, const std::vector<std::string>& holders) {
+    References& refs = referencesOf(m);
+    for (const std::string& h : holders) {
+        void* live = nullptr;
+        if (!Dictionary_find(m->objects, h.c_str(), nullptr, &live)) continue;
+        vrnObject* o = static_cast<vrnObject*>(live);
+        refs.rereading = idOf(o->uuid);
+        refs.rereadingSet = true;
+        vrnObject_restore(o, 1);
+        refs.rereadingSet = false;
+    }
+}
+
+// The live holders of references to the affected objects, in text order.
+std::vector<std::string> holdersOfAffected(vrnStateManager* m) {
+    References& refs = referencesOf(m);
+    std::unordered_set<std::string> found;
+    for (const Id& t : refs.affected) {
+        auto it = refs.holders.find(t);
+        if (it == refs.holders.end()) continue;
+        it->second.each([&](const Id& h) {
+            if (refs.affected.count(h)) return;
+            std::string text = textOfId(h);
+            if (Dictionary_contains(m->objects, text.c_str())) found.insert(text);
+        });
+    }
+    std::vector<std::string> out(found.begin(), found.end());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void freeDeleted(vrnStateManager* m) {
+    References& refs = referencesOf(m);
+    std::vector<vrnObject*> blocks;
+    blocks.swap(refs.deleted);
+    refs.deletedSet.clear();
+    for (vrnObject* o : blocks) vrnObject_destroyMemory(o);
+}
+
+// Lets the holders of references to deleted objects go (their keys that
+// name one read as none), then frees the deleted blocks.
+void settleDeleted(vrnStateManager* m) {
+    References& refs = referencesOf(m);
+    if (refs.deleted.empty()) return;
+    for (vrnObject* o : refs.deleted) refs.affected.insert(idOf(o->uuid));
+    std::vector<std::string> holders = holdersOfAffected(m);
+    rereadHolders(m, holders);
+    refs.affected.clear();
+    freeDeleted(m);
 }
 
 void destroyAllLive(vrnStateManager* m) {
     for (const auto& entry : entriesOf(m->objects))
         if (stillLive(m, entry.first, entry.second)) destroyQuietly(m, entry.second);
+    // Nothing is left to hold a reference.
+    freeDeleted(m);
 }
 
 // Gives up a database that failed to open: live objects go without a
@@ -176,6 +355,7 @@ void vrnStateManager_delete(vrnStateManager* m) {
     if (!m) return;
     if (m->database) vrnStateManager_closeDatabase(m, -1);
     destroyAllLive(m);
+    referenceTables().erase(m);
     Dictionary_delete(m->objects);
     Dictionary_delete(m->modified);
     if (globalManager == m) globalManager = nullptr;
@@ -235,6 +415,9 @@ int vrnStateManager_flushCache(vrnStateManager* m) {
         vrnObject_dump(o);
         ++dumped;
     }
+    // Holders were dumped while the deleted objects' blocks were still
+    // there; now that what they stored is what they hold, they let go.
+    settleDeleted(m);
     return dumped;
 }
 
@@ -268,6 +451,9 @@ vrnObject* vrnStateManager_createObject(vrnStateManager* m, const char* typeName
 void vrnStateManager_deleteObject(vrnStateManager* m, vrnObject* object) {
     if (!m || !object) return;
     std::string text = textOf(object->uuid);
+    // One deleted already keeps its block (and UUID) until the holders
+    // have let go: a second delete leaves it alone.
+    if (referencesOf(m).isDeleted(object)) return;
     if (m->destroying && m->destroying != object) {
         printf("ERROR: Trying to delete and object from a destroy function.\n");
         printf("Deleting:   %s [%s]\n", text.c_str(), vrnObject_getTypeName(object));
@@ -278,13 +464,29 @@ void vrnStateManager_deleteObject(vrnStateManager* m, vrnObject* object) {
     if (!m->destroying) vrnStateManager_writeInt(m, object->uuid, "__DELETED__", 0);
     Dictionary_remove(m->objects, text.c_str());
     Dictionary_remove(m->modified, text.c_str());
-    vrnObject_destroyMemory(object);
+    // Freed once the holders of references to it have let go (next flush
+    // or state change).
+    referencesOf(m).keep(object);
+}
+
+int vrnStateManager_isDeletedObject(const vrnObject* object) {
+    if (!object) return 0;
+    for (const auto& table : referenceTables())
+        if (table.second.isDeleted(object)) return 1;
+    return 0;
 }
 
 vrnObject* vrnStateManager_pointerFromUUIDString(vrnStateManager* m, const char* text) {
     if (!text || vrnUUID_isNullString(text)) return nullptr;
     void* value = nullptr;
     if (m && Dictionary_find(m->objects, text, nullptr, &value)) return static_cast<vrnObject*>(value);
+    // A holder let go of an object just deleted: its reference reads as none.
+    if (m && referencesOf(m).rereadingSet) {
+        vrnUUID* uuid = vrnUUID_newFromBase64(text);
+        bool gone = uuid && referencesOf(m).affected.count(idOf(uuid));
+        vrnUUID_delete(uuid);
+        if (gone) return nullptr;
+    }
     raiseInternal("vrnStateManager_pointerFromUUIDString",
                   "Unable to determine in memory version of object %s.\n", text);
     return nullptr;
@@ -316,6 +518,11 @@ int vrnStateManager_isParameterChanged(vrnStateManager* m, const vrnUUID* uuid, 
     if (m && m->applying && m->database)
         Database_isParameterChanged(m->database, m->applyFrom, m->applyTo, textOf(uuid).c_str(), key,
                                     changed);
+    if (!*changed && m && m->database && uuid && key) {
+        const References& refs = referencesOf(m);
+        if (refs.rereadingSet && refs.rereading == idOf(uuid) && namesAffected(m, uuid, key))
+            *changed = 1;
+    }
     return 1;
 }
 
@@ -409,10 +616,30 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
         restored.push_back(o);
     }
     for (vrnObject* o : restored) vrnObject_restore(o, 0);
+    // Objects that went or came back: their holders read again the keys
+    // that name them, together with what changed in the range.
+    References& refs = referencesOf(m);
+    for (vrnObject* o : refs.deleted) refs.affected.insert(idOf(o->uuid));
+    for (vrnObject* o : restored) refs.affected.insert(idOf(o->uuid));
+    std::vector<std::string> holders = holdersOfAffected(m);
+    std::unordered_set<std::string> holding(holders.begin(), holders.end());
+    for (vrnObject* o : restored) holding.erase(textOf(o->uuid));  // read in full already
     for (const std::string& t : toModify) {
         vrnObject* o = vrnStateManager_pointerFromUUIDString(m, t.c_str());
-        if (o) vrnObject_restore(o, 1);
+        if (!o) continue;
+        if (holding.erase(t)) {
+            refs.rereading = idOf(o->uuid);
+            refs.rereadingSet = true;
+        }
+        vrnObject_restore(o, 1);
+        refs.rereadingSet = false;
     }
+    std::vector<std::string> rest;
+    for (const std::string& h : holders)
+        if (holding.count(h)) rest.push_back(h);
+    rereadHolders(m, rest);
+    refs.affected.clear();
+    freeDeleted(m);
     m->applying = 0;
     return 1;
 }
@@ -589,6 +816,7 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     Dictionary_clear(m->modified);
     Database_delete(m->database);
     m->database = nullptr;
+    referencesOf(m).holders.clear();
     return result;
 }
 
@@ -624,10 +852,12 @@ int vrnStateManager_writeStrings(vrnStateManager* m, const vrnUUID* uuid, const 
 }
 int vrnStateManager_writeUUID(vrnStateManager* m, const vrnUUID* uuid, const char* key,
                               const vrnUUID* value) {
+    noteReferences(m, uuid, &value, 1);
     WRITER(Database_setUUID(m->database, state, uuid, key, value))
 }
 int vrnStateManager_writeUUIDs(vrnStateManager* m, const vrnUUID* uuid, const char* key,
                                vrnUUID* const* values, int count) {
+    noteReferences(m, uuid, values, count);
     WRITER(Database_setUUIDArray(m->database, state, uuid, key, values, count))
 }
 
@@ -680,13 +910,19 @@ int vrnStateManager_readStringArray(vrnStateManager* m, const vrnUUID* uuid, con
 int vrnStateManager_readUUID(vrnStateManager* m, const vrnUUID* uuid, const char* key,
                              vrnUUID** value) {
     *value = nullptr;
-    READER(Database_getUUID(m->database, state, uuid, key, value))
+    if (!m || !m->database) return 0;
+    int ok = Database_getUUID(m->database, readState(m), uuid, key, value);
+    if (ok) noteReferences(m, uuid, value, 1);
+    return ok;
 }
 int vrnStateManager_readUUIDs(vrnStateManager* m, const vrnUUID* uuid, const char* key,
                               vrnUUID*** array, int* count) {
     *array = nullptr;
     *count = 0;
-    READER(Database_getUUIDArray(m->database, state, uuid, key, array, count))
+    if (!m || !m->database) return 0;
+    int ok = Database_getUUIDArray(m->database, readState(m), uuid, key, array, count);
+    if (ok) noteReferences(m, uuid, *array, *count);
+    return ok;
 }
 int vrnStateManager_readSignature(vrnStateManager* m, const vrnUUID* uuid, const char* key,
                                   int* ints, int* floats, int* doubles, int* chars, int* strings,

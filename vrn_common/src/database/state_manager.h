@@ -61,6 +61,10 @@ void vrnStateManager_deleteObject(vrnStateManager* manager, vrnObject* object);
 /* Undo (n < 0) or redo (n > 0) relative to the current state, or to state n
  * when relative is 0. 1 done, 0 refused. */
 int vrnStateManager_changeState(vrnStateManager* manager, int relative, int n);
+/* 1 for an object deleted whose block is kept until the holders of
+ * references to it have let go (the next flush or state change of its
+ * manager); deleting or destroying it again does nothing. */
+int vrnStateManager_isDeletedObject(const vrnObject* object);
 vrnObject* vrnStateManager_pointerFromUUIDString(vrnStateManager* manager, const char* text);
 vrnObject* vrnStateManager_pointerFromUUID(vrnStateManager* manager, const vrnUUID* uuid);
 int vrnStateManager_getTypeOfUUIDString(vrnStateManager* manager, const char* text);
