@@ -17,28 +17,15 @@
 
 namespace {
 
+using vrntest::noChildLeft;
+using vrntest::splitNul;
+
 std::string readAll(int fd) {
     std::string out;
     char buf[4096];
     long n;
     while ((n = vrnPlatform_read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
     return out;
-}
-
-std::vector<std::string> splitNul(const std::string& s) {
-    std::vector<std::string> out;
-    size_t at = 0;
-    while (at < s.size()) {
-        size_t end = s.find('\0', at);
-        out.push_back(s.substr(at, end - at));
-        at = end + 1;
-    }
-    return out;
-}
-
-bool noChildLeft() {
-    int status;
-    return waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD;
 }
 
 // Spawns the test reader with its output on a pipe; returns the output.

@@ -133,4 +133,20 @@ int openDescriptorCount() {
     return count - 1;  // the descriptor of the listing itself
 }
 
+std::vector<std::string> splitNul(const std::string& s) {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (at < s.size()) {
+        size_t end = s.find('\0', at);
+        out.push_back(s.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+bool noChildLeft() {
+    int status;
+    return waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD;
+}
+
 }  // namespace vrntest

@@ -64,4 +64,10 @@ std::string testDataDir();
 // Number of open descriptors of this process (entries of /proc/self/fd).
 int openDescriptorCount();
 
+// Splits bytes recorded as NUL-terminated fields (an argument list, say).
+std::vector<std::string> splitNul(const std::string& s);
+
+// True when this process has no child left, running or unreaped.
+bool noChildLeft();
+
 }  // namespace vrntest

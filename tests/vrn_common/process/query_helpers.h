@@ -68,21 +68,8 @@ inline QueryResult queryOutput(const vrntest::TempDir& dir, const std::string& o
     return query(file);
 }
 
-inline bool noChildLeft() {
-    int status;
-    return waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD;
-}
-
-inline std::vector<std::string> splitNul(const std::string& s) {
-    std::vector<std::string> out;
-    size_t at = 0;
-    while (at < s.size()) {
-        size_t end = s.find('\0', at);
-        out.push_back(s.substr(at, end - at));
-        at = end + 1;
-    }
-    return out;
-}
+using vrntest::noChildLeft;
+using vrntest::splitNul;
 
 const char kParse[] = "There was a problem parsing the output from kwxtolvreader.\n";
 const char kErrorLead[] =
