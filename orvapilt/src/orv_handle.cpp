@@ -71,15 +71,6 @@ size_t formatPass(char* out, const char* format, va_list ap)
     return n;
 }
 
-char* copyText(const char* text)
-{
-    size_t n = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(std::malloc(n));
-    if (copy)
-        std::memcpy(copy, text, n);
-    return copy;
-}
-
 char* formatV(const char* format, va_list ap)
 {
     va_list measure;
@@ -88,7 +79,7 @@ char* formatV(const char* format, va_list ap)
     va_end(measure);
     char* out = static_cast<char*>(std::malloc(n + 1));
     if (!out)
-        return copyText(format);
+        return orv::copyText(format);
     formatPass(out, format, ap);
     out[n] = '\0';
     return out;
@@ -102,6 +93,15 @@ void changeEntryAppend(OrvHandle* h, OrvChangeCallback cb, void* data)
 }  // namespace
 
 namespace orv {
+
+char* copyText(const char* text)
+{
+    size_t n = std::strlen(text) + 1;
+    char* copy = static_cast<char*>(std::malloc(n));
+    if (copy)
+        std::memcpy(copy, text, n);
+    return copy;
+}
 
 bool debugEnabled() { return std::getenv("KWX_ORVAPI_DEBUG") != nullptr; }
 
@@ -144,7 +144,7 @@ char* orvFormatMessage(const char* format, ...)
     if (!format)
         return nullptr;
     if (!std::strchr(format, '%'))
-        return copyText(format);
+        return orv::copyText(format);
     va_list ap;
     va_start(ap, format);
     char* out = formatV(format, ap);

@@ -42,15 +42,6 @@ inline int32_t signedRem(int32_t x, uint64_t m, uint32_t d)
     return static_cast<int32_t>((fastMod(magnitude(x), m, d) ^ mask) - mask);
 }
 
-char* copyKey(const char* key)
-{
-    size_t n = std::strlen(key) + 1;
-    char* copy = static_cast<char*>(std::malloc(n));
-    if (copy)
-        std::memcpy(copy, key, n);
-    return copy;
-}
-
 // FNV-1a of the key: entries whose check differs are passed over without
 // reading their key, which in a large table costs a cache miss each.
 uint32_t checkOf(const char* key)
@@ -192,7 +183,7 @@ uint32_t hashCheck(const char* key) { return checkOf(key); }
 bool hashInsertNew(OrvHash* table, const char* key, void* value, uint32_t index, uint32_t check)
 {
     OrvHashEntry* head = &table->buckets[index];
-    char* copy = copyKey(key);
+    char* copy = orv::copyText(key);
     if (!copy)
         return false;
     if (!head->key) {
@@ -284,7 +275,7 @@ int orvHashInsert(OrvHash* table, const char* key, void* value)
     const uint32_t index = table->hash(table->size, key);
     const uint32_t check = checkOf(key);
     if (OrvHashEntry* e = findAt(table, key, index, check)) {
-        char* copy = copyKey(key);
+        char* copy = orv::copyText(key);
         if (!copy)
             return 0;
         std::free(e->key);

@@ -101,6 +101,10 @@ bool debugEnabled();
 const char* orvSetErrorH(OrvHandle* handle, const char* format, ...);
 // Overwrites text with the freed-memory notice, cut to its length.
 void poison(char* text);
+// A copy of text with its closing NUL, from std::malloc (the caller frees it
+// with std::free), or NULL when memory runs out.
+char* copyText(const char* text);
+inline char* copyText(const std::string& text) { return copyText(text.c_str()); }
 
 const std::string& currentPath(OrvHandle* handle);
 OrvNode* currentNode(OrvHandle* handle);

@@ -55,14 +55,6 @@ void freeNode(OrvNode* n)
     std::free(n);
 }
 
-char* copyText(const std::string& s)
-{
-    char* out = static_cast<char*>(std::malloc(s.size() + 1));
-    if (out)
-        std::memcpy(out, s.c_str(), s.size() + 1);
-    return out;
-}
-
 OrvNode* lookup(OrvHandle* h, const std::string& path)
 {
     return static_cast<OrvNode*>(orvHashLookup(h->table, path.c_str()));
@@ -240,7 +232,7 @@ const char* childList(OrvHandle* h, const char* path, bool objects, bool params,
         if (!out)
             return "getChildObjectList: error allocating return array";
         for (size_t i = 0; i < labels.size(); ++i)
-            if (!(out[i] = copyText(labels[i]))) {
+            if (!(out[i] = orv::copyText(labels[i]))) {
                 orvFreeStringArray(out);
                 return "getChildObjectList: error allocating return array";
             }
@@ -577,7 +569,7 @@ char* orvFullPath(OrvHandle* handle, const char* path)
     if (!handle || !path)
         return nullptr;
     try {
-        return copyText(fullPath(handle, path));
+        return orv::copyText(fullPath(handle, path));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -602,7 +594,7 @@ char* makeChildPath(const char* parentPath, const OrvNode* node)
     try {
         std::string out;
         orv::appendChildPath(out, parentPath, node);
-        return copyText(out);
+        return orv::copyText(out);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -617,7 +609,7 @@ char* orvParentPath(OrvHandle* handle, const char* path)
         size_t cut = full.rfind('/');
         if (cut == std::string::npos)
             return nullptr;
-        return copyText(cut == 0 ? std::string("/") : full.substr(0, cut));
+        return orv::copyText(cut == 0 ? std::string("/") : full.substr(0, cut));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -763,7 +755,7 @@ const char* getStringValue(OrvHandle* handle, const char* name, char** value)
         if (!node)
             return orv::orvSetErrorH(handle, "getStringValue: value \"%s\" does not exist", full.c_str());
         *value = nullptr;
-        if (node->value && !(*value = copyText(node->value)))
+        if (node->value && !(*value = orv::copyText(node->value)))
             return "getStringValue: Memory allocation error";
         return nullptr;
     } catch (const std::bad_alloc&) {
