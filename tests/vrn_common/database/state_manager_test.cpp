@@ -14,6 +14,24 @@ using modeltest::Blob;
 using modeltest::ModelFixture;
 using modeltest::uuidText;
 
+namespace {
+
+// Closes states 1 to 3 with one blob "a" valued 1, 2 and 3 in them; returns
+// its uuid.
+std::string closeThreeStatesOfA(ModelFixture& f) {
+    Blob* a = f.make(1, "a");
+    vrnStateManager_closeState(f.m);
+    std::string aId = uuidText(&a->header);
+    for (int v = 2; v <= 3; ++v) {
+        a->value = v;
+        vrnObject_markModified(&a->header);
+        vrnStateManager_closeState(f.m);
+    }
+    return aId;
+}
+
+}  // namespace
+
 TEST_F(ModelFixture, WritesBeforeCloseLandInOneState) {
     Blob* a = make(1, "a");
     vrnObject_setInt(&a->header, "x", 1);
@@ -80,16 +98,9 @@ TEST_F(ModelFixture, UndoAndRedoRebuildMemoryFromTheStoredModel) {
 }
 
 TEST_F(ModelFixture, WriteAfterUndoDiscardsTheRedoStates) {
-    Blob* a = make(1, "a");
-    vrnStateManager_closeState(m);
-    std::string aId = uuidText(&a->header);
-    for (int v = 2; v <= 3; ++v) {
-        a->value = v;
-        vrnObject_markModified(&a->header);
-        vrnStateManager_closeState(m);
-    }
+    std::string aId = closeThreeStatesOfA(*this);
     ASSERT_EQ(vrnStateManager_changeState(m, 0, 1), 1);
-    a = find(aId);
+    Blob* a = find(aId);
     EXPECT_EQ(a->value, 1);
     vrnObject_setInt(&a->header, "other", 9);
     EXPECT_EQ(m->current, -2);
@@ -290,14 +301,7 @@ void recordTruncation(void*, int state) { truncations.push_back(state); }
 
 TEST_F(ModelFixture, RedoStatesSurviveReopenAndTruncateOnlyARegisteredRepository) {
     vrnStateManager_setTruncateRoutine(recordTruncation);
-    Blob* a = make(1, "a");
-    vrnStateManager_closeState(m);
-    std::string aId = uuidText(&a->header);
-    for (int v = 2; v <= 3; ++v) {
-        a->value = v;
-        vrnObject_markModified(&a->header);
-        vrnStateManager_closeState(m);
-    }
+    std::string aId = closeThreeStatesOfA(*this);
     ASSERT_EQ(vrnStateManager_changeState(m, 1, -2), 1);
     reopen(-1);
     EXPECT_EQ(m->current, 1);
