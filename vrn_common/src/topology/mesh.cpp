@@ -575,10 +575,7 @@ void FaceMesh_restore(vrnObject* o, int onlyIfChanged) {
     FaceMesh* f = reinterpret_cast<FaceMesh*>(o);
     vrnmodel::getTyped(o, onlyIfChanged, "region", "Region", &f->region);
     vrnmodel::getTyped(o, onlyIfChanged, "elementMesh", "ElementMesh", &f->elementMesh);
-    if (!f->faceSets || vrnObject_shouldRead(o, onlyIfChanged, "faceSets")) {
-        vrnObject_getSet(o, 0, "faceSets", &f->faceSets);
-        vrnmodel::keepType(f->faceSets, "FaceSet");
-    }
+    vrnmodel::getTypedSet(o, onlyIfChanged, "faceSets", "FaceSet", &f->faceSets);
     f->noOfFaces = f->noOfVertices = -1;
     BitField_clearAll(&f->derived);
 }
@@ -613,10 +610,7 @@ void ElementMesh_dump(vrnObject* o) {
 
 void ElementMesh_restore(vrnObject* o, int onlyIfChanged) {
     ElementMesh* e = reinterpret_cast<ElementMesh*>(o);
-    if (!e->elementSets || vrnObject_shouldRead(o, onlyIfChanged, "elementSets")) {
-        vrnObject_getSet(o, 0, "elementSets", &e->elementSets);
-        vrnmodel::keepType(e->elementSets, "ElementSet");
-    }
+    vrnmodel::getTypedSet(o, onlyIfChanged, "elementSets", "ElementSet", &e->elementSets);
     vrnmodel::getTyped(o, onlyIfChanged, "vertices", "Vertices", &e->vertices);
     vrnmodel::getTyped(o, onlyIfChanged, "region", "Region", &e->region);
     e->noOfElements = -1;

@@ -61,6 +61,13 @@ void keepType(HashSet* set, const char* typeName) {
     vrnFree(keys, "keepType");
 }
 
+void getTypedSet(vrnObject* object, int onlyIfChanged, const char* key, const char* typeName,
+                 Set** field) {
+    if (*field && !vrnObject_shouldRead(object, onlyIfChanged, key)) return;
+    vrnObject_getSet(object, 0, key, field);
+    keepType(*field, typeName);
+}
+
 void hashSetAdd(HashSet* set, void* member) {
     if (!set || !member) return;
     HashSet_remove(set, member);

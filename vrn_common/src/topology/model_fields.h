@@ -36,6 +36,11 @@ int getTyped(vrnObject* object, int onlyIfChanged, const char* key, const char* 
 void keepType(Set* set, const char* typeName);
 void keepType(HashSet* set, const char* typeName);
 
+/* Reads the set key into *field when there is none yet or it must be read
+ * (onlyIfChanged), keeping only the members of the named type. */
+void getTypedSet(vrnObject* object, int onlyIfChanged, const char* key, const char* typeName,
+                 Set** field);
+
 /* Adds a member unless it is there already. */
 void hashSetAdd(HashSet* set, void* member);
 

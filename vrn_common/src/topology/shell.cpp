@@ -152,10 +152,7 @@ void Shell_dump(vrnObject* o) { vrnObject_setSet(o, "regions", reinterpret_cast<
 void Shell_restore(vrnObject* o, int onlyIfChanged) {
     Shell* s = reinterpret_cast<Shell*>(o);
     vrnmodel::getTyped(o, onlyIfChanged, "boundary", "Boundary", &s->boundary);
-    if (!s->regions || vrnObject_shouldRead(o, onlyIfChanged, "regions")) {
-        vrnObject_getSet(o, 0, "regions", &s->regions);
-        vrnmodel::keepType(s->regions, "Region");
-    }
+    vrnmodel::getTypedSet(o, onlyIfChanged, "regions", "Region", &s->regions);
 }
 
 /* ---- Boundary ---------------------------------------------------------- */
@@ -247,10 +244,7 @@ void Boundary_dump(vrnObject* o) { vrnObject_setSet(o, "shells", reinterpret_cas
 void Boundary_restore(vrnObject* o, int onlyIfChanged) {
     Boundary* b = reinterpret_cast<Boundary*>(o);
     vrnmodel::getTyped(o, onlyIfChanged, "boundedRegion", "Region", &b->boundedRegion);
-    if (!b->shells || vrnObject_shouldRead(o, onlyIfChanged, "shells")) {
-        vrnObject_getSet(o, 0, "shells", &b->shells);
-        vrnmodel::keepType(b->shells, "Shell");
-    }
+    vrnmodel::getTypedSet(o, onlyIfChanged, "shells", "Shell", &b->shells);
 }
 
 }  // extern "C"

@@ -383,10 +383,7 @@ void Assembly_dump(vrnObject* o) {
 
 void Assembly_restore(vrnObject* o, int onlyIfChanged) {
     Assembly* a = reinterpret_cast<Assembly*>(o);
-    if (!a->regions || vrnObject_shouldRead(o, onlyIfChanged, "regions")) {
-        vrnObject_getSet(o, 0, "regions", &a->regions);
-        vrnmodel::keepType(a->regions, "Region");
-    }
+    vrnmodel::getTypedSet(o, onlyIfChanged, "regions", "Region", &a->regions);
     vrnmodel::getTyped(o, onlyIfChanged, "topology", "Topology", &a->topology);
     vrnObject_getInt(o, onlyIfChanged, "id", &a->id);
 }
