@@ -118,6 +118,19 @@ int getArray(Database* db, int state, const vrnUUID* object, const char* key, T*
     return read(db->file, key, db->keyText, when, array, count);
 }
 
+// Getter of one allocated value (a string, a UUID): the active version's
+// value, or null when there is none.
+template <typename T, typename Reader>
+int getAllocated(Database* db, int state, const vrnUUID* object, const char* key, T** value,
+                 Reader read) {
+    int when = locateActive(db, state, object, key);
+    if (when < 0) {
+        *value = nullptr;
+        return 0;
+    }
+    return read(db->file, key, db->keyText, when, value);
+}
+
 }  // namespace
 
 extern "C" {
@@ -238,12 +251,7 @@ int Database_getCharArray(Database* db, int state, const vrnUUID* object, const 
 
 int Database_getString(Database* db, int state, const vrnUUID* object, const char* key,
                        char** string) {
-    int when = locateActive(db, state, object, key);
-    if (when < 0) {
-        *string = nullptr;
-        return 0;
-    }
-    return DefFile_readString(db->file, key, db->keyText, when, string);
+    return getAllocated(db, state, object, key, string, DefFile_readString);
 }
 
 int Database_getStringArray(Database* db, int state, const vrnUUID* object, const char* key,
@@ -260,12 +268,7 @@ int Database_getStringArrayInto(Database* db, int state, const vrnUUID* object, 
 
 int Database_getUUID(Database* db, int state, const vrnUUID* object, const char* key,
                      vrnUUID** uuid) {
-    int when = locateActive(db, state, object, key);
-    if (when < 0) {
-        *uuid = nullptr;
-        return 0;
-    }
-    return DefFile_readUUID(db->file, key, db->keyText, when, uuid);
+    return getAllocated(db, state, object, key, uuid, DefFile_readUUID);
 }
 
 int Database_getUUIDArray(Database* db, int state, const vrnUUID* object, const char* key,

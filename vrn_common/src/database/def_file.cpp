@@ -68,6 +68,16 @@ int writeResult(DefFile* f, int ok, const char* what, const char* where, int whe
     return ok ? 1 : 0;
 }
 
+// A write of exactly one allocated item (a string, a UUID) as a list of one.
+template <typename T, typename Writer>
+int writeOne(DefFile* f, const char* what, const char* where, int when, const T* item,
+             Writer write, const char* kind) {
+    if (!f) return 0;
+    T* one = const_cast<T*>(item);
+    int ok = write(f->dataset, what, where, when, 1, &one);
+    return writeResult(f, ok, what, where, when, kind);
+}
+
 void publishOpenFailure(const char* name, int answer, bool secondary) {
     const char* lead = secondary ? "The supplied secondary file name" : "The supplied file name";
     vrnError* e;
@@ -285,10 +295,7 @@ int DefFile_readString(DefFile* f, const char* what, const char* where, int when
 
 int DefFile_writeString(DefFile* f, const char* what, const char* where, int when,
                         const char* string) {
-    if (!f) return 0;
-    char* one = const_cast<char*>(string);
-    int ok = Dataset_writeStrings(f->dataset, what, where, when, 1, &one);
-    return writeResult(f, ok, what, where, when, "scalar string");
+    return writeOne(f, what, where, when, string, Dataset_writeStrings, "scalar string");
 }
 
 int DefFile_readStrings(DefFile* f, const char* what, const char* where, int when, char*** array,
@@ -318,10 +325,7 @@ int DefFile_readUUID(DefFile* f, const char* what, const char* where, int when, 
 
 int DefFile_writeUUID(DefFile* f, const char* what, const char* where, int when,
                       const vrnUUID* uuid) {
-    if (!f) return 0;
-    vrnUUID* one = const_cast<vrnUUID*>(uuid);
-    int ok = Dataset_writeUUIDs(f->dataset, what, where, when, 1, &one);
-    return writeResult(f, ok, what, where, when, "scalar UUID");
+    return writeOne(f, what, where, when, uuid, Dataset_writeUUIDs, "scalar UUID");
 }
 
 int DefFile_readUUIDs(DefFile* f, const char* what, const char* where, int when, vrnUUID*** array,
