@@ -121,6 +121,19 @@ bool validStrategy(const int* s) {
     return s[0] >= 0 && s[0] <= 2 && s[1] >= 0 && s[1] <= 4 && s[2] >= 0 && s[2] <= 2;
 }
 
+// Replaces the text in *slot with the normal form of name (trailing blanks
+// kept when asked); a name that normalises to nothing leaves it as it was.
+bool setNormalName(char** slot, const char* name, int keepTrailing) {
+    char* normal = NameManager_normaliseName(name, 0, keepTrailing);
+    if (!normal || !*normal) {
+        vrnCString_free(normal);
+        return false;
+    }
+    vrnCString_free(*slot);
+    *slot = normal;
+    return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -288,13 +301,7 @@ int NameManager_getNames(NameManager* m, char*** names, vrnObject*** objects) {
 
 int NameManager_setDefaultAssemblyName(NameManager* m, const char* name) {
     if (!m) return 0;
-    char* normal = NameManager_normaliseName(name, 0, 0);
-    if (!normal || !*normal) {
-        vrnCString_free(normal);
-        return 0;
-    }
-    vrnCString_free(m->defaultAssemblyName);
-    m->defaultAssemblyName = normal;
+    if (!setNormalName(&m->defaultAssemblyName, name, 0)) return 0;
     markStrategyChanged(m);
     return 1;
 }
@@ -302,15 +309,7 @@ int NameManager_setDefaultAssemblyName(NameManager* m, const char* name) {
 int NameManager_setRegionNameStrategy(NameManager* m, const char* name, int defaultForm,
                                       int nameSource) {
     if (!m || defaultForm < 0 || defaultForm > 2 || nameSource < 0 || nameSource > 4) return 0;
-    if (name) {
-        char* normal = NameManager_normaliseName(name, 0, 1);
-        if (!normal || !*normal) {
-            vrnCString_free(normal);
-            return 0;
-        }
-        vrnCString_free(m->defaultRegionName);
-        m->defaultRegionName = normal;
-    }
+    if (name && !setNormalName(&m->defaultRegionName, name, 1)) return 0;
     if (defaultForm) m->strategy[0] = defaultForm;
     if (nameSource) m->strategy[1] = nameSource;
     m->reserveFirst = m->strategy[1] > 2;
