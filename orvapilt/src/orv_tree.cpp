@@ -244,6 +244,23 @@ const char* childList(OrvHandle* h, const char* path, bool objects, bool params,
     }
 }
 
+// Removes what stands at path (relative paths from the current one) with
+// remove, once it is known to be there; notFound otherwise.
+const char* removeFound(OrvHandle* handle, const char* path, const char* notFound,
+                        const char* (*remove)(OrvHandle*, const std::string&))
+{
+    if (!handle || !path)
+        return notFound;
+    try {
+        std::string full = fullPath(handle, path);
+        if (!lookup(handle, full))
+            return notFound;
+        return remove(handle, full);
+    } catch (const std::bad_alloc&) {
+        return notFound;
+    }
+}
+
 }  // namespace
 
 namespace orv {
@@ -845,30 +862,12 @@ const char* orvRemoveObjectH(OrvHandle* handle, const char* path)
 
 const char* deleteParamH(OrvHandle* handle, const char* path)
 {
-    if (!handle || !path)
-        return "deleteParamH: unable to find parameter";
-    try {
-        std::string full = fullPath(handle, path);
-        if (!lookup(handle, full))
-            return "deleteParamH: unable to find parameter";
-        return orv::removeExact(handle, full);
-    } catch (const std::bad_alloc&) {
-        return "deleteParamH: unable to find parameter";
-    }
+    return removeFound(handle, path, "deleteParamH: unable to find parameter", orv::removeExact);
 }
 
 const char* deleteObjH(OrvHandle* handle, const char* path)
 {
-    if (!handle || !path)
-        return "deleteObjH: unable to find parameter";
-    try {
-        std::string full = fullPath(handle, path);
-        if (!lookup(handle, full))
-            return "deleteObjH: unable to find parameter";
-        return orv::deleteTreeExact(handle, full);
-    } catch (const std::bad_alloc&) {
-        return "deleteObjH: unable to find parameter";
-    }
+    return removeFound(handle, path, "deleteObjH: unable to find parameter", orv::deleteTreeExact);
 }
 
 }  // extern "C"
