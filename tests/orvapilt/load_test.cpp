@@ -29,9 +29,7 @@ TEST(OrvLoad, ErrorsUnwindToWhereTheLoadBegan)
     EXPECT_TRUE(orvPathExistsH(h, "/A:x/B:y/C:z"));
     EXPECT_EQ(load(h, {"P: a", "Q: b", "R: c", "END"}), "2 missing END statement(s) in input");
     EXPECT_EQ(current(h), "/A:x");
-    int depth = -1;
-    getORVStateH(h, &depth);
-    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(blockDepth(h), 0);
     // Blocks opened line by line, closed by a load with one END too many.
     EXPECT_EQ(line(h, "S: s"), "");
     EXPECT_EQ(load(h, {"END", "END"}), "parseORVLineH: unmatched END");
@@ -323,9 +321,7 @@ TEST(OrvHandlers, HandlerClosingBlocksDuringReplaceEndLeavesDepthSound)
     EXPECT_EQ(line(h, "&replace B: y"), "");
     EXPECT_EQ(line(h, "END"), "");  // drops j; the handler closes both blocks
     EXPECT_TRUE(c.done);
-    int depth = -1;
-    getORVStateH(h, &depth);
-    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(blockDepth(h), 0);
     EXPECT_EQ(line(h, "END"), "parseORVLineH: unmatched END");
     EXPECT_EQ(current(h), "/");
 }

@@ -53,6 +53,14 @@ inline std::string current(OrvHandle* h)
     return out;
 }
 
+// How many blocks the parser holds open, or -1 when that cannot be read.
+inline int blockDepth(OrvHandle* h)
+{
+    int depth = -1;
+    getORVStateH(h, &depth);
+    return depth;
+}
+
 inline std::vector<std::string> take(char** list)
 {
     std::vector<std::string> out;

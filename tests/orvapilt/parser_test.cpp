@@ -85,9 +85,7 @@ TEST(OrvParser, RefusalsGiveTheirTexts)
     // Names that pass: '%' or '_' first, blanks, brackets, dots, braces, bars.
     EXPECT_EQ(line(h, "%_a.b[1] {x|y} = 1"), "");
     EXPECT_EQ(line(h, "_T: n.1"), "");
-    int depth = -1;
-    getORVStateH(h, &depth);
-    EXPECT_EQ(depth, 1);
+    EXPECT_EQ(blockDepth(h), 1);
     EXPECT_STREQ(getORVStateH(h, nullptr), "getORVStateH: Invalid arguments");
 }
 
@@ -111,13 +109,10 @@ TEST(OrvParser, FailedObjectLineKeepsDepthAndClientPath)
     // the unwind after the error must leave the client's path in place.
     EXPECT_NE(load(h, {"B: y", "END", "Foo:", "END"}), "");
     EXPECT_EQ(current(h), "/A:x");
-    int depth = -1;
-    getORVStateH(h, &depth);
-    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(blockDepth(h), 0);
     // Same for a single line.
     EXPECT_NE(line(h, "Foo:"), "");
-    getORVStateH(h, &depth);
-    EXPECT_EQ(depth, 0);
+    EXPECT_EQ(blockDepth(h), 0);
     EXPECT_EQ(current(h), "/A:x");
 }
 
