@@ -68,6 +68,13 @@ void getTypedSet(vrnObject* object, int onlyIfChanged, const char* key, const ch
     keepType(*field, typeName);
 }
 
+void getTypedSet(vrnObject* object, int onlyIfChanged, const char* key, const char* typeName,
+                 HashSet** field) {
+    if (*field && !vrnObject_shouldRead(object, onlyIfChanged, key)) return;
+    vrnObject_getHashSet(object, 0, key, field);
+    keepType(*field, typeName);
+}
+
 void hashSetAdd(HashSet* set, void* member) {
     if (!set || !member) return;
     HashSet_remove(set, member);

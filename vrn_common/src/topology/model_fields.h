@@ -40,6 +40,8 @@ void keepType(HashSet* set, const char* typeName);
  * (onlyIfChanged), keeping only the members of the named type. */
 void getTypedSet(vrnObject* object, int onlyIfChanged, const char* key, const char* typeName,
                  Set** field);
+void getTypedSet(vrnObject* object, int onlyIfChanged, const char* key, const char* typeName,
+                 HashSet** field);
 
 /* Adds a member unless it is there already. */
 void hashSetAdd(HashSet* set, void* member);

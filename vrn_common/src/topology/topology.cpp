@@ -82,15 +82,9 @@ void Topology_dump(vrnObject* o) {
 void Topology_restore(vrnObject* o, int onlyIfChanged) {
     Topology* t = reinterpret_cast<Topology*>(o);
     vrnmodel::getTyped(o, onlyIfChanged, "nameManager", "NameManager", &t->nameManager);
-    if (!t->assemblies || vrnObject_shouldRead(o, onlyIfChanged, "assemblies")) {
-        vrnObject_getHashSet(o, 0, "assemblies", &t->assemblies);
-        vrnmodel::keepType(t->assemblies, "Assembly");
-    }
+    vrnmodel::getTypedSet(o, onlyIfChanged, "assemblies", "Assembly", &t->assemblies);
     for (int d = 0; d < 4; ++d)
-        if (!t->regions[d] || vrnObject_shouldRead(o, onlyIfChanged, kRegionKeys[d])) {
-            vrnObject_getHashSet(o, 0, kRegionKeys[d], &t->regions[d]);
-            vrnmodel::keepType(t->regions[d], "Region");
-        }
+        vrnmodel::getTypedSet(o, onlyIfChanged, kRegionKeys[d], "Region", &t->regions[d]);
 }
 
 // The members of a topology that is deleted outlive it: they no longer
