@@ -51,6 +51,22 @@ std::vector<Region*> regionsOf(const Set* set) {
     return out;
 }
 
+// Two-way unset of a child's owner: clears the child's link (field, stored
+// under key), then takes the child out of the old owner with remove. A call
+// that comes back here through remove does nothing.
+template <class Child, class Owner>
+int unsetOwner(Child* child, int& busy, Owner* Child::*field, const char* key,
+               int (*remove)(Owner*, Child*)) {
+    if (!child) return 0;
+    Guard guard(busy);
+    if (guard.reentered()) return 1;
+    Owner* old = child->*field;
+    child->*field = nullptr;
+    vrnObject_setPointer(&child->header, key, nullptr);
+    if (old) remove(old, child);
+    return 1;
+}
+
 }  // namespace
 
 extern "C" {
@@ -243,14 +259,7 @@ int Assembly_setTopology(Assembly* a, Topology* t) {
 }
 
 int Assembly_unsetTopology(Assembly* a) {
-    if (!a) return 0;
-    Guard guard(unsetAssemblyTopologyBusy);
-    if (guard.reentered()) return 1;
-    Topology* old = a->topology;
-    a->topology = nullptr;
-    vrnObject_setPointer(&a->header, "topology", nullptr);
-    if (old) Topology_removeAssembly(old, a);
-    return 1;
+    return unsetOwner(a, unsetAssemblyTopologyBusy, &Assembly::topology, "topology", Topology_removeAssembly);
 }
 
 int Assembly_addRegion(Assembly* a, Region* r) {
@@ -463,14 +472,7 @@ int Region_setAssembly(Region* r, Assembly* a) {
 }
 
 int Region_unsetAssembly(Region* r) {
-    if (!r) return 0;
-    Guard guard(unsetRegionAssemblyBusy);
-    if (guard.reentered()) return 1;
-    Assembly* old = r->assembly;
-    r->assembly = nullptr;
-    vrnObject_setPointer(&r->header, "assembly", nullptr);
-    if (old) Assembly_removeRegion(old, r);
-    return 1;
+    return unsetOwner(r, unsetRegionAssemblyBusy, &Region::assembly, "assembly", Assembly_removeRegion);
 }
 
 int Region_setTopology(Region* r, Topology* t, const char* name) {
@@ -485,14 +487,7 @@ int Region_setTopology(Region* r, Topology* t, const char* name) {
 }
 
 int Region_unsetTopology(Region* r) {
-    if (!r) return 0;
-    Guard guard(unsetRegionTopologyBusy);
-    if (guard.reentered()) return 1;
-    Topology* old = r->topology;
-    r->topology = nullptr;
-    vrnObject_setPointer(&r->header, "topology", nullptr);
-    if (old) Topology_removeRegion(old, r);
-    return 1;
+    return unsetOwner(r, unsetRegionTopologyBusy, &Region::topology, "topology", Topology_removeRegion);
 }
 
 int Region_unsetShell(Region* r) {
