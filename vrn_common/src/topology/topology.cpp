@@ -37,11 +37,15 @@ void releaseBaseName(Region* r) {
     r->baseName = nullptr;
 }
 
-// Whether the topology's name manager holds name for this very object: an
-// object of another topology may carry the same text, and removing it must
-// not take the name of the object named so here.
-bool namedHere(Topology* t, const char* name, vrnObject* object) {
-    return t->nameManager && name && NameManager_getObject(t->nameManager, name, nullptr) == object;
+// Takes name out of the topology's name manager when it names this very
+// object there: an object of another topology may carry the same text, and
+// removing it must not take the name of the object named so here. The text
+// is copied first, as removing the name may free the object's own.
+void removeNameHere(Topology* t, const char* name, vrnObject* object) {
+    if (!t->nameManager || !name || NameManager_getObject(t->nameManager, name, nullptr) != object)
+        return;
+    std::string copy = name;
+    NameManager_removeName(t->nameManager, copy.c_str());
 }
 
 std::vector<Region*> regionsOf(const Set* set) {
@@ -156,10 +160,7 @@ int Topology_removeAssembly(Topology* t, Assembly* a) {
     if (!t || !a) return 0;
     Guard guard(removeAssemblyBusy);
     if (guard.reentered()) return 1;
-    if (namedHere(t, a->uniqueName, &a->header)) {
-        std::string name = a->uniqueName;
-        NameManager_removeName(t->nameManager, name.c_str());
-    }
+    removeNameHere(t, a->uniqueName, &a->header);
     HashSet_remove(t->assemblies, a);
     vrnObject_markModified(&t->header);
     Assembly_unsetTopology(a);
@@ -191,10 +192,7 @@ int Topology_removeRegion(Topology* t, Region* r) {
     if (!t || !r) return 0;
     Guard guard(removeRegionBusy);
     if (guard.reentered()) return 1;
-    if (namedHere(t, r->name, &r->header)) {
-        std::string name = r->name;
-        NameManager_removeName(t->nameManager, name.c_str());
-    }
+    removeNameHere(t, r->name, &r->header);
     // Every dimension set: a damaged file may hold a region in a set other
     // than that of its dimensionality, and none may keep a deleted region.
     for (HashSet* set : t->regions)
