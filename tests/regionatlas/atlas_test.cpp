@@ -139,6 +139,11 @@ TEST(Atlas, LevelRulesHoldAcrossAllThreeMaps)
     EXPECT_EQ(message(s), "Cannot add Region Definitionto Region Map because Region Definition(X) is referenced "
                           "from a lower Region Map.");
     EXPECT_CODE(define(t.primary, "X", RC_UNION, {"x"}), 600005);
+    // So is a name a lower map declares explicitly primitive, used or not:
+    // the atlas text could not be read back.
+    ASSERT_OK(RegionMap_addExplicitPrimitive(t.vrn, "Q"));
+    EXPECT_CODE(define(t.primary, "Q", RC_UNION, {"x"}), 600005);
+    EXPECT_CODE(define(t.secondary, "Q", RC_UNION, {"x"}), 600005);
     // A lower map cannot use what a higher one defines, whichever is above.
     s = define(t.vrn, "V", RC_UNION, {"E"});
     EXPECT_CODE(s, 600004);
