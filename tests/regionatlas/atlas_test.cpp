@@ -247,6 +247,9 @@ TEST(Atlas, TextOfAnEmptyAtlasAndWriting)
     ASSERT_OK(RegionAtlas_new(&atlas, "Empty atlas"));
     EXPECT_EQ(atlasText(atlas), "REGION ATLAS: Empty atlas\nEND # REGION ATLAS\n");
     EXPECT_CODE(RegionAtlas_write(atlas, nullptr), 3);
+    char* stale = reinterpret_cast<char*>(&stale);
+    EXPECT_CODE(RegionAtlas_getORV(nullptr, &stale), 100000);
+    EXPECT_EQ(stale, nullptr);
     FILE* f = std::tmpfile();
     ASSERT_NE(f, nullptr);
     EXPECT_OK(RegionAtlas_write(atlas, f));
