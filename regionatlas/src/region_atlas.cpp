@@ -736,12 +736,13 @@ RegionStatus* RegionAtlas_addExportedNames(RegionAtlas* atlas, RegionStringList*
 
 RegionStatus* RegionAtlas_getORV(RegionAtlas* atlas, char** out)
 {
+    if (out)
+        *out = nullptr;
     RegionStatus* s = checkAtlas(atlas);
     if (isError(s))
         return s;
     if (!out)
         return fail(8, "Cannot return the ORV describing the %s.", kAtlasClass);
-    *out = nullptr;
     RegionAtlas_freeORV(atlas);
     // A name that ORV would not read back as itself stands in the header as
     // a substitute, with the real name beside it.

@@ -811,14 +811,12 @@ int RegionDefinition_canJoinMap(RegionDefinition* def, RegionMap* map, RegionSta
         return 1;
     }
     const int level = map->type;
-    // The lower-map rule concerns a name that definitions already use; the
-    // higher-map rule holds for every component, whether or not the new
-    // name is in use yet.
-    int referenced = 0;
-    if (found && held)
-        RegionName_isReferenced(held, &referenced);
+    // Both level rules hold whether or not the new name is in use yet: a
+    // name the lower map declares explicitly primitive (or inherits as one)
+    // cannot be defined above it, as the atlas could then not be read back
+    // from its own text; the higher-map rule holds for every component.
     RegionMap* lower = RegionAtlas_getLowerMap(atlas, level);
-    if (found && referenced && lower) {
+    if (found && held && lower) {
         int usedBelow = 0, explicitBelow = 0, inheritedBelow = 0;
         RegionName_isReferencedByMap(held, lower, &usedBelow);
         RegionName_isExplicitPrimitiveIn(held, lower, &explicitBelow);

@@ -57,28 +57,14 @@ bool heldByMaps(RegionMap* map, RegionName* n)
     return false;
 }
 
-// Whether any table that could still hand the object out holds it, or it
-// stands for a definition; such an object must not be freed.
+// Whether any table that could still hand the object out holds it (the
+// region table of the atlas too), or it stands for a definition; such an
+// object must not be freed.
 bool heldAnywhere(RegionMap* map, RegionName* n)
 {
-    if (!n)
-        return false;
-    if (n->definition)
+    if (n && map->atlas && RegionAtlas_findByKey(map->atlas, n->key) == n)
         return true;
-    std::vector<RegionMap*> maps = {map};
-    RegionAtlas* atlas = map->atlas;
-    if (atlas) {
-        if (RegionAtlas_findByKey(atlas, n->key) == n)
-            return true;
-        maps = {atlas->vrnMap, atlas->primaryMap, atlas->secondaryMap, map};
-    }
-    for (RegionMap* m : maps) {
-        if (!m)
-            continue;
-        if (RegionMap_findByKey(m, 0, n->key) == n || RegionMap_findByKey(m, 1, n->key) == n)
-            return true;
-    }
-    return false;
+    return heldByMaps(map, n);
 }
 
 // Frees the object unless a map holds it or it stands for a definition.

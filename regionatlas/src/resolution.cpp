@@ -281,18 +281,18 @@ RegionStatus* resolveDefinition(RegionDefinition* def, const Context& ctx, Regio
     return evaluate(def, ctx, result);
 }
 
-RegionStatus* checkMap(RegionMap* map)
+// Checks the context a call names (one map, or an atlas) and runs the
+// resolution in it.
+template <class Resolve>
+RegionStatus* within(RegionMap* map, RegionAtlas* atlas, bool acrossAtlas, Resolve resolve)
 {
     RegionStatus* st = ok();
-    RegionMap_check(map, &st);
-    return st;
-}
-
-RegionStatus* checkAtlas(RegionAtlas* atlas)
-{
-    RegionStatus* st = ok();
-    RegionAtlas_check(atlas, &st);
-    return st;
+    if (acrossAtlas ? !RegionAtlas_check(atlas, &st) : !RegionMap_check(map, &st))
+        return st;
+    Context ctx;
+    ctx.map = map;
+    ctx.atlas = atlas;
+    return resolve(ctx);
 }
 
 unsigned cacheHash(unsigned buckets, const void* item)
@@ -324,64 +324,36 @@ extern "C" {
 
 RegionStatus* RegionPrimitives_resolveKeyInMap(unsigned key, RegionMap* map, RegionStringList* result)
 {
-    RegionStatus* st = checkMap(map);
-    if (isError(st))
-        return st;
-    Context ctx;
-    ctx.map = map;
-    return resolveKey(key, ctx, result);
+    return within(map, nullptr, false, [&](const Context& ctx) { return resolveKey(key, ctx, result); });
 }
 
 RegionStatus* RegionPrimitives_resolveKeyInAtlas(unsigned key, RegionAtlas* atlas, RegionStringList* result)
 {
-    RegionStatus* st = checkAtlas(atlas);
-    if (isError(st))
-        return st;
-    Context ctx;
-    ctx.atlas = atlas;
-    return resolveKey(key, ctx, result);
+    return within(nullptr, atlas, true, [&](const Context& ctx) { return resolveKey(key, ctx, result); });
 }
 
 RegionStatus* RegionPrimitives_resolveTextInMap(const char* text, RegionMap* map, RegionStringList* result)
 {
-    RegionStatus* st = checkMap(map);
-    if (isError(st))
-        return st;
-    Context ctx;
-    ctx.map = map;
-    return resolveText(text, ctx, result);
+    return within(map, nullptr, false, [&](const Context& ctx) { return resolveText(text, ctx, result); });
 }
 
 RegionStatus* RegionPrimitives_resolveTextInAtlas(const char* text, RegionAtlas* atlas, RegionStringList* result)
 {
-    RegionStatus* st = checkAtlas(atlas);
-    if (isError(st))
-        return st;
-    Context ctx;
-    ctx.atlas = atlas;
-    return resolveText(text, ctx, result);
+    return within(nullptr, atlas, true, [&](const Context& ctx) { return resolveText(text, ctx, result); });
 }
 
 RegionStatus* RegionPrimitives_resolveDefinitionInMap(RegionDefinition* definition, RegionMap* map,
                                                       RegionStringList* result)
 {
-    RegionStatus* st = checkMap(map);
-    if (isError(st))
-        return st;
-    Context ctx;
-    ctx.map = map;
-    return resolveDefinition(definition, ctx, result);
+    return within(map, nullptr, false,
+                  [&](const Context& ctx) { return resolveDefinition(definition, ctx, result); });
 }
 
 RegionStatus* RegionPrimitives_resolveDefinitionInAtlas(RegionDefinition* definition, RegionAtlas* atlas,
                                                         RegionStringList* result)
 {
-    RegionStatus* st = checkAtlas(atlas);
-    if (isError(st))
-        return st;
-    Context ctx;
-    ctx.atlas = atlas;
-    return resolveDefinition(definition, ctx, result);
+    return within(nullptr, atlas, true,
+                  [&](const Context& ctx) { return resolveDefinition(definition, ctx, result); });
 }
 
 RegionStatus* RegionPrimitives_resolveForCache(unsigned key, void* atlas, RegionStringList* result)

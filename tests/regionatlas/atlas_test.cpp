@@ -139,6 +139,11 @@ TEST(Atlas, LevelRulesHoldAcrossAllThreeMaps)
     EXPECT_EQ(message(s), "Cannot add Region Definitionto Region Map because Region Definition(X) is referenced "
                           "from a lower Region Map.");
     EXPECT_CODE(define(t.primary, "X", RC_UNION, {"x"}), 600005);
+    // So is a name a lower map declares explicitly primitive, used or not:
+    // the atlas text could not be read back.
+    ASSERT_OK(RegionMap_addExplicitPrimitive(t.vrn, "Q"));
+    EXPECT_CODE(define(t.primary, "Q", RC_UNION, {"x"}), 600005);
+    EXPECT_CODE(define(t.secondary, "Q", RC_UNION, {"x"}), 600005);
     // A lower map cannot use what a higher one defines, whichever is above.
     s = define(t.vrn, "V", RC_UNION, {"E"});
     EXPECT_CODE(s, 600004);
@@ -242,6 +247,9 @@ TEST(Atlas, TextOfAnEmptyAtlasAndWriting)
     ASSERT_OK(RegionAtlas_new(&atlas, "Empty atlas"));
     EXPECT_EQ(atlasText(atlas), "REGION ATLAS: Empty atlas\nEND # REGION ATLAS\n");
     EXPECT_CODE(RegionAtlas_write(atlas, nullptr), 3);
+    char* stale = reinterpret_cast<char*>(&stale);
+    EXPECT_CODE(RegionAtlas_getORV(nullptr, &stale), 100000);
+    EXPECT_EQ(stale, nullptr);
     FILE* f = std::tmpfile();
     ASSERT_NE(f, nullptr);
     EXPECT_OK(RegionAtlas_write(atlas, f));
