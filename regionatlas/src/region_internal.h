@@ -99,6 +99,10 @@ std::string substituteName(const char* text, const char* fallback, bool checkDic
 // must not be lost on the way back.
 RegionStatus* readmit(RegionMap* map, RegionDefinition* def);
 
+// Adds a user to a name, recording the map the user joins with (none when
+// unknown) so that the map's questions about the name are answered fast.
+RegionStatus* addReferenceIn(RegionName* name, RegionDefinition* definition, int side, RegionMap* map);
+
 // Frees a name object unless a table of the map (or of its atlas) holds it
 // or it stands for a definition.
 void deleteNameIfLoose(RegionMap* map, RegionName* name);

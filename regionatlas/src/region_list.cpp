@@ -330,6 +330,37 @@ RegionStatus* RegionStringList_removeText(RegionStringList* list, const char* te
     return ok();
 }
 
+}  // extern "C"
+
+namespace regionatlas {
+
+void removeAtUnordered(RegionStringList* list, unsigned index)
+{
+    if (!list || index >= list->count)
+        return;
+    const unsigned key = list->items[index];
+    const unsigned last = --list->count;
+    if (index != last) {
+        list->items[index] = list->items[last];
+        list->flags = static_cast<uint8_t>(list->flags & REGION_LIST_ITERATING);
+    }
+    if (list->membership)
+        membershipOf(list)->erase(key);
+    // Storage shrinks by halves, so that a long run of removals stays linear.
+    if (list->capacity > 64 && list->count * 4 < list->capacity) {
+        unsigned cap = list->capacity / 2;
+        unsigned* shrunk = static_cast<unsigned*>(std::realloc(list->items, cap * sizeof(unsigned)));
+        if (shrunk) {
+            list->items = shrunk;
+            list->capacity = cap;
+        }
+    }
+}
+
+}  // namespace regionatlas
+
+extern "C" {
+
 RegionStatus* RegionStringList_sort(RegionStringList* list, int descending)
 {
     if (!list)

@@ -62,3 +62,11 @@ RegionStatus* RegionStringList_toJoinedText(const RegionStringList* list, char**
 #ifdef __cplusplus
 }
 #endif
+
+#ifdef __cplusplus
+namespace regionatlas {
+// Takes out the item at index by moving the last item into its place: the
+// order of the list is not kept, so it is no longer marked sorted.
+void removeAtUnordered(RegionStringList* list, unsigned index);
+}  // namespace regionatlas
+#endif

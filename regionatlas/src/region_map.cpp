@@ -913,7 +913,7 @@ RegionStatus* RegionMap_addComponent(RegionMap* map, unsigned key, RegionDefinit
         if (!RegionMap_isNameInUse(map, n) && !inherited && isError(s = RegionMap_registerName(map, n)))
             return s;
     }
-    if (isError(s = RegionName_addReference(n, definition, side)))
+    if (isError(s = addReferenceIn(n, definition, side, map)))
         return s;
     if (map->atlas) {
         if (RegionMap* higher = RegionAtlas_getHigherMap(map->atlas, map->type))

@@ -8,6 +8,10 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <unordered_map>
+#include <unordered_set>
 
 using namespace regionatlas;
 
@@ -15,6 +19,102 @@ namespace {
 
 bool gSettingDefinition = false;
 bool gAddingReference = false;
+
+// Names used by many definitions keep an index beside their list of users:
+// where each user sits in the list, so that one leaves in constant time,
+// and the map each user joined with, so that a map's question is answered
+// from its own users first. The index is keyed by the list, so it follows
+// the list when a name object hands its users to another. A name without
+// an index (few users, or memory ran out) is served from the list alone.
+struct UserIndex {
+    std::unordered_map<unsigned, unsigned> position;
+    std::unordered_map<unsigned, RegionMap*> joinedWith;
+    std::unordered_map<RegionMap*, std::unordered_set<unsigned>> byMap;
+};
+
+const unsigned kUserIndexThreshold = 32;
+
+std::unordered_map<const RegionStringList*, std::unique_ptr<UserIndex>>& userIndexes()
+{
+    static auto* indexes = new std::unordered_map<const RegionStringList*, std::unique_ptr<UserIndex>>();
+    return *indexes;
+}
+
+UserIndex* userIndexOf(const RegionStringList* list)
+{
+    if (!list)
+        return nullptr;
+    auto& all = userIndexes();
+    auto it = all.find(list);
+    return it == all.end() ? nullptr : it->second.get();
+}
+
+void dropUserIndex(const RegionStringList* list)
+{
+    if (list)
+        userIndexes().erase(list);
+}
+
+// Records a user just appended to the list (or, once the list is long
+// enough, indexes the whole list). On running out of memory the index is
+// dropped: the list alone still answers everything.
+void indexNewUser(RegionStringList* list, unsigned key, RegionMap* map)
+{
+    try {
+        UserIndex* index = userIndexOf(list);
+        if (!index) {
+            if (list->count < kUserIndexThreshold)
+                return;
+            auto fresh = std::make_unique<UserIndex>();
+            for (unsigned i = 0; i < list->count; ++i)
+                fresh->position[list->items[i]] = i;
+            index = fresh.get();
+            userIndexes()[list] = std::move(fresh);
+        } else {
+            index->position[key] = list->count - 1;
+        }
+        if (map) {
+            index->joinedWith[key] = map;
+            index->byMap[map].insert(key);
+        }
+    } catch (const std::bad_alloc&) {
+        dropUserIndex(list);
+    }
+}
+
+// Takes a user out of an indexed list in constant time; false when the
+// list has no index or the user is not in it.
+bool removeIndexedUser(RegionStringList* list, unsigned key)
+{
+    UserIndex* index = userIndexOf(list);
+    if (!index)
+        return false;
+    auto at = index->position.find(key);
+    if (at == index->position.end())
+        return false;
+    const unsigned i = at->second;
+    index->position.erase(at);
+    removeAtUnordered(list, i);
+    if (i < list->count)
+        index->position[list->items[i]] = i;
+    auto joined = index->joinedWith.find(key);
+    if (joined != index->joinedWith.end()) {
+        auto bucket = index->byMap.find(joined->second);
+        if (bucket != index->byMap.end()) {
+            bucket->second.erase(key);
+            if (bucket->second.empty())
+                index->byMap.erase(bucket);
+        }
+        index->joinedWith.erase(joined);
+    }
+    return true;
+}
+
+bool definedInMap(RegionMap* map, unsigned key)
+{
+    RegionName* user = RegionMap_findByKey(map, 1, key);
+    return user && user->definition;
+}
 
 RegionStatus* definitionCheck(const RegionDefinition* d)
 {
@@ -174,8 +274,10 @@ RegionStatus* RegionName_delete(RegionName** holder)
     if (!holder || !*holder)
         return ok();
     RegionName* n = *holder;
-    if (n->referencedBy)
+    if (n->referencedBy) {
+        dropUserIndex(n->referencedBy);
         RegionStringList_delete(&n->referencedBy);
+    }
     n->definition = nullptr;
     std::free(n);
     *holder = nullptr;
@@ -313,6 +415,13 @@ RegionStatus* RegionName_getDefinition(const RegionName* name, RegionDefinition*
 
 RegionStatus* RegionName_addReference(RegionName* name, RegionDefinition* definition, int side)
 {
+    return addReferenceIn(name, definition, side, definition ? definition->map : nullptr);
+}
+
+}  // extern "C"
+
+RegionStatus* regionatlas::addReferenceIn(RegionName* name, RegionDefinition* definition, int side, RegionMap* map)
+{
     RegionStatus* s = nullptr;
     if (!RegionName_check(name, &s))
         return s;
@@ -338,10 +447,15 @@ RegionStatus* RegionName_addReference(RegionName* name, RegionDefinition* defini
         if (isError(s))
             return s;
     }
+    const unsigned before = name->referencedBy->count;
     if (isError(RegionStringList_addText(name->referencedBy, defText)))
         return RegionStatus_outOfMemory(kNameClass);
+    if (name->referencedBy->count != before)
+        indexNewUser(name->referencedBy, name->referencedBy->items[before], map);
     return ok();
 }
+
+extern "C" {
 
 RegionStatus* RegionName_removeReference(RegionName* name, RegionDefinition* definition)
 {
@@ -361,11 +475,16 @@ RegionStatus* RegionName_removeReference(RegionName* name, RegionDefinition* def
         return s;
     if (!name->referencedBy)
         return fail(900000, "String \"%s\" is not in the list", defText);
-    s = RegionStringList_removeText(name->referencedBy, defText);
-    if (isError(s))
-        return s;
-    if (name->referencedBy->count == 0)
+    unsigned key = 0;
+    if (!defText || isError(RegionDictionary_lookup(defText, &key)) || !removeIndexedUser(name->referencedBy, key)) {
+        s = RegionStringList_removeText(name->referencedBy, defText);
+        if (isError(s))
+            return s;
+    }
+    if (name->referencedBy->count == 0) {
+        dropUserIndex(name->referencedBy);
         RegionStringList_delete(&name->referencedBy);
+    }
     return ok();
 }
 
@@ -461,9 +580,19 @@ RegionStatus* RegionName_isReferencedByMap(const RegionName* name, RegionMap* ma
     if (!queryStart(name, out, "Cannot return whether the %s is referenced by a %s.", &s, true, map))
         return s;
     const RegionStringList* refs = name->referencedBy;
+    // The users that joined with this map are asked first; every answer is
+    // checked against the map, and the whole list is asked when none holds.
+    if (const UserIndex* index = userIndexOf(refs)) {
+        auto bucket = index->byMap.find(map);
+        if (bucket != index->byMap.end())
+            for (unsigned key : bucket->second)
+                if (definedInMap(map, key)) {
+                    *out = 1;
+                    return ok();
+                }
+    }
     for (unsigned i = 0; refs && i < refs->count; ++i) {
-        RegionName* user = RegionMap_findByKey(map, 1, refs->items[i]);
-        if (user && user->definition) {
+        if (definedInMap(map, refs->items[i])) {
             *out = 1;
             break;
         }
