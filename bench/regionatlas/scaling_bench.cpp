@@ -108,8 +108,11 @@ void BM_DeleteAtlasSharedName(benchmark::State& state)
         for (int i = 0; i < n; ++i)
             define(primary, prefix + "P" + std::to_string(i), {prefix + "shared", prefix + "q" + std::to_string(i)});
         state.ResumeTiming();
-        for (int i = 0; i < n; ++i)
-            RegionMap_removeDefinitionByName(primary, (prefix + "P" + std::to_string(i)).c_str());
+        for (int i = 0; i < n; ++i) {
+            RegionDefinition* leaving = nullptr;
+            RegionMap_getDefinitionByText(primary, (prefix + "P" + std::to_string(i)).c_str(), &leaving);
+            RegionDefinition_delete(&leaving);
+        }
         state.PauseTiming();
         RegionAtlas_delete(atlas, 1);
         state.ResumeTiming();

@@ -51,7 +51,9 @@ TEST(ManyUsers, EachMapSeesOnlyTheUsersItStillHolds)
     // The Primary map's users leave in a scrambled order.
     for (int n = 0; n < kUsers; ++n) {
         std::string p = "P" + std::to_string((n * 7) % kUsers);
-        ASSERT_OK(RegionMap_removeDefinitionByName(primary, p.c_str()));
+        RegionDefinition* leaving = nullptr;
+        ASSERT_OK(RegionMap_getDefinitionByText(primary, p.c_str(), &leaving));
+        ASSERT_OK(RegionDefinition_delete(&leaving));
         shared = RegionMap_findByText(vrn, 0, "Shared");
         ASSERT_NE(shared, nullptr);
         EXPECT_EQ(shared->referencedBy->count, static_cast<unsigned>(2 * kUsers - n - 1));
