@@ -87,6 +87,7 @@ bool sidesHold(const RegionDefinition* def, unsigned key)
 RegionStatus* setSide(RegionDefinition* def, int side, const std::vector<unsigned>& keys)
 {
     RegionStringList*& list = sideList(def, side);
+    forgetUses(def, side);
     if (side == 2 && keys.empty()) {
         if (list)
             RegionStringList_delete(&list);
@@ -101,12 +102,31 @@ RegionStatus* setSide(RegionDefinition* def, int side, const std::vector<unsigne
     } else {
         RegionStringList_clear(list);
     }
+    RegionStatus* s = ok();
     for (unsigned k : keys) {
-        RegionStatus* s = RegionStringList_addKey(list, k);
+        s = RegionStringList_addKey(list, k);
         if (isError(s))
-            return s;
+            break;
     }
-    return ok();
+    recordUses(def, side);
+    return s;
+}
+
+void dropSideB(RegionDefinition* def)
+{
+    forgetUses(def, 2);
+    if (def->sideB)
+        RegionStringList_delete(&def->sideB);
+}
+
+// Only for a definition about to be freed.
+void dropSides(RegionDefinition* def)
+{
+    forgetDefinition(def);
+    if (def->sideA)
+        RegionStringList_delete(&def->sideA);
+    if (def->sideB)
+        RegionStringList_delete(&def->sideB);
 }
 
 // Every component name must be given, not blank and storable in ORV text.
@@ -287,8 +307,7 @@ RegionStatus* RegionDefinition_new(RegionDefinition** out, const char* name, int
     if (isError(s)) {
         StatusCopy failure(s);
         RegionName_delete(&object);
-        RegionStringList_delete(&def->sideA);
-        RegionStringList_delete(&def->sideB);
+        dropSides(def);
         std::free(def);
         return failure.code() == 7 ? RegionStatus_outOfMemory(kDefinitionClass) : failure.restore();
     }
@@ -323,8 +342,7 @@ RegionStatus* RegionDefinition_delete(RegionDefinition** holder)
             RegionName_delete(&def->name);
         def->name = nullptr;
     }
-    RegionStringList_delete(&def->sideA);
-    RegionStringList_delete(&def->sideB);
+    dropSides(def);
     RegionStringList_delete(&def->tags);
     if (def->orvText)
         RegionString_delete(def->orvText, 1);
@@ -371,7 +389,7 @@ RegionStatus* RegionDefinition_setCombination(RegionDefinition* def, int code)
     const int oldCode = def->combination;
     if (!def->map) {
         if (twoSided(oldCode) && !twoSided(code))
-            RegionStringList_delete(&def->sideB);
+            dropSideB(def);
         def->combination = code;
         return ok();
     }
@@ -388,7 +406,7 @@ RegionStatus* RegionDefinition_setCombination(RegionDefinition* def, int code)
         def,
         [&] {
             if (twoSided(oldCode) && !twoSided(code))
-                RegionStringList_delete(&def->sideB);
+                dropSideB(def);
             def->combination = code;
             return ok();
         },

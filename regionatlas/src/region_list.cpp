@@ -190,6 +190,8 @@ RegionStatus* RegionStringList_delete(RegionStringList** list)
 
 RegionStatus* RegionStringList_clear(RegionStringList* list)
 {
+    if (list && list->watcher)
+        noteListChange(list);
     if (!list)
         return invalidList();
     list->count = 0;
@@ -240,6 +242,8 @@ RegionStatus* RegionStringList_findText(RegionStringList* list, const char* text
 
 RegionStatus* RegionStringList_addKey(RegionStringList* list, unsigned key)
 {
+    if (list && list->watcher)
+        noteListChange(list);
     if (!list)
         return invalidList();
     if (!keyIsInterned(key))
@@ -305,6 +309,8 @@ RegionStatus* RegionStringList_addTexts(RegionStringList* list, char** texts, un
 
 RegionStatus* RegionStringList_removeText(RegionStringList* list, const char* text)
 {
+    if (list && list->watcher)
+        noteListChange(list);
     if (!list)
         return invalidList();
     RegionStatus* s = nullptr;
@@ -338,6 +344,8 @@ void removeAtUnordered(RegionStringList* list, unsigned index)
 {
     if (!list || index >= list->count)
         return;
+    if (list->watcher)
+        noteListChange(list);
     const unsigned key = list->items[index];
     const unsigned last = --list->count;
     if (index != last) {
@@ -387,6 +395,10 @@ RegionStatus* RegionStringList_sort(RegionStringList* list, int descending)
 
 RegionStatus* RegionStringList_union(RegionStringList* a, RegionStringList* b)
 {
+    if (a && a->watcher)
+        noteListChange(a);
+    if (b && b->watcher)
+        noteListChange(b);
     if (!a || !b)
         return invalidList();
     if (b->count == 0)
@@ -433,6 +445,10 @@ RegionStatus* RegionStringList_union(RegionStringList* a, RegionStringList* b)
 // in its order, the keys that b also holds. An empty operand empties a.
 RegionStatus* RegionStringList_intersection(RegionStringList* a, RegionStringList* b)
 {
+    if (a && a->watcher)
+        noteListChange(a);
+    if (b && b->watcher)
+        noteListChange(b);
     if (!a || !b)
         return invalidList();
     if (a->count == 0 || b->count == 0) {
@@ -479,6 +495,10 @@ RegionStatus* RegionStringList_intersection(RegionStringList* a, RegionStringLis
 
 RegionStatus* RegionStringList_difference(RegionStringList* a, RegionStringList* b)
 {
+    if (a && a->watcher)
+        noteListChange(a);
+    if (b && b->watcher)
+        noteListChange(b);
     if (!a || !b)
         return invalidList();
     if (a == b) {
@@ -498,6 +518,10 @@ RegionStatus* RegionStringList_difference(RegionStringList* a, RegionStringList*
 // failure both lists are put back as they were.
 RegionStatus* RegionStringList_symmetricDifference(RegionStringList* a, RegionStringList* b)
 {
+    if (a && a->watcher)
+        noteListChange(a);
+    if (b && b->watcher)
+        noteListChange(b);
     if (!a || !b)
         return invalidList();
     if (a == b) {

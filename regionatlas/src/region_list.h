@@ -22,6 +22,7 @@ typedef struct RegionStringList {
     unsigned count;
     unsigned cursor;
     void* membership; /* private: a key index that keeps additions to long unsorted lists fast */
+    void* watcher;    /* private: the definition whose side this is, told of every change */
 } RegionStringList;
 
 typedef RegionStatus* (*RegionStringVisitor)(const char* text, void** argument);
@@ -68,5 +69,8 @@ namespace regionatlas {
 // Takes out the item at index by moving the last item into its place: the
 // order of the list is not kept, so it is no longer marked sorted.
 void removeAtUnordered(RegionStringList* list, unsigned index);
+
+// Tells the definition watching the list (if any) that its contents change.
+void noteListChange(RegionStringList* list);
 }  // namespace regionatlas
 #endif

@@ -56,5 +56,16 @@ RegionStatus* RegionCache_delete(RegionCache** cache);
 namespace regionatlas {
 // The keys of a list in list order (empty for a list of none).
 std::vector<unsigned> listKeys(const RegionStringList* list);
+
+// The index of which definitions use each name: a side's names are filed
+// when the side is set and taken out before it changes or goes.
+void recordUses(RegionDefinition* def, int side);
+void forgetUses(RegionDefinition* def, int side);
+// Takes a definition that is about to be freed out of the index.
+void forgetDefinition(RegionDefinition* def);
+
+// The cycle check done as one full walk over everything the definition
+// expands to (the fast check must always agree with it).
+RegionStatus* findCycleByWalk(RegionDefinition* definition, RegionMap* map, RegionAtlas* atlas);
 }  // namespace regionatlas
 #endif

@@ -17,6 +17,8 @@
 
 #include <cstdlib>
 #include <memory>
+#include <new>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -29,6 +31,146 @@ std::vector<unsigned> listKeys(const RegionStringList* list)
     if (!list || !list->items)
         return {};
     return std::vector<unsigned>(list->items, list->items + list->count);
+}
+
+}  // namespace regionatlas
+
+namespace {
+
+// Every definition alive, filed under each name its sides hold (bit 1 for
+// side A, bit 2 for side B), keyed by the interned text key, whichever name
+// object stands for the text. Each definition keeps the keys it was filed
+// under, and its side lists tell it of every change made to them (also
+// changes made to a list directly, not through the definition): a changed
+// definition is filed again before the next check. If memory ever runs out
+// while filing, the index is no longer complete and the check walks the
+// whole way from then on.
+using Uses = std::unordered_map<unsigned, std::unordered_map<RegionDefinition*, unsigned char>>;
+
+struct Filed {
+    std::vector<unsigned> keys[2];
+};
+
+struct UseIndex {
+    Uses uses;
+    std::unordered_map<RegionDefinition*, Filed> filed;
+    std::unordered_set<RegionDefinition*> changed;
+    bool complete = true;
+};
+
+UseIndex& useIndex()
+{
+    static UseIndex* index = new UseIndex();
+    return *index;
+}
+
+RegionStringList* sideOf(const RegionDefinition* def, int side) { return side == 2 ? def->sideB : def->sideA; }
+
+unsigned char sideBit(int side) { return side == 2 ? 2 : 1; }
+
+// Whether resolution follows the name from the definition: side A always,
+// side B only for a Symmetric Difference.
+bool follows(const RegionDefinition* def, unsigned char sides)
+{
+    return (sides & 1) || ((sides & 2) && def->combination == RC_SYMMETRIC_DIFFERENCE);
+}
+
+void giveUpIndex()
+{
+    UseIndex& index = useIndex();
+    index.complete = false;
+    index.uses.clear();
+    index.filed.clear();
+    index.changed.clear();
+}
+
+// Files the definitions whose lists changed since they were last filed.
+void refileChanged()
+{
+    UseIndex& index = useIndex();
+    while (index.complete && !index.changed.empty()) {
+        RegionDefinition* def = *index.changed.begin();
+        for (int side = 1; side <= 2; ++side) {
+            regionatlas::forgetUses(def, side);
+            regionatlas::recordUses(def, side);
+        }
+        index.changed.erase(def);
+    }
+}
+
+}  // namespace
+
+namespace regionatlas {
+
+void recordUses(RegionDefinition* def, int side)
+{
+    UseIndex& index = useIndex();
+    RegionStringList* list = def ? sideOf(def, side) : nullptr;
+    if (!list || !index.complete)
+        return;
+    try {
+        std::vector<unsigned>& keys = index.filed[def].keys[side - 1];
+        keys.assign(list->items, list->items + list->count);
+        for (unsigned key : keys)
+            index.uses[key][def] |= sideBit(side);
+        list->watcher = def;
+    } catch (const std::bad_alloc&) {
+        giveUpIndex();
+    }
+}
+
+void forgetUses(RegionDefinition* def, int side)
+{
+    if (!def)
+        return;
+    if (RegionStringList* list = sideOf(def, side))
+        list->watcher = nullptr;
+    UseIndex& index = useIndex();
+    auto filed = index.filed.find(def);
+    if (filed == index.filed.end())
+        return;
+    std::vector<unsigned>& keys = filed->second.keys[side - 1];
+    for (unsigned key : keys) {
+        auto users = index.uses.find(key);
+        if (users == index.uses.end())
+            continue;
+        auto entry = users->second.find(def);
+        if (entry == users->second.end())
+            continue;
+        entry->second = static_cast<unsigned char>(entry->second & ~sideBit(side));
+        if (!entry->second)
+            users->second.erase(entry);
+        if (users->second.empty())
+            index.uses.erase(users);
+    }
+    keys.clear();
+    if (filed->second.keys[0].empty() && filed->second.keys[1].empty()) {
+        index.filed.erase(filed);
+        index.changed.erase(def);
+    }
+}
+
+void forgetDefinition(RegionDefinition* def)
+{
+    if (!def)
+        return;
+    forgetUses(def, 1);
+    forgetUses(def, 2);
+    UseIndex& index = useIndex();
+    index.changed.erase(def);
+    index.filed.erase(def);
+}
+
+void noteListChange(RegionStringList* list)
+{
+    UseIndex& index = useIndex();
+    if (!list || !list->watcher || !index.complete)
+        return;
+    try {
+        index.changed.insert(static_cast<RegionDefinition*>(list->watcher));
+    } catch (const std::bad_alloc&) {
+        giveUpIndex();
+    }
 }
 
 }  // namespace regionatlas
@@ -320,6 +462,72 @@ RegionStatus* dropEntry(RegionHashEntry* entry, void**)
 
 }  // namespace
 
+namespace {
+
+RegionStatus* cycleOf(const RegionDefinition* definition)
+{
+    return fail(700000, "%s (%s) cannot reference itself.", kDefinitionClass, RegionName_getText(definition->name));
+}
+
+// Appends the names resolution follows from the definition; answers how
+// many.
+size_t pushFollowed(const RegionDefinition* def, std::vector<unsigned>& pending)
+{
+    const size_t before = pending.size();
+    std::vector<unsigned> more = listKeys(def->sideA);
+    pending.insert(pending.end(), more.begin(), more.end());
+    if (def->combination == RC_SYMMETRIC_DIFFERENCE) {
+        more = listKeys(def->sideB);
+        pending.insert(pending.end(), more.begin(), more.end());
+    }
+    return pending.size() - before;
+}
+
+}  // namespace
+
+namespace regionatlas {
+
+RegionStatus* findCycleByWalk(RegionDefinition* definition, RegionMap* map, RegionAtlas* atlas)
+{
+    if (!definition || !definition->name)
+        return ok();
+    Context ctx;
+    ctx.map = map;
+    ctx.atlas = atlas;
+    const unsigned self = RegionName_getKey(definition->name);
+    // Only what resolution expands is followed: side B of a Difference is
+    // removed as it stands, never resolved. Following it for the new
+    // definition alone would make the answer depend on the order in which
+    // definitions arrive, and a map that was accepted could not be read
+    // back from its own text.
+    std::vector<unsigned> pending = listKeys(definition->sideA);
+    if (definition->combination == RC_SYMMETRIC_DIFFERENCE) {
+        std::vector<unsigned> b = listKeys(definition->sideB);
+        pending.insert(pending.end(), b.begin(), b.end());
+    }
+    std::unordered_set<unsigned> seen;
+    while (!pending.empty()) {
+        unsigned key = pending.back();
+        pending.pop_back();
+        if (key == self)
+            return cycleOf(definition);
+        if (!seen.insert(key).second)
+            continue;
+        RegionDefinition* def = ctx.definitionOf(key);
+        if (!def || def == definition)
+            continue;
+        std::vector<unsigned> more = listKeys(def->sideA);
+        pending.insert(pending.end(), more.begin(), more.end());
+        if (def->combination == RC_SYMMETRIC_DIFFERENCE) {
+            more = listKeys(def->sideB);
+            pending.insert(pending.end(), more.begin(), more.end());
+        }
+    }
+    return ok();
+}
+
+}  // namespace regionatlas
+
 extern "C" {
 
 RegionStatus* RegionPrimitives_resolveKeyInMap(unsigned key, RegionMap* map, RegionStringList* result)
@@ -365,42 +573,68 @@ RegionStatus* RegionPrimitives_resolveForCache(unsigned key, void* atlas, Region
 
 RegionStatus* RegionPrimitives_findCycle(RegionDefinition* definition, RegionMap* map, RegionAtlas* atlas)
 {
-    if (!definition || !definition->name)
-        return ok();
+    refileChanged();
+    if (!definition || !definition->name || !useIndex().complete)
+        return findCycleByWalk(definition, map, atlas);
     Context ctx;
     ctx.map = map;
     ctx.atlas = atlas;
     const unsigned self = RegionName_getKey(definition->name);
-    // Only what resolution expands is followed: side B of a Difference is
-    // removed as it stands, never resolved. Following it for the new
-    // definition alone would make the answer depend on the order in which
-    // definitions arrive, and a map that was accepted could not be read
-    // back from its own text.
-    std::vector<unsigned> pending = listKeys(definition->sideA);
+    std::vector<unsigned> start = listKeys(definition->sideA);
     if (definition->combination == RC_SYMMETRIC_DIFFERENCE) {
         std::vector<unsigned> b = listKeys(definition->sideB);
-        pending.insert(pending.end(), b.begin(), b.end());
+        start.insert(start.end(), b.begin(), b.end());
     }
+    // Two searches take turns, each for as much work as the other has done:
+    // forwards, the walk over what the definition expands to, looking for
+    // its own name; backwards, from its own name over the definitions that
+    // expand to it. Whichever runs out first settles the answer, so the
+    // cost is bounded by the smaller of the two.
+    std::vector<unsigned> pending = start;
     std::unordered_set<unsigned> seen;
-    while (!pending.empty()) {
-        unsigned key = pending.back();
-        pending.pop_back();
-        if (key == self)
-            return fail(700000, "%s (%s) cannot reference itself.", kDefinitionClass,
-                        RegionName_getText(definition->name));
-        if (!seen.insert(key).second)
+    std::vector<unsigned> back{self};
+    std::unordered_set<unsigned> leadsBack{self};
+    size_t forwardWork = 0, backwardWork = 0;
+    const Uses& all = useIndex().uses;
+    for (;;) {
+        if (pending.empty())
+            return ok();
+        if (back.empty()) {
+            for (unsigned key : start)
+                if (leadsBack.count(key))
+                    return cycleOf(definition);
+            return ok();
+        }
+        if (forwardWork <= backwardWork) {
+            unsigned key = pending.back();
+            pending.pop_back();
+            ++forwardWork;
+            if (key == self)
+                return cycleOf(definition);
+            if (!seen.insert(key).second)
+                continue;
+            RegionDefinition* def = ctx.definitionOf(key);
+            if (!def || def == definition)
+                continue;
+            forwardWork += pushFollowed(def, pending);
             continue;
-        RegionDefinition* def = ctx.definitionOf(key);
-        if (!def || def == definition)
+        }
+        unsigned key = back.back();
+        back.pop_back();
+        ++backwardWork;
+        auto users = all.find(key);
+        if (users == all.end())
             continue;
-        std::vector<unsigned> more = listKeys(def->sideA);
-        pending.insert(pending.end(), more.begin(), more.end());
-        if (def->combination == RC_SYMMETRIC_DIFFERENCE) {
-            more = listKeys(def->sideB);
-            pending.insert(pending.end(), more.begin(), more.end());
+        for (const auto& use : users->second) {
+            ++backwardWork;
+            RegionDefinition* user = use.first;
+            if (user == definition || !user->name || !follows(user, use.second))
+                continue;
+            unsigned userKey = RegionName_getKey(user->name);
+            if (ctx.definitionOf(userKey) == user && leadsBack.insert(userKey).second)
+                back.push_back(userKey);
         }
     }
-    return ok();
 }
 
 RegionStatus* RegionCache_new(RegionCache** out, unsigned buckets, void* owner, RegionResolver resolver)
