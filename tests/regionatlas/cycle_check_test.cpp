@@ -14,31 +14,11 @@
 
 namespace {
 
-struct Dice {
-    unsigned seed;
-    unsigned next(unsigned n)
-    {
-        seed = seed * 1103515245u + 12345u;
-        return (seed >> 8) % n;
-    }
-    std::string name() { return "c" + std::to_string(next(8)); }
-};
-
-std::vector<RegionDefinition*> definitionsOf(RegionMap* m)
-{
-    RegionDefinition** array = nullptr;
-    unsigned n = 0;
-    RegionMap_getDefinitions(m, &array, &n);
-    std::vector<RegionDefinition*> out(array, array + n);
-    std::free(array);
-    return out;
-}
-
 void expectSameAnswers(RegionMap* const maps[3], RegionDefinition* extra, int step)
 {
     std::vector<RegionDefinition*> all;
     for (int i = 0; i < 3; ++i) {
-        std::vector<RegionDefinition*> defs = definitionsOf(maps[i]);
+        std::vector<RegionDefinition*> defs = regiontest::definitionsOf(maps[i]);
         all.insert(all.end(), defs.begin(), defs.end());
     }
     if (extra)
@@ -53,7 +33,7 @@ void expectSameAnswers(RegionMap* const maps[3], RegionDefinition* extra, int st
 
 void play(unsigned seed, int steps)
 {
-    Dice dice{seed};
+    regiontest::Dice dice{seed, "c", 8};
     const int combinations[] = {RC_UNION, RC_SYMMETRIC_DIFFERENCE, RC_DIFFERENCE, RC_INTERSECTION};
     const int levels[3] = {REGION_MAP_VRN, REGION_MAP_PRIMARY, REGION_MAP_SECONDARY};
     RegionAtlas* atlas = nullptr;
@@ -63,7 +43,7 @@ void play(unsigned seed, int steps)
         RegionMap_new(&maps[i], ("Map " + std::to_string(i)).c_str());
     for (int step = 0; step < steps && !testing::Test::HasFatalFailure(); ++step) {
         RegionMap* m = maps[dice.next(3)];
-        std::vector<RegionDefinition*> defs = definitionsOf(m);
+        std::vector<RegionDefinition*> defs = regiontest::definitionsOf(m);
         RegionDefinition* some = defs.empty() ? nullptr : defs[dice.next(static_cast<unsigned>(defs.size()))];
         RegionDefinition* fresh = nullptr;
         std::string x = dice.name();

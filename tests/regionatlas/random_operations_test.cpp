@@ -11,29 +11,9 @@
 
 namespace {
 
-struct Walk {
-    unsigned seed;
-    unsigned next(unsigned n)
-    {
-        seed = seed * 1103515245u + 12345u;
-        return (seed >> 8) % n;
-    }
-    std::string name() { return "w" + std::to_string(next(12)); }
-};
-
-std::vector<RegionDefinition*> definitionsOf(RegionMap* m)
-{
-    RegionDefinition** array = nullptr;
-    unsigned n = 0;
-    RegionMap_getDefinitions(m, &array, &n);
-    std::vector<RegionDefinition*> out(array, array + n);
-    std::free(array);
-    return out;
-}
-
 void walk(unsigned seed, int steps)
 {
-    Walk w{seed};
+    regiontest::Dice w{seed, "w", 12};
     RegionAtlas* atlas = nullptr;
     RegionAtlas_new(&atlas, "Walk");
     RegionMap* maps[3] = {};
@@ -43,7 +23,7 @@ void walk(unsigned seed, int steps)
     std::vector<RegionDefinition*> loose;
     for (int step = 0; step < steps; ++step) {
         RegionMap* m = maps[w.next(3)];
-        std::vector<RegionDefinition*> defs = definitionsOf(m);
+        std::vector<RegionDefinition*> defs = regiontest::definitionsOf(m);
         RegionDefinition* some = defs.empty() ? nullptr : defs[w.next(static_cast<unsigned>(defs.size()))];
         switch (w.next(11)) {
         case 0:
@@ -99,7 +79,7 @@ void walk(unsigned seed, int steps)
                 int i = static_cast<int>(w.next(3));
                 int keep = static_cast<int>(w.next(2));
                 if (keep) {
-                    std::vector<RegionDefinition*> held = definitionsOf(maps[i]);
+                    std::vector<RegionDefinition*> held = regiontest::definitionsOf(maps[i]);
                     loose.insert(loose.end(), held.begin(), held.end());
                 }
                 RegionMap_delete(&maps[i], keep ? 0 : 1);

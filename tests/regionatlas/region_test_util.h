@@ -14,6 +14,31 @@
 
 namespace regiontest {
 
+// A fixed pseudo-random sequence for the randomized walks, and names drawn
+// from a small pool so that operations keep meeting the same names.
+struct Dice {
+    unsigned seed;
+    const char* prefix;
+    unsigned pool;
+    unsigned next(unsigned n)
+    {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    }
+    std::string name() { return prefix + std::to_string(next(pool)); }
+};
+
+// Every definition a map holds, as a vector.
+inline std::vector<RegionDefinition*> definitionsOf(RegionMap* m)
+{
+    RegionDefinition** array = nullptr;
+    unsigned n = 0;
+    RegionMap_getDefinitions(m, &array, &n);
+    std::vector<RegionDefinition*> out(array, array + n);
+    std::free(array);
+    return out;
+}
+
 // The status's message lines, freed.
 inline std::vector<std::string> lines(const RegionStatus* s)
 {
