@@ -39,6 +39,17 @@ bool isDescending(const RegionStringList* l) { return l->flags & REGION_LIST_DES
 
 RegionStatus* invalidList() { return fail(100009, "Invalid %s.", kListClass); }
 
+// The opening of every operation on two lists: each list that a definition
+// watches reports the change, then both must be present.
+bool startPairOperation(RegionStringList* a, RegionStringList* b)
+{
+    if (a && a->watcher)
+        noteListChange(a);
+    if (b && b->watcher)
+        noteListChange(b);
+    return a && b;
+}
+
 bool keyIsInterned(unsigned key)
 {
     return key != 0 && key <= RegionDictionary_count();
@@ -395,11 +406,7 @@ RegionStatus* RegionStringList_sort(RegionStringList* list, int descending)
 
 RegionStatus* RegionStringList_union(RegionStringList* a, RegionStringList* b)
 {
-    if (a && a->watcher)
-        noteListChange(a);
-    if (b && b->watcher)
-        noteListChange(b);
-    if (!a || !b)
+    if (!startPairOperation(a, b))
         return invalidList();
     if (b->count == 0)
         return ok();
@@ -445,11 +452,7 @@ RegionStatus* RegionStringList_union(RegionStringList* a, RegionStringList* b)
 // in its order, the keys that b also holds. An empty operand empties a.
 RegionStatus* RegionStringList_intersection(RegionStringList* a, RegionStringList* b)
 {
-    if (a && a->watcher)
-        noteListChange(a);
-    if (b && b->watcher)
-        noteListChange(b);
-    if (!a || !b)
+    if (!startPairOperation(a, b))
         return invalidList();
     if (a->count == 0 || b->count == 0) {
         empty(a);
@@ -495,11 +498,7 @@ RegionStatus* RegionStringList_intersection(RegionStringList* a, RegionStringLis
 
 RegionStatus* RegionStringList_difference(RegionStringList* a, RegionStringList* b)
 {
-    if (a && a->watcher)
-        noteListChange(a);
-    if (b && b->watcher)
-        noteListChange(b);
-    if (!a || !b)
+    if (!startPairOperation(a, b))
         return invalidList();
     if (a == b) {
         empty(a);
@@ -518,11 +517,7 @@ RegionStatus* RegionStringList_difference(RegionStringList* a, RegionStringList*
 // failure both lists are put back as they were.
 RegionStatus* RegionStringList_symmetricDifference(RegionStringList* a, RegionStringList* b)
 {
-    if (a && a->watcher)
-        noteListChange(a);
-    if (b && b->watcher)
-        noteListChange(b);
-    if (!a || !b)
+    if (!startPairOperation(a, b))
         return invalidList();
     if (a == b) {
         empty(a);
