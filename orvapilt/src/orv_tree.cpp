@@ -64,7 +64,11 @@ bool isSep(char c) { return c == '/' || c == '\\'; }
 
 // Removes each ".." component together with the component before it, in one
 // pass: the result equals removing them one at a time and searching again
-// from the point of each removal.
+// from the point of each removal. The removal takes the separator in front
+// of the climbed-over component, so the one after the ".." joins what is
+// left to what follows; it is written as '/' whichever it was, since only
+// '/' separates the components of a stored path and a full path must keep
+// its leading '/' ("/x\..\y" is "/y", not "\y").
 void resolveDots(std::string& s)
 {
     std::string out;
@@ -81,6 +85,10 @@ void resolveDots(std::string& s)
                 }
             out.resize(start);
             i += 2;
+            if (i < s.size()) {
+                out += '/';
+                ++i;
+            }
             continue;
         }
         out += s[i++];

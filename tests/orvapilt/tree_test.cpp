@@ -223,3 +223,43 @@ TEST(OrvDelete, HandlersChangingTheTreeDuringAWalk)
     EXPECT_EQ(deleteObjH(h, "/A:x"), nullptr);
     EXPECT_FALSE(orvPathExistsH(h, "/A:x"));
 }
+
+TEST(OrvPaths, ClimbingOverBackslashesKeepsTheLeadingSlash)
+{
+    Handle h;
+    ASSERT_EQ(load(h, {"A: x", "k = 1", "B: y", "j = 2", "END", "END", "C: z", "END", "top = 3"}), "");
+    struct Case {
+        const char* path;
+        const char* full;
+    } cases[] = {
+        // Between backslashes, and with either separator on either side.
+        {"/A:x\\..\\C:z", "/C:z"},
+        {"/A:x\\../C:z", "/C:z"},
+        {"/A:x/..\\C:z", "/C:z"},
+        {"/A:x/B:y\\..\\k", "/A:x/k"},
+        {"/A:x\\B:y\\..\\k", "/A:x/k"},
+        {"/A:x/B:y\\..\\..\\top", "/top"},
+        // At the root and above it.
+        {"/..\\C:z", "/C:z"},
+        {"/A:x\\..\\..\\..\\C:z", "/C:z"},
+        {"/A:x\\..", "/"},
+        // Trailing separators.
+        {"/A:x\\..\\", "/"},
+        {"/A:x/B:y\\..\\", "/A:x"},
+        {"/A:x/B:y/../", "/A:x"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(resolve(h, c.path), c.full) << c.path;
+    // Relative paths climb from the current one the same way.
+    ASSERT_EQ(pushPath(h, "/A:x/B:y"), nullptr);
+    EXPECT_EQ(resolve(h, "..\\..\\C:z"), "/C:z");
+    EXPECT_EQ(resolve(h, ".\\..\\k"), "/A:x/k");
+    // What they name is found.
+    EXPECT_EQ(value(h, "..\\..\\top"), "3");
+    EXPECT_EQ(value(h, "/A:x\\B:y\\..\\..\\A:x/k"), "1");
+    ASSERT_EQ(pushPath(h, "..\\..\\C:z"), nullptr);
+    EXPECT_EQ(current(h), "/C:z");
+    char* parent = orvParentPath(h, "/A:x\\..\\C:z");
+    EXPECT_STREQ(parent, "/");
+    free(parent);
+}
