@@ -18,6 +18,8 @@ const char kPoison[] =
 
 uintptr_t address(const void* p) { return reinterpret_cast<uintptr_t>(p); }
 
+void freeText(void* text) { std::free(text); }
+
 // Writes the formatted message into out (when given) and returns its length.
 // Both passes walk the format the same way, so the text is sized exactly
 // once however long its arguments are.
@@ -105,6 +107,8 @@ char* copyText(const char* text)
 
 bool debugEnabled() { return std::getenv("KWX_ORVAPI_DEBUG") != nullptr; }
 
+void (*releaseErrorText)(void*) = freeText;
+
 void poison(char* text)
 {
     if (!text)
@@ -127,7 +131,7 @@ const char* orvSetErrorH(OrvHandle* handle, const char* format, ...)
         message = copyText(format);
     }
     poison(handle->errorText);
-    std::free(handle->errorText);
+    orv::releaseErrorText(handle->errorText);
     handle->errorText = message;
     const char* result = message ? message : format;
     if (debugEnabled())
@@ -190,7 +194,7 @@ int orvDestroyHandle(OrvHandle* handle)
     std::string().swap(handle->pending);
     std::vector<uint32_t>().swap(handle->flagStack);
     orv::poison(handle->errorText);
-    std::free(handle->errorText);
+    orv::releaseErrorText(handle->errorText);
     handle->errorText = nullptr;
     if (handle->destroyCallback)
         handle->destroyCallback(handle->userData);

@@ -101,6 +101,9 @@ bool debugEnabled();
 const char* orvSetErrorH(OrvHandle* handle, const char* format, ...);
 // Overwrites text with the freed-memory notice, cut to its length.
 void poison(char* text);
+// Releases an error text after poison; std::free unless a test has put a
+// function of its own here to read what a client that kept the pointer sees.
+extern void (*releaseErrorText)(void* text);
 // A copy of text with its closing NUL, from std::malloc (the caller frees it
 // with std::free), or NULL when memory runs out.
 char* copyText(const char* text);

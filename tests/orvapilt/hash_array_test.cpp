@@ -51,6 +51,52 @@ TEST(OrvHash, TableSizesFollowThePrimeScale)
     orvHashDestroy(t);
 }
 
+TEST(OrvHash, SizeWarningOnlyAboveAHundredTimesTheLargest)
+{
+    const uint32_t largest = 12351967;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(orvHashTableSize(100 * largest), largest);
+    EXPECT_EQ(orvHashTableSize(101 * largest - 1), largest);  // quotient still 100
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(orvHashTableSize(101 * largest), largest);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "WARNING: requested table size is much larger than the maximum-sized available table, "
+              "forcing poor hash table performance.  Please increase the orvPrimeScale[] table.\n");
+}
+
+// A table grows when a third of its entries (with those reserved) exceeds
+// its size, to the smallest prime not below twice that third.
+TEST(OrvHash, GrowsAboveThreeEntriesPerBucketToTwiceTheThird)
+{
+    OrvHash* t = orvHashCreate(1);
+    ASSERT_TRUE(t);
+    // 123 / 3 = 41 = size: not yet.
+    ASSERT_EQ(orvHashReserve(t, 125), 1);
+    EXPECT_EQ(t->size, 41u);
+    // 192 / 3 = 64 > 41: twice 64 is 128, whose prime is 163 (211 for three
+    // times 64).
+    ASSERT_EQ(orvHashReserve(t, 192), 1);
+    EXPECT_EQ(t->size, 163u);
+    // Reserving again what is already there changes nothing.
+    ASSERT_EQ(orvHashReserve(t, 192), 1);
+    EXPECT_EQ(t->size, 163u);
+    orvHashDestroy(t);
+
+    // Inserting: the 127th key finds 126 entries, 42 per third, and grows
+    // the table to the prime of 84; every key stays reachable.
+    t = orvHashCreate(1);
+    std::vector<std::string> keys;
+    for (int i = 0; i < 127; ++i) {
+        keys.push_back("/T:n" + std::to_string(i));
+        ASSERT_EQ(orvHashInsert(t, keys.back().c_str(), &keys), 1);
+        EXPECT_EQ(t->size, i < 126 ? 41u : 127u) << i;
+    }
+    for (const std::string& k : keys)
+        EXPECT_EQ(orvHashLookup(t, k.c_str()), &keys) << k;
+    orvHashDestroy(t);
+}
+
 TEST(OrvHash, HashValuesMatchTheDefinition)
 {
     EXPECT_EQ(orvHashString(41, "abc"), 19u);
@@ -174,6 +220,35 @@ TEST(OrvSplit, FailureLeavesTheCallersArrayAlone)
     EXPECT_STREQ(splitString(ints, "a", &n), "splitString: failure to store string.\n");
     orvArrayDestroy(ints);
     orvArrayDestroy(arr);
+}
+
+TEST(OrvArray, CapacityDoublesWhenFull)
+{
+    for (int kind : {ORV_ARRAY_CHARS, ORV_ARRAY_STRINGS, ORV_ARRAY_INTS, ORV_ARRAY_POINTERS}) {
+        OrvArray* a = orvArrayCreate(kind);
+        ASSERT_TRUE(a);
+        std::vector<int> capacities;
+        for (int i = 0; i < 81; ++i) {
+            int ok = 0;
+            switch (kind) {
+            case ORV_ARRAY_CHARS: ok = orvArrayAppendChar(a, 'c'); break;
+            case ORV_ARRAY_STRINGS: ok = orvArrayAppendCopy(a, "s"); break;
+            case ORV_ARRAY_INTS: ok = orvArrayAppendInt(a, i); break;
+            default: ok = orvArenaAlloc(a, 8) != nullptr; break;
+            }
+            ASSERT_EQ(ok, 1);
+            if (capacities.empty() || capacities.back() != a->capacity)
+                capacities.push_back(a->capacity);
+            // Full, a character array still has its spare slot closing the text.
+            if (kind == ORV_ARRAY_CHARS && a->count == a->capacity) {
+                EXPECT_EQ(std::strlen(static_cast<char*>(a->storage)), size_t(a->count));
+            }
+        }
+        EXPECT_EQ(capacities, (std::vector<int>{10, 20, 40, 80, 160})) << kind;
+        EXPECT_EQ(orvArrayCount(a), 81);
+
+        orvArrayDestroy(a);
+    }
 }
 
 TEST(OrvArray, KindsGrowDetachCopyAndArena)

@@ -325,3 +325,123 @@ TEST(OrvHandlers, HandlerClosingBlocksDuringReplaceEndLeavesDepthSound)
     EXPECT_EQ(line(h, "END"), "parseORVLineH: unmatched END");
     EXPECT_EQ(current(h), "/");
 }
+
+namespace {
+// What each released error text held when it was released, read over the
+// length the text had while it was live.
+struct ReleaseLog {
+    static size_t liveLength;
+    static std::vector<std::string> seen;
+    static void release(void* text)
+    {
+        if (text)
+            seen.emplace_back(static_cast<const char*>(text), liveLength);
+        std::free(text);
+    }
+    void (*const before)(void*) = orv::releaseErrorText;
+    ReleaseLog() { orv::releaseErrorText = release; }
+    ~ReleaseLog() { orv::releaseErrorText = before; }
+};
+size_t ReleaseLog::liveLength = 0;
+std::vector<std::string> ReleaseLog::seen;
+}  // namespace
+
+TEST(OrvErrors, ReplacedAndDestroyedTextsReadAsTheNoticeWhenReleased)
+{
+    const std::string notice =
+        "USE OF FREED MEMORY.  This string belongs to a orvapilt handle which has been destroyed.";
+    ReleaseLog log;
+    {
+        Handle h;
+        // Shorter than the notice: replaced by the next error, it reads as
+        // the notice cut to its length.
+        const char* shortText = orvCheckParamName(h, "1a");
+        ReleaseLog::liveLength = std::strlen(shortText);
+        ASSERT_LT(ReleaseLog::liveLength, notice.size());
+        std::string longName(200, 'n');
+        longName += '-';
+        const char* longText = orvCheckParamName(h, longName.c_str());
+        ASSERT_EQ(ReleaseLog::seen.size(), 1u);
+        EXPECT_EQ(ReleaseLog::seen[0], notice.substr(0, ReleaseLog::liveLength));
+        // Longer than the notice, released with the handle: the notice, then
+        // NUL bytes to its old end.
+        ReleaseLog::liveLength = std::strlen(longText);
+    }
+    ASSERT_EQ(ReleaseLog::seen.size(), 2u);
+    EXPECT_EQ(ReleaseLog::seen[1], notice + std::string(ReleaseLog::liveLength - notice.size(), '\0'));
+}
+
+TEST(OrvDebug, ChangePrinterLinesForEveryCode)
+{
+    void* handle = reinterpret_cast<void*>(uintptr_t(0xabc123));
+    testing::internal::CaptureStdout();
+    orvDebugChangePrinter("/A:x/k", ORV_CHANGE_VALUE, "2", nullptr, handle);
+    orvDebugChangePrinter("/A:x/k", ORV_CHANGE_VALUE, nullptr, "2", handle);
+    orvDebugChangePrinter("/A:x", ORV_CHANGE_CREATED, nullptr, nullptr, handle);
+    orvDebugChangePrinter("/A:x", ORV_CHANGE_DELETED, nullptr, nullptr, handle);
+    orvDebugChangePrinter("/A:x", 7, nullptr, nullptr, handle);
+    orvDebugChangePrinter("/A:x", -1, nullptr, nullptr, handle);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "abc123: /A:x/k: 2 <- (nul)\n"
+              "abc123: /A:x/k: (nul) <- 2\n"
+              "abc123: /A:x: object created\n"
+              "abc123: /A:x: object deleted\n"
+              "*** Unknown change code 7\n"
+              "*** Unknown change code -1\n");
+}
+
+namespace {
+std::string parseWith(OrvHandle* h, std::vector<std::string> lines, uint32_t flags)
+{
+    std::vector<char*> ptrs;
+    for (auto& l : lines)
+        ptrs.push_back(&l[0]);
+    OrvArray view{ORV_ARRAY_STRINGS, static_cast<int>(ptrs.size()), static_cast<int>(ptrs.size()), 0,
+                  ptrs.data()};
+    const char* err = parseORVData(h, &view, flags, nullptr, nullptr);
+    return err ? err : "";
+}
+}  // namespace
+
+TEST(OrvLoad, ParameterLinesTakeTheFlagsOfTheirBlock)
+{
+    Handle h;
+    // The block was opened under the first validity bit; the parameter line
+    // comes later with a word of 0 and still takes the block's word.
+    ASSERT_EQ(parseORVLineH(h, "A: x", ORV_FLAG_VALID1), nullptr);
+    ASSERT_EQ(parseORVLineH(h, "k = 1", 0), nullptr);
+    ASSERT_EQ(parseORVLineH(h, "END", 0), nullptr);
+    EXPECT_EQ(getValidH(h, "/A:x/k"), 1);
+    // Under a replace directive the block's word also holds the replace
+    // mark, which is not a plain validity word: the bit is cleared.
+    ASSERT_EQ(parseWith(h, {"&replace B: y", "j = 1", "END"}, ORV_FLAG_VALID1), "");
+    EXPECT_EQ(getValidH(h, "/B:y/j"), 0);
+    // At the top level the caller's word is the level's word.
+    ASSERT_EQ(parseWith(h, {"top = 1"}, ORV_FLAG_VALID2), "");
+    EXPECT_EQ(getValidH(h, "/top"), 2);
+}
+
+TEST(OrvLoad, ReplacedBlockLosesItsOwnMarkAtEnd)
+{
+    Handle h;
+    ASSERT_EQ(load(h, {"P: p", "A: x", "END", "B: y", "END", "END"}), "");
+    // A:x is replaced inside a plain block: at its END it must be left
+    // unmarked, like any node the block did not repeat...
+    ASSERT_EQ(load(h, {"P: p", "&replace A: x", "END", "END"}), "");
+    EXPECT_TRUE(orvPathExistsH(h, "/P:p/A:x"));
+    // ...so that replacing P:p without it drops it.
+    ASSERT_EQ(load(h, {"&replace P: p", "B: y", "END", "END"}), "");
+    EXPECT_FALSE(orvPathExistsH(h, "/P:p/A:x"));
+    EXPECT_TRUE(orvPathExistsH(h, "/P:p/B:y"));
+    // Nested in a replaced block it keeps the mark until the outer END,
+    // which keeps it as repeated.
+    ASSERT_EQ(load(h, {"&replace P: p", "&replace B: y", "END", "END"}), "");
+    EXPECT_TRUE(orvPathExistsH(h, "/P:p/B:y"));
+    // And no mark is left anywhere after it.
+    OrvArray* marked = orvArrayCreate(ORV_ARRAY_STRINGS);
+    ASSERT_EQ(getPartialORVH(h, "P", 1, "/", marked, ORV_FLAG_REPLACE, 0), nullptr);
+    ASSERT_EQ(getPartialORVH(h, "B", 1, "/P:p", marked, ORV_FLAG_REPLACE, 0), nullptr);
+    EXPECT_EQ(orvArrayCount(marked), 0);
+    orvArrayDestroy(marked);
+}

@@ -107,11 +107,12 @@ TEST(OrvParser, FailedObjectLineKeepsDepthAndClientPath)
     ASSERT_EQ(pushPath(h, "/A:x"), nullptr);
     // The singleton clashes with the parameter inside the client's object;
     // the unwind after the error must leave the client's path in place.
-    EXPECT_NE(load(h, {"B: y", "END", "Foo:", "END"}), "");
+    const std::string clash = "parseORVLineH: parameter and object share the path \"/A:x/Foo\"";
+    EXPECT_EQ(load(h, {"B: y", "END", "Foo:", "END"}), clash);
     EXPECT_EQ(current(h), "/A:x");
     EXPECT_EQ(blockDepth(h), 0);
     // Same for a single line.
-    EXPECT_NE(line(h, "Foo:"), "");
+    EXPECT_EQ(line(h, "Foo:"), clash);
     EXPECT_EQ(blockDepth(h), 0);
     EXPECT_EQ(current(h), "/A:x");
 }

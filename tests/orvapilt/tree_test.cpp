@@ -263,3 +263,37 @@ TEST(OrvPaths, ClimbingOverBackslashesKeepsTheLeadingSlash)
     EXPECT_STREQ(parent, "/");
     free(parent);
 }
+
+TEST(OrvQueries, PartialSearchRequireAndExcludeMasksSkipWholeSubtrees)
+{
+    Handle h;
+    ASSERT_EQ(load(h, {"T: a", "T: b", "END", "END", "T: c", "T: d", "END", "U: e", "END", "END"}), "");
+    ASSERT_EQ(setValid(h, "/T:a/T:b", 1, 0), nullptr);
+    ASSERT_EQ(setValid(h, "/T:c", 1, 0), nullptr);
+    ASSERT_EQ(setValid(h, "/T:c/T:d", 1, 0), nullptr);
+    auto search = [&](const char* match, int byType, uint32_t require, uint32_t exclude) {
+        OrvArray* result = orvArrayCreate(ORV_ARRAY_STRINGS);
+        const char* err = getPartialORVH(h, match, byType, "/", result, require, exclude);
+        std::vector<std::string> out;
+        if (err)
+            out.push_back(err);
+        for (int i = 0; i < orvArrayCount(result); ++i)
+            out.push_back(orvArrayStrings(result)[i]);
+        orvArrayDestroy(result);
+        return out;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(search("T", 1, 0, 0), (V{"/T:a", "/T:a/T:b", "/T:c", "/T:c/T:d"}));
+    // T:a lacks the bit: T:b below it is not reached although it has it.
+    EXPECT_EQ(search("T", 1, ORV_FLAG_VALID1, 0), (V{"/T:c", "/T:c/T:d"}));
+    EXPECT_EQ(search("T", 1, ORV_FLAG_VALID1 | ORV_FLAG_VALID2, 0), (V{"/T:c", "/T:c/T:d"}));
+    EXPECT_EQ(search("T", 1, ORV_FLAG_VALID2, 0), V{});
+    // U:e lacks the bit, so it is not listed by name either.
+    EXPECT_EQ(search("e", 0, ORV_FLAG_VALID1, 0), V{});
+    EXPECT_EQ(search("e", 0, 0, 0), (V{"/T:c/U:e"}));
+    EXPECT_EQ(search("T", 1, 0, ORV_FLAG_VALID1), (V{"/T:a"}));
+    EXPECT_EQ(search("b", 0, 0, ORV_FLAG_VALID1), V{});
+    OrvArray* result = orvArrayCreate(ORV_ARRAY_STRINGS);
+    EXPECT_STREQ(getPartialORVH(h, "T", 1, "/T:none", result, 0, 0), "getPartialORVH: object does not exist");
+    orvArrayDestroy(result);
+}
