@@ -86,6 +86,16 @@ TEST_F(RepositoryFixture, AssemblyNamesAndRemoval) {
     char wall3[] = "Wall 3", glued[] = "Wall3", two[] = "Wall 1 2";
     Assembly_setUniqueName(wall, wall3);
     EXPECT_STREQ(Assembly_getName(wall), "Wall");
+    // Every digit counts, the two ends of the range included.
+    char wall9[] = "Wall 9", inlet19[] = "Inlet 19", inlet10[] = "Inlet 10", wall0[] = "Wall 0";
+    Assembly_setUniqueName(wall, wall9);
+    EXPECT_STREQ(Assembly_getName(wall), "Wall");
+    Assembly_setUniqueName(wall, inlet19);
+    EXPECT_STREQ(Assembly_getName(wall), "Inlet");
+    Assembly_setUniqueName(wall, inlet10);
+    EXPECT_STREQ(Assembly_getName(wall), "Inlet");
+    Assembly_setUniqueName(wall, wall0);
+    EXPECT_STREQ(Assembly_getName(wall), "Wall");
     Assembly_setUniqueName(wall, glued);
     EXPECT_STREQ(Assembly_getName(wall), "Wall3");
     Assembly_setUniqueName(wall, two);
