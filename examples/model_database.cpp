@@ -10,7 +10,7 @@
 #include <string>
 
 #include "database/database.h"
-#include "database/repository.h"
+#include "model/repository.h"
 #include "errors/error.h"
 #include "errors/error_manager.h"
 #include "region_definition.h"

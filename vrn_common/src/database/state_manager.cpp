@@ -11,7 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "database/repository.h"
+#include "model/repository.h"
 #include "database/type_manager.h"
 #include "debug/debug_manager.h"
 #include "debug/session_file.h"

@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "database/object.h"
-#include "database/repository.h"
+#include "model/repository.h"
 #include "support/cstring.h"
 #include "support/memory.h"
 

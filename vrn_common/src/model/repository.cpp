@@ -1,4 +1,4 @@
-#include "database/repository.h"
+#include "model/repository.h"
 
 #include <string.h>
 
