@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../handed_over.h"
+#include "model/model_layer.h"
 #include "model/repository.h"
 #include "database/state_manager.h"
 #include "maths/vrnAffineTransform3D.h"

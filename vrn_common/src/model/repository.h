@@ -55,9 +55,6 @@ void Model_dumpParameters(vrnObject* object);
 void Model_restoreParameters(vrnObject* object, int onlyIfChanged);
 void Model_delete(vrnObject* object);
 
-/* Installs the routines of every model class in the type registry. */
-void vrnModelClasses_install(void);
-
 #ifdef __cplusplus
 }
 #endif
