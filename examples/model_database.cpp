@@ -1,14 +1,20 @@
 // A small host of the model database. "write FILE" builds a model (regions,
 // an assembly, names, a region definition in the atlas), saves states,
 // undoes and redoes one and closes; "read FILE", run as a second process,
-// opens the file again and prints what it finds.
+// opens the file again and prints what it finds. The model file is FILE
+// when its name ends in a model ending (".vrn", say), else FILE.vrn; the
+// example touches no other file.
 #include <stdio.h>
 #include <string.h>
 
-#include "database/repository.h"
+#include <string>
+
+#include "database/database.h"
+#include "model/repository.h"
 #include "errors/error.h"
 #include "errors/error_manager.h"
 #include "region_definition.h"
+#include "support/cstring.h"
 #include "support/hash_set.h"
 #include "support/memory.h"
 #include "support/set.h"
@@ -33,8 +39,27 @@ int checkpoint(Repository* repository) {
     return repository->checkpoints[Repository_externalCheckpoint(repository)];
 }
 
+// The name of the model file for FILE; false (with a message) when there
+// is a file of that name and there should not be, or none and there should.
+bool modelFile(const char* file, bool shouldExist, std::string* path) {
+    char* completed = Database_buildFileName(file);
+    *path = completed;
+    vrnCString_free(completed);
+    bool exists = Database_fileExists(path->c_str()) != 0;
+    if (exists == shouldExist) return true;
+    if (exists)
+        fprintf(stderr, "model_database: the model file \"%s\" exists already; write makes a new one "
+                        "(remove it or name another)\n", path->c_str());
+    else
+        fprintf(stderr, "model_database: no model database file \"%s\"\n", path->c_str());
+    return false;
+}
+
 int write(const char* file) {
-    remove(file);
+    // A new model in a new file: an existing file is never replaced.
+    std::string path;
+    if (!modelFile(file, false, &path)) return 1;
+    printf("writing the model file \"%s\"\n", path.c_str());
     Repository* repository = Repository_new(file);
     if (!repository) return printErrors(), 1;
     vrnStateManager* manager = repository->stateManager;
@@ -74,6 +99,9 @@ int write(const char* file) {
 }
 
 int read(const char* file) {
+    // Opening a missing file would make an empty model database: refused.
+    std::string path;
+    if (!modelFile(file, true, &path)) return 1;
     Repository* repository = Repository_new(file);
     if (!repository) return printErrors(), 1;
     Model* model = repository->primaryModel;

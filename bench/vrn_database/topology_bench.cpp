@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "database/repository.h"
+#include "model/repository.h"
 #include "errors/error_manager.h"
 #include "topology/name_manager.h"
 #include "topology/topology.h"

@@ -11,6 +11,18 @@
 
 namespace {
 
+// The source file every recorded error names; clears them.
+std::vector<std::string> errorSources() {
+    int count = 0;
+    vrnError** errors = nullptr;
+    vrnApp_getErrors(&count, &errors);
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i) out.push_back(errors[i]->sourceFile ? errors[i]->sourceFile : "<none>");
+    vrnFree(errors, "test");
+    vrnApp_clearErrors();
+    return out;
+}
+
 std::vector<double> matrix(const vrnAffineTransform3D* t) { return {t->A, t->A + 9}; }
 std::vector<double> vector3(const vrnAffineTransform3D* t) { return {t->v, t->v + 3}; }
 
@@ -62,6 +74,17 @@ TEST(AffineTransform, UnknownUnitsLeaveEverythingAndReport10013) {
     EXPECT_STREQ(vrnErrorCode_getDescription(10013),
                  "The supplied name for length units has not been recognised.");
     EXPECT_EQ(errors[1].code, VRN_U_INVALID_LENGTH_UNITS);
+    vrnAffineTransform3D_delete(t);
+}
+
+// Errors name their source the way every model-database error does: its
+// place in the tree without the extension.
+TEST(AffineTransform, ErrorsNameTheSourceWithoutExtension) {
+    vrnAffineTransform3D* t = vrnAffineTransform3D_new();
+    EXPECT_EQ(vrnAffineTransform3D_set(t, kA, kV, "furlongs"), 0);
+    EXPECT_EQ(vrnAffineTransform3D_set(t, nullptr, kV, "m"), 0);
+    const std::string source = "vrn_common/src/maths/vrnAffineTransform3D";
+    EXPECT_EQ(errorSources(), (std::vector<std::string>{source, source}));
     vrnAffineTransform3D_delete(t);
 }
 

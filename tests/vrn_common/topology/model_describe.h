@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "../handed_over.h"
-#include "database/repository.h"
+#include "model/model_layer.h"
+#include "model/repository.h"
 #include "database/state_manager.h"
 #include "maths/vrnAffineTransform3D.h"
 #include "support/hash_set.h"

@@ -2,6 +2,9 @@
 // two-way links, closing and splitting.
 #include <limits.h>
 
+#include <cstdio>
+
+#include "database/orv_name.h"
 #include "model_describe.h"
 
 using modeltest::RepositoryFixture;
@@ -30,6 +33,51 @@ TEST_F(RepositoryFixture, DefaultRegionNamesAndBaseNames) {
     Region* taken = Region_new(1, nullptr);
     Topology_addRegion(topology, taken, "Edge (left)");
     EXPECT_EQ(nameOf(taken), "Region 1.2");
+}
+
+// A stored name manager that holds no strategy (as older files have) comes
+// back with exactly the defaults a new one starts with, whether names are
+// encoded or not. The encoding switch is read once per process, so each
+// case runs in a child of its own.
+TEST(NameManagerDefaults, RestoredWithoutStrategyMatchesNewWithEncodingOnOrOff) {
+    for (bool encode : {false, true}) {
+        vrntest::TempDir dir;
+        vrntest::ChildOptions options;
+        options.env.push_back({"VRN_ENCODE_NAMES", encode ? std::optional<std::string>("") : std::nullopt});
+        std::string file = dir.file("older.vrn");
+        auto child = vrntest::runInChild(
+            [&] {
+                orvResetEncodeNamesSetting();
+                vrnModelClasses_install();
+                vrnStateManager* m = vrnStateManager_new();
+                vrnStateManager_setGlobal(m);
+                if (!vrnStateManager_openDatabase(m, file.c_str())) return 2;
+                // A bare manager object: nothing marks its strategy, so only
+                // its type is stored.
+                std::string stored = modeltest::id(vrnObject_new("NameManager"));
+                vrnStateManager_closeDatabase(m, -1);
+                vrnStateManager_delete(m);
+                m = vrnStateManager_new();
+                vrnStateManager_setGlobal(m);
+                if (!vrnStateManager_openDatabase(m, file.c_str())) return 3;
+                auto* restored = static_cast<NameManager*>(Dictionary_contains(m->objects, stored.c_str()));
+                if (!restored) return 4;
+                NameManager* fresh = NameManager_new();
+                for (NameManager* names : {fresh, restored}) {
+                    Region* r = Region_new(2, nullptr);
+                    NameManager_registerRegionName(names, r);
+                    printf("%s|%s|%s|%d %d %d %d|%s\n", names->defaultAssemblyName, names->defaultRegionName,
+                           names->spacedRegionBase, names->strategy[0], names->strategy[1], names->strategy[2],
+                           names->reserveFirst, r->name ? r->name : "-");
+                }
+                return 0;
+            },
+            options);
+        ASSERT_EQ(child.exitStatus, 0) << child.err;
+        const std::string expected = encode ? "Assembly|%52egion|%52egion|1 2 1 0|%52egion 2.1\n"
+                                            : "Assembly|Region|Region|1 2 1 0|Region 2.1\n";
+        EXPECT_EQ(child.out, expected + expected) << (encode ? "encoded" : "plain");
+    }
 }
 
 TEST_F(RepositoryFixture, StoredCountsThatCannotGrowNameNothing) {
@@ -85,6 +133,16 @@ TEST_F(RepositoryFixture, AssemblyNamesAndRemoval) {
     // blank only.
     char wall3[] = "Wall 3", glued[] = "Wall3", two[] = "Wall 1 2";
     Assembly_setUniqueName(wall, wall3);
+    EXPECT_STREQ(Assembly_getName(wall), "Wall");
+    // Every digit counts, the two ends of the range included.
+    char wall9[] = "Wall 9", inlet19[] = "Inlet 19", inlet10[] = "Inlet 10", wall0[] = "Wall 0";
+    Assembly_setUniqueName(wall, wall9);
+    EXPECT_STREQ(Assembly_getName(wall), "Wall");
+    Assembly_setUniqueName(wall, inlet19);
+    EXPECT_STREQ(Assembly_getName(wall), "Inlet");
+    Assembly_setUniqueName(wall, inlet10);
+    EXPECT_STREQ(Assembly_getName(wall), "Inlet");
+    Assembly_setUniqueName(wall, wall0);
     EXPECT_STREQ(Assembly_getName(wall), "Wall");
     Assembly_setUniqueName(wall, glued);
     EXPECT_STREQ(Assembly_getName(wall), "Wall3");

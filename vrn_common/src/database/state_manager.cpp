@@ -11,7 +11,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "database/repository.h"
 #include "database/type_manager.h"
 #include "debug/debug_manager.h"
 #include "debug/session_file.h"
@@ -30,6 +29,7 @@ bool globalReleased = false;
 // earlier repositories too, not only the process-wide one.
 std::vector<vrnStateManager*>* liveManagers = nullptr;
 vrnStateManager_TruncateRoutine truncateRoutine = nullptr;
+vrnStateManager_FirstUseRoutine firstUseRoutine = nullptr;
 
 // Who refers to whom. Objects hold references as plain pointers; one that
 // nobody points back at (a visual's region, a face mesh's region...) would
@@ -367,7 +367,7 @@ vrnStateManager* vrnStateManager_get(void) {
     if (globalReleased) return nullptr;
     // First use without a repository: the "_changes" one in the working
     // folder. Should that fail, callers get a manager without a database.
-    if (!globalManager) Repository_new("_changes");
+    if (!globalManager && firstUseRoutine) firstUseRoutine();
     if (!globalManager) vrnStateManager_setGlobal(vrnStateManager_new());
     return globalManager;
 }
@@ -375,6 +375,12 @@ vrnStateManager* vrnStateManager_get(void) {
 vrnStateManager* vrnStateManager_setGlobal(vrnStateManager* manager) {
     vrnStateManager* previous = globalManager;
     globalManager = manager;
+    return previous;
+}
+
+vrnStateManager_FirstUseRoutine vrnStateManager_setFirstUseRoutine(vrnStateManager_FirstUseRoutine routine) {
+    vrnStateManager_FirstUseRoutine previous = firstUseRoutine;
+    firstUseRoutine = routine;
     return previous;
 }
 

@@ -52,6 +52,13 @@ vrnStateManager* vrnStateManager_setGlobal(vrnStateManager* manager);
 vrnStateManager_TruncateRoutine vrnStateManager_setTruncateRoutine(
     vrnStateManager_TruncateRoutine routine);
 
+/* Opens the repository that a first use without one needs, its manager
+ * becoming the process-wide one. The model level registers it; without it
+ * a first use gets a manager without a database. */
+typedef void (*vrnStateManager_FirstUseRoutine)(void);
+vrnStateManager_FirstUseRoutine vrnStateManager_setFirstUseRoutine(
+    vrnStateManager_FirstUseRoutine routine);
+
 int vrnStateManager_newState(vrnStateManager* manager);
 int vrnStateManager_closeState(vrnStateManager* manager);
 int vrnStateManager_flushCache(vrnStateManager* manager);

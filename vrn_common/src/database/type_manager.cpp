@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "database/object.h"
-#include "database/repository.h"
 #include "support/cstring.h"
 #include "support/memory.h"
 
@@ -48,7 +47,6 @@ vrnTypeManager* vrnTypeManager_new(void) {
     table.capacity = VRN_TYPE_CAPACITY;
     for (int i = 0; i < table.count; ++i) table.rows[i] = kRows[i];
     registry = &table;
-    vrnModelClasses_install();
     return registry;
 }
 

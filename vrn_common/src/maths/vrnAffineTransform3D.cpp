@@ -8,6 +8,14 @@
 #include "support/cstring.h"
 #include "support/memory.h"
 
+namespace {
+
+// What its errors give as their source: the file's place in the tree
+// without the extension, as every model-database error names its source.
+const char* const kSource = "vrn_common/src/maths/vrnAffineTransform3D";
+
+}  // namespace
+
 extern "C" {
 
 vrnAffineTransform3D* vrnAffineTransform3D_new(void) {
@@ -29,16 +37,15 @@ void vrnAffineTransform3D_delete(vrnAffineTransform3D* transform) {
 int vrnAffineTransform3D_set(vrnAffineTransform3D* transform, const double A[9],
                              const double v[3], const char* units) {
     if (!transform || !A || !v) {
-        vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, "vrnAffineTransform3D_set", __FILE__,
-                                   __LINE__);
+        vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, "vrnAffineTransform3D_set", kSource, __LINE__);
         vrnError_addMessage(e, "No %s was given.\n",
                             !transform ? "transform" : !A ? "matrix" : "translation vector");
         vrnError_publish(e);
         return 0;
     }
     if (!vrnUnits_isKnownUnit(units)) {
-        vrnError* e = vrnError_new(VRN_U_INVALID_LENGTH_UNITS, "vrnAffineTransform3D_set",
-                                   __FILE__, __LINE__);
+        vrnError* e = vrnError_new(VRN_U_INVALID_LENGTH_UNITS, "vrnAffineTransform3D_set", kSource,
+                                   __LINE__);
         vrnError_addMessage(e, "Supplied units for length were: %s.\n",
                             units ? units : "(null)");
         vrnError_publish(e);

@@ -49,16 +49,41 @@ void respace(NameManager* m) {
     m->spacedRegionBase = vrnCString_normaliseSpace(m->defaultRegionName);
 }
 
-// The strategy and default names without marking anything: what a restore
-// applies when the stored object holds no strategy.
-void applyDefaults(NameManager* m) {
-    m->strategy[0] = kDefaultForm;
-    m->strategy[1] = kDefaultSource;
-    m->strategy[2] = kDefaultComposite;
-    m->reserveFirst = 0;
-    vrnCString_reassign(&m->defaultAssemblyName, "Assembly");
-    vrnCString_reassign(&m->defaultRegionName, "Region");
+// Replaces the text in *slot with the normal form of name (trailing blanks
+// kept when asked); a name that normalises to nothing leaves it as it was.
+bool setNormalName(char** slot, const char* name, int keepTrailing) {
+    char* normal = NameManager_normaliseName(name, 0, keepTrailing);
+    if (!normal || !*normal) {
+        vrnCString_free(normal);
+        return false;
+    }
+    vrnCString_free(*slot);
+    *slot = normal;
+    return true;
+}
+
+// Takes a region name strategy without marking anything: a given name is
+// stored in its normal form with a trailing blank kept, a non-zero form and
+// source replace the current ones. False (and no change) for values out of
+// range or a name that normalises to nothing.
+bool takeRegionStrategy(NameManager* m, const char* name, int defaultForm, int nameSource) {
+    if (defaultForm < 0 || defaultForm > 2 || nameSource < 0 || nameSource > 4) return false;
+    if (name && !setNormalName(&m->defaultRegionName, name, 1)) return false;
+    if (defaultForm) m->strategy[0] = defaultForm;
+    if (nameSource) m->strategy[1] = nameSource;
+    m->reserveFirst = m->strategy[1] > 2;
     respace(m);
+    return true;
+}
+
+// The default strategy and names, without marking anything. A new manager
+// and a restore of one stored without a strategy both come here, so that
+// their defaults agree (the region name in its normal, possibly encoded,
+// form).
+void applyDefaults(NameManager* m) {
+    m->strategy[2] = kDefaultComposite;
+    vrnCString_reassign(&m->defaultAssemblyName, "Assembly");
+    takeRegionStrategy(m, "Region", kDefaultForm, kDefaultSource);
 }
 
 // The dictionary's own copy of key (which it owns).
@@ -121,19 +146,6 @@ bool validStrategy(const int* s) {
     return s[0] >= 0 && s[0] <= 2 && s[1] >= 0 && s[1] <= 4 && s[2] >= 0 && s[2] <= 2;
 }
 
-// Replaces the text in *slot with the normal form of name (trailing blanks
-// kept when asked); a name that normalises to nothing leaves it as it was.
-bool setNormalName(char** slot, const char* name, int keepTrailing) {
-    char* normal = NameManager_normaliseName(name, 0, keepTrailing);
-    if (!normal || !*normal) {
-        vrnCString_free(normal);
-        return false;
-    }
-    vrnCString_free(*slot);
-    *slot = normal;
-    return true;
-}
-
 }  // namespace
 
 extern "C" {
@@ -155,9 +167,8 @@ NameManager* NameManager_new(void) {
 
 void NameManager_setDefaults(NameManager* m) {
     if (!m) return;
-    m->strategy[2] = kDefaultComposite;
-    vrnCString_reassign(&m->defaultAssemblyName, "Assembly");
-    NameManager_setRegionNameStrategy(m, "Region", kDefaultForm, kDefaultSource);
+    applyDefaults(m);
+    markStrategyChanged(m);
 }
 
 char* NameManager_normaliseName(const char* name, int keepLeading, int keepTrailing) {
@@ -308,12 +319,7 @@ int NameManager_setDefaultAssemblyName(NameManager* m, const char* name) {
 
 int NameManager_setRegionNameStrategy(NameManager* m, const char* name, int defaultForm,
                                       int nameSource) {
-    if (!m || defaultForm < 0 || defaultForm > 2 || nameSource < 0 || nameSource > 4) return 0;
-    if (name && !setNormalName(&m->defaultRegionName, name, 1)) return 0;
-    if (defaultForm) m->strategy[0] = defaultForm;
-    if (nameSource) m->strategy[1] = nameSource;
-    m->reserveFirst = m->strategy[1] > 2;
-    respace(m);
+    if (!m || !takeRegionStrategy(m, name, defaultForm, nameSource)) return 0;
     markStrategyChanged(m);
     return 1;
 }

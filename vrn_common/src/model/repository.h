@@ -3,8 +3,8 @@
  * primary model, and keeps the checkpoints (state numbers a host may come
  * back to). A model ties together the topology, the representation and the
  * mesh of a meshing model, and one real parameter. */
-#ifndef VRN_DATABASE_REPOSITORY_H
-#define VRN_DATABASE_REPOSITORY_H
+#ifndef VRN_MODEL_REPOSITORY_H
+#define VRN_MODEL_REPOSITORY_H
 
 #include "database/object.h"
 #include "database/state_manager.h"
@@ -54,9 +54,6 @@ int Model_size(void);
 void Model_dumpParameters(vrnObject* object);
 void Model_restoreParameters(vrnObject* object, int onlyIfChanged);
 void Model_delete(vrnObject* object);
-
-/* Installs the routines of every model class in the type registry. */
-void vrnModelClasses_install(void);
 
 #ifdef __cplusplus
 }
