@@ -12,6 +12,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -78,11 +79,12 @@ void closeUnkeptDescriptors(const vrnSpawnRequest* request, int reportFd) {
         close(dir);
         if (n == 0) return;
     }
+    // No descriptor reaches the limit on open files; without a finite limit,
+    // the kernel's usual ceiling on descriptor numbers.
     struct rlimit limit;
-    int top = 65536;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        limit.rlim_cur < static_cast<rlim_t>(1) << 20)
-        top = static_cast<int>(limit.rlim_cur);
+    int top = 1 << 20;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        top = limit.rlim_cur < static_cast<rlim_t>(INT_MAX) ? static_cast<int>(limit.rlim_cur) : INT_MAX;
     for (int fd = 3; fd < top; ++fd)
         if (!keptInChild(fd, request, reportFd)) close(fd);
 }
