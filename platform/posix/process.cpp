@@ -4,10 +4,17 @@
 // pipe: when the exec succeeds the pipe closes and the parent reads nothing;
 // when it fails the child writes its errno and ends at once. So a missing or
 // non-executable program is a failed start here, not a child that "ran".
+//
+// The child holds only its standard streams and the descriptors its request
+// names: whatever else the host has open, close-on-exec or not, is closed
+// just before the exec.
 #include "vrn_platform.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +22,72 @@
 extern "C" {
 
 namespace {
+
+// Whether the child keeps fd across the exec: the report pipe (close-on-exec,
+// so it still closes at the exec) and the descriptors the request names.
+bool keptInChild(int fd, const vrnSpawnRequest* request, int reportFd) {
+    if (fd < 3 || fd == reportFd) return true;
+    for (int i = 0; i < request->inheritCount; ++i)
+        if (request->inheritFds[i] == fd) return true;
+    return false;
+}
+
+// The smallest kept descriptor at or above from, or -1 when there is none.
+int nextKept(int from, const vrnSpawnRequest* request, int reportFd) {
+    int best = reportFd >= from ? reportFd : -1;
+    for (int i = 0; i < request->inheritCount; ++i) {
+        int fd = request->inheritFds[i];
+        if (fd >= from && (best < 0 || fd < best)) best = fd;
+    }
+    return best;
+}
+
+// Closes every descriptor from 3 up that the child does not keep. Runs
+// between fork and exec, so it uses system calls only (no allocation):
+// close_range over the gaps between kept descriptors; where the kernel lacks
+// it, a walk of /proc/self/fd read with getdents64 into a stack buffer; and
+// without /proc, every number below the descriptor limit.
+void closeUnkeptDescriptors(const vrnSpawnRequest* request, int reportFd) {
+#ifdef SYS_close_range
+    for (int from = 3;;) {
+        int kept = nextKept(from, request, reportFd);
+        unsigned last = kept < 0 ? ~0U : static_cast<unsigned>(kept) - 1;
+        if (static_cast<unsigned>(from) <= last &&
+            syscall(SYS_close_range, static_cast<unsigned>(from), last, 0U) != 0)
+            break;  // not available here: fall back to a walk
+        if (kept < 0) return;
+        from = kept + 1;
+    }
+#endif
+    int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        alignas(8) char buf[4096];
+        long n;
+        while ((n = syscall(SYS_getdents64, dir, buf, sizeof buf)) > 0) {
+            for (long at = 0; at < n;) {
+                // struct linux_dirent64: ino (8), off (8), reclen (2), type (1), name
+                unsigned short reclen;
+                __builtin_memcpy(&reclen, buf + at + 16, sizeof reclen);
+                const char* name = buf + at + 19;
+                at += reclen;
+                if (name[0] < '0' || name[0] > '9') continue;
+                int fd = 0;
+                for (const char* c = name; *c >= '0' && *c <= '9'; ++c) fd = fd * 10 + (*c - '0');
+                if (fd != dir && !keptInChild(fd, request, reportFd)) close(fd);
+            }
+        }
+        close(dir);
+        if (n == 0) return;
+    }
+    // No descriptor reaches the limit on open files; without a finite limit,
+    // the kernel's usual ceiling on descriptor numbers.
+    struct rlimit limit;
+    int top = 1 << 20;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        top = limit.rlim_cur < static_cast<rlim_t>(INT_MAX) ? static_cast<int>(limit.rlim_cur) : INT_MAX;
+    for (int fd = 3; fd < top; ++fd)
+        if (!keptInChild(fd, request, reportFd)) close(fd);
+}
 
 // Runs in the forked child: only async-signal-safe calls from here on.
 [[noreturn]] void startChild(const vrnSpawnRequest* request, int reportFd) {
@@ -60,6 +133,7 @@ namespace {
         if (r < 0) err = errno;
     }
     if (!err) {
+        closeUnkeptDescriptors(request, reportFd);
         if (request->searchPath) execvp(request->path, request->argv);
         else execv(request->path, request->argv);
         err = errno;

@@ -1,7 +1,14 @@
 // Output of the reader program, of any content, through the exported model
 // query: the test reader writes the input as its output, the query parses
 // it and the names are widened to UTF-16 into the caller's vectors.
+//
+// The query reads lines into a 256-byte buffer that grows with the line, and
+// its read-ahead holds 4096 bytes: inputs must reach well past both, so the
+// fuzzer's length limit is raised here unless the command line sets one (by
+// default libFuzzer keeps near the largest seed). The seed long_lines
+// starts it off with lines longer than both.
 #include <stdlib.h>
+#include <string.h>
 
 #include <cstdint>
 #include <string>
@@ -9,6 +16,19 @@
 
 #include "VRNUtilities.h"
 #include "fuzz_support.h"
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    for (int i = 1; i < *argc; ++i)
+        if (strncmp((*argv)[i], "-max_len=", 9) == 0) return 0;
+    static std::vector<char*> args;
+    static char maxLen[] = "-max_len=20000";
+    args.assign(*argv, *argv + *argc);
+    args.insert(args.begin() + 1, maxLen);  // before the corpus folders
+    args.push_back(nullptr);
+    *argc += 1;
+    *argv = args.data();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool setUp = [] {

@@ -194,6 +194,38 @@ TEST(CodecArguments, BadArgumentsAndFormatsAreRefused) {
     EXPECT_TRUE(anyMessageContains("iofmt_make_native: unrecognised format Z5"));
 }
 
+TEST(OffsetFields, ANumberExactlyAsWideAsTheFieldFitsAndReadsBack) {
+    messages().clear();
+    // Widest texts that fit each width, both signs; one character more is
+    // refused.
+    const struct {
+        int width;
+        int64_t fits, tooWide;
+    } cases[] = {
+        {10, 9999999999LL, 10000000000LL},
+        {10, -999999999LL, -1000000000LL},
+        {20, INT64_MIN, 0},
+        {19, INT64_MAX, 0},
+        {3, 123, 1000},
+    };
+    for (const auto &c : cases) {
+        MemFile m;
+        int64_t v = c.fits;
+        ASSERT_EQ(0, kwxwriteOffset(captureRoutine, F, &v, c.width, m.fp)) << c.fits;
+        const std::string text = std::to_string(c.fits);
+        EXPECT_EQ(std::string(size_t(c.width) - std::min(text.size(), size_t(c.width)), ' ') + text + "\n",
+                  m.contents());
+        m.rewind();
+        int64_t back = 0;
+        ASSERT_EQ(0, kwxreadOffset(captureRoutine, F, &back, m.fp)) << c.fits;
+        EXPECT_EQ(c.fits, back);
+        if (c.tooWide) {
+            v = c.tooWide;
+            EXPECT_EQ(IO_ERR_FORMAT, kwxwriteOffset(captureRoutine, F, &v, c.width, m.fp)) << c.tooWide;
+        }
+    }
+}
+
 TEST(OffsetFields, LayoutsLimitsAndDeletedFormats) {
     messages().clear();
     {
@@ -326,9 +358,17 @@ TEST(Wildcards, PatternsSelectTheRightNames) {
     EXPECT_EQ(1, kwxWildMatchName("abc", "a*"));
     EXPECT_EQ(1, kwxWildMatchName("abc", "a?c"));
     EXPECT_EQ(0, kwxWildMatchName("ac", "a?c"));
-    EXPECT_EQ(1, kwxWildMatchName("bx", "[a-c]x"));
-    EXPECT_EQ(1, kwxWildMatchName("dx", "[^a-c]x"));
-    EXPECT_EQ(0, kwxWildMatchName("bx", "[^a-c]x"));
+    // A range holds both its ends and nothing beyond them.
+    for (const char* inside : {"ax", "bx", "cx"}) {
+        EXPECT_EQ(1, kwxWildMatchName(inside, "[a-c]x")) << inside;
+        EXPECT_EQ(0, kwxWildMatchName(inside, "[^a-c]x")) << inside;
+    }
+    for (const char* outside : {"`x", "dx"}) {
+        EXPECT_EQ(0, kwxWildMatchName(outside, "[a-c]x")) << outside;
+        EXPECT_EQ(1, kwxWildMatchName(outside, "[^a-c]x")) << outside;
+    }
+    EXPECT_EQ(1, kwxWildMatchName("c9", "[xa-c][0-9]"));
+    EXPECT_EQ(1, kwxWildMatchName("x0", "[xa-c][0-9]"));
     EXPECT_EQ(1, kwxWildMatchName("]", "[]]"));
     EXPECT_EQ(1, kwxWildMatchName("a*", "a\\*"));
     EXPECT_EQ(0, kwxWildMatchName("ab", "a\\*"));

@@ -1,5 +1,6 @@
 // The data-file layout byte for byte, header records, and the index table.
 #include "io_test_util.h"
+#include "file_fixture.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -469,6 +470,30 @@ TEST(Layout, OldWidthTenFilesStayWidthTen) {
     DataFile g(path, false);
     ASSERT_EQ(0, g.openResult());
     EXPECT_EQ(1, g.rec().nlines);
+
+    // The open request takes such a file as it is: the dataset reads back, a
+    // new one is written with the same width, and both read back after a
+    // fresh open.
+    {
+        iotest::Client c;
+        ASSERT_EQ(IO_OK, c.open(path)) << iotest::messages();
+        std::vector<int32_t> values;
+        ASSERT_EQ(IO_OK, c.readInts("a", "b", 1, values)) << iotest::messages();
+        EXPECT_EQ(3u, values.size());
+        ASSERT_EQ(IO_OK, c.writeInts("c", "d", 2, {7, 8}));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    bytes = vrntest::readFile(path);
+    EXPECT_EQ("*INFO\n" + std::string(10 - std::to_string(bytes.size()).size(), ' ') +
+                  std::to_string(bytes.size()) + "\n*ENDINFO\n",
+              bytes.substr(0, 26));
+    iotest::Client again;
+    ASSERT_EQ(IO_OK, again.open(path)) << iotest::messages();
+    std::vector<int32_t> values;
+    ASSERT_EQ(IO_OK, again.readInts("c", "d", 2, values));
+    EXPECT_EQ((std::vector<int32_t>{7, 8}), values);
+    ASSERT_EQ(IO_OK, again.readInts("a", "b", 1, values));
+    EXPECT_EQ(3u, values.size());
 }
 
 TEST(IndexTable, LinesAppendedToASortedTableAreFoundAndMergedInOrder) {

@@ -77,7 +77,7 @@ TEST(Locate, WildcardsOnWhatWhereOrBoth) {
     TempDir dir;
     Client c;
     ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
-    for (const char *what : {"]", "a*", "ax", "bx", "dx", "abc"})
+    for (const char *what : {"]", "a*", "ax", "bx", "cx", "dx", "abc"})
         ASSERT_EQ(IO_OK, c.writeInts(what, "w", 1, {1}));
     ASSERT_EQ(IO_OK, c.writeInts("ax", "v", 5, {1}));
     ASSERT_EQ(IO_OK, c.writeInts("dx", "v", 5, {1}));
@@ -85,7 +85,7 @@ TEST(Locate, WildcardsOnWhatWhereOrBoth) {
     EXPECT_EQ((Names{"]:w"}), whatsFound(c, "[]]", "w", -1));
     EXPECT_EQ((Names{"a*:w"}), whatsFound(c, "a\\*", "w", -1));
     EXPECT_EQ((Names{"dx:w"}), whatsFound(c, "[^a-c]x", "w", 1));
-    EXPECT_EQ((Names{"ax:w", "bx:w"}), whatsFound(c, "[a-c]x", "w", -1));
+    EXPECT_EQ((Names{"ax:w", "bx:w", "cx:w"}), whatsFound(c, "[a-c]x", "w", -1));
     EXPECT_EQ((Names{"a*:w", "abc:w", "ax:w"}), whatsFound(c, "a*", "w", -1));
     EXPECT_EQ((Names{"abc:w"}), whatsFound(c, "a?c", "w", -1));
     // WHERE as a pattern, WHAT exact.
@@ -93,7 +93,7 @@ TEST(Locate, WildcardsOnWhatWhereOrBoth) {
     EXPECT_EQ((Names{"ax:v"}), whatsFound(c, "ax", "[uv]", 5));
     // Both patterns: a scan of every line.
     EXPECT_EQ((Names{"ax:v", "dx:v"}), whatsFound(c, "*", "*", 5));
-    EXPECT_EQ(8u, whatsFound(c, "*", "*", -1).size());
+    EXPECT_EQ(9u, whatsFound(c, "*", "*", -1).size());
     Data d;
     EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("z*", "w", -1, d));
     EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("ax", "q*", -1, d));
@@ -194,6 +194,26 @@ TEST(Locate, SmallArraysGet14AndTheCountsNeeded) {
     EXPECT_EQ(6, d.noffsets);
     d.sizeForLocate(2);  // still one short
     EXPECT_EQ(IO_ERR_MEMORY, c.request(IO_LOCATE_DS, h, d));
+    // Any one array short, the others with room: 14, the counts needed, and
+    // nothing written past the short array (each is sized exactly).
+    for (int shortOne = 0; shortOne < 3; ++shortOne) {
+        d.sizeForLocate(3);
+        if (shortOne == 0) {
+            d.strings.assign(5 * IO_STRING_LEN, 0);
+            d.nstrings = 5;
+        } else if (shortOne == 1) {
+            d.ints.assign(2, 0);
+            d.nints = 2;
+        } else {
+            d.offsets.assign(5, 0);
+            d.noffsets = 5;
+        }
+        d.bind();
+        EXPECT_EQ(IO_ERR_MEMORY, c.request(IO_LOCATE_DS, h, d)) << "array " << shortOne;
+        EXPECT_EQ(6, d.nstrings);
+        EXPECT_EQ(3, d.nints);
+        EXPECT_EQ(6, d.noffsets);
+    }
     d.sizeForLocate(3);
     EXPECT_EQ(IO_OK, c.request(IO_LOCATE_DS, h, d));
     EXPECT_EQ("a", d.stringAt(0));

@@ -1,12 +1,19 @@
 // The POSIX layer under processes, pipes and sockets.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <stddef.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -101,12 +108,20 @@ TEST(PosixSpawn, MissingOrNonExecutableProgramIsAFailedStartWithNothingLeftBehin
     EXPECT_TRUE(noChildLeft());
 }
 
-TEST(PosixSpawn, ChildInheritsOnlyItsStandardStreamsAndWhatItIsGiven) {
+namespace {
+
+// A descriptor of the host opened without close-on-exec, at a high number.
+int hostDescriptorWithoutCloseOnExec(int atLeast) {
+    int plain = open("/dev/null", O_RDONLY);  // no O_CLOEXEC: the fault's case
+    int high = fcntl(plain, F_DUPFD, atLeast);
+    close(plain);
+    return high;
+}
+
+// Starts the test reader with the given descriptors inherited and returns
+// the descriptor numbers the child found open, one a line.
+std::string descriptorsSeenByChild(const std::vector<int>& inherit) {
     vrntest::TempDir dir;
-    int extra[2];
-    ASSERT_EQ(0, vrnPlatform_pipe(extra));
-    int given[2];
-    ASSERT_EQ(0, vrnPlatform_pipe(given));
     std::string record = dir.file("fds");
     setenv("TESTREADER_FDS_FILE", record.c_str(), 1);
     std::string path = VRN_TEST_READER;
@@ -116,20 +131,82 @@ TEST(PosixSpawn, ChildInheritsOnlyItsStandardStreamsAndWhatItIsGiven) {
     req.argv = argv;
     req.stdinFd = req.stdoutFd = req.stderrFd = -1;
     req.hidden = 1;
-    req.inheritFds = &given[1];
-    req.inheritCount = 1;
-    int pid;
-    ASSERT_EQ(0, vrnPlatform_spawn(&req, &pid));
-    ASSERT_EQ(0, vrnPlatform_wait(pid, nullptr));
+    req.inheritFds = inherit.empty() ? nullptr : inherit.data();
+    req.inheritCount = static_cast<int>(inherit.size());
+    int pid = 0;
+    EXPECT_EQ(0, vrnPlatform_spawn(&req, &pid));
+    EXPECT_EQ(0, vrnPlatform_wait(pid, nullptr));
     unsetenv("TESTREADER_FDS_FILE");
-    // Descriptors the test runner passed down may be there too; ours are not.
-    std::string seen = "\n" + vrntest::readFile(record);
-    auto has = [&](int fd) { return seen.find("\n" + std::to_string(fd) + "\n") != std::string::npos; };
-    EXPECT_TRUE(has(0) && has(1) && has(2) && has(given[1])) << seen;
-    EXPECT_FALSE(has(extra[0]) || has(extra[1]) || has(given[0])) << seen;
-    // The inherited descriptor stays close-on-exec in the parent.
+    return "\n" + vrntest::readFile(record);
+}
+
+bool listed(const std::string& seen, int fd) {
+    return seen.find("\n" + std::to_string(fd) + "\n") != std::string::npos;
+}
+
+}  // namespace
+
+TEST(PosixSpawn, ChildInheritsOnlyItsStandardStreamsAndWhatItIsGiven) {
+    int extra[2];
+    ASSERT_EQ(0, vrnPlatform_pipe(extra));
+    int given[2];
+    ASSERT_EQ(0, vrnPlatform_pipe(given));
+    const int host = hostDescriptorWithoutCloseOnExec(40);
+    ASSERT_GE(host, 40);
+    const int hostGiven = hostDescriptorWithoutCloseOnExec(host + 1);
+    ASSERT_GT(hostGiven, host);
+
+    // A plain start: the child holds its standard streams and nothing else,
+    // not even the host's descriptor that is not close-on-exec.
+    std::string seen = descriptorsSeenByChild({});
+    EXPECT_TRUE(listed(seen, 0) && listed(seen, 1) && listed(seen, 2)) << seen;
+    EXPECT_FALSE(listed(seen, host)) << seen;
+    EXPECT_EQ(3u, static_cast<size_t>(std::count(seen.begin(), seen.end(), '\n')) - 1) << seen;
+
+    // A start that passes descriptors: those are there under their numbers,
+    // the host's other descriptors are not.
+    seen = descriptorsSeenByChild({given[1], hostGiven});
+    EXPECT_TRUE(listed(seen, 0) && listed(seen, 1) && listed(seen, 2)) << seen;
+    EXPECT_TRUE(listed(seen, given[1]) && listed(seen, hostGiven)) << seen;
+    EXPECT_FALSE(listed(seen, extra[0]) || listed(seen, extra[1]) || listed(seen, given[0]) ||
+                 listed(seen, host))
+        << seen;
+    EXPECT_EQ(5u, static_cast<size_t>(std::count(seen.begin(), seen.end(), '\n')) - 1) << seen;
+
+    // The inherited descriptor stays close-on-exec in the parent, and the
+    // host's own descriptors stay open and as they were.
     EXPECT_NE(0, fcntl(given[1], F_GETFD) & FD_CLOEXEC);
-    for (int fd : {extra[0], extra[1], given[0], given[1]}) vrnPlatform_close(fd);
+    EXPECT_EQ(0, fcntl(host, F_GETFD));
+    EXPECT_EQ(0, fcntl(hostGiven, F_GETFD));
+    for (int fd : {extra[0], extra[1], given[0], given[1], host, hostGiven}) vrnPlatform_close(fd);
+}
+
+TEST(PosixSpawn, ChildClosesTheHostsDescriptorsWhereTheKernelLacksCloseRange) {
+    // The child of this test refuses close_range as an older kernel would, so
+    // the start closes the host's descriptors by walking the open ones.
+    auto r = vrntest::runInChild([] {
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_close_range, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+            return 10;
+        if (syscall(__NR_close_range, 1000U, 1001U, 0U) == 0 || errno != ENOSYS) return 11;
+        const int host = hostDescriptorWithoutCloseOnExec(40);
+        const int hostGiven = hostDescriptorWithoutCloseOnExec(host + 1);
+        const int higher = hostDescriptorWithoutCloseOnExec(hostGiven + 1);
+        std::string seen = descriptorsSeenByChild({hostGiven});
+        std::printf("%s", seen.c_str());
+        if (!listed(seen, 0) || !listed(seen, 1) || !listed(seen, 2) || !listed(seen, hostGiven))
+            return 1;
+        if (listed(seen, host) || listed(seen, higher)) return 2;
+        return std::count(seen.begin(), seen.end(), '\n') == 5 ? 0 : 3;
+    });
+    EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
 }
 
 TEST(PosixSpawn, HiddenChildWritesToNullUnlessAStreamIsGiven) {

@@ -10,7 +10,9 @@
 #include "errors/error.h"
 #include "errors/error_manager.h"
 #include "support/memory.h"
+#include "support/cstring.h"
 #include "support/set.h"
+#include "support/system.h"
 #include "test_support.h"
 
 namespace {
@@ -351,30 +353,54 @@ TEST(DebugManager, LateCallAfterExitReportsInactiveAndKeepsTheLog) {
     EXPECT_NE(vrntest::readFile(dir.file("debug.log")).find("Started:"), std::string::npos);
 }
 
-TEST(DebugManager, FunctionHeaderLayout) {
+TEST(DebugManager, LogHeaderAndFunctionHeadersByteForByte) {
     TempDir dir;
-    ManagerRun run = runManager(dir, "<DEBUG>\nTraced = 2\n</DEBUG>\n<TIME>\nTraced = -1\n</TIME>\n", [] {
+    ManagerRun run = runManager(dir,
+                                "<DEBUG>\nTraced = 2\n</DEBUG>\n<TEST>\nTraced = 3\n</TEST>\n"
+                                "<DISPLAY>\nTraced = 4\n</DISPLAY>\n<TIME>\nTraced = -1\n</TIME>\n"
+                                "<DEBUG>\nHalf = 5\n</DEBUG>\n<TEST>\nHalf = 6\n</TEST>\n",
+                                [] {
         vrnDebugPreamble traced;
         traced.enter("Traced_call", "Does a thing.");
         if (traced.tracing()) std::fprintf(vrnDebug_getStream(), "trace line\n");
         traced.enter("Traced_call", nullptr);
+        vrnDebugPreamble half;
+        half.enter("Half_call", "Two levels.");
         vrnDebugPreamble quiet;
         quiet.enter("Quiet_call", "Never shown.");
         if (quiet.tracing()) std::fprintf(vrnDebug_getStream(), "quiet line\n");
-        return std::string();
+        char* host = vrnGetHostname();
+        std::string report = host ? host : "";
+        vrnCString_free(host);
+        return report;
     }, ChildOptions{{{"VRN_DEBUG_LOG", std::string("debug.log")}}, ""});
     const std::string log = vrntest::readFile(dir.file("debug.log"));
+
+    // The log header, with the start date and time taken from the log.
+    const std::string started = kEquals + "\nStarted:        ";
+    ASSERT_EQ(log.rfind(started, 0), 0u) << log;
+    const size_t whenEnd = log.find('\n', started.size());
+    ASSERT_NE(whenEnd, std::string::npos);
+    const std::string when = log.substr(started.size(), whenEnd - started.size());
+    EXPECT_NE(when.find(' '), std::string::npos) << when;  // date and time
+    std::string header = started + when + "\n" + kEquals + "\n" +
+                         "VRN build:      2011.10.10-23.02\nRelease number: 14.0\n";
+    if (!run.report.empty()) header += "Running on:     " + run.report + "\n";
+    header += "Running in:     " + dir.path() + "\n" + kEquals + "\n";
+
+    // Each routine's header: name, description, levels that are set.
     const std::string dash80(80, '-');
     std::string dashPairs;
     for (int i = 0; i < 40; ++i) dashPairs += "- ";
-    const std::string expectedBody =
+    const std::string body =
         "\n" + dash80 + "\nTraced_call:\n" + dashPairs + "\nDoes a thing.\n" + dash80 + "\n" +
-        "Debug level        = 2\nTiming level       = -1\n" + std::string(70, '-') + "\n" +
+        "Debug level        = 2\nSelf-testing level = 3\nDisplay level      = 4\n"
+        "Timing level       = -1\n" + std::string(70, '-') + "\n" +
         "trace line\n" +
-        "\n" + dash80 + "\nTraced_call:\n" + dash80 + "\n";
-    const size_t headerEnd = log.rfind(kEquals + "\n");
-    ASSERT_NE(headerEnd, std::string::npos);
-    EXPECT_EQ(log.substr(headerEnd + 81), expectedBody);
+        "\n" + dash80 + "\nTraced_call:\n" + dash80 + "\n" +
+        "\n" + dash80 + "\nHalf_call:\n" + dashPairs + "\nTwo levels.\n" + dash80 + "\n" +
+        "Debug level        = 5\nSelf-testing level = 6\n" + std::string(70, '-') + "\n";
+    EXPECT_EQ(log, header + body);
 }
 
 TEST(DebugManager, NoManagerMeansDefaults) {
