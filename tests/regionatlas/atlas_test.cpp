@@ -8,15 +8,6 @@ using namespace regiontest;
 
 namespace {
 
-std::string atlasText(RegionAtlas* atlas)
-{
-    char* text = nullptr;
-    RegionStatus* s = RegionAtlas_getORV(atlas, &text);
-    std::string out = RegionStatus_isError(s) ? "error " + std::to_string(RegionStatus_getCode(s)) : text;
-    RegionAtlas_freeORV(atlas);
-    return out;
-}
-
 std::string mapText(RegionMap* map)
 {
     char* text = nullptr;
@@ -24,26 +15,6 @@ std::string mapText(RegionMap* map)
     std::string out = RegionStatus_isError(s) ? "error " + std::to_string(RegionStatus_getCode(s)) : text;
     RegionMap_freeORV(map);
     return out;
-}
-
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t at = 0;
-    for (size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
-        lines.push_back(text.substr(at, nl - at));
-    if (at < text.size())
-        lines.push_back(text.substr(at));
-    return lines;
-}
-
-RegionStatus* readAtlas(const std::string& text, RegionAtlas** atlas)
-{
-    std::vector<std::string> lines = splitLines(text);
-    std::vector<char*> raw;
-    for (std::string& l : lines)
-        raw.push_back(&l[0]);
-    return RegionAtlas_readFromStrings(atlas, static_cast<int>(raw.size()), raw.data());
 }
 
 int flagOf(RegionStatus* (*query)(const RegionName*, RegionMap*, int*), RegionName* name, RegionMap* map)
