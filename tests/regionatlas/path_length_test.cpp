@@ -264,3 +264,28 @@ TEST(LongNames, NameWrittenUnderASubstituteIsNotRefusedForItsLength)
     RegionAtlas_delete(back, 1);
     RegionAtlas_delete(atlas, 1);
 }
+
+TEST(LongNames, RealNameThatWouldStandInTooLongAPathIsRefusedOnReading)
+{
+    // A text can carry in a value a plain name that, written back as a
+    // header, would make the path too long: such a map must not be read, or
+    // it could not be read again.
+    const size_t longest = kLimit - std::strlen("/REGION MAP:m") - std::strlen("/REGION:") - kDefinitionLine;
+    for (size_t length : {longest, longest + 1}) {
+        SCOPED_TRACE(length);
+        const std::string text = "REGION MAP: m\n  REGION: r\n    Real Name = " + std::string(length, 'R') +
+                                 "\n    Combination = Union\n    Region List = a\n  END\nEND\n";
+        RegionMap* map = nullptr;
+        RegionStatus* s = read(text, &map);
+        if (length == longest) {
+            ASSERT_OK(s);
+            roundTrip(map, 1);
+        } else {
+            EXPECT_CODE(s, 100007);
+            ASSERT_NE(map, nullptr);
+            EXPECT_EQ(definitionsOf(map).size(), 0u);
+        }
+        if (map)
+            RegionMap_delete(&map, 1);
+    }
+}
