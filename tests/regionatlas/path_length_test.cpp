@@ -72,7 +72,7 @@ TEST(LongNames, DefinitionNameAsLongAsItsOwnTextHoldsReadsBackAndOneMoreIsRefuse
 
     const std::string over(longest + 1, 'E');
     RegionDefinition* refused = nullptr;
-    RegionStatus* s = makeDefinition(&refused, over.c_str(), RC_UNION, {"a"});
+    RegionStatus* s = makeDefinition(&refused, over.c_str(), RC_DIFFERENCE, {"a"}, {"b"});
     EXPECT_CODE(s, 100007);
     EXPECT_EQ(message(s), tooLong("a Region Definition name of " + std::to_string(over.size()) + " characters",
                                   kLimit + 1));
@@ -110,7 +110,7 @@ TEST(LongNames, DefinitionInAMapReadsBackAtThePathLimitAndOneMoreIsRefused)
     // One byte more: a definition of its own, but not in this map.
     const std::string over(longest + 1, 'E');
     RegionDefinition* def = nullptr;
-    ASSERT_OK(makeDefinition(&def, over.c_str(), RC_UNION, {"a"}));
+    ASSERT_OK(makeDefinition(&def, over.c_str(), RC_DIFFERENCE, {"a"}, {"b"}));
     RegionStatus* s = RegionMap_addDefinition(map, def);
     EXPECT_CODE(s, 100007);
     EXPECT_EQ(message(s), tooLong("Region Definition (" + over + ") in Region Map (Primary map)", kLimit + 1));
@@ -172,7 +172,7 @@ TEST(LongNames, MapJoinedToAnAtlasReadsBackAtThePathLimitAndOneMoreIsRefused)
         RegionMap* map = newMap(mapName.c_str());
         RegionStatus* s = nullptr;
         if (definedFirst) {
-            ASSERT_OK(define(map, over.c_str(), RC_UNION, {"a"}));
+            ASSERT_OK(define(map, over.c_str(), RC_DIFFERENCE, {"a"}, {"b"}));
             const std::string before = write(map, 1);
             s = RegionAtlas_addMap(atlas, map, REGION_MAP_PRIMARY);
             EXPECT_CODE(s, 100007);
@@ -185,17 +185,17 @@ TEST(LongNames, MapJoinedToAnAtlasReadsBackAtThePathLimitAndOneMoreIsRefused)
             RegionDefinition* def = definitionIn(map, over);
             ASSERT_NE(def, nullptr);
             ASSERT_OK(RegionDefinition_delete(&def));
-            ASSERT_OK(define(map, defName.c_str(), RC_UNION, {"a"}));
+            ASSERT_OK(define(map, defName.c_str(), RC_DIFFERENCE, {"a"}, {"b"}));
             ASSERT_OK(RegionAtlas_addMap(atlas, map, REGION_MAP_PRIMARY));
         } else {
             ASSERT_OK(RegionAtlas_addMap(atlas, map, REGION_MAP_PRIMARY));
-            s = define(map, over.c_str(), RC_UNION, {"a"});
+            s = define(map, over.c_str(), RC_DIFFERENCE, {"a"}, {"b"});
             EXPECT_CODE(s, 100007);
             EXPECT_EQ(message(s), tooLong("Region Definition (" + over + ") in Region Map (" + mapName +
                                               ") in Region Atlas (" + atlasName + ")",
                                           kLimit + 1));
             EXPECT_EQ(definitionIn(map, over), nullptr);
-            ASSERT_OK(define(map, defName.c_str(), RC_UNION, {"a"}));
+            ASSERT_OK(define(map, defName.c_str(), RC_DIFFERENCE, {"a"}, {"b"}));
         }
         const std::string text = atlasText(atlas);
         RegionAtlas* back = nullptr;
