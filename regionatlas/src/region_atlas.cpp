@@ -112,8 +112,9 @@ RegionStatus* primitiveDefinedAbove(RegionMap* map, RegionMap* higher)
 // block.
 RegionStatus* mapFits(const char* atlasName, RegionMap* map)
 {
-    return checkPathLength(atlasPrefixLength(atlasName) + mapPathLength(map, map->name),
-                           named(kMapClass, map->name) + " with its definitions in " + named(kAtlasClass, atlasName));
+    return checkPathLength(atlasPrefixLength(atlasName) + mapPathLength(map, map->name), [&] {
+        return named(kMapClass, map->name) + " with its definitions in " + named(kAtlasClass, atlasName);
+    });
 }
 
 // The admission checks of a map at a level, in order.
@@ -396,7 +397,7 @@ RegionStatus* RegionAtlas_new(RegionAtlas** out, const char* name)
     // The name travels in ORV text, so it must be one that text can hold.
     RegionStatus* s = nullptr;
     if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s) ||
-        isError(s = checkPathLength(atlasPathLength(name), nameOfLength(kAtlasClass, name))))
+        isError(s = checkNameLength(atlasPathLength(name), kAtlasClass, name)))
         return s;
     *out = nullptr;
     auto* atlas = static_cast<RegionAtlas*>(std::calloc(1, sizeof(RegionAtlas)));
@@ -429,7 +430,7 @@ RegionStatus* RegionAtlas_setName(RegionAtlas* atlas, const char* text)
 {
     RegionStatus* s = checkAtlas(atlas);
     if (isError(s) || RegionName_isBlank(text, &s) || !RegionName_isStorable(text, &s) ||
-        isError(s = checkPathLength(atlasPathLength(text), nameOfLength(kAtlasClass, text))))
+        isError(s = checkNameLength(atlasPathLength(text), kAtlasClass, text)))
         return s;
     for (RegionMap* map : {atlas->vrnMap, atlas->primaryMap, atlas->secondaryMap})
         if (map && isError(s = mapFits(text, map)))

@@ -256,7 +256,7 @@ RegionStatus* RegionDefinition_new(RegionDefinition** out, const char* name, int
     *out = nullptr;
     RegionStatus* s = nullptr;
     if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s) ||
-        isError(s = checkPathLength(definitionPathLength(name), nameOfLength(kDefinitionClass, name))))
+        isError(s = checkNameLength(definitionPathLength(name), kDefinitionClass, name)))
         return s;
     if (!accepted(combination))
         return failText(100004, "Invalid combination.");
@@ -538,7 +538,7 @@ RegionStatus* RegionDefinition_rename(RegionDefinition* def, const char* text)
     if (isError(s))
         return s;
     if (RegionName_isBlank(text, &s) || !RegionName_isStorable(text, &s) ||
-        isError(s = checkPathLength(definitionPathLength(text), nameOfLength(kDefinitionClass, text))))
+        isError(s = checkNameLength(definitionPathLength(text), kDefinitionClass, text)))
         return s;
     const std::string oldText = textOf(def);
     const char* noMemory = "Unable to allocate memory while renaming %s %s";
@@ -576,7 +576,7 @@ RegionStatus* RegionDefinition_setName(RegionDefinition* def, RegionName* name)
     if (name == def->name)
         return ok();
     const char* given = RegionName_getText(name);
-    if (given && isError(s = checkPathLength(definitionPathLength(given), nameOfLength(kDefinitionClass, given))))
+    if (given && isError(s = checkNameLength(definitionPathLength(given), kDefinitionClass, given)))
         return s;
     if (sidesHold(def, RegionName_getKey(name)))
         return fail(700000, "%s (%s) references itself.", kDefinitionClass, RegionName_getText(name));
@@ -823,13 +823,13 @@ int RegionDefinition_canJoinMap(RegionDefinition* def, RegionMap* map, RegionSta
     }
 
     // The map's text, and the atlas's, must be able to hold the block.
-    size_t path = mapPrefixLength(map->name) + definitionPathLength(text);
-    std::string where = named(kDefinitionClass, text) + " in " + named(kMapClass, map->name);
-    if (map->atlas) {
-        path += atlasPrefixLength(map->atlas->name);
-        where += " in " + named(kAtlasClass, map->atlas->name);
-    }
-    out = checkPathLength(path, where);
+    RegionAtlas* home = map->atlas;
+    const size_t path =
+        (home ? atlasPrefixLength(home->name) : 0) + mapPrefixLength(map->name) + definitionPathLength(text);
+    out = checkPathLength(path, [&] {
+        return named(kDefinitionClass, text) + " in " + named(kMapClass, map->name) +
+               (home ? " in " + named(kAtlasClass, home->name) : "");
+    });
     if (isError(out))
         return 0;
 

@@ -109,11 +109,20 @@ size_t mapPathLength(RegionMap* map, const char* name);
 size_t atlasPrefixLength(const char* name);
 // The longest path of an atlas's own lines under the given name.
 size_t atlasPathLength(const char* name);
-// No error when a path of that length reads back; else 100007 with a
-// message saying what (a text such as "Region Map (name)") would make it.
-RegionStatus* checkPathLength(size_t length, const std::string& what);
-// "a <class> name of <n> characters" and "<class> (<name>)", for its messages.
-std::string nameOfLength(const char* className, const char* name);
+bool pathFits(size_t length);
+// 100007 with a message saying what (a text such as "Region Map (name)")
+// would make a path of that length.
+RegionStatus* pathTooLong(size_t length, const std::string& what);
+// No error when a path of that length reads back; else pathTooLong, with
+// what() called only then.
+template <class What>
+RegionStatus* checkPathLength(size_t length, What what)
+{
+    return pathFits(length) ? ok() : pathTooLong(length, what());
+}
+// The same for a name where it enters, described by its class and length.
+RegionStatus* checkNameLength(size_t length, const char* className, const char* name);
+// "<class> (<name>)", for those messages.
 std::string named(const char* className, const char* name);
 
 // Puts a definition back into a map it was just taken out of: the

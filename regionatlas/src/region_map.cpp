@@ -377,7 +377,7 @@ RegionStatus* RegionMap_new(RegionMap** out, const char* name)
     *out = nullptr;
     RegionStatus* s = nullptr;
     if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s) ||
-        isError(s = checkPathLength(mapPathLength(nullptr, name), nameOfLength(kMapClass, name))))
+        isError(s = checkNameLength(mapPathLength(nullptr, name), kMapClass, name)))
         return s;
     RegionMap* m = static_cast<RegionMap*>(std::calloc(1, sizeof(RegionMap)));
     if (!m)
@@ -464,17 +464,17 @@ RegionStatus* RegionMap_setName(RegionMap* map, const char* text)
 {
     RegionStatus* s = nullptr;
     if (!RegionMap_check(map, &s) || RegionName_isBlank(text, &s) || !RegionName_isStorable(text, &s) ||
-        isError(s = checkPathLength(mapPathLength(nullptr, text), nameOfLength(kMapClass, text))))
+        isError(s = checkNameLength(mapPathLength(nullptr, text), kMapClass, text)))
         return s;
     // Under the new name the map's text, and its atlas's, must still hold
     // every definition's block.
-    size_t path = mapPathLength(map, text);
-    std::string what = named(kMapClass, text) + " with its definitions";
-    if (map->atlas) {
-        path += atlasPrefixLength(map->atlas->name);
-        what += " in " + named(kAtlasClass, map->atlas->name);
-    }
-    if (isError(s = checkPathLength(path, what)))
+    RegionAtlas* atlas = map->atlas;
+    const size_t path = mapPathLength(map, text) + (atlas ? atlasPrefixLength(atlas->name) : 0);
+    s = checkPathLength(path, [&] {
+        return named(kMapClass, text) + " with its definitions" +
+               (atlas ? " in " + named(kAtlasClass, atlas->name) : "");
+    });
+    if (isError(s))
         return s;
     char* copy = copyText(text);
     if (!copy)

@@ -166,24 +166,26 @@ size_t atlasPathLength(const char* name)
     return atlasPrefixLength(name) + (isPlainORVName(name, "REGION ATLAS") ? 0 : std::strlen(kAtlasLongestLine));
 }
 
-std::string nameOfLength(const char* className, const char* name)
-{
-    return std::string("a ") + className + " name of " + std::to_string(name ? std::strlen(name) : 0) +
-           " characters";
-}
-
 std::string named(const char* className, const char* name)
 {
     return std::string(className) + " (" + (name ? name : "") + ")";
 }
 
-RegionStatus* checkPathLength(size_t length, const std::string& what)
+bool pathFits(size_t length) { return length <= ORV_MAX_PATH_LENGTH; }
+
+RegionStatus* pathTooLong(size_t length, const std::string& what)
 {
-    if (length <= ORV_MAX_PATH_LENGTH)
-        return ok();
     return fail(100007, "Invalid name - %s would make a path of %zu characters in ORV text, more than the %d it "
                         "can hold.",
                 what.c_str(), length, ORV_MAX_PATH_LENGTH);
+}
+
+RegionStatus* checkNameLength(size_t length, const char* className, const char* name)
+{
+    return checkPathLength(length, [&] {
+        return std::string("a ") + className + " name of " + std::to_string(name ? std::strlen(name) : 0) +
+               " characters";
+    });
 }
 
 }  // namespace regionatlas

@@ -274,7 +274,8 @@ TEST(LongNames, RealNameThatWouldStandInTooLongAPathIsRefusedOnReading)
     for (size_t length : {longest, longest + 1}) {
         SCOPED_TRACE(length);
         const std::string text = "REGION MAP: m\n  REGION: r\n    Real Name = " + std::string(length, 'R') +
-                                 "\n    Combination = Difference\n    Region List A = a\n    Region List B = b\n  END\nEND\n";
+                                 "\n    Combination = Difference\n    Region List A = a\n"
+                                 "    Region List B = b\n  END\nEND\n";
         RegionMap* map = nullptr;
         RegionStatus* s = read(text, &map);
         if (length == longest) {
