@@ -1,4 +1,4 @@
-// Names long enough that the paths of the ORV text near the reader's limit:
+// Names long enough to bring the paths of ORV text to the reader's limit:
 // whatever a definition, map or atlas accepts must read back.
 #include "atlas_fixture.h"
 #include "orvapi.h"
