@@ -90,7 +90,7 @@ namespace orv {
 // Longest full path a document may create. Each node keeps its full path as
 // its key, so without a bound a deep or wide document of long names could
 // make memory grow with the square of its size.
-constexpr size_t kMaxPathLength = 4096;
+constexpr size_t kMaxPathLength = ORV_MAX_PATH_LENGTH;
 
 // White space of the C locale: blank, TAB, LF, VT, FF, CR.
 inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

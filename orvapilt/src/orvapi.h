@@ -36,6 +36,11 @@ typedef struct OrvNode OrvNode;
 #define ORV_FLAG_REPLACE 0x200u /* block opened by "&replace", or inside one */
 #define ORV_FLAG_VALID2  0x400u /* second validity bit */
 
+/* Longest full path a document may create: a line whose path would be
+ * longer is refused with "path longer than 4096 characters". Writers of
+ * ORV text keep their paths within it so that the text reads back. */
+#define ORV_MAX_PATH_LENGTH 4096
+
 /* Node kinds. */
 #define ORV_KIND_PARAM     1
 #define ORV_KIND_OBJECT    2

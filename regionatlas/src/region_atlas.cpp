@@ -108,6 +108,15 @@ RegionStatus* primitiveDefinedAbove(RegionMap* map, RegionMap* higher)
     return saved.restore();
 }
 
+// Whether the atlas's text, under the atlas name given, can hold the map's
+// block.
+RegionStatus* mapFits(const char* atlasName, RegionMap* map)
+{
+    return checkPathLength(atlasPrefixLength(atlasName) + mapPathLength(map, map->name), [&] {
+        return named(kMapClass, map->name) + " with its definitions in " + named(kAtlasClass, atlasName);
+    });
+}
+
 // The admission checks of a map at a level, in order.
 RegionStatus* checkNewMap(RegionAtlas* atlas, RegionMap* map, int level)
 {
@@ -151,14 +160,15 @@ RegionStatus* checkNewMap(RegionAtlas* atlas, RegionMap* map, int level)
         }
     }
     if (level == REGION_MAP_PRIMARY)
-        return primitiveDefinedAbove(map, atlas->secondaryMap);
-    if (level == REGION_MAP_VRN) {
+        s = primitiveDefinedAbove(map, atlas->secondaryMap);
+    else if (level == REGION_MAP_VRN) {
         s = primitiveDefinedAbove(map, atlas->primaryMap);
         if (!isError(s))
             s = primitiveDefinedAbove(map, atlas->secondaryMap);
-        return s;
+    } else {
+        s = ok();
     }
-    return ok();
+    return isError(s) ? s : mapFits(atlas->name, map);
 }
 
 // What a map holds before it joins, so that a join that fails partway can
@@ -386,7 +396,8 @@ RegionStatus* RegionAtlas_new(RegionAtlas** out, const char* name)
         return failText(8, "Invalid object pointer - cannot create new object");
     // The name travels in ORV text, so it must be one that text can hold.
     RegionStatus* s = nullptr;
-    if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s))
+    if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s) ||
+        isError(s = checkNameLength(atlasPathLength(name), kAtlasClass, name)))
         return s;
     *out = nullptr;
     auto* atlas = static_cast<RegionAtlas*>(std::calloc(1, sizeof(RegionAtlas)));
@@ -418,8 +429,12 @@ RegionStatus* RegionAtlas_new(RegionAtlas** out, const char* name)
 RegionStatus* RegionAtlas_setName(RegionAtlas* atlas, const char* text)
 {
     RegionStatus* s = checkAtlas(atlas);
-    if (isError(s) || RegionName_isBlank(text, &s) || !RegionName_isStorable(text, &s))
+    if (isError(s) || RegionName_isBlank(text, &s) || !RegionName_isStorable(text, &s) ||
+        isError(s = checkNameLength(atlasPathLength(text), kAtlasClass, text)))
         return s;
+    for (RegionMap* map : {atlas->vrnMap, atlas->primaryMap, atlas->secondaryMap})
+        if (map && isError(s = mapFits(text, map)))
+            return s;
     char* copy = copyText(text);
     if (!copy)
         return fail(7, "Unable to allocate memory for new %s.", kAtlasClass);

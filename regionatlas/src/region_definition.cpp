@@ -255,7 +255,8 @@ RegionStatus* RegionDefinition_new(RegionDefinition** out, const char* name, int
         return failText(8, "Invalid object pointer - cannot create new object");
     *out = nullptr;
     RegionStatus* s = nullptr;
-    if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s))
+    if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s) ||
+        isError(s = checkNameLength(definitionPathLength(name), kDefinitionClass, name)))
         return s;
     if (!accepted(combination))
         return failText(100004, "Invalid combination.");
@@ -536,7 +537,8 @@ RegionStatus* RegionDefinition_rename(RegionDefinition* def, const char* text)
     RegionStatus* s = checkDefinition(def);
     if (isError(s))
         return s;
-    if (RegionName_isBlank(text, &s) || !RegionName_isStorable(text, &s))
+    if (RegionName_isBlank(text, &s) || !RegionName_isStorable(text, &s) ||
+        isError(s = checkNameLength(definitionPathLength(text), kDefinitionClass, text)))
         return s;
     const std::string oldText = textOf(def);
     const char* noMemory = "Unable to allocate memory while renaming %s %s";
@@ -573,6 +575,9 @@ RegionStatus* RegionDefinition_setName(RegionDefinition* def, RegionName* name)
         return s;
     if (name == def->name)
         return ok();
+    const char* given = RegionName_getText(name);
+    if (given && isError(s = checkNameLength(definitionPathLength(given), kDefinitionClass, given)))
+        return s;
     if (sidesHold(def, RegionName_getKey(name)))
         return fail(700000, "%s (%s) references itself.", kDefinitionClass, RegionName_getText(name));
     const std::string newText = RegionName_getText(name);
@@ -816,6 +821,17 @@ int RegionDefinition_canJoinMap(RegionDefinition* def, RegionMap* map, RegionSta
         out = ok();
         return 1;
     }
+
+    // The map's text, and the atlas's, must be able to hold the block.
+    RegionAtlas* home = map->atlas;
+    const size_t path =
+        (home ? atlasPrefixLength(home->name) : 0) + mapPrefixLength(map->name) + definitionPathLength(text);
+    out = checkPathLength(path, [&] {
+        return named(kDefinitionClass, text) + " in " + named(kMapClass, map->name) +
+               (home ? " in " + named(kAtlasClass, home->name) : "");
+    });
+    if (isError(out))
+        return 0;
 
     // A cycle, also one through names of other maps of the atlas, would make
     // resolution endless: it is refused before the level rules are asked.

@@ -94,6 +94,37 @@ bool isPlainORVName(const char* text, const char* type);
 std::string substituteName(const char* text, const char* fallback, bool checkDictionary,
                            const HeaderSet* used, const char* type);
 
+// Lengths of the paths the ORV reader builds from region text, measured
+// with the longest header a name can be written under and the longest line
+// each block can hold, so that what fits now still fits whatever the block
+// later holds (a substitute's suffix, a second side, primitives).
+// The longest path of a definition's block, from the block's object on.
+size_t definitionPathLength(const char* name);
+// The path of a map's object under the given name.
+size_t mapPrefixLength(const char* name);
+// The longest path of a map's block under the given name, with the
+// definitions the map holds (none for no map).
+size_t mapPathLength(RegionMap* map, const char* name);
+// The path of an atlas's object under the given name.
+size_t atlasPrefixLength(const char* name);
+// The longest path of an atlas's own lines under the given name.
+size_t atlasPathLength(const char* name);
+bool pathFits(size_t length);
+// 100007 with a message saying what (a text such as "Region Map (name)")
+// would make a path of that length.
+RegionStatus* pathTooLong(size_t length, const std::string& what);
+// No error when a path of that length reads back; else pathTooLong, with
+// what() called only then.
+template <class What>
+RegionStatus* checkPathLength(size_t length, What what)
+{
+    return pathFits(length) ? ok() : pathTooLong(length, what());
+}
+// The same for a name where it enters, described by its class and length.
+RegionStatus* checkNameLength(size_t length, const char* className, const char* name);
+// "<class> (<name>)", for those messages.
+std::string named(const char* className, const char* name);
+
 // Puts a definition back into a map it was just taken out of: the
 // admission check is passed over, as the definition was admitted before and
 // must not be lost on the way back.

@@ -376,7 +376,8 @@ RegionStatus* RegionMap_new(RegionMap** out, const char* name)
         return failText(8, "Invalid object pointer - cannot create new object");
     *out = nullptr;
     RegionStatus* s = nullptr;
-    if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s))
+    if (RegionName_isBlank(name, &s) || !RegionName_isStorable(name, &s) ||
+        isError(s = checkNameLength(mapPathLength(nullptr, name), kMapClass, name)))
         return s;
     RegionMap* m = static_cast<RegionMap*>(std::calloc(1, sizeof(RegionMap)));
     if (!m)
@@ -462,7 +463,18 @@ RegionStatus* RegionMap_delete(RegionMap** holder, int deleteDefinitions)
 RegionStatus* RegionMap_setName(RegionMap* map, const char* text)
 {
     RegionStatus* s = nullptr;
-    if (!RegionMap_check(map, &s) || RegionName_isBlank(text, &s) || !RegionName_isStorable(text, &s))
+    if (!RegionMap_check(map, &s) || RegionName_isBlank(text, &s) || !RegionName_isStorable(text, &s) ||
+        isError(s = checkNameLength(mapPathLength(nullptr, text), kMapClass, text)))
+        return s;
+    // Under the new name the map's text, and its atlas's, must still hold
+    // every definition's block.
+    RegionAtlas* atlas = map->atlas;
+    const size_t path = mapPathLength(map, text) + (atlas ? atlasPrefixLength(atlas->name) : 0);
+    s = checkPathLength(path, [&] {
+        return named(kMapClass, text) + " with its definitions" +
+               (atlas ? " in " + named(kAtlasClass, atlas->name) : "");
+    });
+    if (isError(s))
         return s;
     char* copy = copyText(text);
     if (!copy)

@@ -3,9 +3,14 @@
 // for those that cannot.
 #include "region_hash.h"
 #include "region_internal.h"
+#include "region_definition.h"
 #include "region_map.h"
 
+#include "orvapi.h"
+
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace regionatlas {
@@ -61,8 +66,10 @@ bool isPlainORVName(const char* text, const char* type)
     return !(type && std::strcmp(text, type) == 0);
 }
 
-std::string substituteName(const char* text, const char* fallback, bool checkDictionary, const HeaderSet* used,
-                           const char* type)
+namespace {
+
+// The substitute before any " <number>" suffix.
+std::string substituteBase(const char* text, const char* fallback)
 {
     std::string base;
     for (const char* p = text ? text : ""; *p && base.size() < kBaseLimit; ++p) {
@@ -78,6 +85,37 @@ std::string substituteName(const char* text, const char* fallback, bool checkDic
         base.pop_back();
     if (base.empty())
         base = fallback;
+    return base;
+}
+
+// Room for the suffix of a substitute: a blank and a number, which counts
+// at most the dictionary's entries and so has at most ten digits.
+const size_t kSuffixRoom = 11;
+
+// The longest header a name can be written under: the name itself when it
+// stands as it is (a definition's own name is a dictionary name, so no
+// substitute in the same text ever takes it), else its substitute.
+size_t headerLength(const char* name, const char* type, const char* fallback)
+{
+    if (isPlainORVName(name, type))
+        return std::strlen(name);
+    return substituteBase(name, fallback).size() + kSuffixRoom;
+}
+
+// "/" type ":" header: the path component of an object.
+size_t objectLength(const char* type, size_t header) { return 1 + std::strlen(type) + 1 + header; }
+
+// The longest line below each kind of block, as a path from the block.
+const char* const kDefinitionLongestLine = "/Region List A";
+const char* const kMapLongestLine = "/PRIMITIVE REGIONS/Primitive Region List";
+const char* const kAtlasLongestLine = "/Real Name";
+
+}  // namespace
+
+std::string substituteName(const char* text, const char* fallback, bool checkDictionary, const HeaderSet* used,
+                           const char* type)
+{
+    const std::string base = substituteBase(text, fallback);
     auto taken = [&](const std::string& candidate) {
         std::string plain = collapsed(candidate);
         if (type && plain == type)
@@ -90,6 +128,64 @@ std::string substituteName(const char* text, const char* fallback, bool checkDic
     for (unsigned long i = 0; taken(candidate); ++i)
         candidate = base + " " + std::to_string(i);
     return candidate;
+}
+
+size_t definitionPathLength(const char* name)
+{
+    return objectLength("REGION", headerLength(name, "REGION", "Region")) + std::strlen(kDefinitionLongestLine);
+}
+
+size_t mapPrefixLength(const char* name)
+{
+    return objectLength("REGION MAP", headerLength(name, "REGION MAP", "Map"));
+}
+
+size_t mapPathLength(RegionMap* map, const char* name)
+{
+    size_t below = std::strlen(kMapLongestLine);
+    RegionDefinition** defs = nullptr;
+    unsigned count = 0;
+    if (map && !RegionStatus_isError(RegionMap_getDefinitions(map, &defs, &count))) {
+        for (unsigned i = 0; i < count; ++i) {
+            const char* text = defs[i]->name ? RegionName_getText(defs[i]->name) : nullptr;
+            if (text)
+                below = std::max(below, definitionPathLength(text));
+        }
+    }
+    std::free(defs);
+    return mapPrefixLength(name) + below;
+}
+
+size_t atlasPrefixLength(const char* name)
+{
+    return objectLength("REGION ATLAS", headerLength(name, "REGION ATLAS", "Atlas"));
+}
+
+size_t atlasPathLength(const char* name)
+{
+    return atlasPrefixLength(name) + (isPlainORVName(name, "REGION ATLAS") ? 0 : std::strlen(kAtlasLongestLine));
+}
+
+std::string named(const char* className, const char* name)
+{
+    return std::string(className) + " (" + (name ? name : "") + ")";
+}
+
+bool pathFits(size_t length) { return length <= ORV_MAX_PATH_LENGTH; }
+
+RegionStatus* pathTooLong(size_t length, const std::string& what)
+{
+    return fail(100007, "Invalid name - %s would make a path of %zu characters in ORV text, more than the %d it "
+                        "can hold.",
+                what.c_str(), length, ORV_MAX_PATH_LENGTH);
+}
+
+RegionStatus* checkNameLength(size_t length, const char* className, const char* name)
+{
+    return checkPathLength(length, [&] {
+        return std::string("a ") + className + " name of " + std::to_string(name ? std::strlen(name) : 0) +
+               " characters";
+    });
 }
 
 }  // namespace regionatlas

@@ -69,6 +69,26 @@ inline std::string resolveIn(RegionMap* map, const char* name)
     return out;
 }
 
+// The atlas's text, or "error <code>".
+inline std::string atlasText(RegionAtlas* atlas)
+{
+    char* text = nullptr;
+    RegionStatus* s = RegionAtlas_getORV(atlas, &text);
+    std::string out = RegionStatus_isError(s) ? "error " + std::to_string(RegionStatus_getCode(s)) : text;
+    RegionAtlas_freeORV(atlas);
+    return out;
+}
+
+// Reads an atlas from the text into *atlas (which must hold none).
+inline RegionStatus* readAtlas(const std::string& text, RegionAtlas** atlas)
+{
+    std::vector<std::string> lines = splitLines(text);
+    std::vector<char*> raw;
+    for (std::string& l : lines)
+        raw.push_back(&l[0]);
+    return RegionAtlas_readFromStrings(atlas, static_cast<int>(raw.size()), raw.data());
+}
+
 inline RegionMap* newMap(const char* name)
 {
     RegionMap* map = nullptr;

@@ -8,15 +8,6 @@ using namespace regiontest;
 
 namespace {
 
-std::string atlasText(RegionAtlas* atlas)
-{
-    char* text = nullptr;
-    RegionStatus* s = RegionAtlas_getORV(atlas, &text);
-    std::string out = RegionStatus_isError(s) ? "error " + std::to_string(RegionStatus_getCode(s)) : text;
-    RegionAtlas_freeORV(atlas);
-    return out;
-}
-
 std::string mapText(RegionMap* map)
 {
     char* text = nullptr;
@@ -24,26 +15,6 @@ std::string mapText(RegionMap* map)
     std::string out = RegionStatus_isError(s) ? "error " + std::to_string(RegionStatus_getCode(s)) : text;
     RegionMap_freeORV(map);
     return out;
-}
-
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t at = 0;
-    for (size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
-        lines.push_back(text.substr(at, nl - at));
-    if (at < text.size())
-        lines.push_back(text.substr(at));
-    return lines;
-}
-
-RegionStatus* readAtlas(const std::string& text, RegionAtlas** atlas)
-{
-    std::vector<std::string> lines = splitLines(text);
-    std::vector<char*> raw;
-    for (std::string& l : lines)
-        raw.push_back(&l[0]);
-    return RegionAtlas_readFromStrings(atlas, static_cast<int>(raw.size()), raw.data());
 }
 
 int flagOf(RegionStatus* (*query)(const RegionName*, RegionMap*, int*), RegionName* name, RegionMap* map)
@@ -353,4 +324,65 @@ TEST(Atlas, DeletingWithAndWithoutMaps)
     ASSERT_OK(RegionDefinition_delete(&a));
     EXPECT_EQ(resolveIn(gone.atlas, "E"), "A, s");
     EXPECT_EQ(RegionAtlas_delete(nullptr, 1)->code, 100000);
+}
+
+TEST(Atlas, SecondaryMapDefiningWhatTheVrnMapAloneUsesIsRefusedByTheAtlas)
+{
+    // Only a VRN map below: the atlas's own check answers, before the map's
+    // definitions are moved, with its own message.
+    RegionAtlas* atlas = nullptr;
+    ASSERT_OK(RegionAtlas_new(&atlas, "Two levels"));
+    RegionMap* vrn = newMap("VRN map");
+    ASSERT_OK(define(vrn, "V", RC_UNION, {"W"}));
+    ASSERT_OK(RegionAtlas_addMap(atlas, vrn, REGION_MAP_VRN));
+    RegionMap* secondary = newMap("Secondary map");
+    ASSERT_OK(define(secondary, "W", RC_UNION, {"w"}));
+    const std::string before = mapText(secondary);
+    RegionStatus* s = RegionAtlas_addMap(atlas, secondary, REGION_MAP_SECONDARY);
+    EXPECT_CODE(s, 600005);
+    EXPECT_EQ(message(s), "Lower Region Map already uses Region (W) that is defined in Secondary Region Map.");
+    EXPECT_EQ(secondary->atlas, nullptr);
+    EXPECT_EQ(atlas->secondaryMap, nullptr);
+    EXPECT_EQ(mapText(secondary), before);
+    EXPECT_EQ(resolveIn(atlas, "V"), "W");
+    if (!secondary->atlas)
+        RegionMap_delete(&secondary, 1);
+    RegionAtlas_delete(atlas, 1);
+}
+
+TEST(Atlas, VrnMapJoiningUnderASecondaryMapThatDefinesItsPrimitiveIsRefused)
+{
+    // The Secondary map is asked whether or not a Primary map stands between,
+    // for explicit primitives as for the components of definitions.
+    for (bool withPrimary : {false, true}) {
+        for (bool explicitOnly : {false, true}) {
+            SCOPED_TRACE(std::string(withPrimary ? "with" : "without") + " a Primary map, " +
+                         (explicitOnly ? "explicit primitive" : "component"));
+            RegionAtlas* atlas = nullptr;
+            ASSERT_OK(RegionAtlas_new(&atlas, "Order"));
+            RegionMap* secondary = newMap("Secondary map");
+            ASSERT_OK(define(secondary, "S", RC_UNION, {"s"}));
+            ASSERT_OK(RegionAtlas_addMap(atlas, secondary, REGION_MAP_SECONDARY));
+            if (withPrimary) {
+                RegionMap* primary = newMap("Primary map");
+                ASSERT_OK(define(primary, "P", RC_UNION, {"p"}));
+                ASSERT_OK(RegionAtlas_addMap(atlas, primary, REGION_MAP_PRIMARY));
+            }
+            RegionMap* vrn = newMap("VRN map");
+            if (explicitOnly)
+                ASSERT_OK(RegionMap_addExplicitPrimitive(vrn, "S"));
+            else
+                ASSERT_OK(define(vrn, "L", RC_UNION, {"S", "l"}));
+            const std::string before = mapText(vrn);
+            RegionStatus* s = RegionAtlas_addMap(atlas, vrn, REGION_MAP_VRN);
+            EXPECT_CODE(s, 600004);
+            EXPECT_EQ(message(s), "Primitive (S) in Region Map is alreaady defined in a higher Region Map");
+            EXPECT_EQ(vrn->atlas, nullptr);
+            EXPECT_EQ(atlas->vrnMap, nullptr);
+            EXPECT_EQ(mapText(vrn), before);
+            if (!vrn->atlas)
+                RegionMap_delete(&vrn, 1);
+            RegionAtlas_delete(atlas, 1);
+        }
+    }
 }
