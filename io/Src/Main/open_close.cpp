@@ -271,6 +271,30 @@ extern "C" int openfile(IO_file *record) {
     return rc == IO_OK ? IO_OK : failOpen(record, rc);
 }
 
+extern "C" int kwxIoStartChanging(IO_error_routine routine, IO_file *record) {
+    if (!record || !record->stream || !record->indextable) return IO_OK;
+    if (!kwxIoSizeCleared(record)) {
+        // Written beside the stream (flushed first), which keeps its
+        // position: a caller may be in the middle of a dataset it writes
+        // request by request.
+        const int fd = vrnPlatform_streamFd(record->stream);
+        if (fd >= 0) {
+            const int width = record->offsetwidth ? record->offsetwidth : 20;
+            char field[IO_OFFSET_FIELD_MAX];
+            int n = 0;
+            int rc = kwxEncodeOffset(routine, "F", 0, width, field, &n);
+            if (rc == IO_OK && fflush(record->stream) != 0) rc = IO_ERR_WRITE;
+            if (rc == IO_OK && vrnPlatform_pwrite(fd, field, static_cast<size_t>(n), 6) < 0) rc = IO_ERR_WRITE;
+            if (rc != IO_OK) {
+                kwxIoSysError(record, "iif_flush: can't write filesize");
+                return rc;
+            }
+        }
+        kwxIoSetSizeCleared(record, 1);
+    }
+    return kwxIndexWriteRetiredMarks(routine, record);
+}
+
 extern "C" int iif_flush(IO_file *record) {
     if (!record || !record->stream) return IO_OK;
     IO_error_routine routine = kwxIoRoutine(record);
@@ -285,7 +309,9 @@ extern "C" int iif_flush(IO_file *record) {
                    record->filename ? record->filename : "");
     if (record->indexdirty && record->indextable && record->locklevel == -1) {
         kwxIoTrace("iif_flush: writing final index");
-        if (kwxSeek64(f, record->indexpos, 0) != 0) {
+        if ((rc = kwxIoStartChanging(routine, record)) != IO_OK) {
+            kwxIoError(routine, "iif_flush: write_index failed");
+        } else if (kwxSeek64(f, record->indexpos, 0) != 0) {
             kwxIoSysError(record, "iif_flush: can't go to index location");
             rc = IO_ERR_SEEK;
         } else if ((rc = write_index(routine, record, record->nlines, record->indextable)) !=
@@ -305,8 +331,12 @@ extern "C" int iif_flush(IO_file *record) {
             } else if ((rc = kwxwriteOffset(routine, "F", &size, record->offsetwidth, f)) !=
                        IO_OK) {
                 kwxIoError(routine, "iif_flush: can't write filesize");
+            } else if (fflush(f) != 0) {
+                kwxIoSysError(record, "iif_flush: can't flush the file");
+                rc = IO_ERR_WRITE;
             } else {
                 record->indexdirty = 0;
+                kwxIoSetSizeCleared(record, 0);
             }
         }
     }
