@@ -27,6 +27,23 @@ FILE *createNew(const char *name, int openErrno) {
     return f;
 }
 
+// The 36 bytes a new file starts with (see iif_create_empty): "*INFO", the
+// size 0 in a field of width 20, "*ENDINFO".
+const char kNewFileStart[] = "*INFO\n                   0\n*ENDINFO\n";
+static_assert(sizeof kNewFileStart == 37, "a new file starts with 36 bytes");
+
+// Whether the whole file (size bytes, fewer than a new file's start) is the
+// beginning of a new file's start: what a crash during its creation leaves.
+// The stream is left at the beginning.
+bool isCutNewFileStart(FILE *f, int64_t size) {
+    const int64_t full = static_cast<int64_t>(sizeof kNewFileStart - 1);
+    if (size >= full) return false;
+    char bytes[sizeof kNewFileStart];
+    bool prefix = fread(bytes, 1, static_cast<size_t>(size), f) == static_cast<size_t>(size) &&
+                  memcmp(bytes, kNewFileStart, static_cast<size_t>(size)) == 0;
+    return kwxSeek64(f, 0, 0) == 0 && prefix;
+}
+
 void traceRecord(const char *label, const IO_file *record) {
     if (!kwxIoTraceOn()) return;
     int64_t pos = record->stream ? kwxTell64(record->stream) : -1;
@@ -188,6 +205,17 @@ extern "C" int openfile(IO_file *record) {
     if (kwxSeek64(f, 0, 0) != 0) {
         kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
         return failOpen(record, IO_ERR_SEEK);
+    }
+    if (size > 0 && isCutNewFileStart(f, size)) {
+        // The start of a new file whose first write was cut short: nothing
+        // was ever stored in it, so it is started again.
+        kwxIoTrace("iif_open: file %s holds only the first %" PRId64 " bytes of a new file's start, starting it again",
+                   name, size);
+        if (vrnPlatform_ftruncate(vrnPlatform_streamFd(f), 0) != 0 || kwxSeek64(f, 0, 0) != 0) {
+            kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
+            return failOpen(record, IO_ERR_SEEK);
+        }
+        size = 0;
     }
     if (size == 0) {
         int rc = iif_create_empty(record);
