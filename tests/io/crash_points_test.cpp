@@ -404,4 +404,36 @@ TEST(DataFileCrashPoints, TheWorkloadItselfLeavesTheExpectedFiles) {
     EXPECT_EQ(r.steps.back().expect[2].contents, r.steps.back().expect[0].contents);
 }
 
+TEST(DataFileCrashPoints, EveryChangeGoesThroughACountedStream) {
+    // A file opened for reading and writing is read through the C runtime's
+    // stream; before any change it must move to a counted stream, or the
+    // crash points above would miss that change.
+    TempDir dir;
+    const std::string name = dir.file("p.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "r", 1, {1}));
+    }
+    auto counted = [](FILE *stream) { return stream && fileno(stream) < 0 && vrnPlatform_streamFd(stream) >= 0; };
+    const std::vector<std::pair<const char *, std::function<int(Client &)>>> changes = {
+        {"write", [](Client &c) { return c.writeInts("c", "r", 1, {3}); }},
+        {"delete",
+         [](Client &c) {
+             Header h("a", "r", 1);
+             Data d;
+             return c.request(IO_DELETE_DS, h, d);
+         }},
+        {"flush of a rebuilt index", [](Client &c) { return iif_flush(&c.control()->primary); }},
+    };
+    for (const auto &[label, change] : changes) {
+        iotest::forceRebuild(name);
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name)) << label;
+        EXPECT_FALSE(counted(c.control()->primary.stream)) << label << ": an open already counts";
+        ASSERT_EQ(IO_OK, change(c)) << label;
+        EXPECT_TRUE(counted(c.control()->primary.stream)) << label;
+    }
+}
+
 }  // namespace

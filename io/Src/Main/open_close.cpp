@@ -13,6 +13,11 @@
 
 namespace {
 
+// Files are opened with the C runtime's own streams, which read fastest; a
+// record's stream becomes one whose writes are counted by the platform
+// layer before its first change (kwxIoStartChanging), and a new file is made
+// with one from the start.
+
 // Creates a file that does not exist yet. An existing file is never
 // truncated: a file that cannot be opened for reading and writing may still
 // hold data that somebody wants.
@@ -23,7 +28,7 @@ FILE *createNew(const char *name, int openErrno) {
     }
     FILE *f = vrnPlatform_fopen(name, "w+xb");
     // Someone made it in the meantime: take theirs as it is.
-    if (!f && errno == EEXIST) return vrnPlatform_fopen(name, "r+b");
+    if (!f && errno == EEXIST) return fopen(name, "r+be");
     return f;
 }
 
@@ -95,11 +100,11 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
     char mode = 0;
     int err = 0;
     if (a == 'r') {
-        f = vrnPlatform_fopen(name, "rb");
+        f = fopen(name, "rbe");
         mode = 'r';
         err = errno;
     } else if (a == 'w' || a == 'a') {
-        f = vrnPlatform_fopen(name, "r+b");
+        f = fopen(name, "r+be");
         mode = 'w';
         if (!f) {
             err = errno;
@@ -108,7 +113,7 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
             err = errno;
         }
     } else {
-        f = vrnPlatform_fopen(name, "r+b");
+        f = fopen(name, "r+be");
         mode = 'w';
         err = f ? 0 : errno;
         // A missing file is made anew, never opened read-only: another
@@ -116,7 +121,7 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
         // handle would then refuse every write of its caller.
         if (!f && err != ENOENT) {
             kwxIoTrace("Failed to get read/write permission, trying read-only");
-            f = vrnPlatform_fopen(name, "rb");
+            f = fopen(name, "rbe");
             mode = 'r';
             if (!f) err = errno;
         }
@@ -205,6 +210,10 @@ extern "C" int openfile(IO_file *record) {
     if (kwxSeek64(f, 0, 0) != 0) {
         kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
         return failOpen(record, IO_ERR_SEEK);
+    }
+    if (size == 0 || isCutNewFileStart(f, size)) {
+        if (int rc = kwxIoUseCountedStream(record)) return failOpen(record, rc);
+        f = record->stream;
     }
     if (size > 0 && isCutNewFileStart(f, size)) {
         // The start of a new file whose first write was cut short: nothing
@@ -299,8 +308,21 @@ extern "C" int openfile(IO_file *record) {
     return rc == IO_OK ? IO_OK : failOpen(record, rc);
 }
 
+extern "C" int kwxIoUseCountedStream(IO_file *record) {
+    if (!record || !record->stream) return IO_ERR_NOFILE;
+    FILE *counted = vrnPlatform_countWrites(record->stream);
+    if (!counted) {
+        kwxIoSysError(record, "iif_open: can't open file %s", record->filename ? record->filename : "");
+        return IO_ERR_OPEN;
+    }
+    record->stream = counted;
+    return IO_OK;
+}
+
 extern "C" int kwxIoStartChanging(IO_error_routine routine, IO_file *record) {
-    if (!record || !record->stream || !record->indextable) return IO_OK;
+    if (!record || !record->stream) return IO_OK;
+    if (int rc = kwxIoUseCountedStream(record)) return rc;
+    if (!record->indextable) return IO_OK;
     if (!kwxIoSizeCleared(record)) {
         // Written beside the stream (flushed first), which keeps its
         // position: a caller may be in the middle of a dataset it writes
@@ -337,7 +359,9 @@ extern "C" int iif_flush(IO_file *record) {
                    record->filename ? record->filename : "");
     if (record->indexdirty && record->indextable && record->locklevel == -1) {
         kwxIoTrace("iif_flush: writing final index");
-        if ((rc = kwxIoStartChanging(routine, record)) != IO_OK) {
+        rc = kwxIoStartChanging(routine, record);
+        f = record->stream;
+        if (rc != IO_OK) {
             kwxIoError(routine, "iif_flush: write_index failed");
         } else if (kwxSeek64(f, record->indexpos, 0) != 0) {
             kwxIoSysError(record, "iif_flush: can't go to index location");
