@@ -211,18 +211,20 @@ extern "C" int openfile(IO_file *record) {
         kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
         return failOpen(record, IO_ERR_SEEK);
     }
-    if (size == 0 || isCutNewFileStart(f, size)) {
+    const bool cutStart = size > 0 && isCutNewFileStart(f, size);
+    if (size == 0 || cutStart) {
+        // The file is about to be written.
         if (int rc = kwxIoUseCountedStream(record)) return failOpen(record, rc);
         f = record->stream;
     }
-    if (size > 0 && isCutNewFileStart(f, size)) {
+    if (cutStart) {
         // The start of a new file whose first write was cut short: nothing
         // was ever stored in it, so it is started again.
         kwxIoTrace("iif_open: file %s holds only the first %" PRId64 " bytes of a new file's start, starting it again",
                    name, size);
         if (vrnPlatform_ftruncate(vrnPlatform_streamFd(f), 0) != 0 || kwxSeek64(f, 0, 0) != 0) {
-            kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
-            return failOpen(record, IO_ERR_SEEK);
+            kwxIoSysError(record, "iif_open: can't start the cut-short file %s again", name);
+            return failOpen(record, IO_ERR_WRITE);
         }
         size = 0;
     }
