@@ -88,6 +88,8 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
         kwxIoError(routine, "iif_open: unknown access code %s\n", access ? access : "");
         return IO_ERR_OPEN;
     }
+    // Nothing kept for an earlier file of this record carries over.
+    kwxIndexForgetRecord(record);
     char *copy = kwxIoStrdup(name);
     if (!copy) return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iif_open_file", (int64_t)strlen(name) + 1);
     free(record->filename);
