@@ -13,6 +13,11 @@
 
 namespace {
 
+// Files are opened with the C runtime's own streams, which read fastest; a
+// record's stream becomes one whose writes are counted by the platform
+// layer before its first change (kwxIoStartChanging), and a new file is made
+// with one from the start.
+
 // Creates a file that does not exist yet. An existing file is never
 // truncated: a file that cannot be opened for reading and writing may still
 // hold data that somebody wants.
@@ -21,19 +26,27 @@ FILE *createNew(const char *name, int openErrno) {
         errno = openErrno;
         return nullptr;
     }
-    int fd = vrnPlatform_open(name, O_RDWR | O_CREAT | O_EXCL, 0666);
-    if (fd == -1) {
-        // Someone made it in the meantime: take theirs as it is.
-        if (errno == EEXIST) return fopen(name, "r+be");
-        return nullptr;
-    }
-    FILE *f = fdopen(fd, "r+b");
-    if (!f) {
-        int e = errno;
-        close(fd);
-        errno = e;
-    }
+    FILE *f = vrnPlatform_fopen(name, "w+xb");
+    // Someone made it in the meantime: take theirs as it is.
+    if (!f && errno == EEXIST) return fopen(name, "r+be");
     return f;
+}
+
+// The 36 bytes a new file starts with (see iif_create_empty): "*INFO", the
+// size 0 in a field of width 20, "*ENDINFO".
+const char kNewFileStart[] = "*INFO\n                   0\n*ENDINFO\n";
+static_assert(sizeof kNewFileStart == 37, "a new file starts with 36 bytes");
+
+// Whether the whole file (size bytes, fewer than a new file's start) is the
+// beginning of a new file's start: what a crash during its creation leaves.
+// The stream is left at the beginning.
+bool isCutNewFileStart(FILE *f, int64_t size) {
+    const int64_t full = static_cast<int64_t>(sizeof kNewFileStart - 1);
+    if (size >= full) return false;
+    char bytes[sizeof kNewFileStart];
+    bool prefix = fread(bytes, 1, static_cast<size_t>(size), f) == static_cast<size_t>(size) &&
+                  memcmp(bytes, kNewFileStart, static_cast<size_t>(size)) == 0;
+    return kwxSeek64(f, 0, 0) == 0 && prefix;
 }
 
 void traceRecord(const char *label, const IO_file *record) {
@@ -75,6 +88,8 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
         kwxIoError(routine, "iif_open: unknown access code %s\n", access ? access : "");
         return IO_ERR_OPEN;
     }
+    // Nothing kept for an earlier file of this record carries over.
+    kwxIndexForgetRecord(record);
     char *copy = kwxIoStrdup(name);
     if (!copy) return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iif_open_file", (int64_t)strlen(name) + 1);
     free(record->filename);
@@ -198,6 +213,23 @@ extern "C" int openfile(IO_file *record) {
         kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
         return failOpen(record, IO_ERR_SEEK);
     }
+    const bool cutStart = size > 0 && isCutNewFileStart(f, size);
+    if (size == 0 || cutStart) {
+        // The file is about to be written.
+        if (int rc = kwxIoUseCountedStream(record)) return failOpen(record, rc);
+        f = record->stream;
+    }
+    if (cutStart) {
+        // The start of a new file whose first write was cut short: nothing
+        // was ever stored in it, so it is started again.
+        kwxIoTrace("iif_open: file %s holds only the first %" PRId64 " bytes of a new file's start, starting it again",
+                   name, size);
+        if (vrnPlatform_ftruncate(vrnPlatform_streamFd(f), 0) != 0 || kwxSeek64(f, 0, 0) != 0) {
+            kwxIoSysError(record, "iif_open: can't start the cut-short file %s again", name);
+            return failOpen(record, IO_ERR_WRITE);
+        }
+        size = 0;
+    }
     if (size == 0) {
         int rc = iif_create_empty(record);
         return rc == IO_OK ? IO_OK : failOpen(record, rc);
@@ -280,6 +312,43 @@ extern "C" int openfile(IO_file *record) {
     return rc == IO_OK ? IO_OK : failOpen(record, rc);
 }
 
+extern "C" int kwxIoUseCountedStream(IO_file *record) {
+    if (!record || !record->stream) return IO_ERR_NOFILE;
+    FILE *counted = vrnPlatform_countWrites(record->stream);
+    if (!counted) {
+        kwxIoSysError(record, "iif_open: can't open file %s", record->filename ? record->filename : "");
+        return IO_ERR_OPEN;
+    }
+    record->stream = counted;
+    return IO_OK;
+}
+
+extern "C" int kwxIoStartChanging(IO_error_routine routine, IO_file *record) {
+    if (!record || !record->stream) return IO_OK;
+    if (int rc = kwxIoUseCountedStream(record)) return rc;
+    if (!record->indextable) return IO_OK;
+    if (!kwxIoSizeCleared(record)) {
+        // Written beside the stream (flushed first), which keeps its
+        // position: a caller may be in the middle of a dataset it writes
+        // request by request.
+        const int fd = vrnPlatform_streamFd(record->stream);
+        if (fd >= 0) {
+            const int width = record->offsetwidth ? record->offsetwidth : 20;
+            char field[IO_OFFSET_FIELD_MAX];
+            int n = 0;
+            int rc = kwxEncodeOffset(routine, "F", 0, width, field, &n);
+            if (rc == IO_OK && fflush(record->stream) != 0) rc = IO_ERR_WRITE;
+            if (rc == IO_OK && vrnPlatform_pwrite(fd, field, static_cast<size_t>(n), 6) < 0) rc = IO_ERR_WRITE;
+            if (rc != IO_OK) {
+                kwxIoSysError(record, "iif_flush: can't write filesize");
+                return rc;
+            }
+        }
+        kwxIoSetSizeCleared(record, 1);
+    }
+    return kwxIndexWriteRetiredMarks(routine, record);
+}
+
 extern "C" int iif_flush(IO_file *record) {
     if (!record || !record->stream) return IO_OK;
     IO_error_routine routine = kwxIoRoutine(record);
@@ -294,7 +363,11 @@ extern "C" int iif_flush(IO_file *record) {
                    record->filename ? record->filename : "");
     if (record->indexdirty && record->indextable && record->locklevel == -1) {
         kwxIoTrace("iif_flush: writing final index");
-        if (kwxSeek64(f, record->indexpos, 0) != 0) {
+        rc = kwxIoStartChanging(routine, record);
+        f = record->stream;
+        if (rc != IO_OK) {
+            kwxIoError(routine, "iif_flush: write_index failed");
+        } else if (kwxSeek64(f, record->indexpos, 0) != 0) {
             kwxIoSysError(record, "iif_flush: can't go to index location");
             rc = IO_ERR_SEEK;
         } else if ((rc = write_index(routine, record, record->nlines, record->indextable)) !=
@@ -314,8 +387,12 @@ extern "C" int iif_flush(IO_file *record) {
             } else if ((rc = kwxwriteOffset(routine, "F", &size, record->offsetwidth, f)) !=
                        IO_OK) {
                 kwxIoError(routine, "iif_flush: can't write filesize");
+            } else if (fflush(f) != 0) {
+                kwxIoSysError(record, "iif_flush: can't flush the file");
+                rc = IO_ERR_WRITE;
             } else {
                 record->indexdirty = 0;
+                kwxIoSetSizeCleared(record, 0);
             }
         }
     }
