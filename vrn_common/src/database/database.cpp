@@ -350,9 +350,13 @@ int Database_erase(Database* db, const vrnUUID* object) {
 int Database_rollback(Database* db, int state) {
     if (!db) return 0;
     std::vector<Entry> all = orderedMatches(db, "*", "*", -1, -1);
+    // Highest state first: whatever cut stops the erasing, what is left
+    // above the state always reaches down to state + 1, so one look there
+    // tells whether an erasing was left unfinished.
+    std::stable_sort(all.begin(), all.end(), [](const Entry& a, const Entry& b) { return a.when > b.when; });
     int result = 1;
     for (const Entry& e : all) {
-        if (e.when <= state) continue;
+        if (e.when <= state) break;
         int r = DefFile_erase(db->file, e.what.c_str(), e.where.c_str(), e.when);
         if (r) db->modified = 1;
         else if (result == 1) result = r;

@@ -167,9 +167,25 @@ void writeGlobalInt(vrnStateManager* m, const char* key, int value) {
     if (m->database) Database_setInteger(m->database, 0, nullptr, key, value);
 }
 
+// "State - last" goes first: a process killed between the two writes
+// leaves either the last state open beyond a closed current one (redo
+// reopens it) or a closed last state with the current one open, both of
+// which open as they are.
 void writeCounters(vrnStateManager* m) {
-    writeGlobalInt(m, "State - current", m->current);
     writeGlobalInt(m, "State - last", m->last);
+    writeGlobalInt(m, "State - current", m->current);
+}
+
+// True when some dataset is stored at exactly that state.
+bool anyStoredAt(vrnStateManager* m, int state) {
+    int records = 0;
+    char** uuids = nullptr;
+    int* starts = nullptr;
+    char** keys = nullptr;
+    int* whens = nullptr;
+    Database_match(m->database, state, state, "*", "*", &records, &uuids, &starts, &keys, &whens);
+    Database_freeMatch(records, uuids, starts, keys, whens);
+    return records > 0;
 }
 
 int readState(vrnStateManager* m) { return abs(m->current); }
@@ -389,6 +405,11 @@ int vrnStateManager_newState(vrnStateManager* m) {
     if (!m) return 0;
     if (m->current < 0) return -m->current;
     if (abs(m->last) > m->current) {
+        // Redo must never reach a state half erased: the last state comes
+        // down to the current one before anything is erased. States above
+        // it that a killed process left behind are erased at the next open.
+        m->last = m->current;
+        writeGlobalInt(m, "State - last", m->last);
         if (m->database) Database_rollback(m->database, m->current);
         // Only a repository that exists has checkpoints to drop.
         if (m->repository && truncateRoutine) truncateRoutine(m->repository, m->current);
@@ -752,6 +773,11 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
         refuseStates(m, fn);
         return 0;
     }
+    // Builds that wrote "State - current" before "State - last" may have
+    // been killed between the two while opening a state: the next state
+    // open, the last one still closed. Nothing was written into that
+    // state yet, so the closed last state is the current one.
+    if (m->last >= 0 && stored == -(m->last + 1)) stored = m->last;
     // The types are checked before any object is made, so that a file of
     // unknown types is refused without building a partial model.
     int types = vrnStateManager_checkTypes(m);
@@ -773,6 +799,11 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
         refuseStates(m, fn);
         return changed;
     }
+    // Datasets above the last state were being erased when a writer died
+    // (discarding redo states): they go now, before a new state could
+    // take their number.
+    int top = abs(m->last);
+    if (anyStoredAt(m, top + 1)) Database_rollback(m->database, top);
     if (types == 2) vrnStateManager_recordTypes(m);
     return 1;
 }
