@@ -82,14 +82,6 @@ long vrnPlatform_write(int fd, const void* buffer, size_t n) {
     return static_cast<long>(done);
 }
 
-int vrnPlatform_open(const char* path, int flags, int permissions) {
-    int fd;
-    do {
-        fd = open(path, flags | O_CLOEXEC, static_cast<mode_t>(permissions));
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
 int vrnPlatform_openFile(const char* path, int mode) {
     switch (mode) {
     case 0: return vrnPlatform_open(path, O_RDONLY, 0666);
@@ -97,24 +89,6 @@ int vrnPlatform_openFile(const char* path, int mode) {
     case 2: return vrnPlatform_open(path, O_WRONLY | O_CREAT | O_APPEND, 0666);
     default: errno = EINVAL; return -1;
     }
-}
-
-long vrnPlatform_pwrite(int fd, const void* buffer, size_t n, long long offset) {
-    const char* p = static_cast<const char*>(buffer);
-    size_t done = 0;
-    while (done < n) {
-        ssize_t r = pwrite(fd, p + done, n - done, static_cast<off_t>(offset + static_cast<long long>(done)));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (r == 0) {
-            errno = EIO;
-            return -1;
-        }
-        done += static_cast<size_t>(r);
-    }
-    return static_cast<long>(done);
 }
 
 int vrnPlatform_waitReadable(int fd, int milliseconds) {

@@ -16,6 +16,7 @@
 #define VRN_PLATFORM_POSIX_H
 
 #include <stddef.h>
+#include <stdio.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -34,14 +35,55 @@ long vrnPlatform_read(int fd, void* buffer, size_t n);
 long vrnPlatform_write(int fd, const void* buffer, size_t n);
 
 /* open(2) with the given flags and permissions, always close-on-exec and
- * retried on EINTR. */
+ * retried on EINTR. An open with O_CREAT or O_TRUNC is a file change (see
+ * below). */
 int vrnPlatform_open(const char* path, int flags, int permissions);
 /* Opens a file for a redirection, close-on-exec: mode 0 reading, 1 writing
  * (created or truncated), 2 appending (created when missing). */
 int vrnPlatform_openFile(const char* path, int mode);
+
+/* ---- file changes ------------------------------------------------------- */
+
+/* Every call by which the system changes a file goes through the functions
+ * of this section, which count it: a creating or truncating open, a write to
+ * a file, a truncation, a rename, an unlink. The count is what the crash
+ * point hook below works on. Writes to pipes and sockets use
+ * vrnPlatform_write and are not counted. */
+
 /* Writes all n bytes at the file offset without moving the descriptor's
  * offset (retrying short writes and EINTR); n or -1 with errno set. */
 long vrnPlatform_pwrite(int fd, const void* buffer, size_t n, long long offset);
+/* Writes all n bytes to a file at its offset (retrying short writes and
+ * EINTR); n or -1 with errno set. */
+long vrnPlatform_writeFile(int fd, const void* buffer, size_t n);
+/* ftruncate(2), retried on EINTR. */
+int vrnPlatform_ftruncate(int fd, long long length);
+/* rename(2): replaces `to` in one step. */
+int vrnPlatform_rename(const char* from, const char* to);
+/* unlink(2). */
+int vrnPlatform_unlink(const char* path);
+
+/* A fully buffered stdio stream over a close-on-exec descriptor, with the
+ * modes of fopen ("r", "w", "a", each with any of "+", "b", "e", "x").
+ * Whatever the stream writes reaches the file through
+ * vrnPlatform_writeFile, so it is counted; seeking, reading and fclose work
+ * as on any stream. A mode that may create the file ("w", "a", "x") counts
+ * as a creating open. NULL with errno set on failure. */
+FILE* vrnPlatform_fopen(const char* path, const char* mode);
+/* The descriptor under a stream: the one of a vrnPlatform_fopen stream
+ * (fileno cannot see it), else fileno(stream); -1 when it has none. */
+int vrnPlatform_streamFd(FILE* stream);
+
+/* Test hook: the process ends at the call-th counted call from now on
+ * (1-based; 0 switches the hook off) as SIGKILL would: through _exit with
+ * status VRN_CRASH_POINT_STATUS, no exit handlers run and no stdio buffer
+ * flushed. When keepBytes >= 0 and that call is a write, its first
+ * min(keepBytes, n) bytes are written first. Unset, the hook costs one
+ * increment and one compare per call. */
+enum { VRN_CRASH_POINT_STATUS = 86 };
+void vrnPlatform_setCrashPoint(long long call, long long keepBytes);
+/* Counted calls made by this process so far. */
+long long vrnPlatform_fileChangeCount(void);
 
 /* Waits until the descriptor has input (or its end) to read: 1, 0 when the
  * milliseconds passed first (negative: no limit), -1 on failure. */

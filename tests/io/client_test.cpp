@@ -2,6 +2,7 @@
 // dies, readers that share, the index written only by the writer, closing
 // and reopening records.
 #include "file_fixture.h"
+#include "vrn_platform.h"
 
 #include <gtest/gtest.h>
 #include <cerrno>
@@ -138,7 +139,7 @@ TEST(Client, CloseReportsAFailedFlushAfterCleaningUp) {
     // The descriptor goes away behind the library's back.
     FILE *stream = c.control()->primary.stream;
     ASSERT_NE(nullptr, stream);
-    close(fileno(stream));
+    close(vrnPlatform_streamFd(stream));
     EXPECT_EQ(IO_ERR_CLOSE, c.close());
     EXPECT_EQ(nullptr, c.control()->primary.stream);
     EXPECT_FALSE(exists(name + ".lck"));

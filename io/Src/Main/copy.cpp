@@ -26,7 +26,7 @@ bool sameFile(const IO_file *a, const IO_file *b) {
     if (a == b) return true;
     if (!a->stream || !b->stream) return false;
     struct stat sa, sb;
-    if (fstat(fileno(a->stream), &sa) != 0 || fstat(fileno(b->stream), &sb) != 0) return false;
+    if (fstat(vrnPlatform_streamFd(a->stream), &sa) != 0 || fstat(vrnPlatform_streamFd(b->stream), &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
@@ -45,7 +45,7 @@ void abandonCopy(IO_error_routine routine, FILE *out, int64_t start) {
 // Writes bytes at a position of the stream's file without moving the
 // stream; the stream holds no buffered data.
 bool writeAt(FILE *stream, const std::string &bytes, int64_t position) {
-    return vrnPlatform_pwrite(fileno(stream), bytes.data(), bytes.size(), position) >= 0;
+    return vrnPlatform_pwrite(vrnPlatform_streamFd(stream), bytes.data(), bytes.size(), position) >= 0;
 }
 
 // The bytes of a length field, as the offset writer lays them out.

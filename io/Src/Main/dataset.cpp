@@ -29,7 +29,7 @@ int g_liveData = 0;
 
 int64_t fileSize(FILE *stream) {
     struct stat st;
-    if (fstat(fileno(stream), &st) != 0) return -1;
+    if (fstat(vrnPlatform_streamFd(stream), &st) != 0) return -1;
     return static_cast<int64_t>(st.st_size);
 }
 
@@ -201,7 +201,7 @@ extern "C" int kwxSeek64(FILE *stream, int64_t offset, int mode) {
         // seek: the stream drops it, and nothing later would tell.
         if (fflush(stream) != 0) return -1;
         struct stat st;
-        if (fstat(fileno(stream), &st) == 0 && S_ISREG(st.st_mode)) {
+        if (fstat(vrnPlatform_streamFd(stream), &st) == 0 && S_ISREG(st.st_mode)) {
             int64_t target = static_cast<int64_t>(st.st_size) + offset;
             if (target < 0) return -1;
             return fseeko(stream, static_cast<off_t>(target), SEEK_SET) == 0 ? 0 : -1;
@@ -612,7 +612,7 @@ extern "C" int write_dataset(IO_error_routine routine, const char *format, IO_he
     const bool text = fmt[0] == 'F';
     const char *const crashTag = text ? "*CRASH\n" : "*CRASH";
     const int crashBytes = text ? 7 : 6;
-    const int fd = fileno(fp);
+    const int fd = vrnPlatform_streamFd(fp);
 
     // A dataset of modest size is put together in memory and goes to the
     // file with positioned writes: the whole dataset with its leading length

@@ -2,6 +2,7 @@
 // "*INDEX" dataset at the file's end, and the rebuild of the index by
 // scanning the datasets after a crash.
 #include "io_internal.h"
+#include "vrn_platform.h"
 
 #include <unistd.h>
 
@@ -324,7 +325,7 @@ extern "C" int write_index(IO_error_routine routine, IO_file *r, int nlines, con
     if (oldBytes) {
         // Cut the file at the new index so that its position line really is
         // the last line; only if that fails mark the leftovers with "*CRASH".
-        if (ftruncate(fileno(fp), static_cast<off_t>(end)) != 0) {
+        if (vrnPlatform_ftruncate(vrnPlatform_streamFd(fp), end) != 0) {
             kwxIoError(routine, "write_index: warning: new index not at end of file, file may be bad");
             if (kwxwriteTag(routine, fmt, "*CRASH", fp) != 0)
                 kwxIoTrace("write_dataset abort: can't write file end tag\n");

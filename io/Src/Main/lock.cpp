@@ -30,7 +30,7 @@ int createExclusive(const std::string &name) {
 
 void releaseMutex() {
     if (g_mutexName.empty()) return;
-    unlink(g_mutexName.c_str());
+    vrnPlatform_unlink(g_mutexName.c_str());
     g_mutexName.clear();
 }
 
@@ -51,7 +51,7 @@ void takeMutex(const std::string &lockName) {
         if (errno != EEXIST) return;
         if (attempt >= g_waitTries) {
             kwxIoTrace("iif_set_lock: lock mutex %s is stale, taking it over", name.c_str());
-            unlink(name.c_str());
+            vrnPlatform_unlink(name.c_str());
             fd = createExclusive(name);
             if (fd >= 0) {
                 close(fd);
@@ -76,7 +76,7 @@ enum class LockRead { Missing, Value, Bad };
 LockRead readLockFile(const std::string &lockName, int &value) {
     // A lock file that cannot be opened counts as none: where no lock file
     // can be made, readers go on without one.
-    FILE *f = fopen(lockName.c_str(), "re");
+    FILE *f = vrnPlatform_fopen(lockName.c_str(), "r");
     if (!f) return LockRead::Missing;
     char text[64];
     size_t n = fread(text, 1, sizeof text - 1, f);
@@ -103,7 +103,7 @@ enum class LockWrite { Ok, CantOpen, CantWrite };
 // Writes a lock value in the integer text form: right-justified in 10
 // characters and a newline.
 LockWrite writeLockFile(const std::string &lockName, int value) {
-    FILE *f = fopen(lockName.c_str(), "we");
+    FILE *f = vrnPlatform_fopen(lockName.c_str(), "w");
     if (!f) return LockWrite::CantOpen;
     char text[32];
     int n = snprintf(text, sizeof text, "%10d\n", value);
@@ -206,7 +206,7 @@ extern "C" int iif_set_lock(IO_file *record, int level) {
     }
 
     if (level <= 0 && value == 0) {
-        unlink(lockName.c_str());
+        vrnPlatform_unlink(lockName.c_str());
     } else {
         LockWrite written = writeLockFile(lockName, value);
         if (written == LockWrite::CantOpen) {
@@ -221,7 +221,7 @@ extern "C" int iif_set_lock(IO_file *record, int level) {
         }
         if (written == LockWrite::CantWrite) {
             kwxIoSysError(record, "iif_set_lock: error writing to lock file %s", lockName.c_str());
-            unlink(lockName.c_str());
+            vrnPlatform_unlink(lockName.c_str());
             return IO_ERR_WRITE;
         }
     }
@@ -265,7 +265,7 @@ int takeWriteLock(IO_error_routine routine, IO_file *record, bool quiet) {
         if (!quiet)
             kwxIoError(routine,
                        "setfilebusyflag: can't write the file information to the lock file\n");
-        unlink(lockName.c_str());
+        vrnPlatform_unlink(lockName.c_str());
         return IO_ERR_WRITE;
     }
     if (written == LockWrite::CantOpen && state == LockRead::Value) {

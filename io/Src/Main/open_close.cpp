@@ -21,18 +21,9 @@ FILE *createNew(const char *name, int openErrno) {
         errno = openErrno;
         return nullptr;
     }
-    int fd = vrnPlatform_open(name, O_RDWR | O_CREAT | O_EXCL, 0666);
-    if (fd == -1) {
-        // Someone made it in the meantime: take theirs as it is.
-        if (errno == EEXIST) return fopen(name, "r+be");
-        return nullptr;
-    }
-    FILE *f = fdopen(fd, "r+b");
-    if (!f) {
-        int e = errno;
-        close(fd);
-        errno = e;
-    }
+    FILE *f = vrnPlatform_fopen(name, "w+xb");
+    // Someone made it in the meantime: take theirs as it is.
+    if (!f && errno == EEXIST) return vrnPlatform_fopen(name, "r+b");
     return f;
 }
 
@@ -87,11 +78,11 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
     char mode = 0;
     int err = 0;
     if (a == 'r') {
-        f = fopen(name, "rbe");
+        f = vrnPlatform_fopen(name, "rb");
         mode = 'r';
         err = errno;
     } else if (a == 'w' || a == 'a') {
-        f = fopen(name, "r+be");
+        f = vrnPlatform_fopen(name, "r+b");
         mode = 'w';
         if (!f) {
             err = errno;
@@ -100,7 +91,7 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
             err = errno;
         }
     } else {
-        f = fopen(name, "r+be");
+        f = vrnPlatform_fopen(name, "r+b");
         mode = 'w';
         err = f ? 0 : errno;
         // A missing file is made anew, never opened read-only: another
@@ -108,7 +99,7 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
         // handle would then refuse every write of its caller.
         if (!f && err != ENOENT) {
             kwxIoTrace("Failed to get read/write permission, trying read-only");
-            f = fopen(name, "rbe");
+            f = vrnPlatform_fopen(name, "rb");
             mode = 'r';
             if (!f) err = errno;
         }

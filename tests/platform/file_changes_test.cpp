@@ -1,0 +1,157 @@
+// The counted file changes and the crash point hook: each kind of call is
+// counted, the process ends exactly at the chosen call with only the kept
+// part of that write, and streams made by the platform reach the file only
+// through counted writes.
+#include "crash_points.h"
+#include "test_support.h"
+#include "vrn_platform.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+using vrntest::TempDir;
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// open(create) 1, writeFile 2, pwrite 3, ftruncate 4, rename 5, unlink 6;
+// a plain open for reading and vrnPlatform_write are not counted.
+void sixChanges(const std::string& dir) {
+    const std::string a = dir + "/a", b = dir + "/b";
+    int fd = vrnPlatform_open(a.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0666);
+    vrnPlatform_writeFile(fd, "0123456789", 10);
+    vrnPlatform_pwrite(fd, "abcdef", 6, 2);
+    vrnPlatform_ftruncate(fd, 7);
+    vrnPlatform_close(fd);
+    int reader = vrnPlatform_open(a.c_str(), O_RDONLY, 0);
+    vrnPlatform_close(reader);
+    vrnPlatform_rename(a.c_str(), b.c_str());
+    vrnPlatform_unlink(b.c_str());
+}
+
+TEST(FileChangeHook, CountsEveryKindOfChangeAndNothingElse) {
+    TempDir dir;
+    EXPECT_EQ(vrntest::countFileChanges([&] { sixChanges(dir.path()); }), 6);
+}
+
+TEST(FileChangeHook, EndsAtTheChosenCallBeforeItHappens) {
+    TempDir dir;
+    const std::string a = dir.file("a"), b = dir.file("b");
+    // Cut at the truncation: the pwrite happened, the truncation did not.
+    ASSERT_TRUE(vrntest::runUntilCrash([&] { sixChanges(dir.path()); }, 4));
+    EXPECT_EQ(vrntest::readFile(a), "01abcdef89");
+    // Cut at the rename: the file is still under its first name.
+    ASSERT_TRUE(vrntest::runUntilCrash([&] { sixChanges(dir.path()); }, 5));
+    EXPECT_TRUE(exists(a));
+    EXPECT_FALSE(exists(b));
+    // Past the last call the workload finishes: no crash reported.
+    EXPECT_FALSE(vrntest::runUntilCrash([&] { sixChanges(dir.path()); }, 7));
+    EXPECT_FALSE(exists(a));
+}
+
+TEST(FileChangeHook, KeepsOnlyThePartOfTheCutWriteAskedFor) {
+    TempDir dir;
+    const std::string a = dir.file("a");
+    ASSERT_TRUE(vrntest::runUntilCrash([&] { sixChanges(dir.path()); }, 2, 4));
+    EXPECT_EQ(vrntest::readFile(a), "0123");
+    ASSERT_TRUE(vrntest::runUntilCrash([&] { sixChanges(dir.path()); }, 3, 3));
+    EXPECT_EQ(vrntest::readFile(a), "01abc56789");
+    // More bytes kept than the write has: the whole write.
+    ASSERT_TRUE(vrntest::runUntilCrash([&] { sixChanges(dir.path()); }, 2, 100));
+    EXPECT_EQ(vrntest::readFile(a), "0123456789");
+    // Nothing kept of a write when keepBytes is 0 or -1.
+    ASSERT_TRUE(vrntest::runUntilCrash([&] { sixChanges(dir.path()); }, 2, 0));
+    EXPECT_EQ(vrntest::readFile(a), "");
+}
+
+TEST(FileChangeHook, AnEndedProcessFlushesNoStreamBuffer) {
+    TempDir dir;
+    const std::string a = dir.file("a"), marker = dir.file("m");
+    ASSERT_TRUE(vrntest::runUntilCrash(
+        [&] {
+            FILE* f = vrnPlatform_fopen(a.c_str(), "wb");
+            std::fputs("buffered", f);
+            int fd = vrnPlatform_open(marker.c_str(), O_WRONLY | O_CREAT, 0666);
+            vrnPlatform_close(fd);
+        },
+        2));
+    EXPECT_EQ(vrntest::readFile(a), "");
+}
+
+TEST(FileChangeHook, StreamWritesReachTheFileOnlyThroughCountedWrites) {
+    TempDir dir;
+    const std::string a = dir.file("a");
+    // "w" is a creating open (1); the flush writes (2); the final write at
+    // fclose (3). Reading back through "r+" creates nothing.
+    long long n = vrntest::countFileChanges([&] {
+        FILE* f = vrnPlatform_fopen(a.c_str(), "w+b");
+        std::fputs("hello", f);
+        std::fflush(f);
+        std::fseek(f, 0, SEEK_SET);
+        char text[6] = {0};
+        if (std::fread(text, 1, 5, f) != 5 || std::string(text) != "hello") return;
+        std::fseek(f, 0, SEEK_END);
+        std::fputs(" world", f);
+        std::fclose(f);
+        FILE* g = vrnPlatform_fopen(a.c_str(), "r+b");
+        std::fclose(g);
+    });
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(vrntest::readFile(a), "hello world");
+    // Cut at the write of fclose: the first flush is in the file, the rest
+    // is not.
+    ASSERT_TRUE(vrntest::runUntilCrash(
+        [&] {
+            FILE* f = vrnPlatform_fopen(a.c_str(), "wb");
+            std::fputs("hello", f);
+            std::fflush(f);
+            std::fputs(" world", f);
+            std::fclose(f);
+        },
+        3, 2));
+    EXPECT_EQ(vrntest::readFile(a), "hello w");
+}
+
+TEST(FileChangeHook, StreamKnowsItsDescriptorAndRefusesBadModes) {
+    TempDir dir;
+    const std::string a = dir.file("a");
+    FILE* f = vrnPlatform_fopen(a.c_str(), "w+be");
+    ASSERT_NE(f, nullptr);
+    int fd = vrnPlatform_streamFd(f);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(vrnPlatform_pwrite(fd, "xyz", 3, 0), 3);
+    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+    std::fclose(f);
+    EXPECT_EQ(vrntest::readFile(a), "xyz");
+    // "x" refuses an existing file; a missing file cannot be read.
+    EXPECT_EQ(vrnPlatform_fopen(a.c_str(), "wx"), nullptr);
+    EXPECT_EQ(vrnPlatform_fopen(dir.file("missing").c_str(), "r"), nullptr);
+    EXPECT_EQ(vrnPlatform_fopen(a.c_str(), "q"), nullptr);
+    // A stream the platform did not make still answers its descriptor.
+    FILE* plain = std::fopen(a.c_str(), "rb");
+    EXPECT_EQ(vrnPlatform_streamFd(plain), fileno(plain));
+    std::fclose(plain);
+}
+
+TEST(CrashPointsToTry, EveryPointUpToTheCapThenAnEvenSample) {
+    EXPECT_EQ(vrntest::crashPointsToTry(3, 10), (std::vector<long long>{1, 2, 3}));
+    auto sample = vrntest::crashPointsToTry(1000, 5);
+    EXPECT_EQ(sample, (std::vector<long long>{1, 250, 500, 750, 1000}));
+    EXPECT_TRUE(vrntest::crashPointsToTry(0, 10).empty());
+}
+
+TEST(CrashPointHelpers, FreshProcessReportsADeadCheck) {
+    EXPECT_EQ(vrntest::runInFreshProcess([](std::string&) {}), "");
+    EXPECT_EQ(vrntest::runInFreshProcess([](std::string& f) { f += "bad\n"; }), "bad\n");
+    EXPECT_NE(vrntest::runInFreshProcess([](std::string&) { std::abort(); }), "");
+}
+
+}  // namespace
