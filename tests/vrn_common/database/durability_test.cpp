@@ -5,7 +5,9 @@
 #include <functional>
 #include <string>
 
+#include "../handed_over.h"
 #include "model_fixture.h"
+#include "test_support.h"
 #include "support/system.h"
 
 using modeltest::Blob;
@@ -113,4 +115,56 @@ TEST_F(CutFixture, RedoStatesLeftHalfErasedAreGoneAtTheNextOpen) {
     EXPECT_EQ(live(), 1);
     EXPECT_EQ(find(x), nullptr);
     EXPECT_EQ(value(a), 30);
+}
+
+TEST(ModelFileOpen, FailedOpensOfAnEmptyFileLeaveItEmpty) {
+    vrntest::TempDir dir;
+    std::string empty = dir.file("empty.vrn");
+    vrntest::writeFile(empty, "");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(Database_new(empty.c_str()), nullptr);
+        auto errors = commontest::takeErrors();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].code, VRN_U_INVALID_INPUT);
+        EXPECT_EQ(errors[0].message,
+                  "The requested file\n\n" + empty + "\n\nexists but is not a valid VRN database.\n");
+        EXPECT_EQ(vrntest::readFile(empty), "");
+    }
+    vrnStateManager* m = vrnStateManager_new();
+    EXPECT_FALSE(vrnStateManager_openDatabase(m, empty.c_str()));
+    vrnStateManager_delete(m);
+    commontest::takeErrors();
+    EXPECT_EQ(vrntest::readFile(empty), "");
+    EXPECT_FALSE(vrnFileExists((empty + ".lck").c_str()));
+}
+
+TEST(ModelFileOpen, AModelLeftOnlyUnderACompactionBackupIsNotReplacedByAnEmptyOne) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("model.vrn");
+    Database* db = Database_new(name.c_str());
+    ASSERT_NE(db, nullptr);
+    ASSERT_TRUE(Database_setInteger(db, 1, nullptr, "kept", 42));
+    Database_delete(db);
+    // An earlier build was killed between moving the model aside and
+    // moving the compacted copy in.
+    std::string backup = name + ".ABCDEFGHIJKLMNOPQRSTUV.tmp";
+    ASSERT_TRUE(vrnRenameFile(name.c_str(), backup.c_str()));
+    std::string before = vrntest::readFile(backup);
+
+    EXPECT_EQ(Database_new(name.c_str()), nullptr);
+    auto errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_OPEN_DATABASE);
+    EXPECT_NE(errors[0].message.find(backup), std::string::npos);
+    EXPECT_FALSE(vrnFileExists(name.c_str()));
+    EXPECT_EQ(vrntest::readFile(backup), before);
+
+    // Renamed back as the message says, the model opens whole.
+    ASSERT_TRUE(vrnRenameFile(backup.c_str(), name.c_str()));
+    db = Database_new(name.c_str());
+    ASSERT_NE(db, nullptr);
+    int value = 0;
+    EXPECT_TRUE(Database_getInteger(db, 1, nullptr, "kept", &value));
+    EXPECT_EQ(value, 42);
+    Database_delete(db);
 }
