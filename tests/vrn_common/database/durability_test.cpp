@@ -168,3 +168,32 @@ TEST(ModelFileOpen, AModelLeftOnlyUnderACompactionBackupIsNotReplacedByAnEmptyOn
     EXPECT_EQ(value, 42);
     Database_delete(db);
 }
+
+TEST_F(CutFixture, AnEditRefusedForAnotherHolderFailsTheClose) {
+    std::string a = closeStates(1);
+    EXPECT_EQ(m->current, 1);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    // Another handle holds the file first; the model may read, not write.
+    Database* other = Database_new(name.c_str());
+    ASSERT_NE(other, nullptr);
+    m = vrnStateManager_new();
+    vrnStateManager_setGlobal(m);
+    ASSERT_TRUE(vrnStateManager_openDatabase(m, name.c_str()));
+    commontest::takeErrors();
+    Blob* b = find(a);
+    ASSERT_NE(b, nullptr);
+    EXPECT_FALSE(vrnObject_setInt(&b->header, "value", 2));
+    EXPECT_EQ(vrnStateManager_closeState(m), -1);
+    auto errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_WRITE_DATASET);
+    EXPECT_NE(errors[0].message.find("The changes of state 2 could not all be stored in the VRN database"),
+              std::string::npos);
+    // A state whose writes all reached the file closes as usual.
+    Database_delete(other);
+    b->value = 3;
+    vrnObject_markModified(&b->header);
+    EXPECT_EQ(vrnStateManager_closeState(m), 3);
+    EXPECT_TRUE(commontest::takeErrors().empty());
+}

@@ -163,8 +163,41 @@ bool namesAffected(vrnStateManager* m, const vrnUUID* uuid, const char* key) {
     return hit;
 }
 
+// The first write of the open state that did not reach the file (another
+// process holding the file, say), kept until the state is closed: that
+// close then reports it and fails, so that nothing passes for stored that
+// was not.
+std::unordered_map<const vrnStateManager*, std::string>& failedWrites() {
+    static auto* failures = new std::unordered_map<const vrnStateManager*, std::string>;
+    return *failures;
+}
+
+int noteWrite(vrnStateManager* m, int ok) {
+    if (ok || !m->database || failedWrites().count(m)) return ok;
+    const DefFile* f = m->database->file;
+    std::string text = f && f->errorText ? f->errorText : "Unable to write to the file.";
+    if (f && f->errorWhat)
+        text += std::string(" [") + f->errorWhat + ", " + (f->errorWhere ? f->errorWhere : "") + ", " +
+                std::to_string(f->errorWhen) + "]";
+    failedWrites()[m] = text;
+    return ok;
+}
+
+// Reports a failed write of the state just closed; false when there was
+// none.
+bool reportFailedWrites(vrnStateManager* m, int state) {
+    auto it = failedWrites().find(m);
+    if (it == failedWrites().end()) return false;
+    vrnError* e = vrnError_new(VRN_U_UNABLE_TO_WRITE_DATASET, "vrnStateManager_closeState", kSource, __LINE__);
+    vrnError_addMessage(e, "The changes of state %d could not all be stored in the VRN database\n\n%s\n\n%s\n",
+                        state, m->database ? Database_getFileName(m->database) : "", it->second.c_str());
+    vrnError_publish(e);
+    failedWrites().erase(it);
+    return true;
+}
+
 void writeGlobalInt(vrnStateManager* m, const char* key, int value) {
-    if (m->database) Database_setInteger(m->database, 0, nullptr, key, value);
+    if (m->database) noteWrite(m, Database_setInteger(m->database, 0, nullptr, key, value));
 }
 
 // "State - last" goes first: a process killed between the two writes
@@ -294,6 +327,7 @@ void destroyAllLive(vrnStateManager* m) {
 // Gives up a database that failed to open: live objects go without a
 // trace, nothing more is written, and the lock is released.
 void releaseDatabase(vrnStateManager* m) {
+    failedWrites().erase(m);
     destroyAllLive(m);
     Dictionary_clear(m->modified);
     if (m->database) {
@@ -372,6 +406,7 @@ void vrnStateManager_delete(vrnStateManager* m) {
     if (m->database) vrnStateManager_closeDatabase(m, -1);
     destroyAllLive(m);
     referenceTables().erase(m);
+    failedWrites().erase(m);
     Dictionary_delete(m->objects);
     Dictionary_delete(m->modified);
     if (globalManager == m) globalManager = nullptr;
@@ -449,6 +484,7 @@ int vrnStateManager_closeState(vrnStateManager* m) {
         m->current = m->last = -m->current;
         writeCounters(m);
     }
+    if (reportFailedWrites(m, m->current)) return -1;
     return m->current;
 }
 
@@ -464,7 +500,7 @@ vrnObject* vrnStateManager_createObject(vrnStateManager* m, const char* typeName
     if (index < 0) return nullptr;
     vrnObject* o = vrnObject_createMemory(nullptr, index);
     if (m->database)
-        Database_setInteger(m->database, n, o->uuid, "__TYPE__", vrnTypeManager_getIdOfIndex(index));
+        noteWrite(m, Database_setInteger(m->database, n, o->uuid, "__TYPE__", vrnTypeManager_getIdOfIndex(index)));
     Dictionary_add(m->objects, textOf(o->uuid).c_str(), o);
     return o;
 }
@@ -777,7 +813,19 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     // been killed between the two while opening a state: the next state
     // open, the last one still closed. Nothing was written into that
     // state yet, so the closed last state is the current one.
-    if (m->last >= 0 && stored == -(m->last + 1)) stored = m->last;
+    bool settle = false;
+    if (m->last >= 0 && stored == -(m->last + 1)) {
+        stored = m->last;
+        settle = true;
+    }
+    // A state still open in the file was being written when its writer
+    // died: it was never closed, and may hold only part of its changes. It
+    // goes, so that the model holds whole states only.
+    if (stored < 0) {
+        stored = -stored - 1;
+        m->last = stored;
+        settle = true;
+    }
     // The types are checked before any object is made, so that a file of
     // unknown types is refused without building a partial model.
     int types = vrnStateManager_checkTypes(m);
@@ -802,8 +850,15 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     // Datasets above the last state were being erased when a writer died
     // (discarding redo states): they go now, before a new state could
     // take their number.
+    // The settled counters are stored last first, so that a process killed
+    // while settling leaves a file that settles the same way.
+    if (settle) writeGlobalInt(m, "State - last", m->last);
     int top = abs(m->last);
-    if (anyStoredAt(m, top + 1)) Database_rollback(m->database, top);
+    if (anyStoredAt(m, top + 1)) {
+        Database_rollback(m->database, top);
+        if (m->repository && truncateRoutine) truncateRoutine(m->repository, top);
+    }
+    if (settle) writeGlobalInt(m, "State - current", m->current);
     if (types == 2) vrnStateManager_recordTypes(m);
     return 1;
 }
@@ -856,7 +911,7 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
 #define WRITER(call) \
     if (!m || !m->database) return 0; \
     int state = vrnStateManager_newState(m); \
-    return call;
+    return noteWrite(m, call);
 #define READER(call) \
     if (!m || !m->database) return 0; \
     int state = readState(m); \
