@@ -528,7 +528,12 @@ int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern) {
     char** keys = nullptr;
     int* whens = nullptr;
     int ok = Database_match(db, 0, to, "*", keyPattern, &records, &uuids, &starts, &keys, &whens);
-    for (int r = 0; r < records; ++r) eraseWhere(db, uuids[r]);
+    // The type mark goes first: an object cut short in its erasing is
+    // never taken for a live one.
+    for (int r = 0; r < records; ++r) {
+        if (DefFile_erase(db->file, "__TYPE__", uuids[r], -1)) db->modified = 1;
+        eraseWhere(db, uuids[r]);
+    }
     Database_freeMatch(records, uuids, starts, keys, whens);
     return ok;
 }

@@ -813,16 +813,27 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     // been killed between the two while opening a state: the next state
     // open, the last one still closed. Nothing was written into that
     // state yet, so the closed last state is the current one.
+    // A current state still open in the file was being written when its
+    // writer died: it was never closed and may hold only part of its
+    // changes, so it goes and the model holds whole states only. (This
+    // also settles the pair that builds writing "State - current" first
+    // left when killed while opening a state: the next state open, the
+    // last one closed.) A last state left open above a closed current one
+    // with nothing in it was being opened: redo does not reach it.
     bool settle = false;
-    if (m->last >= 0 && stored == -(m->last + 1)) {
-        stored = m->last;
-        settle = true;
-    }
-    // A state still open in the file was being written when its writer
-    // died: it was never closed, and may hold only part of its changes. It
-    // goes, so that the model holds whole states only.
     if (stored < 0) {
         stored = -stored - 1;
+        m->last = stored;
+        settle = true;
+    } else if (m->last < 0 && !anyStoredAt(m, -m->last)) {
+        m->last = -m->last - 1;
+        settle = true;
+    }
+    // A first state above the current one: a close to one state was cut
+    // after the one state had been stored as state 1.
+    bool settleFirst = abs(m->first) > stored;
+    if (settleFirst) {
+        m->first = 0;
         m->last = stored;
         settle = true;
     }
@@ -859,6 +870,7 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
         if (m->repository && truncateRoutine) truncateRoutine(m->repository, top);
     }
     if (settle) writeGlobalInt(m, "State - current", m->current);
+    if (settleFirst) writeGlobalInt(m, "State - first", m->first);
     if (types == 2) vrnStateManager_recordTypes(m);
     return 1;
 }
@@ -869,11 +881,19 @@ int vrnStateManager_purge(vrnStateManager* m, int mode) {
     int s = abs(m->current);
     if (mode == -1) return 1;
     if (mode != 1) return Database_compact(m->database);
+    // Undo and redo keep to state s while the other states are erased in
+    // place, so that a process killed meanwhile leaves state s whole and
+    // no state half erased within reach. The compacted copy then holds
+    // state s as state 1; the counters follow, the current one first (an
+    // open settles a first state above the current one).
+    if (!Database_setInteger(m->database, 0, nullptr, "State - last", s) ||
+        !Database_setInteger(m->database, 0, nullptr, "State - first", s))
+        return 0;
     if (!Database_purgeMarkedObjects(m->database, s, "__DELETED__*")) return 0;
     if (!Database_purgeModifiedData(m->database, s)) return 0;
     int ok = Database_setInteger(m->database, 0, nullptr, "State - current", 1);
-    ok = Database_setInteger(m->database, 0, nullptr, "State - first", 0) && ok;
     ok = Database_setInteger(m->database, 0, nullptr, "State - last", 1) && ok;
+    ok = Database_setInteger(m->database, 0, nullptr, "State - first", 0) && ok;
     return ok;
 }
 
