@@ -23,6 +23,7 @@
 #include "crash_points.h"
 #include "database/repository.h"
 #include "model_fixture.h"
+#include "../topology/model_describe.h"
 #include "support/system.h"
 #include "test_support.h"
 #include "vrn_platform.h"
@@ -35,7 +36,7 @@ const long long kMaxPoints = 3000;
 
 // The live blobs of a manager as text, one "name=value>ref" per blob,
 // sorted: blobs are known by their names, UUIDs differing between runs.
-std::string snapshotOf(vrnStateManager* m) {
+std::string blobSnapshot(vrnStateManager* m) {
     std::vector<std::string> lines;
     int blob = vrnTypeManager_getIndexOfName("vrnBlob");
     DictionaryIterator* it = DictionaryIterator_new(m->objects);
@@ -53,6 +54,46 @@ std::string snapshotOf(vrnStateManager* m) {
     for (const std::string& l : lines) text += l + ";";
     return text;
 }
+
+// The live objects of a repository as text: each object's description
+// with every UUID text of a live object replaced by its type name, the
+// lines sorted.
+std::string repositorySnapshot(vrnStateManager* m) {
+    std::vector<std::string> lines;
+    DictionaryIterator* it = DictionaryIterator_new(m->objects);
+    for (Pair* p = DictionaryIterator_first(it); p; p = DictionaryIterator_next(it)) {
+        std::string line = modeltest::describe(static_cast<vrnObject*>(p->second));
+        const size_t n = VRN_UUID_STRING_SIZE - 1;
+        for (size_t at = 0; at + n <= line.size(); ++at) {
+            void* o = nullptr;
+            std::string token = line.substr(at, n);
+            if (Dictionary_find(m->objects, token.c_str(), nullptr, &o)) {
+                std::string type = vrnObject_getTypeName(static_cast<vrnObject*>(o));
+                line.replace(at, n, "<" + type + ">");
+                at += type.size() + 1;
+            }
+        }
+        std::replace(line.begin(), line.end(), '\n', '|');
+        lines.push_back(line);
+    }
+    DictionaryIterator_delete(it);
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& l : lines) text += l + ";";
+    return text;
+}
+
+// What a workload's model is made of: how to open it, see it, and add
+// something to it.
+struct Flavour {
+    std::function<vrnStateManager*(const std::string& path)> open;
+    std::function<std::string(vrnStateManager*)> snapshot;
+    std::function<void(vrnStateManager*)> addOne;
+};
+
+const Flavour* flavour = nullptr;
+
+std::string snapshotOf(vrnStateManager* m) { return flavour->snapshot(m); }
 
 // The model a step leaves: the current state and the snapshot of each
 // state undo and redo may reach.
@@ -212,14 +253,12 @@ struct CrashRun {
         if (fromBase) copyFile(base, path);
     }
 
-    // Builds the base model (four states) in this process and notes its
-    // snapshots.
-    void buildBase() {
-        vrnStateManager* m = openModel(base);
-        ASSERT_NE(m, nullptr);
-        fourStates(m, seed);
-        vrnStateManager_closeDatabase(m, -1);
-        vrnStateManager_delete(m);
+    explicit CrashRun(const Flavour& f) { flavour = &f; }
+
+    // Builds the model the workload starts from in this process, noting
+    // the snapshots of its states.
+    void buildBase(const Workload& build) {
+        build(base, seed);
         commontest::takeErrors();
         fromBase = true;
     }
@@ -247,7 +286,7 @@ struct CrashRun {
     std::string check(const View& done, const View& next) {
         return vrntest::runInFreshProcess([&](std::string& f) {
             vrntest::removeDeadWriterLock(path);
-            vrnStateManager* m = openModel(path);
+            vrnStateManager* m = flavour->open(path);
             if (!m) {
                 f += "the file does not open\n";
                 for (const auto& e : commontest::takeErrors()) f += "  " + e.message + "\n";
@@ -284,7 +323,7 @@ struct CrashRun {
             }
             // The file takes a new state on top of the reopened one.
             if (current >= 0 && vrnStateManager_changeState(m, 0, current) == 1) {
-                makeBlob("later", 99, nullptr);
+                flavour->addOne(m);
                 int closed = vrnStateManager_closeState(m);
                 if (closed != current + 1) f += "a new state closes as " + std::to_string(closed) + "\n";
                 std::string after = snapshotOf(m);
@@ -409,25 +448,71 @@ void closeWithCompaction(const std::string& path, Recorder& rec) {
     vrnStateManager_delete(m);
 }
 
+const Flavour blobs{openModel, blobSnapshot, [](vrnStateManager*) { makeBlob("later", 99, nullptr); }};
+
+vrnStateManager* openRepository(const std::string& path) {
+    vrnModelClasses_install();
+    Repository* r = Repository_new(path.c_str());
+    return r ? r->stateManager : nullptr;
+}
+
+// Undo to state 0 and back re-creates the repository object, so it is
+// looked up each time.
+void addRegion(vrnStateManager* m, int dimension, const char* name) {
+    Repository* r = reinterpret_cast<Repository*>(vrnStateManager_getSingletonByTypeName(m, "Repository"));
+    if (r && r->primaryModel && r->primaryModel->topology)
+        Topology_addRegion(r->primaryModel->topology, Region_new(dimension, name), nullptr);
+}
+
+const Flavour repositories{openRepository, repositorySnapshot,
+                           [](vrnStateManager* m) { addRegion(m, 2, "Later"); }};
+
+// A new repository: regions added at checkpoints, one taken back by an
+// undo and another added in its place.
+void repositoryEdits(const std::string& path, Recorder& rec) {
+    vrnStateManager* m = openRepository(path);
+    if (!m) return;
+    Repository* r = static_cast<Repository*>(m->repository);
+    rec.step(m);
+    addRegion(m, 2, "Inlet");
+    Repository_externalCheckpoint(r);
+    rec.step(m);
+    addRegion(m, 3, "Body");
+    Repository_externalCheckpoint(r);
+    rec.step(m);
+    vrnStateManager_changeState(m, 1, -1);
+    rec.step(m);
+    addRegion(m, 1, "Edge");
+    Repository_externalCheckpoint(r);
+    rec.step(m);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+}
+
 TEST(ModelCrashPoints, EditsAndClosedStatesOfANewModel) {
-    CrashRun run;
+    CrashRun run(blobs);
     run.run(newModel);
 }
 
 TEST(ModelCrashPoints, UndoRedoAndAnEditThatDiscardsRedoStates) {
-    CrashRun run;
-    run.buildBase();
+    CrashRun run(blobs);
+    run.buildBase(newModel);
     run.run(undoRedoAndDiscard);
 }
 
 TEST(ModelCrashPoints, CloseWithPurgeToOneState) {
-    CrashRun run;
-    run.buildBase();
+    CrashRun run(blobs);
+    run.buildBase(newModel);
     run.run(closeWithPurge);
 }
 
 TEST(ModelCrashPoints, CloseWithCompactionKeepsTheModelUnderItsName) {
-    CrashRun run;
-    run.buildBase();
+    CrashRun run(blobs);
+    run.buildBase(newModel);
     run.run(closeWithCompaction);
+}
+
+TEST(ModelCrashPoints, RepositoryWithTopologyObjects) {
+    CrashRun run(repositories);
+    run.run(repositoryEdits);
 }
