@@ -201,9 +201,9 @@ void writeGlobalInt(vrnStateManager* m, const char* key, int value) {
 }
 
 // "State - last" goes first: a process killed between the two writes
-// leaves either the last state open beyond a closed current one (redo
-// reopens it) or a closed last state with the current one open, both of
-// which open as they are.
+// leaves either an empty last state open beyond a closed current one or a
+// closed last state with the current one open, both of which the next
+// open settles to the closed state.
 void writeCounters(vrnStateManager* m) {
     writeGlobalInt(m, "State - last", m->last);
     writeGlobalInt(m, "State - current", m->current);
@@ -809,10 +809,6 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
         refuseStates(m, fn);
         return 0;
     }
-    // Builds that wrote "State - current" before "State - last" may have
-    // been killed between the two while opening a state: the next state
-    // open, the last one still closed. Nothing was written into that
-    // state yet, so the closed last state is the current one.
     // A current state still open in the file was being written when its
     // writer died: it was never closed and may hold only part of its
     // changes, so it goes and the model holds whole states only. (This
@@ -858,11 +854,11 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
         refuseStates(m, fn);
         return changed;
     }
-    // Datasets above the last state were being erased when a writer died
-    // (discarding redo states): they go now, before a new state could
-    // take their number.
     // The settled counters are stored last first, so that a process killed
-    // while settling leaves a file that settles the same way.
+    // while settling leaves a file that settles the same way. Datasets
+    // above the last state (a state that never closed, or redo states
+    // being discarded when a writer died) go before a new state could
+    // take their number.
     if (settle) writeGlobalInt(m, "State - last", m->last);
     int top = abs(m->last);
     if (anyStoredAt(m, top + 1)) {
