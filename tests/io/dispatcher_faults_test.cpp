@@ -82,7 +82,7 @@ TEST(TextDatasetBytes, RealsAndDoublesAreTwentyWideFourToALineOfEighty) {
     EXPECT_EQ((std::vector<float>{1.5f, -2.25f, 3e10f, -4e-10f, 0.f}), d.reals);
 }
 
-TEST(TextDatasetBytes, LengthFieldOfLettersRefusesTheFileAndLeavesItUnchanged) {
+TEST(TextDatasetBytes, LengthFieldOfLettersIsKeptAndSkippedWhileTheDatasetsAroundItStayReadable) {
     TempDir dir;
     std::string name = dir.file("text.dat");
     {
@@ -103,16 +103,33 @@ TEST(TextDatasetBytes, LengthFieldOfLettersRefusesTheFileAndLeavesItUnchanged) {
     vrntest::writeFile(name, bytes);
     forceRebuild(name);
     std::string damaged = vrntest::readFile(name);
+    const size_t datasetsEnd = damaged.rfind(std::string("F\0\n", 3));
 
-    Client client;
-    messages().clear();
-    EXPECT_EQ(IO_ERR_PARSE, client.open(name));
-    EXPECT_NE(std::string::npos, messages().find("not a number"));
-    Data d;
-    d.setInts({9});
-    client.writeInts("new", "here", 1, d.ints);
-    client.close();
-    EXPECT_EQ(damaged, vrntest::readFile(name));
+    {
+        // The damaged dataset is reported and stepped over; the one after
+        // it is found, and a new write goes after them all.
+        Client client;
+        messages().clear();
+        ASSERT_EQ(IO_OK, client.open(name));
+        EXPECT_NE(std::string::npos, messages().find("not a number"));
+        EXPECT_NE(std::string::npos, messages().find("skipping the"));
+        std::vector<int32_t> v;
+        EXPECT_EQ(IO_OK, client.readInts("a", "here", 1, v));
+        EXPECT_EQ(IO_ERR_NOTLOCATED, client.readInts("b", "here", 1, v));
+        EXPECT_EQ(IO_OK, client.readInts("c", "here", 1, v));
+        EXPECT_EQ((std::vector<int32_t>{1, 2, 3}), v);
+        EXPECT_EQ(IO_OK, client.writeInts("new", "here", 1, {9}));
+        EXPECT_EQ(IO_OK, client.close());
+    }
+    // Nothing of the damaged dataset, nor of those around it, was written over.
+    EXPECT_EQ(damaged.substr(0, datasetsEnd).substr(36), vrntest::readFile(name).substr(36, datasetsEnd - 36));
+    {
+        Client client;
+        std::vector<int32_t> v;
+        ASSERT_EQ(IO_OK, client.open(name));
+        EXPECT_EQ(IO_OK, client.readInts("c", "here", 1, v));
+        EXPECT_EQ(IO_OK, client.readInts("new", "here", 1, v));
+    }
 
     // A real 0 is still an interrupted write: the scan keeps what is before.
     bytes = damaged;

@@ -310,6 +310,7 @@ extern "C" int filerec_reset(IO_file *record) {
 
 extern "C" void filerec_release(IO_file *record) {
     if (!record) return;
+    kwxIndexForgetRecord(record);
     free(record->filename);
     record->filename = nullptr;
     free(record->indextable);

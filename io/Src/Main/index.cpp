@@ -513,10 +513,110 @@ int quietRoutine(const char *, int) { return 0; }
 
 }  // namespace
 
-// Rebuilds the index by walking the datasets from the start of the file. The
-// scan stops quietly at the end, at "*CRASH", at an interrupted write and at
-// a truncated old index, keeping what it found; the index position is left
-// where it stopped so the next write (or the index at flush) goes there.
+namespace {
+
+// The layout of a deletion mark's dataset as its second byte gives it (see
+// the deletion module); "" when the byte names none (an old-style mark).
+void layoutOfMark(unsigned char letter, unsigned char second, char df[3]) {
+    df[0] = df[1] = df[2] = 0;
+    if (second == 0) return;
+    if (iofmt_is_live(second)) {
+        df[0] = static_cast<char>(second);
+        return;
+    }
+    bool bit7 = (second & 0x80) != 0;
+    if (letter == 'D' || letter == 'd')
+        df[0] = bit7 ? 'u' : 'U';
+    else
+        df[0] = bit7 ? 'l' : 'L';
+    df[1] = static_cast<char>(second & 0x7f);
+}
+
+// Steps over the deleted dataset whose length field starts at `after`:
+// first in the layout its mark names, then (a mark torn after its first
+// byte, or an old-style mark) in each other layout; true when one gives two
+// equal positive lengths. *first and *second hold the lengths last read.
+bool skipDeletedAnyLayout(FILE *fp, int64_t after, int64_t size, const char named[3], int64_t *first,
+                          int64_t *second, const char **tried) {
+    static const char *const layouts[5] = {"U", "u", "F", "L", "l"};
+    *tried = named[0] ? named : "F";
+    if (named[0]) {
+        if (kwxSeek64(fp, after, 0) == 0 && skipDeleted(quietRoutine, named, fp, size, first, second) &&
+            *first > 0 && *first == *second)
+            return true;
+    }
+    for (const char *t : layouts) {
+        char probe[3] = {t[0], t[0] == 'F' ? '\0' : named[1], 0};
+        int64_t f2 = 0, s2 = 0;
+        if (kwxSeek64(fp, after, 0) != 0) return false;
+        if (skipDeleted(quietRoutine, probe, fp, size, &f2, &s2) && f2 > 0 && f2 == s2) return true;
+        if (!named[0]) {
+            *first = f2;
+            *second = s2;
+            *tried = t;
+        }
+    }
+    return false;
+}
+
+// Whether a whole dataset, live or deleted, starts at `at`: a format
+// letter, a positive leading length, and the same length again right after
+// the bytes it counts. The stream is left anywhere.
+bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size) {
+    unsigned char fb[3];
+    if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 3, fp) != 3 || fb[2] != '\n') return false;
+    if (iofmt_is_live(fb[0])) {
+        const char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), 0};
+        int64_t first = 0, second = 0;
+        return skipDeleted(quietRoutine, fmt, fp, size, &first, &second) && first > 0 && first == second;
+    }
+    if (!iofmt_is_deleted(fb[0])) return false;
+    char named[3];
+    layoutOfMark(fb[0], fb[1], named);
+    int64_t first = 0, second = 0;
+    const char *tried = nullptr;
+    return skipDeletedAnyLayout(fp, at + 3, size, named, &first, &second, &tried);
+}
+
+// The start of the next whole dataset after `from`, found by its
+// "*DATASET" tag, or -1 when there is none before the end of the file. A
+// dataset's tag follows its three format bytes and its length field, whose
+// size the format gives.
+int64_t nextWholeDataset(FILE *fp, int64_t from, int64_t size, int width) {
+    static const char tag[] = "*DATASET";
+    const size_t tagLen = sizeof tag - 1;
+    const int64_t fieldSizes[3] = {width + 1, 4, 8};
+    std::vector<char> chunk(1 << 16);
+    int64_t at = from + 1;
+    while (at < size) {
+        if (kwxSeek64(fp, at, 0) != 0) return -1;
+        size_t got = fread(chunk.data(), 1, chunk.size(), fp);
+        if (got < tagLen) return -1;
+        for (size_t i = 0; i + tagLen <= got; ++i) {
+            if (chunk[i] != '*' || memcmp(&chunk[i], tag, tagLen) != 0) continue;
+            int64_t t = at + static_cast<int64_t>(i);
+            for (int64_t field : fieldSizes) {
+                int64_t candidate = t - 3 - field;
+                if (candidate > from && wholeDatasetAt(fp, candidate, size)) return candidate;
+            }
+        }
+        if (got < chunk.size()) return -1;
+        at += static_cast<int64_t>(got - (tagLen - 1));
+    }
+    return -1;
+}
+
+}  // namespace
+
+// Rebuilds the index by walking the datasets from the start of the file.
+// Every whole dataset found is indexed. The scan stops at the end, at
+// "*CRASH", at an interrupted write, and at anything it cannot read (a file
+// cut short inside a dataset, a damaged length, a torn old index, bytes that
+// are no dataset), keeping what it found before: one damaged field must not
+// make the datasets before it unreachable. The index position is left where
+// the scan stopped, so that the next dataset, or the index at flush (which
+// cuts the file there), goes over what could not be read; nothing of it can
+// later pass for data.
 extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
     if (!r || !r->stream) return IO_ERR_MEMORY;
     FILE *fp = r->stream;
@@ -539,8 +639,35 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
     if (ioheader_alloc(&h) != 0)
         return kwxIoNoMemory(routine, IO_ERR_ALLOC, "recreate_indextable", IO_HEADER_BYTES);
     int64_t last = -1;
+    int64_t pos = 0;
+    // What cannot be read at pos is stepped over to the next whole dataset,
+    // so that damage never hides the datasets after it, and is left in the
+    // file as it is. Without one the scan ends at pos, keeping what it found.
+    // Answers whether the scan goes on.
+    const int width = r->offsetwidth ? r->offsetwidth : 20;
+    auto resync = [&]() {
+        int64_t next = nextWholeDataset(fp, pos, size, width);
+        if (next > pos && kwxSeek64(fp, next, 0) == 0) {
+            kwxIoError(routine,
+                       "recreate_indextable: skipping the %" PRId64 " unreadable bytes from offset %" PRId64
+                       " to the next whole dataset at offset %" PRId64,
+                       next - pos, pos, next);
+            return true;
+        }
+        kwxIoError(routine,
+                   "recreate_indextable: keeping the %d datasets before offset %" PRId64
+                   " and terminating scan; what follows is written over by the next dataset or the index.",
+                   static_cast<int>(r->nlines), pos);
+        r->indexpos = pos;
+        return false;
+    };
+    auto stopHere = [&]() {
+        if (resync()) return 1;
+        ioheader_free(&h);
+        return 0;
+    };
     while (true) {
-        int64_t pos = kwxTell64(fp);
+        pos = kwxTell64(fp);
         if (pos < 0 || pos > size) {
             return kwxIoFailWithHeader(routine, "recreate_indextable: can not tell the dataset location\n",
                                        IO_ERR_TELL, &h);
@@ -548,18 +675,29 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
         if (pos <= last) {
             // Every item moves the scan forward; anything else is a bad file.
             kwxIoError(routine, "recreate_indextable: Bad file: no progress at byte %" PRId64 "\n", pos);
-            ioheader_free(&h);
-            return IO_ERR_BADFILE;
+            {
+                if (stopHere()) continue;
+                return 0;
+            }
         }
         last = pos;
         r->indexpos = pos;
         unsigned char fb[3];
-        if (fread(fb, 1, 3, fp) < 3) break;
+        if (fread(fb, 1, 3, fp) < 3) {
+            if (kwxTell64(fp) > pos) {
+                kwxIoError(routine,
+                           "recreate_indextable: the file ends inside the format bytes at offset %" PRId64
+                           ": assuming interrupted write and terminating scan.",
+                           pos);
+                r->indexpos = pos;
+            }
+            break;
+        }
         char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), '\0'};
+        const char shownLetter = fb[0] >= ' ' && fb[0] < 127 ? static_cast<char>(fb[0]) : '?';
+        const char shownLevel = fb[1] >= ' ' && fb[1] < 127 ? static_cast<char>(fb[1]) : '?';
         if (iofmt_is_live(fb[0])) {
             int64_t dslength = 0;
-            // A length that is not a number is damage, not an interrupted
-            // write: the file is refused as it is, never written over.
             int rc = kwxreadLength(routine, fmt, &dslength, fp);
             if (rc && feof(fp)) {
                 // The file ends inside the length field: a write cut short
@@ -569,20 +707,25 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
                            "recreate_indextable: dataset length cut short by the end of the file at "
                            "offset %" PRId64 " (format %c%c): assuming interrupted write and "
                            "terminating scan.",
-                           pos, fb[0] ? fb[0] : '?', fb[1] ? fb[1] : '?');
+                           pos, shownLetter, shownLevel);
                 r->indexpos = pos;
                 ioheader_free(&h);
                 return 0;
             }
             if (rc) {
                 kwxIoError(routine, "recreate_indextable: error %d reading dataset length at offset %" PRId64, rc, pos);
-                ioheader_free(&h);
-                return rc;
+                {
+                if (stopHere()) continue;
+                return 0;
+            }
             }
             if (dslength > size || dslength < 0) {
-                kwxIoError(routine, "recreate_indextable: bad dataset length %" PRId64, dslength);
-                ioheader_free(&h);
-                return IO_ERR_FORMAT;
+                kwxIoError(routine, "recreate_indextable: bad dataset length %" PRId64 " at offset %" PRId64,
+                           dslength, pos);
+                {
+                if (stopHere()) continue;
+                return 0;
+            }
             }
             if (dslength == 0) {
                 char tag[16];
@@ -597,7 +740,7 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
                     kwxIoError(routine,
                                "recreate_indextable: dataset length of zero in dataset at offset %" PRId64
                                " (format %c%c): assuming incomplete file and terminating scan.",
-                               pos, fb[0] ? fb[0] : '?', fb[1] ? fb[1] : '?');
+                               pos, fb[0] ? shownLetter : '?', fb[1] ? shownLevel : '?');
                 }
                 r->indexpos = pos;
                 ioheader_free(&h);
@@ -611,12 +754,41 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
             char tag[16];
             if (kwxreadTag(routine, fmt, tag, 8, fp) != 0) tag[0] = '\0';
             if (strcmp(tag, "*DATASET") == 0) {
+                if (start + dslength > size) {
+                    kwxIoError(routine,
+                               "recreate_indextable: the file ends inside the dataset at offset %" PRId64
+                               " (%" PRId64 " of its %" PRId64 " bytes are there): assuming interrupted write.",
+                               pos, size - start, dslength);
+                    {
+                if (stopHere()) continue;
+                return 0;
+            }
+                }
                 if ((rc = read_header(routine, fmt, fp, &h))) {
-                    kwxIoError(routine, "recreate_indextable: read header failed\n");
-                    ioheader_free(&h);
-                    return rc;
+                    kwxIoError(routine, "recreate_indextable: read header failed at offset %" PRId64, pos);
+                    {
+                if (stopHere()) continue;
+                return 0;
+            }
                 }
                 kwxIoTrace("recreate_indextable: found %s:%s:%d at %" PRId64, h.what, h.where, *h.when, pos);
+                if (kwxSeek64(fp, start + dslength, 0) != 0) {
+                    return kwxIoFailWithHeader(routine, "recreate_indextable: fseek failed\n", IO_ERR_SEEK, &h);
+                }
+                // The trailing length must repeat the leading one: only then
+                // is the dataset whole (a length patched by a torn write, or
+                // damaged, points elsewhere).
+                int64_t trailing = 0;
+                if ((rc = kwxreadOffset(routine, fmt, &trailing, fp)) || trailing != dslength) {
+                    kwxIoError(routine,
+                               "recreate_indextable: error %d reading final dataset length for %s:%s:%d at offset %" PRId64
+                               " (found %" PRId64 ", expected %" PRId64 ")",
+                               rc ? rc : IO_ERR_BADFILE, h.what, h.where, *h.when, pos, trailing, dslength);
+                    {
+                if (stopHere()) continue;
+                return 0;
+            }
+                }
                 char line[IO_INDEX_SLOT];
                 if (!indexableName(h.what) || !indexableName(h.where)) {
                     // Its fields would run into the others in the index line
@@ -630,17 +802,6 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
                            insert_index(routine, r, line) != 0) {
                     return kwxIoFailWithHeader(routine, "recreate_indextable: insert_index  failed\n",
                                                IO_ERR_MEMORY, &h);
-                }
-                if (start + dslength > size || kwxSeek64(fp, start + dslength, 0) != 0) {
-                    return kwxIoFailWithHeader(routine, "recreate_indextable: fseek failed\n", IO_ERR_SEEK, &h);
-                }
-                int64_t trailing = 0;
-                if ((rc = kwxreadOffset(routine, fmt, &trailing, fp))) {
-                    kwxIoError(routine,
-                               "recreate_indextable: error %d reading final dataset length for %s:%s:%d at offset %" PRId64,
-                               rc, h.what, h.where, *h.when, pos);
-                    ioheader_free(&h);
-                    return rc;
                 }
             } else if (strncmp(tag, "*INDEX", 6) == 0) {
                 if (start + dslength > size) {
@@ -659,103 +820,44 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
                     return kwxIoFailWithHeader(routine, "recreate_indextable: fseek failed\n", IO_ERR_SEEK, &h);
                 }
                 if (kwxreadOffset(routine, ffmt, &a, fp) != 0) {
-                    return kwxIoFailWithHeader(routine, "recreate_indextable: failed to read first offset from skipped index",
-                                               IO_ERR_READ, &h);
+                    kwxIoError(routine, "recreate_indextable: failed to read first offset from skipped index");
+                    {
+                if (stopHere()) continue;
+                return 0;
+            }
                 }
                 if (kwxreadOffset(routine, ffmt, &b, fp) != 0) {
-                    return kwxIoFailWithHeader(routine, "recreate_indextable: failed to read second offset from skipped index",
-                                               IO_ERR_READ, &h);
+                    kwxIoError(routine, "recreate_indextable: failed to read second offset from skipped index");
+                    {
+                if (stopHere()) continue;
+                return 0;
+            }
                 }
             } else {
-                kwxSeek64(fp, start, 0);
-                return kwxIoFailWithHeader(routine, "recreate_indextable: can't find the starting tag\n",
-                                           IO_ERR_BADFILE, &h);
+                kwxIoError(routine, "recreate_indextable: can't find the starting tag at offset %" PRId64, pos);
+                {
+                if (stopHere()) continue;
+                return 0;
+            }
             }
             continue;
         }
         if (iofmt_is_deleted(fb[0])) {
+            // The mark's second byte gives the byte order and length size;
+            // a mark torn after its first byte keeps the dataset's own second
+            // byte, so the other layouts are tried too.
+            char named[3];
+            layoutOfMark(fb[0], fb[1], named);
             int64_t first = 0, second = 0;
-            if (fb[1] != 0) {
-                char df[3] = {0, 0, 0};
-                if (iofmt_is_live(fb[1])) {
-                    df[0] = static_cast<char>(fb[1]);
-                } else {
-                    bool bit7 = (fb[1] & 0x80) != 0;
-                    if (fb[0] == 'D' || fb[0] == 'd')
-                        df[0] = bit7 ? 'u' : 'U';
-                    else
-                        df[0] = bit7 ? 'l' : 'L';
-                    df[1] = static_cast<char>(fb[1] & 0x7f);
-                }
-                int64_t here = kwxTell64(fp);
-                if (kwxreadOffset(routine, df, &first, fp) != 0) {
-                    kwxIoError(routine,
-                               "recreate_indextable: error reading initial dataset length in dataset of format %c%c, "
-                               "starting at offset %" PRId64 "\n",
-                               df[0], df[1] ? df[1] : ' ', pos);
-                    ioheader_free(&h);
-                    return IO_ERR_READ;
-                }
-                here = kwxTell64(fp);
-                if (first <= 0) {
-                    kwxIoError(routine,
-                               "recreate_indextable: Bad file: final dataset length field %" PRId64
-                               " is bad, or differs from original dataset length field %" PRId64
-                               " in deleted dataset with byte-order-specific format %s\n",
-                               second, first, df);
-                    ioheader_free(&h);
-                    return IO_ERR_BADFILE;
-                }
-                // A length that runs past the end leaves no trailing field to read.
-                bool pastEnd = here >= 0 && first > size - here;
-                if (here < 0 || (!pastEnd && kwxSeek64(fp, here + first, 0) != 0)) {
-                    kwxIoError(routine,
-                               "recreate_indextable: fseek of %" PRId64 " to skip dataset starting at %" PRId64 " failed",
-                               first, pos);
-                    ioheader_free(&h);
-                    return IO_ERR_SEEK;
-                }
-                int rc = pastEnd ? IO_ERR_READ : kwxreadOffset(routine, df, &second, fp);
-                if (rc) {
-                    kwxIoError(routine,
-                               "recreate_indextable: error %s [%d] reading final dataset length in dataset of format "
-                               "%c%c, starting at offset %" PRId64 ", expected length %" PRId64 "\n",
-                               kwxIoErrorMessage(rc), rc, df[0], df[1] ? df[1] : ' ', pos, first);
-                    ioheader_free(&h);
-                    return IO_ERR_READ;
-                }
-                if (first <= 0 || first != second) {
-                    kwxIoError(routine,
-                               "recreate_indextable: Bad file: final dataset length field %" PRId64
-                               " is bad, or differs from original dataset length field %" PRId64
-                               " in deleted dataset with byte-order-specific format %s\n",
-                               second, first, df);
-                    ioheader_free(&h);
-                    return IO_ERR_BADFILE;
-                }
-            } else {
-                int64_t after = kwxTell64(fp);
-                static const char *const tries[3] = {"U", "u", "F"};
-                bool found = false;
-                const char *tried = "F";
-                for (const char *t : tries) {
-                    tried = t;
-                    char df[3] = {t[0], 0, 0};
-                    if (kwxSeek64(fp, after, 0) != 0) break;
-                    if (skipDeleted(quietRoutine, df, fp, size, &first, &second) && first > 0 && first == second) {
-                        found = true;
-                        break;
-                    }
-                }
-                if (!found) {
-                    kwxIoError(routine,
-                               "recreate_indextable: Bad file: final dataset length field %" PRId64
-                               " is bad, or differs from original dataset length field %" PRId64
-                               " in deleted dataset with old-style format %s\n",
-                               second, first, tried);
-                    ioheader_free(&h);
-                    return IO_ERR_BADFILE;
-                }
+            const char *tried = nullptr;
+            if (!skipDeletedAnyLayout(fp, pos + 3, size, named, &first, &second, &tried)) {
+                kwxIoError(routine,
+                           "recreate_indextable: Bad file: final dataset length field %" PRId64
+                           " is bad, or differs from original dataset length field %" PRId64
+                           " in deleted dataset with %s format %s at offset %" PRId64 "\n",
+                           second, first, fb[1] != 0 ? "byte-order-specific" : "old-style", tried, pos);
+                if (stopHere()) continue;
+                return 0;
             }
             continue;
         }
@@ -787,8 +889,10 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
         kwxIoError(routine,
                    "recreate_indextable: Bad file: expected dataset, index or end, got \"%s\" at byte %" PRId64 "\n",
                    shown, pos);
-        ioheader_free(&h);
-        return IO_ERR_BADFILE;
+        {
+                if (stopHere()) continue;
+                return 0;
+            }
     }
     ioheader_free(&h);
     return 0;

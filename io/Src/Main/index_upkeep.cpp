@@ -30,6 +30,31 @@ int64_t lineLocation(const char *line) {
 
 int quietRoutine(const char *, int) { return 0; }
 
+// What a record owes its file, kept beside the record (whose layout callers
+// see): the datasets its index retired while it could not write, and
+// whether the recorded size has been cleared. A process has a handful of
+// records, so a short list serves.
+struct RecordDebts {
+    const IO_file *record;
+    std::vector<IO_location> retired;
+    bool sizeCleared;
+};
+
+std::vector<RecordDebts> &debts() {
+    static std::vector<RecordDebts> *list = new std::vector<RecordDebts>();
+    return *list;
+}
+
+RecordDebts *debtsOf(const IO_file *r, bool make) {
+    for (RecordDebts &d : debts())
+        if (d.record == r) return &d;
+    if (!make) return nullptr;
+    debts().push_back(RecordDebts{r, {}, false});
+    return &debts().back();
+}
+
+bool isWriter(const IO_file *r) { return r->openmode == 'w' && r->locklevel == -1 && r->stream; }
+
 // Of the live lines [first, last) of one name, the one to keep: the newest
 // (highest location, given as newest) when the file holds that dataset
 // there, else the newest whose location does. A damaged line that claims a
@@ -94,8 +119,13 @@ extern "C" int update_index(IO_error_routine routine, IO_file *r) {
             for (int k = i; k < j; ++k) {
                 char *line = IO_INDEX_LINE(r->indextable, k);
                 if (k != keep && line[0] != 'N') {
+                    IO_location loc;
+                    bool parsed = parseindex(quietRoutine, line, &loc) == 0;
                     line[0] = 'N';
                     r->indexdirty = 1;
+                    if (parsed) {
+                        if (int rc = kwxIndexRetired(routine, r, &loc)) return rc;
+                    }
                 }
             }
         }
@@ -168,9 +198,7 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
             if (text[0] != 'Y') continue;
             text[0] = 'N';
             r->indexdirty = 1;
-            if (r->openmode == 'w' && r->locklevel == -1 && r->stream) {
-                if ((rc = delete_process_named(routine, r->stream, &found[m]))) return rc;
-            }
+            if ((rc = kwxIndexRetired(routine, r, &found[m]))) return rc;
             if (found[m].location == rec.location) {
                 rec.line = -1;
                 ++*removed;
@@ -178,4 +206,56 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
         }
     }
     return 0;
+}
+
+extern "C" int kwxIndexRetired(IO_error_routine routine, IO_file *r, const IO_location *loc) {
+    if (!r || !loc || !r->stream) return 0;
+    if (isWriter(r)) return delete_process_named(routine, r->stream, loc);
+    try {
+        kwxIoCountAllocation();
+        debtsOf(r, true)->retired.push_back(*loc);
+    } catch (const std::bad_alloc &) {
+        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "update_subindex: (malloc failed) syserr:", IO_NO_SIZE);
+    }
+    return 0;
+}
+
+extern "C" int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *r) {
+    RecordDebts *d = debtsOf(r, false);
+    if (!d || d->retired.empty() || !isWriter(r)) return 0;
+    int64_t here = kwxTell64(r->stream);
+    int rc = 0;
+    while (!d->retired.empty() && rc == 0) {
+        rc = delete_process_named(routine, r->stream, &d->retired.back());
+        if (rc == 0) d->retired.pop_back();
+    }
+    if (here >= 0 && kwxSeek64(r->stream, here, 0) != 0 && rc == 0) rc = IO_ERR_SEEK;
+    return rc;
+}
+
+extern "C" int kwxIoSizeCleared(const IO_file *r) {
+    const RecordDebts *d = debtsOf(r, false);
+    return d && d->sizeCleared ? 1 : 0;
+}
+
+extern "C" void kwxIoSetSizeCleared(const IO_file *r, int cleared) {
+    if (!cleared) {
+        if (RecordDebts *d = debtsOf(r, false)) d->sizeCleared = false;
+        return;
+    }
+    try {
+        debtsOf(r, true)->sizeCleared = true;
+    } catch (const std::bad_alloc &) {
+        // Not remembered: the size is cleared again before the next change.
+    }
+}
+
+extern "C" void kwxIndexForgetRecord(const IO_file *r) {
+    auto &list = debts();
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (list[i].record == r) {
+            list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+            return;
+        }
+    }
 }

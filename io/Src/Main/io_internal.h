@@ -326,6 +326,32 @@ int delete_process_named(IO_error_routine routine, FILE *stream, const IO_locati
  * loc's WHAT, WHERE and WHEN; 0 otherwise. The stream keeps its position. */
 int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc);
 
+/* ---- Changes the file owes its index (index_upkeep.cpp) ----------------- */
+
+/* The index has just retired the dataset loc names (its line is 'N'). The
+ * writer marks it deleted in the file at once; a record that only holds a
+ * read lock keeps it, and the mark is written when the record becomes the
+ * writer, before anything else changes and before its index can be stored.
+ * So the stored index and the file always agree on what is deleted. */
+int kwxIndexRetired(IO_error_routine routine, IO_file *record, const IO_location *loc);
+/* Writes the marks kept for the record (it is the writer now); the stream
+ * keeps its position. 0 or the first failure's code. */
+int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *record);
+/* Whether the size recorded in the file's info block has been cleared since
+ * the last flush (see kwxIoStartChanging), and setting it. */
+int kwxIoSizeCleared(const IO_file *record);
+void kwxIoSetSizeCleared(const IO_file *record, int cleared);
+/* Forgets what was kept for a record that is released. */
+void kwxIndexForgetRecord(const IO_file *record);
+
+/* Called before a record's first change to its data file after a flush:
+ * clears the size recorded in the info block, so that an open after a crash
+ * sees a stale size and rebuilds the index from the datasets rather than
+ * trusting a stored index that no longer matches them, then writes the
+ * deletion marks the index owes the file. The stream keeps its position.
+ * Nothing for a record without an index (a plain text file). */
+int kwxIoStartChanging(IO_error_routine routine, IO_file *record);
+
 #ifdef __cplusplus
 }
 

@@ -293,7 +293,7 @@ extern "C" int setfilebusyflag(IO_error_routine routine, IO_file *record) {
     int rc = takeWriteLock(routine, record, false);
     if (rc != IO_OK) return rc;
     record->indexdirty = 1;
-    return IO_OK;
+    return kwxIoStartChanging(routine, record);
 }
 
 // For the flush: the write lock without messages.

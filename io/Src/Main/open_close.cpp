@@ -27,6 +27,23 @@ FILE *createNew(const char *name, int openErrno) {
     return f;
 }
 
+// The 36 bytes a new file starts with (see iif_create_empty): "*INFO", the
+// size 0 in a field of width 20, "*ENDINFO".
+const char kNewFileStart[] = "*INFO\n                   0\n*ENDINFO\n";
+static_assert(sizeof kNewFileStart == 37, "a new file starts with 36 bytes");
+
+// Whether the whole file (size bytes, fewer than a new file's start) is the
+// beginning of a new file's start: what a crash during its creation leaves.
+// The stream is left at the beginning.
+bool isCutNewFileStart(FILE *f, int64_t size) {
+    const int64_t full = static_cast<int64_t>(sizeof kNewFileStart - 1);
+    if (size >= full) return false;
+    char bytes[sizeof kNewFileStart];
+    bool prefix = fread(bytes, 1, static_cast<size_t>(size), f) == static_cast<size_t>(size) &&
+                  memcmp(bytes, kNewFileStart, static_cast<size_t>(size)) == 0;
+    return kwxSeek64(f, 0, 0) == 0 && prefix;
+}
+
 void traceRecord(const char *label, const IO_file *record) {
     if (!kwxIoTraceOn()) return;
     int64_t pos = record->stream ? kwxTell64(record->stream) : -1;
@@ -189,6 +206,17 @@ extern "C" int openfile(IO_file *record) {
         kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
         return failOpen(record, IO_ERR_SEEK);
     }
+    if (size > 0 && isCutNewFileStart(f, size)) {
+        // The start of a new file whose first write was cut short: nothing
+        // was ever stored in it, so it is started again.
+        kwxIoTrace("iif_open: file %s holds only the first %" PRId64 " bytes of a new file's start, starting it again",
+                   name, size);
+        if (vrnPlatform_ftruncate(vrnPlatform_streamFd(f), 0) != 0 || kwxSeek64(f, 0, 0) != 0) {
+            kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
+            return failOpen(record, IO_ERR_SEEK);
+        }
+        size = 0;
+    }
     if (size == 0) {
         int rc = iif_create_empty(record);
         return rc == IO_OK ? IO_OK : failOpen(record, rc);
@@ -271,6 +299,30 @@ extern "C" int openfile(IO_file *record) {
     return rc == IO_OK ? IO_OK : failOpen(record, rc);
 }
 
+extern "C" int kwxIoStartChanging(IO_error_routine routine, IO_file *record) {
+    if (!record || !record->stream || !record->indextable) return IO_OK;
+    if (!kwxIoSizeCleared(record)) {
+        // Written beside the stream (flushed first), which keeps its
+        // position: a caller may be in the middle of a dataset it writes
+        // request by request.
+        const int fd = vrnPlatform_streamFd(record->stream);
+        if (fd >= 0) {
+            const int width = record->offsetwidth ? record->offsetwidth : 20;
+            char field[IO_OFFSET_FIELD_MAX];
+            int n = 0;
+            int rc = kwxEncodeOffset(routine, "F", 0, width, field, &n);
+            if (rc == IO_OK && fflush(record->stream) != 0) rc = IO_ERR_WRITE;
+            if (rc == IO_OK && vrnPlatform_pwrite(fd, field, static_cast<size_t>(n), 6) < 0) rc = IO_ERR_WRITE;
+            if (rc != IO_OK) {
+                kwxIoSysError(record, "iif_flush: can't write filesize");
+                return rc;
+            }
+        }
+        kwxIoSetSizeCleared(record, 1);
+    }
+    return kwxIndexWriteRetiredMarks(routine, record);
+}
+
 extern "C" int iif_flush(IO_file *record) {
     if (!record || !record->stream) return IO_OK;
     IO_error_routine routine = kwxIoRoutine(record);
@@ -285,7 +337,9 @@ extern "C" int iif_flush(IO_file *record) {
                    record->filename ? record->filename : "");
     if (record->indexdirty && record->indextable && record->locklevel == -1) {
         kwxIoTrace("iif_flush: writing final index");
-        if (kwxSeek64(f, record->indexpos, 0) != 0) {
+        if ((rc = kwxIoStartChanging(routine, record)) != IO_OK) {
+            kwxIoError(routine, "iif_flush: write_index failed");
+        } else if (kwxSeek64(f, record->indexpos, 0) != 0) {
             kwxIoSysError(record, "iif_flush: can't go to index location");
             rc = IO_ERR_SEEK;
         } else if ((rc = write_index(routine, record, record->nlines, record->indextable)) !=
@@ -305,8 +359,12 @@ extern "C" int iif_flush(IO_file *record) {
             } else if ((rc = kwxwriteOffset(routine, "F", &size, record->offsetwidth, f)) !=
                        IO_OK) {
                 kwxIoError(routine, "iif_flush: can't write filesize");
+            } else if (fflush(f) != 0) {
+                kwxIoSysError(record, "iif_flush: can't flush the file");
+                rc = IO_ERR_WRITE;
             } else {
                 record->indexdirty = 0;
+                kwxIoSetSizeCleared(record, 0);
             }
         }
     }

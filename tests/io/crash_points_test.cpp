@@ -1,0 +1,407 @@
+// Data files killed at every file change: a workload of writes (text and
+// compressed binary), overwrites of one name, deletes, a dataset copy, a
+// secondary file closed in between, closes, an index rebuild and a
+// compaction into a new file runs in a child that the platform ends at its
+// n-th file change, as SIGKILL would. A fresh process then removes the dead
+// writer's lock file, reopens every file and checks that
+//   - each file opens (or, before its creation, is absent or empty);
+//   - what it holds is exactly the contents after the step before the cut or
+//     after the step under way at the cut (nothing closed before is lost,
+//     nothing deleted or superseded comes back, the step at the cut is
+//     there whole or not at all);
+//   - a new write after the reopen, followed by a forced index rebuild,
+//     adds just that dataset (no cut bytes become readable as data).
+#include "crash_points.h"
+#include "file_fixture.h"
+#include "vrn_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using iotest::Client;
+using iotest::Data;
+using iotest::Header;
+using vrntest::TempDir;
+
+// Name "what:where:when" to values.
+using Contents = std::map<std::string, std::vector<int32_t>>;
+
+std::string keyOf(const std::string &what, const std::string &where, int32_t when) {
+    return what + ":" + where + ":" + std::to_string(when);
+}
+
+std::string describe(const Contents &c) {
+    std::ostringstream out;
+    out << "{";
+    for (const auto &[k, v] : c) {
+        out << " " << k << "=[";
+        for (size_t i = 0; i < v.size() && i < 4; ++i) out << (i ? "," : "") << v[i];
+        if (v.size() > 4) out << ",..(" << v.size() << ")";
+        out << "]";
+    }
+    out << " }";
+    return out.str();
+}
+
+// Reads every live dataset of the primary file of c; false with a note when
+// a located dataset cannot be read.
+bool readAll(Client &c, Contents &out, std::string &note) {
+    out.clear();
+    Data found;
+    int rc = c.locate("*", "*", -1, found);
+    if (rc == IO_ERR_NOTLOCATED) return true;
+    if (rc != IO_OK) {
+        note = "locate answered " + std::to_string(rc);
+        return false;
+    }
+    for (int k = 0; k < found.nints; ++k) {
+        std::string what = found.stringAt(2 * k), where = found.stringAt(2 * k + 1);
+        Header h;
+        Data d;
+        iotest::offsetsOf(d, {found.offsets[2 * k], found.offsets[2 * k + 1]});
+        rc = c.request(IO_READ_DS, h, d);
+        if (rc == IO_ERR_MEMORY) {
+            d.ints.assign((size_t)std::max(d.nints, 1), 0);
+            d.bind();
+            rc = c.request(IO_READ_DS, h, d);
+        }
+        if (rc != IO_OK) {
+            note = "reading " + keyOf(what, where, found.ints[k]) + " answered " + std::to_string(rc);
+            return false;
+        }
+        std::string key = keyOf(what, where, found.ints[k]);
+        if (out.count(key)) {
+            note = key + " located twice";
+            return false;
+        }
+        out[key] = std::vector<int32_t>(d.ints.begin(), d.ints.begin() + h.number);
+    }
+    return true;
+}
+
+// What a file may hold after a given step.
+struct Expect {
+    enum Kind { Absent, Exact, Subset } kind = Absent;
+    Contents contents;
+};
+
+bool satisfies(const Expect &e, bool present, const Contents &c) {
+    switch (e.kind) {
+    case Expect::Absent: return !present || c.empty();
+    case Expect::Exact: return present && c == e.contents;
+    case Expect::Subset:
+        for (const auto &[k, v] : c) {
+            auto it = e.contents.find(k);
+            if (it == e.contents.end() || it->second != v) return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// The files of the workload: primary, a copy destination and a compaction
+// destination.
+const char *const kFiles[] = {"p.kwx", "g.kwx", "h.kwx"};
+constexpr int kFileCount = 3;
+
+struct Snapshot {
+    long long changesAfter = 0;
+    std::string step;
+    Expect expect[kFileCount];
+};
+
+// Runs the steps of the workload and, when recording, notes after each one
+// the file changes made so far and what each file may hold.
+class Workload {
+public:
+    Workload(const std::string &dir, std::vector<Snapshot> *record) : dir_(dir), record_(record) {
+        for (auto &e : now_) e.kind = Expect::Absent;
+        if (record_) {
+            base_ = vrnPlatform_fileChangeCount();
+            Snapshot s;
+            s.step = "start";
+            for (int i = 0; i < kFileCount; ++i) s.expect[i] = now_[i];
+            record_->push_back(s);
+        }
+    }
+
+    std::string file(int i) const { return dir_ + "/" + kFiles[i]; }
+
+    void run() {
+        // Session 1: a new file, text and compressed binary datasets, one
+        // name written twice, a dataset deleted.
+        step("open new primary", [&] { c_.open(file(0)); }, [&] { exact(0); });
+        step("text dataset", [&] { format("F"); writeInts("t", "r", 1, {1, 2, 3}); }, [&] { put("t", "r", 1, {1, 2, 3}); });
+        step("compressed blocks", [&] { format("U5"); writeInts("b", "r", 1, series(250, 7), 100); },
+             [&] { put("b", "r", 1, series(250, 7)); });
+        step("first copy of a", [&] { writeInts("a", "r", 1, {10}); }, [&] { put("a", "r", 1, {10}); });
+        step("overwrite a", [&] { writeInts("a", "r", 1, {11}); }, [&] { put("a", "r", 1, {11}); });
+        step("text c", [&] { format("F"); writeInts("c", "r", 2, {7, 7}); }, [&] { put("c", "r", 2, {7, 7}); });
+        step("delete c", [&] { erase("c", "r", 2); }, [&] { drop("c", "r", 2); });
+        step("close", [&] { c_.close(); }, [] {});
+
+        // Session 2: reopened for reading first; a lookup retires the older
+        // copy of a, a write supersedes it, a copy goes to another file that
+        // is closed on its own, then the name is deleted.
+        step("reopen", [&] { c_.open(file(0)); }, [] {});
+        step("look up a", [&] { c_.whens("a", "r", 1); }, [] {});
+        step("overwrite a again", [&] { format("L5"); writeInts("a", "r", 1, {12, 13}); }, [&] { put("a", "r", 1, {12, 13}); });
+        step("binary d", [&] { format("U5"); writeInts("d", "r", 3, series(40, 3)); }, [&] { put("d", "r", 3, series(40, 3)); });
+        step("open copy destination", [&] { c_.open(file(1), IO_OPEN_SECONDARY); },
+             [&] { now_[1].kind = Expect::Subset; now_[1].contents = {{keyOf("d", "r", 3), series(40, 3)}}; });
+        step("copy d", [&] { copyOne("d", "r", 3); }, [] {});
+        step("close copy destination", [&] {
+            Header h;
+            Data d;
+            c_.request(IO_CLOSE_SECONDARY, h, d);
+        }, [&] { now_[1].kind = Expect::Exact; });
+        step("delete a", [&] { erase("a", "r", 1); }, [&] { drop("a", "r", 1); });
+        step("close", [&] { c_.close(); }, [] {});
+
+        // Session 3: an index rebuild on request, one more write.
+        step("reopen", [&] { c_.open(file(0)); }, [] {});
+        step("rebuild index", [&] {
+            Header h;
+            Data d;
+            c_.request(IO_RECREATE_INDEX, h, d);
+        }, [] {});
+        step("text e", [&] { format("F"); writeInts("e", "r", 4, {9, 8}); }, [&] { put("e", "r", 4, {9, 8}); });
+        step("close", [&] { c_.close(); }, [] {});
+
+        // Session 4: compaction into a new file.
+        step("reopen for compaction", [&] { c_.open(file(0)); }, [] {});
+        step("open compaction destination", [&] { c_.open(file(2), IO_OPEN_SECONDARY); },
+             [&] { now_[2].kind = Expect::Subset; now_[2].contents = now_[0].contents; });
+        step("copy all valid", [&] {
+            Header h;
+            Data d;
+            c_.request(IO_COPY_ALLVALID_DS, h, d);
+        }, [] {});
+        step("close both", [&] { c_.close(); }, [&] { now_[2].kind = Expect::Exact; });
+    }
+
+private:
+    void step(const char *name, const std::function<void()> &act, const std::function<void()> &model) {
+        act();
+        model();
+        if (!record_) return;
+        Snapshot s;
+        s.changesAfter = vrnPlatform_fileChangeCount() - base_;
+        s.step = name;
+        for (int i = 0; i < kFileCount; ++i) s.expect[i] = now_[i];
+        record_->push_back(s);
+    }
+    void exact(int i) { now_[i].kind = Expect::Exact; }
+    void put(const std::string &w, const std::string &r, int32_t t, std::vector<int32_t> v) {
+        now_[0].contents[keyOf(w, r, t)] = std::move(v);
+    }
+    void drop(const std::string &w, const std::string &r, int32_t t) { now_[0].contents.erase(keyOf(w, r, t)); }
+
+    static std::vector<int32_t> series(int n, int32_t seed) {
+        std::vector<int32_t> v((size_t)n);
+        for (int i = 0; i < n; ++i) v[(size_t)i] = seed * 1000 + i * i;
+        return v;
+    }
+    // The format of the datasets written from now on: "F" text, "U5"
+    // compressed binary with 32-bit lengths, "L5" with 64-bit lengths.
+    void format(const char *name) {
+        Header h;
+        Data d;
+        d.setName(name);
+        c_.request(IO_SET_DEFAULT_FORMAT, h, d);
+    }
+    void writeInts(const std::string &w, const std::string &r, int32_t t, const std::vector<int32_t> &v,
+                   int32_t blockfactor = 1) {
+        Header h(w, r, t);
+        snprintf(h.datatype, sizeof h.datatype, "INTR");
+        h.number = (int32_t)v.size();
+        h.blockfactor = blockfactor;
+        Data d;
+        d.setInts(v);
+        c_.request(IO_WRITE_DS, h, d);
+    }
+    void erase(const std::string &w, const std::string &r, int32_t t) {
+        Header h(w, r, t);
+        Data d;
+        c_.request(IO_DELETE_DS, h, d);
+    }
+    // Copies one dataset of the primary file into the secondary one.
+    void copyOne(const std::string &w, const std::string &r, int32_t t) {
+        Data found;
+        Header key(w, r, t);
+        found.sizeForLocate(1);
+        if (c_.request(IO_LOCATE_PRIMARY_DS, key, found) != IO_OK) return;
+        Header h(w, r, t);
+        Data d;
+        iotest::offsetsOf(d, {found.offsets[0], found.offsets[1]});
+        c_.request(IO_COPY_DATASET, h, d);
+    }
+
+    std::string dir_;
+    std::vector<Snapshot> *record_;
+    long long base_ = 0;
+    Client c_;
+    Expect now_[kFileCount];
+};
+
+void removeFiles(const std::string &dir) {
+    for (const char *f : kFiles) {
+        std::string path = dir + "/" + f;
+        unlink(path.c_str());
+        vrntest::removeDeadWriterLock(path);
+    }
+}
+
+// Opens one file as a user would after the crash, checks it against the
+// two acceptable expectations, then writes one more dataset, forces a
+// rebuild and checks that exactly that dataset was added.
+void checkFile(const std::string &path, const Expect &before, const Expect &during, std::string &failures) {
+    vrntest::removeDeadWriterLock(path);
+    const bool present = iotest::exists(path) && !vrntest::readFile(path).empty();
+    if (!present) {
+        if (!satisfies(before, false, {}) && !satisfies(during, false, {}))
+            failures += path + ": missing\n";
+        return;
+    }
+    iotest::messages().clear();
+    Contents got;
+    {
+        Client c;
+        int rc = c.open(path);
+        if (rc != IO_OK) {
+            failures += path + ": open answered " + std::to_string(rc) + ": " + iotest::messages();
+            return;
+        }
+        std::string note;
+        if (!readAll(c, got, note)) {
+            failures += path + ": " + note + ": " + iotest::messages();
+            return;
+        }
+        if (!satisfies(before, true, got) && !satisfies(during, true, got)) {
+            failures += path + ": holds " + describe(got) + "; expected " + describe(before.contents) +
+                        " or " + describe(during.contents) + "\n";
+            return;
+        }
+        Header h("zz", "probe", 0);
+        snprintf(h.datatype, sizeof h.datatype, "INTR");
+        h.number = 3;
+        Data d;
+        d.setInts({4, 5, 6});
+        if ((rc = c.request(IO_WRITE_DS, h, d)) != IO_OK) {
+            failures += path + ": write after the reopen answered " + std::to_string(rc) + "\n";
+            return;
+        }
+        if ((rc = c.close()) != IO_OK) {
+            failures += path + ": close after the reopen answered " + std::to_string(rc) + "\n";
+            return;
+        }
+    }
+    iotest::forceRebuild(path);
+    got[keyOf("zz", "probe", 0)] = {4, 5, 6};
+    Client again;
+    int rc = again.open(path);
+    Contents after;
+    std::string note;
+    if (rc != IO_OK) {
+        failures += path + ": open after the probe answered " + std::to_string(rc) + ": " + iotest::messages();
+    } else if (!readAll(again, after, note)) {
+        failures += path + ": after the probe, " + note + "\n";
+    } else if (after != got) {
+        failures += path + ": after the probe and a rebuild holds " + describe(after) + ", expected " + describe(got) + "\n";
+    }
+}
+
+struct Recorded {
+    std::vector<Snapshot> steps;
+    long long total = 0;
+};
+
+Recorded recordWorkload(const std::string &dir) {
+    Recorded r;
+    removeFiles(dir);
+    Workload w(dir, &r.steps);
+    w.run();
+    r.total = r.steps.back().changesAfter;
+    removeFiles(dir);
+    return r;
+}
+
+// The step under way at the n-th change.
+size_t stepAt(const Recorded &r, long long n) {
+    for (size_t j = 1; j < r.steps.size(); ++j)
+        if (r.steps[j].changesAfter >= n) return j;
+    return r.steps.size() - 1;
+}
+
+// Cuts the workload at each point (keeping keepBytes of a cut write) and
+// checks every file; the failures of all points, "" when none.
+std::string crashAndCheck(const std::string &dir, const Recorded &r, const std::vector<long long> &points,
+                          const std::vector<long long> &keeps) {
+    std::string all;
+    for (long long n : points) {
+        for (long long keep : keeps) {
+            removeFiles(dir);
+            if (!vrntest::runUntilCrash([&] { Workload(dir, nullptr).run(); }, n, keep)) {
+                all += "cut " + std::to_string(n) + ": the workload did not end at the cut\n";
+                continue;
+            }
+            size_t j = stepAt(r, n);
+            std::string failures = vrntest::runInFreshProcess([&](std::string &f) {
+                for (int i = 0; i < kFileCount; ++i)
+                    checkFile(dir + "/" + kFiles[i], r.steps[j - 1].expect[i], r.steps[j].expect[i], f);
+            });
+            if (!failures.empty())
+                all += "cut " + std::to_string(n) + " (keep " + std::to_string(keep) + ") in step \"" +
+                       r.steps[j].step + "\":\n" + failures;
+        }
+    }
+    return all;
+}
+
+TEST(DataFileCrashPoints, NothingClosedIsLostAndNothingDeletedComesBackAtAnyCut) {
+    TempDir dir;
+    Recorded r = recordWorkload(dir.path());
+    ASSERT_GT(r.total, 20);
+    RecordProperty("file_changes", std::to_string(r.total));
+    // Every point while the workload stays small; an even sample beyond a
+    // few thousand changes.
+    auto points = vrntest::crashPointsToTry(r.total, 3000);
+    std::string failures = crashAndCheck(dir.path(), r, points, {-1});
+    EXPECT_EQ("", failures.substr(0, 6000));
+}
+
+TEST(DataFileCrashPoints, AWriteCutAtAnyByteLeavesTheFileWholeUpToIt) {
+    TempDir dir;
+    Recorded r = recordWorkload(dir.path());
+    ASSERT_GT(r.total, 20);
+    // Every change, with the cut write keeping a sample of its bytes (one,
+    // a few, a field's worth, most of a small dataset): a tail lost or a
+    // disk that filled up. Whole writes are the test above.
+    auto points = vrntest::crashPointsToTry(r.total, 3000);
+    std::string failures = crashAndCheck(dir.path(), r, points, {1, 5, 24, 150});
+    EXPECT_EQ("", failures.substr(0, 6000));
+}
+
+TEST(DataFileCrashPoints, TheWorkloadItselfLeavesTheExpectedFiles) {
+    // Without a cut, the recorded expectations are what the files hold: the
+    // harness checks against a true model.
+    TempDir dir;
+    Recorded r = recordWorkload(dir.path());
+    ASSERT_FALSE(vrntest::runUntilCrash([&] { Workload(dir.path(), nullptr).run(); }, r.total + 1));
+    std::string failures = vrntest::runInFreshProcess([&](std::string &f) {
+        for (int i = 0; i < kFileCount; ++i)
+            checkFile(dir.file(kFiles[i]), r.steps.back().expect[i], r.steps.back().expect[i], f);
+    });
+    EXPECT_EQ("", failures);
+    EXPECT_EQ(r.steps.back().expect[0].contents.size(), 4u) << describe(r.steps.back().expect[0].contents);
+    EXPECT_EQ(r.steps.back().expect[2].contents, r.steps.back().expect[0].contents);
+}
+
+}  // namespace

@@ -1,0 +1,264 @@
+// Data files after a crash or damage: what the index retires is marked in
+// the file so that no rebuild brings it back; a damaged stored index or a
+// file cut inside a dataset still opens with every whole dataset; torn
+// writes (a new file's start, a deletion mark) never make a file unopenable.
+#include "file_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using iotest::Client;
+using iotest::Data;
+using iotest::Header;
+using iotest::messages;
+using vrntest::TempDir;
+
+int deleteName(Client &c, const std::string &what, const std::string &where, int32_t when) {
+    Header h(what, where, when);
+    Data d;
+    return c.request(IO_DELETE_DS, h, d);
+}
+
+// Location and length of the dataset of a name.
+std::pair<int64_t, int64_t> placeOf(Client &c, const std::string &what, const std::string &where, int32_t when) {
+    Data found;
+    if (c.locate(what, where, when, found) != IO_OK) return {-1, -1};
+    return {found.offsets[0], found.offsets[1]};
+}
+
+// The position of the stored index: the number on the file's last line.
+size_t storedIndexAt(const std::string &bytes) {
+    size_t end = bytes.size() - 1;
+    size_t start = bytes.rfind('\n', end - 1) + 1;
+    return std::stoul(bytes.substr(start, end - start));
+}
+
+TEST(RetiredDatasets, ACopyRetiredUnderAReadLockStaysDeletedAfterARebuild) {
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {1}));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {2}));
+        ASSERT_EQ(IO_OK, c.writeInts("k", "w", 1, {5}));
+    }
+    {
+        // Opened for reading: the lookup retires the older copy while the
+        // handle holds only a read lock; then the name is deleted.
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        EXPECT_EQ((std::vector<int32_t>{1}), c.whens("a", "w", 1));
+        ASSERT_EQ(IO_OK, deleteName(c, "a", "w", 1));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    iotest::forceRebuild(name);
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    std::vector<int32_t> v;
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("a", "w", 1, v)) << "an older copy came back";
+    EXPECT_EQ(IO_OK, c.readInts("k", "w", 1, v));
+}
+
+TEST(RetiredDatasets, FileAndStoredIndexAgreeOnEverySupersededCopy) {
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        for (int32_t v : {1, 2, 3}) ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {v}));
+    }
+    int32_t liveInStoredIndex = 0;
+    {
+        // A reader's lookup retires two copies; a write makes it the writer.
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        EXPECT_EQ((std::vector<int32_t>{1}), c.whens("a", "w", 1));
+        ASSERT_EQ(IO_OK, c.writeInts("b", "w", 1, {7}));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    {
+        std::string bytes = vrntest::readFile(name);
+        std::string index = bytes.substr(storedIndexAt(bytes));
+        for (size_t at = index.find("\nY\x1b"); at != std::string::npos; at = index.find("\nY\x1b", at + 1))
+            ++liveInStoredIndex;
+    }
+    EXPECT_EQ(2, liveInStoredIndex);
+    // A rebuild from the datasets finds exactly what the stored index lists.
+    iotest::forceRebuild(name);
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    EXPECT_EQ(liveInStoredIndex, c.control()->primary.nlines);
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("a", "w", 1, v));
+    EXPECT_EQ((std::vector<int32_t>{3}), v);
+}
+
+TEST(RetiredDatasets, ADeleteThatReachedTheFileIsNotUndoneByTheStoredIndexAfterACrash) {
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {1}));
+        ASSERT_EQ(IO_OK, c.writeInts("b", "w", 1, {2}));
+    }
+    // A writer deletes a and dies before closing: only the mark reached the
+    // file, the stored index still lists a.
+    auto child = vrntest::runInChild([&] {
+        Client c;
+        if (c.open(name) != IO_OK || deleteName(c, "a", "w", 1) != IO_OK) _exit(1);
+        _exit(0);
+        return 1;
+    });
+    ASSERT_EQ(0, child.exitStatus);
+    unlink((name + ".lck").c_str());
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    std::vector<int32_t> v;
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("a", "w", 1, v)) << "a deleted dataset is readable again";
+    EXPECT_EQ(IO_OK, c.readInts("b", "w", 1, v));
+}
+
+TEST(DamagedFiles, ADamagedStoredIndexLengthStillOpensWithEveryDataset) {
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {1}));
+        ASSERT_EQ(IO_OK, c.writeInts("b", "w", 1, {2, 2}));
+        ASSERT_EQ(IO_OK, c.writeInts("c", "w", 1, {3, 3, 3}));
+    }
+    std::string bytes = vrntest::readFile(name);
+    // The index dataset's leading length: after its three format bytes.
+    size_t field = storedIndexAt(bytes) + 3;
+    bytes.replace(field, 20, "99999999999999999999");
+    vrntest::writeFile(name, bytes);
+    {
+        Client c;
+        messages().clear();
+        ASSERT_EQ(IO_OK, c.open(name)) << messages();
+        std::vector<int32_t> v;
+        for (auto what : {"a", "b", "c"}) EXPECT_EQ(IO_OK, c.readInts(what, "w", 1, v)) << what;
+        EXPECT_EQ((std::vector<int32_t>{3, 3, 3}), v);
+        EXPECT_NE(std::string::npos, messages().find("bad dataset length")) << messages();
+        ASSERT_EQ(IO_OK, c.writeInts("d", "w", 1, {4}));
+    }
+    // The damaged index was written over: the file opens from its new
+    // stored index and from a rebuild alike.
+    for (bool rebuild : {false, true}) {
+        if (rebuild) iotest::forceRebuild(name);
+        Client c;
+        messages().clear();
+        ASSERT_EQ(IO_OK, c.open(name));
+        EXPECT_EQ(4, c.control()->primary.nlines);
+        EXPECT_EQ(std::string::npos, messages().find("bad dataset length")) << messages();
+    }
+}
+
+TEST(DamagedFiles, AFileCutInsideADatasetKeepsTheDatasetsBeforeTheCut) {
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    std::pair<int64_t, int64_t> third;
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {1}));
+        ASSERT_EQ(IO_OK, c.writeInts("b", "w", 1, {2, 2}));
+        std::vector<int32_t> many(300);
+        for (size_t i = 0; i < many.size(); ++i) many[i] = int32_t(i * 7);
+        ASSERT_EQ(IO_OK, c.writeInts("c", "w", 1, many));
+        third = placeOf(c, "c", "w", 1);
+    }
+    ASSERT_GT(third.second, 40);
+    std::string bytes = vrntest::readFile(name);
+    bytes.resize(size_t(third.first + third.second / 2));
+    vrntest::writeFile(name, bytes);
+    {
+        Client c;
+        messages().clear();
+        ASSERT_EQ(IO_OK, c.open(name)) << messages();
+        EXPECT_NE(std::string::npos,
+                  messages().find("the file ends inside the dataset at offset " + std::to_string(third.first)))
+            << messages();
+        std::vector<int32_t> v;
+        EXPECT_EQ(IO_OK, c.readInts("a", "w", 1, v));
+        EXPECT_EQ(IO_OK, c.readInts("b", "w", 1, v));
+        EXPECT_EQ((std::vector<int32_t>{2, 2}), v);
+        EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("c", "w", 1, v));
+        // A later, shorter dataset goes where the cut one started.
+        ASSERT_EQ(IO_OK, c.writeInts("d", "w", 1, {4}));
+        EXPECT_EQ(third.first, placeOf(c, "d", "w", 1).first);
+    }
+    // Nothing of the cut dataset is left to pass for data.
+    iotest::forceRebuild(name);
+    Client c;
+    messages().clear();
+    ASSERT_EQ(IO_OK, c.open(name));
+    EXPECT_EQ(3, c.control()->primary.nlines);
+    std::vector<int32_t> v;
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("c", "w", 1, v));
+    EXPECT_EQ(IO_OK, c.readInts("d", "w", 1, v));
+    EXPECT_EQ(std::string::npos, messages().find("skipping")) << messages();
+}
+
+TEST(DamagedFiles, ANewFileWhoseStartWasCutShortOpensAsANewFile) {
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    const std::string start = std::string("*INFO\n") + std::string(19, ' ') + "0\n*ENDINFO\n";
+    for (size_t cut : {size_t(1), size_t(5), size_t(6), size_t(20), size_t(35)}) {
+        vrntest::writeFile(name, start.substr(0, cut));
+        Client c;
+        messages().clear();
+        ASSERT_EQ(IO_OK, c.open(name)) << cut << ": " << messages();
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {1}));
+        ASSERT_EQ(IO_OK, c.close());
+        EXPECT_EQ(start.substr(0, 6), vrntest::readFile(name).substr(0, 6));
+    }
+    // A short file that is not the start of a new one is still refused.
+    vrntest::writeFile(name, "*INFX\n   ");
+    Client c;
+    EXPECT_EQ(IO_ERR_BADFILE, c.open(name));
+    EXPECT_EQ("*INFX\n   ", vrntest::readFile(name));
+}
+
+TEST(DamagedFiles, ADeletionMarkTornAfterItsFirstByteIsSteppedOver) {
+    // Binary datasets whose mark names their byte order in its second byte:
+    // with only the first byte written, the second still holds the level.
+    for (char letter : {'u', 'l'}) {
+        TempDir dir;
+        const std::string name = dir.file("f.kwx");
+        std::pair<int64_t, int64_t> first;
+        {
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            Header h;
+            Data d;
+            d.setName(letter == 'u' ? "U5" : "L5");
+            ASSERT_EQ(IO_OK, c.request(IO_SET_DEFAULT_FORMAT, h, d));
+            ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {1, 2, 3}));
+            ASSERT_EQ(IO_OK, c.writeInts("b", "w", 1, {4}));
+            first = placeOf(c, "a", "w", 1);
+        }
+        std::string bytes = vrntest::readFile(name);
+        ASSERT_EQ(letter, bytes[size_t(first.first)]);
+        ASSERT_EQ('5', bytes[size_t(first.first) + 1]);
+        bytes[size_t(first.first)] = letter == 'u' ? 'D' : 'x';
+        vrntest::writeFile(name, bytes);
+        iotest::forceRebuild(name);
+        Client c;
+        messages().clear();
+        ASSERT_EQ(IO_OK, c.open(name)) << messages();
+        std::vector<int32_t> v;
+        EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("a", "w", 1, v)) << letter;
+        EXPECT_EQ(IO_OK, c.readInts("b", "w", 1, v)) << letter;
+        EXPECT_EQ(std::string::npos, messages().find("skipping")) << messages();
+    }
+}
+
+}  // namespace
