@@ -7,8 +7,10 @@
 // A reference run records, after each step, the file changes made so far
 // and the model it leaves: the snapshot of every state undo and redo may
 // reach. A cut after change n-1 must leave the model of the last step
-// done by then or of the step under way. Workloads of more than
-// kMaxPoints changes are cut at kMaxPoints points spread evenly over them.
+// done by then or of the step under way, also when the file ends part way
+// through the write at the cut. Workloads of more than kMaxPoints changes
+// would be cut at kMaxPoints points spread evenly over them (those here
+// make a few hundred).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -33,6 +35,7 @@ using modeltest::Blob;
 namespace {
 
 const long long kMaxPoints = 3000;
+const long long kTornPoints = 60;
 
 // The live blobs of a manager as text, one "name=value>ref" per blob,
 // sorted: blobs are known by their names, UUIDs differing between runs.
@@ -341,14 +344,18 @@ struct CrashRun {
 
     // Cuts the workload at every change (or kMaxPoints of them), then at
     // part of each write; answers the failures, at most a few.
-    void run(const Workload& work, std::vector<long long> keeps = {-1}) {
+    void run(const Workload& work) {
         std::vector<Step> steps = reference(work);
         ASSERT_FALSE(steps.empty()) << "the reference run recorded nothing";
         long long total = steps.back().changes;
         ASSERT_GT(total, 0);
         int failures = 0;
-        for (long long keep : keeps) {
-            for (long long n : vrntest::crashPointsToTry(total, kMaxPoints)) {
+        // Whole calls at every change; a write cut after its first byte at
+        // every change too; one cut after 21 bytes at fewer points.
+        const std::pair<long long, long long> cuts[] = {{-1, kMaxPoints}, {1, kMaxPoints}, {21, kTornPoints}};
+        for (const auto& cut : cuts) {
+            const long long keep = cut.first;
+            for (long long n : vrntest::crashPointsToTry(total, cut.second)) {
                 reset();
                 if (!vrntest::runUntilCrash(
                         [&] {
@@ -467,8 +474,16 @@ void addRegion(vrnStateManager* m, int dimension, const char* name) {
 const Flavour repositories{openRepository, repositorySnapshot,
                            [](vrnStateManager* m) { addRegion(m, 2, "Later"); }};
 
-// A new repository: regions added at checkpoints, one taken back by an
-// undo and another added in its place.
+void newRepository(const std::string& path, Recorder& rec) {
+    vrnStateManager* m = openRepository(path);
+    if (!m) return;
+    rec.step(m);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+}
+
+// Regions added at checkpoints, one taken back by an undo and another
+// added in its place.
 void repositoryEdits(const std::string& path, Recorder& rec) {
     vrnStateManager* m = openRepository(path);
     if (!m) return;
@@ -514,5 +529,35 @@ TEST(ModelCrashPoints, CloseWithCompactionKeepsTheModelUnderItsName) {
 
 TEST(ModelCrashPoints, RepositoryWithTopologyObjects) {
     CrashRun run(repositories);
+    run.buildBase(newRepository);
     run.run(repositoryEdits);
+}
+
+TEST(ModelCrashPoints, ARepositoryCutBeforeItsFirstStateClosedOpensAsANewOne) {
+    vrntest::TempDir dir;
+    std::string path = dir.file("model.vrn");
+    flavour = &repositories;
+    auto create = [&] {
+        Recorder rec;
+        newRepository(path, rec);
+    };
+    long long total = vrntest::countFileChanges(create);
+    ASSERT_GT(total, 0);
+    for (long long n : vrntest::crashPointsToTry(total, kMaxPoints)) {
+        vrnRemoveFile(path.c_str());
+        vrntest::removeDeadWriterLock(path);
+        if (!vrntest::runUntilCrash(create, n)) continue;
+        std::string failed = vrntest::runInFreshProcess([&](std::string& f) {
+            vrntest::removeDeadWriterLock(path);
+            vrnStateManager* m = openRepository(path);
+            if (!m) {
+                f += "the repository does not open\n";
+                return;
+            }
+            if (!vrnStateManager_getSingletonByTypeName(m, "Model")) f += "no model\n";
+            vrnStateManager_closeDatabase(m, -1);
+            vrnStateManager_delete(m);
+        });
+        ASSERT_EQ(failed, "") << "cut at change " << n << " of " << total;
+    }
 }
