@@ -521,6 +521,11 @@ int Database_isParameterChanged(Database* db, int from, int to, const char* uuid
 }
 
 int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern) {
+    return Database_purgeMarkedObjectsGuarded(db, to, keyPattern, nullptr, nullptr);
+}
+
+int Database_purgeMarkedObjectsGuarded(Database* db, int to, const char* keyPattern,
+                                       Database_BeforeErasing before, void* context) {
     if (!db) return 0;
     int records = 0;
     char** uuids = nullptr;
@@ -528,9 +533,10 @@ int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern) {
     char** keys = nullptr;
     int* whens = nullptr;
     int ok = Database_match(db, 0, to, "*", keyPattern, &records, &uuids, &starts, &keys, &whens);
+    if (records > 0 && before && !before(context)) ok = 0;
     // The type mark goes first: an object cut short in its erasing is
     // never taken for a live one.
-    for (int r = 0; r < records; ++r) {
+    for (int r = 0; ok && r < records; ++r) {
         if (DefFile_erase(db->file, "__TYPE__", uuids[r], -1)) db->modified = 1;
         eraseWhere(db, uuids[r]);
     }
@@ -539,6 +545,11 @@ int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern) {
 }
 
 int Database_purgeModifiedData(Database* db, int state) {
+    return Database_purgeModifiedDataGuarded(db, state, nullptr, nullptr);
+}
+
+int Database_purgeModifiedDataGuarded(Database* db, int state, Database_BeforeErasing before,
+                                      void* context) {
     static vrnDebugPreamble debug;
     debug.enter("Database_purgeModifiedData", "Compact a VRN database by removing unused data sets");
     if (!db) return 0;
@@ -553,6 +564,10 @@ int Database_purgeModifiedData(Database* db, int state) {
         int keep = activeAmong(group, state);
         for (size_t k = i; k < j; ++k) {
             if (all[k].when == keep) continue;
+            if (before) {
+                if (!before(context)) return 0;
+                before = nullptr;
+            }
             FILE* out = vrnDebug_getStream();
             if (debug.tracing() && out)
                 fprintf(out, "Removing: [%s, %s, %d]\n", all[k].what.c_str(), all[k].where.c_str(),

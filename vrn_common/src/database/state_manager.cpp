@@ -871,22 +871,39 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     return 1;
 }
 
+namespace {
+
+struct KeepToState {
+    Database* database;
+    int state;
+    bool done;
+};
+
+// Stores the state as the first and last one, once.
+int keepToState(void* context) {
+    KeepToState* k = static_cast<KeepToState*>(context);
+    if (k->done) return 1;
+    k->done = Database_setInteger(k->database, 0, nullptr, "State - last", k->state) &&
+              Database_setInteger(k->database, 0, nullptr, "State - first", k->state);
+    return k->done ? 1 : 0;
+}
+
+}  // namespace
+
 int vrnStateManager_purge(vrnStateManager* m, int mode) {
     if (!m) return 0;
     if (!m->database) return 0;
     int s = abs(m->current);
     if (mode == -1) return 1;
     if (mode != 1) return Database_compact(m->database);
-    // Undo and redo keep to state s while the other states are erased in
-    // place, so that a process killed meanwhile leaves state s whole and
-    // no state half erased within reach. The compacted copy then holds
-    // state s as state 1; the counters follow, the current one first (an
-    // open settles a first state above the current one).
-    if (!Database_setInteger(m->database, 0, nullptr, "State - last", s) ||
-        !Database_setInteger(m->database, 0, nullptr, "State - first", s))
-        return 0;
-    if (!Database_purgeMarkedObjects(m->database, s, "__DELETED__*")) return 0;
-    if (!Database_purgeModifiedData(m->database, s)) return 0;
+    // Undo and redo keep to state s before anything is erased in place, so
+    // that a process killed meanwhile leaves state s whole and no state
+    // half erased within reach. The compacted copy then holds state s as
+    // state 1; the counters follow, the current one first (an open settles
+    // a first state above the current one).
+    KeepToState keep{m->database, s, false};
+    if (!Database_purgeMarkedObjectsGuarded(m->database, s, "__DELETED__*", keepToState, &keep)) return 0;
+    if (!Database_purgeModifiedDataGuarded(m->database, s, keepToState, &keep)) return 0;
     int ok = Database_setInteger(m->database, 0, nullptr, "State - current", 1);
     ok = Database_setInteger(m->database, 0, nullptr, "State - last", 1) && ok;
     ok = Database_setInteger(m->database, 0, nullptr, "State - first", 0) && ok;
