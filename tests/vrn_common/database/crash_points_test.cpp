@@ -227,7 +227,7 @@ void fourStates(vrnStateManager* m, Recorder& rec) {
     rec.step(m);
     a->ref = nullptr;
     vrnObject_markModified(&a->header);
-    vrnObject_delete(&b->header);
+    modeltest::blobDestroy(&b->header);
     vrnStateManager_closeState(m);
     rec.step(m);
     change(blobNamed(m, "c"), 31);
