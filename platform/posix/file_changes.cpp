@@ -105,6 +105,33 @@ bool flagsOfMode(const char* mode, int& flags, bool& plus) {
     return true;
 }
 
+// A counted stream over fd (which it then owns), with fopen's stream mode
+// ("r", "r+", "w", "w+", "a", "a+"); NULL with errno set, fd left open.
+FILE* streamOver(int fd, const char* streamMode) {
+    Cookie* cookie = new (std::nothrow) Cookie{fd, nullptr};
+    if (!cookie) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    cookie_io_functions_t functions = {cookieRead, cookieWrite, cookieSeek, cookieClose};
+    FILE* f = fopencookie(cookie, streamMode, functions);
+    if (!f) {
+        int e = errno;
+        delete cookie;
+        errno = e;
+        return nullptr;
+    }
+    cookie->stream = f;
+    liveStreams().push_back(cookie);
+    return f;
+}
+
+bool isCounted(FILE* stream) {
+    for (const Cookie* c : liveStreams())
+        if (c->stream == stream) return true;
+    return false;
+}
+
 }  // namespace
 
 extern "C" {
@@ -191,27 +218,57 @@ FILE* vrnPlatform_fopen(const char* path, const char* mode) {
     }
     int fd = vrnPlatform_open(path, flags, 0666);
     if (fd < 0) return nullptr;
-    Cookie* cookie = new (std::nothrow) Cookie{fd, nullptr};
-    if (!cookie) {
-        vrnPlatform_close(fd);
-        errno = ENOMEM;
-        return nullptr;
-    }
     // The stream's own mode: appending is the descriptor's business.
     const char* streamMode = mode[0] == 'r' ? (plus ? "r+" : "r") : (plus ? "w+" : "w");
     if (mode[0] == 'a') streamMode = plus ? "a+" : "a";
-    cookie_io_functions_t functions = {cookieRead, cookieWrite, cookieSeek, cookieClose};
-    FILE* f = fopencookie(cookie, streamMode, functions);
+    FILE* f = streamOver(fd, streamMode);
     if (!f) {
         int e = errno;
         vrnPlatform_close(fd);
-        delete cookie;
+        errno = e;
+    }
+    return f;
+}
+
+FILE* vrnPlatform_countWrites(FILE* stream) {
+    if (!stream) {
+        errno = EBADF;
+        return nullptr;
+    }
+    if (isCounted(stream)) return stream;
+    if (fflush(stream) != 0) return nullptr;
+    const off_t position = ftello(stream);
+    const int fd = fileno(stream);
+    const int access = fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+    if (access < 0) {
+        errno = EBADF;
+        return nullptr;
+    }
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return nullptr;
+    const bool append = (access & O_APPEND) != 0;
+    const char* streamMode;
+    switch (access & O_ACCMODE) {
+    case O_RDONLY: streamMode = "r"; break;
+    case O_WRONLY: streamMode = append ? "a" : "w"; break;
+    default: streamMode = append ? "a+" : "r+"; break;
+    }
+    if (position >= 0 && lseek(copy, position, SEEK_SET) < 0) {
+        int e = errno;
+        vrnPlatform_close(copy);
         errno = e;
         return nullptr;
     }
-    cookie->stream = f;
-    liveStreams().push_back(cookie);
-    return f;
+    FILE* counted = streamOver(copy, streamMode);
+    if (!counted) {
+        int e = errno;
+        vrnPlatform_close(copy);
+        errno = e;
+        return nullptr;
+    }
+    // Nothing is buffered any more: closing writes nothing.
+    fclose(stream);
+    return counted;
 }
 
 int vrnPlatform_streamFd(FILE* stream) {

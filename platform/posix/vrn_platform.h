@@ -70,6 +70,13 @@ int vrnPlatform_unlink(const char* path);
  * as on any stream. A mode that may create the file ("w", "a", "x") counts
  * as a creating open. NULL with errno set on failure. */
 FILE* vrnPlatform_fopen(const char* path, const char* mode);
+/* The same open file as a stream whose writes are counted, at the same
+ * position: a stream made by vrnPlatform_fopen is answered as it is; any
+ * other is flushed and closed, and a vrnPlatform_fopen-like stream over a
+ * copy of its descriptor takes its place. Lets a file that is mostly read
+ * use the C runtime's own stream until its first change. NULL with errno
+ * set on failure, the stream then left open as it was. */
+FILE* vrnPlatform_countWrites(FILE* stream);
 /* The descriptor under a stream: the one of a vrnPlatform_fopen stream
  * (fileno cannot see it), else fileno(stream); -1 when it has none. */
 int vrnPlatform_streamFd(FILE* stream);

@@ -13,6 +13,7 @@
 //     adds just that dataset (no cut bytes become readable as data).
 #include "crash_points.h"
 #include "file_fixture.h"
+#include "io_internal.h"
 #include "vrn_platform.h"
 
 #include <gtest/gtest.h>
@@ -145,6 +146,14 @@ public:
         step("overwrite a", [&] { writeInts("a", "r", 1, {11}); }, [&] { put("a", "r", 1, {11}); });
         step("text c", [&] { format("F"); writeInts("c", "r", 2, {7, 7}); }, [&] { put("c", "r", 2, {7, 7}); });
         step("delete c", [&] { erase("c", "r", 2); }, [&] { drop("c", "r", 2); });
+        // A dataset written through the stream rather than put together in
+        // memory first, as large ones are.
+        step("streamed blocks", [&] {
+            kwxIoSetAssembleLimit(-1);
+            format("U5");
+            writeInts("s", "r", 5, series(300, 5), 50);
+            kwxIoSetAssembleLimit(4 << 20);
+        }, [&] { put("s", "r", 5, series(300, 5)); });
         step("close", [&] { c_.close(); }, [] {});
 
         // Session 2: reopened for reading first; a lookup retires the older
@@ -400,8 +409,40 @@ TEST(DataFileCrashPoints, TheWorkloadItselfLeavesTheExpectedFiles) {
             checkFile(dir.file(kFiles[i]), r.steps.back().expect[i], r.steps.back().expect[i], f);
     });
     EXPECT_EQ("", failures);
-    EXPECT_EQ(r.steps.back().expect[0].contents.size(), 4u) << describe(r.steps.back().expect[0].contents);
+    EXPECT_EQ(r.steps.back().expect[0].contents.size(), 5u) << describe(r.steps.back().expect[0].contents);
     EXPECT_EQ(r.steps.back().expect[2].contents, r.steps.back().expect[0].contents);
+}
+
+TEST(DataFileCrashPoints, EveryChangeGoesThroughACountedStream) {
+    // A file opened for reading and writing is read through the C runtime's
+    // stream; before any change it must move to a counted stream, or the
+    // crash points above would miss that change.
+    TempDir dir;
+    const std::string name = dir.file("p.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "r", 1, {1}));
+    }
+    auto counted = [](FILE *stream) { return stream && fileno(stream) < 0 && vrnPlatform_streamFd(stream) >= 0; };
+    const std::vector<std::pair<const char *, std::function<int(Client &)>>> changes = {
+        {"write", [](Client &c) { return c.writeInts("c", "r", 1, {3}); }},
+        {"delete",
+         [](Client &c) {
+             Header h("a", "r", 1);
+             Data d;
+             return c.request(IO_DELETE_DS, h, d);
+         }},
+        {"flush of a rebuilt index", [](Client &c) { return iif_flush(&c.control()->primary); }},
+    };
+    for (const auto &[label, change] : changes) {
+        iotest::forceRebuild(name);
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name)) << label;
+        EXPECT_FALSE(counted(c.control()->primary.stream)) << label << ": an open already counts";
+        ASSERT_EQ(IO_OK, change(c)) << label;
+        EXPECT_TRUE(counted(c.control()->primary.stream)) << label;
+    }
 }
 
 }  // namespace

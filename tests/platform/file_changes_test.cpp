@@ -141,6 +141,26 @@ TEST(FileChangeHook, StreamKnowsItsDescriptorAndRefusesBadModes) {
     std::fclose(plain);
 }
 
+TEST(FileChangeHook, AStreamTurnedCountedKeepsItsPositionAndCountsItsWrites) {
+    TempDir dir;
+    const std::string a = dir.file("a");
+    vrntest::writeFile(a, "0123456789");
+    long long n = vrntest::countFileChanges([&] {
+        FILE* plain = std::fopen(a.c_str(), "r+b");
+        char two[2];
+        if (std::fread(two, 1, 2, plain) != 2) return;
+        FILE* counted = vrnPlatform_countWrites(plain);
+        if (!counted || vrnPlatform_countWrites(counted) != counted) return;
+        std::fputs("ab", counted);
+        std::fflush(counted);
+        std::fseek(counted, 0, SEEK_SET);
+        if (std::fread(two, 1, 2, counted) != 2 || two[0] != '0') return;
+        std::fclose(counted);
+    });
+    EXPECT_EQ(n, 1);
+    EXPECT_EQ(vrntest::readFile(a), "01ab456789");
+}
+
 TEST(CrashPointsToTry, EveryPointUpToTheCapThenAnEvenSample) {
     EXPECT_EQ(vrntest::crashPointsToTry(3, 10), (std::vector<long long>{1, 2, 3}));
     auto sample = vrntest::crashPointsToTry(1000, 5);

@@ -300,6 +300,7 @@ extern "C" int iofmt_default(IO_error_routine routine, char *format, const char 
 
 extern "C" int filerec_reset(IO_file *record) {
     if (!record) return 0;
+    kwxIndexForgetRecord(record);
     char fmt[3];
     memcpy(fmt, record->format, 3);
     memset(record, 0, sizeof *record);

@@ -586,7 +586,12 @@ int64_t nextWholeDataset(FILE *fp, int64_t from, int64_t size, int width) {
     static const char tag[] = "*DATASET";
     const size_t tagLen = sizeof tag - 1;
     const int64_t fieldSizes[3] = {width + 1, 4, 8};
-    std::vector<char> chunk(1 << 16);
+    std::vector<char> chunk;
+    try {
+        chunk.resize(1 << 16);
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
     int64_t at = from + 1;
     while (at < size) {
         if (kwxSeek64(fp, at, 0) != 0) return -1;

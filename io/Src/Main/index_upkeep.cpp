@@ -210,7 +210,9 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
 
 extern "C" int kwxIndexRetired(IO_error_routine routine, IO_file *r, const IO_location *loc) {
     if (!r || !loc || !r->stream) return 0;
-    if (isWriter(r)) return delete_process_named(routine, r->stream, loc);
+    // The writer marks at once once its changes have started (its stream
+    // counted, the recorded size cleared); otherwise the mark waits for them.
+    if (isWriter(r) && kwxIoSizeCleared(r)) return delete_process_named(routine, r->stream, loc);
     try {
         kwxIoCountAllocation();
         debtsOf(r, true)->retired.push_back(*loc);

@@ -344,13 +344,19 @@ void kwxIoSetSizeCleared(const IO_file *record, int cleared);
 /* Forgets what was kept for a record that is released. */
 void kwxIndexForgetRecord(const IO_file *record);
 
-/* Called before a record's first change to its data file after a flush:
- * clears the size recorded in the info block, so that an open after a crash
+/* Called before a record's first change to its file after a flush (every
+ * writing request calls it through setfilebusyflag): gives the record a
+ * counted stream; for a data file it then clears the size recorded in the info block, so that an open after a crash
  * sees a stale size and rebuilds the index from the datasets rather than
  * trusting a stored index that no longer matches them, then writes the
  * deletion marks the index owes the file. The stream keeps its position.
  * Nothing for a record without an index (a plain text file). */
 int kwxIoStartChanging(IO_error_routine routine, IO_file *record);
+/* Gives the record a stream whose writes the platform layer counts, over
+ * the same open file at the same position (see vrnPlatform_countWrites);
+ * the record's old stream pointer is then gone. Called before the first
+ * write to a file opened for reading and writing. 0, or 1 with a message. */
+int kwxIoUseCountedStream(IO_file *record);
 
 #ifdef __cplusplus
 }

@@ -13,6 +13,11 @@
 
 namespace {
 
+// Files are opened with the C runtime's own streams, which read fastest; a
+// record's stream becomes one whose writes are counted by the platform
+// layer before its first change (kwxIoStartChanging), and a new file is made
+// with one from the start.
+
 // Creates a file that does not exist yet. An existing file is never
 // truncated: a file that cannot be opened for reading and writing may still
 // hold data that somebody wants.
@@ -23,7 +28,7 @@ FILE *createNew(const char *name, int openErrno) {
     }
     FILE *f = vrnPlatform_fopen(name, "w+xb");
     // Someone made it in the meantime: take theirs as it is.
-    if (!f && errno == EEXIST) return vrnPlatform_fopen(name, "r+b");
+    if (!f && errno == EEXIST) return fopen(name, "r+be");
     return f;
 }
 
@@ -83,6 +88,8 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
         kwxIoError(routine, "iif_open: unknown access code %s\n", access ? access : "");
         return IO_ERR_OPEN;
     }
+    // Nothing kept for an earlier file of this record carries over.
+    kwxIndexForgetRecord(record);
     char *copy = kwxIoStrdup(name);
     if (!copy) return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iif_open_file", (int64_t)strlen(name) + 1);
     free(record->filename);
@@ -95,11 +102,11 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
     char mode = 0;
     int err = 0;
     if (a == 'r') {
-        f = vrnPlatform_fopen(name, "rb");
+        f = fopen(name, "rbe");
         mode = 'r';
         err = errno;
     } else if (a == 'w' || a == 'a') {
-        f = vrnPlatform_fopen(name, "r+b");
+        f = fopen(name, "r+be");
         mode = 'w';
         if (!f) {
             err = errno;
@@ -108,7 +115,7 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
             err = errno;
         }
     } else {
-        f = vrnPlatform_fopen(name, "r+b");
+        f = fopen(name, "r+be");
         mode = 'w';
         err = f ? 0 : errno;
         // A missing file is made anew, never opened read-only: another
@@ -116,7 +123,7 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
         // handle would then refuse every write of its caller.
         if (!f && err != ENOENT) {
             kwxIoTrace("Failed to get read/write permission, trying read-only");
-            f = vrnPlatform_fopen(name, "rb");
+            f = fopen(name, "rbe");
             mode = 'r';
             if (!f) err = errno;
         }
@@ -206,14 +213,20 @@ extern "C" int openfile(IO_file *record) {
         kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
         return failOpen(record, IO_ERR_SEEK);
     }
-    if (size > 0 && isCutNewFileStart(f, size)) {
+    const bool cutStart = size > 0 && isCutNewFileStart(f, size);
+    if (size == 0 || cutStart) {
+        // The file is about to be written.
+        if (int rc = kwxIoUseCountedStream(record)) return failOpen(record, rc);
+        f = record->stream;
+    }
+    if (cutStart) {
         // The start of a new file whose first write was cut short: nothing
         // was ever stored in it, so it is started again.
         kwxIoTrace("iif_open: file %s holds only the first %" PRId64 " bytes of a new file's start, starting it again",
                    name, size);
         if (vrnPlatform_ftruncate(vrnPlatform_streamFd(f), 0) != 0 || kwxSeek64(f, 0, 0) != 0) {
-            kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
-            return failOpen(record, IO_ERR_SEEK);
+            kwxIoSysError(record, "iif_open: can't start the cut-short file %s again", name);
+            return failOpen(record, IO_ERR_WRITE);
         }
         size = 0;
     }
@@ -299,8 +312,21 @@ extern "C" int openfile(IO_file *record) {
     return rc == IO_OK ? IO_OK : failOpen(record, rc);
 }
 
+extern "C" int kwxIoUseCountedStream(IO_file *record) {
+    if (!record || !record->stream) return IO_ERR_NOFILE;
+    FILE *counted = vrnPlatform_countWrites(record->stream);
+    if (!counted) {
+        kwxIoSysError(record, "iif_open: can't open file %s", record->filename ? record->filename : "");
+        return IO_ERR_OPEN;
+    }
+    record->stream = counted;
+    return IO_OK;
+}
+
 extern "C" int kwxIoStartChanging(IO_error_routine routine, IO_file *record) {
-    if (!record || !record->stream || !record->indextable) return IO_OK;
+    if (!record || !record->stream) return IO_OK;
+    if (int rc = kwxIoUseCountedStream(record)) return rc;
+    if (!record->indextable) return IO_OK;
     if (!kwxIoSizeCleared(record)) {
         // Written beside the stream (flushed first), which keeps its
         // position: a caller may be in the middle of a dataset it writes
@@ -337,7 +363,9 @@ extern "C" int iif_flush(IO_file *record) {
                    record->filename ? record->filename : "");
     if (record->indexdirty && record->indextable && record->locklevel == -1) {
         kwxIoTrace("iif_flush: writing final index");
-        if ((rc = kwxIoStartChanging(routine, record)) != IO_OK) {
+        rc = kwxIoStartChanging(routine, record);
+        f = record->stream;
+        if (rc != IO_OK) {
             kwxIoError(routine, "iif_flush: write_index failed");
         } else if (kwxSeek64(f, record->indexpos, 0) != 0) {
             kwxIoSysError(record, "iif_flush: can't go to index location");
