@@ -245,7 +245,7 @@ using Workload = std::function<void(const std::string& path, Recorder& rec)>;
 
 struct CrashRun {
     vrntest::TempDir dir;
-    std::string base = dir.file("base.vrn");  // "" content: start without a file
+    std::string base = dir.file("base.vrn");  // what the workload starts from, when fromBase
     std::string path = dir.file("model.vrn");
     bool fromBase = false;
     Recorder seed;
@@ -362,8 +362,12 @@ struct CrashRun {
                             Recorder rec = seed;
                             work(path, rec);
                         },
-                        n, keep))
-                    continue;  // a call that was no write with bytes to keep, say
+                        n, keep)) {
+                    // Every counted call ends the process there; kept bytes
+                    // only change how much of a write is left.
+                    ADD_FAILURE() << "the workload did not end at change " << n << " of " << total;
+                    return;
+                }
                 // The step done before change n, and the one under way.
                 View start;
                 start.current = seed.known.rbegin()->first;
@@ -388,8 +392,6 @@ struct CrashRun {
         }
     }
 };
-
-}  // namespace
 
 void newModel(const std::string& path, Recorder& rec) {
     vrnStateManager* m = openModel(path);
@@ -504,6 +506,8 @@ void repositoryEdits(const std::string& path, Recorder& rec) {
     vrnStateManager_delete(m);
 }
 
+}  // namespace
+
 TEST(ModelCrashPoints, EditsAndClosedStatesOfANewModel) {
     CrashRun run(blobs);
     run.run(newModel);
@@ -546,7 +550,7 @@ TEST(ModelCrashPoints, ARepositoryCutBeforeItsFirstStateClosedOpensAsANewOne) {
     for (long long n : vrntest::crashPointsToTry(total, kMaxPoints)) {
         vrnRemoveFile(path.c_str());
         vrntest::removeDeadWriterLock(path);
-        if (!vrntest::runUntilCrash(create, n)) continue;
+        ASSERT_TRUE(vrntest::runUntilCrash(create, n)) << "no end at change " << n << " of " << total;
         std::string failed = vrntest::runInFreshProcess([&](std::string& f) {
             vrntest::removeDeadWriterLock(path);
             vrnStateManager* m = openRepository(path);
