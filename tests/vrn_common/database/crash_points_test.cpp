@@ -91,7 +91,7 @@ std::string repositorySnapshot(vrnStateManager* m) {
 struct Flavour {
     std::function<vrnStateManager*(const std::string& path)> open;
     std::function<std::string(vrnStateManager*)> snapshot;
-    std::function<void(vrnStateManager*)> addOne;
+    std::function<void(vrnStateManager*, int)> addOne;
 };
 
 const Flavour* flavour = nullptr;
@@ -324,16 +324,21 @@ struct CrashRun {
                 if (r == reached.end() || r->second != s.second)
                     f += "closed state " + std::to_string(s.first) + " is lost\n";
             }
-            // The file takes a new state on top of the reopened one.
+            // The file takes new states on top of the reopened one, holding
+            // nothing but what they are given.
             if (current >= 0 && vrnStateManager_changeState(m, 0, current) == 1) {
-                flavour->addOne(m);
-                int closed = vrnStateManager_closeState(m);
-                if (closed != current + 1) f += "a new state closes as " + std::to_string(closed) + "\n";
-                std::string after = snapshotOf(m);
-                if (vrnStateManager_changeState(m, 1, -1) != 1 || snapshotOf(m) != now)
-                    f += "undo of the new state does not give back the reopened one\n";
-                if (vrnStateManager_changeState(m, 1, 1) != 1 || snapshotOf(m) != after)
-                    f += "redo of the new state differs\n";
+                std::vector<std::string> after;
+                for (int i = 1; i <= 2; ++i) {
+                    flavour->addOne(m, i);
+                    int closed = vrnStateManager_closeState(m);
+                    if (closed != current + i) f += "a new state closes as " + std::to_string(closed) + "\n";
+                    after.push_back(snapshotOf(m));
+                }
+                if (vrnStateManager_changeState(m, 0, current) != 1 || snapshotOf(m) != now)
+                    f += "undo of the new states does not give back the reopened one\n";
+                for (int i = 1; i <= 2; ++i)
+                    if (vrnStateManager_changeState(m, 1, 1) != 1 || snapshotOf(m) != after[static_cast<size_t>(i - 1)])
+                        f += "redo of new state " + std::to_string(current + i) + " differs\n";
             }
             vrnStateManager_closeDatabase(m, -1);
             vrnStateManager_delete(m);
@@ -457,7 +462,9 @@ void closeWithCompaction(const std::string& path, Recorder& rec) {
     vrnStateManager_delete(m);
 }
 
-const Flavour blobs{openModel, blobSnapshot, [](vrnStateManager*) { makeBlob("later", 99, nullptr); }};
+const Flavour blobs{openModel, blobSnapshot, [](vrnStateManager*, int i) {
+                        makeBlob(("later" + std::to_string(i)).c_str(), 90 + i, nullptr);
+                    }};
 
 vrnStateManager* openRepository(const std::string& path) {
     vrnModelClasses_install();
@@ -474,7 +481,9 @@ void addRegion(vrnStateManager* m, int dimension, const char* name) {
 }
 
 const Flavour repositories{openRepository, repositorySnapshot,
-                           [](vrnStateManager* m) { addRegion(m, 2, "Later"); }};
+                           [](vrnStateManager* m, int i) {
+                               addRegion(m, 2, ("Later" + std::to_string(i)).c_str());
+                           }};
 
 void newRepository(const std::string& path, Recorder& rec) {
     vrnStateManager* m = openRepository(path);
