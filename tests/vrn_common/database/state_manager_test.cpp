@@ -283,10 +283,12 @@ TEST(StateManagerCrash, KilledWriterKeepsEveryClosedState) {
         DictionaryIterator_delete(it);
         return b;
     };
-    // The state open at the kill is open again, with what reached the file.
-    EXPECT_EQ(m->current, -4);
-    EXPECT_EQ(only()->value, 4);
-    EXPECT_EQ(vrnStateManager_closeState(m), 4);
+    // The state open at the kill was never closed: it is gone whole.
+    EXPECT_EQ(m->current, 3);
+    EXPECT_EQ(m->last, 3);
+    EXPECT_EQ(only()->value, 3);
+    EXPECT_EQ(vrnStateManager_changeState(m, 1, 1), 0);
+    EXPECT_EQ(vrnStateManager_closeState(m), 3);
     for (int s = 3; s >= 1; --s) {
         ASSERT_EQ(vrnStateManager_changeState(m, 0, s), 1);
         EXPECT_EQ(only()->value, s);

@@ -147,15 +147,28 @@ TEST_F(FileFixture, StringListsKeepEmptyEntriesAndEmptyListsReadBackEmpty) {
     EXPECT_FALSE(DefFile_readString(file, "empty", "w", 1, &one));
     EXPECT_EQ(one, nullptr);
 
-    // Bytes without a single NUL hold no string: no output, error 10009.
+}
+
+TEST_F(FileFixture, TextWithoutTerminatorReadsAsZeroStrings) {
+    // Bytes without a single NUL hold no string: zero strings, whether read
+    // into a new array or into the caller's; a scalar read finds none.
     vrnUUID* u = vrnUUID_new();
     ASSERT_TRUE(DefFile_writeUUID(file, "u", "w", 1, u));
     vrnUUID_delete(u);
-    back = reinterpret_cast<char**>(1);
+    char** back = reinterpret_cast<char**>(1);
+    int count = 7;
     file->errorCode = 0;
-    EXPECT_FALSE(DefFile_readStrings(file, "u", "w", 1, &back, &count));
+    EXPECT_TRUE(DefFile_readStrings(file, "u", "w", 1, &back, &count));
     EXPECT_EQ(back, nullptr);
     EXPECT_EQ(count, 0);
+    char* slots[2] = {nullptr, nullptr};
+    EXPECT_TRUE(DefFile_readStringArray(file, "u", "w", 1, slots, 2));
+    EXPECT_EQ(slots[0], nullptr);
+    EXPECT_TRUE(DefFile_readStringArray(file, "u", "w", 1, slots, 0));
+    EXPECT_EQ(file->errorCode, 0);
+    char* one = reinterpret_cast<char*>(1);
+    EXPECT_FALSE(DefFile_readString(file, "u", "w", 1, &one));
+    EXPECT_EQ(one, nullptr);
     EXPECT_EQ(file->errorCode, VRN_U_UNABLE_TO_READ_DATASET);
 }
 

@@ -1,6 +1,8 @@
 #include "database/database.h"
 
+#include <dirent.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <string.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include "support/cstring.h"
 #include "support/memory.h"
 #include "support/system.h"
+#include "vrn_platform.h"
 
 namespace {
 
@@ -131,6 +134,70 @@ int getAllocated(Database* db, int state, const vrnUUID* object, const char* key
     return read(db->file, key, db->keyText, when, value);
 }
 
+void refuseNotAModel(const char* fileName) {
+    vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, "Database_new", kSource, __LINE__);
+    vrnError_addMessage(e, "The requested file\n\n%s\n\nexists but is not a valid VRN database.\n",
+                        fileName);
+    vrnError_publish(e);
+}
+
+bool isEmptyFile(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
+// A file "<name>.<UUID text>.tmp" beside the model: the backup under which
+// earlier builds kept the whole model while a compaction swapped files.
+// "" when there is none.
+std::string compactionLeftover(const char* fileName) {
+    std::string path(fileName);
+    size_t cut = path.find_last_of("\\/");
+    std::string folder = cut == std::string::npos ? "." : path.substr(0, cut + 1);
+    std::string base = cut == std::string::npos ? path : path.substr(cut + 1);
+    std::string found;
+    DIR* d = opendir(folder.c_str());
+    if (!d) return found;
+    const size_t uuidLength = VRN_UUID_STRING_SIZE - 1;
+    while (dirent* e = readdir(d)) {
+        std::string entry = e->d_name;
+        if (entry.size() != base.size() + 1 + uuidLength + 4) continue;
+        if (entry.compare(0, base.size() + 1, base + ".") != 0) continue;
+        if (entry.compare(entry.size() - 4, 4, ".tmp") != 0) continue;
+        std::string whole = cut == std::string::npos ? entry : folder + entry;
+        if (vrnIsRegularFile(whole.c_str())) {
+            found = whole;
+            break;
+        }
+    }
+    closedir(d);
+    return found;
+}
+
+// Makes a new model file whole before it bears its name: stamped under a
+// temporary name beside it, then renamed into place, so that a process
+// killed while creating it leaves no file that is not a model under that
+// name. When the temporary file cannot be made, or the name has been
+// taken meanwhile, nothing is done and the caller opens the name itself.
+void createWhole(const char* fileName) {
+    char* temp = DefFile_temporaryNameBeside(fileName, "create");
+    DefFile* f = DefFile_newReporting(temp, 0);
+    bool ok = false;
+    if (f) {
+        Database scratch{};
+        scratch.file = f;
+        char* version = vrnLibrary_getVersionString();
+        ok = Database_setString(&scratch, 0, nullptr, "Version", version) &&
+             Database_timeStamp(&scratch, nullptr, "Date - created");
+        vrnCString_free(version);
+        ok = DefFile_close(f) && ok;
+        DefFile_delete(f);
+    }
+    if (!(ok && !vrnFileExists(fileName) && vrnPlatform_rename(temp, fileName) == 0) &&
+        vrnIsRegularFile(temp))
+        vrnPlatform_unlink(temp);
+    vrnCString_free(temp);
+}
+
 }  // namespace
 
 extern "C" {
@@ -162,6 +229,31 @@ Database* Database_new(const char* fileName) {
     Database* db = static_cast<Database*>(vrnCalloc(sizeof(Database), 0, fn));
     db->fileName = Database_buildFileName(fileName);
     int existed = Database_fileExists(db->fileName);
+    std::string leftover = existed ? std::string() : compactionLeftover(db->fileName);
+    if (!leftover.empty()) {
+        // An earlier build, killed between the two renames of a
+        // compaction, left the model only under a temporary name: a new
+        // empty model must not take its place unnoticed.
+        vrnError* e = vrnError_new(VRN_U_UNABLE_TO_OPEN_DATABASE, fn, kSource, __LINE__);
+        vrnError_addMessage(e,
+                            "The requested file\n\n%s\n\ndoes not exist, but\n\n%s\n\nbeside it "
+                            "holds the model as an interrupted compaction left it.\nRename that "
+                            "file to the requested name to open the model.\n",
+                            db->fileName, leftover.c_str());
+        vrnError_publish(e);
+        vrnFree(db->fileName, fn);
+        vrnFree(db, fn);
+        return nullptr;
+    }
+    // An empty file is refused before the data-file library would give it
+    // a header: a failed open leaves the file as it was.
+    if (existed && isEmptyFile(db->fileName)) {
+        refuseNotAModel(db->fileName);
+        vrnFree(db->fileName, fn);
+        vrnFree(db, fn);
+        return nullptr;
+    }
+    if (!existed) createWhole(db->fileName);
     db->file = DefFile_new(db->fileName);
     if (!db->file) {
         vrnFree(db->fileName, fn);
@@ -172,12 +264,7 @@ Database* Database_new(const char* fileName) {
     char* version = nullptr;
     if (!Database_getString(db, 0, nullptr, "Version", &version)) {
         if (existed) {
-            vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, fn, kSource, __LINE__);
-            vrnError_addMessage(e,
-                                "The requested file\n\n%s\n\nexists but is not a valid VRN "
-                                "database.\n",
-                                db->fileName);
-            vrnError_publish(e);
+            refuseNotAModel(db->fileName);
             DefFile_delete(db->file);
             vrnUUID_delete(db->uuid);
             vrnFree(db->fileName, fn);
@@ -350,9 +437,13 @@ int Database_erase(Database* db, const vrnUUID* object) {
 int Database_rollback(Database* db, int state) {
     if (!db) return 0;
     std::vector<Entry> all = orderedMatches(db, "*", "*", -1, -1);
+    // Highest state first: whatever cut stops the erasing, what is left
+    // above the state always reaches down to state + 1, so one look there
+    // tells whether an erasing was left unfinished.
+    std::stable_sort(all.begin(), all.end(), [](const Entry& a, const Entry& b) { return a.when > b.when; });
     int result = 1;
     for (const Entry& e : all) {
-        if (e.when <= state) continue;
+        if (e.when <= state) break;
         int r = DefFile_erase(db->file, e.what.c_str(), e.where.c_str(), e.when);
         if (r) db->modified = 1;
         else if (result == 1) result = r;
@@ -430,6 +521,11 @@ int Database_isParameterChanged(Database* db, int from, int to, const char* uuid
 }
 
 int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern) {
+    return Database_purgeMarkedObjectsGuarded(db, to, keyPattern, nullptr, nullptr);
+}
+
+int Database_purgeMarkedObjectsGuarded(Database* db, int to, const char* keyPattern,
+                                       Database_BeforeErasing before, void* context) {
     if (!db) return 0;
     int records = 0;
     char** uuids = nullptr;
@@ -437,12 +533,23 @@ int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern) {
     char** keys = nullptr;
     int* whens = nullptr;
     int ok = Database_match(db, 0, to, "*", keyPattern, &records, &uuids, &starts, &keys, &whens);
-    for (int r = 0; r < records; ++r) eraseWhere(db, uuids[r]);
+    if (records > 0 && before && !before(context)) ok = 0;
+    // The type mark goes first: an object cut short in its erasing is
+    // never taken for a live one.
+    for (int r = 0; ok && r < records; ++r) {
+        if (DefFile_erase(db->file, "__TYPE__", uuids[r], -1)) db->modified = 1;
+        eraseWhere(db, uuids[r]);
+    }
     Database_freeMatch(records, uuids, starts, keys, whens);
     return ok;
 }
 
 int Database_purgeModifiedData(Database* db, int state) {
+    return Database_purgeModifiedDataGuarded(db, state, nullptr, nullptr);
+}
+
+int Database_purgeModifiedDataGuarded(Database* db, int state, Database_BeforeErasing before,
+                                      void* context) {
     static vrnDebugPreamble debug;
     debug.enter("Database_purgeModifiedData", "Compact a VRN database by removing unused data sets");
     if (!db) return 0;
@@ -457,6 +564,10 @@ int Database_purgeModifiedData(Database* db, int state) {
         int keep = activeAmong(group, state);
         for (size_t k = i; k < j; ++k) {
             if (all[k].when == keep) continue;
+            if (before) {
+                if (!before(context)) return 0;
+                before = nullptr;
+            }
             FILE* out = vrnDebug_getStream();
             if (debug.tracing() && out)
                 fprintf(out, "Removing: [%s, %s, %d]\n", all[k].what.c_str(), all[k].where.c_str(),

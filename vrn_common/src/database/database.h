@@ -93,6 +93,14 @@ int Database_isParameterChanged(Database* db, int from, int to, const char* uuid
                                 const char* key, int* changed);
 int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern);
 int Database_purgeModifiedData(Database* db, int state);
+/* Called once before the first dataset a purge erases (not at all when it
+ * erases none), so that the caller can first make the file safe to cut
+ * while erasing; a result of 0 stops the purge, which then fails. */
+typedef int (*Database_BeforeErasing)(void* context);
+int Database_purgeMarkedObjectsGuarded(Database* db, int to, const char* keyPattern,
+                                       Database_BeforeErasing before, void* context);
+int Database_purgeModifiedDataGuarded(Database* db, int state, Database_BeforeErasing before,
+                                      void* context);
 int Database_compact(Database* db);
 void Database_writeVersion(Database* db);
 int Database_timeStamp(Database* db, const vrnUUID* object, const char* key);

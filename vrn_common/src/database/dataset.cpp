@@ -229,14 +229,15 @@ private:
 
 // Splits a byte buffer into n pieces and hands them to the caller's array,
 // allocating it when *count is negative. Shared by strings and UUIDs.
+// With emptyIsList, a dataset holding no whole piece reads as an empty
+// list whatever its bytes; without it only an empty dataset does.
 template <typename T, typename Make>
-int distribute(int n, int bytes, int* count, T*** array, Make make, const char* fn) {
+int distribute(int n, int bytes, int* count, T*** array, Make make, const char* fn,
+               bool emptyIsList) {
     if (n == 0) {
-        // An empty dataset is an empty list; bytes without a single piece
-        // are not a list at all.
         if (*count < 0) *array = nullptr;
         *count = 0;
-        return bytes == 0;
+        return emptyIsList || bytes == 0;
     }
     if (*count < 0) {
         *array = static_cast<T**>(vrnMalloc(static_cast<int>(sizeof(T*)) * n, fn));
@@ -384,8 +385,11 @@ int Dataset_readStrings(Dataset* b, const char* what, const char* where, int whe
             start = i + 1;
         }
     }
+    // Text without a single terminator holds no string: zero strings, read
+    // alike into a caller's array or a new one.
     return distribute<char>(n, size, count, array,
-                            [&](int i) { return vrnCString_clone(bytes + starts[static_cast<size_t>(i)]); }, fn);
+                            [&](int i) { return vrnCString_clone(bytes + starts[static_cast<size_t>(i)]); }, fn,
+                            true);
 }
 
 int Dataset_readUUIDs(Dataset* b, const char* what, const char* where, int when, int* count,
@@ -401,7 +405,7 @@ int Dataset_readUUIDs(Dataset* b, const char* what, const char* where, int when,
         memcpy(text, bytes + i * DATASET_UUID_LENGTH, DATASET_UUID_LENGTH);
         text[DATASET_UUID_LENGTH] = '\0';
         return vrnUUID_newFromBase64(text);
-    }, fn);
+    }, fn, false);
 }
 
 int Dataset_readAttributes(Dataset* b, const char* what, const char* where, int when, int* count,

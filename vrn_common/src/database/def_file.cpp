@@ -10,6 +10,7 @@
 #include "support/cstring.h"
 #include "support/memory.h"
 #include "support/system.h"
+#include "vrn_platform.h"
 
 namespace {
 
@@ -154,7 +155,9 @@ void DefFile_setError(DefFile* f, const char* what, const char* where, int when,
     f->errorCode = code;
 }
 
-DefFile* DefFile_new(const char* fileName) {
+DefFile* DefFile_new(const char* fileName) { return DefFile_newReporting(fileName, 1); }
+
+DefFile* DefFile_newReporting(const char* fileName, int report) {
     const char* fn = "DefFile_new";
     if (vrnCString_isBlank(fileName)) {
         vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, fn, kSource, __LINE__);
@@ -169,7 +172,7 @@ DefFile* DefFile_new(const char* fileName) {
         return nullptr;
     }
     f->dataset = Dataset_new(f->ioControl);
-    if (!DefFile_openAsPrimaryFile(f, fileName, 1)) {
+    if (!DefFile_openAsPrimaryFile(f, fileName, report)) {
         DefFile_delete(f);
         return nullptr;
     }
@@ -385,14 +388,13 @@ int DefFile_readSignature(DefFile* f, const char* what, const char* where, int w
 int DefFile_compact(DefFile* f, int compressWhen) {
     const char* fn = "DefFile_compact";
     if (!f || !f->primaryName) return 0;
-    char* tempName = vrnGetTemporaryFileName("compact");
-    std::string temp = directoryOf(f->primaryName) + tempName;
-    vrnCString_free(tempName);
+    char* tempName = DefFile_temporaryNameBeside(f->primaryName, "compact");
+    std::string temp = tempName;
+    vrnFree(tempName, fn);
     char* primary = vrnCString_clone(f->primaryName);
-    char* backup = nullptr;
     bool ok = true;
     bool reopen = false;
-    if (vrnIsRegularFile(temp.c_str()) && !vrnRemoveFile(temp.c_str())) ok = false;
+    if (vrnIsRegularFile(temp.c_str()) && vrnPlatform_unlink(temp.c_str()) != 0) ok = false;
     if (ok && !DefFile_openAsSecondaryFile(f, temp.c_str(), 0)) ok = false;
     if (ok && !Dataset_copyAllDatasets(f->dataset, compressWhen)) ok = false;
     if (!ok && (f->openFlags & DEFFILE_SECONDARY_OPEN)) DefFile_closeSecondaryFile(f);
@@ -401,20 +403,13 @@ int DefFile_compact(DefFile* f, int compressWhen) {
         reopen = !(f->openFlags & DEFFILE_PRIMARY_OPEN);
     }
     if (ok) {
+        // The copy replaces the file in one step: whenever the process
+        // dies, the name holds either the whole old file or the whole copy.
         reopen = true;
-        backup = vrnGetTemporaryFileName(primary);
-        if (!vrnRenameFile(primary, backup)) {
-            ok = false;
-        } else if (!vrnRenameFile(temp.c_str(), primary)) {
-            ok = false;
-            if (!vrnRenameFile(backup, primary)) reopen = false;  // nothing sane to reopen
-        } else if (!vrnRemoveFile(backup)) {
-            ok = false;
-        }
+        if (vrnPlatform_rename(temp.c_str(), primary) != 0) ok = false;
     }
     if (reopen && !DefFile_openAsPrimaryFile(f, primary, 1)) ok = false;
-    if (vrnIsRegularFile(temp.c_str())) vrnRemoveFile(temp.c_str());
-    vrnFree(backup, fn);
+    if (vrnIsRegularFile(temp.c_str())) vrnPlatform_unlink(temp.c_str());
     vrnFree(primary, fn);
     if (!ok) {
         DefFile_setError(f, nullptr, nullptr, 0, VRN_U_UNABLE_TO_COMPACT_DATABASE,
@@ -423,6 +418,13 @@ int DefFile_compact(DefFile* f, int compressWhen) {
     }
     f->modified = 1;
     return 1;
+}
+
+char* DefFile_temporaryNameBeside(const char* path, const char* prefix) {
+    char* name = vrnGetTemporaryFileName(prefix);
+    std::string whole = directoryOf(path ? path : "") + name;
+    vrnCString_free(name);
+    return vrnCString_clone(whole.c_str());
 }
 
 }  // extern "C"

@@ -41,6 +41,8 @@ typedef struct DefFile {
 /* NULL (and a published error) for a blank name or a file that cannot be
  * opened as the primary file. */
 DefFile* DefFile_new(const char* fileName);
+/* The same; with report 0 a file that cannot be opened fails silently. */
+DefFile* DefFile_newReporting(const char* fileName, int report);
 void DefFile_delete(DefFile* file);
 
 int DefFile_openAsPrimaryFile(DefFile* file, const char* name, int report);
@@ -91,9 +93,13 @@ int DefFile_erase(DefFile* file, const char* what, const char* where, int when);
  * parallel arrays (What and Where copies, Whens). Returns 1. */
 int DefFile_match(DefFile* file, const char* what, const char* where, int when, int countOnly,
                   int* count, char*** whats, char*** wheres, int** whens);
-/* Rewrites the file through a temporary copy (with compressWhen every When
- * above 0 becomes 1), keeping a backup until the copy is in place. */
+/* Rewrites the file through a temporary copy beside it (with compressWhen
+ * every When above 0 becomes 1), which then replaces the file in one
+ * rename: the name always holds a whole file. */
 int DefFile_compact(DefFile* file, int compressWhen);
+/* A new name "<prefix>.<UUID text>.tmp" in the folder of path (same file
+ * system, so that a rename can put it in place); the caller frees it. */
+char* DefFile_temporaryNameBeside(const char* path, const char* prefix);
 int DefFile_readSignature(DefFile* file, const char* what, const char* where, int when, int* ints,
                           int* floats, int* doubles, int* chars, int* fixedStrings, int* strings,
                           int* uuids);

@@ -163,13 +163,62 @@ bool namesAffected(vrnStateManager* m, const vrnUUID* uuid, const char* key) {
     return hit;
 }
 
-void writeGlobalInt(vrnStateManager* m, const char* key, int value) {
-    if (m->database) Database_setInteger(m->database, 0, nullptr, key, value);
+// The first write of the open state that did not reach the file (another
+// process holding the file, say), kept until the state is closed: that
+// close then reports it and fails, so that nothing passes for stored that
+// was not.
+std::unordered_map<const vrnStateManager*, std::string>& failedWrites() {
+    static auto* failures = new std::unordered_map<const vrnStateManager*, std::string>;
+    return *failures;
 }
 
+int noteWrite(vrnStateManager* m, int ok) {
+    if (ok || !m->database || failedWrites().count(m)) return ok;
+    const DefFile* f = m->database->file;
+    std::string text = f && f->errorText ? f->errorText : "Unable to write to the file.";
+    if (f && f->errorWhat)
+        text += std::string(" [") + f->errorWhat + ", " + (f->errorWhere ? f->errorWhere : "") + ", " +
+                std::to_string(f->errorWhen) + "]";
+    failedWrites()[m] = text;
+    return ok;
+}
+
+// Reports a failed write of the state just closed; false when there was
+// none.
+bool reportFailedWrites(vrnStateManager* m, int state) {
+    auto it = failedWrites().find(m);
+    if (it == failedWrites().end()) return false;
+    vrnError* e = vrnError_new(VRN_U_UNABLE_TO_WRITE_DATASET, "vrnStateManager_closeState", kSource, __LINE__);
+    vrnError_addMessage(e, "The changes of state %d could not all be stored in the VRN database\n\n%s\n\n%s\n",
+                        state, m->database ? Database_getFileName(m->database) : "", it->second.c_str());
+    vrnError_publish(e);
+    failedWrites().erase(it);
+    return true;
+}
+
+void writeGlobalInt(vrnStateManager* m, const char* key, int value) {
+    if (m->database) noteWrite(m, Database_setInteger(m->database, 0, nullptr, key, value));
+}
+
+// "State - last" goes first: a process killed between the two writes
+// leaves either an empty last state open beyond a closed current one or a
+// closed last state with the current one open, both of which the next
+// open settles to the closed state.
 void writeCounters(vrnStateManager* m) {
-    writeGlobalInt(m, "State - current", m->current);
     writeGlobalInt(m, "State - last", m->last);
+    writeGlobalInt(m, "State - current", m->current);
+}
+
+// True when some dataset is stored at exactly that state.
+bool anyStoredAt(vrnStateManager* m, int state) {
+    int records = 0;
+    char** uuids = nullptr;
+    int* starts = nullptr;
+    char** keys = nullptr;
+    int* whens = nullptr;
+    Database_match(m->database, state, state, "*", "*", &records, &uuids, &starts, &keys, &whens);
+    Database_freeMatch(records, uuids, starts, keys, whens);
+    return records > 0;
 }
 
 int readState(vrnStateManager* m) { return abs(m->current); }
@@ -278,6 +327,7 @@ void destroyAllLive(vrnStateManager* m) {
 // Gives up a database that failed to open: live objects go without a
 // trace, nothing more is written, and the lock is released.
 void releaseDatabase(vrnStateManager* m) {
+    failedWrites().erase(m);
     destroyAllLive(m);
     Dictionary_clear(m->modified);
     if (m->database) {
@@ -356,6 +406,7 @@ void vrnStateManager_delete(vrnStateManager* m) {
     if (m->database) vrnStateManager_closeDatabase(m, -1);
     destroyAllLive(m);
     referenceTables().erase(m);
+    failedWrites().erase(m);
     Dictionary_delete(m->objects);
     Dictionary_delete(m->modified);
     if (globalManager == m) globalManager = nullptr;
@@ -395,6 +446,11 @@ int vrnStateManager_newState(vrnStateManager* m) {
     if (!m) return 0;
     if (m->current < 0) return -m->current;
     if (abs(m->last) > m->current) {
+        // Redo must never reach a state half erased: the last state comes
+        // down to the current one before anything is erased. States above
+        // it that a killed process left behind are erased at the next open.
+        m->last = m->current;
+        writeGlobalInt(m, "State - last", m->last);
         if (m->database) Database_rollback(m->database, m->current);
         // Only a repository that exists has checkpoints to drop.
         if (m->repository && truncateRoutine) truncateRoutine(m->repository, m->current);
@@ -434,6 +490,7 @@ int vrnStateManager_closeState(vrnStateManager* m) {
         m->current = m->last = -m->current;
         writeCounters(m);
     }
+    if (reportFailedWrites(m, m->current)) return -1;
     return m->current;
 }
 
@@ -449,7 +506,7 @@ vrnObject* vrnStateManager_createObject(vrnStateManager* m, const char* typeName
     if (index < 0) return nullptr;
     vrnObject* o = vrnObject_createMemory(nullptr, index);
     if (m->database)
-        Database_setInteger(m->database, n, o->uuid, "__TYPE__", vrnTypeManager_getIdOfIndex(index));
+        noteWrite(m, Database_setInteger(m->database, n, o->uuid, "__TYPE__", vrnTypeManager_getIdOfIndex(index)));
     Dictionary_add(m->objects, textOf(o->uuid).c_str(), o);
     return o;
 }
@@ -758,6 +815,30 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
         refuseStates(m, fn);
         return 0;
     }
+    // A current state still open in the file was being written when its
+    // writer died: it was never closed and may hold only part of its
+    // changes, so it goes and the model holds whole states only. (This
+    // also settles the pair that builds writing "State - current" first
+    // left when killed while opening a state: the next state open, the
+    // last one closed.) A last state left open above a closed current one
+    // with nothing in it was being opened: redo does not reach it.
+    bool settle = false;
+    if (stored < 0) {
+        stored = -stored - 1;
+        m->last = stored;
+        settle = true;
+    } else if (m->last < 0 && !anyStoredAt(m, -m->last)) {
+        m->last = -m->last - 1;
+        settle = true;
+    }
+    // A first state above the current one: a close to one state was cut
+    // after the one state had been stored as state 1.
+    bool settleFirst = abs(m->first) > stored;
+    if (settleFirst) {
+        m->first = 0;
+        m->last = stored;
+        settle = true;
+    }
     // The types are checked before any object is made, so that a file of
     // unknown types is refused without building a partial model.
     int types = vrnStateManager_checkTypes(m);
@@ -779,9 +860,41 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
         refuseStates(m, fn);
         return changed;
     }
+    // The settled counters are stored last first, so that a process killed
+    // while settling leaves a file that settles the same way. Datasets
+    // above the last state (a state that never closed, or redo states
+    // being discarded when a writer died) go before a new state could
+    // take their number.
+    if (settle) writeGlobalInt(m, "State - last", m->last);
+    int top = abs(m->last);
+    if (anyStoredAt(m, top + 1)) {
+        Database_rollback(m->database, top);
+        if (m->repository && truncateRoutine) truncateRoutine(m->repository, top);
+    }
+    if (settle) writeGlobalInt(m, "State - current", m->current);
+    if (settleFirst) writeGlobalInt(m, "State - first", m->first);
     if (types == 2) vrnStateManager_recordTypes(m);
     return 1;
 }
+
+namespace {
+
+struct KeepToState {
+    Database* database;
+    int state;
+    bool done;
+};
+
+// Stores the state as the first and last one, once.
+int keepToState(void* context) {
+    KeepToState* k = static_cast<KeepToState*>(context);
+    if (k->done) return 1;
+    k->done = Database_setInteger(k->database, 0, nullptr, "State - last", k->state) &&
+              Database_setInteger(k->database, 0, nullptr, "State - first", k->state);
+    return k->done ? 1 : 0;
+}
+
+}  // namespace
 
 int vrnStateManager_purge(vrnStateManager* m, int mode) {
     if (!m) return 0;
@@ -789,11 +902,17 @@ int vrnStateManager_purge(vrnStateManager* m, int mode) {
     int s = abs(m->current);
     if (mode == -1) return 1;
     if (mode != 1) return Database_compact(m->database);
-    if (!Database_purgeMarkedObjects(m->database, s, "__DELETED__*")) return 0;
-    if (!Database_purgeModifiedData(m->database, s)) return 0;
+    // Undo and redo keep to state s before anything is erased in place, so
+    // that a process killed meanwhile leaves state s whole and no state
+    // half erased within reach. The compacted copy then holds state s as
+    // state 1; the counters follow, the current one first (an open settles
+    // a first state above the current one).
+    KeepToState keep{m->database, s, false};
+    if (!Database_purgeMarkedObjectsGuarded(m->database, s, "__DELETED__*", keepToState, &keep)) return 0;
+    if (!Database_purgeModifiedDataGuarded(m->database, s, keepToState, &keep)) return 0;
     int ok = Database_setInteger(m->database, 0, nullptr, "State - current", 1);
-    ok = Database_setInteger(m->database, 0, nullptr, "State - first", 0) && ok;
     ok = Database_setInteger(m->database, 0, nullptr, "State - last", 1) && ok;
+    ok = Database_setInteger(m->database, 0, nullptr, "State - first", 0) && ok;
     return ok;
 }
 
@@ -831,7 +950,7 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
 #define WRITER(call) \
     if (!m || !m->database) return 0; \
     int state = vrnStateManager_newState(m); \
-    return call;
+    return noteWrite(m, call);
 #define READER(call) \
     if (!m || !m->database) return 0; \
     int state = readState(m); \

@@ -60,6 +60,8 @@ vrnStateManager_FirstUseRoutine vrnStateManager_setFirstUseRoutine(
     vrnStateManager_FirstUseRoutine routine);
 
 int vrnStateManager_newState(vrnStateManager* manager);
+/* Flushes and closes the open state; the current state, or -1 (and a
+ * published error) when some write of the state did not reach the file. */
 int vrnStateManager_closeState(vrnStateManager* manager);
 int vrnStateManager_flushCache(vrnStateManager* manager);
 void vrnStateManager_markModified(vrnStateManager* manager, vrnObject* object);
@@ -87,6 +89,9 @@ int vrnStateManager_isChanging(vrnStateManager* manager);
 void vrnStateManager_setRepository(vrnStateManager* manager, void* repository);
 int vrnStateManager_recordTypes(vrnStateManager* manager);
 int vrnStateManager_checkTypes(vrnStateManager* manager);
+/* Opens the model at its stored current state. A state that was still
+ * open when a writer died is dropped whole, with anything stored above the
+ * last state, so that only closed states are reached. */
 int vrnStateManager_openDatabase(vrnStateManager* manager, const char* fileName);
 /* mode -1 keeps everything, 1 reduces the file to one state, any other
  * value compacts it. */

@@ -59,7 +59,8 @@ Repository* Repository_new(const char* fileName) {
         return fail(m, previous);
     }
     Repository* r = nullptr;
-    if (!existed) {
+    // A file whose first state never closed holds no model yet.
+    if (!existed || (m->current == 0 && m->last == 0)) {
         r = reinterpret_cast<Repository*>(vrnObject_new("Repository"));
         r->primaryModel = Model_new(r);
         vrnObject_setPointer(&r->header, "primaryModel", &r->primaryModel->header);
@@ -106,6 +107,7 @@ int Repository_externalCheckpoint(Repository* r) {
     vrnStateManager* m = r->stateManager ? r->stateManager : vrnStateManager_get();
     if (!m) return -1;
     int s = vrnStateManager_closeState(m);
+    if (s < 0) return -1;  // the state was not stored
     if (r->capacity < 1) growTo(r, kCheckpointCapacity);
     if (r->count >= r->capacity) growTo(r, 2 * r->capacity);
     for (int i = r->count - 1; i >= 0; --i)
