@@ -23,7 +23,7 @@
 
 #include "../handed_over.h"
 #include "crash_points.h"
-#include "database/repository.h"
+#include "model/repository.h"
 #include "model_fixture.h"
 #include "../topology/model_describe.h"
 #include "support/system.h"
