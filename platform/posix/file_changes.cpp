@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -50,12 +51,27 @@ inline bool countChange() { return ++g_changeCount == g_crashAt; }
 
 // ---- streams over counted writes -------------------------------------------
 
-// What a stream made by vrnPlatform_fopen holds: its descriptor, and the
-// stream itself so that vrnPlatform_streamFd can find it.
+// What a stream made by vrnPlatform_fopen holds: its descriptor, the stream
+// itself so that vrnPlatform_streamFd can find it, the stream's position,
+// and the block it read last.
+//
+// stdio drops a cookie stream's buffer at every seek, where a stream of its
+// own keeps it when the seek lands inside. Readers of data files seek back
+// and forth within a few kilobytes all the time, so the stream keeps its
+// last block itself and serves such reads from it, and it reads and writes
+// at its own position (pread/pwrite) so that a seek costs no system call.
+// Every counted change through the descriptor updates or drops that block.
 struct Cookie {
     int fd;
     FILE* stream;
+    bool append;              // writes go to the end of the file
+    long long position = 0;
+    std::vector<char> block;  // bytes of the file from blockStart on
+    long long blockStart = 0;
 };
+
+// Reads larger than this go straight to the caller and are not kept.
+constexpr size_t kBlockLimit = 64 * 1024;
 
 // The streams open now. A process has a handful at a time, so a short list
 // searched from the newest is quicker than any table.
@@ -64,20 +80,93 @@ std::vector<Cookie*>& liveStreams() {
     return *list;
 }
 
-ssize_t cookieRead(void* c, char* buffer, size_t n) {
-    return static_cast<ssize_t>(vrnPlatform_read(static_cast<Cookie*>(c)->fd, buffer, n));
+// n bytes written at offset (negative: somewhere unknown) through fd reach
+// the blocks that streams over fd keep.
+void noteWrite(int fd, const void* bytes, size_t n, long long offset) {
+    for (Cookie* c : liveStreams()) {
+        if (c->fd != fd || c->block.empty()) continue;
+        const long long blockEnd = c->blockStart + static_cast<long long>(c->block.size());
+        if (offset < 0) {
+            c->block.clear();
+            continue;
+        }
+        const long long from = std::max(offset, c->blockStart);
+        const long long to = std::min(offset + static_cast<long long>(n), blockEnd);
+        if (from < to)
+            memcpy(c->block.data() + (from - c->blockStart), static_cast<const char*>(bytes) + (from - offset),
+                   static_cast<size_t>(to - from));
+    }
 }
 
-ssize_t cookieWrite(void* c, const char* buffer, size_t n) {
-    // stdio takes 0 as failure for a write function; -1 with errno is kept.
-    long r = vrnPlatform_writeFile(static_cast<Cookie*>(c)->fd, buffer, n);
-    return r < 0 ? -1 : static_cast<ssize_t>(r);
+// The file behind fd was cut to length: what the blocks hold past it is gone.
+void noteTruncate(int fd, long long length) {
+    for (Cookie* c : liveStreams()) {
+        if (c->fd != fd || c->block.empty()) continue;
+        if (length <= c->blockStart)
+            c->block.clear();
+        else if (length < c->blockStart + static_cast<long long>(c->block.size()))
+            c->block.resize(static_cast<size_t>(length - c->blockStart));
+    }
 }
 
-int cookieSeek(void* c, off64_t* offset, int whence) {
-    off64_t r = lseek64(static_cast<Cookie*>(c)->fd, *offset, whence);
+ssize_t cookieRead(void* v, char* buffer, size_t n) {
+    Cookie* c = static_cast<Cookie*>(v);
+    const long long blockEnd = c->blockStart + static_cast<long long>(c->block.size());
+    if (c->position >= c->blockStart && c->position < blockEnd) {
+        const size_t k = std::min(n, static_cast<size_t>(blockEnd - c->position));
+        memcpy(buffer, c->block.data() + (c->position - c->blockStart), k);
+        c->position += static_cast<long long>(k);
+        return static_cast<ssize_t>(k);
+    }
+    ssize_t r;
+    do {
+        r = pread(c->fd, buffer, n, static_cast<off_t>(c->position));
+    } while (r < 0 && errno == EINTR);
     if (r < 0) return -1;
-    *offset = r;
+    if (r > 0 && static_cast<size_t>(r) <= kBlockLimit) {
+        c->block.assign(buffer, buffer + r);
+        c->blockStart = c->position;
+    }
+    c->position += r;
+    return r;
+}
+
+ssize_t cookieWrite(void* v, const char* buffer, size_t n) {
+    Cookie* c = static_cast<Cookie*>(v);
+    // stdio takes 0 as failure for a write function; -1 with errno is kept.
+    if (c->append) {
+        if (vrnPlatform_writeFile(c->fd, buffer, n) < 0) return -1;
+        const off_t end = lseek(c->fd, 0, SEEK_CUR);
+        if (end < 0) return -1;
+        c->position = end;
+        return static_cast<ssize_t>(n);
+    }
+    if (vrnPlatform_pwrite(c->fd, buffer, n, c->position) < 0) return -1;
+    c->position += static_cast<long long>(n);
+    return static_cast<ssize_t>(n);
+}
+
+int cookieSeek(void* v, off64_t* offset, int whence) {
+    Cookie* c = static_cast<Cookie*>(v);
+    long long base = 0;
+    switch (whence) {
+    case SEEK_SET: break;
+    case SEEK_CUR: base = c->position; break;
+    case SEEK_END: {
+        struct stat st;
+        if (fstat(c->fd, &st) != 0) return -1;
+        base = static_cast<long long>(st.st_size);
+        break;
+    }
+    default: errno = EINVAL; return -1;
+    }
+    const long long target = base + static_cast<long long>(*offset);
+    if (target < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    c->position = target;
+    *offset = static_cast<off64_t>(target);
     return 0;
 }
 
@@ -107,8 +196,8 @@ bool flagsOfMode(const char* mode, int& flags, bool& plus) {
 
 // A counted stream over fd (which it then owns), with fopen's stream mode
 // ("r", "r+", "w", "w+", "a", "a+"); NULL with errno set, fd left open.
-FILE* streamOver(int fd, const char* streamMode) {
-    Cookie* cookie = new (std::nothrow) Cookie{fd, nullptr};
+FILE* streamOver(int fd, const char* streamMode, long long position) {
+    Cookie* cookie = new (std::nothrow) Cookie{fd, nullptr, streamMode[0] == 'a', position, {}, 0};
     if (!cookie) {
         errno = ENOMEM;
         return nullptr;
@@ -149,16 +238,15 @@ long vrnPlatform_writeFile(int fd, const void* buffer, size_t n) {
     size_t done = 0;
     while (done < n) {
         ssize_t r = write(fd, p + done, n - done);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (r == 0) {
-            errno = EIO;
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            if (r == 0) errno = EIO;
+            noteWrite(fd, buffer, n, -1);
             return -1;
         }
         done += static_cast<size_t>(r);
     }
+    noteWrite(fd, buffer, n, -1);
     return static_cast<long>(done);
 }
 
@@ -168,16 +256,15 @@ long vrnPlatform_pwrite(int fd, const void* buffer, size_t n, long long offset) 
     size_t done = 0;
     while (done < n) {
         ssize_t r = pwrite(fd, p + done, n - done, static_cast<off_t>(offset + static_cast<long long>(done)));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (r == 0) {
-            errno = EIO;
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            if (r == 0) errno = EIO;
+            noteWrite(fd, buffer, n, -1);
             return -1;
         }
         done += static_cast<size_t>(r);
     }
+    noteWrite(fd, buffer, n, offset);
     return static_cast<long>(done);
 }
 
@@ -196,6 +283,7 @@ int vrnPlatform_ftruncate(int fd, long long length) {
     do {
         r = ftruncate(fd, static_cast<off_t>(length));
     } while (r < 0 && errno == EINTR);
+    if (r == 0) noteTruncate(fd, length);
     return r;
 }
 
@@ -221,7 +309,7 @@ FILE* vrnPlatform_fopen(const char* path, const char* mode) {
     // The stream's own mode: appending is the descriptor's business.
     const char* streamMode = mode[0] == 'r' ? (plus ? "r+" : "r") : (plus ? "w+" : "w");
     if (mode[0] == 'a') streamMode = plus ? "a+" : "a";
-    FILE* f = streamOver(fd, streamMode);
+    FILE* f = streamOver(fd, streamMode, 0);
     if (!f) {
         int e = errno;
         vrnPlatform_close(fd);
@@ -253,13 +341,7 @@ FILE* vrnPlatform_countWrites(FILE* stream) {
     case O_WRONLY: streamMode = append ? "a" : "w"; break;
     default: streamMode = append ? "a+" : "r+"; break;
     }
-    if (position >= 0 && lseek(copy, position, SEEK_SET) < 0) {
-        int e = errno;
-        vrnPlatform_close(copy);
-        errno = e;
-        return nullptr;
-    }
-    FILE* counted = streamOver(copy, streamMode);
+    FILE* counted = streamOver(copy, streamMode, position >= 0 ? position : 0);
     if (!counted) {
         int e = errno;
         vrnPlatform_close(copy);

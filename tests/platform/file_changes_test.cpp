@@ -161,6 +161,72 @@ TEST(FileChangeHook, AStreamTurnedCountedKeepsItsPositionAndCountsItsWrites) {
     EXPECT_EQ(vrntest::readFile(a), "01ab456789");
 }
 
+// A counted stream keeps the block it read last and serves seeks back into
+// it from memory; every change through its descriptor must reach that block.
+std::string readAt(FILE* f, long offset, size_t n) {
+    std::string out(n, '\0');
+    if (std::fseek(f, offset, SEEK_SET) != 0) return "<seek failed>";
+    out.resize(std::fread(&out[0], 1, n, f));
+    return out;
+}
+
+TEST(CountedStreams, ReadsAfterSeeksSeeEveryChangeMadeThroughTheDescriptor) {
+    TempDir dir;
+    const std::string a = dir.file("a");
+    vrntest::writeFile(a, "0123456789abcdef");
+    FILE* f = vrnPlatform_fopen(a.c_str(), "r+");
+    ASSERT_NE(f, nullptr);
+    const int fd = vrnPlatform_streamFd(f);
+    EXPECT_EQ(readAt(f, 0, 4), "0123");  // the whole file is now the kept block
+
+    // The stream's own write, inside the block.
+    ASSERT_EQ(std::fseek(f, 4, SEEK_SET), 0);
+    ASSERT_EQ(std::fwrite("WX", 1, 2, f), 2u);
+    ASSERT_EQ(std::fflush(f), 0);
+    EXPECT_EQ(readAt(f, 2, 6), "23WX67");
+
+    // A positioned write around the stream, overlapping the block's end.
+    ASSERT_EQ(vrnPlatform_pwrite(fd, "PQRS", 4, 14), 4);
+    EXPECT_EQ(readAt(f, 12, 8), "cdPQRS");
+
+    // A write at the descriptor's own offset, wherever that is.
+    ASSERT_EQ(vrnPlatform_writeFile(fd, "!", 1), 1);
+    EXPECT_EQ(vrntest::readFile(a).size(), readAt(f, 0, 64).size());
+    EXPECT_EQ(readAt(f, 0, 64), vrntest::readFile(a));
+
+    // A truncation inside the block: nothing past the new end reads back.
+    ASSERT_EQ(vrnPlatform_ftruncate(fd, 5), 0);
+    EXPECT_EQ(readAt(f, 3, 8), "3W");
+    EXPECT_EQ(readAt(f, 6, 4), "");
+    std::fclose(f);
+}
+
+TEST(CountedStreams, PositionsFollowSeeksFromEveryOriginAndAppendsGoToTheEnd) {
+    TempDir dir;
+    const std::string a = dir.file("a");
+    vrntest::writeFile(a, "0123456789");
+    FILE* f = vrnPlatform_fopen(a.c_str(), "r+");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fseek(f, -3, SEEK_END), 0);
+    EXPECT_EQ(std::ftell(f), 7);
+    char c = 0;
+    ASSERT_EQ(std::fread(&c, 1, 1, f), 1u);
+    EXPECT_EQ(c, '7');
+    ASSERT_EQ(std::fseek(f, -5, SEEK_CUR), 0);
+    ASSERT_EQ(std::fread(&c, 1, 1, f), 1u);
+    EXPECT_EQ(c, '3');
+    EXPECT_NE(std::fseek(f, -20, SEEK_CUR), 0);
+    std::fclose(f);
+
+    FILE* log = vrnPlatform_fopen(a.c_str(), "a+");
+    ASSERT_NE(log, nullptr);
+    EXPECT_EQ(readAt(log, 0, 2), "01");
+    ASSERT_EQ(std::fseek(log, 0, SEEK_SET), 0);
+    ASSERT_GE(std::fputs("xy", log), 0);
+    std::fclose(log);
+    EXPECT_EQ(vrntest::readFile(a), "0123456789xy");
+}
+
 TEST(CrashPointsToTry, EveryPointUpToTheCapThenAnEvenSample) {
     EXPECT_EQ(vrntest::crashPointsToTry(3, 10), (std::vector<long long>{1, 2, 3}));
     auto sample = vrntest::crashPointsToTry(1000, 5);

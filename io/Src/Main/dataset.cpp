@@ -622,7 +622,8 @@ extern "C" int write_dataset(IO_error_routine routine, const char *format, IO_he
     const bool inMemory = fd >= 0 && start >= 0 && iodata_totalSize(data) <= g_assembleLimit && mem.open();
     if (inMemory) {
         // What the stream still buffers goes out first, and it drops what it
-        // has read, so that it takes its position from the file afterwards.
+        // has read; the positioned writes below go around it, and a seek
+        // sets it on where the next dataset goes.
         if (fflush(fp) != 0) {
             kwxsystemErr(routine, "write_dataset: (can't go to the dataset location) syserr:");
             return IO_ERR_SEEK;
@@ -722,8 +723,7 @@ extern "C" int write_dataset(IO_error_routine routine, const char *format, IO_he
             memcpy(&partial[0], crashTag, static_cast<size_t>(crashBytes));
             if (pwriteAll(fd, partial.data(), static_cast<int>(partial.size()), start) != 0)
                 kwxIoTrace("write_dataset abort: can't write file end tag\n");
-            if (lseek(fd, static_cast<off_t>(start), SEEK_SET) < 0)
-                kwxIoTrace("write_dataset abort: second fseek failed");
+            if (kwxSeek64(fp, start, 0) != 0) kwxIoTrace("write_dataset abort: second fseek failed");
             return rc;
         }
         if (kwxSeek64(fp, start, 0) != 0) {
@@ -754,7 +754,7 @@ extern "C" int write_dataset(IO_error_routine routine, const char *format, IO_he
             kwxIoError(routine, "write_dataset: can't write dataset length\n");
             return IO_ERR_WRITE;
         }
-        if (lseek(fd, static_cast<off_t>(crash), SEEK_SET) < 0) {
+        if (kwxSeek64(fp, crash, 0) != 0) {
             kwxsystemErr(routine, "write_dataset: (can't go to the end of the dataset) syserr:");
             return IO_ERR_SEEK;
         }
