@@ -21,9 +21,9 @@ long long g_changeCount = 0;
 long long g_crashAt = 0;        // 0: no crash point
 long long g_crashKeepBytes = -1;
 
-// Writes the first n bytes directly, ignoring failures: the process is
-// about to end, and the bytes are all a tail lost in a crash would leave.
-void writePrefix(int fd, const void* buffer, size_t n, long long offset) {
+// Writes all n bytes at offset, or at the descriptor's own offset when
+// offset is negative, retrying short writes and EINTR: n, or -1 with errno.
+long writeAll(int fd, const void* buffer, size_t n, long long offset) {
     const char* p = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < n) {
@@ -31,9 +31,13 @@ void writePrefix(int fd, const void* buffer, size_t n, long long offset) {
                         ? pwrite(fd, p + done, n - done, static_cast<off_t>(offset + static_cast<long long>(done)))
                         : write(fd, p + done, n - done);
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return;
+        if (r <= 0) {
+            if (r == 0) errno = EIO;
+            return -1;
+        }
         done += static_cast<size_t>(r);
     }
+    return static_cast<long>(done);
 }
 
 // Ends the process as SIGKILL would: no exit handlers, no stdio flush.
@@ -45,7 +49,9 @@ inline bool countChange() { return ++g_changeCount == g_crashAt; }
 // A write at the crash point: keeps the first keepBytes of it, then ends.
 [[noreturn]] void crashInWrite(int fd, const void* buffer, size_t n, long long offset) {
     if (g_crashKeepBytes > 0)
-        writePrefix(fd, buffer, std::min(n, static_cast<size_t>(g_crashKeepBytes)), offset);
+        // The process is about to end: the kept bytes are all a tail lost
+        // in a crash would leave, whether or not they all got there.
+        (void)writeAll(fd, buffer, std::min(n, static_cast<size_t>(g_crashKeepBytes)), offset);
     crashNow();
 }
 
@@ -234,38 +240,20 @@ long long vrnPlatform_fileChangeCount(void) { return g_changeCount; }
 
 long vrnPlatform_writeFile(int fd, const void* buffer, size_t n) {
     if (countChange()) crashInWrite(fd, buffer, n, -1);
-    const char* p = static_cast<const char*>(buffer);
-    size_t done = 0;
-    while (done < n) {
-        ssize_t r = write(fd, p + done, n - done);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
-            if (r == 0) errno = EIO;
-            noteWrite(fd, buffer, n, -1);
-            return -1;
-        }
-        done += static_cast<size_t>(r);
-    }
+    long r = writeAll(fd, buffer, n, -1);
     noteWrite(fd, buffer, n, -1);
-    return static_cast<long>(done);
+    return r;
 }
 
 long vrnPlatform_pwrite(int fd, const void* buffer, size_t n, long long offset) {
-    if (countChange()) crashInWrite(fd, buffer, n, offset);
-    const char* p = static_cast<const char*>(buffer);
-    size_t done = 0;
-    while (done < n) {
-        ssize_t r = pwrite(fd, p + done, n - done, static_cast<off_t>(offset + static_cast<long long>(done)));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
-            if (r == 0) errno = EIO;
-            noteWrite(fd, buffer, n, -1);
-            return -1;
-        }
-        done += static_cast<size_t>(r);
+    if (offset < 0) {
+        errno = EINVAL;
+        return -1;
     }
-    noteWrite(fd, buffer, n, offset);
-    return static_cast<long>(done);
+    if (countChange()) crashInWrite(fd, buffer, n, offset);
+    long r = writeAll(fd, buffer, n, offset);
+    noteWrite(fd, buffer, n, r < 0 ? -1 : offset);
+    return r;
 }
 
 int vrnPlatform_open(const char* path, int flags, int permissions) {
