@@ -218,6 +218,50 @@ TEST(ModelFileOpen, RefusedOpensOfFilesThatAreNoModelLeaveThemByteForByte) {
     }
 }
 
+TEST(ModelFileOpen, RefusedModelsAreLeftByteForByte) {
+    vrntest::TempDir dir;
+    struct Case {
+        const char* name;
+        std::function<void(Database*)> damage;
+        const char* message;
+    };
+    const char* names[] = {"NoSuchType"};
+    const int ids[] = {999};
+    const Case cases[] = {
+        {"counters.vrn",
+         [](Database* db) { Database_setInteger(db, 0, nullptr, "State - current", 2000000000); },
+         "do not fit together"},
+        {"types.vrn",
+         [&](Database* db) {
+             Database_setStringArray(db, 0, nullptr, "Type - names", const_cast<char**>(names), 1);
+             Database_setIntegerArray(db, 0, nullptr, "Type - ids", ids, 1);
+         },
+         "Unable to recognise some of the types of object"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = dir.file(c.name);
+        Database* db = Database_new(path.c_str());
+        ASSERT_NE(db, nullptr);
+        c.damage(db);
+        Database_delete(db);
+        // As a writer killed after its first change leaves it: the index
+        // must be rebuilt at the next open.
+        for (const std::string& bytes :
+             {vrntest::readFile(path), withRecordedSize(vrntest::readFile(path), "0")}) {
+            vrntest::writeFile(path, bytes);
+            vrnStateManager* m = vrnStateManager_new();
+            EXPECT_FALSE(vrnStateManager_openDatabase(m, path.c_str()));
+            vrnStateManager_delete(m);
+            auto errors = commontest::takeErrors();
+            ASSERT_EQ(errors.size(), 1u);
+            EXPECT_NE(errors[0].message.find(c.message), std::string::npos) << errors[0].message;
+            EXPECT_TRUE(vrntest::readFile(path) == bytes);
+            EXPECT_FALSE(vrnFileExists((path + ".lck").c_str()));
+        }
+    }
+}
+
 TEST(ModelFileOpen, AModelLeftOnlyUnderACompactionBackupIsNotReplacedByAnEmptyOne) {
     vrntest::TempDir dir;
     std::string name = dir.file("model.vrn");

@@ -274,10 +274,7 @@ Database* Database_new(const char* fileName) {
         if (existed) {
             // Only read so far; an index the open rebuilt is not stored.
             refuseNotAModel(db->fileName);
-            DefFile_deleteUnchanged(db->file);
-            vrnUUID_delete(db->uuid);
-            vrnFree(db->fileName, fn);
-            vrnFree(db, fn);
+            Database_deleteUnchanged(db);
             return nullptr;
         }
         Database_writeVersion(db);
@@ -305,6 +302,13 @@ void Database_delete(Database* db) {
     vrnUUID_delete(db->uuid);
     vrnFree(db->fileName, fn);
     vrnFree(db, fn);
+}
+
+void Database_deleteUnchanged(Database* db) {
+    if (!db) return;
+    DefFile_deleteUnchanged(db->file);
+    db->file = nullptr;
+    Database_delete(db);
 }
 
 int Database_findActiveWhen(Database* db, int state, const char* key) {
