@@ -138,6 +138,130 @@ TEST(ModelFileOpen, FailedOpensOfAnEmptyFileLeaveItEmpty) {
     EXPECT_FALSE(vrnFileExists((empty + ".lck").c_str()));
 }
 
+namespace {
+
+// A data file that is not a model: datasets of another program, its index
+// stored at close.
+std::string foreignDataFile(const std::string& path) {
+    DefFile* f = DefFile_new(path.c_str());
+    EXPECT_NE(f, nullptr);
+    if (!f) return std::string();
+    EXPECT_TRUE(DefFile_writeInt(f, "count", "mesh", 1, 7));
+    EXPECT_TRUE(DefFile_writeInt(f, "count", "mesh", 2, 8));
+    EXPECT_TRUE(DefFile_writeString(f, "title", "GLOBAL", 0, "beam"));
+    DefFile_delete(f);
+    return vrntest::readFile(path);
+}
+
+// The same bytes with another size recorded in the info block, so that an
+// open rebuilds the index by scanning the datasets.
+std::string withRecordedSize(std::string bytes, const std::string& size) {
+    const size_t field = 6;
+    size_t end = bytes.find('\n', field);
+    EXPECT_NE(end, std::string::npos);
+    if (end == std::string::npos || size.size() > end - field) return bytes;
+    bytes.replace(field, end - field, std::string(end - field - size.size(), ' ') + size);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(ModelFileOpen, RefusedOpensOfFilesThatAreNoModelLeaveThemByteForByte) {
+    vrntest::TempDir dir;
+    std::string scratch = dir.file("scratch.kwx");
+    std::string stored = foreignDataFile(scratch);
+    ASSERT_FALSE(stored.empty());
+    std::string random(300, '\0');
+    unsigned seed = 12345;
+    for (char& c : random) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 16);
+    }
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* message;
+    };
+    const char* notAModel = "exists but is not a valid VRN database.\n";
+    const char* notADataFile = "can not\nbe opened as a KWX data file.\n";
+    const Case cases[] = {
+        {"stored-index.vrn", stored, notAModel},
+        {"size-cleared.vrn", withRecordedSize(stored, "0"), notAModel},
+        {"size-stale.vrn", withRecordedSize(stored, std::to_string(stored.size() - 20)), notAModel},
+        {"random.vrn", random, notADataFile},
+        {"notes.vrn", "Notes on the model, taken at the review\nSecond line of the notes\n",
+         notADataFile},
+        // The first bytes of a data file's start, as a cut creation leaves it.
+        {"cut-start.vrn", "*INFO\n      ", notAModel},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = dir.file(c.name);
+        vrntest::writeFile(path, c.bytes);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            EXPECT_EQ(Database_new(path.c_str()), nullptr);
+            auto errors = commontest::takeErrors();
+            ASSERT_EQ(errors.size(), 1u);
+            EXPECT_EQ(errors[0].code, VRN_U_INVALID_INPUT);
+            EXPECT_NE(errors[0].message.find(path), std::string::npos);
+            EXPECT_NE(errors[0].message.find(c.message), std::string::npos) << errors[0].message;
+            EXPECT_TRUE(vrntest::readFile(path) == c.bytes);
+            EXPECT_FALSE(vrnFileExists((path + ".lck").c_str()));
+            EXPECT_FALSE(vrnFileExists((path + ".lck.lck").c_str()));
+        }
+        vrnStateManager* m = vrnStateManager_new();
+        EXPECT_FALSE(vrnStateManager_openDatabase(m, path.c_str()));
+        vrnStateManager_delete(m);
+        EXPECT_FALSE(commontest::takeErrors().empty());
+        EXPECT_TRUE(vrntest::readFile(path) == c.bytes);
+        EXPECT_FALSE(vrnFileExists((path + ".lck").c_str()));
+    }
+}
+
+TEST(ModelFileOpen, RefusedModelsAreLeftByteForByte) {
+    vrntest::TempDir dir;
+    struct Case {
+        const char* name;
+        std::function<void(Database*)> damage;
+        const char* message;
+    };
+    const char* names[] = {"NoSuchType"};
+    const int ids[] = {999};
+    const Case cases[] = {
+        {"counters.vrn",
+         [](Database* db) { Database_setInteger(db, 0, nullptr, "State - current", 2000000000); },
+         "do not fit together"},
+        {"types.vrn",
+         [&](Database* db) {
+             Database_setStringArray(db, 0, nullptr, "Type - names", const_cast<char**>(names), 1);
+             Database_setIntegerArray(db, 0, nullptr, "Type - ids", ids, 1);
+         },
+         "Unable to recognise some of the types of object"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = dir.file(c.name);
+        Database* db = Database_new(path.c_str());
+        ASSERT_NE(db, nullptr);
+        c.damage(db);
+        Database_delete(db);
+        // As a writer killed after its first change leaves it: the index
+        // must be rebuilt at the next open.
+        for (const std::string& bytes :
+             {vrntest::readFile(path), withRecordedSize(vrntest::readFile(path), "0")}) {
+            vrntest::writeFile(path, bytes);
+            vrnStateManager* m = vrnStateManager_new();
+            EXPECT_FALSE(vrnStateManager_openDatabase(m, path.c_str()));
+            vrnStateManager_delete(m);
+            auto errors = commontest::takeErrors();
+            ASSERT_EQ(errors.size(), 1u);
+            EXPECT_NE(errors[0].message.find(c.message), std::string::npos) << errors[0].message;
+            EXPECT_TRUE(vrntest::readFile(path) == bytes);
+            EXPECT_FALSE(vrnFileExists((path + ".lck").c_str()));
+        }
+    }
+}
+
 TEST(ModelFileOpen, AModelLeftOnlyUnderACompactionBackupIsNotReplacedByAnEmptyOne) {
     vrntest::TempDir dir;
     std::string name = dir.file("model.vrn");

@@ -141,9 +141,16 @@ void refuseNotAModel(const char* fileName) {
     vrnError_publish(e);
 }
 
-bool isEmptyFile(const char* path) {
+// Whether path is a regular file too short to hold a model: fewer bytes
+// than the start every data file begins with ("*INFO", a size field of
+// width 20, "*ENDINFO": 36 bytes), let alone a "Version" dataset and an
+// index. The data-file library takes such a file (empty, or the first
+// bytes of that start) for a new file whose creation was cut short and
+// writes a start into it.
+bool isTooShortForAModel(const char* path) {
+    const off_t dataFileStart = 36;
     struct stat st;
-    return stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+    return stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < dataFileStart;
 }
 
 // A file "<name>.<UUID text>.tmp" beside the model: the backup under which
@@ -245,9 +252,10 @@ Database* Database_new(const char* fileName) {
         vrnFree(db, fn);
         return nullptr;
     }
-    // An empty file is refused before the data-file library would give it
-    // a header: a failed open leaves the file as it was.
-    if (existed && isEmptyFile(db->fileName)) {
+    // Nothing is written into a file before it is known to be a model: a
+    // failed open leaves the file as it was. One too short to be a model is
+    // refused before the data-file library would give it a start.
+    if (existed && isTooShortForAModel(db->fileName)) {
         refuseNotAModel(db->fileName);
         vrnFree(db->fileName, fn);
         vrnFree(db, fn);
@@ -264,11 +272,9 @@ Database* Database_new(const char* fileName) {
     char* version = nullptr;
     if (!Database_getString(db, 0, nullptr, "Version", &version)) {
         if (existed) {
+            // Only read so far; an index the open rebuilt is not stored.
             refuseNotAModel(db->fileName);
-            DefFile_delete(db->file);
-            vrnUUID_delete(db->uuid);
-            vrnFree(db->fileName, fn);
-            vrnFree(db, fn);
+            Database_deleteUnchanged(db);
             return nullptr;
         }
         Database_writeVersion(db);
@@ -296,6 +302,13 @@ void Database_delete(Database* db) {
     vrnUUID_delete(db->uuid);
     vrnFree(db->fileName, fn);
     vrnFree(db, fn);
+}
+
+void Database_deleteUnchanged(Database* db) {
+    if (!db) return;
+    DefFile_deleteUnchanged(db->file);
+    db->file = nullptr;
+    Database_delete(db);
 }
 
 int Database_findActiveWhen(Database* db, int state, const char* key) {

@@ -31,6 +31,10 @@ typedef struct Database {
 Database* Database_new(const char* fileName);
 void Database_close(Database* db);
 void Database_delete(Database* db);
+/* Deletes a database refused after its open, leaving the file as it was
+ * found: no "Date - modified" stamp, and an index the open had to rebuild
+ * is not stored. */
+void Database_deleteUnchanged(Database* db);
 
 /* name unchanged when it ends in ".vrn", ".vrn.bak", ".kwx" or ".kwx.bak",
  * else with ".vrn" appended (NULL: ".vrn"). New string. */

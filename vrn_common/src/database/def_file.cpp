@@ -194,6 +194,15 @@ void DefFile_delete(DefFile* f) {
     vrnFree(f, fn);
 }
 
+void DefFile_deleteUnchanged(DefFile* f) {
+    if (!f) return;
+    // The IO library stores a changed index when a file closes; with
+    // nothing marked changed its close writes nothing into the file.
+    f->ioControl->primary.indexdirty = 0;
+    f->ioControl->secondary.indexdirty = 0;
+    DefFile_delete(f);
+}
+
 int DefFile_openAsPrimaryFile(DefFile* f, const char* name, int report) {
     return openAs(f, name, report, false);
 }

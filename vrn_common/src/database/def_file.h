@@ -44,6 +44,10 @@ DefFile* DefFile_new(const char* fileName);
 /* The same; with report 0 a file that cannot be opened fails silently. */
 DefFile* DefFile_newReporting(const char* fileName, int report);
 void DefFile_delete(DefFile* file);
+/* Deletes a handle whose files were only read, leaving them as they were
+ * found: an index that an open had to rebuild in memory is dropped, not
+ * stored. For a file refused after a look at its content. */
+void DefFile_deleteUnchanged(DefFile* file);
 
 int DefFile_openAsPrimaryFile(DefFile* file, const char* name, int report);
 int DefFile_openAsSecondaryFile(DefFile* file, const char* name, int report);

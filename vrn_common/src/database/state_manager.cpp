@@ -325,14 +325,14 @@ void destroyAllLive(vrnStateManager* m) {
 }
 
 // Gives up a database that failed to open: live objects go without a
-// trace, nothing more is written, and the lock is released.
+// trace, nothing is written (not even an index the open rebuilt), and the
+// lock is released.
 void releaseDatabase(vrnStateManager* m) {
     failedWrites().erase(m);
     destroyAllLive(m);
     Dictionary_clear(m->modified);
     if (m->database) {
-        m->database->modified = 0;
-        Database_delete(m->database);
+        Database_deleteUnchanged(m->database);
         m->database = nullptr;
     }
     m->first = m->current = m->last = 0;
