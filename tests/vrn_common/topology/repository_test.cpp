@@ -61,6 +61,7 @@ TEST(RepositoryOpen, AModelWithoutRepositoryIsAdoptedAndTwoModelsAreRefused) {
     EXPECT_EQ(Repository_new(two.c_str()), nullptr);
     EXPECT_EQ(vrnStateManager_get(), first->stateManager);
     EXPECT_FALSE(vrnFileExists((two + ".lck").c_str()));
+    EXPECT_TRUE(vrntest::readFile(two) == before) << "the refused open wrote into the file";
     auto errors = commontest::takeErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].code, VRN_I_INTERNAL_ERROR);

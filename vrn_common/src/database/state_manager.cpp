@@ -172,6 +172,15 @@ std::unordered_map<const vrnStateManager*, std::string>& failedWrites() {
     return *failures;
 }
 
+// Managers whose file lists fewer types than this build knows. The list is
+// stored before the first state is opened, so that no object of a type the
+// file does not list is ever written, and not at open, so that a file
+// refused after its open (by the repository) is left as it was.
+std::unordered_set<const vrnStateManager*>& typesToRecord() {
+    static auto* pending = new std::unordered_set<const vrnStateManager*>;
+    return *pending;
+}
+
 int noteWrite(vrnStateManager* m, int ok) {
     if (ok || !m->database || failedWrites().count(m)) return ok;
     const DefFile* f = m->database->file;
@@ -329,6 +338,7 @@ void destroyAllLive(vrnStateManager* m) {
 // lock is released.
 void releaseDatabase(vrnStateManager* m) {
     failedWrites().erase(m);
+    typesToRecord().erase(m);
     destroyAllLive(m);
     Dictionary_clear(m->modified);
     if (m->database) {
@@ -407,6 +417,7 @@ void vrnStateManager_delete(vrnStateManager* m) {
     destroyAllLive(m);
     referenceTables().erase(m);
     failedWrites().erase(m);
+    typesToRecord().erase(m);
     Dictionary_delete(m->objects);
     Dictionary_delete(m->modified);
     if (globalManager == m) globalManager = nullptr;
@@ -455,6 +466,7 @@ int vrnStateManager_newState(vrnStateManager* m) {
         // Only a repository that exists has checkpoints to drop.
         if (m->repository && truncateRoutine) truncateRoutine(m->repository, m->current);
     }
+    if (typesToRecord().erase(m)) vrnStateManager_recordTypes(m);
     m->current = m->last = -(m->current + 1);
     writeCounters(m);
     return -m->current;
@@ -873,7 +885,7 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     }
     if (settle) writeGlobalInt(m, "State - current", m->current);
     if (settleFirst) writeGlobalInt(m, "State - first", m->first);
-    if (types == 2) vrnStateManager_recordTypes(m);
+    if (types == 2) typesToRecord().insert(m);
     return 1;
 }
 
@@ -916,8 +928,13 @@ int vrnStateManager_purge(vrnStateManager* m, int mode) {
     return ok;
 }
 
+void vrnStateManager_releaseDatabase(vrnStateManager* m) {
+    if (m) releaseDatabase(m);
+}
+
 int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     if (!m) return 0;
+    typesToRecord().erase(m);
     vrnStateManager_closeState(m);
     if (!m->database) return 1;
     if (vrnStateManager_checkTypes(m) == 2) vrnStateManager_recordTypes(m);

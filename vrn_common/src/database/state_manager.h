@@ -96,6 +96,10 @@ int vrnStateManager_openDatabase(vrnStateManager* manager, const char* fileName)
 /* mode -1 keeps everything, 1 reduces the file to one state, any other
  * value compacts it. */
 int vrnStateManager_closeDatabase(vrnStateManager* manager, int mode);
+/* Gives up the open database without writing anything (not even an index
+ * its open rebuilt): for a file found unfit after it opened. Live objects
+ * go without a trace and the lock is released. */
+void vrnStateManager_releaseDatabase(vrnStateManager* manager);
 int vrnStateManager_purge(vrnStateManager* manager, int mode);
 
 int vrnStateManager_writeInt(vrnStateManager* m, const vrnUUID* uuid, const char* key, int value);

@@ -27,10 +27,12 @@ void growTo(Repository* r, int capacity) {
     r->capacity = capacity;
 }
 
-// Gives up a repository that could not be made: its manager goes (without
-// a lock left behind) and the previous one is the process-wide one again.
+// Gives up a repository that could not be made: its manager goes without
+// writing to the file (and without a lock left behind), and the previous
+// one is the process-wide one again.
 Repository* fail(vrnStateManager* m, vrnStateManager* previous) {
     vrnStateManager_setGlobal(m);
+    vrnStateManager_releaseDatabase(m);
     vrnStateManager_delete(m);
     vrnStateManager_setGlobal(previous);
     return nullptr;
