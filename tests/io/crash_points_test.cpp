@@ -381,7 +381,7 @@ TEST(DataFileCrashPoints, NothingClosedIsLostAndNothingDeletedComesBackAtAnyCut)
     RecordProperty("file_changes", std::to_string(r.total));
     // Every point while the workload stays small; an even sample beyond a
     // few thousand changes.
-    auto points = vrntest::crashPointsToTry(r.total, 3000);
+    auto points = vrntest::crashPointsToTry(r.total, vrntest::crashPointCap(r.total, 3000));
     std::string failures = crashAndCheck(dir.path(), r, points, {-1});
     EXPECT_EQ("", failures.substr(0, 6000));
 }
@@ -393,7 +393,7 @@ TEST(DataFileCrashPoints, AWriteCutAtAnyByteLeavesTheFileWholeUpToIt) {
     // Every change, with the cut write keeping a sample of its bytes (one,
     // a few, a field's worth, most of a small dataset): a tail lost or a
     // disk that filled up. Whole writes are the test above.
-    auto points = vrntest::crashPointsToTry(r.total, 3000);
+    auto points = vrntest::crashPointsToTry(r.total, vrntest::crashPointCap(r.total, 3000));
     std::string failures = crashAndCheck(dir.path(), r, points, {1, 5, 24, 150});
     EXPECT_EQ("", failures.substr(0, 6000));
 }

@@ -2,6 +2,7 @@
 
 #include "vrn_platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -135,6 +136,21 @@ std::vector<long long> crashPointsToTry(long long total, long long cap) {
         if (points.empty() || points.back() != n) points.push_back(n);
     }
     return points;
+}
+
+long long crashPointCap(long long total, long long cap) {
+#if defined(__SANITIZE_ADDRESS__)
+    const bool sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    const bool sanitized = true;
+#else
+    const bool sanitized = false;
+#endif
+#else
+    const bool sanitized = false;
+#endif
+    return sanitized ? std::min(cap, std::max(2LL, (total + 1) / 2)) : cap;
 }
 
 void removeDeadWriterLock(const std::string& dataFile) {

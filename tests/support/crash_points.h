@@ -35,6 +35,12 @@ std::string runInFreshProcess(const std::function<void(std::string& failures)>& 
 // when total is above cap.
 std::vector<long long> crashPointsToTry(long long total, long long cap);
 
+// The cap a workload of total changes uses: cap itself, except in a build
+// under the sanitizers, whose child processes cost several times more and
+// which tries half the points, spread evenly (the plain build tries them
+// all).
+long long crashPointCap(long long total, long long cap);
+
 // Removes what a writer that died leaves beside a data file: its lock file
 // "<path>.lck" (holding -1) and the lock mutex "<path>.lck.lck", as the
 // README tells a user to do before opening the file again.

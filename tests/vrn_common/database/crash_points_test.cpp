@@ -360,7 +360,7 @@ struct CrashRun {
         const std::pair<long long, long long> cuts[] = {{-1, kMaxPoints}, {1, kMaxPoints}, {21, kTornPoints}};
         for (const auto& cut : cuts) {
             const long long keep = cut.first;
-            for (long long n : vrntest::crashPointsToTry(total, cut.second)) {
+            for (long long n : vrntest::crashPointsToTry(total, vrntest::crashPointCap(total, cut.second))) {
                 reset();
                 if (!vrntest::runUntilCrash(
                         [&] {
@@ -556,7 +556,7 @@ TEST(ModelCrashPoints, ARepositoryCutBeforeItsFirstStateClosedOpensAsANewOne) {
     };
     long long total = vrntest::countFileChanges(create);
     ASSERT_GT(total, 0);
-    for (long long n : vrntest::crashPointsToTry(total, kMaxPoints)) {
+    for (long long n : vrntest::crashPointsToTry(total, vrntest::crashPointCap(total, kMaxPoints))) {
         vrnRemoveFile(path.c_str());
         vrntest::removeDeadWriterLock(path);
         ASSERT_TRUE(vrntest::runUntilCrash(create, n)) << "no end at change " << n << " of " << total;
