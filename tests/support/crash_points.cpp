@@ -1,5 +1,6 @@
 #include "crash_points.h"
 
+#include "test_support.h"
 #include "vrn_platform.h"
 
 #include <algorithm>
@@ -139,18 +140,7 @@ std::vector<long long> crashPointsToTry(long long total, long long cap) {
 }
 
 long long crashPointCap(long long total, long long cap) {
-#if defined(__SANITIZE_ADDRESS__)
-    const bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    const bool sanitized = true;
-#else
-    const bool sanitized = false;
-#endif
-#else
-    const bool sanitized = false;
-#endif
-    return sanitized ? std::min(cap, std::max(2LL, (total + 1) / 2)) : cap;
+    return kAddressSanitizer ? std::min(cap, std::max(2LL, (total + 1) / 2)) : cap;
 }
 
 void removeDeadWriterLock(const std::string& dataFile) {

@@ -9,6 +9,19 @@
 
 namespace vrntest {
 
+// Whether this build runs under AddressSanitizer (g++ or clang).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 // A folder made fresh under $TMPDIR (or /tmp) and removed with everything in
 // it when the object goes.
 // Asks TempDir for a folder with a short path: under /tmp whatever TMPDIR

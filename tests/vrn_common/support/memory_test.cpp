@@ -15,21 +15,10 @@
 #include "test_support.h"
 
 using vrntest::ChildOptions;
+using vrntest::kAddressSanitizer;
 using vrntest::runInChild;
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 
 std::string format(const char* fmt, ...) {
     char buffer[256];
