@@ -500,11 +500,8 @@ RegionStatus* findCycleByWalk(RegionDefinition* definition, RegionMap* map, Regi
     // definition alone would make the answer depend on the order in which
     // definitions arrive, and a map that was accepted could not be read
     // back from its own text.
-    std::vector<unsigned> pending = listKeys(definition->sideA);
-    if (definition->combination == RC_SYMMETRIC_DIFFERENCE) {
-        std::vector<unsigned> b = listKeys(definition->sideB);
-        pending.insert(pending.end(), b.begin(), b.end());
-    }
+    std::vector<unsigned> pending;
+    pushFollowed(definition, pending);
     std::unordered_set<unsigned> seen;
     while (!pending.empty()) {
         unsigned key = pending.back();
@@ -516,12 +513,7 @@ RegionStatus* findCycleByWalk(RegionDefinition* definition, RegionMap* map, Regi
         RegionDefinition* def = ctx.definitionOf(key);
         if (!def || def == definition)
             continue;
-        std::vector<unsigned> more = listKeys(def->sideA);
-        pending.insert(pending.end(), more.begin(), more.end());
-        if (def->combination == RC_SYMMETRIC_DIFFERENCE) {
-            more = listKeys(def->sideB);
-            pending.insert(pending.end(), more.begin(), more.end());
-        }
+        pushFollowed(def, pending);
     }
     return ok();
 }
@@ -580,11 +572,8 @@ RegionStatus* RegionPrimitives_findCycle(RegionDefinition* definition, RegionMap
     ctx.map = map;
     ctx.atlas = atlas;
     const unsigned self = RegionName_getKey(definition->name);
-    std::vector<unsigned> start = listKeys(definition->sideA);
-    if (definition->combination == RC_SYMMETRIC_DIFFERENCE) {
-        std::vector<unsigned> b = listKeys(definition->sideB);
-        start.insert(start.end(), b.begin(), b.end());
-    }
+    std::vector<unsigned> start;
+    pushFollowed(definition, start);
     // Two searches take turns, each for as much work as the other has done:
     // forwards, the walk over what the definition expands to, looking for
     // its own name; backwards, from its own name over the definitions that
