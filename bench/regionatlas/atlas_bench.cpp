@@ -5,6 +5,8 @@
 #include "region_map.h"
 #include "region_resolution.h"
 
+#include "joining.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -147,12 +149,7 @@ void BM_AddMapUnderVRN(benchmark::State& state)
     RegionMap* vrn = mapOf("VRN map", low, namesOf(prefix + "v", "C", n));
     RegionAtlas_addMap(atlas, vrn, REGION_MAP_VRN);
     RegionMap* primary = mapOf("Primary map", high, namesOf(prefix, "P", n));
-    for (auto _ : state) {
-        RegionAtlas_addMap(atlas, primary, REGION_MAP_PRIMARY);
-        state.PauseTiming();
-        RegionAtlas_detachMap(atlas, REGION_MAP_PRIMARY);
-        state.ResumeTiming();
-    }
+    timeJoining(state, atlas, primary, REGION_MAP_PRIMARY);
     RegionMap_delete(&primary, 1);
     RegionAtlas_delete(atlas, 1);
 }

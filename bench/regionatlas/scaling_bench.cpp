@@ -5,6 +5,8 @@
 #include "region_definition.h"
 #include "region_map.h"
 
+#include "joining.h"
+
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -55,12 +57,7 @@ void BM_JoinChainMap(benchmark::State& state)
     RegionMap* map = bottomUpChain("j" + std::to_string(depth) + "_", depth);
     RegionAtlas* atlas = nullptr;
     RegionAtlas_new(&atlas, "Chain atlas");
-    for (auto _ : state) {
-        RegionAtlas_addMap(atlas, map, REGION_MAP_VRN);
-        state.PauseTiming();
-        RegionAtlas_detachMap(atlas, REGION_MAP_VRN);
-        state.ResumeTiming();
-    }
+    timeJoining(state, atlas, map, REGION_MAP_VRN);
     RegionMap_delete(&map, 1);
     RegionAtlas_delete(atlas, 1);
 }
