@@ -117,6 +117,45 @@ TEST_F(CutFixture, RedoStatesLeftHalfErasedAreGoneAtTheNextOpen) {
     EXPECT_EQ(value(a), 30);
 }
 
+TEST_F(CutFixture, ATypeListCutBetweenItsTwoWritesOpensAndIsWrittenAgainWhole) {
+    std::string a = closeStates(2);
+    char** names = nullptr;
+    int* ids = nullptr;
+    int nNames = 0, nIds = 0;
+    ASSERT_TRUE(Database_getStringArray(m->database, 0, nullptr, "Type - names", &names, &nNames));
+    ASSERT_TRUE(Database_getIntegerArray(m->database, 0, nullptr, "Type - ids", &ids, &nIds));
+    ASSERT_EQ(nNames, nIds);
+    ASSERT_GT(nNames, 2);
+    // A list one type shorter, as a build that knew one type less wrote it;
+    // this build appends the type, and the writer dies after either array.
+    int expected = 2;
+    for (bool namesFirst : {true, false}) {
+        editStored([&](Database* db) {
+            if (namesFirst)
+                Database_setIntegerArray(db, 0, nullptr, "Type - ids", ids, nIds - 1);
+            else
+                Database_setStringArray(db, 0, nullptr, "Type - names", names, nNames - 1);
+        });
+        ASSERT_NE(m->database, nullptr) << (namesFirst ? "names" : "ids") << " written, the other not";
+        EXPECT_EQ(value(a), expected);
+        // Before the next state the list is whole again.
+        find(a)->value = expected = namesFirst ? 7 : 8;
+        vrnObject_markModified(&find(a)->header);
+        ASSERT_GT(vrnStateManager_closeState(m), 0);
+        char** storedNames = nullptr;
+        int* storedIds = nullptr;
+        int n1 = 0, n2 = 0;
+        ASSERT_TRUE(Database_getStringArray(m->database, 0, nullptr, "Type - names", &storedNames, &n1));
+        ASSERT_TRUE(Database_getIntegerArray(m->database, 0, nullptr, "Type - ids", &storedIds, &n2));
+        EXPECT_EQ(n1, nNames);
+        EXPECT_EQ(n2, nIds);
+        vrnCStringArray_free(storedNames, n1);
+        vrnFree(storedIds, "test");
+    }
+    vrnCStringArray_free(names, nNames);
+    vrnFree(ids, "test");
+}
+
 TEST(ModelFileOpen, FailedOpensOfAnEmptyFileLeaveItEmpty) {
     vrntest::TempDir dir;
     std::string empty = dir.file("empty.vrn");

@@ -806,8 +806,15 @@ int vrnStateManager_checkTypes(vrnStateManager* m) {
     int haveNames = Database_getStringArray(m->database, 0, nullptr, "Type - names", &names, &nNames);
     int haveIds = Database_getIntegerArray(m->database, 0, nullptr, "Type - ids", &ids, &nIds);
     int verdict = 2;
-    if (haveNames && haveIds)
-        verdict = nNames == nIds ? vrnTypeManager_checkTypes(nNames, names, ids) : 0;
+    if (haveNames && haveIds) {
+        // A writer killed between the two writes of the list leaves one
+        // array longer than the other. Types are only ever appended, and no
+        // object of a type past the shorter array is written before both
+        // arrays are, so their common part decides, and the list is then
+        // written again whole.
+        verdict = vrnTypeManager_checkTypes(std::min(nNames, nIds), names, ids);
+        if (verdict == 1 && nNames != nIds) verdict = 2;
+    }
     vrnCStringArray_free(names, nNames);
     vrnFree(ids, "vrnStateManager_checkTypes");
     return verdict;
