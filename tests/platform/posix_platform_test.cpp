@@ -206,6 +206,7 @@ TEST(PosixSpawn, ChildClosesTheHostsDescriptorsWhereTheKernelLacksCloseRange) {
         if (listed(seen, host) || listed(seen, higher)) return 2;
         return std::count(seen.begin(), seen.end(), '\n') == 5 ? 0 : 3;
     });
+    if (r.exitStatus == 10) GTEST_SKIP() << "this machine does not let a process install a seccomp filter";
     EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
 }
 
