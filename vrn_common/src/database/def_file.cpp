@@ -103,7 +103,7 @@ void publishOpenFailure(DefFile* f, const char* name, int answer, bool secondary
                             "permissions in the requested directory.\n",
                             lead, name);
         char* messages = Dataset_getMessage(f->dataset);
-        vrnError_addMessage(e, "Reason: %s\n", DefFile_openFailureReason(name, messages).c_str());
+        vrnError_addMessage(e, "Reason: %s\n", vrn::openFailureReason(name, messages).c_str());
         vrnCString_free(messages);
     }
     vrnError_publish(e);

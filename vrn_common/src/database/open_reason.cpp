@@ -61,7 +61,9 @@ std::string folderProblem(const std::string& folder) {
 
 }  // namespace
 
-std::string DefFile_openFailureReason(const char* name, const char* ioMessages) {
+namespace vrn {
+
+std::string openFailureReason(const char* name, const char* ioMessages) {
     const std::string file = name ? name : "";
     struct stat st;
     if (stat(file.c_str(), &st) == 0) {
@@ -89,3 +91,5 @@ std::string DefFile_openFailureReason(const char* name, const char* ioMessages) 
         return strerror(error);
     }
 }
+
+}  // namespace vrn

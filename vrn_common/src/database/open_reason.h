@@ -11,6 +11,8 @@
 
 /* name: the file that failed to open; ioMessages: the data-file library's
  * messages of the attempt (may be NULL). Never empty. */
-std::string DefFile_openFailureReason(const char* name, const char* ioMessages);
+namespace vrn {
+std::string openFailureReason(const char* name, const char* ioMessages);
+}
 
 #endif
