@@ -68,7 +68,10 @@ std::string openFailureReason(const char* name, const char* ioMessages) {
     struct stat st;
     if (stat(file.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) return explained(EISDIR, file + " is a folder, not a file");
-        if (access(file.c_str(), R_OK) != 0) return explained(errno, "no permission to read " + file);
+        if (access(file.c_str(), R_OK) != 0) {
+            int error = errno;
+            return explained(error, "no permission to read " + file);
+        }
         std::string said = lastLibraryMessage(ioMessages);
         return said.empty() ? "its content is not that of a KWX data file" : said;
     }
