@@ -252,6 +252,32 @@ namespace {
 void onAlarm(int) {}
 }  // namespace
 
+TEST(PosixSpawn, ChildStartsWithNoSignalBlockedOrIgnoredWhateverTheHostSet) {
+    auto r = vrntest::runInChild([] {
+        sigset_t block;
+        sigemptyset(&block);
+        sigaddset(&block, SIGTERM);
+        sigaddset(&block, SIGUSR1);
+        sigprocmask(SIG_BLOCK, &block, nullptr);
+        signal(SIGINT, SIG_IGN);
+        signal(SIGHUP, SIG_IGN);
+        struct sigaction sa {};
+        sa.sa_handler = onAlarm;
+        sigaction(SIGUSR2, &sa, nullptr);
+        vrntest::TempDir dir;
+        setenv("TESTREADER_SIGNALS_FILE", dir.file("signals").c_str(), 1);
+        runReader({});
+        // The standard signals only: glibc keeps two real-time signals of
+        // its own ignored in every child it spawns.
+        unsigned long long blocked = ~0ULL, ignored = ~0ULL;
+        std::sscanf(vrntest::readFile(dir.file("signals")).c_str(), "SigBlk: %llx SigIgn: %llx", &blocked,
+                    &ignored);
+        std::printf("%llx %llx", blocked & 0x7fffffff, ignored & 0x7fffffff);
+        return 0;
+    });
+    EXPECT_EQ("0 0", r.out);
+}
+
 TEST(PosixDescriptors, ReadsAreRetriedWhenASignalInterrupts) {
     struct sigaction sa {};
     sa.sa_handler = onAlarm;  // no SA_RESTART: a blocked read fails with EINTR
