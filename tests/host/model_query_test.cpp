@@ -131,7 +131,7 @@ TEST_F(HostModelQuery, MissingInstallationLeavesTheCountAsGiven) {
 TEST_F(HostModelQuery, MissingReaderThrowsTheSpawnMessage) {
     setenv("KWX5_KWXTOLVREADER_EXEC", dir.file("nothing-here").c_str(), 1);
     EXPECT_EQ("Unable to run kwxtolvreader. Are you sure that the appropriate\nexecutable exists?\n"
-              "Path tried: " + dir.file("nothing-here") + "\n",
+              "Path tried: " + dir.file("nothing-here") + "\nReason: No such file or directory\n",
               failure("x"));
 }
 
@@ -156,7 +156,8 @@ TEST_F(HostModelQuery, FailedStartsLeakNothingAndLeaveNoErrorRecorded) {
     EXPECT_EQ(bothMissing, failure("x"));
     SetUp();
     setenv("KWX5_KWXTOLVREADER_EXEC", dir.file("not-there").c_str(), 1);
-    EXPECT_EQ(spawn + "Path tried: " + dir.file("not-there") + "\n", failure("x"));
+    EXPECT_EQ(spawn + "Path tried: " + dir.file("not-there") + "\nReason: No such file or directory\n",
+              failure("x"));
     EXPECT_EQ(before, vrntest::openDescriptorCount());
     int status;
     EXPECT_TRUE(waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD);

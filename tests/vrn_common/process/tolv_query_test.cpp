@@ -1,7 +1,12 @@
 // The meshing-database query against the test reader: the output protocol,
 // bad output, failed starts and what they leave behind.
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -272,11 +277,50 @@ TEST_F(TolvQuery, MissingOrNonExecutableReaderIsAFailedStartWithNothingLeftBehin
         EXPECT_EQ(0, r.rc);
         EXPECT_EQ(0, r.n);
         EXPECT_TRUE(r.outputsNull);
-        expectOnlyError(VRN_U_UNABLE_TO_SPAWN_PROCESS, kSpawn + ("Path tried: " + tried + "\n"));
+        const std::string reason = reader == dir.file("not_executable") ? "Permission denied"
+                                                                       : "No such file or directory";
+        expectOnlyError(VRN_U_UNABLE_TO_SPAWN_PROCESS,
+                        kSpawn + ("Path tried: " + tried + "\nReason: " + reason + "\n"));
         EXPECT_EQ(before, vrntest::openDescriptorCount());
         EXPECT_TRUE(noChildLeft());
         EXPECT_TRUE(takeErrors().empty());
     }
+}
+
+TEST_F(TolvQuery, AStartTheSystemRefusesSaysWhy) {
+    const std::string model = dir.file("model.tolv");
+    vrntest::writeFile(model, kTwoModels);
+    // Prints the message of the query's one error.
+    auto failedStart = [&] {
+        auto r = query(model);
+        auto errors = takeErrors();
+        if (r.rc != 0 || errors.size() != 1) return 1;
+        std::printf("%s", errors[0].message.c_str());
+        return 0;
+    };
+    const std::string lead = kSpawn + ("Path tried: " + std::string(VRN_TEST_READER) + "\nReason: ");
+
+    auto r = vrntest::runInChild([&] {
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        const rlimit before = limit;
+        limit.rlim_cur = 3;  // no descriptor above the standard streams
+        setrlimit(RLIMIT_NOFILE, &limit);
+        const int rc = failedStart();
+        setrlimit(RLIMIT_NOFILE, &before);
+        return rc;
+    });
+    EXPECT_EQ(0, r.exitStatus);
+    EXPECT_EQ(lead + "Too many open files\n", r.out);
+
+    r = vrntest::runInChild([&] {
+        if (!vrntest::refuseSystemCalls({{__NR_clone3, ENOMEM}, {__NR_clone, ENOMEM, CLONE_VFORK}}))
+            return 10;
+        return failedStart();
+    });
+    if (r.exitStatus == 10) GTEST_SKIP() << "this machine does not let a process install a seccomp filter";
+    EXPECT_EQ(0, r.exitStatus);
+    EXPECT_EQ(lead + "Cannot allocate memory\n", r.out);
 }
 
 TEST_F(TolvQuery, FolderFifoOrDeviceIsRefusedBeforeTheReaderStarts) {

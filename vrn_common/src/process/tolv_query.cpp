@@ -233,6 +233,7 @@ int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, cha
     Conduit* conduit = nullptr;
     Process* process = Process_new(command, "pipe: 1.0", &conduit);
     if (!process) {
+        const int reason = errno;
         vrnError* e = vrnError_new(VRN_U_UNABLE_TO_SPAWN_PROCESS, "vrnTOLVQuery_getModels",
                                    __FILE__, __LINE__);
         vrnError_addMessage(e, "%s",
@@ -241,6 +242,7 @@ int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, cha
         char* path = Command_getPath(command);
         vrnError_addMessage(e, "Path tried: %s\n", path ? path : "");
         vrnCString_free(path);
+        if (reason) vrnError_addMessage(e, "Reason: %s\n", strerror(reason));
         vrnError_publish(e);
     } else {
         result = readOutput(n, conduit, ids1, ids2, names1, names2);
