@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "VRNUtilities.h"
+#include "call_lock.h"
 #include "errors/error.h"
 #include "errors/error_manager.h"
 #include "process/tolv_query.h"
@@ -60,6 +61,7 @@ bool getModelsFromTOLVFile(const std::string& file, int& count, std::vector<int>
                            std::vector<int>& ids2,
                            std::vector<std::basic_string<unsigned short> >& names1,
                            std::vector<std::basic_string<unsigned short> >& names2) {
+    const std::lock_guard<std::mutex> oneCallAtATime(detail::exportedCallLock());
     QueryArrays arrays;
     int result = 0;
     if (file.find('\0') != std::string::npos) {

@@ -3,12 +3,15 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "VRNUtilities.h"
+#include "cgns_writer.h"
 #include "test_support.h"
 
 namespace {
@@ -181,4 +184,43 @@ TEST_F(HostModelQuery, AFileNameHoldingNulIsRefusedNotCutShort) {
     EXPECT_TRUE(v.ids1.empty());
     // The refusal was cleared with the rest.
     EXPECT_EQ(kErrorLead + "  next\n", failure("<ERROR_BEG>\nnext\n<ERROR_END>\n"));
+}
+
+TEST_F(HostModelQuery, CallsFromSeveralThreadsAtOnceRunOneAfterAnother) {
+    const std::string models = file("<WARNING_BEG>\nw\n<WARNING_END>\n<MODELS_BEG>\n1\n1\nA\n2\nB\n");
+    const std::string broken = file("<MODELS_BEG>\nabc\n");
+    const std::string parse = "There was a problem parsing the output from kwxtolvreader.\n";
+    const std::string bases = dir.file("bases.cgns");
+    vrntest::writeCgnsFile(bases, vrntest::CgnsBackEnd::Adf, {"one", "two"});
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                Vectors w;
+                if (!ylt::VRNUtilities::getModelsFromTOLVFile(models, w.count, w.ids1, w.ids2, w.names1,
+                                                             w.names2) ||
+                    w.names2 != std::vector<WString>{wide("B")})
+                    ++wrong;
+                try {
+                    ylt::VRNUtilities::getModelsFromTOLVFile(broken, w.count, w.ids1, w.ids2, w.names1,
+                                                            w.names2);
+                    ++wrong;
+                } catch (const ylt::vrnutilities::error& e) {
+                    // Warnings that other threads' queries left lead it.
+                    const std::string m = e.getMessage();
+                    if (m.size() < parse.size() || m.compare(m.size() - parse.size(), parse.size(), parse) != 0)
+                        ++wrong;
+                }
+                std::vector<int> indices;
+                std::vector<WString> names;
+                if (!ylt::VRNUtilities::getBasesFromCGNSFile(bases, w.count, indices, names) ||
+                    names != std::vector<WString>{wide("one"), wide("two")})
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(0, wrong.load());
+    EXPECT_TRUE(vrntest::noChildLeft());
 }
