@@ -1,9 +1,11 @@
 // The meshing-database query against the test reader: the output protocol,
 // bad output, failed starts and what they leave behind.
 #include <sched.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -204,6 +206,41 @@ TEST_F(TolvQuery, ReaderEndedBySignalIsAFailureButAnExitStatusIsNotExamined) {
     EXPECT_TRUE(r.outputsNull);
     expectOnlyError(VRN_U_CHILD_PROCESS_CRASHED, "kwxtolvreader was ended by signal 9 before it finished.\n");
     EXPECT_TRUE(noChildLeft());
+}
+
+namespace {
+void reapEveryChild(int) {
+    const int saved = errno;
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    errno = saved;
+}
+}  // namespace
+
+TEST_F(TolvQuery, AHostThatReapsItsChildrenGetsTheListingAndNoSignalItDidNotSee) {
+    struct sigaction old {};
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, &old);
+    // The exit status is lost: a complete listing decides, even from a
+    // reader that a signal ended after writing it.
+    setenv("TESTREADER_SIGNAL", "9", 1);
+    auto r = queryOutput(dir, kTwoModels);
+    EXPECT_EQ(1, r.rc);
+    EXPECT_EQ(2, r.n);
+    unsetenv("TESTREADER_SIGNAL");
+    expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n2\n1\nA\n"));
+
+    struct sigaction reap {};
+    reap.sa_handler = reapEveryChild;  // no SA_RESTART: the query's waits are interrupted
+    sigaction(SIGCHLD, &reap, nullptr);
+    for (int i = 0; i < 10; ++i) {
+        r = queryOutput(dir, kTwoModels);
+        EXPECT_EQ(1, r.rc);
+        EXPECT_EQ(2, r.n);
+        EXPECT_TRUE(takeErrors().empty());
+    }
+    sigaction(SIGCHLD, &old, nullptr);
 }
 
 TEST_F(TolvQuery, FileNamesReachTheReaderAsOneUnchangedArgument) {

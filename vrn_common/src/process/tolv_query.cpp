@@ -248,7 +248,10 @@ int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, cha
         result = readOutput(n, conduit, ids1, ids2, names1, names2);
         Process_wait(process);
         // A reader that a signal ended may have stopped anywhere in its
-        // output: what it wrote cannot be trusted.
+        // output: what it wrote cannot be trusted. A host that reaps its
+        // children itself (SIGCHLD ignored, or a handler that waits for
+        // every child) may take the status first; then no signal is known
+        // and the output alone decides.
         int signal = Process_getTerminationSignal(process);
         if (signal != 0) {
             vrnError* e = vrnError_new(VRN_U_CHILD_PROCESS_CRASHED, "vrnTOLVQuery_getModels",
