@@ -143,6 +143,12 @@ TEST_F(HostModelQuery, ReaderKilledBySignalThrows) {
     EXPECT_EQ("kwxtolvreader was ended by signal 6 before it finished.\n",
               failure("<MODELS_BEG>\n1\n1\nA\n2\nB\n"));
     EXPECT_TRUE(v.ids1.empty());
+    // Nor does a reader's error block after complete models append them.
+    unsetenv("TESTREADER_SIGNAL");
+    v.names2.push_back(wide("held"));
+    failure("<MODELS_BEG>\n1\n1\nA\n2\nB\n<ERROR_BEG>\nbad\n<ERROR_END>\n");
+    EXPECT_TRUE(v.ids1.empty() && v.ids2.empty() && v.names1.empty());
+    EXPECT_EQ(std::vector<WString>{wide("held")}, v.names2);
 }
 
 TEST_F(HostModelQuery, FailedStartsLeakNothingAndLeaveNoErrorRecorded) {
