@@ -39,8 +39,8 @@ bool scanInt(const char* line, int* value) {
     const char* p = line + (*line == '-' || *line == '+' ? 1 : 0);
     int v = 0;
     int digits = 0;
-    for (; digits < 10 && p[digits] >= '0' && p[digits] <= '9'; ++digits) v = v * 10 + (p[digits] - '0');
-    if (digits > 0 && digits < 10) {
+    for (; digits < 9 && p[digits] >= '0' && p[digits] <= '9'; ++digits) v = v * 10 + (p[digits] - '0');
+    if (digits > 0 && !(p[digits] >= '0' && p[digits] <= '9')) {
         *value = *line == '-' ? -v : v;
         return true;
     }
