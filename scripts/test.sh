@@ -4,6 +4,9 @@
 #   scripts/test.sh --sanitize       AddressSanitizer + UBSan build in build-asan/
 #   scripts/test.sh --fuzz SECONDS   clang libFuzzer build in build-fuzz/; runs
 #                                    every fuzz harness built there that long
+#   scripts/test.sh --thread         ThreadSanitizer build in build-tsan/ of the
+#                                    host tests; runs the test of exported
+#                                    calls made from several threads at once
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -77,6 +80,16 @@ if [ "${1:-}" = "--fuzz" ]; then
         exit 1
     fi
     echo "fuzz: $ran harnesses ran ${seconds} s each without a fault"
+    exit 0
+fi
+
+if [ "${1:-}" = "--thread" ]; then
+    builddir=build-tsan
+    cmake -S . -B "$builddir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRN_THREAD_SANITIZER=ON \
+        -DVRN_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$builddir" -j"$(nproc)" --target host_tests
+    TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+        ctest --test-dir "$builddir" --output-on-failure -R 'CallsFromSeveralThreads'
     exit 0
 fi
 

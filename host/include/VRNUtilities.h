@@ -1,5 +1,7 @@
 // The host interface of libvrnutilities: the exception class that carries
-// every failure and the two queries that list what a mesh file holds.
+// every failure and the two queries that list what a mesh file holds. The
+// queries may be called from any thread: they take one process-wide lock,
+// so calls made at the same time run one after another.
 #pragma once
 
 #include <string>

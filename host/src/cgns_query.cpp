@@ -2,6 +2,7 @@
 #include <cgnslib.h>
 
 #include "VRNUtilities.h"
+#include "call_lock.h"
 #include "cgns_calls.h"
 #include "cgns_file_check.h"
 #include "ylt/EncodingUtilities.h"
@@ -27,6 +28,7 @@ std::string openFailure(const std::string& file, const std::string& reason) {
 
 bool getBasesFromCGNSFile(const std::string& file, int& count, std::vector<int>& baseIndices,
                           std::vector<std::basic_string<unsigned short> >& baseNames) {
+    const std::lock_guard<std::mutex> oneCallAtATime(detail::exportedCallLock());
     std::string message;
     baseIndices.clear();
     baseNames.clear();

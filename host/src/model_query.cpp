@@ -1,9 +1,12 @@
-// The exported model query: runs the core query and turns its arrays into
-// the caller's vectors, and its recorded errors into the exception.
+// The exported model query: runs the core query with the models going
+// straight into the caller's vectors, and turns its recorded errors into the
+// exception.
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "VRNUtilities.h"
+#include "call_lock.h"
 #include "errors/error.h"
 #include "errors/error_manager.h"
 #include "process/tolv_query.h"
@@ -13,19 +16,60 @@
 
 namespace {
 
-// Releases the query's arrays however the operation is left.
-struct QueryArrays {
-    int* a = nullptr;
-    int* b = nullptr;
-    char** c = nullptr;
-    char** d = nullptr;
-    int length = 0;
-    ~QueryArrays() {
-        vrnCStringArray_free(c, length);
-        vrnCStringArray_free(d, length);
-        vrnFree(a, "VRNUtilities::getModelsFromTOLVFile");
-        vrnFree(b, "VRNUtilities::getModelsFromTOLVFile");
+using WString = std::basic_string<unsigned short>;
+
+// A name as UTF-16: ASCII, what names almost always are, widened in one
+// step; anything else by the string library.
+WString widen(const char* name, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (static_cast<unsigned char>(name[i]) >= 0x80) return ylt::EncodingUtilities::MakeWStringU(name);
+    return WString(name, name + length);
+}
+
+// The caller's four vectors as the query's models arrive, each model
+// appended at once; when the query fails they are cut back to what they
+// held before, so that a failure appends nothing.
+class CallerVectors : public vrn::TolvModelSink {
+public:
+    CallerVectors(std::vector<int>& ids1, std::vector<int>& ids2, std::vector<WString>& names1,
+                  std::vector<WString>& names2)
+        : ids1_(ids1), ids2_(ids2), names1_(names1), names2_(names2),
+          before_{ids1.size(), ids2.size(), names1.size(), names2.size()} {}
+    ~CallerVectors() override {
+        if (!kept_) reset();
     }
+    void expect(int n) override {
+        // Room at once for a listing of usual size; a count that the output
+        // may not back never decides a large allocation.
+        const size_t room = static_cast<size_t>(std::min(n, 1 << 17));
+        ids1_.reserve(before_[0] + room);
+        ids2_.reserve(before_[1] + room);
+        names1_.reserve(before_[2] + room);
+        names2_.reserve(before_[3] + room);
+    }
+    bool add(int id1, const char* name1, size_t length1, int id2, const char* name2,
+             size_t length2) override {
+        ids1_.push_back(id1);
+        ids2_.push_back(id2);
+        names1_.push_back(widen(name1, length1));
+        names2_.push_back(widen(name2, length2));
+        return true;
+    }
+    void reset() override {
+        ids1_.resize(before_[0]);
+        ids2_.resize(before_[1]);
+        names1_.resize(before_[2]);
+        names2_.resize(before_[3]);
+    }
+    void keep() { kept_ = true; }
+
+private:
+    std::vector<int>& ids1_;
+    std::vector<int>& ids2_;
+    std::vector<WString>& names1_;
+    std::vector<WString>& names2_;
+    const size_t before_[4];
+    bool kept_ = false;
 };
 
 // Takes the text of every recorded error and discards them all, also when
@@ -60,7 +104,7 @@ bool getModelsFromTOLVFile(const std::string& file, int& count, std::vector<int>
                            std::vector<int>& ids2,
                            std::vector<std::basic_string<unsigned short> >& names1,
                            std::vector<std::basic_string<unsigned short> >& names2) {
-    QueryArrays arrays;
+    const std::lock_guard<std::mutex> oneCallAtATime(detail::exportedCallLock());
     int result = 0;
     if (file.find('\0') != std::string::npos) {
         // The query takes a C string: it would list the models of the file
@@ -70,25 +114,12 @@ bool getModelsFromTOLVFile(const std::string& file, int& count, std::vector<int>
         vrnError_addMessage(e, "%s", "The file name holds a NUL character.\n");
         vrnError_publish(e);
     } else {
-        result = vrnTOLVQuery_getModels(file.c_str(), &count, &arrays.a, &arrays.b, &arrays.c,
-                                        &arrays.d);
-        arrays.length = arrays.c || arrays.d ? count : 0;
-    }
-    if (result == 1) {
-        // Room for every model at once: the vectors grow once, not about
-        // log2(count) times with every name moved each time.
-        const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
-        ids1.reserve(ids1.size() + n);
-        ids2.reserve(ids2.size() + n);
-        names1.reserve(names1.size() + n);
-        names2.reserve(names2.size() + n);
-        for (int i = 0; i < count; ++i) {
-            ids1.push_back(arrays.a[i]);
-            ids2.push_back(arrays.b[i]);
-            names1.push_back(ylt::EncodingUtilities::MakeWStringU(arrays.c[i]));
-            names2.push_back(ylt::EncodingUtilities::MakeWStringU(arrays.d[i]));
+        CallerVectors models(ids1, ids2, names1, names2);
+        result = vrn::TOLVQuery_listModels(file.c_str(), &count, models);
+        if (result == 1) {
+            models.keep();
+            return true;
         }
-        return true;
     }
     std::string message;
     {

@@ -1,179 +1,153 @@
-// Starting and waiting for child programs with fork and exec.
+// Starting and waiting for child programs with posix_spawn.
 //
-// The child reports a failed exec to the parent through a close-on-exec
-// pipe: when the exec succeeds the pipe closes and the parent reads nothing;
-// when it fails the child writes its errno and ends at once. So a missing or
-// non-executable program is a failed start here, not a child that "ran".
+// posix_spawn starts the child inside the parent's memory (glibc clones with
+// CLONE_VM | CLONE_VFORK and the parent waits until the exec), so a start
+// costs the same whatever the host holds. fork would copy the host's page
+// tables and mark every page copy-on-write: the start would grow with the
+// host's size, double its committed memory while the child lives, and leave
+// the host's next pass over its own memory paying for copies.
 //
-// The child holds only its standard streams and the descriptors its request
-// names: whatever else the host has open, close-on-exec or not, is closed
-// just before the exec.
+// What the child gets is said by file actions, carried out in the child
+// before the exec:
+//   - its standard streams: the descriptors the request gives, /dev/null
+//     for the others when it is hidden;
+//   - the descriptors the request names, under their own numbers (their
+//     close-on-exec flag is cleared in the child alone);
+//   - nothing else: every other descriptor from 3 up is closed, close-on-exec
+//     or not (glibc uses close_range, or walks /proc/self/fd where the kernel
+//     lacks it).
+// Every signal starts at its default action with none blocked, so nothing
+// the host set runs in the child or reaches the program.
+//
+// A program that cannot be executed is a failed start: posix_spawn returns
+// the exec's errno, and glibc has already reaped the child.
 #include "vrn_platform.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+extern char** environ;
 
 extern "C" {
 
 namespace {
 
-// Whether the child keeps fd across the exec: the report pipe (close-on-exec,
-// so it still closes at the exec) and the descriptors the request names.
-bool keptInChild(int fd, const vrnSpawnRequest* request, int reportFd) {
-    if (fd < 3 || fd == reportFd) return true;
-    for (int i = 0; i < request->inheritCount; ++i)
-        if (request->inheritFds[i] == fd) return true;
-    return false;
-}
-
-// The smallest kept descriptor at or above from, or -1 when there is none.
-int nextKept(int from, const vrnSpawnRequest* request, int reportFd) {
-    int best = reportFd >= from ? reportFd : -1;
-    for (int i = 0; i < request->inheritCount; ++i) {
-        int fd = request->inheritFds[i];
-        if (fd >= from && (best < 0 || fd < best)) best = fd;
+// The file actions and attributes of one start, released however it ends.
+class SpawnSetup {
+public:
+    SpawnSetup() {
+        actionsMade_ = posix_spawn_file_actions_init(&actions_) == 0;
+        attributesMade_ = posix_spawnattr_init(&attributes_) == 0;
     }
-    return best;
-}
-
-// Closes every descriptor from 3 up that the child does not keep. Runs
-// between fork and exec, so it uses system calls only (no allocation):
-// close_range over the gaps between kept descriptors; where the kernel lacks
-// it, a walk of /proc/self/fd read with getdents64 into a stack buffer; and
-// without /proc, every number below the descriptor limit.
-void closeUnkeptDescriptors(const vrnSpawnRequest* request, int reportFd) {
-#ifdef SYS_close_range
-    for (int from = 3;;) {
-        int kept = nextKept(from, request, reportFd);
-        unsigned last = kept < 0 ? ~0U : static_cast<unsigned>(kept) - 1;
-        if (static_cast<unsigned>(from) <= last &&
-            syscall(SYS_close_range, static_cast<unsigned>(from), last, 0U) != 0)
-            break;  // not available here: fall back to a walk
-        if (kept < 0) return;
-        from = kept + 1;
+    ~SpawnSetup() {
+        if (actionsMade_) posix_spawn_file_actions_destroy(&actions_);
+        if (attributesMade_) posix_spawnattr_destroy(&attributes_);
+        for (int fd : copies_) vrnPlatform_close(fd);
     }
-#endif
-    int dir = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        alignas(8) char buf[4096];
-        long n;
-        while ((n = syscall(SYS_getdents64, dir, buf, sizeof buf)) > 0) {
-            for (long at = 0; at < n;) {
-                // struct linux_dirent64: ino (8), off (8), reclen (2), type (1), name
-                unsigned short reclen;
-                __builtin_memcpy(&reclen, buf + at + 16, sizeof reclen);
-                const char* name = buf + at + 19;
-                at += reclen;
-                if (name[0] < '0' || name[0] > '9') continue;
-                int fd = 0;
-                for (const char* c = name; *c >= '0' && *c <= '9'; ++c) fd = fd * 10 + (*c - '0');
-                if (fd != dir && !keptInChild(fd, request, reportFd)) close(fd);
-            }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    // Describes the child's descriptors and signals; 0 or an error number.
+    int prepare(const vrnSpawnRequest* request) {
+        if (!actionsMade_ || !attributesMade_) return ENOMEM;
+        int err = 0;
+        // The named descriptors, under their own numbers.
+        std::vector<int> kept;
+        for (int i = 0; i < request->inheritCount && !err; ++i) {
+            const int fd = request->inheritFds[i];
+            if (fd < 0) continue;
+            err = posix_spawn_file_actions_adddup2(&actions_, fd, fd);
+            if (fd > 2) kept.push_back(fd);
         }
-        close(dir);
-        if (n == 0) return;
-    }
-    // No descriptor reaches the limit on open files; without a finite limit,
-    // the kernel's usual ceiling on descriptor numbers.
-    struct rlimit limit;
-    int top = 1 << 20;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
-        top = limit.rlim_cur < static_cast<rlim_t>(INT_MAX) ? static_cast<int>(limit.rlim_cur) : INT_MAX;
-    for (int fd = 3; fd < top; ++fd)
-        if (!keptInChild(fd, request, reportFd)) close(fd);
-}
-
-// Runs in the forked child: only async-signal-safe calls from here on.
-[[noreturn]] void startChild(const vrnSpawnRequest* request, int reportFd) {
-    int err = 0;
-    // A host with closed standard streams may have handed the report pipe a
-    // number from 0 to 2, which the standard streams below would overwrite.
-    if (reportFd < 3) {
-        int high = fcntl(reportFd, F_DUPFD_CLOEXEC, 3);
-        if (high >= 0) reportFd = high;
-        else err = errno;
-    }
-    for (int i = 0; i < request->inheritCount; ++i) {
-        int fd = request->inheritFds[i];
-        if (fd >= 0 && fcntl(fd, F_SETFD, 0) < 0) err = errno;
-    }
-    const int given[3] = {request->stdinFd, request->stdoutFd, request->stderrFd};
-    int moved[3] = {-1, -1, -1};
-    // First move every source above the standard numbers, so that setting
-    // one standard stream never overwrites the source of another.
-    for (int i = 0; i < 3 && !err; ++i) {
-        int src = given[i];
-        if (src < 0 && request->hidden) {
-            src = open("/dev/null", (i == 0 ? O_RDONLY : O_WRONLY) | O_CLOEXEC);
-            if (src < 0) {
-                err = errno;
-                break;
+        // The standard streams, in the order 0, 1, 2. A source below the
+        // stream it feeds would already have been replaced by then: it is
+        // given to the child through a copy above 2.
+        const int given[3] = {request->stdinFd, request->stdoutFd, request->stderrFd};
+        for (int i = 0; i < 3 && !err; ++i) {
+            int source = given[i];
+            if (source >= 0 && source < i) {
+                source = fcntl(source, F_DUPFD_CLOEXEC, 3);
+                if (source < 0) return errno;
+                copies_.push_back(source);
             }
-            moved[i] = fcntl(src, F_DUPFD_CLOEXEC, 3);
-            if (moved[i] < 0) err = errno;
-            close(src);
-            continue;
+            if (source >= 0)
+                err = posix_spawn_file_actions_adddup2(&actions_, source, i);
+            else if (request->hidden)
+                err = posix_spawn_file_actions_addopen(&actions_, i, "/dev/null",
+                                                       i == 0 ? O_RDONLY : O_WRONLY, 0);
         }
-        if (src < 0) continue;
-        moved[i] = fcntl(src, F_DUPFD_CLOEXEC, 3);
-        if (moved[i] < 0) err = errno;
+        if (!err) err = closeTheRest(kept);
+        if (!err) err = startWithDefaultSignals();
+        return err;
     }
-    for (int i = 0; i < 3 && !err; ++i) {
-        if (moved[i] < 0) continue;
-        int r;
-        do {
-            r = dup2(moved[i], i);  // the copy at i is not close-on-exec
-        } while (r < 0 && errno == EINTR);
-        if (r < 0) err = errno;
+
+    const posix_spawn_file_actions_t* actions() const { return &actions_; }
+    const posix_spawnattr_t* attributes() const { return &attributes_; }
+
+private:
+    // Closes every descriptor from 3 up but the kept ones: those open in the
+    // gaps below the highest kept one one by one, everything above it at once.
+    int closeTheRest(std::vector<int>& kept) {
+        std::sort(kept.begin(), kept.end());
+        kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+        const int top = kept.empty() ? 2 : kept.back();
+        for (int fd = 3; fd < top; ++fd) {
+            if (std::binary_search(kept.begin(), kept.end(), fd) || fcntl(fd, F_GETFD) < 0) continue;
+            if (int err = posix_spawn_file_actions_addclose(&actions_, fd)) return err;
+        }
+        return posix_spawn_file_actions_addclosefrom_np(&actions_, top + 1);
     }
-    if (!err) {
-        closeUnkeptDescriptors(request, reportFd);
-        if (request->searchPath) execvp(request->path, request->argv);
-        else execv(request->path, request->argv);
-        err = errno;
+
+    int startWithDefaultSignals() {
+        sigset_t none;
+        sigset_t all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        int err = posix_spawnattr_setsigmask(&attributes_, &none);
+        if (!err) err = posix_spawnattr_setsigdefault(&attributes_, &all);
+        if (!err)
+            err = posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        return err;
     }
-    ssize_t w;
-    do {
-        w = write(reportFd, &err, sizeof err);
-    } while (w < 0 && errno == EINTR);
-    _exit(127);
-}
+
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
+    bool actionsMade_ = false;
+    bool attributesMade_ = false;
+    std::vector<int> copies_;  // parent copies of sources moved above 2
+};
 
 }  // namespace
 
 int vrnPlatform_spawn(const vrnSpawnRequest* request, int* pid) {
-    if (!request || !request->path || !request->argv || !request->argv[0]) {
+    if (!request || !request->path || !request->argv || !request->argv[0] ||
+        request->inheritCount < 0 || (request->inheritCount > 0 && !request->inheritFds)) {
         errno = EINVAL;
         return -1;
     }
-    int report[2];
-    if (vrnPlatform_pipe(report) < 0) return -1;
-
-    pid_t child = fork();
-    if (child < 0) {
-        int saved = errno;
-        vrnPlatform_close(report[0]);
-        vrnPlatform_close(report[1]);
-        errno = saved;
-        return -1;
+    int err;
+    pid_t child = 0;
+    {
+        SpawnSetup setup;
+        err = setup.prepare(request);
+        if (!err) {
+            err = request->searchPath
+                      ? posix_spawnp(&child, request->path, setup.actions(), setup.attributes(),
+                                     request->argv, environ)
+                      : posix_spawn(&child, request->path, setup.actions(), setup.attributes(),
+                                    request->argv, environ);
+        }
     }
-    if (child == 0) startChild(request, report[1]);
-
-    vrnPlatform_close(report[1]);
-    int childErr = 0;
-    long got = vrnPlatform_read(report[0], &childErr, sizeof childErr);
-    vrnPlatform_close(report[0]);
-    if (got == static_cast<long>(sizeof childErr)) {
-        // The child never became the program: reap it now so that a failed
-        // start leaves no zombie behind.
-        vrnPlatform_wait(static_cast<int>(child), nullptr);
-        errno = childErr ? childErr : ENOEXEC;
+    if (err) {
+        errno = err;
         return -1;
     }
     if (pid) *pid = static_cast<int>(child);

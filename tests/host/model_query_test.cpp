@@ -3,12 +3,15 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "VRNUtilities.h"
+#include "cgns_writer.h"
 #include "test_support.h"
 
 namespace {
@@ -131,7 +134,7 @@ TEST_F(HostModelQuery, MissingInstallationLeavesTheCountAsGiven) {
 TEST_F(HostModelQuery, MissingReaderThrowsTheSpawnMessage) {
     setenv("KWX5_KWXTOLVREADER_EXEC", dir.file("nothing-here").c_str(), 1);
     EXPECT_EQ("Unable to run kwxtolvreader. Are you sure that the appropriate\nexecutable exists?\n"
-              "Path tried: " + dir.file("nothing-here") + "\n",
+              "Path tried: " + dir.file("nothing-here") + "\nReason: No such file or directory\n",
               failure("x"));
 }
 
@@ -140,6 +143,12 @@ TEST_F(HostModelQuery, ReaderKilledBySignalThrows) {
     EXPECT_EQ("kwxtolvreader was ended by signal 6 before it finished.\n",
               failure("<MODELS_BEG>\n1\n1\nA\n2\nB\n"));
     EXPECT_TRUE(v.ids1.empty());
+    // Nor does a reader's error block after complete models append them.
+    unsetenv("TESTREADER_SIGNAL");
+    v.names2.push_back(wide("held"));
+    failure("<MODELS_BEG>\n1\n1\nA\n2\nB\n<ERROR_BEG>\nbad\n<ERROR_END>\n");
+    EXPECT_TRUE(v.ids1.empty() && v.ids2.empty() && v.names1.empty());
+    EXPECT_EQ(std::vector<WString>{wide("held")}, v.names2);
 }
 
 TEST_F(HostModelQuery, FailedStartsLeakNothingAndLeaveNoErrorRecorded) {
@@ -156,7 +165,8 @@ TEST_F(HostModelQuery, FailedStartsLeakNothingAndLeaveNoErrorRecorded) {
     EXPECT_EQ(bothMissing, failure("x"));
     SetUp();
     setenv("KWX5_KWXTOLVREADER_EXEC", dir.file("not-there").c_str(), 1);
-    EXPECT_EQ(spawn + "Path tried: " + dir.file("not-there") + "\n", failure("x"));
+    EXPECT_EQ(spawn + "Path tried: " + dir.file("not-there") + "\nReason: No such file or directory\n",
+              failure("x"));
     EXPECT_EQ(before, vrntest::openDescriptorCount());
     int status;
     EXPECT_TRUE(waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD);
@@ -180,4 +190,43 @@ TEST_F(HostModelQuery, AFileNameHoldingNulIsRefusedNotCutShort) {
     EXPECT_TRUE(v.ids1.empty());
     // The refusal was cleared with the rest.
     EXPECT_EQ(kErrorLead + "  next\n", failure("<ERROR_BEG>\nnext\n<ERROR_END>\n"));
+}
+
+TEST_F(HostModelQuery, CallsFromSeveralThreadsAtOnceRunOneAfterAnother) {
+    const std::string models = file("<WARNING_BEG>\nw\n<WARNING_END>\n<MODELS_BEG>\n1\n1\nA\n2\nB\n");
+    const std::string broken = file("<MODELS_BEG>\nabc\n");
+    const std::string parse = "There was a problem parsing the output from kwxtolvreader.\n";
+    const std::string bases = dir.file("bases.cgns");
+    vrntest::writeCgnsFile(bases, vrntest::CgnsBackEnd::Adf, {"one", "two"});
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                Vectors w;
+                if (!ylt::VRNUtilities::getModelsFromTOLVFile(models, w.count, w.ids1, w.ids2, w.names1,
+                                                             w.names2) ||
+                    w.names2 != std::vector<WString>{wide("B")})
+                    ++wrong;
+                try {
+                    ylt::VRNUtilities::getModelsFromTOLVFile(broken, w.count, w.ids1, w.ids2, w.names1,
+                                                            w.names2);
+                    ++wrong;
+                } catch (const ylt::vrnutilities::error& e) {
+                    // Warnings that other threads' queries left lead it.
+                    const std::string m = e.getMessage();
+                    if (m.size() < parse.size() || m.compare(m.size() - parse.size(), parse.size(), parse) != 0)
+                        ++wrong;
+                }
+                std::vector<int> indices;
+                std::vector<WString> names;
+                if (!ylt::VRNUtilities::getBasesFromCGNSFile(bases, w.count, indices, names) ||
+                    names != std::vector<WString>{wide("one"), wide("two")})
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(0, wrong.load());
+    EXPECT_TRUE(vrntest::noChildLeft());
 }

@@ -1,11 +1,8 @@
 // The POSIX layer under processes, pipes and sockets.
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
+#include <sched.h>
 #include <signal.h>
-#include <stddef.h>
-#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -185,16 +182,7 @@ TEST(PosixSpawn, ChildClosesTheHostsDescriptorsWhereTheKernelLacksCloseRange) {
     // The child of this test refuses close_range as an older kernel would, so
     // the start closes the host's descriptors by walking the open ones.
     auto r = vrntest::runInChild([] {
-        sock_filter filter[] = {
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_close_range, 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        };
-        sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
-        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-            prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-            return 10;
+        if (!vrntest::refuseSystemCalls({{__NR_close_range, ENOSYS}})) return 10;
         if (syscall(__NR_close_range, 1000U, 1001U, 0U) == 0 || errno != ENOSYS) return 11;
         const int host = hostDescriptorWithoutCloseOnExec(40);
         const int hostGiven = hostDescriptorWithoutCloseOnExec(host + 1);
@@ -205,6 +193,19 @@ TEST(PosixSpawn, ChildClosesTheHostsDescriptorsWhereTheKernelLacksCloseRange) {
             return 1;
         if (listed(seen, host) || listed(seen, higher)) return 2;
         return std::count(seen.begin(), seen.end(), '\n') == 5 ? 0 : 3;
+    });
+    if (r.exitStatus == 10) GTEST_SKIP() << "this machine does not let a process install a seccomp filter";
+    EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
+}
+
+TEST(PosixSpawn, StartRunsInTheHostsMemoryInsteadOfCopyingIt) {
+    // Here a clone without CLONE_VM, the copy that fork makes, is refused.
+    auto r = vrntest::runInChild([] {
+        if (!vrntest::refuseSystemCalls({{__NR_clone3, ENOSYS}, {__NR_clone, EPERM, CLONE_VM, false}}))
+            return 10;
+        vrntest::TempDir dir;
+        vrntest::writeFile(dir.file("in"), "started\n");
+        return runReader({"-list", dir.file("in")}) == "started\n" ? 0 : 1;
     });
     if (r.exitStatus == 10) GTEST_SKIP() << "this machine does not let a process install a seccomp filter";
     EXPECT_EQ(0, r.exitStatus) << r.out << r.err;
@@ -251,6 +252,32 @@ TEST(PosixSpawn, WaitReportsExitStatusAndSignal) {
 namespace {
 void onAlarm(int) {}
 }  // namespace
+
+TEST(PosixSpawn, ChildStartsWithNoSignalBlockedOrIgnoredWhateverTheHostSet) {
+    auto r = vrntest::runInChild([] {
+        sigset_t block;
+        sigemptyset(&block);
+        sigaddset(&block, SIGTERM);
+        sigaddset(&block, SIGUSR1);
+        sigprocmask(SIG_BLOCK, &block, nullptr);
+        signal(SIGINT, SIG_IGN);
+        signal(SIGHUP, SIG_IGN);
+        struct sigaction sa {};
+        sa.sa_handler = onAlarm;
+        sigaction(SIGUSR2, &sa, nullptr);
+        vrntest::TempDir dir;
+        setenv("TESTREADER_SIGNALS_FILE", dir.file("signals").c_str(), 1);
+        runReader({});
+        // The standard signals only: glibc keeps two real-time signals of
+        // its own ignored in every child it spawns.
+        unsigned long long blocked = ~0ULL, ignored = ~0ULL;
+        std::sscanf(vrntest::readFile(dir.file("signals")).c_str(), "SigBlk: %llx SigIgn: %llx", &blocked,
+                    &ignored);
+        std::printf("%llx %llx", blocked & 0x7fffffff, ignored & 0x7fffffff);
+        return 0;
+    });
+    EXPECT_EQ("0 0", r.out);
+}
 
 TEST(PosixDescriptors, ReadsAreRetriedWhenASignalInterrupts) {
     struct sigaction sa {};

@@ -2,6 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <stddef.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -147,6 +151,31 @@ std::vector<std::string> splitNul(const std::string& s) {
 bool noChildLeft() {
     int status;
     return waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD;
+}
+
+bool refuseSystemCalls(const std::vector<Refusal>& refusals) {
+    std::vector<sock_filter> filter;
+    for (const Refusal& r : refusals) {
+        const auto call = static_cast<unsigned>(r.call);
+        const sock_filter refuse = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<unsigned>(r.error));
+        filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)));
+        if (!r.flags) {
+            filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, call, 0, 1));
+            filter.push_back(refuse);
+            continue;
+        }
+        // The low word of the first argument (this is a little-endian machine).
+        filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, call, 0, 3));
+        filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])));
+        const unsigned char toRefusal = r.whenSet ? 0 : 1;
+        const unsigned char pastIt = r.whenSet ? 1 : 0;
+        filter.push_back(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, r.flags, toRefusal, pastIt));
+        filter.push_back(refuse);
+    }
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 }  // namespace vrntest

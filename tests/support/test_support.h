@@ -83,4 +83,19 @@ std::vector<std::string> splitNul(const std::string& s);
 // True when this process has no child left, running or unreaped.
 bool noChildLeft();
 
+// A system call for a seccomp filter to refuse with the error number; with
+// flags, only when the call's first argument has one of those bits set
+// (whenSet) or none of them (!whenSet).
+struct Refusal {
+    long call;
+    int error;
+    unsigned flags = 0;
+    bool whenSet = true;
+};
+
+// Installs a seccomp filter that refuses the calls in this process and its
+// children for good: for a body run by runInChild. False where the machine
+// does not let a process install one; the test then skips, saying so.
+bool refuseSystemCalls(const std::vector<Refusal>& refusals);
+
 }  // namespace vrntest

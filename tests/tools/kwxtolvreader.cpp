@@ -12,6 +12,9 @@
 //   TESTREADER_ARGS_FILE=path    record the arguments (argv[0] included),
 //                                each followed by a NUL byte
 //   TESTREADER_FDS_FILE=path     record the open descriptor numbers at start
+//   TESTREADER_SIGNALS_FILE=path record the blocked and the ignored signals
+//                                at start (the SigBlk and SigIgn lines of
+//                                /proc/self/status)
 //   TESTREADER_EXIT=n            end with exit status n
 //   TESTREADER_SIGNAL=n          end by signal n after writing
 //   TESTREADER_SILENT=1          write nothing
@@ -66,6 +69,20 @@ void recordDescriptors(const char* path) {
     }
 }
 
+void recordSignals(const char* path) {
+    std::string text;
+    if (FILE* f = fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (fgets(line, sizeof line, f))
+            if (strncmp(line, "SigBlk:", 7) == 0 || strncmp(line, "SigIgn:", 7) == 0) text += line;
+        fclose(f);
+    }
+    if (FILE* f = fopen(path, "w")) {
+        fputs(text.c_str(), f);
+        fclose(f);
+    }
+}
+
 bool readWhole(const char* path, std::string& out) {
     FILE* f = fopen(path, "rb");
     if (!f) return false;
@@ -80,6 +97,7 @@ bool readWhole(const char* path, std::string& out) {
 
 int main(int argc, char** argv) {
     if (const char* p = env("TESTREADER_FDS_FILE")) recordDescriptors(p);
+    if (const char* p = env("TESTREADER_SIGNALS_FILE")) recordSignals(p);
     if (const char* p = env("TESTREADER_ARGS_FILE")) {
         if (FILE* f = fopen(p, "wb")) {
             for (int i = 0; i < argc; ++i) fwrite(argv[i], 1, strlen(argv[i]) + 1, f);

@@ -67,7 +67,7 @@ void listModels(const std::string& file) {
         check(e.getMethod() == "getModelsFromTOLVFile", "models method " + e.getMethod());
         check(e.getMessage() ==
                   "Unable to run kwxtolvreader. Are you sure that the appropriate\nexecutable exists?\n"
-                  "Path tried: " + file + ".no-reader\n",
+                  "Path tried: " + file + ".no-reader\nReason: No such file or directory\n",
               "models message " + e.getMessage());
     }
     check(thrown, "a missing reader throws");

@@ -1,7 +1,15 @@
 // The meshing-database query against the test reader: the output protocol,
 // bad output, failed starts and what they leave behind.
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <gtest/gtest.h>
 
@@ -201,6 +209,41 @@ TEST_F(TolvQuery, ReaderEndedBySignalIsAFailureButAnExitStatusIsNotExamined) {
     EXPECT_TRUE(noChildLeft());
 }
 
+namespace {
+void reapEveryChild(int) {
+    const int saved = errno;
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    errno = saved;
+}
+}  // namespace
+
+TEST_F(TolvQuery, AHostThatReapsItsChildrenGetsTheListingAndNoSignalItDidNotSee) {
+    struct sigaction old {};
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, &old);
+    // The exit status is lost: a complete listing decides, even from a
+    // reader that a signal ended after writing it.
+    setenv("TESTREADER_SIGNAL", "9", 1);
+    auto r = queryOutput(dir, kTwoModels);
+    EXPECT_EQ(1, r.rc);
+    EXPECT_EQ(2, r.n);
+    unsetenv("TESTREADER_SIGNAL");
+    expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n2\n1\nA\n"));
+
+    struct sigaction reap {};
+    reap.sa_handler = reapEveryChild;  // no SA_RESTART: the query's waits are interrupted
+    sigaction(SIGCHLD, &reap, nullptr);
+    for (int i = 0; i < 10; ++i) {
+        r = queryOutput(dir, kTwoModels);
+        EXPECT_EQ(1, r.rc);
+        EXPECT_EQ(2, r.n);
+        EXPECT_TRUE(takeErrors().empty());
+    }
+    sigaction(SIGCHLD, &old, nullptr);
+}
+
 TEST_F(TolvQuery, FileNamesReachTheReaderAsOneUnchangedArgument) {
     const std::string record = dir.file("args");
     setenv("TESTREADER_ARGS_FILE", record.c_str(), 1);
@@ -272,11 +315,54 @@ TEST_F(TolvQuery, MissingOrNonExecutableReaderIsAFailedStartWithNothingLeftBehin
         EXPECT_EQ(0, r.rc);
         EXPECT_EQ(0, r.n);
         EXPECT_TRUE(r.outputsNull);
-        expectOnlyError(VRN_U_UNABLE_TO_SPAWN_PROCESS, kSpawn + ("Path tried: " + tried + "\n"));
+        const std::string reason = reader == dir.file("not_executable") ? "Permission denied"
+                                                                       : "No such file or directory";
+        expectOnlyError(VRN_U_UNABLE_TO_SPAWN_PROCESS,
+                        kSpawn + ("Path tried: " + tried + "\nReason: " + reason + "\n"));
         EXPECT_EQ(before, vrntest::openDescriptorCount());
         EXPECT_TRUE(noChildLeft());
         EXPECT_TRUE(takeErrors().empty());
     }
+}
+
+TEST_F(TolvQuery, AStartTheSystemRefusesSaysWhy) {
+    const std::string model = dir.file("model.tolv");
+    vrntest::writeFile(model, kTwoModels);
+    // Prints the message of the query's one error.
+    auto failedStart = [&] {
+        auto r = query(model);
+        auto errors = takeErrors();
+        if (r.rc != 0 || errors.size() != 1) return 1;
+        std::printf("%s", errors[0].message.c_str());
+        return 0;
+    };
+    const std::string lead = kSpawn + ("Path tried: " + std::string(VRN_TEST_READER) + "\nReason: ");
+
+    auto r = vrntest::runInChild([&] {
+        rlimit limit{};
+        getrlimit(RLIMIT_NOFILE, &limit);
+        const rlimit before = limit;
+        // Room for one pipe (the sanitizers' own checks make one); the
+        // reader's channel needs two.
+        const int lowest = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        close(lowest);
+        limit.rlim_cur = static_cast<rlim_t>(lowest) + 2;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        const int rc = failedStart();
+        setrlimit(RLIMIT_NOFILE, &before);
+        return rc;
+    });
+    EXPECT_EQ(0, r.exitStatus);
+    EXPECT_EQ(lead + "Too many open files\n", r.out);
+
+    r = vrntest::runInChild([&] {
+        if (!vrntest::refuseSystemCalls({{__NR_clone3, ENOMEM}, {__NR_clone, ENOMEM, CLONE_VFORK}}))
+            return 10;
+        return failedStart();
+    });
+    if (r.exitStatus == 10) GTEST_SKIP() << "this machine does not let a process install a seccomp filter";
+    EXPECT_EQ(0, r.exitStatus);
+    EXPECT_EQ(lead + "Cannot allocate memory\n", r.out);
 }
 
 TEST_F(TolvQuery, FolderFifoOrDeviceIsRefusedBeforeTheReaderStarts) {

@@ -241,7 +241,9 @@ Conduit* Conduit_newBeforeSpawn(const char* type) {
     if (c->type == VRN_CONDUIT_PIPE) {
         if ((c->R == 1 || c->R == -1) && (c->W == 0 || c->W == -1)) {
             c->readPipe = Pipe_new();
+            if (!c->readPipe) c->error = errno;
             c->writePipe = Pipe_new();
+            if (!c->writePipe && !c->error) c->error = errno;
             c->valid = c->readPipe && c->writePipe ? 1 : 0;
         }
         return c;

@@ -65,6 +65,8 @@ typedef struct Conduit {
     int R;              /* the child's read end setting, -1 when not given */
     int W;              /* the child's write end setting, -1 when not given */
     int valid;          /* 1 when the type was accepted and the parent end made */
+    int error;          /* errno of the system call that failed to make an
+                           accepted pipe type's parent end; 0 when none did */
     /* Read-ahead of Conduit_getline: each conduit has its own. */
     char* buffer;
     int bufferFill;

@@ -68,10 +68,11 @@ void closeOpened(ChildStartup* s) {
 // Starts the child: its arguments are the full program path, the plain
 // arguments unchanged and each conduit's argument; its standard streams come
 // from the conduits and the redirections; streams that neither sets go to
-// /dev/null unless VRN_SHOW_CONSOLES is set. Returns 1 when it started.
+// /dev/null unless VRN_SHOW_CONSOLES is set. Returns 0 when it started, else
+// the error number that says why not.
 int createChildProcess(Process* process, Command* command, int n, Conduit** conduits) {
     const bool show = showConsoles();
-    if (!command || !command->path) return 0;
+    if (!command || !command->path) return ENOENT;
 
     std::vector<std::string> args;
     args.push_back(command->path);
@@ -88,9 +89,11 @@ int createChildProcess(Process* process, Command* command, int n, Conduit** cond
         }
     }
     // A child without every descriptor its conduits name could not use them.
-    if (startup.inheritedOverflow || Process_redirectIO(process, command, &startup) < 0) {
+    if (startup.inheritedOverflow) return EMFILE;
+    if (Process_redirectIO(process, command, &startup) < 0) {
+        const int err = errno;
         closeOpened(&startup);
-        return 0;
+        return err;
     }
 
     std::vector<char*> argv;
@@ -108,15 +111,15 @@ int createChildProcess(Process* process, Command* command, int n, Conduit** cond
     request.inheritFds = startup.inherited;
     request.inheritCount = startup.inheritedCount;
     int pid = 0;
-    int started = vrnPlatform_spawn(&request, &pid) == 0;
+    const int err = vrnPlatform_spawn(&request, &pid) == 0 ? 0 : errno;
     // The child has its own copies now; the parent's would keep the files
     // open (and an output file's reader from seeing its end).
     closeOpened(&startup);
     process->outputFd = 0;
-    if (!started) return 0;
+    if (err) return err;
     process->pid = pid;
     process->handle = pid;
-    return 1;
+    return 0;
 }
 
 }  // namespace
@@ -129,6 +132,7 @@ int Process_redirectIO(Process* process, Command* command, ChildStartup* startup
     FILE* trace = debug.tracing() ? vrnDebug_getStream() : nullptr;
 
     int result = 1;
+    int failure = 0;  // errno of a refusal
     int setHandles = 0;
     Pending pending = kNone;
     for (int i = command->plainArgs; i < command->m_noOfArguments; ++i) {
@@ -165,6 +169,7 @@ int Process_redirectIO(Process* process, Command* command, ChildStartup* startup
         int mode = kind == kInput ? 0 : kind == kOutput ? 1 : 2;
         int fd = vrnPlatform_openFile(file, mode);
         if (fd < 0) {
+            failure = errno;
             if (trace) fprintf(trace, "Unable to open %s.\n", file);
             result = -1;
             break;
@@ -173,6 +178,7 @@ int Process_redirectIO(Process* process, Command* command, ChildStartup* startup
             // No room to remember it for closing after the start: refuse
             // rather than leak it.
             vrnPlatform_close(fd);
+            failure = EMFILE;
             result = -1;
             break;
         }
@@ -195,6 +201,7 @@ int Process_redirectIO(Process* process, Command* command, ChildStartup* startup
         fprintf(trace, "setHandles = %d\n", setHandles);
         fflush(trace);
     }
+    if (result < 0) errno = failure;
     return result;
 }
 
@@ -209,14 +216,21 @@ Process* Process_newMultiConduit(Command* command, int n, const char** conduitTy
     if (n < 0 || (n > 0 && (!conduitTypes || !conduits))) return nullptr;
     auto* p = static_cast<Process*>(vrnCalloc(sizeof(Process), 0, "Process_newMultiConduit"));
     p->status = -1;
-    for (int i = 0; i < n; ++i)
+    int err = 0;
+    for (int i = 0; i < n; ++i) {
         conduits[i] = conduitTypes[i] ? Conduit_newBeforeSpawn(conduitTypes[i]) : nullptr;
-    if (!createChildProcess(p, command, n, conduits)) {
+        // A pipe the system would not make (no descriptor left, say): the
+        // child would start without the channel and its output be lost.
+        if (conduits[i] && conduits[i]->error && !err) err = conduits[i]->error;
+    }
+    if (!err) err = createChildProcess(p, command, n, conduits);
+    if (err) {
         for (int i = 0; i < n; ++i) {
             Conduit_delete(conduits[i]);
             conduits[i] = nullptr;
         }
         vrnFree(p, "Process_newMultiConduit");
+        errno = err;
         return nullptr;
     }
     for (int i = 0; i < n; ++i)

@@ -27,7 +27,8 @@ Process* Process_new(Command* command, const char* conduitType, Conduit** condui
 /* Makes a conduit per given type, starts the child with their ends and the
  * command's redirections, connects the conduits. NULL when the start failed
  * (a missing or non-executable program, a redirection file that cannot be
- * opened); the conduits are then deleted and their slots set to NULL. */
+ * opened, a pipe or a child the system would not make), with errno saying
+ * why; the conduits are then deleted and their slots set to NULL. */
 Process* Process_newMultiConduit(Command* command, int n, const char** conduitTypes,
                                  Conduit** conduits);
 /* Waits until the child ends and keeps how it ended. 1, or 0 when there is
@@ -41,8 +42,8 @@ void Process_delete(Process* process);
 /* The newest process of the live list (NULL when empty). */
 Process* Process_getLiveList(void);
 /* Applies the command's redirection arguments to the child's standard
- * streams. 1; 0 when a "<<" was met, -1 when a file could not be opened
- * (or more files are named than a ChildStartup can record). */
+ * streams. 1; 0 when a "<<" was met, -1 with errno set when a file could not
+ * be opened (or more files are named than a ChildStartup can record). */
 int Process_redirectIO(Process* process, Command* command, ChildStartup* startup);
 
 #ifdef __cplusplus

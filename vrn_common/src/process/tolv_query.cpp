@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "debug/debug_manager.h"
 #include "errors/error.h"
 #include "interprocess/conduit.h"
@@ -30,49 +32,143 @@ bool startsWith(const char* line, const char (&tag)[N]) {
 }
 
 // An integer line as "%d" reads it, whatever follows ignored; a value
-// outside int is refused, so that no count or id is wrapped round.
-bool scanInt(const char* line, int* value) { return vrn::scanInt(line, value) != nullptr; }
+// outside int is refused, so that no count or id is wrapped round. Lines of
+// at most nine digits with no blank before them, all a listing holds, are
+// read here in one pass; any other goes through the full reading.
+bool scanInt(const char* line, int* value) {
+    const char* p = line + (*line == '-' || *line == '+' ? 1 : 0);
+    int v = 0;
+    int digits = 0;
+    for (; digits < 9 && p[digits] >= '0' && p[digits] <= '9'; ++digits) v = v * 10 + (p[digits] - '0');
+    if (digits > 0 && !(p[digits] >= '0' && p[digits] <= '9')) {
+        *value = *line == '-' ? -v : v;
+        return true;
+    }
+    return vrn::scanInt(line, value) != nullptr;
+}
 
-// The four result arrays, grown as models arrive: the count line alone never
-// decides how much is allocated, so a count that the output cannot back
-// fails as a parse error instead of ending the process.
-struct Models {
-    int capacity = 0;
-    int* ids1 = nullptr;
-    int* ids2 = nullptr;
-    char** names1 = nullptr;
-    char** names2 = nullptr;
+// The four result arrays of vrnTOLVQuery_getModels, grown as models arrive:
+// the count line alone never decides how much is allocated, so a count that
+// the output cannot back fails as a parse error instead of ending the
+// process. They reach the caller's outputs when the query ends with models.
+class ModelArrays : public vrn::TolvModelSink {
+public:
+    ModelArrays(int** ids1, int** ids2, char*** names1, char*** names2)
+        : out1_(ids1), out2_(ids2), outNames1_(names1), outNames2_(names2) {}
+    ~ModelArrays() override { release(); }
 
+    bool add(int id1, const char* name1, size_t, int id2, const char* name2, size_t) override {
+        if (!ensure(count_)) return false;
+        ids1_[count_] = id1;
+        ids2_[count_] = id2;
+        names1_[count_] = vrnCString_clone(name1);
+        names2_[count_] = vrnCString_clone(name2);
+        ++count_;
+        return true;
+    }
+    void reset() override {
+        release();
+        *out1_ = *out2_ = nullptr;
+        *outNames1_ = *outNames2_ = nullptr;
+    }
+    // Hands the arrays to the caller's outputs when there are models.
+    void handOver() {
+        if (count_ == 0) return;
+        *out1_ = ids1_;
+        *out2_ = ids2_;
+        *outNames1_ = names1_;
+        *outNames2_ = names2_;
+        ids1_ = ids2_ = nullptr;
+        names1_ = names2_ = nullptr;
+        count_ = capacity_ = 0;
+    }
+
+private:
     // false when the arrays cannot grow that far (their byte sizes are int).
     bool ensure(int index) {
-        if (index < capacity) return true;
+        if (index < capacity_) return true;
         const int most = INT_MAX / static_cast<int>(sizeof(char*));
         if (index >= most) return false;
-        int grown = capacity ? capacity : 16;
+        int grown = capacity_ ? capacity_ : 16;
         while (grown <= index) grown = grown > most / 2 ? most : grown * 2;
         const char* tag = "readOutput";
-        ids1 = static_cast<int*>(vrnRealloc(ids1, grown * static_cast<int>(sizeof(int)), tag));
-        ids2 = static_cast<int*>(vrnRealloc(ids2, grown * static_cast<int>(sizeof(int)), tag));
-        names1 = static_cast<char**>(vrnRealloc(names1, grown * static_cast<int>(sizeof(char*)), tag));
-        names2 = static_cast<char**>(vrnRealloc(names2, grown * static_cast<int>(sizeof(char*)), tag));
-        for (int i = capacity; i < grown; ++i) names1[i] = names2[i] = nullptr;
-        capacity = grown;
+        ids1_ = static_cast<int*>(vrnRealloc(ids1_, grown * static_cast<int>(sizeof(int)), tag));
+        ids2_ = static_cast<int*>(vrnRealloc(ids2_, grown * static_cast<int>(sizeof(int)), tag));
+        names1_ = static_cast<char**>(vrnRealloc(names1_, grown * static_cast<int>(sizeof(char*)), tag));
+        names2_ = static_cast<char**>(vrnRealloc(names2_, grown * static_cast<int>(sizeof(char*)), tag));
+        capacity_ = grown;
         return true;
     }
     void release() {
-        for (int i = 0; i < capacity; ++i) {
-            vrnCString_free(names1[i]);
-            vrnCString_free(names2[i]);
+        for (int i = 0; i < count_; ++i) {
+            vrnCString_free(names1_[i]);
+            vrnCString_free(names2_[i]);
         }
-        vrnFree(ids1, "readOutput");
-        vrnFree(ids2, "readOutput");
-        vrnFree(names1, "readOutput");
-        vrnFree(names2, "readOutput");
-        *this = Models();
+        vrnFree(ids1_, "readOutput");
+        vrnFree(ids2_, "readOutput");
+        vrnFree(names1_, "readOutput");
+        vrnFree(names2_, "readOutput");
+        ids1_ = ids2_ = nullptr;
+        names1_ = names2_ = nullptr;
+        count_ = capacity_ = 0;
     }
+
+    int** out1_;
+    int** out2_;
+    char*** outNames1_;
+    char*** outNames2_;
+    int capacity_ = 0;
+    int count_ = 0;
+    int* ids1_ = nullptr;
+    int* ids2_ = nullptr;
+    char** names1_ = nullptr;
+    char** names2_ = nullptr;
 };
 
-int readOutput(int* n, Conduit* conduit, int** ids1, int** ids2, char*** names1, char*** names2) {
+// Hands each line of the conduit's output to take(line, length), split in
+// place in one read buffer: its newline replaced by NUL. A line longer than
+// the buffer grows it; the last line needs no newline.
+template <class Take>
+void forEachLine(Conduit* conduit, Take take) {
+    int size = 65536;  // room for the bytes read and a NUL after them
+    char* buffer = static_cast<char*>(vrnMalloc(size, "readOutput"));
+    int start = 0;
+    int fill = 0;
+    for (;;) {
+        while (char* nl = static_cast<char*>(memchr(buffer + start, '\n', static_cast<size_t>(fill - start)))) {
+            *nl = '\0';
+            take(buffer + start, static_cast<int>(nl - buffer) - start);
+            start = static_cast<int>(nl - buffer) + 1;
+        }
+        if (start > 0) {
+            memmove(buffer, buffer + start, static_cast<size_t>(fill - start));
+            fill -= start;
+            start = 0;
+        }
+        if (fill >= size - 1) {
+            if (size > INT_MAX / 2) {  // a line of a gigabyte: handed out in pieces
+                buffer[fill] = '\0';
+                take(buffer, fill);
+                fill = 0;
+            } else {
+                size *= 2;
+                buffer = static_cast<char*>(vrnRealloc(buffer, size, "readOutput"));
+            }
+        }
+        const long got = Conduit_read(conduit, buffer + fill, size - 1 - fill);
+        if (got <= 0) {
+            if (fill > 0) {
+                buffer[fill] = '\0';
+                take(buffer, fill);
+            }
+            break;
+        }
+        fill += static_cast<int>(got);
+    }
+    vrnFree(buffer, "readOutput");
+}
+
+int readOutput(int* n, Conduit* conduit, vrn::TolvModelSink& models) {
     static vrnDebugPreamble debug;
     debug.enter("readOutput", "Read mesh data from vrnTOLVReader.exe.");
 
@@ -80,15 +176,13 @@ int readOutput(int* n, Conduit* conduit, int** ids1, int** ids2, char*** names1,
     int index = -1, field = 0, fail = 0, result = 1;
     vrnError* errorObject = nullptr;
     vrnError* warningObject = nullptr;
-    Models models;
+    // The model being read: its values wait until its last one arrives.
+    int id1 = 0, id2 = 0;
+    std::string name1;
     *n = 0;
-    *ids1 = *ids2 = nullptr;
-    *names1 = *names2 = nullptr;
+    models.reset();
 
-    int size = 256;
-    char* line = static_cast<char*>(vrnMalloc(size, "readOutput"));
-    int length;
-    while ((length = Conduit_getline(conduit, &line, &size)) >= 0) {
+    forEachLine(conduit, [&](char* line, int length) {
         if (length > 0 && line[length - 1] == '\r') line[--length] = '\0';
         if (debug.tracing()) {
             FILE* trace = vrnDebug_getStream();
@@ -133,26 +227,20 @@ int readOutput(int* n, Conduit* conduit, int** ids1, int** ids2, char*** names1,
             if (!scanInt(line, n) || *n < 1) {
                 fail = 1;
                 inModels = 0;
+            } else {
+                models.expect(*n);
             }
         } else if (index >= *n) {
             fail = 1;
             inModels = 0;
-        } else if (!models.ensure(index)) {
-            fail = 1;
-            inModels = 0;
         } else {
-            int value = 0;
             switch (field) {
-            case 0:
-                if (scanInt(line, &value)) models.ids1[index] = value;
-                else fail = 1;
+            case 0: fail = !scanInt(line, &id1); break;
+            case 1: name1.assign(line, strlen(line)); break;
+            case 2: fail = !scanInt(line, &id2); break;
+            default:
+                fail = !models.add(id1, name1.c_str(), name1.size(), id2, line, strlen(line));
                 break;
-            case 1: models.names1[index] = vrnCString_clone(line); break;
-            case 2:
-                if (scanInt(line, &value)) models.ids2[index] = value;
-                else fail = 1;
-                break;
-            default: models.names2[index] = vrnCString_clone(line); break;
             }
             if (fail) {
                 inModels = 0;
@@ -161,47 +249,27 @@ int readOutput(int* n, Conduit* conduit, int** ids1, int** ids2, char*** names1,
                 ++index;
             }
         }
-    }
-    vrnFree(line, "readOutput");
+    });
 
     if (warningObject) vrnError_publish(warningObject);
 
     if (!fail && (index == -1 || index == *n)) {
         if (index == -1) *n = 0;
-        if (*n > 0) {
-            *ids1 = models.ids1;
-            *ids2 = models.ids2;
-            *names1 = models.names1;
-            *names2 = models.names2;
-        } else {
-            models.release();
-        }
         return result;
     }
     vrnError* e = vrnError_new(VRN_U_INVALID_RESULT, "readOutput", __FILE__, __LINE__);
     vrnError_addMessage(e, "%s", kParseMessage);
     vrnError_publish(e);
     *n = 0;
-    models.release();
+    models.reset();
     return 0;
-}
-
-void releaseOutputs(int* n, int** ids1, int** ids2, char*** names1, char*** names2) {
-    vrnCStringArray_free(*names1, *n);
-    vrnCStringArray_free(*names2, *n);
-    vrnFree(*ids1, "vrnTOLVQuery_getModels");
-    vrnFree(*ids2, "vrnTOLVQuery_getModels");
-    *n = 0;
-    *ids1 = *ids2 = nullptr;
-    *names1 = *names2 = nullptr;
 }
 
 }  // namespace
 
-extern "C" {
+namespace vrn {
 
-int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, char*** names1,
-                           char*** names2) {
+int TOLVQuery_listModels(const char* file, int* n, TolvModelSink& models) {
     Environment* environment = Environment_new("KWX5");
     if (!environment) return 0;
 
@@ -209,8 +277,7 @@ int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, cha
     debug.enter("vrnTOLVQuery_getModels", "Query a Simulation database.");
 
     *n = 0;
-    *ids1 = *ids2 = nullptr;
-    *names1 = *names2 = nullptr;
+    models.reset();
 
     // A folder, FIFO or device is no database: the reader would block for
     // ever on a FIFO, and the caller with it.
@@ -233,6 +300,7 @@ int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, cha
     Conduit* conduit = nullptr;
     Process* process = Process_new(command, "pipe: 1.0", &conduit);
     if (!process) {
+        const int reason = errno;
         vrnError* e = vrnError_new(VRN_U_UNABLE_TO_SPAWN_PROCESS, "vrnTOLVQuery_getModels",
                                    __FILE__, __LINE__);
         vrnError_addMessage(e, "%s",
@@ -241,12 +309,16 @@ int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, cha
         char* path = Command_getPath(command);
         vrnError_addMessage(e, "Path tried: %s\n", path ? path : "");
         vrnCString_free(path);
+        if (reason) vrnError_addMessage(e, "Reason: %s\n", strerror(reason));
         vrnError_publish(e);
     } else {
-        result = readOutput(n, conduit, ids1, ids2, names1, names2);
+        result = readOutput(n, conduit, models);
         Process_wait(process);
         // A reader that a signal ended may have stopped anywhere in its
-        // output: what it wrote cannot be trusted.
+        // output: what it wrote cannot be trusted. A host that reaps its
+        // children itself (SIGCHLD ignored, or a handler that waits for
+        // every child) may take the status first; then no signal is known
+        // and the output alone decides.
         int signal = Process_getTerminationSignal(process);
         if (signal != 0) {
             vrnError* e = vrnError_new(VRN_U_CHILD_PROCESS_CRASHED, "vrnTOLVQuery_getModels",
@@ -254,7 +326,8 @@ int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, cha
             vrnError_addMessage(e, "kwxtolvreader was ended by signal %d before it finished.\n",
                                 signal);
             vrnError_publish(e);
-            releaseOutputs(n, ids1, ids2, names1, names2);
+            *n = 0;
+            models.reset();
             result = 0;
         }
         Conduit_delete(conduit);
@@ -262,6 +335,18 @@ int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, cha
     }
     Command_delete(command);
     Environment_delete(environment);
+    return result;
+}
+
+}  // namespace vrn
+
+extern "C" {
+
+int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, char*** names1,
+                           char*** names2) {
+    ModelArrays models(ids1, ids2, names1, names2);
+    const int result = vrn::TOLVQuery_listModels(file, n, models);
+    models.handOver();
     return result;
 }
 

@@ -20,6 +20,34 @@ int vrnTOLVQuery_getModels(const char* file, int* n, int** ids1, int** ids2, cha
 
 #ifdef __cplusplus
 }
+
+#include <stddef.h>
+
+namespace vrn {
+
+/* Where the query puts the models it reads, each as soon as its four values
+ * are in. */
+class TolvModelSink {
+public:
+    virtual ~TolvModelSink() = default;
+    /* The count line announced n models (1 or more); the output may still
+     * hold fewer. */
+    virtual void expect(int n) { (void)n; }
+    /* One model; the names are NUL-terminated, with their lengths, and valid
+     * only during the call. false when it cannot be kept: the listing then
+     * fails as unparsable. */
+    virtual bool add(int id1, const char* name1, size_t length1, int id2, const char* name2,
+                     size_t length2) = 0;
+    /* Drops every model added: at the start, and when the listing fails. */
+    virtual void reset() = 0;
+};
+
+/* vrnTOLVQuery_getModels with the models going to the sink instead of new
+ * arrays: the same result, count, recorded errors and models (after a
+ * failure, models remain only where vrnTOLVQuery_getModels keeps them). */
+int TOLVQuery_listModels(const char* file, int* n, TolvModelSink& models);
+
+}  // namespace vrn
 #endif
 
 #endif
