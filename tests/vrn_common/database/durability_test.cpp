@@ -365,4 +365,11 @@ TEST_F(CutFixture, AnEditRefusedForAnotherHolderFailsTheClose) {
     vrnObject_markModified(&b->header);
     EXPECT_EQ(vrnStateManager_closeState(m), 3);
     EXPECT_TRUE(commontest::takeErrors().empty());
+    // A write refused after others of the same state reached the file.
+    EXPECT_TRUE(vrnObject_setInt(&b->header, "value", 4));
+    EXPECT_FALSE(vrnObject_setInt(&b->header, "bad\nkey", 5));
+    EXPECT_EQ(vrnStateManager_closeState(m), -1);
+    errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].message.find("The changes of state 4 could not all be stored"), std::string::npos);
 }
