@@ -1,6 +1,8 @@
 // Writes a few small CGNS files for the example host into the folder given
 // as the only argument (made when missing), in both of the CGNS library's
-// file forms, and prints their names.
+// file forms, and prints their names. A file already there under one of
+// those names is never replaced: then nothing is written and the exit
+// status is 1.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -58,6 +60,16 @@ int main(int argc, char** argv) {
         {"unicode_name_hdf5.cgns", CG_FILE_HDF5, {"D\xC3\xBCse \xE2\x8C\x80 \xF0\x9F\x98\x80"}},
         {"no_base_adf.cgns", CG_FILE_ADF, {}},
     };
+    for (const Sample& s : samples) {
+        const std::string path = dir + "/" + s.file;
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0) {
+            std::fprintf(stderr, "make_sample_cgns: the file \"%s\" exists already; make_sample_cgns "
+                                 "writes new files only (remove it or name another folder)\n",
+                         path.c_str());
+            return 1;
+        }
+    }
     int status = 0;
     for (const Sample& s : samples) {
         const std::string path = dir + "/" + s.file;

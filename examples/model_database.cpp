@@ -1,7 +1,8 @@
 // A small host of the model database. "write FILE" builds a model (regions,
-// an assembly, names, a region definition in the atlas), saves states,
-// undoes and redoes one and closes; "read FILE", run as a second process,
-// opens the file again and prints what it finds. The model file is FILE
+// an assembly, names, a region definition in the atlas) in a new file,
+// saves states, undoes and redoes one and closes; "read FILE", run as a
+// second process, opens the file again and prints what it finds, changing
+// nothing: the file is left byte for byte as it was. The model file is FILE
 // when its name ends in a model ending (".vrn", say), else FILE.vrn; the
 // example touches no other file.
 #include <stdio.h>
@@ -102,6 +103,7 @@ int read(const char* file) {
     // Opening a missing file would make an empty model database: refused.
     std::string path;
     if (!modelFile(file, true, &path)) return 1;
+    printf("reading the model file \"%s\" (read only: the file is left as it was)\n", path.c_str());
     Repository* repository = Repository_new(file);
     if (!repository) return printErrors(), 1;
     Model* model = repository->primaryModel;
@@ -117,10 +119,9 @@ int read(const char* file) {
     RegionMap_getORV(names->atlas->primaryMap, 0, &text);
     printf("Primary map:\n%s", text ? text : "");
     RegionMap_freeORV(names->atlas->primaryMap);
-    // Closing frees every object of the model, the repository included.
+    // Nothing is changed, so closing writes nothing: the file stays as it
+    // was. Closing frees every object of the model, the repository included.
     vrnStateManager* manager = repository->stateManager;
-    vrnStateManager_changeState(manager, 1, -1);
-    printf("after one undo: parameter %g\n", model->parameter);
     vrnStateManager_closeDatabase(manager, -1);
     vrnStateManager_delete(manager);
     return printErrors() ? 1 : 0;

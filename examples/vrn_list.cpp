@@ -3,7 +3,8 @@
 // any other file is a TOLV meshing-database file and its models are listed
 // through the reader program (found through KWX5EXECDIR, KWX5BINDIR or
 // KWX5_KWXTOLVREADER_EXEC). On failure the exception's class, method and
-// message are printed and the exit status is 1.
+// message are printed and the exit status is 1. Without a file name it
+// prints its usage and exits with 2.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -69,6 +70,12 @@ void listModels(const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::cerr << "usage: vrn_list FILE...\n"
+                     "  lists the bases of each CGNS file (name ending in .cgns) and the models of\n"
+                     "  each other file, a TOLV meshing-database file read by kwxtolvreader.exe\n";
+        return 2;
+    }
     int status = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string file = argv[i];

@@ -350,8 +350,11 @@ TEST(DatabaseOpen, BadFilesAreRefusedUnchangedAndUnlocked) {
     errors = takeErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].code, VRN_U_DATABASE_IS_LOCKED);
-    EXPECT_NE(errors[0].message.find("can not\nbe opened as a lock file, " + locked + ".lck,\nexists."),
-              std::string::npos);
+    EXPECT_EQ(errors[0].message,
+              "The supplied file name, " + locked + ", can not\nbe opened as a lock file, " + locked +
+                  ".lck,\nexists.\n\nIf this is the result of a previous failed run then try deleting "
+                  "the\nlock file and repeating the operation.\nThe lock file may be removed when no "
+                  "program has " + locked + " open.\n");
     EXPECT_EQ(vrntest::readFile(locked + ".lck"), "        -1\n");
 
     std::string text = dir.file("text.vrn");
@@ -362,6 +365,46 @@ TEST(DatabaseOpen, BadFilesAreRefusedUnchangedAndUnlocked) {
     EXPECT_EQ(errors.back().code, VRN_U_INVALID_INPUT);
     EXPECT_EQ(vrntest::readFile(text), "just some text\n");
     EXPECT_FALSE(vrnFileExists((text + ".lck").c_str()));
+
+    // A file that cannot be opened or made: the fixed text, then the reason.
+    auto refusal = [](const std::string& name, const std::string& reason) {
+        return "The supplied file name, " + name + ", can not\nbe opened as a KWX data file.\n\nThis "
+               "could be because it has the wrong format or because you\ndon't have write "
+               "permissions in the requested directory.\nReason: " + reason + "\n";
+    };
+    ASSERT_EQ(mkdir(dir.file("folder.vrn").c_str(), 0755), 0);
+    const std::string longName = dir.file(std::string(300, 'n') + ".vrn");
+    for (const auto& [name, reason] : std::vector<std::pair<std::string, std::string>>{
+             {dir.file("none/m.vrn"), "No such file or directory (the folder " + dir.file("none") +
+                                          " does not exist)"},
+             {dir.file("folder.vrn"), "Is a directory (" + dir.file("folder.vrn") + " is a folder, not a file)"},
+             {text + "/m.vrn", "Not a directory (" + text + " is a file, not a folder)"},
+             {longName, "File name too long (a folder or file name in it is longer than the system's "
+                        "limit of 255 bytes)"}}) {
+        EXPECT_EQ(Database_new(name.c_str()), nullptr);
+        errors = takeErrors();
+        ASSERT_FALSE(errors.empty());
+        EXPECT_EQ(errors[0].message, refusal(name, reason));
+    }
+    EXPECT_EQ(DefFile_new(text.c_str()), nullptr);
+    errors = takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].message, refusal(text, "the file is not in KWX-5.x format"));
+    // A folder the user may not write to (as "nobody" where the test runs as root).
+    const std::string readOnly = dir.file("read-only");
+    ASSERT_EQ(mkdir(readOnly.c_str(), 0555), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    auto child = vrntest::runInChild([&] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 10;
+        Database* db = Database_new((readOnly + "/m.vrn").c_str());
+        auto published = takeErrors();
+        if (db || published.empty()) return 11;
+        fputs(published[0].message.c_str(), stderr);
+        return published[0].message == refusal(readOnly + "/m.vrn", "Permission denied (no permission to "
+                                                                     "make a file in the folder " + readOnly + ")")
+                   ? 0 : 12;
+    });
+    EXPECT_EQ(child.exitStatus, 0) << child.err;
 
     // A data file that holds no "Version" is no model database.
     std::string plain = dir.file("plain.kwx");

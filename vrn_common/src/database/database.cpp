@@ -302,6 +302,10 @@ void Database_close(Database* db) {
 
 void Database_delete(Database* db) {
     if (!db) return;
+    // A model that was only read is left byte for byte as it was found:
+    // what the reads settled in the index in memory (lines of superseded
+    // datasets retired) is not stored, so closing writes nothing.
+    if (db->file && !db->file->modified) return Database_deleteUnchanged(db);
     const char* fn = "Database_delete";
     Database_close(db);
     DefFile_delete(db->file);

@@ -30,6 +30,8 @@ typedef struct Database {
  * an existing file that is no model database. */
 Database* Database_new(const char* fileName);
 void Database_close(Database* db);
+/* Closes and frees; a database into which nothing was written is left as
+ * it was found, as by Database_deleteUnchanged. */
 void Database_delete(Database* db);
 /* Deletes a database refused after its open, leaving the file as it was
  * found: no "Date - modified" stamp, and an index the open had to rebuild

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "database/open_reason.h"
 #include "debug/debug_manager.h"
 #include "errors/error.h"
 #include "support/cstring.h"
@@ -80,7 +81,7 @@ int writeOne(DefFile* f, const char* what, const char* where, int when, const T*
     return writeResult(f, ok, what, where, when, kind);
 }
 
-void publishOpenFailure(const char* name, int answer, bool secondary) {
+void publishOpenFailure(DefFile* f, const char* name, int answer, bool secondary) {
     const char* lead = secondary ? "The supplied secondary file name" : "The supplied file name";
     vrnError* e;
     if (answer == -1) {
@@ -92,6 +93,7 @@ void publishOpenFailure(const char* name, int answer, bool secondary) {
                             "this is the result of a previous failed run then try deleting the\n"
                             "lock file and repeating the operation.\n",
                             lead, name, name);
+        vrnError_addMessage(e, "The lock file may be removed when no program has %s open.\n", name);
     } else {
         e = vrnError_new(VRN_U_INVALID_INPUT, secondary ? "DefFile_openAsSecondaryFile"
                                                          : "DefFile_openAsPrimaryFile",
@@ -101,6 +103,9 @@ void publishOpenFailure(const char* name, int answer, bool secondary) {
                             "because it has the wrong format or because you\ndon't have write "
                             "permissions in the requested directory.\n",
                             lead, name);
+        char* messages = Dataset_getMessage(f->dataset);
+        vrnError_addMessage(e, "Reason: %s\n", vrn::openFailureReason(name, messages).c_str());
+        vrnCString_free(messages);
     }
     vrnError_publish(e);
 }
@@ -122,7 +127,7 @@ int openAs(DefFile* f, const char* name, int report, bool secondary) {
     }
     if (secondary) f->openFlags &= ~DEFFILE_SECONDARY_OPEN;
     else f->openFlags &= ~(DEFFILE_PRIMARY_OPEN | DEFFILE_SECONDARY_OPEN);
-    if (report) publishOpenFailure(name, answer, secondary);
+    if (report) publishOpenFailure(f, name, answer, secondary);
     return 0;
 }
 
