@@ -180,16 +180,23 @@ std::vector<Step> decode(const std::string& text) {
     return steps;
 }
 
-Blob* blobNamed(vrnStateManager* m, const std::string& name) {
+// The live object of a type that the test accepts.
+vrnObject* liveObject(vrnStateManager* m, const char* type, const std::function<bool(vrnObject*)>& is) {
     DictionaryIterator* it = DictionaryIterator_new(m->objects);
-    Blob* found = nullptr;
+    vrnObject* found = nullptr;
     for (Pair* p = DictionaryIterator_first(it); p && !found; p = DictionaryIterator_next(it)) {
         vrnObject* o = static_cast<vrnObject*>(p->second);
-        Blob* b = reinterpret_cast<Blob*>(o);
-        if (o->typeIndex == vrnTypeManager_getIndexOfName("vrnBlob") && b->name && name == b->name) found = b;
+        if (o->typeIndex == vrnTypeManager_getIndexOfName(type) && is(o)) found = o;
     }
     DictionaryIterator_delete(it);
     return found;
+}
+
+Blob* blobNamed(vrnStateManager* m, const std::string& name) {
+    return reinterpret_cast<Blob*>(liveObject(m, "vrnBlob", [&](vrnObject* o) {
+        const char* n = reinterpret_cast<Blob*>(o)->name;
+        return n && name == n;
+    }));
 }
 
 Blob* makeBlob(const char* name, int value, Blob* ref) {
@@ -348,16 +355,18 @@ struct CrashRun {
     }
 
     // Cuts the workload at every change (or kMaxPoints of them), then at
-    // part of each write; answers the failures, at most a few.
-    void run(const Workload& work) {
+    // part of each write (a write cut after its first byte at firstByteCuts
+    // points); answers the failures, at most a few.
+    void run(const Workload& work, long long firstByteCuts = kMaxPoints) {
         std::vector<Step> steps = reference(work);
         ASSERT_FALSE(steps.empty()) << "the reference run recorded nothing";
         long long total = steps.back().changes;
         ASSERT_GT(total, 0);
         int failures = 0;
         // Whole calls at every change; a write cut after its first byte at
-        // every change too; one cut after 21 bytes at fewer points.
-        const std::pair<long long, long long> cuts[] = {{-1, kMaxPoints}, {1, kMaxPoints}, {21, kTornPoints}};
+        // every change too, unless asked otherwise; one cut after 21 bytes
+        // at fewer points.
+        const std::pair<long long, long long> cuts[] = {{-1, kMaxPoints}, {1, firstByteCuts}, {21, kTornPoints}};
         for (const auto& cut : cuts) {
             const long long keep = cut.first;
             for (long long n : vrntest::crashPointsToTry(total, vrntest::crashPointCap(total, cut.second))) {
@@ -434,23 +443,6 @@ void undoRedoAndDiscard(const std::string& path, Recorder& rec) {
     vrnStateManager_delete(m);
 }
 
-// One more state over the base model, then a close that reduces the file
-// to one state.
-void closeWithPurge(const std::string& path, Recorder& rec) {
-    vrnStateManager* m = openModel(path);
-    if (!m) return;
-    rec.step(m);
-    vrnStateManager_changeState(m, 0, 3);  // state 4 stays redoable
-    rec.step(m);
-    makeBlob("e", 70, blobNamed(m, "a"));
-    vrnStateManager_closeState(m);
-    rec.step(m);
-    std::string last = snapshotOf(m);
-    vrnStateManager_closeDatabase(m, 1);
-    rec.purged(last);
-    vrnStateManager_delete(m);
-}
-
 // A close that compacts the file, keeping every state.
 void closeWithCompaction(const std::string& path, Recorder& rec) {
     vrnStateManager* m = openModel(path);
@@ -515,6 +507,38 @@ void repositoryEdits(const std::string& path, Recorder& rec) {
     vrnStateManager_delete(m);
 }
 
+// Over the model of repositoryEdits: a region deleted.
+void deleteRegion(const std::string& path, Recorder& rec) {
+    vrnStateManager* m = openRepository(path);
+    if (!m) return;
+    Region_delete(reinterpret_cast<Region*>(liveObject(m, "Region", [](vrnObject* o) {
+        const char* n = Region_getName(reinterpret_cast<Region*>(o));
+        return n && std::string(n) == "Inlet";
+    })));
+    Repository_externalCheckpoint(static_cast<Repository*>(m->repository));
+    rec.step(m);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+}
+
+// A region added and taken back by an undo, so that redo could reach it,
+// then a close that reduces the file to one state: neither that region
+// nor the one deleted before stays.
+void repositoryCloseWithPurge(const std::string& path, Recorder& rec) {
+    vrnStateManager* m = openRepository(path);
+    if (!m) return;
+    rec.step(m);
+    addRegion(m, 2, "Outlet");
+    Repository_externalCheckpoint(static_cast<Repository*>(m->repository));
+    rec.step(m);
+    vrnStateManager_changeState(m, 1, -1);
+    rec.step(m);
+    std::string last = snapshotOf(m);
+    vrnStateManager_closeDatabase(m, 1);
+    rec.purged(last);
+    vrnStateManager_delete(m);
+}
+
 }  // namespace
 
 TEST(ModelCrashPoints, EditsAndClosedStatesOfANewModel) {
@@ -528,12 +552,6 @@ TEST(ModelCrashPoints, UndoRedoAndAnEditThatDiscardsRedoStates) {
     run.run(undoRedoAndDiscard);
 }
 
-TEST(ModelCrashPoints, CloseWithPurgeToOneState) {
-    CrashRun run(blobs);
-    run.buildBase(newModel);
-    run.run(closeWithPurge);
-}
-
 TEST(ModelCrashPoints, CloseWithCompactionKeepsTheModelUnderItsName) {
     CrashRun run(blobs);
     run.buildBase(newModel);
@@ -544,6 +562,18 @@ TEST(ModelCrashPoints, RepositoryWithTopologyObjects) {
     CrashRun run(repositories);
     run.buildBase(newRepository);
     run.run(repositoryEdits);
+}
+
+TEST(ModelCrashPoints, CloseWithPurgeToOneStateOfARepository) {
+    CrashRun run(repositories);
+    run.buildBase([](const std::string& path, Recorder& rec) {
+        newRepository(path, rec);
+        repositoryEdits(path, rec);
+        deleteRegion(path, rec);
+    });
+    // Most of the close writes the copy, which is read only once it is
+    // whole: writes cut part way are tried at fewer points.
+    run.run(repositoryCloseWithPurge, kTornPoints);
 }
 
 TEST(ModelCrashPoints, ARepositoryCutBeforeItsFirstStateClosedOpensAsANewOne) {

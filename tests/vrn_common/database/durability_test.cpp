@@ -4,6 +4,7 @@
 // process would have left it.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "../handed_over.h"
 #include "model_fixture.h"
@@ -128,18 +129,23 @@ TEST_F(CutFixture, ATypeListCutBetweenItsTwoWritesOpensAndIsWrittenAgainWhole) {
     ASSERT_GT(nNames, 2);
     // A list one type shorter, as a build that knew one type less wrote it;
     // this build appends the type, and the writer dies after either array.
+    // Or a newer build, knowing one type more, died after its names.
+    std::vector<char*> newer(names, names + nNames);
+    newer.push_back(const_cast<char*>("TypeOfANewerBuild"));
     int expected = 2;
-    for (bool namesFirst : {true, false}) {
+    for (int cut = 0; cut < 3; ++cut) {
         editStored([&](Database* db) {
-            if (namesFirst)
+            if (cut == 0)
                 Database_setIntegerArray(db, 0, nullptr, "Type - ids", ids, nIds - 1);
-            else
+            else if (cut == 1)
                 Database_setStringArray(db, 0, nullptr, "Type - names", names, nNames - 1);
+            else
+                Database_setStringArray(db, 0, nullptr, "Type - names", newer.data(), nNames + 1);
         });
-        ASSERT_NE(m->database, nullptr) << (namesFirst ? "names" : "ids") << " written, the other not";
+        ASSERT_NE(m->database, nullptr) << "cut " << cut;
         EXPECT_EQ(value(a), expected);
         // Before the next state the list is whole again.
-        find(a)->value = expected = namesFirst ? 7 : 8;
+        find(a)->value = expected = 7 + cut;
         vrnObject_markModified(&find(a)->header);
         ASSERT_GT(vrnStateManager_closeState(m), 0);
         char** storedNames = nullptr;
@@ -359,4 +365,11 @@ TEST_F(CutFixture, AnEditRefusedForAnotherHolderFailsTheClose) {
     vrnObject_markModified(&b->header);
     EXPECT_EQ(vrnStateManager_closeState(m), 3);
     EXPECT_TRUE(commontest::takeErrors().empty());
+    // A write refused after others of the same state reached the file.
+    EXPECT_TRUE(vrnObject_setInt(&b->header, "value", 4));
+    EXPECT_FALSE(vrnObject_setInt(&b->header, "bad\nkey", 5));
+    EXPECT_EQ(vrnStateManager_closeState(m), -1);
+    errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].message.find("The changes of state 4 could not all be stored"), std::string::npos);
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "debug/debug_manager.h"
@@ -35,12 +36,17 @@ std::vector<int> storedWhens(Database* db, const char* key, const char* where) {
     return result;
 }
 
+// Whether a read at state may see a version stored at when: state s of 1
+// or more sees the versions of 0 to s, and state -s (or 0) exactly s.
+bool visibleAt(int when, int state) { return state < 1 ? when == -state : when >= 0 && when <= state; }
+
+// The When of the version a read at state sees among whens, or -1.
 int activeAmong(const std::vector<int>& whens, int state) {
     if (state < 1) return -state;
     int best = -1;
     for (int w : whens) {
         if (w == state) return w;
-        if (w < state && w > best) best = w;
+        if (visibleAt(w, state) && w > best) best = w;
     }
     return best;
 }
@@ -538,11 +544,6 @@ int Database_isParameterChanged(Database* db, int from, int to, const char* uuid
 }
 
 int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern) {
-    return Database_purgeMarkedObjectsGuarded(db, to, keyPattern, nullptr, nullptr);
-}
-
-int Database_purgeMarkedObjectsGuarded(Database* db, int to, const char* keyPattern,
-                                       Database_BeforeErasing before, void* context) {
     if (!db) return 0;
     int records = 0;
     char** uuids = nullptr;
@@ -550,7 +551,6 @@ int Database_purgeMarkedObjectsGuarded(Database* db, int to, const char* keyPatt
     char** keys = nullptr;
     int* whens = nullptr;
     int ok = Database_match(db, 0, to, "*", keyPattern, &records, &uuids, &starts, &keys, &whens);
-    if (records > 0 && before && !before(context)) ok = 0;
     // The type mark goes first: an object cut short in its erasing is
     // never taken for a live one.
     for (int r = 0; ok && r < records; ++r) {
@@ -562,11 +562,6 @@ int Database_purgeMarkedObjectsGuarded(Database* db, int to, const char* keyPatt
 }
 
 int Database_purgeModifiedData(Database* db, int state) {
-    return Database_purgeModifiedDataGuarded(db, state, nullptr, nullptr);
-}
-
-int Database_purgeModifiedDataGuarded(Database* db, int state, Database_BeforeErasing before,
-                                      void* context) {
     static vrnDebugPreamble debug;
     debug.enter("Database_purgeModifiedData", "Compact a VRN database by removing unused data sets");
     if (!db) return 0;
@@ -581,10 +576,6 @@ int Database_purgeModifiedDataGuarded(Database* db, int state, Database_BeforeEr
         int keep = activeAmong(group, state);
         for (size_t k = i; k < j; ++k) {
             if (all[k].when == keep) continue;
-            if (before) {
-                if (!before(context)) return 0;
-                before = nullptr;
-            }
             FILE* out = vrnDebug_getStream();
             if (debug.tracing() && out)
                 fprintf(out, "Removing: [%s, %s, %d]\n", all[k].what.c_str(), all[k].where.c_str(),
@@ -598,6 +589,69 @@ int Database_purgeModifiedDataGuarded(Database* db, int state, Database_BeforeEr
     }
     if (!result) return 0;
     int ok = DefFile_compact(db->file, 1);
+    if (ok) db->modified = 1;
+    return ok;
+}
+
+namespace {
+
+struct OneState {
+    Database* db;
+    int state;
+    std::unordered_set<std::string> marked;  // Wheres of deleted objects
+    std::vector<std::pair<std::string, int>> replaced;  // "GLOBAL" integers
+};
+
+// Keeps of every key the version a read at the state sees, unless its
+// object was deleted by then.
+void chooseOneState(void* context, Dataset_Choice* datasets, int count) {
+    OneState* k = static_cast<OneState*>(context);
+    std::vector<int> order;
+    order.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        if (visibleAt(datasets[i].when, k->state)) order.push_back(i);
+    // Each key's versions side by side, the latest last.
+    std::sort(order.begin(), order.end(), [&](int x, int y) {
+        const Dataset_Choice& a = datasets[x];
+        const Dataset_Choice& b = datasets[y];
+        int c = strcmp(a.where, b.where);
+        if (c) return c < 0;
+        c = strcmp(a.what, b.what);
+        return c ? c < 0 : a.when < b.when;
+    });
+    for (size_t i = 0; i < order.size(); ++i) {
+        Dataset_Choice& d = datasets[order[i]];
+        bool latest = i + 1 == order.size() || strcmp(datasets[order[i + 1]].where, d.where) != 0 ||
+                      strcmp(datasets[order[i + 1]].what, d.what) != 0;
+        d.keep = latest && (k->marked.empty() || !k->marked.count(d.where));
+    }
+}
+
+// The replaced integers are written after the copied ones: of two
+// datasets of one name, the one written last is read.
+int fillOneState(void* context) {
+    OneState* k = static_cast<OneState*>(context);
+    for (const auto& r : k->replaced)
+        if (!DefFile_writeInt(k->db->file, r.first.c_str(), DATABASE_GLOBAL, 0, r.second)) return 0;
+    return 1;
+}
+
+}  // namespace
+
+int Database_keepOneState(Database* db, int state, const char* markPattern, int count,
+                          const char* const* keys, const int* values) {
+    if (!db) return 0;
+    OneState k{db, state, {}, {}};
+    int records = 0;
+    char** uuids = nullptr;
+    int* starts = nullptr;
+    char** found = nullptr;
+    int* whens = nullptr;
+    Database_match(db, 0, state, "*", markPattern, &records, &uuids, &starts, &found, &whens);
+    for (int r = 0; r < records; ++r) k.marked.insert(uuids[r]);
+    Database_freeMatch(records, uuids, starts, found, whens);
+    for (int i = 0; i < count; ++i) k.replaced.emplace_back(keys[i], values[i]);
+    int ok = DefFile_compactChosen(db->file, chooseOneState, fillOneState, &k);
     if (ok) db->modified = 1;
     return ok;
 }

@@ -99,14 +99,15 @@ int Database_isParameterChanged(Database* db, int from, int to, const char* uuid
                                 const char* key, int* changed);
 int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern);
 int Database_purgeModifiedData(Database* db, int state);
-/* Called once before the first dataset a purge erases (not at all when it
- * erases none), so that the caller can first make the file safe to cut
- * while erasing; a result of 0 stops the purge, which then fails. */
-typedef int (*Database_BeforeErasing)(void* context);
-int Database_purgeMarkedObjectsGuarded(Database* db, int to, const char* keyPattern,
-                                       Database_BeforeErasing before, void* context);
-int Database_purgeModifiedDataGuarded(Database* db, int state, Database_BeforeErasing before,
-                                      void* context);
+/* Reduces the file to the model a read at state sees, as state 1 (When 0
+ * stays 0): the version of each key that is active at state, except those
+ * of every object with a key matching markPattern at a state in [0, state]
+ * (a deletion mark); the "GLOBAL" integers named in keys then take the
+ * given values. It is built in a copy that replaces the file in one
+ * rename, so that whenever the process dies the file holds either the
+ * whole model as it was or the whole reduced one. */
+int Database_keepOneState(Database* db, int state, const char* markPattern, int count,
+                          const char* const* keys, const int* values);
 int Database_compact(Database* db);
 void Database_writeVersion(Database* db);
 int Database_timeStamp(Database* db, const vrnUUID* object, const char* key);

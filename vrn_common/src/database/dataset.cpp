@@ -558,6 +558,45 @@ int Dataset_copyAllDatasets(Dataset* b, int compressWhen) {
     return Dataset_request(b, compressWhen ? IO_COPY_DS_COMPRESS_WHEN : IO_COPY_ALLVALID_DS) == 0;
 }
 
+int Dataset_copyChosenDatasets(Dataset* b, Dataset_ChooseRoutine choose, void* context) {
+    if (!b || !choose || !Dataset_locate(b, "*", "*", -1)) return 0;
+    const int n = b->stringsCount / 2;
+    struct Found {
+        std::string what, where;
+        int64_t location;
+    };
+    std::vector<Found> found;
+    found.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const char* what = b->matchStrings + (2 * i) * DATASET_RECORD;
+        const char* where = what + DATASET_RECORD;
+        found.push_back({std::string(what, strnlen(what, DATASET_RECORD)),
+                         std::string(where, strnlen(where, DATASET_RECORD)), b->matchOffsets[2 * i]});
+    }
+    std::vector<Dataset_Choice> choices;
+    choices.reserve(found.size());
+    for (int i = 0; i < n; ++i) {
+        const Found& f = found[static_cast<size_t>(i)];
+        choices.push_back({f.what.c_str(), f.where.c_str(), b->matchWhens[i], 0});
+    }
+    choose(context, choices.data(), n);
+    std::vector<size_t> kept;
+    for (size_t i = 0; i < choices.size(); ++i)
+        if (choices[i].keep) kept.push_back(i);
+    // The library copies a whole file in one request, far faster than one
+    // dataset at a time.
+    if (kept.size() == choices.size()) return Dataset_copyAllDatasets(b, 1);
+    // In file order, so that the primary file is read front to back.
+    std::sort(kept.begin(), kept.end(), [&](size_t x, size_t y) { return found[x].location < found[y].location; });
+    for (size_t i : kept) {
+        const Dataset_Choice& c = choices[i];
+        if (!Dataset_setHeader(b, c.what, c.where, c.when > 0 ? 1 : c.when, false)) return 0;
+        b->matchOffsets[0] = found[i].location;
+        if (Dataset_request(b, IO_COPY_DATASET) != 0) return 0;
+    }
+    return 1;
+}
+
 int Dataset_addAttribute(Dataset* b, const char* name, const char* value) {
     if (!b || !name || !value || b->pendingCount >= DATASET_SLOTS) return 0;
     size_t ln = strlen(name), lv = strlen(value);

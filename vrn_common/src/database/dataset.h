@@ -110,6 +110,20 @@ int Dataset_erase(Dataset* block, const char* what, const char* where, int when)
 /* Copies every valid dataset of the primary file into the secondary one;
  * with compressWhen every When above 0 is written as 1. */
 int Dataset_copyAllDatasets(Dataset* block, int compressWhen);
+/* One valid dataset of the primary file, as a chooser sees it: keep starts
+ * at 0, and the chooser sets it to 1 for each dataset to copy. */
+typedef struct Dataset_Choice {
+    const char* what;
+    const char* where;
+    int when;
+    int keep;
+} Dataset_Choice;
+typedef void (*Dataset_ChooseRoutine)(void* context, Dataset_Choice* datasets, int count);
+/* Copies the valid datasets of the primary file that choose keeps into the
+ * secondary one, every When above 0 written as 1, as
+ * Dataset_copyAllDatasets with compressWhen does (and by it, when choose
+ * keeps them all). 0 when the datasets cannot be listed or a copy fails. */
+int Dataset_copyChosenDatasets(Dataset* block, Dataset_ChooseRoutine choose, void* context);
 /* Queues "name=value" for the next write; 0 when longer than 80 characters
  * or when 20 are queued. */
 int Dataset_addAttribute(Dataset* block, const char* name, const char* value);

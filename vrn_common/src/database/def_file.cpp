@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <functional>
 #include <string>
 
 #include "database/open_reason.h"
@@ -135,6 +136,43 @@ std::string directoryOf(const char* path) {
     std::string p(path);
     size_t cut = p.find_last_of("\\/");
     return cut == std::string::npos ? std::string() : p.substr(0, cut + 1);
+}
+
+// Rewrites the file through a temporary copy beside it, which fill gives
+// its datasets (the handle's writes go into the copy meanwhile), and which
+// then replaces the file in one step: whenever the process dies, the name
+// holds either the whole old file or the whole copy.
+bool compactThrough(DefFile* f, const std::function<bool()>& fill) {
+    const char* fn = "DefFile_compact";
+    if (!f->primaryName) return false;
+    char* tempName = DefFile_temporaryNameBeside(f->primaryName, "compact");
+    std::string temp = tempName;
+    vrnFree(tempName, fn);
+    char* primary = vrnCString_clone(f->primaryName);
+    bool ok = true;
+    bool reopen = false;
+    if (vrnIsRegularFile(temp.c_str()) && vrnPlatform_unlink(temp.c_str()) != 0) ok = false;
+    if (ok && !DefFile_openAsSecondaryFile(f, temp.c_str(), 0)) ok = false;
+    if (ok && !fill()) ok = false;
+    if (!ok && (f->openFlags & DEFFILE_SECONDARY_OPEN)) DefFile_closeSecondaryFile(f);
+    if (ok && !DefFile_close(f)) {
+        ok = false;
+        reopen = !(f->openFlags & DEFFILE_PRIMARY_OPEN);
+    }
+    if (ok) {
+        reopen = true;
+        if (vrnPlatform_rename(temp.c_str(), primary) != 0) ok = false;
+    }
+    if (reopen && !DefFile_openAsPrimaryFile(f, primary, 1)) ok = false;
+    if (vrnIsRegularFile(temp.c_str())) vrnPlatform_unlink(temp.c_str());
+    vrnFree(primary, fn);
+    if (!ok) {
+        DefFile_setError(f, nullptr, nullptr, 0, VRN_U_UNABLE_TO_COMPACT_DATABASE,
+                         "Unable to compact the KWX data file.");
+        return false;
+    }
+    f->modified = 1;
+    return true;
 }
 
 }  // namespace
@@ -400,38 +438,14 @@ int DefFile_readSignature(DefFile* f, const char* what, const char* where, int w
 }
 
 int DefFile_compact(DefFile* f, int compressWhen) {
-    const char* fn = "DefFile_compact";
-    if (!f || !f->primaryName) return 0;
-    char* tempName = DefFile_temporaryNameBeside(f->primaryName, "compact");
-    std::string temp = tempName;
-    vrnFree(tempName, fn);
-    char* primary = vrnCString_clone(f->primaryName);
-    bool ok = true;
-    bool reopen = false;
-    if (vrnIsRegularFile(temp.c_str()) && vrnPlatform_unlink(temp.c_str()) != 0) ok = false;
-    if (ok && !DefFile_openAsSecondaryFile(f, temp.c_str(), 0)) ok = false;
-    if (ok && !Dataset_copyAllDatasets(f->dataset, compressWhen)) ok = false;
-    if (!ok && (f->openFlags & DEFFILE_SECONDARY_OPEN)) DefFile_closeSecondaryFile(f);
-    if (ok && !DefFile_close(f)) {
-        ok = false;
-        reopen = !(f->openFlags & DEFFILE_PRIMARY_OPEN);
-    }
-    if (ok) {
-        // The copy replaces the file in one step: whenever the process
-        // dies, the name holds either the whole old file or the whole copy.
-        reopen = true;
-        if (vrnPlatform_rename(temp.c_str(), primary) != 0) ok = false;
-    }
-    if (reopen && !DefFile_openAsPrimaryFile(f, primary, 1)) ok = false;
-    if (vrnIsRegularFile(temp.c_str())) vrnPlatform_unlink(temp.c_str());
-    vrnFree(primary, fn);
-    if (!ok) {
-        DefFile_setError(f, nullptr, nullptr, 0, VRN_U_UNABLE_TO_COMPACT_DATABASE,
-                         "Unable to compact the KWX data file.");
-        return 0;
-    }
-    f->modified = 1;
-    return 1;
+    return f && compactThrough(f, [&] { return Dataset_copyAllDatasets(f->dataset, compressWhen) != 0; });
+}
+
+int DefFile_compactChosen(DefFile* f, Dataset_ChooseRoutine choose, DefFile_FillRoutine fill,
+                          void* context) {
+    return f && compactThrough(f, [&] {
+               return Dataset_copyChosenDatasets(f->dataset, choose, context) && (!fill || fill(context));
+           });
 }
 
 char* DefFile_temporaryNameBeside(const char* path, const char* prefix) {

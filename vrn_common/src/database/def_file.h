@@ -101,6 +101,15 @@ int DefFile_match(DefFile* file, const char* what, const char* where, int when, 
  * every When above 0 becomes 1), which then replaces the file in one
  * rename: the name always holds a whole file. */
 int DefFile_compact(DefFile* file, int compressWhen);
+/* Writes into a compaction's copy before it takes the file's place: the
+ * handle's writes go into the copy while it runs. 0 fails the compaction. */
+typedef int (*DefFile_FillRoutine)(void* context);
+/* Compacts with When compression as DefFile_compact (file, 1) does, the
+ * copy receiving only the datasets that choose keeps
+ * (Dataset_copyChosenDatasets), then whatever fill writes (fill may be
+ * NULL). A failure leaves the file as it was. */
+int DefFile_compactChosen(DefFile* file, Dataset_ChooseRoutine choose, DefFile_FillRoutine fill,
+                          void* context);
 /* A new name "<prefix>.<UUID text>.tmp" in the folder of path (same file
  * system, so that a rename can put it in place); the caller frees it. */
 char* DefFile_temporaryNameBeside(const char* path, const char* prefix);

@@ -896,43 +896,16 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     return 1;
 }
 
-namespace {
-
-struct KeepToState {
-    Database* database;
-    int state;
-    bool done;
-};
-
-// Stores the state as the first and last one, once.
-int keepToState(void* context) {
-    KeepToState* k = static_cast<KeepToState*>(context);
-    if (k->done) return 1;
-    k->done = Database_setInteger(k->database, 0, nullptr, "State - last", k->state) &&
-              Database_setInteger(k->database, 0, nullptr, "State - first", k->state);
-    return k->done ? 1 : 0;
-}
-
-}  // namespace
-
 int vrnStateManager_purge(vrnStateManager* m, int mode) {
     if (!m) return 0;
     if (!m->database) return 0;
-    int s = abs(m->current);
     if (mode == -1) return 1;
     if (mode != 1) return Database_compact(m->database);
-    // Undo and redo keep to state s before anything is erased in place, so
-    // that a process killed meanwhile leaves state s whole and no state
-    // half erased within reach. The compacted copy then holds state s as
-    // state 1; the counters follow, the current one first (an open settles
-    // a first state above the current one).
-    KeepToState keep{m->database, s, false};
-    if (!Database_purgeMarkedObjectsGuarded(m->database, s, "__DELETED__*", keepToState, &keep)) return 0;
-    if (!Database_purgeModifiedDataGuarded(m->database, s, keepToState, &keep)) return 0;
-    int ok = Database_setInteger(m->database, 0, nullptr, "State - current", 1);
-    ok = Database_setInteger(m->database, 0, nullptr, "State - last", 1) && ok;
-    ok = Database_setInteger(m->database, 0, nullptr, "State - first", 0) && ok;
-    return ok;
+    // The file becomes the current state alone, as state 1 with nothing to
+    // undo or redo, built in a copy that replaces the file in one rename.
+    static const char* const counters[] = {"State - current", "State - last", "State - first"};
+    static const int values[] = {1, 1, 0};
+    return Database_keepOneState(m->database, abs(m->current), "__DELETED__*", 3, counters, values);
 }
 
 void vrnStateManager_releaseDatabase(vrnStateManager* m) {
@@ -945,7 +918,8 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     vrnStateManager_closeState(m);
     if (!m->database) return 1;
     if (vrnStateManager_checkTypes(m) == 2) vrnStateManager_recordTypes(m);
-    if (!vrnStateManager_purge(m, mode)) {
+    int purged = vrnStateManager_purge(m, mode);
+    if (!purged) {
         vrnError* e = vrnError_new(VRN_W_INVALID_RESULT_IGNORED, "vrnStateManager_closeDatabase",
                                    kSource, __LINE__);
         vrnError_addMessage(e, "Unable to compact the database\n\n%s\n\n",
@@ -957,9 +931,17 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
         m->current = 1;
         m->last = 1;
     }
-    m->quiet = 1;
-    int result = vrnStateManager_changeState(m, 1, -abs(m->current));
-    m->quiet = 0;
+    // Every live object goes through its destroy routine, as an undo to
+    // state 0 would take them. A file reduced to one state holds nothing
+    // else for that undo to find, so the objects go directly.
+    int result = 1;
+    if (mode == 1 && purged) {
+        m->current = 0;
+    } else {
+        m->quiet = 1;
+        result = vrnStateManager_changeState(m, 1, -abs(m->current));
+        m->quiet = 0;
+    }
     // Whatever the state change could not reach goes as well.
     destroyAllLive(m);
     Dictionary_clear(m->modified);
