@@ -9,6 +9,7 @@
 #include <cinttypes>
 #include <cstdlib>
 #include <charconv>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -42,24 +43,40 @@ int growTable(IO_file *r, int64_t *bytes) {
     return 0;
 }
 
-// Whether a stored index line can be used by the searches: a status of 'Y'
-// or 'N' and the six fields up to the location, separated by ESC (empty
-// fields are skipped, as the line parser skips them). A NUL would cut the
-// line short in the table.
-bool usableLine(const char *line, size_t n) {
-    if (n == 0 || (line[0] != 'Y' && line[0] != 'N')) return false;
-    if (memchr(line, '\0', n)) return false;
-    int fields = 0;
-    bool inField = false;
-    for (size_t i = 0; i < n && fields < 6; ++i) {
-        if (line[i] == IO_ESC) {
-            inField = false;
-        } else if (!inField) {
-            inField = true;
-            ++fields;
-        }
+// A field of 1 to `most` decimal digits and nothing else; its value in *v.
+bool digitField(const char *p, size_t n, size_t most, int64_t *v) {
+    if (n == 0 || n > most) return false;
+    int64_t value = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (p[i] < '0' || p[i] > '9') return false;
+        value = value * 10 + (p[i] - '0');
     }
-    return fields >= 6;
+    *v = value;
+    return true;
+}
+
+// Whether a stored index line is one the layout allows: a status of 'Y' or
+// 'N', a WHAT and a WHERE that are not empty, and WHEN, dslength and
+// location in decimal digits, the six fields separated by one ESC each. A
+// line damaged in any byte that makes it something else is refused, so that
+// the index is rebuilt from the datasets rather than believed.
+bool storedLine(const char *line, size_t n, int64_t *dslength, int64_t *location) {
+    if (n < 2 || (line[0] != 'Y' && line[0] != 'N') || line[1] != IO_ESC) return false;
+    if (memchr(line, '\0', n)) return false;
+    const char *field[6];
+    size_t length[6];
+    const char *p = line, *const end = line + n;
+    for (int f = 0; f < 6; ++f) {
+        const char *q = f < 5 ? static_cast<const char *>(memchr(p, IO_ESC, static_cast<size_t>(end - p))) : end;
+        if (!q) return false;
+        field[f] = p;
+        length[f] = static_cast<size_t>(q - p);
+        p = q + 1;
+    }
+    int64_t when = 0;
+    return length[1] > 0 && length[2] > 0 && digitField(field[3], length[3], 10, &when) &&
+           when <= INT32_MAX && digitField(field[4], length[4], 18, dslength) && *dslength > 0 &&
+           digitField(field[5], length[5], 18, location);
 }
 
 void copyLine(char *slot, const char *line) {
@@ -351,137 +368,6 @@ bool sizeBuffer(std::string &buf, size_t n) {
 
 }  // namespace
 
-extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
-    if (!r || !r->stream) return IO_ERR_MEMORY;
-    FILE *fp = r->stream;
-    int width = r->offsetwidth ? r->offsetwidth : 20;
-    int64_t pos = 0;
-    int rc = kwxgotoIndexLocation(routine, &pos, width, fp);
-    if (rc == IO_ERR_EOF) {
-        r->nlines = 0;
-        return indextable_alloc(r) ? IO_ERR_MEMORY : 0;
-    }
-    if (rc) {
-        kwxIoError(routine, "create_indextable: can't go to the index location\n");
-        return rc;
-    }
-    char fb[3];
-    if (fread(fb, 1, 3, fp) != 3) {
-        kwxsystemErr(routine, "create_indextable: (can't read format string) syserr:");
-        return IO_ERR_READ;
-    }
-    if (fb[0] != 'F') {
-        kwxIoError(routine, "create_indextable: index dataset is not formatted, file may be corrupt.");
-        return IO_ERR_PARSE;
-    }
-    const char fmt[3] = {'F', '\0', '\0'};
-    int64_t len = 0;
-    if ((rc = kwxreadOffset(routine, fmt, &len, fp))) {
-        kwxIoError(routine, "create_indextable: can't read index length\n");
-        return rc;
-    }
-    if (len >= kMaxIndexBytes) {
-        kwxIoError(routine, "32-bit integer overflow in index dataset size %" PRId64 ", possibly a bad file?", len);
-        return IO_ERR_ALLOC;
-    }
-    int64_t here = kwxTell64(fp);
-    struct {
-        int64_t size;
-    } file{0};
-    if (kwxSeek64(fp, 0, 2) == 0) file.size = kwxTell64(fp);
-    if (len <= 0 || here < 0 || here + len > file.size || kwxSeek64(fp, here, 0) != 0) {
-        kwxIoError(routine, "create_indextable: index is wrong: bad index length %" PRId64 "\n", len);
-        return IO_ERR_PARSE;
-    }
-    std::string buf;
-    if (!sizeBuffer(buf, static_cast<size_t>(len)))
-        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory", len);
-    if (fread(&buf[0], 1, buf.size(), fp) != buf.size()) {
-        kwxsystemErr(routine, "create_indextable: (can't read the whole index) syserr:");
-        return IO_ERR_READ;
-    }
-    // The index is split at line ends in place; each piece is one line
-    // without its end.
-    const char *p = buf.data();
-    const char *const end = buf.data() + buf.size();
-    const char *piece = nullptr;
-    size_t pieceLength = 0;
-    auto nextPiece = [&]() -> bool {
-        if (p >= end) return false;
-        const char *nl = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
-        if (!nl) return false;
-        piece = p;
-        pieceLength = static_cast<size_t>(nl - p);
-        p = nl + 1;
-        return true;
-    };
-    if (!nextPiece() || pieceLength < 6 || memcmp(piece, "*INDEX", 6) != 0) {
-        kwxIoError(routine, "create_indextable: stored index is wrong: missing start tag\n");
-        return IO_ERR_PARSE;
-    }
-    if (!nextPiece()) {
-        kwxIoError(routine, "create_indextable: index is wrong: missing count\n");
-        return IO_ERR_PARSE;
-    }
-    int64_t count = kwx_atoi64(std::string(piece, pieceLength).c_str());
-    // The count is checked against the lines present before anything is
-    // allocated for it.
-    size_t lines = 0;
-    for (const char *q = p; q < end; ++lines) {
-        q = static_cast<const char *>(memchr(q, '\n', static_cast<size_t>(end - q)));
-        if (!q) break;
-        ++q;
-    }
-    if (count < 0 || count > INT32_MAX - IO_INDEX_GROW - 1 || static_cast<uint64_t>(count) > lines) {
-        kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
-                   static_cast<int>(lines), static_cast<int>(count < 0 || count > INT32_MAX ? -1 : count));
-        return IO_ERR_PARSE;
-    }
-    if (count > 0 && !memchr(p, '\n', static_cast<size_t>(end - p))) {
-        kwxIoError(routine, "create_indextable: index is wrong: error finding EOL\n");
-        return IO_ERR_PARSE;
-    }
-    r->nlines = static_cast<int32_t>(count);
-    if (indextable_alloc(r) != 0) {
-        r->nlines = 0;
-        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory",
-                             (static_cast<int64_t>(count) + IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
-    }
-    for (int64_t i = 0; i < count; ++i) {
-        if (!nextPiece()) {
-            kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
-                       static_cast<int>(i), static_cast<int>(count));
-            r->nlines = 0;
-            return IO_ERR_PARSE;
-        }
-        if (pieceLength >= IO_INDEX_SLOT) {
-            kwxIoError(routine, "create_indextable: index is wrong: line %d is too long\n", static_cast<int>(i));
-            r->nlines = 0;
-            return IO_ERR_PARSE;
-        }
-        // One damaged line would make every search of the file fail; the
-        // stored index is then refused, so that it is rebuilt from the datasets.
-        if (!usableLine(piece, pieceLength)) {
-            kwxIoError(routine, "create_indextable: index is wrong: line %d is bad\n", static_cast<int>(i));
-            r->nlines = 0;
-            return IO_ERR_PARSE;
-        }
-        char *slot = IO_INDEX_LINE(r->indextable, i);
-        memcpy(slot, piece, pieceLength);
-        slot[pieceLength] = '\0';
-    }
-    r->sorted = 0;
-    r->indexdirty = 0;
-    return 0;
-}
-
-extern "C" int kwxIoFailWithHeader(IO_error_routine routine, const char *message, int code,
-                                   IO_header *header) {
-    ioheader_free(header);
-    if (message) kwxIoError(routine, "%s", message);
-    return code;
-}
-
 namespace {
 
 // Reads a length field, skips that many bytes and reads the trailing one:
@@ -559,10 +445,10 @@ bool skipDeletedAnyLayout(FILE *fp, int64_t after, int64_t size, const char name
     return false;
 }
 
-// Whether a whole dataset, live or deleted, starts at `at`: a format
-// letter, a positive leading length, and the same length again right after
-// the bytes it counts. The stream is left anywhere.
-bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size) {
+// Whether a whole dataset starts at `at` (live or deleted; only a live one
+// when liveOnly): a format letter, a positive leading length, and the same
+// length again right after the bytes it counts. The stream is left anywhere.
+bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size, bool liveOnly = false) {
     unsigned char fb[3];
     if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 3, fp) != 3 || fb[2] != '\n') return false;
     if (iofmt_is_live(fb[0])) {
@@ -570,7 +456,7 @@ bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size) {
         int64_t first = 0, second = 0;
         return skipDeleted(quietRoutine, fmt, fp, size, &first, &second) && first > 0 && first == second;
     }
-    if (!iofmt_is_deleted(fb[0])) return false;
+    if (liveOnly || !iofmt_is_deleted(fb[0])) return false;
     char named[3];
     layoutOfMark(fb[0], fb[1], named);
     int64_t first = 0, second = 0;
@@ -578,14 +464,18 @@ bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size) {
     return skipDeletedAnyLayout(fp, at + 3, size, named, &first, &second, &tried);
 }
 
-// The start of the next whole dataset after `from`, found by its
-// "*DATASET" tag, or -1 when there is none before the end of the file. A
-// dataset's tag follows its three format bytes and its length field, whose
-// size the format gives.
-int64_t nextWholeDataset(FILE *fp, int64_t from, int64_t size, int width) {
+// The start of the next whole dataset after `from` and before `limit`
+// (live only when liveOnly), found by its "*DATASET" tag, or -1 when there
+// is none. A dataset's tag follows its three format bytes and its length
+// field, whose size the format gives.
+int64_t nextWholeDataset(FILE *fp, int64_t from, int64_t size, int width, int64_t limit = -1,
+                         bool liveOnly = false) {
     static const char tag[] = "*DATASET";
     const size_t tagLen = sizeof tag - 1;
     const int64_t fieldSizes[3] = {width + 1, 4, 8};
+    if (limit < 0 || limit > size) limit = size;
+    // A tag lies at most this far after the start of its dataset.
+    const int64_t tagEnd = std::min<int64_t>(size, limit + 3 + width + 1 + static_cast<int64_t>(tagLen));
     std::vector<char> chunk;
     try {
         chunk.resize(1 << 16);
@@ -593,25 +483,240 @@ int64_t nextWholeDataset(FILE *fp, int64_t from, int64_t size, int width) {
         return -1;
     }
     int64_t at = from + 1;
-    while (at < size) {
+    while (at < tagEnd) {
         if (kwxSeek64(fp, at, 0) != 0) return -1;
-        size_t got = fread(chunk.data(), 1, chunk.size(), fp);
+        size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(chunk.size()), tagEnd - at));
+        size_t got = fread(chunk.data(), 1, want, fp);
         if (got < tagLen) return -1;
         for (size_t i = 0; i + tagLen <= got; ++i) {
             if (chunk[i] != '*' || memcmp(&chunk[i], tag, tagLen) != 0) continue;
             int64_t t = at + static_cast<int64_t>(i);
             for (int64_t field : fieldSizes) {
                 int64_t candidate = t - 3 - field;
-                if (candidate > from && wholeDatasetAt(fp, candidate, size)) return candidate;
+                if (candidate > from && candidate < limit && wholeDatasetAt(fp, candidate, size, liveOnly))
+                    return candidate;
             }
         }
-        if (got < chunk.size()) return -1;
+        if (got < want) return -1;
         at += static_cast<int64_t>(got - (tagLen - 1));
     }
     return -1;
 }
 
+// Where the dataset of an index line starts and how long it says it is.
+struct Extent {
+    int64_t location, length;
+};
+
+// The bytes of the two length fields of the dataset at `at`, by its format
+// bytes (a deletion mark's second byte names its layout); 0 when they name
+// none.
+int64_t lengthFieldsAt(FILE *fp, int64_t at, int width) {
+    unsigned char fb[2];
+    if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 2, fp) != 2) return 0;
+    int letter = fb[0];
+    if (iofmt_is_deleted(letter)) {
+        char named[3];
+        layoutOfMark(fb[0], fb[1], named);
+        letter = static_cast<unsigned char>(named[0]);
+    }
+    switch (letter) {
+    case 'F': return 2 * (static_cast<int64_t>(width) + 1);
+    case 'u':
+    case 'U': return 8;
+    case 'l':
+    case 'L': return 16;
+    default: return 0;
+    }
+}
+
+// Whether the datasets of the index lines lie back to back in the data
+// region, from the end of the info block to the index at indexStart: each
+// one starts where the one before ends (its three format bytes, two length
+// fields and the length in between), or after a gap that holds no whole
+// live dataset (deleted datasets, or damage a rebuild stepped over). A
+// location or length that was damaged, and lines that are missing, break
+// the step; the index must then be rebuilt.
+bool inStep(FILE *fp, std::vector<Extent> &extents, int width, int64_t indexStart, int64_t size) {
+    const int64_t dataStart = 6 + (static_cast<int64_t>(width) + 1) + 9;
+    auto byLocation = [](const Extent &a, const Extent &b) { return a.location < b.location; };
+    if (!std::is_sorted(extents.begin(), extents.end(), byLocation))
+        std::sort(extents.begin(), extents.end(), byLocation);
+    const int64_t fields[3] = {2 * (static_cast<int64_t>(width) + 1), 8, 16};
+    auto gapHoldsNoDataset = [&](int64_t from, int64_t to) {
+        return from == to || nextWholeDataset(fp, from - 1, size, width, to, true) < 0;
+    };
+    int64_t expected = dataStart;
+    for (size_t i = 0; i < extents.size(); ++i) {
+        const Extent &e = extents[i];
+        if (e.location < expected || e.length > indexStart - e.location) return false;
+        if (!gapHoldsNoDataset(expected, e.location)) return false;
+        const int64_t next = i + 1 < extents.size() ? extents[i + 1].location : indexStart;
+        const int64_t between = next - e.location - 3 - e.length;
+        if (between == fields[0] || between == fields[1] || between == fields[2]) {
+            expected = next;
+            continue;
+        }
+        const int64_t f = lengthFieldsAt(fp, e.location, width);
+        if (f == 0) return false;
+        expected = e.location + 3 + e.length + f;
+    }
+    return expected <= indexStart && gapHoldsNoDataset(expected, indexStart);
+}
+
 }  // namespace
+
+extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
+    if (!r || !r->stream) return IO_ERR_MEMORY;
+    FILE *fp = r->stream;
+    int width = r->offsetwidth ? r->offsetwidth : 20;
+    int64_t pos = 0;
+    int rc = kwxgotoIndexLocation(routine, &pos, width, fp);
+    if (rc == IO_ERR_EOF) {
+        r->nlines = 0;
+        return indextable_alloc(r) ? IO_ERR_MEMORY : 0;
+    }
+    if (rc) {
+        kwxIoError(routine, "create_indextable: can't go to the index location\n");
+        return rc;
+    }
+    char fb[3];
+    if (fread(fb, 1, 3, fp) != 3) {
+        kwxsystemErr(routine, "create_indextable: (can't read format string) syserr:");
+        return IO_ERR_READ;
+    }
+    if (fb[0] != 'F') {
+        kwxIoError(routine, "create_indextable: index dataset is not formatted, file may be corrupt.");
+        return IO_ERR_PARSE;
+    }
+    const char fmt[3] = {'F', '\0', '\0'};
+    int64_t len = 0;
+    if ((rc = kwxreadOffset(routine, fmt, &len, fp))) {
+        kwxIoError(routine, "create_indextable: can't read index length\n");
+        return rc;
+    }
+    if (len >= kMaxIndexBytes) {
+        kwxIoError(routine, "32-bit integer overflow in index dataset size %" PRId64 ", possibly a bad file?", len);
+        return IO_ERR_ALLOC;
+    }
+    int64_t here = kwxTell64(fp);
+    struct {
+        int64_t size;
+    } file{0};
+    if (kwxSeek64(fp, 0, 2) == 0) file.size = kwxTell64(fp);
+    if (len <= 0 || here < 0 || here + len > file.size || kwxSeek64(fp, here, 0) != 0) {
+        kwxIoError(routine, "create_indextable: index is wrong: bad index length %" PRId64 "\n", len);
+        return IO_ERR_PARSE;
+    }
+    std::string buf;
+    if (!sizeBuffer(buf, static_cast<size_t>(len)))
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory", len);
+    if (fread(&buf[0], 1, buf.size(), fp) != buf.size()) {
+        kwxsystemErr(routine, "create_indextable: (can't read the whole index) syserr:");
+        return IO_ERR_READ;
+    }
+    // The index is split at line ends in place; each piece is one line
+    // without its end.
+    const char *p = buf.data();
+    const char *const end = buf.data() + buf.size();
+    const char *piece = nullptr;
+    size_t pieceLength = 0;
+    auto nextPiece = [&]() -> bool {
+        if (p >= end) return false;
+        const char *nl = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (!nl) return false;
+        piece = p;
+        pieceLength = static_cast<size_t>(nl - p);
+        p = nl + 1;
+        return true;
+    };
+    if (!nextPiece() || pieceLength < 6 || memcmp(piece, "*INDEX", 6) != 0) {
+        kwxIoError(routine, "create_indextable: stored index is wrong: missing start tag\n");
+        return IO_ERR_PARSE;
+    }
+    if (!nextPiece()) {
+        kwxIoError(routine, "create_indextable: index is wrong: missing count\n");
+        return IO_ERR_PARSE;
+    }
+    // The count is an offset field: blanks, then digits.
+    int64_t count = -1;
+    {
+        size_t blanks = 0;
+        while (blanks < pieceLength && piece[blanks] == ' ') ++blanks;
+        if (!digitField(piece + blanks, pieceLength - blanks, 18, &count)) count = -1;
+    }
+    // The count is checked against the lines present before anything is
+    // allocated for it.
+    size_t lines = 0;
+    for (const char *q = p; q < end; ++lines) {
+        q = static_cast<const char *>(memchr(q, '\n', static_cast<size_t>(end - q)));
+        if (!q) break;
+        ++q;
+    }
+    if (count < 0 || count > INT32_MAX - IO_INDEX_GROW - 1 || static_cast<uint64_t>(count) > lines) {
+        kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
+                   static_cast<int>(lines), static_cast<int>(count < 0 || count > INT32_MAX ? -1 : count));
+        return IO_ERR_PARSE;
+    }
+    if (count > 0 && !memchr(p, '\n', static_cast<size_t>(end - p))) {
+        kwxIoError(routine, "create_indextable: index is wrong: error finding EOL\n");
+        return IO_ERR_PARSE;
+    }
+    r->nlines = static_cast<int32_t>(count);
+    if (indextable_alloc(r) != 0) {
+        r->nlines = 0;
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory",
+                             (static_cast<int64_t>(count) + IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
+    }
+    std::vector<Extent> extents;
+    try {
+        kwxIoCountAllocation();
+        extents.resize(static_cast<size_t>(count));
+    } catch (const std::bad_alloc &) {
+        r->nlines = 0;
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory", count * 16);
+    }
+    auto refuse = [&](const char *what, int64_t line) {
+        kwxIoError(routine, "create_indextable: index is wrong: %s %d\n", what, static_cast<int>(line));
+        r->nlines = 0;
+        return IO_ERR_PARSE;
+    };
+    for (int64_t i = 0; i < count; ++i) {
+        if (!nextPiece()) {
+            kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
+                       static_cast<int>(i), static_cast<int>(count));
+            r->nlines = 0;
+            return IO_ERR_PARSE;
+        }
+        if (pieceLength >= IO_INDEX_SLOT) return refuse("too long: line", i);
+        Extent &e = extents[static_cast<size_t>(i)];
+        if (!storedLine(piece, pieceLength, &e.length, &e.location)) return refuse("bad line", i);
+        char *slot = IO_INDEX_LINE(r->indextable, i);
+        memcpy(slot, piece, pieceLength);
+        slot[pieceLength] = '\0';
+    }
+    // The lines end with the end tag, and the dataset with its trailing
+    // length and the position line: a count lower than the lines, or a
+    // damaged tag or length, makes the index untrustworthy.
+    int64_t trailing = -1;
+    if (!nextPiece() || pieceLength != 9 || memcmp(piece, "*ENDINDEX", 9) != 0 || p != end)
+        return refuse("count differs from the lines, count", count);
+    if (kwxreadOffset(quietRoutine, fmt, &trailing, fp) != 0 || trailing != len ||
+        kwxTell64(fp) != file.size - (width + 1))
+        return refuse("trailing length differs from the leading one", len);
+    // Every line's dataset lies in the data region, in step with the others.
+    if (!inStep(fp, extents, width, pos, file.size)) return refuse("datasets out of step with the lengths, lines", count);
+    r->sorted = 0;
+    r->indexdirty = 0;
+    return 0;
+}
+
+extern "C" int kwxIoFailWithHeader(IO_error_routine routine, const char *message, int code,
+                                   IO_header *header) {
+    ioheader_free(header);
+    if (message) kwxIoError(routine, "%s", message);
+    return code;
+}
 
 // Rebuilds the index by walking the datasets from the start of the file.
 // Every whole dataset found is indexed. The scan stops at the end, at
@@ -650,7 +755,9 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
     // file as it is. Without one the scan ends at pos, keeping what it found.
     // Answers whether the scan goes on.
     const int width = r->offsetwidth ? r->offsetwidth : 20;
-    auto resync = [&]() {
+    // Without one the stream is left where it was.
+    auto skipToNext = [&]() {
+        const int64_t here = kwxTell64(fp);
         int64_t next = nextWholeDataset(fp, pos, size, width);
         if (next > pos && kwxSeek64(fp, next, 0) == 0) {
             kwxIoError(routine,
@@ -659,6 +766,11 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
                        next - pos, pos, next);
             return true;
         }
+        if (here >= 0) kwxSeek64(fp, here, 0);
+        return false;
+    };
+    auto resync = [&]() {
+        if (skipToNext()) return true;
         kwxIoError(routine,
                    "recreate_indextable: keeping the %d datasets before offset %" PRId64
                    " and terminating scan; what follows is written over by the next dataset or the index.",
@@ -733,6 +845,17 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
             }
             }
             if (dslength == 0) {
+                // An interrupted write leaves a zero length only at the end
+                // of what was written: with whole datasets after it, it is
+                // damage, stepped over like any other, and nothing after it
+                // may be written over.
+                if (skipToNext()) {
+                    kwxIoError(routine,
+                               "recreate_indextable: dataset length of zero at offset %" PRId64
+                               " with whole datasets after it: damage, not an interrupted write",
+                               pos);
+                    continue;
+                }
                 char tag[16];
                 int trc = kwxreadTag(routine, fmt, tag, 8, fp);
                 int hrc = (trc == 0 && strcmp(tag, "*DATASET") == 0) ? read_header(quietRoutine, fmt, fp, &h) : -1;
@@ -810,6 +933,7 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
                 }
             } else if (strncmp(tag, "*INDEX", 6) == 0) {
                 if (start + dslength > size) {
+                    if (skipToNext()) continue;
                     kwxIoError(routine,
                                "recreate_indextable: warning: truncated (or bad) index data at end of file while "
                                "rebuilding index, file is corrupt but probably recoverable, continuing.  [%" PRId64
@@ -875,8 +999,16 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
             if (kwxreadOffset(routine, ffmt, &recorded, fp) != 0) {
                 return kwxIoFailWithHeader(routine, "recreate_indextable: fseek +IO_INFO failed", IO_ERR_READ, &h);
             }
-            if (kwxSeek64(fp, 9, 1) != 0) {
+            // The datasets start after the "*ENDINFO" line. When that line
+            // is damaged, they start at the first whole dataset after the
+            // size, or right after the line when there is none.
+            char endLine[64];
+            if (kwxReadLine(endLine, sizeof endLine, fp) <= 0) {
                 return kwxIoFailWithHeader(routine, "recreate_indextable: fseek +IO_ENDINFO failed", IO_ERR_SEEK, &h);
+            }
+            if (strcmp(endLine, "*ENDINFO\n") != 0) {
+                kwxIoError(routine, "recreate_indextable: the info block's end line is damaged");
+                skipToNext();
             }
             continue;
         }
@@ -884,6 +1016,8 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
             char six[7] = {0};
             if (kwxSeek64(fp, pos, 0) != 0 || fread(six, 1, 6, fp) < 6) break;
             if (memcmp(six, "*CRASH", 6) == 0) {
+                // A writer's end tag is the last thing it wrote.
+                if (skipToNext()) continue;
                 kwxIoError(routine, "recreate_indextable: warning: file was not closed correctly, data may be inconsistent");
                 break;
             }
