@@ -191,11 +191,13 @@ TEST(DamagedFiles, AFileCutInsideADatasetKeepsTheDatasetsBeforeTheCut) {
         EXPECT_EQ(IO_OK, c.readInts("b", "w", 1, v));
         EXPECT_EQ((std::vector<int32_t>{2, 2}), v);
         EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("c", "w", 1, v));
-        // A later, shorter dataset goes where the cut one started.
+        // The file was closed cleanly: the cut dataset is damage, kept as
+        // it is, and a later dataset goes after the end of the file.
         ASSERT_EQ(IO_OK, c.writeInts("d", "w", 1, {4}));
-        EXPECT_EQ(third.first, placeOf(c, "d", "w", 1).first);
+        EXPECT_EQ(int64_t(bytes.size()), placeOf(c, "d", "w", 1).first);
     }
-    // Nothing of the cut dataset is left to pass for data.
+    EXPECT_EQ(bytes.substr(36), vrntest::readFile(name).substr(36, bytes.size() - 36));
+    // Nothing of the cut dataset passes for data.
     iotest::forceRebuild(name);
     Client c;
     messages().clear();
@@ -204,7 +206,6 @@ TEST(DamagedFiles, AFileCutInsideADatasetKeepsTheDatasetsBeforeTheCut) {
     std::vector<int32_t> v;
     EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("c", "w", 1, v));
     EXPECT_EQ(IO_OK, c.readInts("d", "w", 1, v));
-    EXPECT_EQ(std::string::npos, messages().find("skipping")) << messages();
 }
 
 TEST(DamagedFiles, ANewFileWhoseStartWasCutShortOpensAsANewFile) {

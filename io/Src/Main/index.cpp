@@ -740,6 +740,7 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
         return IO_ERR_SEEK;
     }
     r->nlines = 0;
+    kwxIndexSetFromStore(r, 0);
     if (indextable_alloc(r) != 0)
         return kwxIoNoMemory(routine, IO_ERR_MEMORY, "recreate_indextable",
                              (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);

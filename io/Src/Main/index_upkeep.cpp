@@ -38,6 +38,7 @@ struct RecordDebts {
     const IO_file *record;
     std::vector<IO_location> retired;
     bool sizeCleared;
+    bool fromStore;
 };
 
 std::vector<RecordDebts> &debts() {
@@ -49,7 +50,7 @@ RecordDebts *debtsOf(const IO_file *r, bool make) {
     for (RecordDebts &d : debts())
         if (d.record == r) return &d;
     if (!make) return nullptr;
-    debts().push_back(RecordDebts{r, {}, false});
+    debts().push_back(RecordDebts{r, {}, false, false});
     return &debts().back();
 }
 
@@ -249,6 +250,23 @@ extern "C" void kwxIoSetSizeCleared(const IO_file *r, int cleared) {
         debtsOf(r, true)->sizeCleared = true;
     } catch (const std::bad_alloc &) {
         // Not remembered: the size is cleared again before the next change.
+    }
+}
+
+extern "C" int kwxIndexFromStore(const IO_file *r) {
+    const RecordDebts *d = debtsOf(r, false);
+    return d && d->fromStore ? 1 : 0;
+}
+
+extern "C" void kwxIndexSetFromStore(const IO_file *r, int fromStore) {
+    if (!fromStore) {
+        if (RecordDebts *d = debtsOf(r, false)) d->fromStore = false;
+        return;
+    }
+    try {
+        debtsOf(r, true)->fromStore = true;
+    } catch (const std::bad_alloc &) {
+        // Not remembered: the table is then taken as checked.
     }
 }
 

@@ -341,6 +341,11 @@ int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *record);
  * the last flush (see kwxIoStartChanging), and setting it. */
 int kwxIoSizeCleared(const IO_file *record);
 void kwxIoSetSizeCleared(const IO_file *record, int cleared);
+/* Whether the record's index table was read from the stored index and not
+ * yet checked against the datasets in the file (a rebuild, or a fresh file,
+ * gives a table that is), and setting it. */
+int kwxIndexFromStore(const IO_file *record);
+void kwxIndexSetFromStore(const IO_file *record, int fromStore);
 /* Forgets what was kept for a record that is released. */
 void kwxIndexForgetRecord(const IO_file *record);
 
