@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -268,6 +269,105 @@ extern "C" void kwxIndexSetFromStore(const IO_file *r, int fromStore) {
     } catch (const std::bad_alloc &) {
         // Not remembered: the table is then taken as checked.
     }
+}
+
+namespace {
+
+// The live lines of a table, from the WHAT on (the status left out), in
+// byte order: two tables that list the same datasets give the same list.
+std::vector<std::string_view> liveLines(const char *table, int n) {
+    std::vector<std::string_view> out;
+    out.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const char *line = IO_INDEX_LINE(table, i);
+        if (line[0] == 'Y') out.emplace_back(line + 1, strnlen(line + 1, IO_INDEX_SLOT - 1));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace
+
+// Rebuilds the index beside the record's table and compares the two: the
+// table is kept when it lists exactly the live datasets the file holds,
+// else the rebuilt one takes its place. Done once for a table read from the
+// stored index; the stream and the index position are kept.
+extern "C" int kwxIndexRecheck(IO_error_routine routine, IO_file *r, int *changed) {
+    *changed = 0;
+    if (!r || !r->stream || !r->indextable || !kwxIndexFromStore(r)) return 0;
+    kwxIndexSetFromStore(r, 0);
+    const int64_t here = kwxTell64(r->stream);
+    IO_file scratch;
+    memset(&scratch, 0, sizeof scratch);
+    scratch.stream = r->stream;
+    scratch.offsetwidth = r->offsetwidth;
+    scratch.routine = quietRoutine;
+    int rc = recreate_indextable(quietRoutine, &scratch);
+    bool same = true;
+    if (rc == 0) {
+        try {
+            kwxIoCountAllocation();
+            same = liveLines(r->indextable, r->nlines) == liveLines(scratch.indextable, scratch.nlines);
+        } catch (const std::bad_alloc &) {
+            rc = kwxIoNoMemory(routine, IO_ERR_MEMORY, "kwxIndexRecheck", IO_NO_SIZE);
+        }
+    }
+    if (rc == 0 && !same) {
+        kwxIoError(routine,
+                   "kwxIndexRecheck: the stored index of %s does not list the datasets the file holds; "
+                   "it is rebuilt from them",
+                   r->filename ? r->filename : "");
+        std::swap(r->indextable, scratch.indextable);
+        r->nlines = scratch.nlines;
+        r->sorted = 0;
+        r->sortedhead = 0;
+        r->indexdirty = 1;
+        kwxIndexDropViews(r);
+        *changed = 1;
+    }
+    kwxIndexDropViews(&scratch);
+    free(scratch.indextable);
+    if (here >= 0) kwxSeek64(r->stream, here, 0);
+    return rc;
+}
+
+// Whether a line of the table names the dataset read at `location`: one of
+// its name with that location, live unless the dataset there carries a
+// deletion mark.
+extern "C" int kwxIndexNamesDataset(IO_error_routine routine, IO_file *r, const IO_header *read,
+                                    int64_t location, char letter, int *names) {
+    *names = 0;
+    if (!r || !r->indextable || !read || !read->what || !read->where || !read->when) return 0;
+    std::vector<IO_location> found;
+    IO_header key = *read;
+    if (int rc = kwxIndexSearch(routine, IO_SORT_WHAT, &key, r, found)) return rc;
+    for (const IO_location &loc : found) {
+        if (loc.location == location) {
+            *names = !iofmt_is_deleted(static_cast<unsigned char>(letter));
+            return 0;
+        }
+    }
+    // A retired line: reading the older version of a name on purpose.
+    IO_location loc;
+    *names = kwxIndexLineAt(r, location, &loc) && IO_INDEX_LINE(r->indextable, loc.line)[0] == 'N' &&
+             strcmp(loc.what, read->what) == 0 && strcmp(loc.where, read->where) == 0 &&
+             loc.when == *read->when;
+    return 0;
+}
+
+// The line whose location is `location` (a live one before a retired one).
+extern "C" int kwxIndexLineAt(const IO_file *r, int64_t location, IO_location *out) {
+    if (!r || !r->indextable) return 0;
+    int best = -1;
+    for (int i = 0; i < r->nlines; ++i) {
+        const char *line = IO_INDEX_LINE(r->indextable, i);
+        if (lineLocation(line) != location) continue;
+        if (best < 0 || line[0] == 'Y') best = i;
+        if (line[0] == 'Y') break;
+    }
+    if (best < 0 || parseindex(quietRoutine, IO_INDEX_LINE(r->indextable, best), out) != 0) return 0;
+    out->line = best;
+    return 1;
 }
 
 extern "C" void kwxIndexForgetRecord(const IO_file *r) {
