@@ -531,14 +531,16 @@ int64_t lengthFieldsAt(FILE *fp, int64_t at, int width) {
 }
 
 // Whether the datasets of the index lines lie back to back in the data
-// region, from the end of the info block to the index at indexStart: each
+// region, from the end of the info block's size line (the "*ENDINFO" line
+// counts as a gap, so that a damaged one is no reason to rebuild each
+// time) to the index at indexStart: each
 // one starts where the one before ends (its three format bytes, two length
 // fields and the length in between), or after a gap that holds no whole
 // live dataset (deleted datasets, or damage a rebuild stepped over). A
 // location or length that was damaged, and lines that are missing, break
 // the step; the index must then be rebuilt.
 bool inStep(FILE *fp, std::vector<Extent> &extents, int width, int64_t indexStart, int64_t size) {
-    const int64_t dataStart = 6 + (static_cast<int64_t>(width) + 1) + 9;
+    const int64_t dataStart = 6 + (static_cast<int64_t>(width) + 1);
     auto byLocation = [](const Extent &a, const Extent &b) { return a.location < b.location; };
     if (!std::is_sorted(extents.begin(), extents.end(), byLocation))
         std::sort(extents.begin(), extents.end(), byLocation);
