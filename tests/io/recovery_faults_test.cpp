@@ -15,6 +15,7 @@ using iotest::Client;
 using iotest::Data;
 using iotest::Header;
 using iotest::messages;
+using iotest::missing;
 using vrntest::TempDir;
 
 int deleteName(Client &c, const std::string &what, const std::string &where, int32_t when) {
@@ -124,47 +125,13 @@ TEST(RetiredDatasets, ADeleteThatReachedTheFileIsNotUndoneByTheStoredIndexAfterA
     EXPECT_EQ(IO_OK, c.readInts("b", "w", 1, v));
 }
 
-// Datasets a, b, c, ... (n of them) of the format given, the k-th holding
-// k + 1 copies of k + 1.
+// Datasets a, b, c, ... (n of them) of the format given.
 void writeLetters(const std::string &name, int n, const char *format = "F") {
     Client c;
     ASSERT_EQ(IO_OK, c.open(name));
-    Header h;
-    Data d;
-    d.setName(format);
-    ASSERT_EQ(IO_OK, c.request(IO_SET_DEFAULT_FORMAT, h, d));
-    for (int k = 0; k < n; ++k)
-        ASSERT_EQ(IO_OK, c.writeInts(std::string(1, char('a' + k)), "w", 1, std::vector<int32_t>(size_t(k + 1), k + 1)));
+    ASSERT_EQ(IO_OK, iotest::setFormat(c, format));
+    for (int k = 0; k < n; ++k) ASSERT_EQ(IO_OK, iotest::writeLetter(c, char('a' + k)));
     ASSERT_EQ(IO_OK, c.close());
-}
-
-// The letters of those datasets that do not read back whole.
-std::string missing(Client &c, const std::string &letters) {
-    std::string out;
-    for (char l : letters) {
-        std::vector<int32_t> v;
-        int k = l - 'a';
-        if (c.readInts(std::string(1, l), "w", 1, v) != IO_OK || v != std::vector<int32_t>(size_t(k + 1), k + 1))
-            out += l;
-    }
-    return out;
-}
-
-// Opens the damaged file: the datasets `whole` read back; one more is
-// written and the file closed; reopened, they and the new one read back.
-void expectKeptAfterOneMoreWrite(const std::string &name, const std::string &whole, char added) {
-    {
-        Client c;
-        messages().clear();
-        ASSERT_EQ(IO_OK, c.open(name)) << messages();
-        EXPECT_EQ("", missing(c, whole)) << messages();
-        int k = added - 'a';
-        ASSERT_EQ(IO_OK, c.writeInts(std::string(1, added), "w", 1, std::vector<int32_t>(size_t(k + 1), k + 1)));
-        ASSERT_EQ(IO_OK, c.close());
-    }
-    Client c;
-    ASSERT_EQ(IO_OK, c.open(name));
-    EXPECT_EQ("", missing(c, whole + added)) << messages();
 }
 
 TEST(DamagedFiles, ADamagedStoredIndexIsRebuiltAndNoCloseLeavesOutADataset) {
@@ -194,7 +161,7 @@ TEST(DamagedFiles, ADamagedStoredIndexIsRebuiltAndNoCloseLeavesOutADataset) {
             EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("z", "w", 1, v));
             EXPECT_EQ("", missing(c, "abcde"));
         }
-        expectKeptAfterOneMoreWrite(name, "abcde", 'f');
+        iotest::expectKeptAfterOneMoreWrite(name, "abcde", 'f');
         EXPECT_FALSE(HasFailure()) << "damage " << damage;
     }
 }
@@ -213,7 +180,7 @@ TEST(DamagedFiles, AZeroLengthWithWholeDatasetsAfterItIsSteppedOverAndNothingIsC
     bytes.insert(c + 3, std::string(4, '\0'));
     bytes.replace(6, 20, std::string(19, ' ') + "0");
     vrntest::writeFile(name, bytes);
-    expectKeptAfterOneMoreWrite(name, "abde", 'f');
+    iotest::expectKeptAfterOneMoreWrite(name, "abde", 'f');
     std::string after = vrntest::readFile(name);
     EXPECT_EQ(bytes.substr(36, storedIndexAt(bytes) - 36), after.substr(36, storedIndexAt(bytes) - 36));
 }
@@ -226,7 +193,7 @@ TEST(DamagedFiles, AFileClosedCleanlyKeepsTheBytesWhereItsRebuildStopped) {
     std::string bytes = vrntest::readFile(name);
     bytes.insert(bytes.rfind("*ENDDATASET", storedIndexAt(bytes)) - 4, "7");
     vrntest::writeFile(name, bytes);
-    expectKeptAfterOneMoreWrite(name, "abcd", 'f');
+    iotest::expectKeptAfterOneMoreWrite(name, "abcd", 'f');
     EXPECT_EQ(bytes.substr(36), vrntest::readFile(name).substr(36, bytes.size() - 36));
 }
 
@@ -238,7 +205,7 @@ TEST(DamagedFiles, ADamagedInfoBlockEndDoesNotHideTheFirstDataset) {
     ASSERT_EQ("*ENDINFO\n", bytes.substr(27, 9));
     bytes.erase(32, 2);
     vrntest::writeFile(name, bytes);
-    expectKeptAfterOneMoreWrite(name, "abcde", 'f');
+    iotest::expectKeptAfterOneMoreWrite(name, "abcde", 'f');
 }
 
 TEST(DamagedFiles, ADamagedStoredIndexLengthStillOpensWithEveryDataset) {
