@@ -60,23 +60,94 @@ bool digitField(const char *p, size_t n, size_t most, int64_t *v) {
 // location in decimal digits, the six fields separated by one ESC each. A
 // line damaged in any byte that makes it something else is refused, so that
 // the index is rebuilt from the datasets rather than believed.
-bool storedLine(const char *line, size_t n, int64_t *dslength, int64_t *location) {
-    if (n < 2 || (line[0] != 'Y' && line[0] != 'N') || line[1] != IO_ESC) return false;
-    if (memchr(line, '\0', n)) return false;
-    const char *field[6];
-    size_t length[6];
-    const char *p = line, *const end = line + n;
-    for (int f = 0; f < 6; ++f) {
-        const char *q = f < 5 ? static_cast<const char *>(memchr(p, IO_ESC, static_cast<size_t>(end - p))) : end;
-        if (!q) return false;
-        field[f] = p;
-        length[f] = static_cast<size_t>(q - p);
-        p = q + 1;
+// Marks with 0x80 each byte of w that is 0 (exactly: no borrow between bytes).
+inline uint64_t zeroBytes(uint64_t w) {
+    const uint64_t low7 = 0x7f7f7f7f7f7f7f7fULL;
+    return ~(((w & low7) + low7) | w | low7);
+}
+
+// The value of n decimal digits at p; false when a byte is no digit. Up to
+// eight digits are read at once when the eight bytes at p may be read
+// (before `limit`).
+inline bool digitsValue(const char *p, size_t n, const char *limit, int64_t *value) {
+    if (n <= 8 && limit - p >= 8) {
+        uint64_t w;
+        memcpy(&w, p, 8);
+        // The digits to the high bytes, '0' before them: the first digit
+        // stays the most significant.
+        w = n == 8 ? w : (w << (8 * (8 - n))) | (0x3030303030303030ULL >> (8 * n));
+        const uint64_t d = w - 0x3030303030303030ULL;
+        if (((w & 0xf0f0f0f0f0f0f0f0ULL) ^ 0x3030303030303030ULL) | ((d + 0x7676767676767676ULL) & 0x8080808080808080ULL))
+            return false;
+        uint64_t v = d;
+        v = (v * 10 + (v >> 8)) & 0x00ff00ff00ff00ffULL;
+        v = (v * 100 + (v >> 16)) & 0x0000ffff0000ffffULL;
+        v = (v * 10000 + (v >> 32)) & 0x00000000ffffffffULL;
+        *value = static_cast<int64_t>(v);
+        return true;
     }
-    int64_t when = 0;
-    return length[1] > 0 && length[2] > 0 && digitField(field[3], length[3], 10, &when) &&
-           when <= INT32_MAX && digitField(field[4], length[4], 18, dslength) && *dslength > 0 &&
-           digitField(field[5], length[5], 18, location);
+    int64_t v = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const unsigned digit = static_cast<unsigned char>(p[k]) - '0';
+        if (digit > 9) return false;
+        v = v * 10 + digit;
+    }
+    *value = v;
+    return true;
+}
+
+// Reads the stored index line that starts at `line` (the buffer ends at
+// `end`) up to its newline: its length, or -1 when it is not a line the
+// layout allows or has no newline. This runs for every line of every open,
+// so the bytes are looked at eight at a time.
+long storedLine(const char *line, const char *end, int64_t *dslength, int64_t *location) {
+    const size_t room = static_cast<size_t>(end - line);
+    size_t esc[5];
+    int found = 0;
+    size_t n = 0;
+    bool ended = false;
+    auto separators = [&](uint64_t m, size_t at) {
+        for (; m; m &= m - 1) {
+            if (found == 5) return false;
+            esc[found++] = at + static_cast<size_t>(__builtin_ctzll(m) >> 3);
+        }
+        return true;
+    };
+    for (; n + 8 <= room && n < IO_INDEX_SLOT; n += 8) {
+        uint64_t w;
+        memcpy(&w, line + n, 8);
+        uint64_t below = ~0ULL;
+        if (uint64_t nl = zeroBytes(w ^ 0x0a0a0a0a0a0a0a0aULL)) {
+            below = (nl & (0 - nl)) - 1;
+            ended = true;
+        }
+        if ((zeroBytes(w) & below) || !separators(zeroBytes(w ^ 0x1b1b1b1b1b1b1b1bULL) & below, n)) return -1;
+        if (ended) {
+            n += static_cast<size_t>(__builtin_ctzll(below + 1) >> 3);
+            break;
+        }
+    }
+    for (; !ended && n < room && n < IO_INDEX_SLOT; ++n) {
+        if (line[n] == '\n') {
+            ended = true;
+            break;
+        }
+        if (line[n] == '\0' || (line[n] == IO_ESC && !separators(1, n))) return -1;
+    }
+    // A status, WHAT and WHERE not empty, then three numbers in plain digits.
+    if (!ended || n >= IO_INDEX_SLOT || (line[0] != 'Y' && line[0] != 'N') || found != 5 || esc[0] != 1 ||
+        esc[1] == 2 || esc[2] == esc[1] + 1)
+        return -1;
+    int64_t value[3];
+    for (int f = 0; f < 3; ++f) {
+        const size_t first = esc[f + 2] + 1, last = f < 2 ? esc[f + 3] : n;
+        if (last == first || last - first > (f == 0 ? 10u : 18u) ||
+            !digitsValue(line + first, last - first, end, &value[f]))
+            return -1;
+    }
+    *dslength = value[1];
+    *location = value[2];
+    return value[0] <= INT32_MAX && value[1] > 0 ? static_cast<long>(n) : -1;
 }
 
 void copyLine(char *slot, const char *line) {
@@ -478,7 +549,7 @@ int64_t nextWholeDataset(FILE *fp, int64_t from, int64_t size, int width, int64_
     const int64_t tagEnd = std::min<int64_t>(size, limit + 3 + width + 1 + static_cast<int64_t>(tagLen));
     std::vector<char> chunk;
     try {
-        chunk.resize(1 << 16);
+        chunk.resize(static_cast<size_t>(std::min<int64_t>(1 << 16, std::max<int64_t>(tagEnd - from, 64))));
     } catch (const std::bad_alloc &) {
         return -1;
     }
@@ -530,41 +601,67 @@ int64_t lengthFieldsAt(FILE *fp, int64_t at, int width) {
     }
 }
 
-// Whether the datasets of the index lines lie back to back in the data
-// region, from the end of the info block's size line (the "*ENDINFO" line
-// counts as a gap, so that a damaged one is no reason to rebuild each
-// time) to the index at indexStart: each
-// one starts where the one before ends (its three format bytes, two length
-// fields and the length in between), or after a gap that holds no whole
-// live dataset (deleted datasets, or damage a rebuild stepped over). A
-// location or length that was damaged, and lines that are missing, break
-// the step; the index must then be rebuilt.
-bool inStep(FILE *fp, std::vector<Extent> &extents, int width, int64_t indexStart, int64_t size) {
-    const int64_t dataStart = 6 + (static_cast<int64_t>(width) + 1);
-    auto byLocation = [](const Extent &a, const Extent &b) { return a.location < b.location; };
-    if (!std::is_sorted(extents.begin(), extents.end(), byLocation))
-        std::sort(extents.begin(), extents.end(), byLocation);
-    const int64_t fields[3] = {2 * (static_cast<int64_t>(width) + 1), 8, 16};
-    auto gapHoldsNoDataset = [&](int64_t from, int64_t to) {
-        return from == to || nextWholeDataset(fp, from - 1, size, width, to, true) < 0;
-    };
-    int64_t expected = dataStart;
-    for (size_t i = 0; i < extents.size(); ++i) {
-        const Extent &e = extents[i];
-        if (e.location < expected || e.length > indexStart - e.location) return false;
-        if (!gapHoldsNoDataset(expected, e.location)) return false;
-        const int64_t next = i + 1 < extents.size() ? extents[i + 1].location : indexStart;
-        const int64_t between = next - e.location - 3 - e.length;
-        if (between == fields[0] || between == fields[1] || between == fields[2]) {
-            expected = next;
-            continue;
-        }
-        const int64_t f = lengthFieldsAt(fp, e.location, width);
-        if (f == 0) return false;
-        expected = e.location + 3 + e.length + f;
+// Checks that the datasets of the index lines, given in the order of their
+// locations, lie back to back in the data region, from the end of the info
+// block (a damaged "*ENDINFO" line counts as a gap, so that it is no reason
+// to rebuild at every open) to the index at indexStart: each one starts
+// where the one before ends (its three format bytes, two length fields and
+// the length in between), or after a gap that holds no whole live dataset
+// (deleted datasets, or damage a rebuild stepped over). A location or
+// length that was damaged, and lines that are missing, break the step; the
+// index must then be rebuilt. The stream is left anywhere.
+class StepCheck {
+public:
+    StepCheck(FILE *fp, int width, int64_t indexStart, int64_t size)
+        : fp_(fp), width_(width), indexStart_(indexStart), size_(size),
+          fields_{2 * (static_cast<int64_t>(width) + 1), 8, 16} {
+        expected_ = 6 + (static_cast<int64_t>(width) + 1);
+        char endInfo[9];
+        if (kwxSeek64(fp, expected_, 0) == 0 && fread(endInfo, 1, 9, fp) == 9 &&
+            memcmp(endInfo, "*ENDINFO\n", 9) == 0)
+            expected_ += 9;
     }
-    return expected <= indexStart && gapHoldsNoDataset(expected, indexStart);
-}
+    // The next line in the order of locations.
+    void add(const Extent &e) {
+        if (have_) step(e.location);
+        last_ = e;
+        have_ = true;
+    }
+    bool finish() {
+        if (have_) step(indexStart_);
+        return ok_ && expected_ <= indexStart_ && gapHoldsNoDataset(expected_, indexStart_);
+    }
+
+private:
+    bool gapHoldsNoDataset(int64_t from, int64_t to) {
+        return from == to || nextWholeDataset(fp_, from - 1, size_, width_, to, true) < 0;
+    }
+    // The last line's dataset, followed by one at `next`.
+    void step(int64_t next) {
+        if (!ok_) return;
+        const Extent &e = last_;
+        if (e.location < expected_ || e.length > indexStart_ - e.location || !gapHoldsNoDataset(expected_, e.location)) {
+            ok_ = false;
+            return;
+        }
+        const int64_t between = next - e.location - 3 - e.length;
+        if (between == fields_[0] || between == fields_[1] || between == fields_[2]) {
+            expected_ = next;
+            return;
+        }
+        const int64_t f = lengthFieldsAt(fp_, e.location, width_);
+        ok_ = f != 0;
+        expected_ = e.location + 3 + e.length + f;
+    }
+
+    FILE *fp_;
+    int width_;
+    int64_t indexStart_, size_;
+    int64_t fields_[3];
+    int64_t expected_;
+    Extent last_{0, 0};
+    bool have_ = false, ok_ = true;
+};
 
 }  // namespace
 
@@ -647,15 +744,12 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
         while (blanks < pieceLength && piece[blanks] == ' ') ++blanks;
         if (!digitField(piece + blanks, pieceLength - blanks, 18, &count)) count = -1;
     }
-    // The count is checked against the lines present before anything is
-    // allocated for it.
-    size_t lines = 0;
-    for (const char *q = p; q < end; ++lines) {
-        q = static_cast<const char *>(memchr(q, '\n', static_cast<size_t>(end - q)));
-        if (!q) break;
-        ++q;
-    }
-    if (count < 0 || count > INT32_MAX - IO_INDEX_GROW - 1 || static_cast<uint64_t>(count) > lines) {
+    // The count is checked against the bytes present (a line takes at least
+    // twelve) before anything is allocated for it.
+    if (count < 0 || count > INT32_MAX - IO_INDEX_GROW - 1 || count > (end - p) / 12) {
+        size_t lines = 0;
+        for (const char *q = p; q < end && (q = static_cast<const char *>(memchr(q, '\n', static_cast<size_t>(end - q)))); ++q)
+            ++lines;
         kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
                    static_cast<int>(lines), static_cast<int>(count < 0 || count > INT32_MAX ? -1 : count));
         return IO_ERR_PARSE;
@@ -670,29 +764,34 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
         return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory",
                              (static_cast<int64_t>(count) + IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
     }
+    // Lines in the order of their locations (as a file written from start to
+    // end lists them) are checked as they come; others are sorted first.
+    StepCheck inStep(fp, width, pos, file.size);
+    const char *const firstLine = p;
     std::vector<Extent> extents;
-    try {
-        kwxIoCountAllocation();
-        extents.resize(static_cast<size_t>(count));
-    } catch (const std::bad_alloc &) {
-        r->nlines = 0;
-        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory", count * 16);
-    }
+    bool ordered = true;
+    int64_t lastLocation = -1;
     auto refuse = [&](const char *what, int64_t line) {
         kwxIoError(routine, "create_indextable: index is wrong: %s %d\n", what, static_cast<int>(line));
         r->nlines = 0;
         return IO_ERR_PARSE;
     };
     for (int64_t i = 0; i < count; ++i) {
-        if (!nextPiece()) {
+        if (p >= end) {
             kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
                        static_cast<int>(i), static_cast<int>(count));
             r->nlines = 0;
             return IO_ERR_PARSE;
         }
-        if (pieceLength >= IO_INDEX_SLOT) return refuse("too long: line", i);
-        Extent &e = extents[static_cast<size_t>(i)];
-        if (!storedLine(piece, pieceLength, &e.length, &e.location)) return refuse("bad line", i);
+        Extent e;
+        const long n = storedLine(p, end, &e.length, &e.location);
+        if (n < 0) return refuse("bad line", i);
+        piece = p;
+        pieceLength = static_cast<size_t>(n);
+        p += n + 1;
+        if (ordered && e.location < lastLocation) ordered = false;
+        lastLocation = e.location;
+        if (ordered) inStep.add(e);
         char *slot = IO_INDEX_LINE(r->indextable, i);
         memcpy(slot, piece, pieceLength);
         slot[pieceLength] = '\0';
@@ -703,11 +802,32 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
     int64_t trailing = -1;
     if (!nextPiece() || pieceLength != 9 || memcmp(piece, "*ENDINDEX", 9) != 0 || p != end)
         return refuse("count differs from the lines, count", count);
-    if (kwxreadOffset(quietRoutine, fmt, &trailing, fp) != 0 || trailing != len ||
-        kwxTell64(fp) != file.size - (width + 1))
+    const int64_t trailingAt = here + len;
+    if (kwxSeek64(fp, trailingAt, 0) != 0 || kwxreadOffset(quietRoutine, fmt, &trailing, fp) != 0 ||
+        trailing != len || kwxTell64(fp) != file.size - (width + 1))
         return refuse("trailing length differs from the leading one", len);
     // Every line's dataset lies in the data region, in step with the others.
-    if (!inStep(fp, extents, width, pos, file.size)) return refuse("datasets out of step with the lengths, lines", count);
+    if (!ordered) {
+        StepCheck sorted(fp, width, pos, file.size);
+        try {
+            kwxIoCountAllocation();
+            extents.resize(static_cast<size_t>(count));
+        } catch (const std::bad_alloc &) {
+            r->nlines = 0;
+            return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory", count * 16);
+        }
+        // The lines were read from the buffer, which is still there.
+        const char *q = firstLine;
+        for (int64_t i = 0; i < count; ++i) {
+            Extent &e = extents[static_cast<size_t>(i)];
+            q += storedLine(q, end, &e.length, &e.location) + 1;
+        }
+        std::sort(extents.begin(), extents.end(),
+                  [](const Extent &a, const Extent &b) { return a.location < b.location; });
+        for (const Extent &e : extents) sorted.add(e);
+        inStep = sorted;
+    }
+    if (!inStep.finish()) return refuse("datasets out of step with the lengths, lines", count);
     r->sorted = 0;
     r->indexdirty = 0;
     return 0;
