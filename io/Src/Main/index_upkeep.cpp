@@ -237,38 +237,39 @@ extern "C" int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *r) {
     return rc;
 }
 
-extern "C" int kwxIoSizeCleared(const IO_file *r) {
+namespace {
+
+bool flagOf(const IO_file *r, bool RecordDebts::*flag) {
     const RecordDebts *d = debtsOf(r, false);
-    return d && d->sizeCleared ? 1 : 0;
+    return d && d->*flag;
 }
+
+// A flag that cannot be remembered for want of memory stays off: the size
+// is then cleared again before the next change, and the table taken as
+// checked.
+void setFlag(const IO_file *r, bool RecordDebts::*flag, bool on) {
+    if (!on) {
+        if (RecordDebts *d = debtsOf(r, false)) d->*flag = false;
+        return;
+    }
+    try {
+        debtsOf(r, true)->*flag = true;
+    } catch (const std::bad_alloc &) {
+    }
+}
+
+}  // namespace
+
+extern "C" int kwxIoSizeCleared(const IO_file *r) { return flagOf(r, &RecordDebts::sizeCleared) ? 1 : 0; }
 
 extern "C" void kwxIoSetSizeCleared(const IO_file *r, int cleared) {
-    if (!cleared) {
-        if (RecordDebts *d = debtsOf(r, false)) d->sizeCleared = false;
-        return;
-    }
-    try {
-        debtsOf(r, true)->sizeCleared = true;
-    } catch (const std::bad_alloc &) {
-        // Not remembered: the size is cleared again before the next change.
-    }
+    setFlag(r, &RecordDebts::sizeCleared, cleared != 0);
 }
 
-extern "C" int kwxIndexFromStore(const IO_file *r) {
-    const RecordDebts *d = debtsOf(r, false);
-    return d && d->fromStore ? 1 : 0;
-}
+extern "C" int kwxIndexFromStore(const IO_file *r) { return flagOf(r, &RecordDebts::fromStore) ? 1 : 0; }
 
 extern "C" void kwxIndexSetFromStore(const IO_file *r, int fromStore) {
-    if (!fromStore) {
-        if (RecordDebts *d = debtsOf(r, false)) d->fromStore = false;
-        return;
-    }
-    try {
-        debtsOf(r, true)->fromStore = true;
-    } catch (const std::bad_alloc &) {
-        // Not remembered: the table is then taken as checked.
-    }
+    setFlag(r, &RecordDebts::fromStore, fromStore != 0);
 }
 
 namespace {
