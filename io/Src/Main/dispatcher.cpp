@@ -145,17 +145,18 @@ int readOnce(IO_error_routine routine, IO_header *header, IO_data *data, IO_file
     return rc;
 }
 
-// Reads the dataset at the location the caller found. A table read from the
+// Reads at the location the caller found. A table read from the
 // stored index is checked against the file when what is there is not the
 // dataset its line names (a damaged location, name or status, or bytes that
 // are no dataset): rebuilt if need be, and the dataset that line names is
 // read from where the file really holds it.
-int readLocated(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file,
-                bool as) {
-    if (!kwxIndexFromStore(file)) return readOnce(routine, header, data, file, as);
+// read(routine) reads at data->offsets[0] into header (and data).
+template <typename Read>
+int readChecked(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file, Read read) {
+    if (!kwxIndexFromStore(file)) return read(routine);
     const int64_t at = data->offsets[0];
     heldMessages().clear();
-    int rc = readOnce(holdMessage, header, data, file, as);
+    int rc = read(holdMessage);
     std::vector<std::string> held;
     held.swap(heldMessages());
     // Memory that runs out for the check is no request for room (which
@@ -195,7 +196,13 @@ int readLocated(IO_error_routine routine, IO_header *header, IO_data *data, IO_f
         if (loc.location > newest->location) newest = &loc;
     data->offsets[0] = newest->location;
     data->offsets[1] = newest->dslength;
-    return readOnce(routine, header, data, file, as);
+    return read(routine);
+}
+
+int readLocated(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file,
+                bool as) {
+    return readChecked(routine, header, data, file,
+                       [&](IO_error_routine r) { return readOnce(r, header, data, file, as); });
 }
 
 int locate(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file) {
@@ -380,13 +387,14 @@ int readDataset(Call &c) { return readLocated(c.routine, c.header, c.data, c.cur
 
 int readHeader(Call &c) {
     IO_file *cur = c.cur;
-    if (int rc = seekTo(c.routine, cur, c.data->offsets[0],
-                        "iocnt: (can't go to the dataset location) syserr:"))
-        return rc;
-    if (int rc = read_located_dataset_start(c.routine, cur->format, cur))
-        return failed(c.routine, rc, "iocnt: read dataset start block failed\n");
-    return failed(c.routine, read_header(c.routine, cur->format, cur->stream, c.header),
-                  "iocnt: read dataset header failed\n");
+    return readChecked(c.routine, c.header, c.data, cur, [&](IO_error_routine routine) {
+        if (int rc = seekTo(routine, cur, c.data->offsets[0], "iocnt: (can't go to the dataset location) syserr:"))
+            return rc;
+        if (int rc = read_located_dataset_start(routine, cur->format, cur))
+            return failed(routine, rc, "iocnt: read dataset start block failed\n");
+        return failed(routine, read_header(routine, cur->format, cur->stream, c.header),
+                      "iocnt: read dataset header failed\n");
+    });
 }
 
 // The position of the stream into *pos; 8 with the message when it is lost.
