@@ -112,11 +112,13 @@ long storedLine(const char *line, const char *end, int64_t *dslength, int64_t *l
             const uint64_t below = (nl & (0 - nl)) - 1;
             n = static_cast<size_t>(__builtin_ctzll(nl));
             sep &= below;
-            if ((nul & below) || __builtin_popcountll(sep) != 5) return -1;
+            if (nul & below) return -1;
             for (size_t &e : esc) {
+                if (!sep) return -1;
                 e = static_cast<size_t>(__builtin_ctzll(sep));
                 sep &= sep - 1;
             }
+            if (sep) return -1;
             found = 5;
             ended = true;
         }
@@ -639,7 +641,15 @@ public:
     }
     // The next line in the order of locations.
     void add(const Extent &e) {
-        if (have_) step(e.location);
+        if (have_) {
+            // Most lines follow the one before without a gap.
+            const int64_t between = e.location - last_.location - 3 - last_.length;
+            if (ok_ && last_.location == expected_ && last_.length <= indexStart_ - last_.location &&
+                (between == fields_[0] || between == fields_[1] || between == fields_[2]))
+                expected_ = e.location;
+            else
+                step(e.location);
+        }
         last_ = e;
         have_ = true;
     }
