@@ -56,6 +56,7 @@ inline uint64_t zeroBytes(uint64_t w) {
 // eight digits are read at once when the eight bytes at p may be read
 // (before `limit`).
 inline bool digitsValue(const char *p, size_t n, const char *limit, int64_t *value) {
+    if (n == 0) return false;
     if (n <= 8 && limit - p >= 8) {
         uint64_t w;
         memcpy(&w, p, 8);
@@ -768,8 +769,7 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
     {
         size_t blanks = 0;
         while (blanks < pieceLength && piece[blanks] == ' ') ++blanks;
-        if (pieceLength - blanks > 18 || !digitsValue(piece + blanks, pieceLength - blanks, end, &count) ||
-            blanks == pieceLength)
+        if (pieceLength - blanks > 18 || !digitsValue(piece + blanks, pieceLength - blanks, end, &count))
             count = -1;
     }
     // The count is checked against the bytes present (a line takes at least
