@@ -294,11 +294,8 @@ std::vector<std::string_view> liveLines(const char *table, int n) {
 // The name the header records at `at` give the dataset there, read in one
 // go: WHAT, WHERE and WHEN, and whether the dataset is live. False when the
 // bytes are not what a dataset's start looks like (a deleted dataset, say).
-bool nameAt(int fd, int width, int64_t at, std::string &what, std::string &where, int32_t &when, bool &live) {
-    char b[512];
-    const ssize_t got = pread(fd, b, sizeof b, at);
-    if (got < 40) return false;
-    const size_t n = static_cast<size_t>(got);
+bool nameAt(const char *b, size_t n, int width, std::string &what, std::string &where, int32_t &when, bool &live) {
+    if (n < 40) return false;
     const char letter = b[0];
     live = iofmt_is_live(static_cast<unsigned char>(letter)) != 0;
     if (!live || b[2] != '\n') return false;
@@ -352,14 +349,36 @@ bool linesNameTheirDatasets(const IO_file *r) {
     const int fd = vrnPlatform_streamFd(r->stream);
     if (fd < 0 || fflush(r->stream) != 0) return false;
     const int width = r->offsetwidth ? r->offsetwidth : 20;
+    // The datasets in the order of the file, read through one large buffer.
+    std::vector<std::pair<int64_t, int>> order;
+    std::vector<char> buffer;
+    try {
+        kwxIoCountAllocation();
+        order.reserve(static_cast<size_t>(r->nlines));
+        buffer.resize(1 << 20);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    for (int i = 0; i < r->nlines; ++i) order.emplace_back(lineLocation(IO_INDEX_LINE(r->indextable, i)), i);
+    std::sort(order.begin(), order.end());
+    const size_t want = 512;
+    int64_t bufferStart = 0;
+    size_t bufferBytes = 0;
     std::string what, where;
-    for (int i = 0; i < r->nlines; ++i) {
+    for (const auto &[at, i] : order) {
+        if (at < bufferStart || static_cast<uint64_t>(at - bufferStart) + want > bufferBytes) {
+            const ssize_t got = pread(fd, buffer.data(), buffer.size(), at);
+            if (got < 0) return false;
+            bufferStart = at;
+            bufferBytes = static_cast<size_t>(got);
+        }
+        const size_t offset = static_cast<size_t>(at - bufferStart);
         const char *line = IO_INDEX_LINE(r->indextable, i);
         IO_location loc;
         int32_t when = 0;
         bool live = false;
         if (parseindex(quietRoutine, line, &loc) != 0) return false;
-        if (!nameAt(fd, width, loc.location, what, where, when, live)) {
+        if (!nameAt(buffer.data() + offset, std::min(want, bufferBytes - offset), width, what, where, when, live)) {
             if (line[0] == 'N' && !live) continue;   // a retired dataset, marked deleted
             return false;
         }
