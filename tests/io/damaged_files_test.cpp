@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -94,11 +95,11 @@ TEST(DamagedStoredIndex, DeletionNeverMarksBytesThatAreNotTheNamedDataset) {
         ASSERT_EQ(IO_OK, c.readInts("a", "x", 1, v));
         EXPECT_EQ(std::vector<int32_t>(50, uuuu), v);
         ASSERT_EQ(IO_OK, c.close());
-        // A rebuild from the datasets still finds both.
+        // The damaged index was not believed: b itself was deleted, a kept.
         forceRebuild(name);
         Client d;
         ASSERT_EQ(IO_OK, d.open(name));
-        EXPECT_EQ((std::vector<int32_t>{2, 1}), d.whens("*", "x", -1));
+        EXPECT_EQ((std::vector<int32_t>{1}), d.whens("*", "x", -1));
     }
 }
 
@@ -135,5 +136,109 @@ TEST(DamagedStoredIndex, ALineClaimingANewerDatasetOfANameRetiresNothingThatIsTh
         Client d;
         ASSERT_EQ(IO_OK, d.open(name));
         EXPECT_EQ((std::vector<int32_t>{2, 1}), d.whens("*", "x", -1)) << "no deletion marks";
+    }
+}
+
+TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
+    // A file built through the library (text, compressed and wide binary
+    // datasets, an older copy of a name, a deleted dataset), damaged in each
+    // of the ways that used to lose data and in a seeded sample of single
+    // byte changes, insertions and deletions. Every live dataset whose bytes
+    // are whole is found and reads back, before and after one more write,
+    // close and reopen. Damage to the info block may instead make the open
+    // refuse the file.
+    TempDir dir;
+    const std::string name = dir.file("s.kwx");
+    const std::string letters = "abcdefgh";
+    const char *const formats[] = {"F", "u5", "l", "F", "u", "l5", "F", "u5"};
+    std::vector<std::pair<int64_t, int64_t>> extent;   // [start, end) of each letter
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {99, 98}));
+        ASSERT_EQ(IO_OK, c.writeInts("x", "w", 1, {5}));
+        Header h("x", "w", 1);
+        Data none;
+        ASSERT_EQ(IO_OK, c.request(IO_DELETE_DS, h, none));
+        for (size_t k = 0; k < letters.size(); ++k) {
+            ASSERT_EQ(IO_OK, setFormat(c, formats[k]));
+            ASSERT_EQ(IO_OK, writeLetter(c, letters[k]));
+        }
+        for (size_t k = 0; k < letters.size(); ++k) {
+            Data found;
+            ASSERT_EQ(IO_OK, c.locate(letters.substr(k, 1), "w", 1, found));
+            const int64_t fields = formats[k][0] == 'F' ? 42 : formats[k][0] == 'u' ? 8 : 16;
+            extent.emplace_back(found.offsets[0], found.offsets[0] + 3 + fields + found.offsets[1]);
+        }
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    const std::string good = vrntest::readFile(name);
+    const size_t index = good.rfind(std::string("F\0\n", 3));
+    const size_t count = good.find("*INDEX\n", index) + 7;
+    const size_t lineC = good.find("Y" + E + "c" + E, count);
+
+    struct Damage {
+        std::string bytes;
+        size_t at;
+        char kind;   // 'c' change, 'i' insert, 'd' delete
+    };
+    std::vector<Damage> damages;
+    auto change = [&](size_t at, char to) {
+        std::string b = good;
+        b[at] = to;
+        damages.push_back({b, at, 'c'});
+    };
+    auto insert = [&](size_t at, const std::string &what) {
+        std::string b = good;
+        b.insert(at, what);
+        damages.push_back({b, at, 'i'});
+    };
+    auto erase = [&](size_t at, size_t n) {
+        std::string b = good;
+        b.erase(at, n);
+        damages.push_back({b, at, 'd'});
+    };
+    change(count, 'x');
+    change(count + 19, char(good[count + 19] - 2));
+    change(good.rfind(E, good.find('\n', lineC)) + 1, 'q');
+    change(lineC + 2, 'z');
+    change(lineC, 'N');
+    insert(size_t(extent[4].first) + 3, std::string(4, '\0'));   // zero length in a u dataset
+    erase(size_t(extent[3].first) + 3 + 15, 3);                    // inside an F length field
+    insert(size_t(extent[7].second) - 10, "7");                    // inside the last dataset
+    erase(32, 2);                                                  // the "*ENDINFO" line
+    std::mt19937 rng(23);
+    for (int i = 0; i < 150; ++i) {
+        size_t at = rng() % good.size();
+        switch (i % 3) {
+        case 0: change(at, char(rng())); break;
+        case 1: insert(at, std::string(1, char(rng()))); break;
+        default: erase(at, 1); break;
+        }
+    }
+
+    for (const Damage &d : damages) {
+        std::string whole;
+        for (size_t k = 0; k < letters.size(); ++k) {
+            const size_t start = size_t(extent[k].first), end = size_t(extent[k].second);
+            const size_t last = d.kind == 'd' ? d.at + good.size() - d.bytes.size() : d.at + 1;
+            bool hit = d.kind == 'i' ? d.at > start && d.at < end : last > start && d.at < end;
+            if (!hit || (d.kind == 'c' && d.bytes == good)) whole += letters[k];
+        }
+        vrntest::writeFile(name, d.bytes);
+        const std::string context = std::string(1, d.kind) + " at " + std::to_string(d.at);
+        if (d.at < 36) {
+            Client c;
+            int rc = c.open(name);
+            if (rc != IO_OK) {
+                EXPECT_TRUE(rc == IO_ERR_BADFILE || rc == IO_ERR_READ) << context << ": " << rc;
+                continue;
+            }
+        }
+        expectKeptAfterOneMoreWrite(name, whole, 'z');
+        if (HasFailure()) {
+            ADD_FAILURE() << context;
+            break;
+        }
     }
 }

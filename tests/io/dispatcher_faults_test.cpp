@@ -131,7 +131,7 @@ TEST(TextDatasetBytes, LengthFieldOfLettersIsKeptAndSkippedWhileTheDatasetsAroun
         EXPECT_EQ(IO_OK, client.readInts("new", "here", 1, v));
     }
 
-    // A real 0 is still an interrupted write: the scan keeps what is before.
+    // A real 0 with a whole dataset after it is damage too, stepped over.
     bytes = damaged;
     bytes.replace(field, 20, std::string(19, ' ') + "0");
     vrntest::writeFile(name, bytes);
@@ -139,7 +139,7 @@ TEST(TextDatasetBytes, LengthFieldOfLettersIsKeptAndSkippedWhileTheDatasetsAroun
     ASSERT_EQ(IO_OK, again.open(name));
     Data found;
     EXPECT_EQ(IO_OK, again.locate("a", "here", 1, found));
-    EXPECT_EQ(IO_ERR_NOTLOCATED, again.locate("c", "here", 1, found));
+    EXPECT_EQ(IO_OK, again.locate("c", "here", 1, found));
 }
 
 namespace {

@@ -198,6 +198,49 @@ private:
     IO_control *control_;
 };
 
+// The datasets of the damage tests are named by a letter l, k its place in
+// the alphabet, and hold k + 1 copies of k + 1.
+inline std::vector<int32_t> letterValues(char l) {
+    int k = l - 'a';
+    return std::vector<int32_t>(size_t(k + 1), k + 1);
+}
+
+inline int writeLetter(Client &c, char l) { return c.writeInts(std::string(1, l), "w", 1, letterValues(l)); }
+
+// The format of the datasets written from now on ("F", "u5", "l", ...).
+inline int setFormat(Client &c, const char *format) {
+    Header h;
+    Data d;
+    d.setName(format);
+    return c.request(IO_SET_DEFAULT_FORMAT, h, d);
+}
+
+// The letters of those datasets that do not read back whole.
+inline std::string missing(Client &c, const std::string &letters) {
+    std::string out;
+    for (char l : letters) {
+        std::vector<int32_t> v;
+        if (c.readInts(std::string(1, l), "w", 1, v) != IO_OK || v != letterValues(l)) out += l;
+    }
+    return out;
+}
+
+// Opens the damaged file: the datasets `whole` read back; one more is
+// written and the file closed; reopened, they and the new one read back.
+inline void expectKeptAfterOneMoreWrite(const std::string &name, const std::string &whole, char added) {
+    {
+        Client c;
+        messages().clear();
+        ASSERT_EQ(IO_OK, c.open(name)) << messages();
+        EXPECT_EQ("", missing(c, whole)) << messages();
+        ASSERT_EQ(IO_OK, writeLetter(c, added));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    EXPECT_EQ("", missing(c, whole + added)) << messages();
+}
+
 // Another process opens the file through iocntc and dies without closing
 // it, so that its read share stays counted in the lock file.
 inline vrntest::ChildResult otherReaderDiesHoldingIt(const std::string &name) {

@@ -389,9 +389,10 @@ TEST(IndexTable, StoredIndexRoundTripsAndAShorterOneTruncatesTheFile) {
     EXPECT_EQ(std::string("F\0\n", 3), bytes.substr(size_t(indexAt), 3));
     EXPECT_EQ(std::string::npos, bytes.find(before[2].substr(2, 4), size_t(indexAt)));
     EXPECT_EQ(field20(int64_t(bytes.size())), bytes.substr(6, 21)) << "size recorded";
+    // That index leaves out a dataset still in the file: it is rebuilt.
     DataFile g(path, false);
     ASSERT_EQ(0, g.openResult());
-    EXPECT_EQ(std::vector<std::string>(before.begin(), before.begin() + 2), indexLines(g.rec()));
+    EXPECT_EQ(before, indexLines(g.rec()));
     EXPECT_EQ(0, g.rec().sorted);
 }
 

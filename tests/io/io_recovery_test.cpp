@@ -113,29 +113,40 @@ TEST(Recovery, WriteInterruptedAfterItsFormatBytesLeavesNothingVisible) {
     EXPECT_EQ(next, locationOf(indexLines(f.rec())[1])) << "the next write lands at the same offset";
 }
 
-TEST(Recovery, ZeroLeadingLengthIsAnInterruptedWriteThatEndsTheScan) {
-    TempDir dir;
-    std::string path = dir.file("zero.kwx");
-    int64_t second = 0;
-    {
-        DataFile f(path);
-        ASSERT_EQ(0, writeNamed(f, "F", "a", 1));
-        second = f.rec().indexpos;
-        ASSERT_EQ(0, writeNamed(f, "F", "b", 2));
-        ASSERT_EQ(0, writeNamed(f, "F", "c", 3));
+TEST(Recovery, ZeroLeadingLengthEndsTheScanOnlyAtTheEndOfWhatWasWritten) {
+    // b's length 0: whole datasets follow, so it is damage and c is found;
+    // c's length 0: nothing follows, an interrupted write that ends the scan.
+    for (bool last : {false, true}) {
+        TempDir dir;
+        std::string path = dir.file("zero.kwx");
+        int64_t second = 0, third = 0;
+        {
+            DataFile f(path);
+            ASSERT_EQ(0, writeNamed(f, "F", "a", 1));
+            second = f.rec().indexpos;
+            ASSERT_EQ(0, writeNamed(f, "F", "b", 2));
+            third = f.rec().indexpos;
+            ASSERT_EQ(0, writeNamed(f, "F", "c", 3));
+        }
+        std::string bytes = vrntest::readFile(path);
+        bytes.replace(size_t(last ? third : second) + 3, 20, std::string(19, ' ') + "0");
+        if (last) bytes.resize(bytes.find("*ENDDATASET", size_t(third)));
+        vrntest::writeFile(path, bytes);
+        messages().clear();
+        IO_file rec{};
+        rec.stream = fopen(path.c_str(), "rb");
+        rec.offsetwidth = 20;
+        ASSERT_EQ(0, recreate_indextable(captureRoutine, &rec));
+        if (last) {
+            EXPECT_EQ((std::vector<std::string>{"a", "b"}), whats(rec));
+            EXPECT_EQ(third, rec.indexpos);
+            EXPECT_TRUE(anyMessageContains("dataset length of zero in dataset c:where:3 at offset"));
+        } else {
+            EXPECT_EQ((std::vector<std::string>{"a", "c"}), whats(rec));
+            EXPECT_TRUE(anyMessageContains("damage, not an interrupted write"));
+        }
+        filerec_release(&rec);
     }
-    std::string bytes = vrntest::readFile(path);
-    bytes.replace(size_t(second) + 3, 20, std::string(19, ' ') + "0");
-    vrntest::writeFile(path, bytes);
-    messages().clear();
-    IO_file rec{};
-    rec.stream = fopen(path.c_str(), "rb");
-    rec.offsetwidth = 20;
-    ASSERT_EQ(0, recreate_indextable(captureRoutine, &rec));
-    EXPECT_EQ(std::vector<std::string>{"a"}, whats(rec));
-    EXPECT_EQ(second, rec.indexpos);
-    EXPECT_TRUE(anyMessageContains("dataset length of zero in dataset b:where:2 at offset"));
-    filerec_release(&rec);
 }
 
 TEST(Recovery, WriteCutShortInsideItsLengthFieldEndsTheScan) {

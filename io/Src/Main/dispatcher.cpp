@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -121,8 +122,19 @@ int openData(IO_error_routine routine, IO_file *file, const std::string &name, b
     return rc;
 }
 
-int readLocated(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file,
-                bool as) {
+// Messages of a read that may be done again, held until it is known
+// whether they stand.
+std::vector<std::string> &heldMessages() {
+    static std::vector<std::string> *held = new std::vector<std::string>();
+    return *held;
+}
+
+int holdMessage(const char *message, int length) {
+    heldMessages().emplace_back(message, static_cast<size_t>(length > 0 ? length : 0));
+    return 0;
+}
+
+int readOnce(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file, bool as) {
     int rc = seekTo(routine, file, data->offsets[0], "iocnt: (can't go to dataset location) syserr:");
     if (rc != IO_OK) return rc;
     rc = read_located_dataset(routine, file->format, header, data, as ? header->datatype : nullptr,
@@ -131,6 +143,66 @@ int readLocated(IO_error_routine routine, IO_header *header, IO_data *data, IO_f
     kwxIoError(routine, as ? "iocnt: read_located_dataset_as failed\n"
                            : "iocnt: read_located_dataset failed\n");
     return rc;
+}
+
+// Reads at the location the caller found. A table read from the
+// stored index is checked against the file when what is there is not the
+// dataset its line names (a damaged location, name or status, or bytes that
+// are no dataset): rebuilt if need be, and the dataset that line names is
+// read from where the file really holds it.
+// read(routine) reads at data->offsets[0] into header (and data).
+template <typename Read>
+int readChecked(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file, Read read) {
+    if (!kwxIndexFromStore(file)) return read(routine);
+    const int64_t at = data->offsets[0];
+    heldMessages().clear();
+    int rc = read(holdMessage);
+    std::vector<std::string> held;
+    held.swap(heldMessages());
+    // Memory that runs out for the check is no request for room (which
+    // IO_ERR_MEMORY means to a reader).
+    auto release = [&](int code) {
+        for (const std::string &m : held) routine(m.data(), static_cast<int>(m.size()));
+        return code;
+    };
+    auto failedCheck = [&](int code) { return release(code == IO_ERR_MEMORY ? IO_ERR_ALLOC : code); };
+    if (rc == IO_OK || rc == IO_ERR_MEMORY) {
+        int names = 0;
+        if (int check = kwxIndexNamesDataset(routine, file, header, at, file->format[0], &names))
+            return failedCheck(check);
+        if (names) return release(rc);
+    }
+    IO_location wanted;
+    const bool named = kwxIndexLineAt(file, at, &wanted) != 0;
+    int changed = 0;
+    if (int check = kwxIndexRecheck(routine, file, &changed)) return failedCheck(check);
+    if (!changed || !named) return release(rc);
+    std::vector<IO_location> found;
+    IO_header key = *header;
+    char what[sizeof wanted.what + 1], where[sizeof wanted.where + 1];
+    int32_t when = wanted.when;
+    snprintf(what, sizeof what, "%s", wanted.what);
+    snprintf(where, sizeof where, "%s", wanted.where);
+    key.what = what;
+    key.where = where;
+    key.when = &when;
+    if (int search = kwxIndexSearch(routine, IO_SORT_WHAT, &key, file, found)) return failedCheck(search);
+    if (found.empty()) {
+        kwxIoError(routine, "iocnt: the file holds no dataset %s:%s:%d", what, where, when);
+        return IO_ERR_NOTLOCATED;
+    }
+    const IO_location *newest = &found[0];
+    for (const IO_location &loc : found)
+        if (loc.location > newest->location) newest = &loc;
+    data->offsets[0] = newest->location;
+    data->offsets[1] = newest->dslength;
+    return read(routine);
+}
+
+int readLocated(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file,
+                bool as) {
+    return readChecked(routine, header, data, file,
+                       [&](IO_error_routine r) { return readOnce(r, header, data, file, as); });
 }
 
 int locate(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file) {
@@ -315,13 +387,14 @@ int readDataset(Call &c) { return readLocated(c.routine, c.header, c.data, c.cur
 
 int readHeader(Call &c) {
     IO_file *cur = c.cur;
-    if (int rc = seekTo(c.routine, cur, c.data->offsets[0],
-                        "iocnt: (can't go to the dataset location) syserr:"))
-        return rc;
-    if (int rc = read_located_dataset_start(c.routine, cur->format, cur))
-        return failed(c.routine, rc, "iocnt: read dataset start block failed\n");
-    return failed(c.routine, read_header(c.routine, cur->format, cur->stream, c.header),
-                  "iocnt: read dataset header failed\n");
+    return readChecked(c.routine, c.header, c.data, cur, [&](IO_error_routine routine) {
+        if (int rc = seekTo(routine, cur, c.data->offsets[0], "iocnt: (can't go to the dataset location) syserr:"))
+            return rc;
+        if (int rc = read_located_dataset_start(routine, cur->format, cur))
+            return failed(routine, rc, "iocnt: read dataset start block failed\n");
+        return failed(routine, read_header(routine, cur->format, cur->stream, c.header),
+                      "iocnt: read dataset header failed\n");
+    });
 }
 
 // The position of the stream into *pos; 8 with the message when it is lost.

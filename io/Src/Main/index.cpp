@@ -5,10 +5,14 @@
 #include "vrn_platform.h"
 
 #include <unistd.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include <cinttypes>
 #include <cstdlib>
 #include <charconv>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -42,24 +46,127 @@ int growTable(IO_file *r, int64_t *bytes) {
     return 0;
 }
 
-// Whether a stored index line can be used by the searches: a status of 'Y'
-// or 'N' and the six fields up to the location, separated by ESC (empty
-// fields are skipped, as the line parser skips them). A NUL would cut the
-// line short in the table.
-bool usableLine(const char *line, size_t n) {
-    if (n == 0 || (line[0] != 'Y' && line[0] != 'N')) return false;
-    if (memchr(line, '\0', n)) return false;
-    int fields = 0;
-    bool inField = false;
-    for (size_t i = 0; i < n && fields < 6; ++i) {
-        if (line[i] == IO_ESC) {
-            inField = false;
-        } else if (!inField) {
-            inField = true;
-            ++fields;
+// Marks with 0x80 each byte of w that is 0 (exactly: no borrow between bytes).
+inline uint64_t zeroBytes(uint64_t w) {
+    const uint64_t low7 = 0x7f7f7f7f7f7f7f7fULL;
+    return ~(((w & low7) + low7) | w | low7);
+}
+
+// The value of n decimal digits at p; false when a byte is no digit. Up to
+// eight digits are read at once when the eight bytes at p may be read
+// (before `limit`).
+inline bool digitsValue(const char *p, size_t n, const char *limit, int64_t *value) {
+    if (n == 0) return false;
+    if (n <= 8 && limit - p >= 8) {
+        uint64_t w;
+        memcpy(&w, p, 8);
+        // The digits to the high bytes, '0' before them: the first digit
+        // stays the most significant.
+        w = n == 8 ? w : (w << (8 * (8 - n))) | (0x3030303030303030ULL >> (8 * n));
+        const uint64_t d = w - 0x3030303030303030ULL;
+        if (((w & 0xf0f0f0f0f0f0f0f0ULL) ^ 0x3030303030303030ULL) | ((d + 0x7676767676767676ULL) & 0x8080808080808080ULL))
+            return false;
+        uint64_t v = d;
+        v = (v * 10 + (v >> 8)) & 0x00ff00ff00ff00ffULL;
+        v = (v * 100 + (v >> 16)) & 0x0000ffff0000ffffULL;
+        v = (v * 10000 + (v >> 32)) & 0x00000000ffffffffULL;
+        *value = static_cast<int64_t>(v);
+        return true;
+    }
+    int64_t v = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const unsigned digit = static_cast<unsigned char>(p[k]) - '0';
+        if (digit > 9) return false;
+        v = v * 10 + digit;
+    }
+    *value = v;
+    return true;
+}
+
+// Reads the stored index line that starts at `line` (the buffer ends at
+// `end`) up to its newline: its length, or -1 when it has no newline or is
+// not a line the layout allows: a status of 'Y' or 'N', a WHAT and a WHERE
+// that are not empty, and WHEN, dslength and location in decimal digits,
+// the six fields separated by one ESC each. A line damaged in any byte that
+// makes it something else is refused, so that the index is rebuilt from the
+// datasets rather than believed. This runs for every line of every open, so
+// the bytes are looked at eight at a time.
+long storedLine(const char *line, const char *end, int64_t *dslength, int64_t *location) {
+    const size_t room = static_cast<size_t>(end - line);
+    size_t esc[5];
+    int found = 0;
+    size_t n = 0;
+    bool ended = false;
+#ifdef __SSE2__
+    // Most lines fit in 64 bytes: one mask of each kind of byte over them
+    // gives the line end and the five separators without a branch a byte.
+    if (room >= 64) {
+        uint64_t nl = 0, sep = 0, nul = 0;
+        for (int k = 0; k < 4; ++k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + 16 * k));
+            const int shift = 16 * k;
+            nl |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))))) << shift;
+            sep |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(IO_ESC))))) << shift;
+            nul |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())))) << shift;
+        }
+        if (nl) {
+            const uint64_t below = (nl & (0 - nl)) - 1;
+            n = static_cast<size_t>(__builtin_ctzll(nl));
+            sep &= below;
+            if (nul & below) return -1;
+            for (size_t &e : esc) {
+                if (!sep) return -1;
+                e = static_cast<size_t>(__builtin_ctzll(sep));
+                sep &= sep - 1;
+            }
+            if (sep) return -1;
+            found = 5;
+            ended = true;
         }
     }
-    return fields >= 6;
+#endif
+    auto separators = [&](uint64_t m, size_t at) {
+        for (; m; m &= m - 1) {
+            if (found == 5) return false;
+            esc[found++] = at + static_cast<size_t>(__builtin_ctzll(m) >> 3);
+        }
+        return true;
+    };
+    for (; !ended && n + 8 <= room && n < IO_INDEX_SLOT; n += 8) {
+        uint64_t w;
+        memcpy(&w, line + n, 8);
+        uint64_t below = ~0ULL;
+        if (uint64_t nl = zeroBytes(w ^ 0x0a0a0a0a0a0a0a0aULL)) {
+            below = (nl & (0 - nl)) - 1;
+            ended = true;
+        }
+        if ((zeroBytes(w) & below) || !separators(zeroBytes(w ^ 0x1b1b1b1b1b1b1b1bULL) & below, n)) return -1;
+        if (ended) {
+            n += static_cast<size_t>(__builtin_ctzll(below + 1) >> 3);
+            break;
+        }
+    }
+    for (; !ended && n < room && n < IO_INDEX_SLOT; ++n) {
+        if (line[n] == '\n') {
+            ended = true;
+            break;
+        }
+        if (line[n] == '\0' || (line[n] == IO_ESC && !separators(1, n))) return -1;
+    }
+    // A status, WHAT and WHERE not empty, then three numbers in plain digits.
+    if (!ended || n >= IO_INDEX_SLOT || (line[0] != 'Y' && line[0] != 'N') || found != 5 || esc[0] != 1 ||
+        esc[1] == 2 || esc[2] == esc[1] + 1)
+        return -1;
+    int64_t value[3];
+    for (int f = 0; f < 3; ++f) {
+        const size_t first = esc[f + 2] + 1, last = f < 2 ? esc[f + 3] : n;
+        if (last == first || last - first > (f == 0 ? 10u : 18u) ||
+            !digitsValue(line + first, last - first, end, &value[f]))
+            return -1;
+    }
+    *dslength = value[1];
+    *location = value[2];
+    return value[0] <= INT32_MAX && value[1] > 0 ? static_cast<long>(n) : -1;
 }
 
 void copyLine(char *slot, const char *line) {
@@ -351,137 +458,6 @@ bool sizeBuffer(std::string &buf, size_t n) {
 
 }  // namespace
 
-extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
-    if (!r || !r->stream) return IO_ERR_MEMORY;
-    FILE *fp = r->stream;
-    int width = r->offsetwidth ? r->offsetwidth : 20;
-    int64_t pos = 0;
-    int rc = kwxgotoIndexLocation(routine, &pos, width, fp);
-    if (rc == IO_ERR_EOF) {
-        r->nlines = 0;
-        return indextable_alloc(r) ? IO_ERR_MEMORY : 0;
-    }
-    if (rc) {
-        kwxIoError(routine, "create_indextable: can't go to the index location\n");
-        return rc;
-    }
-    char fb[3];
-    if (fread(fb, 1, 3, fp) != 3) {
-        kwxsystemErr(routine, "create_indextable: (can't read format string) syserr:");
-        return IO_ERR_READ;
-    }
-    if (fb[0] != 'F') {
-        kwxIoError(routine, "create_indextable: index dataset is not formatted, file may be corrupt.");
-        return IO_ERR_PARSE;
-    }
-    const char fmt[3] = {'F', '\0', '\0'};
-    int64_t len = 0;
-    if ((rc = kwxreadOffset(routine, fmt, &len, fp))) {
-        kwxIoError(routine, "create_indextable: can't read index length\n");
-        return rc;
-    }
-    if (len >= kMaxIndexBytes) {
-        kwxIoError(routine, "32-bit integer overflow in index dataset size %" PRId64 ", possibly a bad file?", len);
-        return IO_ERR_ALLOC;
-    }
-    int64_t here = kwxTell64(fp);
-    struct {
-        int64_t size;
-    } file{0};
-    if (kwxSeek64(fp, 0, 2) == 0) file.size = kwxTell64(fp);
-    if (len <= 0 || here < 0 || here + len > file.size || kwxSeek64(fp, here, 0) != 0) {
-        kwxIoError(routine, "create_indextable: index is wrong: bad index length %" PRId64 "\n", len);
-        return IO_ERR_PARSE;
-    }
-    std::string buf;
-    if (!sizeBuffer(buf, static_cast<size_t>(len)))
-        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory", len);
-    if (fread(&buf[0], 1, buf.size(), fp) != buf.size()) {
-        kwxsystemErr(routine, "create_indextable: (can't read the whole index) syserr:");
-        return IO_ERR_READ;
-    }
-    // The index is split at line ends in place; each piece is one line
-    // without its end.
-    const char *p = buf.data();
-    const char *const end = buf.data() + buf.size();
-    const char *piece = nullptr;
-    size_t pieceLength = 0;
-    auto nextPiece = [&]() -> bool {
-        if (p >= end) return false;
-        const char *nl = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
-        if (!nl) return false;
-        piece = p;
-        pieceLength = static_cast<size_t>(nl - p);
-        p = nl + 1;
-        return true;
-    };
-    if (!nextPiece() || pieceLength < 6 || memcmp(piece, "*INDEX", 6) != 0) {
-        kwxIoError(routine, "create_indextable: stored index is wrong: missing start tag\n");
-        return IO_ERR_PARSE;
-    }
-    if (!nextPiece()) {
-        kwxIoError(routine, "create_indextable: index is wrong: missing count\n");
-        return IO_ERR_PARSE;
-    }
-    int64_t count = kwx_atoi64(std::string(piece, pieceLength).c_str());
-    // The count is checked against the lines present before anything is
-    // allocated for it.
-    size_t lines = 0;
-    for (const char *q = p; q < end; ++lines) {
-        q = static_cast<const char *>(memchr(q, '\n', static_cast<size_t>(end - q)));
-        if (!q) break;
-        ++q;
-    }
-    if (count < 0 || count > INT32_MAX - IO_INDEX_GROW - 1 || static_cast<uint64_t>(count) > lines) {
-        kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
-                   static_cast<int>(lines), static_cast<int>(count < 0 || count > INT32_MAX ? -1 : count));
-        return IO_ERR_PARSE;
-    }
-    if (count > 0 && !memchr(p, '\n', static_cast<size_t>(end - p))) {
-        kwxIoError(routine, "create_indextable: index is wrong: error finding EOL\n");
-        return IO_ERR_PARSE;
-    }
-    r->nlines = static_cast<int32_t>(count);
-    if (indextable_alloc(r) != 0) {
-        r->nlines = 0;
-        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory",
-                             (static_cast<int64_t>(count) + IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
-    }
-    for (int64_t i = 0; i < count; ++i) {
-        if (!nextPiece()) {
-            kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
-                       static_cast<int>(i), static_cast<int>(count));
-            r->nlines = 0;
-            return IO_ERR_PARSE;
-        }
-        if (pieceLength >= IO_INDEX_SLOT) {
-            kwxIoError(routine, "create_indextable: index is wrong: line %d is too long\n", static_cast<int>(i));
-            r->nlines = 0;
-            return IO_ERR_PARSE;
-        }
-        // One damaged line would make every search of the file fail; the
-        // stored index is then refused, so that it is rebuilt from the datasets.
-        if (!usableLine(piece, pieceLength)) {
-            kwxIoError(routine, "create_indextable: index is wrong: line %d is bad\n", static_cast<int>(i));
-            r->nlines = 0;
-            return IO_ERR_PARSE;
-        }
-        char *slot = IO_INDEX_LINE(r->indextable, i);
-        memcpy(slot, piece, pieceLength);
-        slot[pieceLength] = '\0';
-    }
-    r->sorted = 0;
-    r->indexdirty = 0;
-    return 0;
-}
-
-extern "C" int kwxIoFailWithHeader(IO_error_routine routine, const char *message, int code,
-                                   IO_header *header) {
-    ioheader_free(header);
-    if (message) kwxIoError(routine, "%s", message);
-    return code;
-}
-
 namespace {
 
 // Reads a length field, skips that many bytes and reads the trailing one:
@@ -559,10 +535,10 @@ bool skipDeletedAnyLayout(FILE *fp, int64_t after, int64_t size, const char name
     return false;
 }
 
-// Whether a whole dataset, live or deleted, starts at `at`: a format
-// letter, a positive leading length, and the same length again right after
-// the bytes it counts. The stream is left anywhere.
-bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size) {
+// Whether a whole dataset starts at `at` (live or deleted; only a live one
+// when liveOnly): a format letter, a positive leading length, and the same
+// length again right after the bytes it counts. The stream is left anywhere.
+bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size, bool liveOnly = false) {
     unsigned char fb[3];
     if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 3, fp) != 3 || fb[2] != '\n') return false;
     if (iofmt_is_live(fb[0])) {
@@ -570,7 +546,7 @@ bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size) {
         int64_t first = 0, second = 0;
         return skipDeleted(quietRoutine, fmt, fp, size, &first, &second) && first > 0 && first == second;
     }
-    if (!iofmt_is_deleted(fb[0])) return false;
+    if (liveOnly || !iofmt_is_deleted(fb[0])) return false;
     char named[3];
     layoutOfMark(fb[0], fb[1], named);
     int64_t first = 0, second = 0;
@@ -578,40 +554,319 @@ bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size) {
     return skipDeletedAnyLayout(fp, at + 3, size, named, &first, &second, &tried);
 }
 
-// The start of the next whole dataset after `from`, found by its
-// "*DATASET" tag, or -1 when there is none before the end of the file. A
-// dataset's tag follows its three format bytes and its length field, whose
-// size the format gives.
-int64_t nextWholeDataset(FILE *fp, int64_t from, int64_t size, int width) {
+// The start of the next whole dataset after `from` and before `limit`
+// (live only when liveOnly), found by its "*DATASET" tag, or -1 when there
+// is none. A dataset's tag follows its three format bytes and its length
+// field, whose size the format gives.
+int64_t nextWholeDataset(FILE *fp, int64_t from, int64_t size, int width, int64_t limit = -1,
+                         bool liveOnly = false) {
     static const char tag[] = "*DATASET";
     const size_t tagLen = sizeof tag - 1;
     const int64_t fieldSizes[3] = {width + 1, 4, 8};
+    if (limit < 0 || limit > size) limit = size;
+    // A tag lies at most this far after the start of its dataset.
+    const int64_t tagEnd = std::min<int64_t>(size, limit + 3 + width + 1 + static_cast<int64_t>(tagLen));
     std::vector<char> chunk;
     try {
-        chunk.resize(1 << 16);
+        chunk.resize(static_cast<size_t>(std::min<int64_t>(1 << 16, std::max<int64_t>(tagEnd - from, 64))));
     } catch (const std::bad_alloc &) {
         return -1;
     }
     int64_t at = from + 1;
-    while (at < size) {
+    while (at < tagEnd) {
         if (kwxSeek64(fp, at, 0) != 0) return -1;
-        size_t got = fread(chunk.data(), 1, chunk.size(), fp);
+        size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(chunk.size()), tagEnd - at));
+        size_t got = fread(chunk.data(), 1, want, fp);
         if (got < tagLen) return -1;
         for (size_t i = 0; i + tagLen <= got; ++i) {
             if (chunk[i] != '*' || memcmp(&chunk[i], tag, tagLen) != 0) continue;
             int64_t t = at + static_cast<int64_t>(i);
             for (int64_t field : fieldSizes) {
                 int64_t candidate = t - 3 - field;
-                if (candidate > from && wholeDatasetAt(fp, candidate, size)) return candidate;
+                if (candidate > from && candidate < limit && wholeDatasetAt(fp, candidate, size, liveOnly))
+                    return candidate;
             }
         }
-        if (got < chunk.size()) return -1;
+        if (got < want) return -1;
         at += static_cast<int64_t>(got - (tagLen - 1));
     }
     return -1;
 }
 
+// Where the dataset of an index line starts and how long it says it is.
+struct Extent {
+    int64_t location, length;
+};
+
+// The bytes of the two length fields of the dataset at `at`, by its format
+// bytes (a deletion mark's second byte names its layout); 0 when they name
+// none.
+int64_t lengthFieldsAt(FILE *fp, int64_t at, int width) {
+    unsigned char fb[2];
+    if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 2, fp) != 2) return 0;
+    int letter = fb[0];
+    if (iofmt_is_deleted(letter)) {
+        char named[3];
+        layoutOfMark(fb[0], fb[1], named);
+        letter = static_cast<unsigned char>(named[0]);
+    }
+    switch (letter) {
+    case 'F': return 2 * (static_cast<int64_t>(width) + 1);
+    case 'u':
+    case 'U': return 8;
+    case 'l':
+    case 'L': return 16;
+    default: return 0;
+    }
+}
+
+// Checks that the datasets of the index lines, given in the order of their
+// locations, lie back to back in the data region, from the end of the info
+// block (a damaged "*ENDINFO" line counts as a gap, so that it is no reason
+// to rebuild at every open) to the index at indexStart: each one starts
+// where the one before ends (its three format bytes, two length fields and
+// the length in between), or after a gap that holds no whole live dataset
+// (deleted datasets, or damage a rebuild stepped over). A location or
+// length that was damaged, and lines that are missing, break the step; the
+// index must then be rebuilt. The stream is left anywhere.
+class StepCheck {
+public:
+    StepCheck(FILE *fp, int width, int64_t indexStart, int64_t size)
+        : fp_(fp), width_(width), indexStart_(indexStart), size_(size),
+          fields_{2 * (static_cast<int64_t>(width) + 1), 8, 16} {
+        expected_ = 6 + (static_cast<int64_t>(width) + 1);
+        char endInfo[9];
+        if (kwxSeek64(fp, expected_, 0) == 0 && fread(endInfo, 1, 9, fp) == 9 &&
+            memcmp(endInfo, "*ENDINFO\n", 9) == 0)
+            expected_ += 9;
+    }
+    // The next line in the order of locations.
+    void add(const Extent &e) {
+        if (have_) {
+            // Most lines follow the one before without a gap.
+            const int64_t between = e.location - last_.location - 3 - last_.length;
+            if (ok_ && last_.location == expected_ && last_.length <= indexStart_ - last_.location &&
+                (between == fields_[0] || between == fields_[1] || between == fields_[2]))
+                expected_ = e.location;
+            else
+                step(e.location);
+        }
+        last_ = e;
+        have_ = true;
+    }
+    bool finish() {
+        if (have_) step(indexStart_);
+        return ok_ && expected_ <= indexStart_ && gapHoldsNoDataset(expected_, indexStart_);
+    }
+
+private:
+    bool gapHoldsNoDataset(int64_t from, int64_t to) {
+        return from == to || nextWholeDataset(fp_, from - 1, size_, width_, to, true) < 0;
+    }
+    // The last line's dataset, followed by one at `next`.
+    void step(int64_t next) {
+        if (!ok_) return;
+        const Extent &e = last_;
+        if (e.location < expected_ || e.length > indexStart_ - e.location || !gapHoldsNoDataset(expected_, e.location)) {
+            ok_ = false;
+            return;
+        }
+        const int64_t between = next - e.location - 3 - e.length;
+        if (between == fields_[0] || between == fields_[1] || between == fields_[2]) {
+            expected_ = next;
+            return;
+        }
+        const int64_t f = lengthFieldsAt(fp_, e.location, width_);
+        ok_ = f != 0;
+        expected_ = e.location + 3 + e.length + f;
+    }
+
+    FILE *fp_;
+    int width_;
+    int64_t indexStart_, size_;
+    int64_t fields_[3];
+    int64_t expected_;
+    Extent last_{0, 0};
+    bool have_ = false, ok_ = true;
+};
+
 }  // namespace
+
+extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
+    if (!r || !r->stream) return IO_ERR_MEMORY;
+    FILE *fp = r->stream;
+    int width = r->offsetwidth ? r->offsetwidth : 20;
+    int64_t pos = 0;
+    int rc = kwxgotoIndexLocation(routine, &pos, width, fp);
+    if (rc == IO_ERR_EOF) {
+        r->nlines = 0;
+        return indextable_alloc(r) ? IO_ERR_MEMORY : 0;
+    }
+    if (rc) {
+        kwxIoError(routine, "create_indextable: can't go to the index location\n");
+        return rc;
+    }
+    char fb[3];
+    if (fread(fb, 1, 3, fp) != 3) {
+        kwxsystemErr(routine, "create_indextable: (can't read format string) syserr:");
+        return IO_ERR_READ;
+    }
+    if (fb[0] != 'F') {
+        kwxIoError(routine, "create_indextable: index dataset is not formatted, file may be corrupt.");
+        return IO_ERR_PARSE;
+    }
+    const char fmt[3] = {'F', '\0', '\0'};
+    int64_t len = 0;
+    if ((rc = kwxreadOffset(routine, fmt, &len, fp))) {
+        kwxIoError(routine, "create_indextable: can't read index length\n");
+        return rc;
+    }
+    if (len >= kMaxIndexBytes) {
+        kwxIoError(routine, "32-bit integer overflow in index dataset size %" PRId64 ", possibly a bad file?", len);
+        return IO_ERR_ALLOC;
+    }
+    int64_t here = kwxTell64(fp);
+    struct {
+        int64_t size;
+    } file{0};
+    if (kwxSeek64(fp, 0, 2) == 0) file.size = kwxTell64(fp);
+    if (len <= 0 || here < 0 || here + len > file.size || kwxSeek64(fp, here, 0) != 0) {
+        kwxIoError(routine, "create_indextable: index is wrong: bad index length %" PRId64 "\n", len);
+        return IO_ERR_PARSE;
+    }
+    std::string buf;
+    if (!sizeBuffer(buf, static_cast<size_t>(len)))
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory", len);
+    if (fread(&buf[0], 1, buf.size(), fp) != buf.size()) {
+        kwxsystemErr(routine, "create_indextable: (can't read the whole index) syserr:");
+        return IO_ERR_READ;
+    }
+    // The index is split at line ends in place; each piece is one line
+    // without its end.
+    const char *p = buf.data();
+    const char *const end = buf.data() + buf.size();
+    const char *piece = nullptr;
+    size_t pieceLength = 0;
+    auto nextPiece = [&]() -> bool {
+        if (p >= end) return false;
+        const char *nl = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (!nl) return false;
+        piece = p;
+        pieceLength = static_cast<size_t>(nl - p);
+        p = nl + 1;
+        return true;
+    };
+    if (!nextPiece() || pieceLength < 6 || memcmp(piece, "*INDEX", 6) != 0) {
+        kwxIoError(routine, "create_indextable: stored index is wrong: missing start tag\n");
+        return IO_ERR_PARSE;
+    }
+    if (!nextPiece()) {
+        kwxIoError(routine, "create_indextable: index is wrong: missing count\n");
+        return IO_ERR_PARSE;
+    }
+    // The count is an offset field: blanks, then digits.
+    int64_t count = -1;
+    {
+        size_t blanks = 0;
+        while (blanks < pieceLength && piece[blanks] == ' ') ++blanks;
+        if (pieceLength - blanks > 18 || !digitsValue(piece + blanks, pieceLength - blanks, end, &count))
+            count = -1;
+    }
+    // The count is checked against the bytes present (a line takes at least
+    // twelve) before anything is allocated for it.
+    if (count < 0 || count > INT32_MAX - IO_INDEX_GROW - 1 || count > (end - p) / 12) {
+        size_t lines = 0;
+        for (const char *q = p; q < end && (q = static_cast<const char *>(memchr(q, '\n', static_cast<size_t>(end - q)))); ++q)
+            ++lines;
+        kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
+                   static_cast<int>(lines), static_cast<int>(count < 0 || count > INT32_MAX ? -1 : count));
+        return IO_ERR_PARSE;
+    }
+    if (count > 0 && !memchr(p, '\n', static_cast<size_t>(end - p))) {
+        kwxIoError(routine, "create_indextable: index is wrong: error finding EOL\n");
+        return IO_ERR_PARSE;
+    }
+    r->nlines = static_cast<int32_t>(count);
+    if (indextable_alloc(r) != 0) {
+        r->nlines = 0;
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory",
+                             (static_cast<int64_t>(count) + IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
+    }
+    // Lines in the order of their locations (as a file written from start to
+    // end lists them) are checked as they come; others are sorted first.
+    StepCheck inStep(fp, width, pos, file.size);
+    const char *const firstLine = p;
+    std::vector<Extent> extents;
+    bool ordered = true;
+    int64_t lastLocation = -1;
+    auto refuse = [&](const char *what, int64_t line) {
+        kwxIoError(routine, "create_indextable: index is wrong: %s %d\n", what, static_cast<int>(line));
+        r->nlines = 0;
+        return IO_ERR_PARSE;
+    };
+    for (int64_t i = 0; i < count; ++i) {
+        if (p >= end) {
+            kwxIoError(routine, "create_indextable: index is wrong: line %d/%d missing\n",
+                       static_cast<int>(i), static_cast<int>(count));
+            r->nlines = 0;
+            return IO_ERR_PARSE;
+        }
+        Extent e;
+        const long n = storedLine(p, end, &e.length, &e.location);
+        if (n < 0) return refuse("bad line", i);
+        piece = p;
+        pieceLength = static_cast<size_t>(n);
+        p += n + 1;
+        if (ordered && e.location < lastLocation) ordered = false;
+        lastLocation = e.location;
+        if (ordered) inStep.add(e);
+        char *slot = IO_INDEX_LINE(r->indextable, i);
+        memcpy(slot, piece, pieceLength);
+        slot[pieceLength] = '\0';
+    }
+    // The lines end with the end tag, and the dataset with its trailing
+    // length and the position line: a count lower than the lines, or a
+    // damaged tag or length, makes the index untrustworthy.
+    int64_t trailing = -1;
+    if (!nextPiece() || pieceLength != 9 || memcmp(piece, "*ENDINDEX", 9) != 0 || p != end)
+        return refuse("count differs from the lines, count", count);
+    const int64_t trailingAt = here + len;
+    if (kwxSeek64(fp, trailingAt, 0) != 0 || kwxreadOffset(quietRoutine, fmt, &trailing, fp) != 0 ||
+        trailing != len || kwxTell64(fp) != file.size - (width + 1))
+        return refuse("trailing length differs from the leading one", len);
+    // Every line's dataset lies in the data region, in step with the others.
+    if (!ordered) {
+        StepCheck sorted(fp, width, pos, file.size);
+        try {
+            kwxIoCountAllocation();
+            extents.resize(static_cast<size_t>(count));
+        } catch (const std::bad_alloc &) {
+            r->nlines = 0;
+            return kwxIoNoMemory(routine, IO_ERR_ALLOC, "create_indextable: table memory", count * 16);
+        }
+        // The lines were read from the buffer, which is still there.
+        const char *q = firstLine;
+        for (int64_t i = 0; i < count; ++i) {
+            Extent &e = extents[static_cast<size_t>(i)];
+            q += storedLine(q, end, &e.length, &e.location) + 1;
+        }
+        std::sort(extents.begin(), extents.end(),
+                  [](const Extent &a, const Extent &b) { return a.location < b.location; });
+        for (const Extent &e : extents) sorted.add(e);
+        inStep = sorted;
+    }
+    if (!inStep.finish()) return refuse("datasets out of step with the lengths, lines", count);
+    r->sorted = 0;
+    r->indexdirty = 0;
+    return 0;
+}
+
+extern "C" int kwxIoFailWithHeader(IO_error_routine routine, const char *message, int code,
+                                   IO_header *header) {
+    ioheader_free(header);
+    if (message) kwxIoError(routine, "%s", message);
+    return code;
+}
 
 // Rebuilds the index by walking the datasets from the start of the file.
 // Every whole dataset found is indexed. The scan stops at the end, at
@@ -635,6 +890,7 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
         return IO_ERR_SEEK;
     }
     r->nlines = 0;
+    kwxIndexSetFromStore(r, 0);
     if (indextable_alloc(r) != 0)
         return kwxIoNoMemory(routine, IO_ERR_MEMORY, "recreate_indextable",
                              (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
@@ -650,7 +906,9 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
     // file as it is. Without one the scan ends at pos, keeping what it found.
     // Answers whether the scan goes on.
     const int width = r->offsetwidth ? r->offsetwidth : 20;
-    auto resync = [&]() {
+    // Without one the stream is left where it was.
+    auto skipToNext = [&]() {
+        const int64_t here = kwxTell64(fp);
         int64_t next = nextWholeDataset(fp, pos, size, width);
         if (next > pos && kwxSeek64(fp, next, 0) == 0) {
             kwxIoError(routine,
@@ -659,6 +917,11 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
                        next - pos, pos, next);
             return true;
         }
+        if (here >= 0) kwxSeek64(fp, here, 0);
+        return false;
+    };
+    auto resync = [&]() {
+        if (skipToNext()) return true;
         kwxIoError(routine,
                    "recreate_indextable: keeping the %d datasets before offset %" PRId64
                    " and terminating scan; what follows is written over by the next dataset or the index.",
@@ -733,6 +996,17 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
             }
             }
             if (dslength == 0) {
+                // An interrupted write leaves a zero length only at the end
+                // of what was written: with whole datasets after it, it is
+                // damage, stepped over like any other, and nothing after it
+                // may be written over.
+                if (skipToNext()) {
+                    kwxIoError(routine,
+                               "recreate_indextable: dataset length of zero at offset %" PRId64
+                               " with whole datasets after it: damage, not an interrupted write",
+                               pos);
+                    continue;
+                }
                 char tag[16];
                 int trc = kwxreadTag(routine, fmt, tag, 8, fp);
                 int hrc = (trc == 0 && strcmp(tag, "*DATASET") == 0) ? read_header(quietRoutine, fmt, fp, &h) : -1;
@@ -810,6 +1084,7 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
                 }
             } else if (strncmp(tag, "*INDEX", 6) == 0) {
                 if (start + dslength > size) {
+                    if (skipToNext()) continue;
                     kwxIoError(routine,
                                "recreate_indextable: warning: truncated (or bad) index data at end of file while "
                                "rebuilding index, file is corrupt but probably recoverable, continuing.  [%" PRId64
@@ -875,8 +1150,16 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
             if (kwxreadOffset(routine, ffmt, &recorded, fp) != 0) {
                 return kwxIoFailWithHeader(routine, "recreate_indextable: fseek +IO_INFO failed", IO_ERR_READ, &h);
             }
-            if (kwxSeek64(fp, 9, 1) != 0) {
+            // The datasets start after the "*ENDINFO" line. When that line
+            // is damaged, they start at the first whole dataset after the
+            // size, or right after the line when there is none.
+            char endLine[64];
+            if (kwxReadLine(endLine, sizeof endLine, fp) <= 0) {
                 return kwxIoFailWithHeader(routine, "recreate_indextable: fseek +IO_ENDINFO failed", IO_ERR_SEEK, &h);
+            }
+            if (strcmp(endLine, "*ENDINFO\n") != 0) {
+                kwxIoError(routine, "recreate_indextable: the info block's end line is damaged");
+                skipToNext();
             }
             continue;
         }
@@ -884,6 +1167,8 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
             char six[7] = {0};
             if (kwxSeek64(fp, pos, 0) != 0 || fread(six, 1, 6, fp) < 6) break;
             if (memcmp(six, "*CRASH", 6) == 0) {
+                // A writer's end tag is the last thing it wrote.
+                if (skipToNext()) continue;
                 kwxIoError(routine, "recreate_indextable: warning: file was not closed correctly, data may be inconsistent");
                 break;
             }

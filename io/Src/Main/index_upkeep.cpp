@@ -1,10 +1,15 @@
 // Upkeep of the index table: sorting it by WHAT and retiring the older
 // datasets of names written more than once.
 #include "io_internal.h"
+#include "vrn_platform.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -38,6 +43,7 @@ struct RecordDebts {
     const IO_file *record;
     std::vector<IO_location> retired;
     bool sizeCleared;
+    bool fromStore;
 };
 
 std::vector<RecordDebts> &debts() {
@@ -49,7 +55,7 @@ RecordDebts *debtsOf(const IO_file *r, bool make) {
     for (RecordDebts &d : debts())
         if (d.record == r) return &d;
     if (!make) return nullptr;
-    debts().push_back(RecordDebts{r, {}, false});
+    debts().push_back(RecordDebts{r, {}, false, false});
     return &debts().back();
 }
 
@@ -235,21 +241,238 @@ extern "C" int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *r) {
     return rc;
 }
 
-extern "C" int kwxIoSizeCleared(const IO_file *r) {
+namespace {
+
+bool flagOf(const IO_file *r, bool RecordDebts::*flag) {
     const RecordDebts *d = debtsOf(r, false);
-    return d && d->sizeCleared ? 1 : 0;
+    return d && d->*flag;
 }
 
-extern "C" void kwxIoSetSizeCleared(const IO_file *r, int cleared) {
-    if (!cleared) {
-        if (RecordDebts *d = debtsOf(r, false)) d->sizeCleared = false;
+// A flag that cannot be remembered for want of memory stays off: the size
+// is then cleared again before the next change, and the table taken as
+// checked.
+void setFlag(const IO_file *r, bool RecordDebts::*flag, bool on) {
+    if (!on) {
+        if (RecordDebts *d = debtsOf(r, false)) d->*flag = false;
         return;
     }
     try {
-        debtsOf(r, true)->sizeCleared = true;
+        debtsOf(r, true)->*flag = true;
     } catch (const std::bad_alloc &) {
-        // Not remembered: the size is cleared again before the next change.
     }
+}
+
+}  // namespace
+
+extern "C" int kwxIoSizeCleared(const IO_file *r) { return flagOf(r, &RecordDebts::sizeCleared) ? 1 : 0; }
+
+extern "C" void kwxIoSetSizeCleared(const IO_file *r, int cleared) {
+    setFlag(r, &RecordDebts::sizeCleared, cleared != 0);
+}
+
+extern "C" int kwxIndexFromStore(const IO_file *r) { return flagOf(r, &RecordDebts::fromStore) ? 1 : 0; }
+
+extern "C" void kwxIndexSetFromStore(const IO_file *r, int fromStore) {
+    setFlag(r, &RecordDebts::fromStore, fromStore != 0);
+}
+
+namespace {
+
+// The live lines of a table, from the WHAT on (the status left out), in
+// byte order: two tables that list the same datasets give the same list.
+std::vector<std::string_view> liveLines(const char *table, int n) {
+    std::vector<std::string_view> out;
+    out.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const char *line = IO_INDEX_LINE(table, i);
+        if (line[0] == 'Y') out.emplace_back(line + 1, strnlen(line + 1, IO_INDEX_SLOT - 1));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// The name the header records at `at` give the dataset there, read in one
+// go: WHAT, WHERE and WHEN, and whether the dataset is live. False when the
+// bytes are not what a dataset's start looks like (a deleted dataset, say).
+bool nameAt(const char *b, size_t n, int width, std::string &what, std::string &where, int32_t &when, bool &live) {
+    if (n < 40) return false;
+    const char letter = b[0];
+    live = iofmt_is_live(static_cast<unsigned char>(letter)) != 0;
+    if (!live || b[2] != '\n') return false;
+    std::string_view records[4];
+    if (letter == 'F') {
+        // Lines of the record capacity (7 for the tag, 80 for the others).
+        size_t p = 3 + static_cast<size_t>(width) + 1;
+        if (n < p + 9 + 8 + 3 * 81 || memcmp(b + p, "*DATASET\n", 9) != 0) return false;
+        p += 9;
+        records[0] = std::string_view(b + p, 7);
+        p += 8;
+        for (int k = 1; k < 4; ++k, p += 81) {
+            std::string_view text(b + p, 80);
+            while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+            records[k] = text;
+        }
+    } else {
+        // A 4-byte length in the letter's byte order before each record.
+        size_t p = 3 + ((letter == 'u' || letter == 'U') ? 4 : 8);
+        if (n < p + 8 || memcmp(b + p, "*DATASET", 8) != 0) return false;
+        p += 8;
+        for (std::string_view &record : records) {
+            if (n < p + 4) return false;
+            int32_t len;
+            memcpy(&len, b + p, 4);
+            if (iofmt_is_swapped(letter)) kwxSwapBytes(&len, 4);
+            if (len < 0 || n < p + 4 + static_cast<size_t>(len)) return false;
+            record = std::string_view(b + p + 4, static_cast<size_t>(len));
+            p += 4 + static_cast<size_t>(len);
+        }
+    }
+    auto value = [](std::string_view record, std::string_view key, std::string &out) {
+        if (record.size() <= key.size() || record.substr(0, key.size()) != key || record[key.size()] != IO_ESC)
+            return false;
+        out.assign(record.substr(key.size() + 1));
+        return true;
+    };
+    std::string whenText;
+    if (records[0] != "*HEADER" || !value(records[1], "WHAT", what) || !value(records[2], "WHERE", where) ||
+        !value(records[3], "WHEN", whenText))
+        return false;
+    when = static_cast<int32_t>(atoi(whenText.c_str()));
+    return true;
+}
+
+// Whether every line of the table names the dataset at its location as
+// that dataset's header does (live lines a live one), found by reading the
+// start of each dataset alone: much less than a rebuild reads. A file that
+// does not pass is compared with a rebuild.
+bool linesNameTheirDatasets(const IO_file *r) {
+    const int fd = vrnPlatform_streamFd(r->stream);
+    if (fd < 0 || fflush(r->stream) != 0) return false;
+    const int width = r->offsetwidth ? r->offsetwidth : 20;
+    // The datasets in the order of the file, read through one large buffer.
+    std::vector<std::pair<int64_t, int>> order;
+    std::vector<char> buffer;
+    try {
+        kwxIoCountAllocation();
+        order.reserve(static_cast<size_t>(r->nlines));
+        buffer.resize(1 << 20);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    for (int i = 0; i < r->nlines; ++i) order.emplace_back(lineLocation(IO_INDEX_LINE(r->indextable, i)), i);
+    std::sort(order.begin(), order.end());
+    const size_t want = 512;
+    int64_t bufferStart = 0;
+    size_t bufferBytes = 0;
+    std::string what, where;
+    for (const auto &[at, i] : order) {
+        if (at < bufferStart || static_cast<uint64_t>(at - bufferStart) + want > bufferBytes) {
+            const ssize_t got = pread(fd, buffer.data(), buffer.size(), at);
+            if (got < 0) return false;
+            bufferStart = at;
+            bufferBytes = static_cast<size_t>(got);
+        }
+        const size_t offset = static_cast<size_t>(at - bufferStart);
+        const char *line = IO_INDEX_LINE(r->indextable, i);
+        IO_location loc;
+        int32_t when = 0;
+        bool live = false;
+        if (parseindex(quietRoutine, line, &loc) != 0) return false;
+        if (!nameAt(buffer.data() + offset, std::min(want, bufferBytes - offset), width, what, where, when, live)) {
+            if (line[0] == 'N' && !live) continue;   // a retired dataset, marked deleted
+            return false;
+        }
+        // A retired line's dataset is marked deleted before an index that
+        // lists it is stored.
+        if (line[0] == 'N' || what != loc.what || where != loc.where || when != loc.when) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Checks the table against the file: it is kept when each line names the
+// dataset at its location; otherwise the index is rebuilt beside it and the
+// table kept only when it lists exactly the live datasets the file holds,
+// else the rebuilt one takes its place. Done once for a table read from the
+// stored index; the stream and the index position are kept.
+extern "C" int kwxIndexRecheck(IO_error_routine routine, IO_file *r, int *changed) {
+    *changed = 0;
+    if (!r || !r->stream || !r->indextable || !kwxIndexFromStore(r)) return 0;
+    kwxIndexSetFromStore(r, 0);
+    if (linesNameTheirDatasets(r)) return 0;
+    const int64_t here = kwxTell64(r->stream);
+    IO_file scratch;
+    memset(&scratch, 0, sizeof scratch);
+    scratch.stream = r->stream;
+    scratch.offsetwidth = r->offsetwidth;
+    scratch.routine = quietRoutine;
+    int rc = recreate_indextable(quietRoutine, &scratch);
+    bool same = true;
+    if (rc == 0) {
+        try {
+            kwxIoCountAllocation();
+            same = liveLines(r->indextable, r->nlines) == liveLines(scratch.indextable, scratch.nlines);
+        } catch (const std::bad_alloc &) {
+            rc = kwxIoNoMemory(routine, IO_ERR_MEMORY, "kwxIndexRecheck", IO_NO_SIZE);
+        }
+    }
+    if (rc == 0 && !same) {
+        kwxIoError(routine,
+                   "kwxIndexRecheck: the stored index of %s does not list the datasets the file holds; "
+                   "it is rebuilt from them",
+                   r->filename ? r->filename : "");
+        std::swap(r->indextable, scratch.indextable);
+        r->nlines = scratch.nlines;
+        r->sorted = 0;
+        r->sortedhead = 0;
+        r->indexdirty = 1;
+        kwxIndexDropViews(r);
+        *changed = 1;
+    }
+    kwxIndexDropViews(&scratch);
+    free(scratch.indextable);
+    if (here >= 0) kwxSeek64(r->stream, here, 0);
+    return rc;
+}
+
+// Whether a line of the table names the dataset read at `location`: one of
+// its name with that location, live unless the dataset there carries a
+// deletion mark.
+extern "C" int kwxIndexNamesDataset(IO_error_routine routine, IO_file *r, const IO_header *read,
+                                    int64_t location, char letter, int *names) {
+    *names = 0;
+    if (!r || !r->indextable || !read || !read->what || !read->where || !read->when) return 0;
+    std::vector<IO_location> found;
+    IO_header key = *read;
+    if (int rc = kwxIndexSearch(routine, IO_SORT_WHAT, &key, r, found)) return rc;
+    for (const IO_location &loc : found) {
+        if (loc.location == location) {
+            *names = !iofmt_is_deleted(static_cast<unsigned char>(letter));
+            return 0;
+        }
+    }
+    // A retired line: reading the older version of a name on purpose.
+    IO_location loc;
+    *names = kwxIndexLineAt(r, location, &loc) && IO_INDEX_LINE(r->indextable, loc.line)[0] == 'N' &&
+             strcmp(loc.what, read->what) == 0 && strcmp(loc.where, read->where) == 0 &&
+             loc.when == *read->when;
+    return 0;
+}
+
+// The line whose location is `location` (a live one before a retired one).
+extern "C" int kwxIndexLineAt(const IO_file *r, int64_t location, IO_location *out) {
+    if (!r || !r->indextable) return 0;
+    int best = -1;
+    for (int i = 0; i < r->nlines; ++i) {
+        const char *line = IO_INDEX_LINE(r->indextable, i);
+        if (lineLocation(line) != location) continue;
+        if (best < 0 || line[0] == 'Y') best = i;
+        if (line[0] == 'Y') break;
+    }
+    if (best < 0 || parseindex(quietRoutine, IO_INDEX_LINE(r->indextable, best), out) != 0) return 0;
+    out->line = best;
+    return 1;
 }
 
 extern "C" void kwxIndexForgetRecord(const IO_file *r) {

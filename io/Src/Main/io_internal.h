@@ -341,6 +341,25 @@ int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *record);
  * the last flush (see kwxIoStartChanging), and setting it. */
 int kwxIoSizeCleared(const IO_file *record);
 void kwxIoSetSizeCleared(const IO_file *record, int cleared);
+/* Whether the record's index table was read from the stored index and not
+ * yet checked against the datasets in the file (a rebuild, or a fresh file,
+ * gives a table that is), and setting it. */
+int kwxIndexFromStore(const IO_file *record);
+void kwxIndexSetFromStore(const IO_file *record, int fromStore);
+/* For a table read from the stored index (once; the table then counts as
+ * checked): rebuilds the index beside it and, when the two do not list the
+ * same live datasets, puts the rebuilt one in its place (*changed = 1,
+ * written back at flush). The stream and the index position are kept. Used
+ * when a search finds nothing or a read finds at a location something other
+ * than what the index names there. 0 or the rebuild's code. */
+int kwxIndexRecheck(IO_error_routine routine, IO_file *record, int *changed);
+/* *names = 1 when a line of the table names the dataset whose header was
+ * read at location (format letter letter): live, or retired under the same
+ * name. 0, or the search's code. */
+int kwxIndexNamesDataset(IO_error_routine routine, IO_file *record, const IO_header *read,
+                         int64_t location, char letter, int *names);
+/* The line whose location is location, live before retired; 0 when none. */
+int kwxIndexLineAt(const IO_file *record, int64_t location, IO_location *out);
 /* Forgets what was kept for a record that is released. */
 void kwxIndexForgetRecord(const IO_file *record);
 

@@ -767,8 +767,9 @@ extern "C" int get_ds_location(IO_error_routine routine, int mode, IO_header *ke
     return rc;
 }
 
-extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data *result,
-                              IO_file *record) {
+namespace {
+
+int locateOnce(IO_error_routine routine, IO_header *key, IO_data *result, IO_file *record) {
     if (!result || !result->nstrings || !result->nints || !result->noffsets || !record)
         return IO_ERR_MEMORY;
     if (!keyUsable(key)) return IO_ERR_MEMORY;
@@ -863,4 +864,18 @@ extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data 
     } catch (const std::bad_alloc &) {
         return kwxIoNoMemory(routine, IO_ERR_MEMORY, "locate_dataset: (malloc failed) syserr:", IO_NO_SIZE);
     }
+}
+
+}  // namespace
+
+// A search that finds nothing in a table read from the stored index checks
+// that table against the file once: a damaged name or status in a stored
+// line hides its dataset, and the search is then made in the rebuilt table.
+extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data *result,
+                              IO_file *record) {
+    int rc = locateOnce(routine, key, result, record);
+    if (rc != IO_ERR_NOTLOCATED || !kwxIndexFromStore(record)) return rc;
+    int changed = 0;
+    if (int check = kwxIndexRecheck(routine, record, &changed)) return check;
+    return changed ? locateOnce(routine, key, result, record) : rc;
 }

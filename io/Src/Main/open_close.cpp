@@ -49,6 +49,18 @@ bool isCutNewFileStart(FILE *f, int64_t size) {
     return kwxSeek64(f, 0, 0) == 0 && prefix;
 }
 
+// Whether an index dataset starts at `at`: F format bytes, a length field
+// and the "*INDEX" tag.
+bool oldIndexAt(FILE *f, int64_t at) {
+    char fb[3];
+    int64_t length = 0;
+    char tag[8];
+    auto quiet = [](const char *, int) { return 0; };
+    return kwxSeek64(f, at, 0) == 0 && fread(fb, 1, 3, f) == 3 && memcmp(fb, "F\0\n", 3) == 0 &&
+           kwxreadOffset(quiet, "F", &length, f) == IO_OK && kwxreadTag(quiet, "F", tag, 6, f) == IO_OK &&
+           strcmp(tag, "*INDEX") == 0;
+}
+
 void traceRecord(const char *label, const IO_file *record) {
     if (!kwxIoTraceOn()) return;
     int64_t pos = record->stream ? kwxTell64(record->stream) : -1;
@@ -288,12 +300,14 @@ extern "C" int openfile(IO_file *record) {
     kwxIoTrace("iif_open: offset format is %d", record->offsetwidth);
 
     int rc;
+    bool rebuilt = false;
     if (recorded != size) {
         kwxIoTrace("iif_open: filesize has changed (recorded %" PRId64 ", actual %" PRId64
                    "), recreating index\n",
                    recorded, size);
         record->indexdirty = 1;
         rc = recreate_indextable(routine, record);
+        rebuilt = true;
     } else {
         rc = create_indextable(routine, record);
         if (rc == IO_OK) {
@@ -303,11 +317,28 @@ extern "C" int openfile(IO_file *record) {
             rc = kwxgotoIndexLocation(routine, &pos, record->offsetwidth, f);
             if (rc == IO_OK) record->indexpos = pos;
         }
+        if (rc == IO_OK) kwxIndexSetFromStore(record, 1);
         if (rc != IO_OK) {
             kwxIoError(routine, "iif_open: unable to read the stored index, attempting to rebuild it");
             record->indexdirty = 1;
             rc = recreate_indextable(routine, record);
+            rebuilt = true;
         }
+    }
+    // The size is cleared before a session's first change and set again at
+    // flush: a file whose size is cleared was left by a killed writer, whose
+    // interrupted write (where the rebuild stopped) may be written over.
+    // A file that was closed cleanly and damaged since keeps every byte from
+    // the rebuild's stopping point on: new datasets and the index go after
+    // the end of the file, unless it stopped at an old index, which is
+    // written over as always.
+    if (rc == IO_OK && rebuilt && recorded != 0 && record->indexpos < size &&
+        !oldIndexAt(f, record->indexpos)) {
+        kwxIoError(routine,
+                   "iif_open: the datasets of %s end in damage at offset %" PRId64
+                   "; its bytes are kept, new datasets go after the end of the file",
+                   name, record->indexpos);
+        record->indexpos = size;
     }
     return rc == IO_OK ? IO_OK : failOpen(record, rc);
 }
