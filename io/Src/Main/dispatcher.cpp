@@ -591,6 +591,17 @@ int copyCompressWhen(Call &c) {
                   "iocnt: copy_all_ds_compress_when failed\n");
 }
 
+int copyChosen(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when req =IO_COPY_CHOSEN_DS\n"))
+        return rc;
+    const bool given = c.data && c.data->offsets && c.data->noffsets;
+    return failed(c.routine,
+                  copy_chosen_ds_compress_when(c.routine, c.cur, c.P,
+                                               given ? c.data->offsets : nullptr,
+                                               given ? *c.data->noffsets : 0),
+                  "iocnt: copy_chosen_ds_compress_when failed\n");
+}
+
 int setDefaultFormat(Call &c) {
     std::string text;
     if (int rc = takeName(c.routine, c.data, kFormatText, text)) return rc;
@@ -705,13 +716,14 @@ const RequestRow kRequests[] = {
     /* IO_SET_DEFAULT_FORMAT    */ {T::None, H::None, false, 0, A::Chars, false, setDefaultFormat},
     /* IO_WRITE_COMPRESSED_DATA */ {T::Current, H::Full, false, 0, A::Compressed, false, writeCompressedData},
     /* IO_CURRENT_HANDLE        */ {T::Current, H::Full, false, 1, A::None, false, currentHandle},
+    /* IO_COPY_CHOSEN_DS        */ {T::Current, H::None, true, 0, A::None, true, copyChosen},
 };
-static_assert(sizeof kRequests / sizeof kRequests[0] == IO_CURRENT_HANDLE + 1,
+static_assert(sizeof kRequests / sizeof kRequests[0] == IO_COPY_CHOSEN_DS + 1,
               "one row per request code");
 
 // The row of a request code, or null for an unknown code (negative ones too).
 const RequestRow *rowOf(int request) {
-    return (unsigned)request <= IO_CURRENT_HANDLE ? &kRequests[request] : nullptr;
+    return (unsigned)request <= IO_COPY_CHOSEN_DS ? &kRequests[request] : nullptr;
 }
 
 // Whether the file a request works on is open (always true for requests

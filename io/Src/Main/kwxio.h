@@ -172,7 +172,10 @@ enum {
     IO_COPY_DS_COMPRESS_WHEN = 45,
     IO_SET_DEFAULT_FORMAT = 46,
     IO_WRITE_COMPRESSED_DATA = 47,
-    IO_CURRENT_HANDLE = 48
+    IO_CURRENT_HANDLE = 48,
+    /* As IO_COPY_DS_COMPRESS_WHEN, but only the datasets at the locations
+       in the offsets array (its count of them), in one request. */
+    IO_COPY_CHOSEN_DS = 49
 };
 
 /* Control blocks: zero-filled on creation; free after closing (request 1). */
