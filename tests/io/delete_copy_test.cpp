@@ -278,8 +278,7 @@ TEST(Copy, ChosenLocationsAreCopiedInOneRequestWithLaterTimesAsOne) {
     std::string src = dir.file("src.kwx"), dst = dir.file("dst.kwx");
     Client c;
     ASSERT_EQ(IO_OK, c.open(src));
-    ASSERT_EQ(IO_OK, c.writeInts("a", "b", 0, {0}));
-    ASSERT_EQ(IO_OK, c.writeInts("a", "b", 3, {3}));
+    for (int when : {0, 3}) ASSERT_EQ(IO_OK, c.writeInts("a", "b", when, {when}));
     ASSERT_EQ(IO_OK, c.writeInts("c", "d", 5, {5}));
     ASSERT_EQ(IO_OK, c.writeInts("z", "b", 0, {100}));
     Data a3, z0;
