@@ -285,13 +285,12 @@ TEST(Copy, ChosenLocationsAreCopiedInOneRequestWithLaterTimesAsOne) {
     ASSERT_EQ(IO_OK, c.locate("a", "b", 3, a3));
     ASSERT_EQ(IO_OK, c.locate("z", "b", 0, z0));
     ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
-    Header h;
     Data chosen;
     // A location inside a dataset names none: the copy is refused whole.
     offsetsOf(chosen, {a3.offsets[0], z0.offsets[0] + 1});
-    EXPECT_EQ(IO_ERR_NOTLOCATED, c.request(IO_COPY_CHOSEN_DS, h, chosen));
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.copyChosen(chosen));
     offsetsOf(chosen, {z0.offsets[0], a3.offsets[0]});
-    ASSERT_EQ(IO_OK, c.request(IO_COPY_CHOSEN_DS, h, chosen));
+    ASSERT_EQ(IO_OK, c.copyChosen(chosen));
     ASSERT_EQ(IO_OK, c.close());
     Client r;
     ASSERT_EQ(IO_OK, r.open(dst));

@@ -592,7 +592,7 @@ int copyCompressWhen(Call &c) {
 }
 
 int copyChosen(Call &c) {
-    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when req =IO_COPY_CHOSEN_DS\n"))
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when copying chosen datasets\n"))
         return rc;
     const bool given = c.data && c.data->offsets && c.data->noffsets;
     return failed(c.routine,
@@ -716,14 +716,13 @@ const RequestRow kRequests[] = {
     /* IO_SET_DEFAULT_FORMAT    */ {T::None, H::None, false, 0, A::Chars, false, setDefaultFormat},
     /* IO_WRITE_COMPRESSED_DATA */ {T::Current, H::Full, false, 0, A::Compressed, false, writeCompressedData},
     /* IO_CURRENT_HANDLE        */ {T::Current, H::Full, false, 1, A::None, false, currentHandle},
-    /* IO_COPY_CHOSEN_DS        */ {T::Current, H::None, true, 0, A::None, true, copyChosen},
 };
-static_assert(sizeof kRequests / sizeof kRequests[0] == IO_COPY_CHOSEN_DS + 1,
+static_assert(sizeof kRequests / sizeof kRequests[0] == IO_CURRENT_HANDLE + 1,
               "one row per request code");
 
 // The row of a request code, or null for an unknown code (negative ones too).
 const RequestRow *rowOf(int request) {
-    return (unsigned)request <= IO_COPY_CHOSEN_DS ? &kRequests[request] : nullptr;
+    return (unsigned)request <= IO_CURRENT_HANDLE ? &kRequests[request] : nullptr;
 }
 
 // Whether the file a request works on is open (always true for requests
@@ -785,6 +784,24 @@ int checkArrays(const RequestRow &row, IO_error_routine routine, const IO_header
     return IO_OK;
 }
 
+// Runs a request whose row is known. Called directly, without the checks of
+// iocntc, a request on a closed file still answers instead of reaching into
+// a record that is not there.
+int runRow(const RequestRow &row, int request, IO_error_routine routine, IO_header *header,
+           IO_data *data, IO_control *control) {
+    if (!fileOpenFor(row, control)) {
+        kwxIoError(routine, "iocnt: no file is open for request %d\n", request);
+        return IO_ERR_NOFILE;
+    }
+    Call call = {routine, header, data, control, &control->primary, &control->secondary,
+                 &control->text, control->current};
+    try {
+        return row.run(call);
+    } catch (const std::bad_alloc &) {
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iocnt", 0);
+    }
+}
+
 }  // namespace
 
 extern "C" IO_control *iocontrol_alloc(void) {
@@ -839,17 +856,14 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
         kwxIoError(routine, "iocnt: unknown request\n");
         return IO_ERR_REQUEST;
     }
-    // Called directly, without the checks of iocntc, a request on a closed
-    // file still answers instead of reaching into a record that is not there.
-    if (!fileOpenFor(*row, control)) {
-        kwxIoError(routine, "iocnt: no file is open for request %d\n", request);
-        return IO_ERR_NOFILE;
-    }
-    Call call = {routine, header, data, control, &control->primary, &control->secondary,
-                 &control->text, control->current};
-    try {
-        return row->run(call);
-    } catch (const std::bad_alloc &) {
-        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iocnt", 0);
-    }
+    return runRow(*row, request, routine, header, data, control);
+}
+
+extern "C" int iocnt_copychosen(IO_error_routine routine, IO_data *data, IO_control *control) {
+    if (!routine) routine = kwxIoDefaultErrorRoutine;
+    if (!control) return IO_ERR_MEMORY;
+    if (!data) return argError(routine, "iocnt_copychosen: IO_data structure is null\n");
+    static const RequestRow kCopyChosen = {T::Current, H::None, true, 0, A::None, true, copyChosen};
+    if (int rc = checkArrays(kCopyChosen, routine, nullptr, data)) return rc;
+    return runRow(kCopyChosen, IO_COPY_DS_COMPRESS_WHEN, routine, nullptr, data, control);
 }

@@ -589,7 +589,11 @@ int Dataset_copyChosenDatasets(Dataset* b, Dataset_ChooseRoutine choose, void* c
     Dataset_resetData(b);
     b->data.offsets = kept.data();
     b->offsetsCount = static_cast<int32_t>(kept.size());
-    int answer = Dataset_request(b, IO_COPY_CHOSEN_DS);
+    b->located = 0;
+    Dataset* previous = currentDataset;
+    currentDataset = b;
+    int answer = iocnt_copychosen(io_msg, &b->data, b->ioControl);
+    currentDataset = previous;
     pointAtMatchBuffers(b);
     return answer == 0;
 }
