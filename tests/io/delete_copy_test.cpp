@@ -273,6 +273,36 @@ TEST(Copy, TimeModesKeepWhenZeroOrFoldLaterTimesIntoOne) {
     }
 }
 
+TEST(Copy, ChosenLocationsAreCopiedInOneRequestWithLaterTimesAsOne) {
+    TempDir dir;
+    std::string src = dir.file("src.kwx"), dst = dir.file("dst.kwx");
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(src));
+    for (int when : {0, 3}) ASSERT_EQ(IO_OK, c.writeInts("a", "b", when, {when}));
+    ASSERT_EQ(IO_OK, c.writeInts("c", "d", 5, {5}));
+    ASSERT_EQ(IO_OK, c.writeInts("z", "b", 0, {100}));
+    Data a3, z0;
+    ASSERT_EQ(IO_OK, c.locate("a", "b", 3, a3));
+    ASSERT_EQ(IO_OK, c.locate("z", "b", 0, z0));
+    ASSERT_EQ(IO_OK, c.open(dst, IO_OPEN_SECONDARY));
+    Data chosen;
+    // A location inside a dataset names none: the copy is refused whole.
+    offsetsOf(chosen, {a3.offsets[0], z0.offsets[0] + 1});
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.copyChosen(chosen));
+    offsetsOf(chosen, {z0.offsets[0], a3.offsets[0]});
+    ASSERT_EQ(IO_OK, c.copyChosen(chosen));
+    ASSERT_EQ(IO_OK, c.close());
+    Client r;
+    ASSERT_EQ(IO_OK, r.open(dst));
+    EXPECT_EQ((std::vector<int32_t>{1}), r.whens("a", "b", -1));
+    EXPECT_TRUE(r.whens("c", "d", -1).empty());
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, r.readInts("a", "b", 1, v));
+    EXPECT_EQ((std::vector<int32_t>{3}), v);
+    ASSERT_EQ(IO_OK, r.readInts("z", "b", 0, v));
+    EXPECT_EQ((std::vector<int32_t>{100}), v);
+}
+
 TEST(Delete, EveryFormatGetsItsOwnMarkAndAMarkIsNeverWrittenTwice) {
     TempDir dir;
     struct Case {

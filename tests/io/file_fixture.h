@@ -122,6 +122,7 @@ public:
     IO_control *control() { return control_; }
 
     int request(int code, Header &h, Data &d) { return iocntc(code, catchMessage, &h.h, &d.d, control_); }
+    int copyChosen(Data &d) { return iocnt_copychosen(catchMessage, &d.d, control_); }
     int open(const std::string &name, int code = IO_OPEN_PRIMARY) {
         Header h;
         Data d;

@@ -329,8 +329,15 @@ extern "C" int copy_dataset(IO_error_routine routine, const char *what, const ch
     return rc != IO_OK ? rc : settled;
 }
 
-extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *destination,
-                           int mode) {
+namespace {
+
+// The copy of a whole file behind copy_all_ds; with chosen, only the
+// datasets whose index lines have one of its nchosen locations are copied.
+// A chosen location that no live index line has is refused before anything
+// is written, so that a caller never takes a copy with a dataset missing
+// for a whole one.
+int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int mode,
+            const int64_t *chosen, int32_t nchosen) {
     if (!destination || !source || !destination->stream || !source->stream) {
         kwxIoError(routine, "copy_all_ds: no open file to copy from or to\n");
         return IO_ERR_NOFILE;
@@ -348,6 +355,13 @@ extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *d
     std::vector<IO_location> todo;
     try {
         kwxIoCountAllocation();
+        std::vector<int64_t> wanted;
+        if (chosen) {
+            wanted.assign(chosen, chosen + std::max(nchosen, 0));
+            std::sort(wanted.begin(), wanted.end());
+            wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+        }
+        size_t matched = 0;
         for (int i = 0; i < source->nlines; ++i) {
             const char *line = IO_INDEX_LINE(source->indextable, i);
             if (line[0] == 'N') continue;
@@ -358,7 +372,16 @@ extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *d
                 return rc;
             }
             if (mode == 1 && loc.when != 0) continue;
+            if (chosen) {
+                if (!std::binary_search(wanted.begin(), wanted.end(), loc.location)) continue;
+                ++matched;
+            }
             todo.push_back(loc);
+        }
+        if (matched < wanted.size()) {
+            kwxIoError(routine, "copy_all_ds: %d of the chosen locations hold no dataset\n",
+                       (int)(wanted.size() - matched));
+            return IO_ERR_NOTLOCATED;
         }
         // Every WHEN above 0 becomes 1, and of several datasets of one name
         // the one copied last is the one found later: each WHAT and WHERE
@@ -406,6 +429,23 @@ extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *d
         }
     }
     return settle(routine, destination->stream, pending);
+}
+
+}  // namespace
+
+extern "C" int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *destination,
+                           int mode) {
+    return copyAll(routine, source, destination, mode, nullptr, 0);
+}
+
+extern "C" int copy_chosen_ds_compress_when(IO_error_routine routine, IO_file *destination,
+                                            IO_file *source, const int64_t *locations,
+                                            int32_t count) {
+    if (!locations || count < 0) {
+        kwxIoError(routine, "copy_chosen_ds_compress_when: no list of locations\n");
+        return IO_ERR_MEMORY;
+    }
+    return copyAll(routine, source, destination, 2, locations, count);
 }
 
 extern "C" int copy_allvalid_ds(IO_error_routine routine, IO_file *destination, IO_file *source) {

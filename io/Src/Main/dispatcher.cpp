@@ -664,6 +664,17 @@ int copyCompressWhen(Call &c) {
                   "iocnt: copy_all_ds_compress_when failed\n");
 }
 
+int copyChosen(Call &c) {
+    if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when copying chosen datasets\n"))
+        return rc;
+    const bool given = c.data && c.data->offsets && c.data->noffsets;
+    return failed(c.routine,
+                  copy_chosen_ds_compress_when(c.routine, c.cur, c.P,
+                                               given ? c.data->offsets : nullptr,
+                                               given ? *c.data->noffsets : 0),
+                  "iocnt: copy_chosen_ds_compress_when failed\n");
+}
+
 int setDefaultFormat(Call &c) {
     std::string text;
     if (int rc = takeName(c.routine, c.data, kFormatText, text)) return rc;
@@ -846,6 +857,24 @@ int checkArrays(const RequestRow &row, IO_error_routine routine, const IO_header
     return IO_OK;
 }
 
+// Runs a request whose row is known. Called directly, without the checks of
+// iocntc, a request on a closed file still answers instead of reaching into
+// a record that is not there.
+int runRow(const RequestRow &row, int request, IO_error_routine routine, IO_header *header,
+           IO_data *data, IO_control *control) {
+    if (!fileOpenFor(row, control)) {
+        kwxIoError(routine, "iocnt: no file is open for request %d\n", request);
+        return IO_ERR_NOFILE;
+    }
+    Call call = {routine, header, data, control, &control->primary, &control->secondary,
+                 &control->text, control->current};
+    try {
+        return row.run(call);
+    } catch (const std::bad_alloc &) {
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iocnt", 0);
+    }
+}
+
 }  // namespace
 
 extern "C" IO_control *iocontrol_alloc(void) {
@@ -900,17 +929,14 @@ extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, I
         kwxIoError(routine, "iocnt: unknown request\n");
         return IO_ERR_REQUEST;
     }
-    // Called directly, without the checks of iocntc, a request on a closed
-    // file still answers instead of reaching into a record that is not there.
-    if (!fileOpenFor(*row, control)) {
-        kwxIoError(routine, "iocnt: no file is open for request %d\n", request);
-        return IO_ERR_NOFILE;
-    }
-    Call call = {routine, header, data, control, &control->primary, &control->secondary,
-                 &control->text, control->current};
-    try {
-        return row->run(call);
-    } catch (const std::bad_alloc &) {
-        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iocnt", 0);
-    }
+    return runRow(*row, request, routine, header, data, control);
+}
+
+extern "C" int iocnt_copychosen(IO_error_routine routine, IO_data *data, IO_control *control) {
+    if (!routine) routine = kwxIoDefaultErrorRoutine;
+    if (!control) return IO_ERR_MEMORY;
+    if (!data) return argError(routine, "iocnt_copychosen: IO_data structure is null\n");
+    static const RequestRow kCopyChosen = {T::Current, H::None, true, 0, A::None, true, copyChosen};
+    if (int rc = checkArrays(kCopyChosen, routine, nullptr, data)) return rc;
+    return runRow(kCopyChosen, IO_COPY_DS_COMPRESS_WHEN, routine, nullptr, data, control);
 }

@@ -68,6 +68,10 @@ int copy_all_ds(IO_error_routine routine, IO_file *source, IO_file *destination,
 int copy_allvalid_ds(IO_error_routine routine, IO_file *destination, IO_file *source);
 int copy_when0_ds(IO_error_routine routine, IO_file *destination, IO_file *source);
 int copy_all_ds_compress_when(IO_error_routine routine, IO_file *destination, IO_file *source);
+/* As copy_all_ds_compress_when, but only the datasets at the count given
+   locations; a location that holds no live dataset fails the whole copy. */
+int copy_chosen_ds_compress_when(IO_error_routine routine, IO_file *destination, IO_file *source,
+                                 const int64_t *locations, int32_t count);
 
 #ifdef __cplusplus
 }

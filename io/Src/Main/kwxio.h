@@ -185,6 +185,13 @@ int iocntc(int request, IO_error_routine routine, IO_header *header, IO_data *da
 /* The dispatcher behind iocntc, without the argument checks. */
 int iocnt(int request, IO_error_routine routine, IO_header *header, IO_data *data,
           IO_control *control);
+/* As request IO_COPY_DS_COMPRESS_WHEN, but only the datasets at the locations
+   in data's offsets array (*noffsets of them), from the primary file to the
+   current one, in one call: later times are written as 1, and a location
+   that holds no live dataset refuses the whole copy before anything is
+   written. Not a request code, so that the codes past IO_CURRENT_HANDLE stay
+   unknown requests. */
+int iocnt_copychosen(IO_error_routine routine, IO_data *data, IO_control *control);
 
 /* Header buffers of the library's own sizes; ioheader_alloc gives 0 or 28. */
 int ioheader_alloc(IO_header *header);

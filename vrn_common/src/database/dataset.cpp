@@ -580,21 +580,22 @@ int Dataset_copyChosenDatasets(Dataset* b, Dataset_ChooseRoutine choose, void* c
         choices.push_back({f.what.c_str(), f.where.c_str(), b->matchWhens[i], 0});
     }
     choose(context, choices.data(), n);
-    std::vector<size_t> kept;
+    std::vector<int64_t> kept;
     for (size_t i = 0; i < choices.size(); ++i)
-        if (choices[i].keep) kept.push_back(i);
-    // The library copies a whole file in one request, far faster than one
-    // dataset at a time.
+        if (choices[i].keep) kept.push_back(found[i].location);
+    // The library copies in one request, far faster than one dataset at a
+    // time: the whole file when every dataset stays, else the kept ones.
     if (kept.size() == choices.size()) return Dataset_copyAllDatasets(b, 1);
-    // In file order, so that the primary file is read front to back.
-    std::sort(kept.begin(), kept.end(), [&](size_t x, size_t y) { return found[x].location < found[y].location; });
-    for (size_t i : kept) {
-        const Dataset_Choice& c = choices[i];
-        if (!Dataset_setHeader(b, c.what, c.where, c.when > 0 ? 1 : c.when, false)) return 0;
-        b->matchOffsets[0] = found[i].location;
-        if (Dataset_request(b, IO_COPY_DATASET) != 0) return 0;
-    }
-    return 1;
+    Dataset_resetData(b);
+    b->data.offsets = kept.data();
+    b->offsetsCount = static_cast<int32_t>(kept.size());
+    b->located = 0;
+    Dataset* previous = currentDataset;
+    currentDataset = b;
+    int answer = iocnt_copychosen(io_msg, &b->data, b->ioControl);
+    currentDataset = previous;
+    pointAtMatchBuffers(b);
+    return answer == 0;
 }
 
 int Dataset_addAttribute(Dataset* b, const char* name, const char* value) {
