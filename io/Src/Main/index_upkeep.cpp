@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -367,7 +368,10 @@ bool linesNameTheirDatasets(const IO_file *r) {
     std::string what, where;
     for (const auto &[at, i] : order) {
         if (at < bufferStart || static_cast<uint64_t>(at - bufferStart) + want > bufferBytes) {
-            const ssize_t got = pread(fd, buffer.data(), buffer.size(), at);
+            ssize_t got;
+            do {
+                got = pread(fd, buffer.data(), buffer.size(), at);
+            } while (got < 0 && errno == EINTR);
             if (got < 0) return false;
             bufferStart = at;
             bufferBytes = static_cast<size_t>(got);

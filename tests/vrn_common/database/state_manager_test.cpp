@@ -124,7 +124,15 @@ TEST_F(ModelFixture, PurgeToOneStateKeepsEveryLiveObject) {
         if (s == 3) modeltest::blobDestroy(&gone->header);
         vrnStateManager_closeState(m);
     }
-    reopen(1);
+    vrnStateManager_closeDatabase(m, 1);
+    vrnStateManager_delete(m);
+    // The reduced file holds each state counter once: a dataset and its
+    // index line, no superseded copy.
+    const std::string bytes = vrntest::readFile(name);
+    size_t copies = 0;
+    for (size_t at = 0; (at = bytes.find("State - current", at)) != std::string::npos; ++at) ++copies;
+    EXPECT_EQ(copies, 2u);
+    open();
     EXPECT_EQ(m->first, 0);
     EXPECT_EQ(m->current, 1);
     EXPECT_EQ(m->last, 1);

@@ -600,6 +600,15 @@ struct OneState {
     int state;
     std::unordered_set<std::string> marked;  // Wheres of deleted objects
     std::vector<std::pair<std::string, int>> replaced;  // "GLOBAL" integers
+
+    // Replaced integers are written whole by fillOneState: their stored
+    // versions stay out of the copy.
+    bool isReplaced(const Dataset_Choice& d) const {
+        if (strcmp(d.where, DATABASE_GLOBAL) != 0) return false;
+        for (const auto& r : replaced)
+            if (r.first == d.what) return true;
+        return false;
+    }
 };
 
 // Keeps of every key the version a read at the state sees, unless its
@@ -623,12 +632,11 @@ void chooseOneState(void* context, Dataset_Choice* datasets, int count) {
         Dataset_Choice& d = datasets[order[i]];
         bool latest = i + 1 == order.size() || strcmp(datasets[order[i + 1]].where, d.where) != 0 ||
                       strcmp(datasets[order[i + 1]].what, d.what) != 0;
-        d.keep = latest && (k->marked.empty() || !k->marked.count(d.where));
+        d.keep = latest && (k->marked.empty() || !k->marked.count(d.where)) && !k->isReplaced(d);
     }
 }
 
-// The replaced integers are written after the copied ones: of two
-// datasets of one name, the one written last is read.
+// The replaced integers, written into the copy after the kept datasets.
 int fillOneState(void* context) {
     OneState* k = static_cast<OneState*>(context);
     for (const auto& r : k->replaced)
@@ -647,11 +655,14 @@ int Database_keepOneState(Database* db, int state, const char* markPattern, int 
     int* starts = nullptr;
     char** found = nullptr;
     int* whens = nullptr;
-    Database_match(db, 0, state, "*", markPattern, &records, &uuids, &starts, &found, &whens);
-    for (int r = 0; r < records; ++r) k.marked.insert(uuids[r]);
+    // Without the list of deleted objects the copy could bring them back:
+    // a failed search fails the close, and the file stays as it was.
+    int ok = Database_match(db, 0, state, "*", markPattern, &records, &uuids, &starts, &found, &whens);
+    for (int r = 0; ok && r < records; ++r) k.marked.insert(uuids[r]);
     Database_freeMatch(records, uuids, starts, found, whens);
+    if (!ok) return 0;
     for (int i = 0; i < count; ++i) k.replaced.emplace_back(keys[i], values[i]);
-    int ok = DefFile_compactChosen(db->file, chooseOneState, fillOneState, &k);
+    ok = DefFile_compactChosen(db->file, chooseOneState, fillOneState, &k);
     if (ok) db->modified = 1;
     return ok;
 }
