@@ -89,7 +89,7 @@ if [ "${1:-}" = "--thread" ]; then
         -DVRN_BUILD_BENCH=OFF >/dev/null
     cmake --build "$builddir" -j"$(nproc)" --target host_tests
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-        ctest --test-dir "$builddir" --output-on-failure -R 'CallsFromSeveralThreads'
+        ctest --test-dir "$builddir" --output-on-failure --no-tests=error -R 'CallsFromSeveralThreads'
     exit 0
 fi
 

@@ -213,7 +213,10 @@ Process* Process_new(Command* command, const char* conduitType, Conduit** condui
 
 Process* Process_newMultiConduit(Command* command, int n, const char** conduitTypes,
                                  Conduit** conduits) {
-    if (n < 0 || (n > 0 && (!conduitTypes || !conduits))) return nullptr;
+    if (n < 0 || (n > 0 && (!conduitTypes || !conduits))) {
+        errno = EINVAL;
+        return nullptr;
+    }
     auto* p = static_cast<Process*>(vrnCalloc(sizeof(Process), 0, "Process_newMultiConduit"));
     p->status = -1;
     int err = 0;
