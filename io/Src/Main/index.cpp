@@ -46,127 +46,190 @@ int growTable(IO_file *r, int64_t *bytes) {
     return 0;
 }
 
-// Marks with 0x80 each byte of w that is 0 (exactly: no borrow between bytes).
-inline uint64_t zeroBytes(uint64_t w) {
-    const uint64_t low7 = 0x7f7f7f7f7f7f7f7fULL;
-    return ~(((w & low7) + low7) | w | low7);
+// The kinds of byte in 64 bytes of a line: bit k of each mask stands for
+// byte k. `ends` marks a newline or a NUL, `seps` an ESC, `digits` a
+// decimal digit.
+struct ByteKinds {
+    uint64_t ends, seps, digits;
+};
+
+// The kinds of the 64 bytes at p, which may all be read.
+inline ByteKinds kindsOf(const char *p) {
+    ByteKinds k{0, 0, 0};
+#ifdef __SSE2__
+    for (int b = 0; b < 4; ++b) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * b));
+        const __m128i end = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+        // A digit less '0' is 9 or below: the saturated difference to 9 is 0.
+        const __m128i digit = _mm_cmpeq_epi8(
+            _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8('0')), _mm_set1_epi8(9)), _mm_setzero_si128());
+        const int shift = 16 * b;
+        k.ends |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(end))) << shift;
+        k.seps |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(IO_ESC))))) << shift;
+        k.digits |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(digit))) << shift;
+    }
+#else
+    for (int b = 0; b < 64; ++b) {
+        const unsigned char c = static_cast<unsigned char>(p[b]);
+        k.ends |= static_cast<uint64_t>(c == '\n' || c == '\0') << b;
+        k.seps |= static_cast<uint64_t>(c == IO_ESC) << b;
+        k.digits |= static_cast<uint64_t>(c - '0' <= 9u) << b;
+    }
+#endif
+    return k;
 }
 
-// The value of n decimal digits at p; false when a byte is no digit. Up to
-// eight digits are read at once when the eight bytes at p may be read
-// (before `limit`).
-inline bool digitsValue(const char *p, size_t n, const char *limit, int64_t *value) {
-    if (n == 0) return false;
-    if (n <= 8 && limit - p >= 8) {
-        uint64_t w;
-        memcpy(&w, p, 8);
-        // The digits to the high bytes, '0' before them: the first digit
-        // stays the most significant.
-        w = n == 8 ? w : (w << (8 * (8 - n))) | (0x3030303030303030ULL >> (8 * n));
-        const uint64_t d = w - 0x3030303030303030ULL;
-        if (((w & 0xf0f0f0f0f0f0f0f0ULL) ^ 0x3030303030303030ULL) | ((d + 0x7676767676767676ULL) & 0x8080808080808080ULL))
-            return false;
-        uint64_t v = d;
-        v = (v * 10 + (v >> 8)) & 0x00ff00ff00ff00ffULL;
-        v = (v * 100 + (v >> 16)) & 0x0000ffff0000ffffULL;
-        v = (v * 10000 + (v >> 32)) & 0x00000000ffffffffULL;
-        *value = static_cast<int64_t>(v);
-        return true;
+// The control bytes (below 0x20: ESC, newline, NUL and the rarer others)
+// and the decimal digits among the 64 bytes at p, which may all be read:
+// bit k of each mask stands for byte k. Fewer steps than kindsOf; the
+// control bytes found are told apart by reading them.
+struct ControlsAndDigits {
+    uint64_t controls, digits;
+};
+
+[[gnu::always_inline]] inline ControlsAndDigits controlsAndDigitsOf(const char *p) {
+    ControlsAndDigits k{0, 0};
+#ifdef __SSE2__
+#pragma GCC unroll 4
+    for (int b = 0; b < 4; ++b) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * b));
+        // A byte below 0x20 (a digit less '0' is 9 or below): the saturated
+        // difference to 0x1f (to 9) is 0.
+        const __m128i control = _mm_cmpeq_epi8(_mm_subs_epu8(v, _mm_set1_epi8(0x1f)), _mm_setzero_si128());
+        const __m128i digit = _mm_cmpeq_epi8(
+            _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8('0')), _mm_set1_epi8(9)), _mm_setzero_si128());
+        k.controls |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(control))) << (16 * b);
+        k.digits |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(digit))) << (16 * b);
     }
-    int64_t v = 0;
-    for (size_t k = 0; k < n; ++k) {
-        const unsigned digit = static_cast<unsigned char>(p[k]) - '0';
-        if (digit > 9) return false;
-        v = v * 10 + digit;
+#else
+    for (int b = 0; b < 64; ++b) {
+        const unsigned char c = static_cast<unsigned char>(p[b]);
+        k.controls |= static_cast<uint64_t>(c < 0x20) << b;
+        k.digits |= static_cast<uint64_t>(c - '0' <= 9u) << b;
     }
-    *value = v;
+#endif
+    return k;
+}
+
+// The value of the k decimal digits (1 to 8) that end at `end`; the eight
+// bytes before `end` may be read. The bytes before the digits count as
+// leading zeros.
+[[gnu::always_inline]] inline uint64_t digitsBefore(const char *end, size_t k) {
+    uint64_t w;
+    memcpy(&w, end - 8, 8);
+    const uint64_t keep = ~0ULL << (8 * (8 - k));
+    w = ((w & keep) | (0x3030303030303030ULL & ~keep)) - 0x3030303030303030ULL;
+    w = (w * 10 + (w >> 8)) & 0x00ff00ff00ff00ffULL;
+    w = (w * 100 + (w >> 16)) & 0x0000ffff0000ffffULL;
+    return (w * 10000 + (w >> 32)) & 0x00000000ffffffffULL;
+}
+
+// The value of the k digits (1 to 18) that end at `end`, read eight at a
+// time: the bytes from `end` less k rounded up to a multiple of eight may
+// be read.
+[[gnu::always_inline]] inline int64_t fieldValue(const char *end, size_t k) {
+    if (k <= 8) return static_cast<int64_t>(digitsBefore(end, k));
+    const uint64_t low = digitsBefore(end, 8);
+    if (k <= 16) return static_cast<int64_t>(digitsBefore(end - 8, k - 8) * 100000000ULL + low);
+    return static_cast<int64_t>((digitsBefore(end - 16, k - 16) * 100000000ULL + digitsBefore(end - 8, 8)) *
+                                    100000000ULL + low);
+}
+
+// The separators of a line among the bytes `seps` marks, all of them below
+// the line end: their five positions (plus `base`) in esc[found...], or
+// false when there are more than five.
+inline bool takeSeparators(uint64_t seps, size_t base, size_t esc[5], int &found) {
+    for (; seps; seps &= seps - 1) {
+        if (found == 5) return false;
+        esc[found++] = base + static_cast<size_t>(__builtin_ctzll(seps));
+    }
     return true;
 }
 
 // Reads the stored index line that starts at `line` (the buffer ends at
-// `end`) up to its newline: its length, or -1 when it has no newline or is
-// not a line the layout allows: a status of 'Y' or 'N', a WHAT and a WHERE
-// that are not empty, and WHEN, dslength and location in decimal digits,
-// the six fields separated by one ESC each. A line damaged in any byte that
-// makes it something else is refused, so that the index is rebuilt from the
-// datasets rather than believed. This runs for every line of every open, so
-// the bytes are looked at eight at a time.
-long storedLine(const char *line, const char *end, int64_t *dslength, int64_t *location) {
+// `end`) up to its newline, and copies it with a terminator to `slot` when
+// one is given: its length, or -1 when it has no newline or is not a line
+// the layout allows: a status of 'Y' or 'N', a WHAT and a WHERE that are
+// not empty, and WHEN, dslength and location in decimal digits, the six
+// fields separated by one ESC each. A line damaged in any byte that makes
+// it something else is refused, so that the index is rebuilt from the
+// datasets rather than believed. This runs for every line of every open,
+// so the bytes are classed 64 at a time, and the numbers are read eight
+// digits at a time once every byte after WHERE is known to be a digit or
+// a separator.
+[[gnu::always_inline]] inline long storedLine(const char *line, const char *end, char *slot, int64_t *dslength, int64_t *location) {
     const size_t room = static_cast<size_t>(end - line);
     size_t esc[5];
-    int found = 0;
     size_t n = 0;
-    bool ended = false;
-#ifdef __SSE2__
-    // Most lines fit in 64 bytes: one mask of each kind of byte over them
-    // gives the line end and the five separators without a branch a byte.
+    bool quick = false;
     if (room >= 64) {
-        uint64_t nl = 0, sep = 0, nul = 0;
-        for (int k = 0; k < 4; ++k) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line + 16 * k));
-            const int shift = 16 * k;
-            nl |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))))) << shift;
-            sep |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(IO_ESC))))) << shift;
-            nul |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())))) << shift;
+        // Most lines end within their first 64 bytes and hold no control
+        // byte but their five separators and the newline: the first six
+        // control bytes are then those, and every byte after the third
+        // separator is a digit or one of the last two.
+        const ControlsAndDigits c = controlsAndDigitsOf(line);
+        uint64_t s = c.controls;
+        size_t at[6];
+#pragma GCC unroll 6
+        for (size_t &e : at) {
+            e = static_cast<size_t>(__builtin_ctzll(s | (1ULL << 63)));
+            s &= s - 1;
         }
-        if (nl) {
-            const uint64_t below = (nl & (0 - nl)) - 1;
-            n = static_cast<size_t>(__builtin_ctzll(nl));
-            sep &= below;
-            if (nul & below) return -1;
-            for (size_t &e : esc) {
-                if (!sep) return -1;
-                e = static_cast<size_t>(__builtin_ctzll(sep));
-                sep &= sep - 1;
+        n = at[5];
+        quick = c.controls && (line[at[0]] == IO_ESC) & (line[at[1]] == IO_ESC) & (line[at[2]] == IO_ESC) &
+                                  (line[at[3]] == IO_ESC) & (line[at[4]] == IO_ESC) & (line[n] == '\n');
+        if (quick) {
+            if (~(c.digits | c.controls) & ((1ULL << n) - 1) & (~0ULL << (at[2] + 1))) return -1;
+            memcpy(esc, at, sizeof esc);
+        }
+    }
+    if (!quick) {
+        ByteKinds k;
+        int found = 0;
+        for (size_t base = 0;; base += 64) {
+            if (base >= IO_INDEX_SLOT || base >= room) return -1;
+            if (room - base >= 64) {
+                k = kindsOf(line + base);
+            } else {
+                // The end of the buffer: the bytes past it read as NULs.
+                char tail[64] = {0};
+                memcpy(tail, line + base, room - base);
+                k = kindsOf(tail);
             }
-            if (sep) return -1;
-            found = 5;
-            ended = true;
+            const uint64_t below = k.ends ? (k.ends & (0 - k.ends)) - 1 : ~0ULL;
+            if (!takeSeparators(k.seps & below, base, esc, found)) return -1;
+            // After WHERE, only digits and separators.
+            if (found >= 3) {
+                const size_t from = esc[2] + 1;
+                const uint64_t numeric = from <= base ? ~0ULL : from - base >= 64 ? 0 : ~0ULL << (from - base);
+                if (~(k.digits | k.seps) & below & numeric) return -1;
+            }
+            if (k.ends) {
+                n = base + static_cast<size_t>(__builtin_ctzll(k.ends));
+                if (n >= room || line[n] != '\n') return -1;
+                break;
+            }
         }
+        if (found != 5) return -1;
     }
-#endif
-    auto separators = [&](uint64_t m, size_t at) {
-        for (; m; m &= m - 1) {
-            if (found == 5) return false;
-            esc[found++] = at + static_cast<size_t>(__builtin_ctzll(m) >> 3);
-        }
-        return true;
-    };
-    for (; !ended && n + 8 <= room && n < IO_INDEX_SLOT; n += 8) {
-        uint64_t w;
-        memcpy(&w, line + n, 8);
-        uint64_t below = ~0ULL;
-        if (uint64_t nl = zeroBytes(w ^ 0x0a0a0a0a0a0a0a0aULL)) {
-            below = (nl & (0 - nl)) - 1;
-            ended = true;
-        }
-        if ((zeroBytes(w) & below) || !separators(zeroBytes(w ^ 0x1b1b1b1b1b1b1b1bULL) & below, n)) return -1;
-        if (ended) {
-            n += static_cast<size_t>(__builtin_ctzll(below + 1) >> 3);
-            break;
-        }
-    }
-    for (; !ended && n < room && n < IO_INDEX_SLOT; ++n) {
-        if (line[n] == '\n') {
-            ended = true;
-            break;
-        }
-        if (line[n] == '\0' || (line[n] == IO_ESC && !separators(1, n))) return -1;
-    }
-    // A status, WHAT and WHERE not empty, then three numbers in plain digits.
-    if (!ended || n >= IO_INDEX_SLOT || (line[0] != 'Y' && line[0] != 'N') || found != 5 || esc[0] != 1 ||
-        esc[1] == 2 || esc[2] == esc[1] + 1)
+    // A status, WHAT and WHERE not empty, then three numbers in plain digits,
+    // WHEN an int32 and a dslength above 0. The fields before a number
+    // take at least eight bytes, so the line holds the bytes fieldValue
+    // reads before each number's end.
+    if (n >= IO_INDEX_SLOT || (line[0] != 'Y' && line[0] != 'N') || esc[0] != 1 || esc[1] == 2 ||
+        esc[2] == esc[1] + 1)
         return -1;
-    int64_t value[3];
-    for (int f = 0; f < 3; ++f) {
-        const size_t first = esc[f + 2] + 1, last = f < 2 ? esc[f + 3] : n;
-        if (last == first || last - first > (f == 0 ? 10u : 18u) ||
-            !digitsValue(line + first, last - first, end, &value[f]))
-            return -1;
+    const size_t whenDigits = esc[3] - esc[2] - 1, lengthDigits = esc[4] - esc[3] - 1, locationDigits = n - esc[4] - 1;
+    if (whenDigits - 1 >= 10 || lengthDigits - 1 >= 18 || locationDigits - 1 >= 18) return -1;
+    if (whenDigits == 10 && fieldValue(line + esc[3], whenDigits) > INT32_MAX) return -1;
+    *dslength = fieldValue(line + esc[4], lengthDigits);
+    *location = fieldValue(line + n, locationDigits);
+    if (*dslength <= 0) return -1;
+    if (slot) {
+        memcpy(slot, line, n);
+        slot[n] = '\0';
     }
-    *dslength = value[1];
-    *location = value[2];
-    return value[0] <= INT32_MAX && value[1] > 0 ? static_cast<long>(n) : -1;
+    return static_cast<long>(n);
 }
 
 void copyLine(char *slot, const char *line) {
@@ -641,7 +704,7 @@ public:
             expected_ += 9;
     }
     // The next line in the order of locations.
-    void add(const Extent &e) {
+    [[gnu::always_inline]] void add(const Extent &e) {
         if (have_) {
             // Most lines follow the one before without a gap.
             const int64_t between = e.location - last_.location - 3 - last_.length;
@@ -769,8 +832,13 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
     {
         size_t blanks = 0;
         while (blanks < pieceLength && piece[blanks] == ' ') ++blanks;
-        if (pieceLength - blanks > 18 || !digitsValue(piece + blanks, pieceLength - blanks, end, &count))
-            count = -1;
+        if (blanks < pieceLength && pieceLength - blanks <= 18) {
+            count = 0;
+            for (size_t k = blanks; k < pieceLength && count >= 0; ++k) {
+                const unsigned digit = static_cast<unsigned char>(piece[k]) - '0';
+                count = digit > 9 ? -1 : count * 10 + digit;
+            }
+        }
     }
     // The count is checked against the bytes present (a line takes at least
     // twelve) before anything is allocated for it.
@@ -812,17 +880,12 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
             return IO_ERR_PARSE;
         }
         Extent e;
-        const long n = storedLine(p, end, &e.length, &e.location);
+        const long n = storedLine(p, end, IO_INDEX_LINE(r->indextable, i), &e.length, &e.location);
         if (n < 0) return refuse("bad line", i);
-        piece = p;
-        pieceLength = static_cast<size_t>(n);
         p += n + 1;
         if (ordered && e.location < lastLocation) ordered = false;
         lastLocation = e.location;
         if (ordered) inStep.add(e);
-        char *slot = IO_INDEX_LINE(r->indextable, i);
-        memcpy(slot, piece, pieceLength);
-        slot[pieceLength] = '\0';
     }
     // The lines end with the end tag, and the dataset with its trailing
     // length and the position line: a count lower than the lines, or a
@@ -848,7 +911,7 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
         const char *q = firstLine;
         for (int64_t i = 0; i < count; ++i) {
             Extent &e = extents[static_cast<size_t>(i)];
-            q += storedLine(q, end, &e.length, &e.location) + 1;
+            q += storedLine(q, end, nullptr, &e.length, &e.location) + 1;
         }
         std::sort(extents.begin(), extents.end(),
                   [](const Extent &a, const Extent &b) { return a.location < b.location; });
