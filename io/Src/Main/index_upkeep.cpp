@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -295,7 +296,8 @@ std::vector<std::string_view> liveLines(const char *table, int n) {
 // The name the header records at `at` give the dataset there, read in one
 // go: WHAT, WHERE and WHEN, and whether the dataset is live. False when the
 // bytes are not what a dataset's start looks like (a deleted dataset, say).
-bool nameAt(const char *b, size_t n, int width, std::string &what, std::string &where, int32_t &when, bool &live) {
+bool nameAt(const char *b, size_t n, int width, std::string_view &what, std::string_view &where, int32_t &when,
+            bool &live) {
     if (n < 40) return false;
     const char letter = b[0];
     live = iofmt_is_live(static_cast<unsigned char>(letter)) != 0;
@@ -309,7 +311,10 @@ bool nameAt(const char *b, size_t n, int width, std::string &what, std::string &
         records[0] = std::string_view(b + p, 7);
         p += 8;
         for (int k = 1; k < 4; ++k, p += 81) {
+            // The padding goes eight blanks at a time, then the rest.
             std::string_view text(b + p, 80);
+            while (text.size() >= 8 && memcmp(text.data() + text.size() - 8, "        ", 8) == 0)
+                text.remove_suffix(8);
             while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
             records[k] = text;
         }
@@ -328,17 +333,53 @@ bool nameAt(const char *b, size_t n, int width, std::string &what, std::string &
             p += 4 + static_cast<size_t>(len);
         }
     }
-    auto value = [](std::string_view record, std::string_view key, std::string &out) {
+    auto value = [](std::string_view record, std::string_view key, std::string_view &out) {
         if (record.size() <= key.size() || record.substr(0, key.size()) != key || record[key.size()] != IO_ESC)
             return false;
-        out.assign(record.substr(key.size() + 1));
+        out = record.substr(key.size() + 1);
         return true;
     };
-    std::string whenText;
+    std::string_view whenText;
     if (records[0] != "*HEADER" || !value(records[1], "WHAT", what) || !value(records[2], "WHERE", where) ||
-        !value(records[3], "WHEN", whenText))
+        !value(records[3], "WHEN", whenText) || whenText.size() >= 32)
         return false;
-    when = static_cast<int32_t>(atoi(whenText.c_str()));
+    char text[32];
+    memcpy(text, whenText.data(), whenText.size());
+    text[whenText.size()] = '\0';
+    when = static_cast<int32_t>(atoi(text));
+    return true;
+}
+
+// WHAT, WHERE and WHEN of a table line of six fields, none empty, the last
+// three in plain digits (as every line made or read is); false for any other
+// line, which parseindex then reads.
+bool lineName(const char *line, std::string_view &what, std::string_view &where, int32_t &when) {
+    const char *const end = line + strnlen(line, IO_INDEX_SLOT);
+    const char *field[6];
+    size_t length[6];
+    const char *p = line;
+    for (int f = 0; f < 6; ++f) {
+        const char *q = f < 5 ? static_cast<const char *>(memchr(p, IO_ESC, static_cast<size_t>(end - p))) : end;
+        if (!q || q == p) return false;
+        field[f] = p;
+        length[f] = static_cast<size_t>(q - p);
+        p = q + 1;
+    }
+    int64_t value = 0;
+    for (int f = 3; f < 6; ++f) {
+        if (length[f] > (f == 3 ? 10u : 18u)) return false;
+        int64_t v = 0;
+        for (size_t k = 0; k < length[f]; ++k) {
+            const unsigned digit = static_cast<unsigned char>(field[f][k]) - '0';
+            if (digit > 9) return false;
+            v = v * 10 + digit;
+        }
+        if (f == 3) value = v;
+    }
+    if (value > INT32_MAX) return false;
+    what = std::string_view(field[1], length[1]);
+    where = std::string_view(field[2], length[2]);
+    when = static_cast<int32_t>(value);
     return true;
 }
 
@@ -352,11 +393,12 @@ bool linesNameTheirDatasets(const IO_file *r) {
     const int width = r->offsetwidth ? r->offsetwidth : 20;
     // The datasets in the order of the file, read through one large buffer.
     std::vector<std::pair<int64_t, int>> order;
-    std::vector<char> buffer;
+    const size_t bufferSize = 1 << 20;
+    std::unique_ptr<char[]> buffer;
     try {
         kwxIoCountAllocation();
         order.reserve(static_cast<size_t>(r->nlines));
-        buffer.resize(1 << 20);
+        buffer.reset(new char[bufferSize]);
     } catch (const std::bad_alloc &) {
         return false;
     }
@@ -365,12 +407,12 @@ bool linesNameTheirDatasets(const IO_file *r) {
     const size_t want = 512;
     int64_t bufferStart = 0;
     size_t bufferBytes = 0;
-    std::string what, where;
+    std::string_view what, where;
     for (const auto &[at, i] : order) {
         if (at < bufferStart || static_cast<uint64_t>(at - bufferStart) + want > bufferBytes) {
             ssize_t got;
             do {
-                got = pread(fd, buffer.data(), buffer.size(), at);
+                got = pread(fd, buffer.get(), bufferSize, at);
             } while (got < 0 && errno == EINTR);
             if (got < 0) return false;
             bufferStart = at;
@@ -378,17 +420,23 @@ bool linesNameTheirDatasets(const IO_file *r) {
         }
         const size_t offset = static_cast<size_t>(at - bufferStart);
         const char *line = IO_INDEX_LINE(r->indextable, i);
+        std::string_view lineWhat, lineWhere;
+        int32_t lineWhen = 0, when = 0;
         IO_location loc;
-        int32_t when = 0;
+        if (!lineName(line, lineWhat, lineWhere, lineWhen)) {
+            if (parseindex(quietRoutine, line, &loc) != 0) return false;
+            lineWhat = loc.what;
+            lineWhere = loc.where;
+            lineWhen = loc.when;
+        }
         bool live = false;
-        if (parseindex(quietRoutine, line, &loc) != 0) return false;
-        if (!nameAt(buffer.data() + offset, std::min(want, bufferBytes - offset), width, what, where, when, live)) {
+        if (!nameAt(buffer.get() + offset, std::min(want, bufferBytes - offset), width, what, where, when, live)) {
             if (line[0] == 'N' && !live) continue;   // a retired dataset, marked deleted
             return false;
         }
         // A retired line's dataset is marked deleted before an index that
         // lists it is stored.
-        if (line[0] == 'N' || what != loc.what || where != loc.where || when != loc.when) return false;
+        if (line[0] == 'N' || what != lineWhat || where != lineWhere || when != lineWhen) return false;
     }
     return true;
 }
