@@ -134,36 +134,22 @@ void writeLetters(const std::string &name, int n, const char *format = "F") {
     ASSERT_EQ(IO_OK, c.close());
 }
 
-TEST(DamagedFiles, ADamagedStoredIndexIsRebuiltAndNoCloseLeavesOutADataset) {
-    // The count holding a letter, the count two too low, a location holding
-    // a letter, a name changed: each was believed, and the close wrote the
-    // loss into the file.
-    for (int damage = 0; damage < 4; ++damage) {
-        TempDir dir;
-        const std::string name = dir.file("f.kwx");
-        writeLetters(name, 5);
-        std::string bytes = vrntest::readFile(name);
-        const size_t count = bytes.find("*INDEX\n", storedIndexAt(bytes)) + 7;
-        const size_t line = bytes.find("Y\x1b" "c\x1b", count);
-        switch (damage) {
-        case 0: bytes[count] = 'x'; break;
-        case 1: bytes[count + 19] = '3'; break;
-        case 2: bytes[bytes.rfind('\x1b', bytes.find('\n', line)) + 1] = 'q'; break;
-        default: bytes[line + 2] = 'z'; break;
-        }
-        vrntest::writeFile(name, bytes);
-        if (damage == 3) {
-            // A read of the damaged line finds dataset c there: not what
-            // the line names, and no error either.
-            Client c;
-            ASSERT_EQ(IO_OK, c.open(name));
-            std::vector<int32_t> v;
-            EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("z", "w", 1, v));
-            EXPECT_EQ("", missing(c, "abcde"));
-        }
-        iotest::expectKeptAfterOneMoreWrite(name, "abcde", 'f');
-        EXPECT_FALSE(HasFailure()) << "damage " << damage;
-    }
+TEST(DamagedFiles, AReadThroughADamagedStoredNameFindsNoOtherDataset) {
+    // The damage sweep covers what open and close keep; here a read through
+    // the damaged line finds dataset c at its location: not what the line
+    // names, and no error either.
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    writeLetters(name, 5);
+    std::string bytes = vrntest::readFile(name);
+    const size_t count = bytes.find("*INDEX\n", storedIndexAt(bytes)) + 7;
+    bytes[bytes.find("Y\x1b" "c\x1b", count) + 2] = 'z';
+    vrntest::writeFile(name, bytes);
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    std::vector<int32_t> v;
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("z", "w", 1, v));
+    EXPECT_EQ("", missing(c, "abcde"));
 }
 
 TEST(DamagedFiles, AZeroLengthWithWholeDatasetsAfterItIsSteppedOverAndNothingIsCut) {
@@ -195,17 +181,6 @@ TEST(DamagedFiles, AFileClosedCleanlyKeepsTheBytesWhereItsRebuildStopped) {
     vrntest::writeFile(name, bytes);
     iotest::expectKeptAfterOneMoreWrite(name, "abcd", 'f');
     EXPECT_EQ(bytes.substr(36), vrntest::readFile(name).substr(36, bytes.size() - 36));
-}
-
-TEST(DamagedFiles, ADamagedInfoBlockEndDoesNotHideTheFirstDataset) {
-    TempDir dir;
-    const std::string name = dir.file("f.kwx");
-    writeLetters(name, 5);
-    std::string bytes = vrntest::readFile(name);
-    ASSERT_EQ("*ENDINFO\n", bytes.substr(27, 9));
-    bytes.erase(32, 2);
-    vrntest::writeFile(name, bytes);
-    iotest::expectKeptAfterOneMoreWrite(name, "abcde", 'f');
 }
 
 TEST(DamagedFiles, ADamagedStoredIndexLengthStillOpensWithEveryDataset) {
