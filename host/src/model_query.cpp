@@ -2,6 +2,7 @@
 // straight into the caller's vectors, and turns its recorded errors into the
 // exception.
 #include <algorithm>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -49,10 +50,15 @@ public:
     }
     bool add(int id1, const char* name1, size_t length1, int id2, const char* name2,
              size_t length2) override {
-        ids1_.push_back(id1);
-        ids2_.push_back(id2);
-        names1_.push_back(widen(name1, length1));
-        names2_.push_back(widen(name2, length2));
+        // Memory that runs out fails the query, which cuts the vectors back.
+        try {
+            ids1_.push_back(id1);
+            ids2_.push_back(id2);
+            names1_.push_back(widen(name1, length1));
+            names2_.push_back(widen(name2, length2));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
         return true;
     }
     void reset() override {

@@ -93,14 +93,16 @@ public:
     const posix_spawnattr_t* attributes() const { return &attributes_; }
 
 private:
-    // Closes every descriptor from 3 up but the kept ones: those open in the
-    // gaps below the highest kept one one by one, everything above it at once.
+    // Closes every descriptor from 3 up but the kept ones: each in the gaps
+    // below the highest kept one, open or not (another thread may open one
+    // there before the start; the child's close of one that is not open is
+    // no error), everything above it at once.
     int closeTheRest(std::vector<int>& kept) {
         std::sort(kept.begin(), kept.end());
         kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
         const int top = kept.empty() ? 2 : kept.back();
         for (int fd = 3; fd < top; ++fd) {
-            if (std::binary_search(kept.begin(), kept.end(), fd) || fcntl(fd, F_GETFD) < 0) continue;
+            if (std::binary_search(kept.begin(), kept.end(), fd)) continue;
             if (int err = posix_spawn_file_actions_addclose(&actions_, fd)) return err;
         }
         return posix_spawn_file_actions_addclosefrom_np(&actions_, top + 1);

@@ -168,6 +168,8 @@ TEST_F(TolvQuery, TooFewOrTooManyValuesOrBadIntegersFail) {
     expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\n1\nA\n10\nB\n2\nC\n20\nD\n<MODELS_END>\n"));
     expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\nx\nA\n10\nB\n<MODELS_END>\n"));
     expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\n1\nA\nx\nB\n<MODELS_END>\n"));
+    const char nul[] = "<MODELS_BEG>\n1\n1\nA\0hidden\n10\nB\n<MODELS_END>\n";
+    expectParseFailure(queryOutput(dir, std::string(nul, sizeof nul - 1)));
     expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\n1\nA\n10\n"));
     // Ids beyond int fail instead of reaching the caller changed.
     expectParseFailure(queryOutput(dir, "<MODELS_BEG>\n1\n2147483648\nA\n10\nB\n<MODELS_END>\n"));

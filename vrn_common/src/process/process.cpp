@@ -246,7 +246,12 @@ Process* Process_newMultiConduit(Command* command, int n, const char** conduitTy
 int Process_wait(Process* p) {
     if (!p || p->pid <= 0 || p->waited) return 0;
     vrnExitStatus st;
-    if (vrnPlatform_wait(p->pid, &st) < 0) return 0;
+    if (vrnPlatform_wait(p->pid, &st) < 0) {
+        // A host that reaps its children took this one: nothing is left to
+        // reap, and its number may already be another child's.
+        if (errno == ECHILD) p->waited = 1;
+        return 0;
+    }
     p->waited = 1;
     p->status = st.exited ? st.code : -1;
     p->termSignal = st.signal;

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
 #include <string>
 
 #include "debug/debug_manager.h"
@@ -129,7 +130,7 @@ private:
 // place in one read buffer: its newline replaced by NUL. A line longer than
 // the buffer grows it; the last line needs no newline.
 template <class Take>
-void forEachLine(Conduit* conduit, Take take) {
+bool forEachLine(Conduit* conduit, Take take) {
     int size = 65536;  // room for the bytes read and a NUL after them
     char* buffer = static_cast<char*>(vrnMalloc(size, "readOutput"));
     int start = 0;
@@ -156,7 +157,11 @@ void forEachLine(Conduit* conduit, Take take) {
             }
         }
         const long got = Conduit_read(conduit, buffer + fill, size - 1 - fill);
-        if (got <= 0) {
+        if (got < 0) {
+            vrnFree(buffer, "readOutput");
+            return false;
+        }
+        if (got == 0) {
             if (fill > 0) {
                 buffer[fill] = '\0';
                 take(buffer, fill);
@@ -166,6 +171,7 @@ void forEachLine(Conduit* conduit, Take take) {
         fill += static_cast<int>(got);
     }
     vrnFree(buffer, "readOutput");
+    return true;
 }
 
 int readOutput(int* n, Conduit* conduit, vrn::TolvModelSink& models) {
@@ -182,7 +188,9 @@ int readOutput(int* n, Conduit* conduit, vrn::TolvModelSink& models) {
     *n = 0;
     models.reset();
 
-    forEachLine(conduit, [&](char* line, int length) {
+    // A read that fails, or memory that runs out, ends the listing as
+    // output that cannot be parsed.
+    const bool whole = forEachLine(conduit, [&](char* line, int length) {
         if (length > 0 && line[length - 1] == '\r') line[--length] = '\0';
         if (debug.tracing()) {
             FILE* trace = vrnDebug_getStream();
@@ -233,14 +241,22 @@ int readOutput(int* n, Conduit* conduit, vrn::TolvModelSink& models) {
         } else if (index >= *n) {
             fail = 1;
             inModels = 0;
+        } else if (memchr(line, '\0', static_cast<size_t>(length))) {
+            // A NUL would cut a name short without a word.
+            fail = 1;
+            inModels = 0;
         } else {
-            switch (field) {
-            case 0: fail = !scanInt(line, &id1); break;
-            case 1: name1.assign(line, strlen(line)); break;
-            case 2: fail = !scanInt(line, &id2); break;
-            default:
-                fail = !models.add(id1, name1.c_str(), name1.size(), id2, line, strlen(line));
-                break;
+            try {
+                switch (field) {
+                case 0: fail = !scanInt(line, &id1); break;
+                case 1: name1.assign(line, static_cast<size_t>(length)); break;
+                case 2: fail = !scanInt(line, &id2); break;
+                default:
+                    fail = !models.add(id1, name1.c_str(), name1.size(), id2, line, static_cast<size_t>(length));
+                    break;
+                }
+            } catch (const std::bad_alloc&) {
+                fail = 1;
             }
             if (fail) {
                 inModels = 0;
@@ -253,6 +269,7 @@ int readOutput(int* n, Conduit* conduit, vrn::TolvModelSink& models) {
 
     if (warningObject) vrnError_publish(warningObject);
 
+    if (!whole) fail = 1;
     if (!fail && (index == -1 || index == *n)) {
         if (index == -1) *n = 0;
         return result;
