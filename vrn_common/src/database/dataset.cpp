@@ -586,6 +586,7 @@ int Dataset_copyChosenDatasets(Dataset* b, Dataset_ChooseRoutine choose, void* c
     // The library copies in one request, far faster than one dataset at a
     // time: the whole file when every dataset stays, else the kept ones.
     if (kept.size() == choices.size()) return Dataset_copyAllDatasets(b, 1);
+    if (kept.empty()) return 1;   // nothing to copy
     Dataset_resetData(b);
     b->data.offsets = kept.data();
     b->offsetsCount = static_cast<int32_t>(kept.size());

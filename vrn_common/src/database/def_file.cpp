@@ -164,6 +164,9 @@ bool compactThrough(DefFile* f, const std::function<bool()>& fill) {
         if (vrnPlatform_rename(temp.c_str(), primary) != 0) ok = false;
     }
     if (reopen && !DefFile_openAsPrimaryFile(f, primary, 1)) ok = false;
+    // A copy still open (its close failed) is closed before it is removed,
+    // so that no later write goes into a file that has no name.
+    if (f->openFlags & DEFFILE_SECONDARY_OPEN) DefFile_closeSecondaryFile(f);
     if (vrnIsRegularFile(temp.c_str())) vrnPlatform_unlink(temp.c_str());
     vrnFree(primary, fn);
     if (!ok) {

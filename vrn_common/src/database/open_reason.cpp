@@ -38,6 +38,8 @@ std::string lastLibraryMessage(const char* messages) {
         line.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") ==
             colon)
         line.erase(0, colon + 2);
+    else if (line.compare(0, 7, "iocnt: ") == 0)
+        line.clear();   // only the dispatcher's lines: no cause named
     return line;
 }
 
@@ -85,8 +87,12 @@ std::string openFailureReason(const char* name, const char* ioMessages) {
                                     std::to_string(NAME_MAX) + " bytes");
     case ENOENT:
     case ENOTDIR: {
+        // With a folder that takes new files, the open failed for a cause
+        // of its own (no descriptor or no room left, say): the library's.
         std::string problem = folderProblem(folderOf(file));
-        return problem.empty() ? explained(error, file + " does not exist") : problem;
+        if (!problem.empty()) return problem;
+        std::string said = lastLibraryMessage(ioMessages);
+        return said.empty() ? explained(error, file + " does not exist") : said;
     }
     case EACCES:
         return explained(error, "no permission to look into a folder of " + file);
