@@ -361,7 +361,7 @@ int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int
             std::sort(wanted.begin(), wanted.end());
             wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
         }
-        size_t matched = 0;
+        std::vector<bool> hit(wanted.size(), false);
         for (int i = 0; i < source->nlines; ++i) {
             const char *line = IO_INDEX_LINE(source->indextable, i);
             if (line[0] == 'N') continue;
@@ -373,14 +373,14 @@ int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int
             }
             if (mode == 1 && loc.when != 0) continue;
             if (chosen) {
-                if (!std::binary_search(wanted.begin(), wanted.end(), loc.location)) continue;
-                ++matched;
+                auto at = std::lower_bound(wanted.begin(), wanted.end(), loc.location);
+                if (at == wanted.end() || *at != loc.location) continue;
+                hit[static_cast<size_t>(at - wanted.begin())] = true;
             }
             todo.push_back(loc);
         }
-        if (matched < wanted.size()) {
-            kwxIoError(routine, "copy_all_ds: %d of the chosen locations hold no dataset\n",
-                       (int)(wanted.size() - matched));
+        if (const auto missed = std::count(hit.begin(), hit.end(), false)) {
+            kwxIoError(routine, "copy_all_ds: %d of the chosen locations hold no dataset\n", (int)missed);
             return IO_ERR_NOTLOCATED;
         }
         // Every WHEN above 0 becomes 1, and of several datasets of one name
@@ -420,6 +420,13 @@ int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int
         // A dataset found deleted in the file is skipped without touching the
         // destination: the stream stands where it stood before.
         positioned = rc == IO_OK && (positioned || destination->indexpos != before);
+        if (rc == IO_OK && chosen && destination->indexpos == before) {
+            // A chosen dataset is copied or the whole copy refused.
+            kwxIoError(routine, "copy_all_ds: the chosen dataset %s/%s/%d is marked deleted in the file\n",
+                       loc.what, loc.where, loc.when);
+            settle(routine, destination->stream, pending);
+            return IO_ERR_NOTLOCATED;
+        }
         if (rc == IO_OK && pending.lengths.size() >= 4096)
             rc = settle(routine, destination->stream, pending);
         if (rc != IO_OK) {

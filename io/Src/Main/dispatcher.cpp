@@ -187,15 +187,19 @@ int readChecked(IO_error_routine routine, IO_header *header, IO_data *data, IO_f
     key.where = where;
     key.when = &when;
     if (int search = kwxIndexSearch(routine, IO_SORT_WHAT, &key, file, found)) return failedCheck(search);
-    if (found.empty()) {
+    // A name holding wildcard characters matches others too: only its own
+    // lines count.
+    const IO_location *newest = nullptr;
+    for (const IO_location &loc : found)
+        if (strcmp(loc.what, what) == 0 && strcmp(loc.where, where) == 0 && loc.when == when &&
+            (!newest || loc.location > newest->location))
+            newest = &loc;
+    if (!newest) {
         kwxIoError(routine, "iocnt: the file holds no dataset %s:%s:%d", what, where, when);
         return IO_ERR_NOTLOCATED;
     }
-    const IO_location *newest = &found[0];
-    for (const IO_location &loc : found)
-        if (loc.location > newest->location) newest = &loc;
     data->offsets[0] = newest->location;
-    data->offsets[1] = newest->dslength;
+    if (data->noffsets && *data->noffsets >= 2) data->offsets[1] = newest->dslength;
     return read(routine);
 }
 

@@ -466,7 +466,7 @@ extern "C" int kwxIndexRecheck(IO_error_routine routine, IO_file *r, int *change
             kwxIoCountAllocation();
             same = liveLines(r->indextable, r->nlines) == liveLines(scratch.indextable, scratch.nlines);
         } catch (const std::bad_alloc &) {
-            rc = kwxIoNoMemory(routine, IO_ERR_MEMORY, "kwxIndexRecheck", IO_NO_SIZE);
+            rc = kwxIoNoMemory(routine, IO_ERR_ALLOC, "kwxIndexRecheck", IO_NO_SIZE);
         }
     }
     if (rc == 0 && !same) {
@@ -485,7 +485,12 @@ extern "C" int kwxIndexRecheck(IO_error_routine routine, IO_file *r, int *change
     kwxIndexDropViews(&scratch);
     free(scratch.indextable);
     if (here >= 0) kwxSeek64(r->stream, here, 0);
-    return rc;
+    if (rc != 0 && rc != IO_ERR_ALLOC)
+        kwxIoError(routine, "kwxIndexRecheck: the index of %s could not be checked against the file",
+                   r->filename ? r->filename : "");
+    // Memory that runs out here is no request for room (which IO_ERR_MEMORY
+    // means to a reader).
+    return rc == IO_ERR_MEMORY ? IO_ERR_ALLOC : rc;
 }
 
 // Whether a line of the table names the dataset read at `location`: one of
