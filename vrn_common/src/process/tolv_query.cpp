@@ -33,20 +33,8 @@ bool startsWith(const char* line, const char (&tag)[N]) {
 }
 
 // An integer line as "%d" reads it, whatever follows ignored; a value
-// outside int is refused, so that no count or id is wrapped round. Lines of
-// at most nine digits with no blank before them, all a listing holds, are
-// read here in one pass; any other goes through the full reading.
-bool scanInt(const char* line, int* value) {
-    const char* p = line + (*line == '-' || *line == '+' ? 1 : 0);
-    int v = 0;
-    int digits = 0;
-    for (; digits < 9 && p[digits] >= '0' && p[digits] <= '9'; ++digits) v = v * 10 + (p[digits] - '0');
-    if (digits > 0 && !(p[digits] >= '0' && p[digits] <= '9')) {
-        *value = *line == '-' ? -v : v;
-        return true;
-    }
-    return vrn::scanInt(line, value) != nullptr;
-}
+// outside int is refused, so that no count or id is wrapped round.
+bool scanInt(const char* line, int* value) { return vrn::scanInt(line, value) != nullptr; }
 
 // The four result arrays of vrnTOLVQuery_getModels, grown as models arrive:
 // the count line alone never decides how much is allocated, so a count that
