@@ -133,6 +133,29 @@ TEST(Locate, ExactNamesTakePatternCharactersAsThemselves) {
     EXPECT_EQ((Found{IO_ERR_REQUEST, {}}), exact(IO_CURRENT_HANDLE + 1, "ab", "w", 1));
 }
 
+// The older copies of a located name are found by that name exactly: a WHERE
+// holding pattern characters must not make every dataset of its WHAT an
+// older copy, retired in the file.
+TEST(Locate, AFoundNameHoldingPatternCharactersRetiresOnlyItsOwnOlderCopies) {
+    TempDir dir;
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    ASSERT_EQ(IO_OK, c.writeInts("temp", "zoneA", 0, {1}));
+    ASSERT_EQ(IO_OK, c.writeInts("temp", "zoneB", 0, {2}));
+    for (int32_t v : {3, 4}) ASSERT_EQ(IO_OK, c.writeInts("temp", "zone[1]", 0, {v}));
+    for (int32_t v : {5, 6}) ASSERT_EQ(IO_OK, c.writeInts("temp", "zone*", 0, {v}));
+    const Names all{"temp:zone*", "temp:zoneA", "temp:zoneB", "temp:zone[1]"};
+    EXPECT_EQ(all, whatsFound(c, "temp", "*", -1));
+    ASSERT_EQ(IO_OK, c.close());
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    EXPECT_EQ(all, whatsFound(c, "temp", "*", -1));
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("temp", "zoneA", 0, v));
+    EXPECT_EQ((std::vector<int32_t>{1}), v);
+    ASSERT_EQ(IO_OK, c.readInts("temp", "zoneB", 0, v));
+    EXPECT_EQ((std::vector<int32_t>{2}), v);
+}
+
 TEST(Locate, WildcardSearchesFollowNewDatasetsAndDeletions) {
     TempDir dir;
     Client c;

@@ -4,6 +4,7 @@
 // searches, copies and index rebuilds step over it.
 #include "io_files.h"
 
+#include <cctype>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
@@ -85,13 +86,14 @@ namespace {
 
 int quietRoutine(const char *, int) { return 0; }
 
-// Names compare in their first n characters, trailing blanks aside (text
-// headers are blank-padded).
-bool sameName(const char *a, const char *b, size_t n) {
-    size_t la = strnlen(a, n), lb = strnlen(b, n);
-    while (la > 0 && a[la - 1] == ' ') --la;
-    while (lb > 0 && b[lb - 1] == ' ') --lb;
-    return la == lb && memcmp(a, b, la) == 0;
+// Whether a name read from a header of the format is the name of an index
+// line (its first n characters). Text headers come back without trailing
+// white space; the other formats hold a name byte for byte.
+bool sameName(char letter, const char *read, const char *line, size_t n) {
+    size_t lr = strnlen(read, n), ll = strnlen(line, n);
+    if (letter == 'F')
+        while (ll > 0 && isspace(static_cast<unsigned char>(line[ll - 1]))) --ll;
+    return lr == ll && memcmp(read, line, lr) == 0;
 }
 
 // Whether the bytes at the location start the dataset that the index line
@@ -108,8 +110,8 @@ bool holdsNamedDataset(FILE *stream, const IO_location &loc) {
     int32_t when = 0, numattrb = 0, number = 0, blockfactor = 0;
     IO_header h = {what, where, &when, &numattrb, attributes, &number, datatype, &blockfactor};
     if (read_header(quietRoutine, format, stream, &h) != IO_OK) return false;
-    return when == loc.when && sameName(what, loc.what, sizeof loc.what - 1) &&
-           sameName(where, loc.where, sizeof loc.where - 1);
+    return when == loc.when && sameName(format[0], what, loc.what, sizeof loc.what - 1) &&
+           sameName(format[0], where, loc.where, sizeof loc.where - 1);
 }
 
 // Binary search of lines first..last, sorted by the part of each line that

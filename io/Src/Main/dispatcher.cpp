@@ -186,14 +186,10 @@ int readChecked(IO_error_routine routine, IO_header *header, IO_data *data, IO_f
     key.what = what;
     key.where = where;
     key.when = &when;
-    if (int search = kwxIndexSearch(routine, IO_SORT_WHAT, &key, file, found)) return failedCheck(search);
-    // A name holding wildcard characters matches others too: only its own
-    // lines count.
+    if (int search = kwxIndexSearch(routine, IO_SORT_NAME, &key, file, found)) return failedCheck(search);
     const IO_location *newest = nullptr;
     for (const IO_location &loc : found)
-        if (strcmp(loc.what, what) == 0 && strcmp(loc.where, where) == 0 && loc.when == when &&
-            (!newest || loc.location > newest->location))
-            newest = &loc;
+        if (!newest || loc.location > newest->location) newest = &loc;
     if (!newest) {
         kwxIoError(routine, "iocnt: the file holds no dataset %s:%s:%d", what, where, when);
         return IO_ERR_NOTLOCATED;

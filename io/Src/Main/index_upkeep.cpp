@@ -177,7 +177,7 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
         memcpy(where, rec.where, sizeof where);
         what[79] = where[79] = '\0';
         IO_header key = {what, where, &when, &numattrb, nullptr, &number, datatype, &blockfactor};
-        int rc = kwxIndexSearch(routine, IO_SORT_WHAT, &key, r, found);
+        int rc = kwxIndexSearch(routine, IO_SORT_NAME, &key, r, found);
         int count = static_cast<int>(found.size());
         if (rc) {
             kwxIoError(routine, "update_subindex: get_ds_location failed\n");
@@ -502,7 +502,7 @@ extern "C" int kwxIndexNamesDataset(IO_error_routine routine, IO_file *r, const 
     if (!r || !r->indextable || !read || !read->what || !read->where || !read->when) return 0;
     std::vector<IO_location> found;
     IO_header key = *read;
-    if (int rc = kwxIndexSearch(routine, IO_SORT_WHAT, &key, r, found)) return rc;
+    if (int rc = kwxIndexSearch(routine, IO_SORT_NAME, &key, r, found)) return rc;
     for (const IO_location &loc : found) {
         if (loc.location == location) {
             *names = !iofmt_is_deleted(static_cast<unsigned char>(letter));

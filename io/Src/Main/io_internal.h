@@ -20,10 +20,12 @@ extern "C" {
 #define IO_INDEX_SLOT 256         /* bytes per index table slot */
 #define IO_INDEX_GROW 10000       /* free slots added when a table is made or grown */
 /* Search modes: WHAT and WHERE as plain names (WHEN negative: every time),
- * by WHERE, and both as patterns. */
+ * by WHERE, both as patterns, and the one name WHAT:WHERE:WHEN exactly
+ * (a name the library holds, whatever its WHEN). */
 #define IO_SORT_WHAT (-1)
 #define IO_SORT_WHERE (-2)
 #define IO_SORT_WILD 7
+#define IO_SORT_NAME (-3)
 
 /* Index table slot i of a record. */
 #define IO_INDEX_LINE(table, i) ((table) + (size_t)(i) * IO_INDEX_SLOT)

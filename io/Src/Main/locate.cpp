@@ -246,7 +246,8 @@ void tailCandidates(IO_file *record, int head, const std::string &key, std::vect
     std::sort(out.begin(), out.end());
 }
 
-int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, Matches &out) {
+int searchWhat(IO_error_routine routine, const IO_header *key, bool everyWhen, IO_file *record,
+               Matches &out) {
     if (record->sorted != -1) {
         int rc = kwxIndexSortWhat(routine, record);
         if (rc != IO_OK) return rc;
@@ -258,7 +259,7 @@ int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, 
     k += kEsc;
     k += key->where;
     k += kEsc;
-    if (*key->when >= 0) {
+    if (!everyWhen) {
         k += std::to_string(*key->when);
         k += kEsc;
     }
@@ -411,7 +412,8 @@ int search(IO_error_routine routine, int mode, const IO_header *key, IO_file *re
            Matches &out) {
     if (!record->indextable || record->nlines <= 0) return IO_OK;
     switch (mode) {
-    case IO_SORT_WHAT: return searchWhat(routine, key, record, out);
+    case IO_SORT_WHAT: return searchWhat(routine, key, *key->when < 0, record, out);
+    case IO_SORT_NAME: return searchWhat(routine, key, false, record, out);
     case IO_SORT_WHERE: return searchWhere(routine, key, record, out);
     case IO_SORT_WILD: return searchWild(routine, key, record, out);
     default: return IO_OK;
