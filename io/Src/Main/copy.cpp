@@ -296,6 +296,7 @@ int copyOne(IO_error_routine routine, const char *what, const char *where, int32
         return IO_ERR_READ;
     }
     char format[3] = {c, bytes[1], '\0'};
+    if (int rc = kwxCheckDatasetName(routine, format, what, where, when, "copy_dataset")) return rc;
     int64_t start = destination->indexpos;
     if (!positioned && kwxSeek64(out, start, 0) != 0) {
         kwxsystemErr(routine, "copy_dataset: (seek index location) syserr:");

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <climits>
@@ -106,6 +107,12 @@ bool validName(const char *s) {
     for (; *s; ++s)
         if (*s == '\n' || *s == '\r' || *s == IO_ESC) return false;
     return true;
+}
+
+// Whether a name ends in what a text header loses when it is read back.
+bool endsInWhiteSpace(const char *s) {
+    size_t n = strlen(s);
+    return n > 0 && isspace(static_cast<unsigned char>(s[n - 1]));
 }
 
 // Header records put together in memory, byte for byte as
@@ -394,6 +401,25 @@ extern "C" int64_t iodata_totalSize(const IO_data *d) {
 
 // ---- header records --------------------------------------------------------
 
+extern "C" int kwxCheckDatasetName(IO_error_routine routine, const char *format, const char *what,
+                                   const char *where, int32_t when, const char *who) {
+    // Names become fields of text index lines: they must be non-empty and
+    // hold no line end or separator.
+    if (!validName(what) || !validName(where) || when < 0) {
+        kwxIoError(routine, "%s: invalid dataset name %s:%s:%d", who, what ? what : "",
+                   where ? where : "", when);
+        return IO_ERR_PARSE;
+    }
+    if (format && format[0] == 'F' && (endsInWhiteSpace(what) || endsInWhiteSpace(where))) {
+        kwxIoError(routine,
+                   "%s: format F cannot hold the dataset name \"%s\":\"%s\":%d, whose %s ends in "
+                   "white space; nothing is written",
+                   who, what, where, when, endsInWhiteSpace(what) ? "WHAT" : "WHERE");
+        return IO_ERR_PARSE;
+    }
+    return 0;
+}
+
 extern "C" int write_header(IO_error_routine routine, const char *format, FILE *stream,
                             IO_header *h) {
     if (!format || !stream || !h || !h->what || !h->where || !h->when || !h->numattrb ||
@@ -401,12 +427,8 @@ extern "C" int write_header(IO_error_routine routine, const char *format, FILE *
         kwxIoError(routine, "write_header: passing parameters are wrong\n");
         return IO_ERR_MEMORY;
     }
-    // Names become fields of text index lines: they must be non-empty and
-    // hold no line end or separator.
-    if (!validName(h->what) || !validName(h->where) || *h->when < 0) {
-        kwxIoError(routine, "write_header: invalid dataset name %s:%s:%d", h->what, h->where, *h->when);
-        return IO_ERR_PARSE;
-    }
+    if (int rc = kwxCheckDatasetName(routine, format, h->what, h->where, *h->when, "write_header"))
+        return rc;
     int nattr = *h->numattrb;
     if (nattr < 0 || nattr > IO_MAXATTRIB || (nattr > 0 && !h->attributes)) {
         kwxIoError(routine, "write_header: bad number of attributes %d", nattr);

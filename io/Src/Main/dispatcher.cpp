@@ -365,8 +365,16 @@ int deleteDataset(Call &c) {
                   "iocnt: delete a dataset failed\n");
 }
 
+// A name that the file's format cannot hold as it is is refused before the
+// file is touched.
+int checkName(Call &c) {
+    return kwxCheckDatasetName(c.routine, c.cur->format, c.header->what, c.header->where,
+                               *c.header->when, "iocnt");
+}
+
 int writeDataset(Call &c) {
     fmt(c.routine, c.control, c.cur);
+    if (int rc = checkName(c)) return rc;
     if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when writing a data set\n"))
         return rc;
     // write_dataset goes to the index position itself.
@@ -413,11 +421,12 @@ int writeHeader(Call &c) {
     IO_error_routine routine = c.routine;
     IO_file *cur = c.cur;
     int rc;
+    fmt(routine, c.control, cur);
+    if ((rc = checkName(c))) return rc;
     if ((rc = busy(routine, cur, "iocnt: setfilebusyflag failed when writing a data set header\n")))
         return rc;
     if ((rc = seekTo(routine, cur, cur->indexpos, "iocnt: (can't go to the dataset location) syserr:")))
         return rc;
-    fmt(routine, c.control, cur);
     char bytes[3] = {cur->format[0], cur->format[1], '\n'};
     if (fwrite(bytes, 1, 3, cur->stream) != 3) {
         kwxsystemErr(routine, "iocnt: (can't write the dataset format) syserr:");

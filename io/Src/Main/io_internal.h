@@ -259,6 +259,13 @@ int write_dataset(IO_error_routine routine, const char *format, IO_header *heade
  * dataset through the stream). The bytes in the file are the same. */
 void kwxIoSetAssembleLimit(int64_t bytes);
 int write_header(IO_error_routine routine, const char *format, FILE *stream, IO_header *header);
+/* 0 when a dataset of the format can be written under WHAT:WHERE:WHEN and
+ * read back under that name; otherwise IO_ERR_PARSE, reported for `who`.
+ * Names must be non-empty without line ends or ESC, WHEN not negative, and
+ * in format F (whose header lines are read back without trailing white
+ * space) WHAT and WHERE must not end in white space. */
+int kwxCheckDatasetName(IO_error_routine routine, const char *format, const char *what,
+                        const char *where, int32_t when, const char *who);
 int read_header(IO_error_routine routine, const char *format, FILE *stream, IO_header *header);
 /* Reads format bytes (into format[0..1], format[2] = NUL), leading length
  * and "*DATASET" at the record's stream position. dslength may be NULL. */
