@@ -361,6 +361,12 @@ TEST(Copy, ChosenLocationsAreCopiedInOneRequestWithLaterTimesAsOne) {
     // A location inside a dataset names none: the copy is refused whole.
     offsetsOf(chosen, {a3.offsets[0], z0.offsets[0] + 1});
     EXPECT_EQ(IO_ERR_NOTLOCATED, c.copyChosen(chosen));
+    // So is one whose dataset the file marks deleted while its line is live.
+    Data c5;
+    ASSERT_EQ(IO_OK, c.locate("c", "d", 5, c5, IO_LOCATE_PRIMARY_DS));
+    ASSERT_EQ(IO_OK, delete_process_sub(catchMessage, c.control()->primary.stream, c5.offsets[0]));
+    offsetsOf(chosen, {c5.offsets[0]});
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.copyChosen(chosen));
     offsetsOf(chosen, {z0.offsets[0], a3.offsets[0]});
     ASSERT_EQ(IO_OK, c.copyChosen(chosen));
     ASSERT_EQ(IO_OK, c.close());

@@ -152,6 +152,28 @@ TEST(DamagedFiles, AReadThroughADamagedStoredNameFindsNoOtherDataset) {
     EXPECT_EQ("", missing(c, "abcde"));
 }
 
+// The same read with room for the data given up front: a read that answers
+// 0 is checked against the index like one that asks for room.
+TEST(DamagedFiles, AReadWithRoomThroughADamagedStoredNameFindsNoOtherDataset) {
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    writeLetters(name, 5);
+    std::string bytes = vrntest::readFile(name);
+    const size_t count = bytes.find("*INDEX\n", storedIndexAt(bytes)) + 7;
+    bytes[bytes.find("Y\x1b" "c\x1b", count) + 2] = 'z';
+    vrntest::writeFile(name, bytes);
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    Data found;
+    ASSERT_EQ(IO_OK, c.locate("z", "w", 1, found));
+    Header h;
+    Data d;
+    iotest::offsetsOf(d, {found.offsets[0], found.offsets[1]});
+    d.setInts(std::vector<int32_t>(8, 0));
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.request(IO_READ_DS, h, d));
+    EXPECT_EQ("", missing(c, "abcde"));
+}
+
 TEST(DamagedFiles, AZeroLengthWithWholeDatasetsAfterItIsSteppedOverAndNothingIsCut) {
     // Four zero bytes inserted after c's format bytes, in a file whose size
     // was cleared as a killed writer leaves it: the rebuild used to stop at
