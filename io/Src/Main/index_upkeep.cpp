@@ -46,6 +46,8 @@ struct RecordDebts {
     std::vector<IO_location> retired;
     bool sizeCleared;
     bool fromStore;
+    // Location and line number of the lines the last locate handed out.
+    std::vector<std::pair<int64_t, int32_t>> located;
 };
 
 std::vector<RecordDebts> &debts() {
@@ -57,7 +59,7 @@ RecordDebts *debtsOf(const IO_file *r, bool make) {
     for (RecordDebts &d : debts())
         if (d.record == r) return &d;
     if (!make) return nullptr;
-    debts().push_back(RecordDebts{r, {}, false, false});
+    debts().push_back(RecordDebts{r, {}, false, false, {}});
     return &debts().back();
 }
 
@@ -493,13 +495,78 @@ extern "C" int kwxIndexRecheck(IO_error_routine routine, IO_file *r, int *change
     return rc == IO_ERR_MEMORY ? IO_ERR_ALLOC : rc;
 }
 
+void kwxIndexRememberLocated(const IO_file *r, const std::vector<IO_location> &found,
+                             const std::vector<int32_t> &order) {
+    // A read follows a locate of a few versions; a long answer is read
+    // through the search.
+    const size_t kept = 64;
+    try {
+        RecordDebts *d = debtsOf(r, true);
+        d->located.clear();
+        for (size_t k = 0; k < order.size() && k < kept; ++k) {
+            const IO_location &loc = found[static_cast<size_t>(order[k])];
+            d->located.emplace_back(loc.location, loc.line);
+        }
+    } catch (const std::bad_alloc &) {
+        if (RecordDebts *d = debtsOf(r, false)) d->located.clear();
+    }
+}
+
+namespace {
+
+// Whether a table line is live and names read->what:read->where:read->when
+// at location, compared in place: "Y" ESC WHAT ESC WHERE ESC WHEN ESC
+// length ESC location, the numbers in plain digits.
+bool liveLineNames(const char *line, const IO_header *read, int64_t location) {
+    const char *const end = line + IO_INDEX_SLOT;
+    if (line[0] != 'Y' || line[1] != IO_ESC) return false;
+    const char *p = line + 2;
+    for (const char *name : {read->what, read->where}) {
+        const size_t n = strnlen(name, IO_WHAT_SIZE);
+        if (n >= static_cast<size_t>(end - p) || memcmp(p, name, n) != 0 || p[n] != IO_ESC) return false;
+        p += n + 1;
+    }
+    // The three numbers: digits, each ended by ESC but the last by the end.
+    int64_t value[3];
+    for (int f = 0; f < 3; ++f) {
+        int64_t v = 0;
+        const char *start = p;
+        for (; p < end && p - start < 18 && *p >= '0' && *p <= '9'; ++p) v = v * 10 + (*p - '0');
+        if (p == start || p >= end || *p != (f < 2 ? IO_ESC : '\0')) return false;
+        ++p;
+        value[f] = v;
+    }
+    return value[0] == *read->when && value[2] == location;
+}
+
+// Whether a line that the last locate handed out for `location` is still
+// live there under the name read: a line of that name and location, found
+// without a search.
+bool locatedLineNames(const IO_file *r, const IO_header *read, int64_t location) {
+    const RecordDebts *d = debtsOf(r, false);
+    if (!d) return false;
+    for (const auto &entry : d->located) {
+        if (entry.first != location) continue;
+        return entry.second >= 0 && entry.second < r->nlines &&
+               liveLineNames(IO_INDEX_LINE(r->indextable, entry.second), read, location);
+    }
+    return false;
+}
+
+}  // namespace
+
 // Whether a line of the table names the dataset read at `location`: one of
 // its name with that location, live unless the dataset there carries a
-// deletion mark.
+// deletion mark. The line the caller located is compared first; the table
+// is searched only when that is not it.
 extern "C" int kwxIndexNamesDataset(IO_error_routine routine, IO_file *r, const IO_header *read,
                                     int64_t location, char letter, int *names) {
     *names = 0;
     if (!r || !r->indextable || !read || !read->what || !read->where || !read->when) return 0;
+    if (locatedLineNames(r, read, location)) {
+        *names = !iofmt_is_deleted(static_cast<unsigned char>(letter));
+        return 0;
+    }
     std::vector<IO_location> found;
     IO_header key = *read;
     if (int rc = kwxIndexSearch(routine, IO_SORT_NAME, &key, r, found)) return rc;

@@ -408,6 +408,11 @@ inline void kwxIoCountAllocation() {
  * same records, order, messages and answer). */
 int kwxIndexSearch(IO_error_routine routine, int mode, IO_header *key, IO_file *record,
                    std::vector<IO_location> &found);
+/* Remembers the lines of a locate's answer (found[i] for i in order, the
+ * first few), so that a read at one of their locations is checked against
+ * its line without a search (see kwxIndexNamesDataset). */
+void kwxIndexRememberLocated(const IO_file *record, const std::vector<IO_location> &found,
+                             const std::vector<int32_t> &order);
 
 /* What the library knows of one item type, in the order of the type codes. */
 struct IO_itemtype {

@@ -859,6 +859,7 @@ int locateOnce(IO_error_routine routine, IO_header *key, IO_data *result, IO_fil
             result->offsets[2 * k + 1] = loc.dslength;
             ++k;
         }
+        kwxIndexRememberLocated(record, found, order);
         kwxIoTrace("Returning %d matches", n);
         return IO_OK;
     } catch (const std::bad_alloc &) {
