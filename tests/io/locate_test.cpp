@@ -99,61 +99,36 @@ TEST(Locate, WildcardsOnWhatWhereOrBoth) {
     EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("ax", "q*", -1, d));
 }
 
-// iocnt_exact takes '*', '?', '[' and ']' in WHAT and WHERE as themselves,
-// for both files' locates and deletes; WHEN still may be every time.
-TEST(Locate, ExactNamesTakePatternCharactersAsThemselves) {
-    TempDir dir;
-    Client c;
-    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
-    ASSERT_EQ(IO_OK, c.writeInts("a*", "w", 1, {1}));
-    ASSERT_EQ(IO_OK, c.writeInts("ab", "w", 1, {2}));
-    ASSERT_EQ(IO_OK, c.writeInts("t", "z[1]", 1, {3}));
-    ASSERT_EQ(IO_OK, c.writeInts("t", "zA", 1, {4}));
-    ASSERT_EQ(IO_OK, c.writeInts("t", "z[1]", 2, {5}));
-    auto exact = [&c](int code, const char *what, const char *where, int32_t when) {
-        Header h(what, where, when);
-        Data d;
-        d.sizeForLocate(8);
-        std::vector<std::string> out;
-        int rc = c.exact(code, h, d);
-        bool located = code == IO_LOCATE_DS || code == IO_LOCATE_PRIMARY_DS;
-        for (int k = 0; rc == IO_OK && located && k < d.nints; ++k)
-            out.push_back(d.stringAt(2 * k) + ":" + d.stringAt(2 * k + 1) + ":" + std::to_string(d.ints[k]));
-        return std::make_pair(rc, out);
-    };
-    using Found = std::pair<int, Names>;
-    EXPECT_EQ((Found{IO_OK, {"a*:w:1"}}), exact(IO_LOCATE_DS, "a*", "w", -1));
-    EXPECT_EQ((Found{IO_OK, {"t:z[1]:2", "t:z[1]:1"}}), exact(IO_LOCATE_PRIMARY_DS, "t", "z[1]", -1));
-    EXPECT_EQ((Found{IO_OK, {"t:z[1]:1"}}), exact(IO_LOCATE_DS, "t", "z[1]", 1));
-    EXPECT_EQ((Found{IO_ERR_NOTLOCATED, {}}), exact(IO_LOCATE_DS, "?b", "w", -1));
-    EXPECT_EQ((Found{IO_OK, {}}), exact(IO_DELETE_DS, "a*", "w", -1));
-    EXPECT_EQ((Found{IO_OK, {}}), exact(IO_DELETE_PRIMARY_DS, "t", "z[1]", 1));
-    EXPECT_EQ((Names{"ab:w", "t:zA", "t:z[1]"}), whatsFound(c, "*", "*", -1));
-    EXPECT_EQ((Found{IO_ERR_REQUEST, {}}), exact(IO_READ_DS, "ab", "w", 1));
-    EXPECT_EQ((Found{IO_ERR_REQUEST, {}}), exact(IO_CURRENT_HANDLE + 1, "ab", "w", 1));
-}
-
-// The older copies of a located name are found by that name exactly: a WHERE
+// A located name's older copies are found by that name exactly: a WHERE
 // holding pattern characters must not make every dataset of its WHAT an
-// older copy, retired in the file.
-TEST(Locate, AFoundNameHoldingPatternCharactersRetiresOnlyItsOwnOlderCopies) {
+// older copy, retired in the file. iocnt_exact asks for such a name alone.
+TEST(Locate, NamesHoldingPatternCharactersRetireNoOtherDatasetAndAreFoundExactly) {
     TempDir dir;
     Client c;
     ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
     ASSERT_EQ(IO_OK, c.writeInts("temp", "zoneA", 0, {1}));
     ASSERT_EQ(IO_OK, c.writeInts("temp", "zoneB", 0, {2}));
-    for (int32_t v : {3, 4}) ASSERT_EQ(IO_OK, c.writeInts("temp", "zone[1]", 0, {v}));
-    for (int32_t v : {5, 6}) ASSERT_EQ(IO_OK, c.writeInts("temp", "zone*", 0, {v}));
+    for (const char *where : {"zone[1]", "zone[1]", "zone*", "zone*"})
+        ASSERT_EQ(IO_OK, c.writeInts("temp", where, 0, {3}));
     const Names all{"temp:zone*", "temp:zoneA", "temp:zoneB", "temp:zone[1]"};
     EXPECT_EQ(all, whatsFound(c, "temp", "*", -1));
     ASSERT_EQ(IO_OK, c.close());
     ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
     EXPECT_EQ(all, whatsFound(c, "temp", "*", -1));
-    std::vector<int32_t> v;
-    ASSERT_EQ(IO_OK, c.readInts("temp", "zoneA", 0, v));
-    EXPECT_EQ((std::vector<int32_t>{1}), v);
-    ASSERT_EQ(IO_OK, c.readInts("temp", "zoneB", 0, v));
-    EXPECT_EQ((std::vector<int32_t>{2}), v);
+    auto exact = [&c](int code, const char *where, int32_t when) {
+        Header h("temp", where, when);
+        Data d;
+        d.sizeForLocate(4);
+        int rc = c.exact(code, h, d);
+        return rc == IO_OK && code == IO_LOCATE_PRIMARY_DS ? d.nints : -rc;
+    };
+    EXPECT_EQ(1, exact(IO_LOCATE_PRIMARY_DS, "zone*", -1));
+    EXPECT_EQ(-IO_ERR_NOTLOCATED, exact(IO_LOCATE_DS, "zone?", -1));
+    EXPECT_EQ(0, exact(IO_DELETE_DS, "zone*", 0));
+    EXPECT_EQ(0, exact(IO_DELETE_PRIMARY_DS, "zone[1]", -1));
+    EXPECT_EQ((Names{"temp:zoneA", "temp:zoneB"}), whatsFound(c, "temp", "*", -1));
+    EXPECT_EQ(-IO_ERR_REQUEST, exact(IO_READ_DS, "zoneA", 0));
+    EXPECT_EQ(-IO_ERR_REQUEST, exact(IO_CURRENT_HANDLE + 1, "zoneA", 0));
 }
 
 TEST(Locate, WildcardSearchesFollowNewDatasetsAndDeletions) {
