@@ -523,18 +523,44 @@ bool sizeBuffer(std::string &buf, size_t n) {
 
 namespace {
 
-// Reads a length field, skips that many bytes and reads the trailing one:
-// the way over a deleted dataset. Returns false when either read fails or
-// the skip leaves the file.
-bool skipDeleted(IO_error_routine routine, const char *fmt, FILE *fp, int64_t size, int64_t *first,
-                 int64_t *second) {
+// A reporting routine that swallows messages: length fields and
+// deletion marks are probed in several layouts and only the outcome
+// matters.
+int quietRoutine(const char *, int) { return 0; }
+
+// The bytes of one length field in the layout of a format letter (a text
+// field is the file's offset width and its line end); 0 for no layout.
+int64_t lengthFieldBytes(int letter, int width) {
+    switch (letter) {
+    case 'F': return static_cast<int64_t>(width) + 1;
+    case 'u':
+    case 'U': return 4;
+    case 'l':
+    case 'L': return 8;
+    default: return 0;
+    }
+}
+
+// Reads the length field that starts at `at`, the stream's position, in the
+// layout of fmt: false unless it is whole there, a number taking exactly
+// the layout's bytes. A text field whose line end was damaged would
+// otherwise read on into the bytes after it, and the walk lose its place.
+bool readFramedLength(const char *fmt, int width, FILE *fp, int64_t at, int64_t *value) {
+    const int64_t n = lengthFieldBytes(static_cast<unsigned char>(fmt[0]), width);
+    return n > 0 && kwxreadLength(quietRoutine, fmt, value, fp) == 0 && kwxTell64(fp) == at + n;
+}
+
+// Reads the length field at the stream's position, skips that many bytes
+// and reads the trailing one: the way over a deleted dataset. Returns false
+// when either field is not whole or the skip leaves the file.
+bool skipDeleted(const char *fmt, int width, FILE *fp, int64_t size, int64_t *first, int64_t *second) {
     *first = *second = 0;
-    if (kwxreadOffset(routine, fmt, first, fp) != 0) return false;
-    int64_t here = kwxTell64(fp);
-    if (*first <= 0 || here < 0 || *first > size - here) return false;
+    const int64_t at = kwxTell64(fp);
+    if (at < 0 || !readFramedLength(fmt, width, fp, at, first)) return false;
+    const int64_t here = kwxTell64(fp);
+    if (*first <= 0 || *first > size - here) return false;
     if (kwxSeek64(fp, here + *first, 0) != 0) return false;
-    if (kwxreadOffset(routine, fmt, second, fp) != 0) return false;
-    return true;
+    return readFramedLength(fmt, width, fp, here + *first, second);
 }
 
 // A name that an index line can hold: not empty, and without the field
@@ -545,10 +571,6 @@ bool indexableName(const char *name) {
         if (*p == IO_ESC || *p == '\n' || *p == '\r') return false;
     return true;
 }
-
-// A reporting routine that swallows messages: the old-style deletion mark
-// is probed with several formats and only the outcome matters.
-int quietRoutine(const char *, int) { return 0; }
 
 }  // namespace
 
@@ -575,12 +597,12 @@ void layoutOfMark(unsigned char letter, unsigned char second, char df[3]) {
 // first in the layout its mark names, then (a mark torn after its first
 // byte, or an old-style mark) in each other layout; true when one gives two
 // equal positive lengths. *first and *second hold the lengths last read.
-bool skipDeletedAnyLayout(FILE *fp, int64_t after, int64_t size, const char named[3], int64_t *first,
-                          int64_t *second, const char **tried) {
+bool skipDeletedAnyLayout(FILE *fp, int64_t after, int64_t size, int width, const char named[3],
+                          int64_t *first, int64_t *second, const char **tried) {
     static const char *const layouts[5] = {"U", "u", "F", "L", "l"};
     *tried = named[0] ? named : "F";
     if (named[0]) {
-        if (kwxSeek64(fp, after, 0) == 0 && skipDeleted(quietRoutine, named, fp, size, first, second) &&
+        if (kwxSeek64(fp, after, 0) == 0 && skipDeleted(named, width, fp, size, first, second) &&
             *first > 0 && *first == *second)
             return true;
     }
@@ -588,7 +610,7 @@ bool skipDeletedAnyLayout(FILE *fp, int64_t after, int64_t size, const char name
         char probe[3] = {t[0], t[0] == 'F' ? '\0' : named[1], 0};
         int64_t f2 = 0, s2 = 0;
         if (kwxSeek64(fp, after, 0) != 0) return false;
-        if (skipDeleted(quietRoutine, probe, fp, size, &f2, &s2) && f2 > 0 && f2 == s2) return true;
+        if (skipDeleted(probe, width, fp, size, &f2, &s2) && f2 > 0 && f2 == s2) return true;
         if (!named[0]) {
             *first = f2;
             *second = s2;
@@ -601,20 +623,20 @@ bool skipDeletedAnyLayout(FILE *fp, int64_t after, int64_t size, const char name
 // Whether a whole dataset starts at `at` (live or deleted; only a live one
 // when liveOnly): a format letter, a positive leading length, and the same
 // length again right after the bytes it counts. The stream is left anywhere.
-bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size, bool liveOnly = false) {
+bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size, int width, bool liveOnly = false) {
     unsigned char fb[3];
     if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 3, fp) != 3 || fb[2] != '\n') return false;
     if (iofmt_is_live(fb[0])) {
         const char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), 0};
         int64_t first = 0, second = 0;
-        return skipDeleted(quietRoutine, fmt, fp, size, &first, &second) && first > 0 && first == second;
+        return skipDeleted(fmt, width, fp, size, &first, &second) && first > 0 && first == second;
     }
     if (liveOnly || !iofmt_is_deleted(fb[0])) return false;
     char named[3];
     layoutOfMark(fb[0], fb[1], named);
     int64_t first = 0, second = 0;
     const char *tried = nullptr;
-    return skipDeletedAnyLayout(fp, at + 3, size, named, &first, &second, &tried);
+    return skipDeletedAnyLayout(fp, at + 3, size, width, named, &first, &second, &tried);
 }
 
 // The start of the next whole dataset after `from` and before `limit`
@@ -646,7 +668,7 @@ int64_t nextWholeDataset(FILE *fp, int64_t from, int64_t size, int width, int64_
             int64_t t = at + static_cast<int64_t>(i);
             for (int64_t field : fieldSizes) {
                 int64_t candidate = t - 3 - field;
-                if (candidate > from && candidate < limit && wholeDatasetAt(fp, candidate, size, liveOnly))
+                if (candidate > from && candidate < limit && wholeDatasetAt(fp, candidate, size, width, liveOnly))
                     return candidate;
             }
         }
@@ -673,14 +695,7 @@ int64_t lengthFieldsAt(FILE *fp, int64_t at, int width) {
         layoutOfMark(fb[0], fb[1], named);
         letter = static_cast<unsigned char>(named[0]);
     }
-    switch (letter) {
-    case 'F': return 2 * (static_cast<int64_t>(width) + 1);
-    case 'u':
-    case 'U': return 8;
-    case 'l':
-    case 'L': return 16;
-    default: return 0;
-    }
+    return 2 * lengthFieldBytes(letter, width);
 }
 
 // Checks that the datasets of the index lines, given in the order of their
@@ -946,7 +961,9 @@ char shownByte(unsigned char c) { return c >= ' ' && c < 127 ? static_cast<char>
 // end the walk. What cannot be read is stepped over to the next whole
 // dataset, so that damage never hides the datasets after it, and is left
 // in the file as it is; without one the walk ends there, keeping what it
-// found.
+// found. New data never goes where the length of a dataset that could not
+// be framed reaches: once bytes stand there, a later rebuild could frame it
+// across them and step over the datasets they hold.
 class Rebuild {
 public:
     Rebuild(IO_error_routine routine, IO_file *r, int64_t size, IO_header &h)
@@ -959,6 +976,7 @@ public:
             if (pos_ < 0 || pos_ > size_)
                 return fail("recreate_indextable: can not tell the dataset location\n", IO_ERR_TELL);
             int rc;
+            claimed_ = 0;
             if (pos_ <= last_) {
                 // Every item moves the walk forward; anything else is a bad file.
                 kwxIoError(routine_, "recreate_indextable: Bad file: no progress at byte %" PRId64 "\n", pos_);
@@ -968,7 +986,7 @@ public:
                 r_->indexpos = pos_;
                 rc = item();
             }
-            if (rc != kGoOn) return rc;
+            if (rc != kGoOn) return rc == 0 ? placeNewData() : rc;
         }
     }
 
@@ -996,6 +1014,7 @@ private:
         const char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), '\0'};
         int64_t dslength = 0;
         int rc = kwxreadLength(routine_, fmt, &dslength, fp_);
+        if (rc == 0 && kwxTell64(fp_) != pos_ + 3 + lengthFieldBytes(fb[0], width_)) rc = IO_ERR_PARSE;
         if (rc && feof(fp_)) {
             // The file ends inside the length field: a write cut short
             // there (the disk filled up, say) left the last dataset
@@ -1017,6 +1036,7 @@ private:
             return skipOrStop();
         }
         if (dslength == 0) return zeroLength(fb, fmt);
+        claimed_ = pos_ + 3 + 2 * lengthFieldBytes(fb[0], width_) + dslength;
         const int64_t start = kwxTell64(fp_);
         if (start < 0) return fail("recreate_indextable: ftell failed for start position\n", IO_ERR_TELL);
         char tag[16];
@@ -1074,7 +1094,8 @@ private:
         kwxIoTrace("recreate_indextable: found %s:%s:%d at %" PRId64, h_.what, h_.where, *h_.when, pos_);
         if (kwxSeek64(fp_, start + dslength, 0) != 0) return fail("recreate_indextable: fseek failed\n", IO_ERR_SEEK);
         int64_t trailing = 0;
-        if ((rc = kwxreadOffset(routine_, fmt, &trailing, fp_)) || trailing != dslength) {
+        if (!readFramedLength(fmt, width_, fp_, start + dslength, &trailing)) rc = IO_ERR_PARSE;
+        if (rc || trailing != dslength) {
             kwxIoError(routine_,
                        "recreate_indextable: error %d reading final dataset length for %s:%s:%d at offset %" PRId64
                        " (found %" PRId64 ", expected %" PRId64 ")",
@@ -1102,7 +1123,8 @@ private:
         return kGoOn;
     }
 
-    // An old index, stepped over with its trailing length and position line.
+    // An old index, stepped over with its trailing length and position line,
+    // each whole in its layout.
     int oldIndex(int64_t start, int64_t dslength) {
         if (start + dslength > size_) {
             if (skipToNext()) return kGoOn;
@@ -1116,11 +1138,11 @@ private:
         const char ffmt[3] = {'F', '\0', '\0'};
         int64_t a = 0, b = 0;
         if (kwxSeek64(fp_, start + dslength, 0) != 0) return fail("recreate_indextable: fseek failed\n", IO_ERR_SEEK);
-        if (kwxreadOffset(routine_, ffmt, &a, fp_) != 0) {
+        if (!readFramedLength(ffmt, width_, fp_, start + dslength, &a) || a != dslength) {
             kwxIoError(routine_, "recreate_indextable: failed to read first offset from skipped index");
             return skipOrStop();
         }
-        if (kwxreadOffset(routine_, ffmt, &b, fp_) != 0) {
+        if (!readFramedLength(ffmt, width_, fp_, start + dslength + width_ + 1, &b)) {
             kwxIoError(routine_, "recreate_indextable: failed to read second offset from skipped index");
             return skipOrStop();
         }
@@ -1135,7 +1157,9 @@ private:
         layoutOfMark(fb[0], fb[1], named);
         int64_t first = 0, second = 0;
         const char *tried = nullptr;
-        if (skipDeletedAnyLayout(fp_, pos_ + 3, size_, named, &first, &second, &tried)) return kGoOn;
+        if (skipDeletedAnyLayout(fp_, pos_ + 3, size_, width_, named, &first, &second, &tried)) return kGoOn;
+        if (first > 0 && first <= size_)
+            claimed_ = pos_ + 3 + 2 * lengthFieldBytes(static_cast<unsigned char>(tried[0]), width_) + first;
         kwxIoError(routine_,
                    "recreate_indextable: Bad file: final dataset length field %" PRId64
                    " is bad, or differs from original dataset length field %" PRId64
@@ -1204,6 +1228,7 @@ private:
     // What cannot be read at pos_ is stepped over to the next whole
     // dataset; without one the walk ends at pos_.
     int skipOrStop() {
+        reach_ = std::max(reach_, claimed_);
         if (skipToNext()) return kGoOn;
         kwxIoError(routine_,
                    "recreate_indextable: keeping the %d datasets before offset %" PRId64
@@ -1219,6 +1244,20 @@ private:
         return 0;
     }
 
+    // Where the walk ended, the next dataset goes, unless a dataset that
+    // could not be framed claims bytes beyond: then past them (a file cut
+    // inside a dataset grows by a hole up to its claimed end).
+    int placeNewData() {
+        if (reach_ > r_->indexpos) {
+            kwxIoError(routine_,
+                       "recreate_indextable: new datasets go at offset %" PRId64
+                       ", past the bytes that the length of a damaged dataset claims",
+                       reach_);
+            r_->indexpos = reach_;
+        }
+        return 0;
+    }
+
     int fail(const char *message, int code) { return kwxIoFailWithHeader(routine_, message, code, &h_); }
 
     IO_error_routine routine_;
@@ -1229,6 +1268,10 @@ private:
     IO_header &h_;
     int64_t pos_ = 0;
     int64_t last_ = -1;
+    // The end that the item at pos_ claims by its length, 0 when unknown;
+    // the furthest such end of the items that could not be framed.
+    int64_t claimed_ = 0;
+    int64_t reach_ = 0;
 };
 
 }  // namespace
