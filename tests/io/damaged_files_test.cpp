@@ -143,13 +143,13 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
     // A file built through the library (text, compressed and wide binary
     // datasets, an older copy of a name, a deleted dataset), damaged in each
     // of the ways that used to lose data, in a seeded sample of single byte
-    // changes, insertions and deletions, cut at every byte after the info
-    // block, and damaged twice (a text length's line end, and a byte
+    // changes, insertions and deletions, cut at every byte, shortened in its
+    // info block, and damaged twice (a text length's line end, and a byte
     // inserted that makes the open rebuild). Every live dataset whose bytes
     // are whole is found and reads back, before and after one more write,
     // close and reopen; an open and close without a change keeps every byte
-    // before the stored index. Damage before the "*ENDINFO" line may
-    // instead make the open refuse the file.
+    // before the stored index. Damage to the first six bytes, or a size line
+    // of another width, may instead make the open refuse the file.
     TempDir dir;
     const std::string name = dir.file("s.kwx");
     const std::string letters = "abcdefgh";
@@ -218,6 +218,10 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
     erase(size_t(extent[3].first) + 3 + 15, 3);                    // inside an F length field
     insert(size_t(extent[7].second) - 10, "7");                    // inside the last dataset
     erase(32, 2);                                                  // the "*ENDINFO" line
+    erase(24, 12);                                                 // shortened info blocks
+    erase(14, 22);
+    erase(8, 19);
+    erase(15, 19);
     for (size_t k = 0; k < letters.size(); ++k) {
         if (formats[k][0] != 'F') continue;
         for (size_t end : {size_t(extent[k].first) + 3 + 20, size_t(extent[k].second) - 1}) {
@@ -235,7 +239,7 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
         b.erase(mid, 5);
         damages.push_back({b, mid, 'd'});
     }
-    for (size_t n = 36; n < good.size(); ++n) damages.push_back({good.substr(0, n), n, 't'});
+    for (size_t n = 0; n < good.size(); ++n) damages.push_back({good.substr(0, n), n, 't'});
     std::mt19937 rng(23);
     for (int i = 0; i < 150; ++i) {
         size_t at = rng() % good.size();
@@ -264,7 +268,8 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
             messages().clear();
             int rc = c.open(name);
             if (rc != IO_OK) {
-                EXPECT_TRUE(d.at < 27 && (rc == IO_ERR_BADFILE || rc == IO_ERR_READ)) << context << ": " << rc;
+                const bool otherWidth = messages().find("is not currently supported") != std::string::npos;
+                EXPECT_TRUE(d.at < 6 || (d.at < 27 && rc == IO_ERR_READ && otherWidth)) << context << ": " << rc;
                 continue;
             }
             EXPECT_EQ(IO_OK, c.close());

@@ -314,6 +314,37 @@ TEST(DamagedFiles, ADatasetWrittenAfterACutIsFoundByEveryLaterOpen) {
     }
 }
 
+TEST(DamagedFiles, AShortenedInfoBlockIsNeverWrittenAndEveryOpenRebuilds) {
+    // The size was written over the first dataset, or the open failed. In a
+    // file of size field width 20, and one of width 10 (block of 26 bytes).
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    using Gone = std::pair<size_t, size_t>;
+    for (int width : {20, 10}) {
+        if (width == 10) vrntest::writeFile(name, "*INFO\n" + std::string(9, ' ') + "0\n*ENDINFO\n");
+        writeLetters(name, 5);
+        const std::string good = vrntest::readFile(name);
+        const std::vector<Gone> cuts = width == 20 ? std::vector<Gone>{{24, 12}, {14, 22}, {8, 19}, {15, 19}}
+                                                   : std::vector<Gone>{{14, 12}, {8, 9}};
+        for (const Gone &gone : cuts) {
+            std::string bytes = good;
+            bytes.erase(gone.first, gone.second);
+            const size_t datasets = storedIndexAt(good) - gone.second;
+            vrntest::writeFile(name, bytes);
+            {
+                Client c;
+                ASSERT_EQ(IO_OK, c.open(name));
+                ASSERT_EQ(IO_OK, c.close());
+            }
+            EXPECT_EQ(bytes.substr(0, datasets), vrntest::readFile(name).substr(0, datasets)) << gone.first;
+            iotest::expectKeptAfterOneMoreWrite(name, "abcde", 'f');
+            EXPECT_NE(std::string::npos, messages().find("info block")) << messages();
+            EXPECT_EQ(bytes.substr(0, datasets), vrntest::readFile(name).substr(0, datasets)) << gone.first;
+        }
+        vrntest::writeFile(name, "");
+    }
+}
+
 TEST(DamagedFiles, ACrashTagWithWholeDatasetsAfterItEndsNothing) {
     // A killed writer's file (its size cleared) with "*CRASH" where a middle
     // dataset starts: the rebuild used to end there, and the next write

@@ -698,6 +698,28 @@ int64_t lengthFieldsAt(FILE *fp, int64_t at, int width) {
     return 2 * lengthFieldBytes(letter, width);
 }
 
+}  // namespace
+
+extern "C" int kwxGuessOffsetWidth(FILE *fp, int64_t size) {
+    for (int width : {20, 10}) {
+        const int64_t at = nextWholeDataset(fp, 0, size, width);
+        if (at > 0 && lengthFieldsAt(fp, at, width) == 2 * (width + 1)) return width;
+    }
+    // The position line that ends a stored index.
+    char tail[24];
+    const int64_t n = std::min<int64_t>(size, static_cast<int64_t>(sizeof tail));
+    if (kwxSeek64(fp, size - n, 0) == 0 && fread(tail, 1, static_cast<size_t>(n), fp) == static_cast<size_t>(n) &&
+        n > 0 && tail[n - 1] == '\n') {
+        int64_t k = n - 2;
+        while (k >= 0 && (tail[k] == ' ' || (tail[k] >= '0' && tail[k] <= '9'))) --k;
+        const int64_t line = n - 2 - k;
+        if ((line == 10 || line == 20) && k >= 0 && tail[k] == '\n') return static_cast<int>(line);
+    }
+    return 20;
+}
+
+namespace {
+
 // Checks that the datasets of the index lines, given in the order of their
 // locations, lie back to back in the data region, from the end of the info
 // block (a damaged "*ENDINFO" line counts as a gap, so that it is no reason
@@ -1004,7 +1026,7 @@ private:
         }
         if (iofmt_is_live(fb[0])) return liveDataset(fb);
         if (iofmt_is_deleted(fb[0])) return deletedDataset(fb);
-        if (fb[0] == '*' && fb[1] == 'I' && fb[2] == 'N') return infoBlock();
+        if (fb[0] == '*' && fb[1] == 'I' && fb[2] == 'N') return infoBlock(fb);
         if (fb[0] == '*' && fb[1] == 'C' && fb[2] == 'R') return endTag(fb);
         return notAnItem(fb);
     }
@@ -1168,23 +1190,22 @@ private:
         return skipOrStop();
     }
 
-    // The info block: the datasets start after its "*ENDINFO" line; when
-    // that line is damaged, at the first whole dataset after the size, or
-    // right after the line when there is none.
-    int infoBlock() {
-        const char ffmt[3] = {'F', '\0', '\0'};
-        int64_t recorded = 0;
-        if (kwxSeek64(fp_, pos_ + 6, 0) != 0) return fail("recreate_indextable: fseek +IO_INFO failed", IO_ERR_SEEK);
-        if (kwxreadOffset(routine_, ffmt, &recorded, fp_) != 0)
-            return fail("recreate_indextable: fseek +IO_INFO failed", IO_ERR_READ);
-        char endLine[64];
-        if (kwxReadLine(endLine, sizeof endLine, fp_) <= 0)
-            return fail("recreate_indextable: fseek +IO_ENDINFO failed", IO_ERR_SEEK);
-        if (strcmp(endLine, "*ENDINFO\n") != 0) {
-            kwxIoError(routine_, "recreate_indextable: the info block's end line is damaged");
-            skipToNext();
+    // The info block: the datasets start after it when it is whole in its
+    // layout; otherwise at the first whole dataset wherever it starts (a
+    // shortened block may end inside the first dataset). With none, every
+    // byte is kept and new data goes after the end of the file.
+    int infoBlock(const unsigned char fb[3]) {
+        if (pos_ != 0) return notAnItem(fb);
+        const int w = kwxInfoBlockWidth(fp_);
+        if (w == width_) {
+            if (kwxSeek64(fp_, 6 + w + 1 + 9, 0) != 0)
+                return fail("recreate_indextable: fseek +IO_ENDINFO failed", IO_ERR_SEEK);
+            return kGoOn;
         }
-        return kGoOn;
+        kwxIoError(routine_, "recreate_indextable: the info block is damaged");
+        if (skipToNext()) return kGoOn;
+        r_->indexpos = size_;
+        return 0;
     }
 
     // Bytes starting "*CR": a writer's "*CRASH" end tag is the last thing
