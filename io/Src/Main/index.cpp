@@ -1017,11 +1017,17 @@ private:
     int item() {
         unsigned char fb[3];
         if (fread(fb, 1, 3, fp_) < 3) {
-            if (kwxTell64(fp_) > pos_)
+            if (kwxTell64(fp_) > pos_) {
                 kwxIoError(routine_,
                            "recreate_indextable: the file ends inside the format bytes at offset %" PRId64
                            ": assuming interrupted write and terminating scan.",
                            pos_);
+            } else if (oldIndexEnd_ == pos_) {
+                // An old index that ends the file is written over, as a
+                // stored one is: the file does not grow by an index at
+                // every rebuild.
+                pos_ = oldIndex_;
+            }
             return stopHere();
         }
         if (iofmt_is_live(fb[0])) return liveDataset(fb);
@@ -1168,6 +1174,8 @@ private:
             kwxIoError(routine_, "recreate_indextable: failed to read second offset from skipped index");
             return skipOrStop();
         }
+        oldIndex_ = pos_;
+        oldIndexEnd_ = start + dslength + 2 * (width_ + 1);
         return kGoOn;
     }
 
@@ -1293,6 +1301,8 @@ private:
     // the furthest such end of the items that could not be framed.
     int64_t claimed_ = 0;
     int64_t reach_ = 0;
+    // Where the last old index stepped over starts and ends.
+    int64_t oldIndex_ = -1, oldIndexEnd_ = -1;
 };
 
 }  // namespace
