@@ -353,8 +353,8 @@ TEST(DamagedFiles, AShortenedInfoBlockIsNeverWrittenAndEveryOpenRebuilds) {
 
 TEST(DamagedFiles, ACrashTagWithWholeDatasetsAfterItEndsNothing) {
     // A killed writer's file (its size cleared) with "*CRASH" where a middle
-    // dataset starts: the rebuild used to end there, and the next write
-    // went over c, d and e.
+    // dataset starts: a rebuild that ended there would let the next write
+    // go over c, d and e.
     TempDir dir;
     const std::string name = dir.file("f.kwx");
     writeLetters(name, 5);
