@@ -255,6 +255,47 @@ TEST(Recovery, OldIndexInTheMiddleIsSkipped) {
     filerec_release(&rec);
 }
 
+TEST(Recovery, ALineEndDamagedInATextLengthNeverTakesTheWalkPastAWholeDataset) {
+    // a, b, an old index, c, x (deleted) and d, all text. A trailing length
+    // or position line whose line end is damaged was read on into the next
+    // item's format bytes, and the walk went on inside it, past its start.
+    TempDir dir;
+    std::string path = dir.file("nl.kwx");
+    std::vector<int64_t> end;   // where a, the old index, x end
+    {
+        DataFile f(path);
+        ASSERT_EQ(0, writeNamed(f, "F", "a", 1));
+        end.push_back(f.rec().indexpos);
+        ASSERT_EQ(0, writeNamed(f, "F", "b", 2));
+        ASSERT_EQ(0, f.flush());
+        kwxSeek64(f.rec().stream, 0, 2);
+        f.rec().indexpos = kwxTell64(f.rec().stream);
+        end.push_back(f.rec().indexpos);
+        ASSERT_EQ(0, writeNamed(f, "F", "c", 3));
+        const int64_t x = f.rec().indexpos;
+        ASSERT_EQ(0, writeNamed(f, "F", "x", 4));
+        end.push_back(f.rec().indexpos);
+        ASSERT_EQ(0, writeNamed(f, "F", "d", 5));
+        markDeleted(path, x, 'D', 'F');
+    }
+    const std::string good = vrntest::readFile(path);
+    const std::vector<std::string> kept[] = {{"b", "c", "d"}, {"a", "b", "c", "d"}, {"a", "b", "c", "d"}};
+    for (size_t k = 0; k < end.size(); ++k) {
+        for (char to : {'x', '\xff'}) {
+            std::string bytes = good;
+            ASSERT_EQ('\n', bytes[size_t(end[k]) - 1]);
+            bytes[size_t(end[k]) - 1] = to;
+            vrntest::writeFile(path, bytes);
+            IO_file rec{};
+            rec.stream = fopen(path.c_str(), "rb");
+            rec.offsetwidth = 20;
+            EXPECT_EQ(0, recreate_indextable(captureRoutine, &rec));
+            EXPECT_EQ(kept[k], whats(rec)) << k;
+            filerec_release(&rec);
+        }
+    }
+}
+
 // Opens a damaged file as a reader would and reads every dataset its index
 // lists; returns false when something could not be done without an error
 // code. The checks that matter here are those of the sanitizers: no crash,

@@ -258,9 +258,10 @@ TEST(DamagedFiles, AFileCutInsideADatasetKeepsTheDatasetsBeforeTheCut) {
         EXPECT_EQ((std::vector<int32_t>{2, 2}), v);
         EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("c", "w", 1, v));
         // The file was closed cleanly: the cut dataset is damage, kept as
-        // it is, and a later dataset goes after the end of the file.
+        // it is, and a later dataset goes past the bytes its length claims.
         ASSERT_EQ(IO_OK, c.writeInts("d", "w", 1, {4}));
-        EXPECT_EQ(int64_t(bytes.size()), placeOf(c, "d", "w", 1).first);
+        ASSERT_EQ('u', bytes[size_t(third.first)]);   // two lengths of 4 bytes
+        EXPECT_EQ(third.first + 3 + 8 + third.second, placeOf(c, "d", "w", 1).first);
     }
     EXPECT_EQ(bytes.substr(36), vrntest::readFile(name).substr(36, bytes.size() - 36));
     // Nothing of the cut dataset passes for data.
@@ -272,6 +273,107 @@ TEST(DamagedFiles, AFileCutInsideADatasetKeepsTheDatasetsBeforeTheCut) {
     std::vector<int32_t> v;
     EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("c", "w", 1, v));
     EXPECT_EQ(IO_OK, c.readInts("d", "w", 1, v));
+}
+
+TEST(DamagedFiles, ADatasetWrittenAfterACutIsFoundByEveryLaterOpen) {
+    // A text dataset cut one byte before its end (its trailing length lost
+    // its line end), and the first or a middle one cut so that the next
+    // dataset's length field stands where the cut one's trailing length
+    // was, with the same value: the next dataset written was read as part
+    // of the cut one, or the cut one across it.
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    writeLetters(name, 5);
+    const std::string good = vrntest::readFile(name);
+    std::pair<int64_t, int64_t> a, c;
+    {
+        Client r;
+        ASSERT_EQ(IO_OK, r.open(name));
+        a = placeOf(r, "a", "w", 1);
+        c = placeOf(r, "c", "w", 1);
+    }
+    const size_t endOfA = size_t(a.first + 3 + 42 + a.second), endOfC = size_t(c.first + 3 + 42 + c.second);
+    struct Cut {
+        size_t at;
+        std::string whole;
+        char like;   // the next dataset is as long as this one
+    };
+    for (const Cut &cut : {Cut{endOfC - 1, "ab", 'c'}, Cut{endOfA - 24, "", 'a'}, Cut{endOfC - 24, "ab", 'c'}}) {
+        vrntest::writeFile(name, good.substr(0, cut.at));
+        {
+            Client w;
+            messages().clear();
+            ASSERT_EQ(IO_OK, w.open(name)) << messages();
+            ASSERT_EQ(IO_OK, iotest::setFormat(w, "F"));
+            ASSERT_EQ(IO_OK, w.writeInts("z", "w", 1, iotest::letterValues(cut.like)));
+            ASSERT_EQ(IO_OK, w.close());
+        }
+        for (bool rebuild : {false, true}) {
+            if (rebuild) iotest::forceRebuild(name);
+            Client r;
+            messages().clear();
+            ASSERT_EQ(IO_OK, r.open(name));
+            std::vector<int32_t> v;
+            EXPECT_EQ(IO_OK, r.readInts("z", "w", 1, v)) << cut.at << " " << rebuild << ": " << messages();
+            EXPECT_EQ(iotest::letterValues(cut.like), v);
+            EXPECT_EQ("", missing(r, cut.whole)) << cut.at;
+        }
+    }
+}
+
+TEST(DamagedFiles, AShortenedInfoBlockIsNeverWrittenAndEveryOpenRebuilds) {
+    // The size was written over the first dataset, or the open failed. In a
+    // file of size field width 20, and one of width 10 (block of 26 bytes).
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    using Gone = std::pair<size_t, size_t>;
+    for (int width : {20, 10}) {
+        if (width == 10) vrntest::writeFile(name, "*INFO\n" + std::string(9, ' ') + "0\n*ENDINFO\n");
+        writeLetters(name, 5);
+        const std::string good = vrntest::readFile(name);
+        const std::vector<Gone> cuts = width == 20 ? std::vector<Gone>{{24, 12}, {14, 22}, {8, 19}, {15, 19}}
+                                                   : std::vector<Gone>{{14, 12}, {8, 9}};
+        for (const Gone &gone : cuts) {
+            std::string bytes = good;
+            bytes.erase(gone.first, gone.second);
+            const size_t datasets = storedIndexAt(good) - gone.second;
+            vrntest::writeFile(name, bytes);
+            size_t size = 0;
+            for (int session = 0; session < 2; ++session) {
+                Client c;
+                ASSERT_EQ(IO_OK, c.open(name));
+                ASSERT_EQ(IO_OK, c.close());
+                // Each open rebuilds; the file does not grow by an index.
+                if (session == 1) {
+                    EXPECT_EQ(size, vrntest::readFile(name).size());
+                }
+                size = vrntest::readFile(name).size();
+            }
+            EXPECT_EQ(bytes.substr(0, datasets), vrntest::readFile(name).substr(0, datasets)) << gone.first;
+            iotest::expectKeptAfterOneMoreWrite(name, "abcde", 'f');
+            EXPECT_NE(std::string::npos, messages().find("info block")) << messages();
+            EXPECT_EQ(bytes.substr(0, datasets), vrntest::readFile(name).substr(0, datasets)) << gone.first;
+        }
+        vrntest::writeFile(name, "");
+    }
+}
+
+TEST(DamagedFiles, ACrashTagWithWholeDatasetsAfterItEndsNothing) {
+    // A killed writer's file (its size cleared) with "*CRASH" where a middle
+    // dataset starts: a rebuild that ended there would let the next write
+    // go over c, d and e.
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    writeLetters(name, 5);
+    std::string bytes = vrntest::readFile(name);
+    Client r;
+    ASSERT_EQ(IO_OK, r.open(name));
+    const std::pair<int64_t, int64_t> c = placeOf(r, "c", "w", 1);
+    ASSERT_EQ(IO_OK, r.close());
+    bytes.insert(size_t(c.first), "*CRASH\n");
+    bytes.replace(6, 20, std::string(19, ' ') + "0");
+    vrntest::writeFile(name, bytes);
+    iotest::expectKeptAfterOneMoreWrite(name, "abcde", 'f');
 }
 
 TEST(DamagedFiles, ANewFileWhoseStartWasCutShortOpensAsANewFile) {

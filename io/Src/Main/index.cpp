@@ -523,18 +523,44 @@ bool sizeBuffer(std::string &buf, size_t n) {
 
 namespace {
 
-// Reads a length field, skips that many bytes and reads the trailing one:
-// the way over a deleted dataset. Returns false when either read fails or
-// the skip leaves the file.
-bool skipDeleted(IO_error_routine routine, const char *fmt, FILE *fp, int64_t size, int64_t *first,
-                 int64_t *second) {
+// A reporting routine that swallows messages: length fields and
+// deletion marks are probed in several layouts and only the outcome
+// matters.
+int quietRoutine(const char *, int) { return 0; }
+
+// The bytes of one length field in the layout of a format letter (a text
+// field is the file's offset width and its line end); 0 for no layout.
+int64_t lengthFieldBytes(int letter, int width) {
+    switch (letter) {
+    case 'F': return static_cast<int64_t>(width) + 1;
+    case 'u':
+    case 'U': return 4;
+    case 'l':
+    case 'L': return 8;
+    default: return 0;
+    }
+}
+
+// Reads the length field that starts at `at`, the stream's position, in the
+// layout of fmt: false unless it is whole there, a number taking exactly
+// the layout's bytes. A text field whose line end was damaged would
+// otherwise read on into the bytes after it, and the walk lose its place.
+bool readFramedLength(const char *fmt, int width, FILE *fp, int64_t at, int64_t *value) {
+    const int64_t n = lengthFieldBytes(static_cast<unsigned char>(fmt[0]), width);
+    return n > 0 && kwxreadLength(quietRoutine, fmt, value, fp) == 0 && kwxTell64(fp) == at + n;
+}
+
+// Reads the length field at the stream's position, skips that many bytes
+// and reads the trailing one: the way over a deleted dataset. Returns false
+// when either field is not whole or the skip leaves the file.
+bool skipDeleted(const char *fmt, int width, FILE *fp, int64_t size, int64_t *first, int64_t *second) {
     *first = *second = 0;
-    if (kwxreadOffset(routine, fmt, first, fp) != 0) return false;
-    int64_t here = kwxTell64(fp);
-    if (*first <= 0 || here < 0 || *first > size - here) return false;
+    const int64_t at = kwxTell64(fp);
+    if (at < 0 || !readFramedLength(fmt, width, fp, at, first)) return false;
+    const int64_t here = kwxTell64(fp);
+    if (*first <= 0 || *first > size - here) return false;
     if (kwxSeek64(fp, here + *first, 0) != 0) return false;
-    if (kwxreadOffset(routine, fmt, second, fp) != 0) return false;
-    return true;
+    return readFramedLength(fmt, width, fp, here + *first, second);
 }
 
 // A name that an index line can hold: not empty, and without the field
@@ -545,10 +571,6 @@ bool indexableName(const char *name) {
         if (*p == IO_ESC || *p == '\n' || *p == '\r') return false;
     return true;
 }
-
-// A reporting routine that swallows messages: the old-style deletion mark
-// is probed with several formats and only the outcome matters.
-int quietRoutine(const char *, int) { return 0; }
 
 }  // namespace
 
@@ -575,12 +597,12 @@ void layoutOfMark(unsigned char letter, unsigned char second, char df[3]) {
 // first in the layout its mark names, then (a mark torn after its first
 // byte, or an old-style mark) in each other layout; true when one gives two
 // equal positive lengths. *first and *second hold the lengths last read.
-bool skipDeletedAnyLayout(FILE *fp, int64_t after, int64_t size, const char named[3], int64_t *first,
-                          int64_t *second, const char **tried) {
+bool skipDeletedAnyLayout(FILE *fp, int64_t after, int64_t size, int width, const char named[3],
+                          int64_t *first, int64_t *second, const char **tried) {
     static const char *const layouts[5] = {"U", "u", "F", "L", "l"};
     *tried = named[0] ? named : "F";
     if (named[0]) {
-        if (kwxSeek64(fp, after, 0) == 0 && skipDeleted(quietRoutine, named, fp, size, first, second) &&
+        if (kwxSeek64(fp, after, 0) == 0 && skipDeleted(named, width, fp, size, first, second) &&
             *first > 0 && *first == *second)
             return true;
     }
@@ -588,7 +610,7 @@ bool skipDeletedAnyLayout(FILE *fp, int64_t after, int64_t size, const char name
         char probe[3] = {t[0], t[0] == 'F' ? '\0' : named[1], 0};
         int64_t f2 = 0, s2 = 0;
         if (kwxSeek64(fp, after, 0) != 0) return false;
-        if (skipDeleted(quietRoutine, probe, fp, size, &f2, &s2) && f2 > 0 && f2 == s2) return true;
+        if (skipDeleted(probe, width, fp, size, &f2, &s2) && f2 > 0 && f2 == s2) return true;
         if (!named[0]) {
             *first = f2;
             *second = s2;
@@ -601,20 +623,20 @@ bool skipDeletedAnyLayout(FILE *fp, int64_t after, int64_t size, const char name
 // Whether a whole dataset starts at `at` (live or deleted; only a live one
 // when liveOnly): a format letter, a positive leading length, and the same
 // length again right after the bytes it counts. The stream is left anywhere.
-bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size, bool liveOnly = false) {
+bool wholeDatasetAt(FILE *fp, int64_t at, int64_t size, int width, bool liveOnly = false) {
     unsigned char fb[3];
     if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 3, fp) != 3 || fb[2] != '\n') return false;
     if (iofmt_is_live(fb[0])) {
         const char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), 0};
         int64_t first = 0, second = 0;
-        return skipDeleted(quietRoutine, fmt, fp, size, &first, &second) && first > 0 && first == second;
+        return skipDeleted(fmt, width, fp, size, &first, &second) && first > 0 && first == second;
     }
     if (liveOnly || !iofmt_is_deleted(fb[0])) return false;
     char named[3];
     layoutOfMark(fb[0], fb[1], named);
     int64_t first = 0, second = 0;
     const char *tried = nullptr;
-    return skipDeletedAnyLayout(fp, at + 3, size, named, &first, &second, &tried);
+    return skipDeletedAnyLayout(fp, at + 3, size, width, named, &first, &second, &tried);
 }
 
 // The start of the next whole dataset after `from` and before `limit`
@@ -646,7 +668,7 @@ int64_t nextWholeDataset(FILE *fp, int64_t from, int64_t size, int width, int64_
             int64_t t = at + static_cast<int64_t>(i);
             for (int64_t field : fieldSizes) {
                 int64_t candidate = t - 3 - field;
-                if (candidate > from && candidate < limit && wholeDatasetAt(fp, candidate, size, liveOnly))
+                if (candidate > from && candidate < limit && wholeDatasetAt(fp, candidate, size, width, liveOnly))
                     return candidate;
             }
         }
@@ -673,15 +695,30 @@ int64_t lengthFieldsAt(FILE *fp, int64_t at, int width) {
         layoutOfMark(fb[0], fb[1], named);
         letter = static_cast<unsigned char>(named[0]);
     }
-    switch (letter) {
-    case 'F': return 2 * (static_cast<int64_t>(width) + 1);
-    case 'u':
-    case 'U': return 8;
-    case 'l':
-    case 'L': return 16;
-    default: return 0;
-    }
+    return 2 * lengthFieldBytes(letter, width);
 }
+
+}  // namespace
+
+extern "C" int kwxGuessOffsetWidth(FILE *fp, int64_t size) {
+    for (int width : {20, 10}) {
+        const int64_t at = nextWholeDataset(fp, 0, size, width);
+        if (at > 0 && lengthFieldsAt(fp, at, width) == 2 * (width + 1)) return width;
+    }
+    // The position line that ends a stored index.
+    char tail[24];
+    const int64_t n = std::min<int64_t>(size, static_cast<int64_t>(sizeof tail));
+    if (kwxSeek64(fp, size - n, 0) == 0 && fread(tail, 1, static_cast<size_t>(n), fp) == static_cast<size_t>(n) &&
+        n > 0 && tail[n - 1] == '\n') {
+        int64_t k = n - 2;
+        while (k >= 0 && (tail[k] == ' ' || (tail[k] >= '0' && tail[k] <= '9'))) --k;
+        const int64_t line = n - 2 - k;
+        if ((line == 10 || line == 20) && k >= 0 && tail[k] == '\n') return static_cast<int>(line);
+    }
+    return 20;
+}
+
+namespace {
 
 // Checks that the datasets of the index lines, given in the order of their
 // locations, lie back to back in the data region, from the end of the info
@@ -931,6 +968,345 @@ extern "C" int kwxIoFailWithHeader(IO_error_routine routine, const char *message
     return code;
 }
 
+namespace {
+
+// A step of the rebuild answers kGoOn to go on with the next item, or the
+// scan's result (0 keeps the datasets found so far).
+constexpr int kGoOn = -1;
+
+// A format byte as messages show it.
+char shownByte(unsigned char c) { return c >= ' ' && c < 127 ? static_cast<char>(c) : '?'; }
+
+// The walk of the rebuild over a file from its start, one item at a time: a
+// dataset is indexed, a deleted dataset, an old index and the info block
+// are stepped over; the end of the file, "*CRASH" and an interrupted write
+// end the walk. What cannot be read is stepped over to the next whole
+// dataset, so that damage never hides the datasets after it, and is left
+// in the file as it is; without one the walk ends there, keeping what it
+// found. New data never goes where the length of a dataset that could not
+// be framed reaches: once bytes stand there, a later rebuild could frame it
+// across them and step over the datasets they hold.
+class Rebuild {
+public:
+    Rebuild(IO_error_routine routine, IO_file *r, int64_t size, IO_header &h)
+        : routine_(routine), r_(r), fp_(r->stream), size_(size), width_(r->offsetwidth ? r->offsetwidth : 20),
+          h_(h) {}
+
+    int run() {
+        while (true) {
+            pos_ = kwxTell64(fp_);
+            if (pos_ < 0 || pos_ > size_)
+                return fail("recreate_indextable: can not tell the dataset location\n", IO_ERR_TELL);
+            int rc;
+            claimed_ = 0;
+            if (pos_ <= last_) {
+                // Every item moves the walk forward; anything else is a bad file.
+                kwxIoError(routine_, "recreate_indextable: Bad file: no progress at byte %" PRId64 "\n", pos_);
+                rc = skipOrStop();
+            } else {
+                last_ = pos_;
+                r_->indexpos = pos_;
+                rc = item();
+            }
+            if (rc != kGoOn) return rc == 0 ? placeNewData() : rc;
+        }
+    }
+
+private:
+    // The item at pos_, by its first three bytes.
+    int item() {
+        unsigned char fb[3];
+        if (fread(fb, 1, 3, fp_) < 3) {
+            if (kwxTell64(fp_) > pos_) {
+                kwxIoError(routine_,
+                           "recreate_indextable: the file ends inside the format bytes at offset %" PRId64
+                           ": assuming interrupted write and terminating scan.",
+                           pos_);
+            } else if (oldIndexEnd_ == pos_) {
+                // An old index that ends the file is written over, as a
+                // stored one is: the file does not grow by an index at
+                // every rebuild.
+                pos_ = oldIndex_;
+            }
+            return stopHere();
+        }
+        if (iofmt_is_live(fb[0])) return liveDataset(fb);
+        if (iofmt_is_deleted(fb[0])) return deletedDataset(fb);
+        if (fb[0] == '*' && fb[1] == 'I' && fb[2] == 'N') return infoBlock(fb);
+        if (fb[0] == '*' && fb[1] == 'C' && fb[2] == 'R') return endTag(fb);
+        return notAnItem(fb);
+    }
+
+    // A dataset with a live format: its length, then what its tag says it is.
+    int liveDataset(const unsigned char fb[3]) {
+        const char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), '\0'};
+        int64_t dslength = 0;
+        int rc = kwxreadLength(routine_, fmt, &dslength, fp_);
+        if (rc == 0 && kwxTell64(fp_) != pos_ + 3 + lengthFieldBytes(fb[0], width_)) rc = IO_ERR_PARSE;
+        if (rc && feof(fp_)) {
+            // The file ends inside the length field: a write cut short
+            // there (the disk filled up, say) left the last dataset
+            // unfinished. Everything before it stays readable.
+            kwxIoError(routine_,
+                       "recreate_indextable: dataset length cut short by the end of the file at "
+                       "offset %" PRId64 " (format %c%c): assuming interrupted write and "
+                       "terminating scan.",
+                       pos_, shownByte(fb[0]), shownByte(fb[1]));
+            return stopHere();
+        }
+        if (rc) {
+            kwxIoError(routine_, "recreate_indextable: error %d reading dataset length at offset %" PRId64, rc, pos_);
+            return skipOrStop();
+        }
+        if (dslength > size_ || dslength < 0) {
+            kwxIoError(routine_, "recreate_indextable: bad dataset length %" PRId64 " at offset %" PRId64, dslength,
+                       pos_);
+            return skipOrStop();
+        }
+        if (dslength == 0) return zeroLength(fb, fmt);
+        claimed_ = pos_ + 3 + 2 * lengthFieldBytes(fb[0], width_) + dslength;
+        const int64_t start = kwxTell64(fp_);
+        if (start < 0) return fail("recreate_indextable: ftell failed for start position\n", IO_ERR_TELL);
+        char tag[16];
+        if (kwxreadTag(routine_, fmt, tag, 8, fp_) != 0) tag[0] = '\0';
+        if (strcmp(tag, "*DATASET") == 0) return namedDataset(fmt, start, dslength);
+        if (strncmp(tag, "*INDEX", 6) == 0) return oldIndex(start, dslength);
+        kwxIoError(routine_, "recreate_indextable: can't find the starting tag at offset %" PRId64, pos_);
+        return skipOrStop();
+    }
+
+    // A length of zero: a write interrupted before its length was set, the
+    // last thing in the file, ends the walk; with whole datasets after it,
+    // it is damage, stepped over like any other, and nothing after it may
+    // be written over.
+    int zeroLength(const unsigned char fb[3], const char *fmt) {
+        if (skipToNext()) {
+            kwxIoError(routine_,
+                       "recreate_indextable: dataset length of zero at offset %" PRId64
+                       " with whole datasets after it: damage, not an interrupted write",
+                       pos_);
+            return kGoOn;
+        }
+        char tag[16];
+        int trc = kwxreadTag(routine_, fmt, tag, 8, fp_);
+        int hrc = (trc == 0 && strcmp(tag, "*DATASET") == 0) ? read_header(quietRoutine, fmt, fp_, &h_) : -1;
+        if (trc == 0 && hrc == 0)
+            kwxIoError(routine_,
+                       "recreate_indextable: dataset length of zero in dataset %s:%s:%d at offset %" PRId64
+                       ": assuming interrupted write and terminating scan.",
+                       h_.what, h_.where, *h_.when, pos_);
+        else
+            kwxIoError(routine_,
+                       "recreate_indextable: dataset length of zero in dataset at offset %" PRId64
+                       " (format %c%c): assuming incomplete file and terminating scan.",
+                       pos_, shownByte(fb[0]), shownByte(fb[1]));
+        return stopHere();
+    }
+
+    // A dataset whose "*DATASET" tag starts at `start`: indexed when it is
+    // whole, its trailing length repeating the leading one (a length patched
+    // by a torn write, or damaged, points elsewhere).
+    int namedDataset(const char *fmt, int64_t start, int64_t dslength) {
+        if (start + dslength > size_) {
+            kwxIoError(routine_,
+                       "recreate_indextable: the file ends inside the dataset at offset %" PRId64 " (%" PRId64
+                       " of its %" PRId64 " bytes are there): assuming interrupted write.",
+                       pos_, size_ - start, dslength);
+            return skipOrStop();
+        }
+        int rc = read_header(routine_, fmt, fp_, &h_);
+        if (rc) {
+            kwxIoError(routine_, "recreate_indextable: read header failed at offset %" PRId64, pos_);
+            return skipOrStop();
+        }
+        kwxIoTrace("recreate_indextable: found %s:%s:%d at %" PRId64, h_.what, h_.where, *h_.when, pos_);
+        if (kwxSeek64(fp_, start + dslength, 0) != 0) return fail("recreate_indextable: fseek failed\n", IO_ERR_SEEK);
+        int64_t trailing = 0;
+        if (!readFramedLength(fmt, width_, fp_, start + dslength, &trailing)) rc = IO_ERR_PARSE;
+        if (rc || trailing != dslength) {
+            kwxIoError(routine_,
+                       "recreate_indextable: error %d reading final dataset length for %s:%s:%d at offset %" PRId64
+                       " (found %" PRId64 ", expected %" PRId64 ")",
+                       rc ? rc : IO_ERR_BADFILE, h_.what, h_.where, *h_.when, pos_, trailing, dslength);
+            return skipOrStop();
+        }
+        return index(dslength);
+    }
+
+    // Indexes the dataset at pos_ whose header was just read. A name that
+    // would run into the other fields of its index line, and give every
+    // search a wrong location, is left out; the walk goes on over it.
+    int index(int64_t dslength) {
+        if (!indexableName(h_.what) || !indexableName(h_.where)) {
+            kwxIoError(routine_,
+                       "recreate_indextable: dataset at offset %" PRId64
+                       " has an empty name or one holding a line end or ESC, not indexed\n",
+                       pos_);
+            return kGoOn;
+        }
+        char line[IO_INDEX_SLOT];
+        if (kwxMakeIndexLine(line, "Y", h_.what, h_.where, *h_.when, dslength, pos_) != 0 ||
+            insert_index(routine_, r_, line) != 0)
+            return fail("recreate_indextable: insert_index  failed\n", IO_ERR_MEMORY);
+        return kGoOn;
+    }
+
+    // An old index, stepped over with its trailing length and position line,
+    // each whole in its layout.
+    int oldIndex(int64_t start, int64_t dslength) {
+        if (start + dslength > size_) {
+            if (skipToNext()) return kGoOn;
+            kwxIoError(routine_,
+                       "recreate_indextable: warning: truncated (or bad) index data at end of file while "
+                       "rebuilding index, file is corrupt but probably recoverable, continuing.  [%" PRId64
+                       " + %" PRId64 " > %" PRId64 "]",
+                       start, dslength, size_);
+            return stopHere();
+        }
+        const char ffmt[3] = {'F', '\0', '\0'};
+        int64_t a = 0, b = 0;
+        if (kwxSeek64(fp_, start + dslength, 0) != 0) return fail("recreate_indextable: fseek failed\n", IO_ERR_SEEK);
+        if (!readFramedLength(ffmt, width_, fp_, start + dslength, &a) || a != dslength) {
+            kwxIoError(routine_, "recreate_indextable: failed to read first offset from skipped index");
+            return skipOrStop();
+        }
+        if (!readFramedLength(ffmt, width_, fp_, start + dslength + width_ + 1, &b)) {
+            kwxIoError(routine_, "recreate_indextable: failed to read second offset from skipped index");
+            return skipOrStop();
+        }
+        oldIndex_ = pos_;
+        oldIndexEnd_ = start + dslength + 2 * (width_ + 1);
+        return kGoOn;
+    }
+
+    // A deleted dataset, stepped over. The mark's second byte gives the
+    // byte order and length size; a mark torn after its first byte keeps
+    // the dataset's own second byte, so the other layouts are tried too.
+    int deletedDataset(const unsigned char fb[3]) {
+        char named[3];
+        layoutOfMark(fb[0], fb[1], named);
+        int64_t first = 0, second = 0;
+        const char *tried = nullptr;
+        if (skipDeletedAnyLayout(fp_, pos_ + 3, size_, width_, named, &first, &second, &tried)) return kGoOn;
+        if (first > 0 && first <= size_)
+            claimed_ = pos_ + 3 + 2 * lengthFieldBytes(static_cast<unsigned char>(tried[0]), width_) + first;
+        kwxIoError(routine_,
+                   "recreate_indextable: Bad file: final dataset length field %" PRId64
+                   " is bad, or differs from original dataset length field %" PRId64
+                   " in deleted dataset with %s format %s at offset %" PRId64 "\n",
+                   second, first, fb[1] != 0 ? "byte-order-specific" : "old-style", tried, pos_);
+        return skipOrStop();
+    }
+
+    // The info block: the datasets start after it when it is whole in its
+    // layout; otherwise at the first whole dataset wherever it starts (a
+    // shortened block may end inside the first dataset). With none, every
+    // byte is kept and new data goes after the end of the file.
+    int infoBlock(const unsigned char fb[3]) {
+        if (pos_ != 0) return notAnItem(fb);
+        const int w = kwxInfoBlockWidth(fp_);
+        if (w == width_) {
+            if (kwxSeek64(fp_, 6 + w + 1 + 9, 0) != 0)
+                return fail("recreate_indextable: fseek +IO_ENDINFO failed", IO_ERR_SEEK);
+            return kGoOn;
+        }
+        kwxIoError(routine_, "recreate_indextable: the info block is damaged");
+        if (skipToNext()) return kGoOn;
+        r_->indexpos = size_;
+        return 0;
+    }
+
+    // Bytes starting "*CR": a writer's "*CRASH" end tag is the last thing
+    // it wrote, and ends the walk unless whole datasets follow it.
+    int endTag(const unsigned char fb[3]) {
+        char six[7] = {0};
+        if (kwxSeek64(fp_, pos_, 0) != 0 || fread(six, 1, 6, fp_) < 6) return 0;
+        if (memcmp(six, "*CRASH", 6) != 0) return notAnItem(fb);
+        if (skipToNext()) return kGoOn;
+        kwxIoError(routine_, "recreate_indextable: warning: file was not closed correctly, data may be inconsistent");
+        return 0;
+    }
+
+    // Bytes that start no item.
+    int notAnItem(const unsigned char fb[3]) {
+        char shown[4] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), static_cast<char>(fb[2]), 0};
+        for (char &c : shown)
+            if (c && (c < ' ' || c == 127)) c = '?';
+        kwxIoError(routine_,
+                   "recreate_indextable: Bad file: expected dataset, index or end, got \"%s\" at byte %" PRId64 "\n",
+                   shown, pos_);
+        return skipOrStop();
+    }
+
+    // Moves the stream to the next whole dataset after pos_; without one
+    // the stream is left where it was and the answer is false.
+    bool skipToNext() {
+        const int64_t here = kwxTell64(fp_);
+        int64_t next = nextWholeDataset(fp_, pos_, size_, width_);
+        if (next > pos_ && kwxSeek64(fp_, next, 0) == 0) {
+            kwxIoError(routine_,
+                       "recreate_indextable: skipping the %" PRId64 " unreadable bytes from offset %" PRId64
+                       " to the next whole dataset at offset %" PRId64,
+                       next - pos_, pos_, next);
+            return true;
+        }
+        if (here >= 0) kwxSeek64(fp_, here, 0);
+        return false;
+    }
+
+    // What cannot be read at pos_ is stepped over to the next whole
+    // dataset; without one the walk ends at pos_.
+    int skipOrStop() {
+        reach_ = std::max(reach_, claimed_);
+        if (skipToNext()) return kGoOn;
+        kwxIoError(routine_,
+                   "recreate_indextable: keeping the %d datasets before offset %" PRId64
+                   " and terminating scan; what follows is written over by the next dataset or the index.",
+                   static_cast<int>(r_->nlines), pos_);
+        return stopHere();
+    }
+
+    // Ends the walk at pos_, keeping what it found: the next dataset, or
+    // the index at flush, goes there.
+    int stopHere() {
+        r_->indexpos = pos_;
+        return 0;
+    }
+
+    // Where the walk ended, the next dataset goes, unless a dataset that
+    // could not be framed claims bytes beyond: then past them (a file cut
+    // inside a dataset grows by a hole up to its claimed end).
+    int placeNewData() {
+        if (reach_ > r_->indexpos) {
+            kwxIoError(routine_,
+                       "recreate_indextable: new datasets go at offset %" PRId64
+                       ", past the bytes that the length of a damaged dataset claims",
+                       reach_);
+            r_->indexpos = reach_;
+        }
+        return 0;
+    }
+
+    int fail(const char *message, int code) { return kwxIoFailWithHeader(routine_, message, code, &h_); }
+
+    IO_error_routine routine_;
+    IO_file *r_;
+    FILE *fp_;
+    const int64_t size_;
+    const int width_;
+    IO_header &h_;
+    int64_t pos_ = 0;
+    int64_t last_ = -1;
+    // The end that the item at pos_ claims by its length, 0 when unknown;
+    // the furthest such end of the items that could not be framed.
+    int64_t claimed_ = 0;
+    int64_t reach_ = 0;
+    // Where the last old index stepped over starts and ends.
+    int64_t oldIndex_ = -1, oldIndexEnd_ = -1;
+};
+
+}  // namespace
+
 // Rebuilds the index by walking the datasets from the start of the file.
 // Every whole dataset found is indexed. The scan stops at the end, at
 // "*CRASH", at an interrupted write, and at anything it cannot read (a file
@@ -943,11 +1319,8 @@ extern "C" int kwxIoFailWithHeader(IO_error_routine routine, const char *message
 extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
     if (!r || !r->stream) return IO_ERR_MEMORY;
     FILE *fp = r->stream;
-    if (kwxSeek64(fp, 0, 2) != 0) {
-        kwxsystemErr(routine, "recreate_indextable: fseek failed\n");
-        return IO_ERR_SEEK;
-    }
-    int64_t size = kwxTell64(fp);
+    int64_t size = -1;
+    if (kwxSeek64(fp, 0, 2) == 0) size = kwxTell64(fp);
     if (size < 0 || kwxSeek64(fp, 0, 0) != 0) {
         kwxsystemErr(routine, "recreate_indextable: fseek failed\n");
         return IO_ERR_SEEK;
@@ -962,291 +1335,7 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
     IO_header h;
     if (ioheader_alloc(&h) != 0)
         return kwxIoNoMemory(routine, IO_ERR_ALLOC, "recreate_indextable", IO_HEADER_BYTES);
-    int64_t last = -1;
-    int64_t pos = 0;
-    // What cannot be read at pos is stepped over to the next whole dataset,
-    // so that damage never hides the datasets after it, and is left in the
-    // file as it is. Without one the scan ends at pos, keeping what it found.
-    // Answers whether the scan goes on.
-    const int width = r->offsetwidth ? r->offsetwidth : 20;
-    // Without one the stream is left where it was.
-    auto skipToNext = [&]() {
-        const int64_t here = kwxTell64(fp);
-        int64_t next = nextWholeDataset(fp, pos, size, width);
-        if (next > pos && kwxSeek64(fp, next, 0) == 0) {
-            kwxIoError(routine,
-                       "recreate_indextable: skipping the %" PRId64 " unreadable bytes from offset %" PRId64
-                       " to the next whole dataset at offset %" PRId64,
-                       next - pos, pos, next);
-            return true;
-        }
-        if (here >= 0) kwxSeek64(fp, here, 0);
-        return false;
-    };
-    auto resync = [&]() {
-        if (skipToNext()) return true;
-        kwxIoError(routine,
-                   "recreate_indextable: keeping the %d datasets before offset %" PRId64
-                   " and terminating scan; what follows is written over by the next dataset or the index.",
-                   static_cast<int>(r->nlines), pos);
-        r->indexpos = pos;
-        return false;
-    };
-    auto stopHere = [&]() {
-        if (resync()) return 1;
-        ioheader_free(&h);
-        return 0;
-    };
-    while (true) {
-        pos = kwxTell64(fp);
-        if (pos < 0 || pos > size) {
-            return kwxIoFailWithHeader(routine, "recreate_indextable: can not tell the dataset location\n",
-                                       IO_ERR_TELL, &h);
-        }
-        if (pos <= last) {
-            // Every item moves the scan forward; anything else is a bad file.
-            kwxIoError(routine, "recreate_indextable: Bad file: no progress at byte %" PRId64 "\n", pos);
-            {
-                if (stopHere()) continue;
-                return 0;
-            }
-        }
-        last = pos;
-        r->indexpos = pos;
-        unsigned char fb[3];
-        if (fread(fb, 1, 3, fp) < 3) {
-            if (kwxTell64(fp) > pos) {
-                kwxIoError(routine,
-                           "recreate_indextable: the file ends inside the format bytes at offset %" PRId64
-                           ": assuming interrupted write and terminating scan.",
-                           pos);
-                r->indexpos = pos;
-            }
-            break;
-        }
-        char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), '\0'};
-        const char shownLetter = fb[0] >= ' ' && fb[0] < 127 ? static_cast<char>(fb[0]) : '?';
-        const char shownLevel = fb[1] >= ' ' && fb[1] < 127 ? static_cast<char>(fb[1]) : '?';
-        if (iofmt_is_live(fb[0])) {
-            int64_t dslength = 0;
-            int rc = kwxreadLength(routine, fmt, &dslength, fp);
-            if (rc && feof(fp)) {
-                // The file ends inside the length field: a write cut short
-                // there (the disk filled up, say) left the last dataset
-                // unfinished. Everything before it stays readable.
-                kwxIoError(routine,
-                           "recreate_indextable: dataset length cut short by the end of the file at "
-                           "offset %" PRId64 " (format %c%c): assuming interrupted write and "
-                           "terminating scan.",
-                           pos, shownLetter, shownLevel);
-                r->indexpos = pos;
-                ioheader_free(&h);
-                return 0;
-            }
-            if (rc) {
-                kwxIoError(routine, "recreate_indextable: error %d reading dataset length at offset %" PRId64, rc, pos);
-                {
-                if (stopHere()) continue;
-                return 0;
-            }
-            }
-            if (dslength > size || dslength < 0) {
-                kwxIoError(routine, "recreate_indextable: bad dataset length %" PRId64 " at offset %" PRId64,
-                           dslength, pos);
-                {
-                if (stopHere()) continue;
-                return 0;
-            }
-            }
-            if (dslength == 0) {
-                // An interrupted write leaves a zero length only at the end
-                // of what was written: with whole datasets after it, it is
-                // damage, stepped over like any other, and nothing after it
-                // may be written over.
-                if (skipToNext()) {
-                    kwxIoError(routine,
-                               "recreate_indextable: dataset length of zero at offset %" PRId64
-                               " with whole datasets after it: damage, not an interrupted write",
-                               pos);
-                    continue;
-                }
-                char tag[16];
-                int trc = kwxreadTag(routine, fmt, tag, 8, fp);
-                int hrc = (trc == 0 && strcmp(tag, "*DATASET") == 0) ? read_header(quietRoutine, fmt, fp, &h) : -1;
-                if (trc == 0 && hrc == 0) {
-                    kwxIoError(routine,
-                               "recreate_indextable: dataset length of zero in dataset %s:%s:%d at offset %" PRId64
-                               ": assuming interrupted write and terminating scan.",
-                               h.what, h.where, *h.when, pos);
-                } else {
-                    kwxIoError(routine,
-                               "recreate_indextable: dataset length of zero in dataset at offset %" PRId64
-                               " (format %c%c): assuming incomplete file and terminating scan.",
-                               pos, fb[0] ? shownLetter : '?', fb[1] ? shownLevel : '?');
-                }
-                r->indexpos = pos;
-                ioheader_free(&h);
-                return 0;
-            }
-            int64_t start = kwxTell64(fp);
-            if (start < 0) {
-                return kwxIoFailWithHeader(routine, "recreate_indextable: ftell failed for start position\n",
-                                           IO_ERR_TELL, &h);
-            }
-            char tag[16];
-            if (kwxreadTag(routine, fmt, tag, 8, fp) != 0) tag[0] = '\0';
-            if (strcmp(tag, "*DATASET") == 0) {
-                if (start + dslength > size) {
-                    kwxIoError(routine,
-                               "recreate_indextable: the file ends inside the dataset at offset %" PRId64
-                               " (%" PRId64 " of its %" PRId64 " bytes are there): assuming interrupted write.",
-                               pos, size - start, dslength);
-                    {
-                if (stopHere()) continue;
-                return 0;
-            }
-                }
-                if ((rc = read_header(routine, fmt, fp, &h))) {
-                    kwxIoError(routine, "recreate_indextable: read header failed at offset %" PRId64, pos);
-                    {
-                if (stopHere()) continue;
-                return 0;
-            }
-                }
-                kwxIoTrace("recreate_indextable: found %s:%s:%d at %" PRId64, h.what, h.where, *h.when, pos);
-                if (kwxSeek64(fp, start + dslength, 0) != 0) {
-                    return kwxIoFailWithHeader(routine, "recreate_indextable: fseek failed\n", IO_ERR_SEEK, &h);
-                }
-                // The trailing length must repeat the leading one: only then
-                // is the dataset whole (a length patched by a torn write, or
-                // damaged, points elsewhere).
-                int64_t trailing = 0;
-                if ((rc = kwxreadOffset(routine, fmt, &trailing, fp)) || trailing != dslength) {
-                    kwxIoError(routine,
-                               "recreate_indextable: error %d reading final dataset length for %s:%s:%d at offset %" PRId64
-                               " (found %" PRId64 ", expected %" PRId64 ")",
-                               rc ? rc : IO_ERR_BADFILE, h.what, h.where, *h.when, pos, trailing, dslength);
-                    {
-                if (stopHere()) continue;
-                return 0;
-            }
-                }
-                char line[IO_INDEX_SLOT];
-                if (!indexableName(h.what) || !indexableName(h.where)) {
-                    // Its fields would run into the others in the index line
-                    // and give every search a wrong location: the dataset is
-                    // left out, the scan goes on over it.
-                    kwxIoError(routine,
-                               "recreate_indextable: dataset at offset %" PRId64
-                               " has an empty name or one holding a line end or ESC, not indexed\n",
-                               pos);
-                } else if (kwxMakeIndexLine(line, "Y", h.what, h.where, *h.when, dslength, pos) != 0 ||
-                           insert_index(routine, r, line) != 0) {
-                    return kwxIoFailWithHeader(routine, "recreate_indextable: insert_index  failed\n",
-                                               IO_ERR_MEMORY, &h);
-                }
-            } else if (strncmp(tag, "*INDEX", 6) == 0) {
-                if (start + dslength > size) {
-                    if (skipToNext()) continue;
-                    kwxIoError(routine,
-                               "recreate_indextable: warning: truncated (or bad) index data at end of file while "
-                               "rebuilding index, file is corrupt but probably recoverable, continuing.  [%" PRId64
-                               " + %" PRId64 " > %" PRId64 "]",
-                               start, dslength, size);
-                    r->indexpos = pos;
-                    ioheader_free(&h);
-                    return 0;
-                }
-                const char ffmt[3] = {'F', '\0', '\0'};
-                int64_t a = 0, b = 0;
-                if (kwxSeek64(fp, start + dslength, 0) != 0) {
-                    return kwxIoFailWithHeader(routine, "recreate_indextable: fseek failed\n", IO_ERR_SEEK, &h);
-                }
-                if (kwxreadOffset(routine, ffmt, &a, fp) != 0) {
-                    kwxIoError(routine, "recreate_indextable: failed to read first offset from skipped index");
-                    {
-                if (stopHere()) continue;
-                return 0;
-            }
-                }
-                if (kwxreadOffset(routine, ffmt, &b, fp) != 0) {
-                    kwxIoError(routine, "recreate_indextable: failed to read second offset from skipped index");
-                    {
-                if (stopHere()) continue;
-                return 0;
-            }
-                }
-            } else {
-                kwxIoError(routine, "recreate_indextable: can't find the starting tag at offset %" PRId64, pos);
-                {
-                if (stopHere()) continue;
-                return 0;
-            }
-            }
-            continue;
-        }
-        if (iofmt_is_deleted(fb[0])) {
-            // The mark's second byte gives the byte order and length size;
-            // a mark torn after its first byte keeps the dataset's own second
-            // byte, so the other layouts are tried too.
-            char named[3];
-            layoutOfMark(fb[0], fb[1], named);
-            int64_t first = 0, second = 0;
-            const char *tried = nullptr;
-            if (!skipDeletedAnyLayout(fp, pos + 3, size, named, &first, &second, &tried)) {
-                kwxIoError(routine,
-                           "recreate_indextable: Bad file: final dataset length field %" PRId64
-                           " is bad, or differs from original dataset length field %" PRId64
-                           " in deleted dataset with %s format %s at offset %" PRId64 "\n",
-                           second, first, fb[1] != 0 ? "byte-order-specific" : "old-style", tried, pos);
-                if (stopHere()) continue;
-                return 0;
-            }
-            continue;
-        }
-        if (fb[0] == '*' && fb[1] == 'I' && fb[2] == 'N') {
-            const char ffmt[3] = {'F', '\0', '\0'};
-            int64_t recorded = 0;
-            if (kwxSeek64(fp, pos + 6, 0) != 0) {
-                return kwxIoFailWithHeader(routine, "recreate_indextable: fseek +IO_INFO failed", IO_ERR_SEEK, &h);
-            }
-            if (kwxreadOffset(routine, ffmt, &recorded, fp) != 0) {
-                return kwxIoFailWithHeader(routine, "recreate_indextable: fseek +IO_INFO failed", IO_ERR_READ, &h);
-            }
-            // The datasets start after the "*ENDINFO" line. When that line
-            // is damaged, they start at the first whole dataset after the
-            // size, or right after the line when there is none.
-            char endLine[64];
-            if (kwxReadLine(endLine, sizeof endLine, fp) <= 0) {
-                return kwxIoFailWithHeader(routine, "recreate_indextable: fseek +IO_ENDINFO failed", IO_ERR_SEEK, &h);
-            }
-            if (strcmp(endLine, "*ENDINFO\n") != 0) {
-                kwxIoError(routine, "recreate_indextable: the info block's end line is damaged");
-                skipToNext();
-            }
-            continue;
-        }
-        if (fb[0] == '*' && fb[1] == 'C' && fb[2] == 'R') {
-            char six[7] = {0};
-            if (kwxSeek64(fp, pos, 0) != 0 || fread(six, 1, 6, fp) < 6) break;
-            if (memcmp(six, "*CRASH", 6) == 0) {
-                // A writer's end tag is the last thing it wrote.
-                if (skipToNext()) continue;
-                kwxIoError(routine, "recreate_indextable: warning: file was not closed correctly, data may be inconsistent");
-                break;
-            }
-        }
-        char shown[4] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), static_cast<char>(fb[2]), 0};
-        for (char &c : shown)
-            if (c && (c < ' ' || c == 127)) c = '?';
-        kwxIoError(routine,
-                   "recreate_indextable: Bad file: expected dataset, index or end, got \"%s\" at byte %" PRId64 "\n",
-                   shown, pos);
-        {
-                if (stopHere()) continue;
-                return 0;
-            }
-    }
+    const int rc = Rebuild(routine, r, size, h).run();
     ioheader_free(&h);
-    return 0;
+    return rc;
 }

@@ -38,14 +38,16 @@ int64_t lineLocation(const char *line) {
 int quietRoutine(const char *, int) { return 0; }
 
 // What a record owes its file, kept beside the record (whose layout callers
-// see): the datasets its index retired while it could not write, and
-// whether the recorded size has been cleared. A process has a handful of
+// see): the datasets its index retired while it could not write, whether
+// the recorded size has been cleared, and whether the info block is whole
+// enough to be written at all. A process has a handful of
 // records, so a short list serves.
 struct RecordDebts {
     const IO_file *record;
     std::vector<IO_location> retired;
     bool sizeCleared;
     bool fromStore;
+    bool infoDamaged;
     // Location and line number of the lines the last locate handed out.
     std::vector<std::pair<int64_t, int32_t>> located;
 };
@@ -59,7 +61,7 @@ RecordDebts *debtsOf(const IO_file *r, bool make) {
     for (RecordDebts &d : debts())
         if (d.record == r) return &d;
     if (!make) return nullptr;
-    debts().push_back(RecordDebts{r, {}, false, false, {}});
+    debts().push_back(RecordDebts{r, {}, false, false, false, {}});
     return &debts().back();
 }
 
@@ -272,6 +274,12 @@ extern "C" int kwxIoSizeCleared(const IO_file *r) { return flagOf(r, &RecordDebt
 
 extern "C" void kwxIoSetSizeCleared(const IO_file *r, int cleared) {
     setFlag(r, &RecordDebts::sizeCleared, cleared != 0);
+}
+
+extern "C" int kwxIoInfoDamaged(const IO_file *r) { return flagOf(r, &RecordDebts::infoDamaged) ? 1 : 0; }
+
+extern "C" void kwxIoSetInfoDamaged(const IO_file *r, int damaged) {
+    setFlag(r, &RecordDebts::infoDamaged, damaged != 0);
 }
 
 extern "C" int kwxIndexFromStore(const IO_file *r) { return flagOf(r, &RecordDebts::fromStore) ? 1 : 0; }

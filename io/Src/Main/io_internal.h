@@ -390,6 +390,19 @@ int kwxIoStartChanging(IO_error_routine routine, IO_file *record);
  * the record's old stream pointer is then gone. Called before the first
  * write to a file opened for reading and writing. 0, or 1 with a message. */
 int kwxIoUseCountedStream(IO_file *record);
+/* The width of the size field when the file starts with an info block whole
+ * in its layout ("*INFO", a line holding only the size, "*ENDINFO", each
+ * line ended); 0 otherwise. The stream is left anywhere. */
+int kwxInfoBlockWidth(FILE *stream);
+/* Whether the record's file has an info block that is not whole, and
+ * setting it: its recorded size is then neither cleared nor set, since its
+ * bytes may belong to the first dataset, and every open rebuilds the index. */
+int kwxIoInfoDamaged(const IO_file *record);
+void kwxIoSetInfoDamaged(const IO_file *record, int damaged);
+/* The width of the text length fields of a file whose info block is not
+ * whole: the one with which the first whole text dataset frames, else that
+ * of the position line at the file's end, else 20. */
+int kwxGuessOffsetWidth(FILE *stream, int64_t size);
 
 #ifdef __cplusplus
 }

@@ -61,11 +61,45 @@ bool oldIndexAt(FILE *f, int64_t at) {
            strcmp(tag, "*INDEX") == 0;
 }
 
+// An info block not whole in its layout: its size is not believed, and the
+// first dataset is found wherever it starts. Its bytes may belong to that
+// dataset, so the size is neither cleared nor set from now on (the flag
+// holds for the record until it is released) and every open rebuilds.
+int openWithDamagedInfo(IO_file *record, int64_t size) {
+    IO_error_routine routine = kwxIoRoutine(record);
+    FILE *f = record->stream;
+    kwxIoError(routine,
+               "iif_open: the info block of %s is damaged: its size is neither believed nor written, "
+               "and the index is rebuilt at every open",
+               record->filename ? record->filename : "");
+    kwxIoSetInfoDamaged(record, 1);
+    if (!kwxIoInfoDamaged(record))
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iif_open", IO_NO_SIZE);
+    record->offsetwidth = kwxGuessOffsetWidth(f, size);
+    record->indexdirty = 1;
+    return recreate_indextable(routine, record);
+}
+
 void traceRecord(const char *label, const IO_file *record) {
     if (!kwxIoTraceOn()) return;
     int64_t pos = record->stream ? kwxTell64(record->stream) : -1;
     kwxIoTrace("%s: File 0x%ux \"%s\" at %" PRId64 "\n", label, (unsigned)(uintptr_t)record,
                record->filename ? record->filename : "", pos);
+}
+
+// A file that was closed cleanly and damaged since keeps every byte from the
+// rebuild's stopping point on: new datasets and the index go after the end
+// of the file, unless it stopped at an old index, which is written over as
+// always.
+int keepDamagedTail(IO_file *record, int64_t size) {
+    if (record->indexpos < size && !oldIndexAt(record->stream, record->indexpos)) {
+        kwxIoError(kwxIoRoutine(record),
+                   "iif_open: the datasets of %s end in damage at offset %" PRId64
+                   "; its bytes are kept, new datasets go after the end of the file",
+                   record->filename ? record->filename : "", record->indexpos);
+        record->indexpos = size;
+    }
+    return IO_OK;
 }
 
 // Undoes what an open did when a later check refuses the file: the lock is
@@ -81,6 +115,20 @@ int failOpen(IO_file *record, int code) {
 }
 
 }  // namespace
+
+extern "C" int kwxInfoBlockWidth(FILE *f) {
+    char block[64];
+    if (kwxSeek64(f, 0, 0) != 0) return 0;
+    const size_t n = fread(block, 1, sizeof block, f);
+    if (n < 6 || memcmp(block, "*INFO\n", 6) != 0) return 0;
+    size_t k = 6;
+    while (k < n && block[k] == ' ') ++k;
+    const size_t digits = k;
+    while (k < n && block[k] >= '0' && block[k] <= '9') ++k;
+    if (k == digits || k >= n || block[k] != '\n' || n - (k + 1) < 9 || memcmp(block + k + 1, "*ENDINFO\n", 9) != 0)
+        return 0;
+    return static_cast<int>(k - 6);
+}
 
 extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
     if (!record) return IO_ERR_OPEN;
@@ -272,9 +320,15 @@ extern "C" int openfile(IO_file *record) {
         return failOpen(record, IO_ERR_BADFILE);
     }
 
+    const bool infoWhole = kwxInfoBlockWidth(f) != 0;
     if (kwxSeek64(f, 0, 0) != 0) {
         kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
         return failOpen(record, IO_ERR_SEEK);
+    }
+    if (!infoWhole) {
+        int rc = openWithDamagedInfo(record, size);
+        if (rc == IO_OK) rc = keepDamagedTail(record, size);
+        return rc == IO_OK ? IO_OK : failOpen(record, rc);
     }
     char line[64];
     if (kwxReadLine(line, sizeof line, f) <= 0 || strncmp(line, "*INFO", 5) != 0) {
@@ -328,18 +382,7 @@ extern "C" int openfile(IO_file *record) {
     // The size is cleared before a session's first change and set again at
     // flush: a file whose size is cleared was left by a killed writer, whose
     // interrupted write (where the rebuild stopped) may be written over.
-    // A file that was closed cleanly and damaged since keeps every byte from
-    // the rebuild's stopping point on: new datasets and the index go after
-    // the end of the file, unless it stopped at an old index, which is
-    // written over as always.
-    if (rc == IO_OK && rebuilt && recorded != 0 && record->indexpos < size &&
-        !oldIndexAt(f, record->indexpos)) {
-        kwxIoError(routine,
-                   "iif_open: the datasets of %s end in damage at offset %" PRId64
-                   "; its bytes are kept, new datasets go after the end of the file",
-                   name, record->indexpos);
-        record->indexpos = size;
-    }
+    if (rc == IO_OK && rebuilt && recorded != 0) rc = keepDamagedTail(record, size);
     return rc == IO_OK ? IO_OK : failOpen(record, rc);
 }
 
@@ -361,9 +404,9 @@ extern "C" int kwxIoStartChanging(IO_error_routine routine, IO_file *record) {
     if (!kwxIoSizeCleared(record)) {
         // Written beside the stream (flushed first), which keeps its
         // position: a caller may be in the middle of a dataset it writes
-        // request by request.
+        // request by request. A size field that is not whole is left alone.
         const int fd = vrnPlatform_streamFd(record->stream);
-        if (fd >= 0) {
+        if (fd >= 0 && !kwxIoInfoDamaged(record)) {
             const int width = record->offsetwidth ? record->offsetwidth : 20;
             char field[IO_OFFSET_FIELD_MAX];
             int n = 0;
@@ -412,6 +455,10 @@ extern "C" int iif_flush(IO_file *record) {
             if (size < 0) {
                 kwxIoSysError(record, "iif_flush: can't get the filesize");
                 rc = IO_ERR_TELL;
+            } else if (kwxIoInfoDamaged(record)) {
+                // Its size field is not whole: the next open rebuilds.
+                record->indexdirty = 0;
+                kwxIoSetSizeCleared(record, 0);
             } else if (kwxSeek64(f, 6, 0) != 0) {
                 kwxIoSysError(record, "iif_flush: can't skip start of INFO dataset");
                 rc = IO_ERR_SEEK;
