@@ -17,7 +17,8 @@
 //     or not (glibc uses close_range, or walks /proc/self/fd where the kernel
 //     lacks it).
 // Every signal starts at its default action with none blocked, so nothing
-// the host set runs in the child or reaches the program.
+// the host set runs in the child or reaches the program; only the two
+// signals glibc keeps for itself (32 and 33) it leaves ignored.
 //
 // A program that cannot be executed is a failed start: posix_spawn returns
 // the exec's errno, and glibc has already reaped the child.
