@@ -1,11 +1,11 @@
 // The model query as a host pays for it: the exported call, vectors of
 // UTF-16 names included, against popen + getline + the same parse filling
 // the same four vectors with the same widening. The reader is the test
-// reader in both, writing a models block of 1, 1,000 or 100,000 models.
+// reader in both, writing a models block of 1, 10, 1,000 or 100,000 models.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -13,66 +13,49 @@
 #include <benchmark/benchmark.h>
 
 #include "VRNUtilities.h"
+#include "reader_outputs.h"
 #include "ylt/EncodingUtilities.h"
 
 namespace {
 
 using WString = std::basic_string<unsigned short>;
 
-// A folder of reader outputs, made once per program and removed at exit.
-const std::string& benchDir() {
-    static std::string dir = [] {
-        char pattern[] = "/tmp/vrnbench.XXXXXX";
-        std::string d = mkdtemp(pattern);
-        setenv("KWX5BINDIR", d.c_str(), 1);
-        setenv("KWX5EXECDIR", d.c_str(), 1);
-        setenv("KWX5_KWXTOLVREADER_EXEC", VRN_TEST_READER, 1);
-        atexit([] { system(("rm -rf '" + benchDir() + "'").c_str()); });
-        return d;
-    }();
-    return dir;
-}
-
-std::string modelsFile(int n) {
-    const std::string path = benchDir() + "/models." + std::to_string(n);
-    if (access(path.c_str(), F_OK) == 0) return path;
-    std::string text = "<MODELS_BEG>\n" + std::to_string(n) + "\n";
-    for (int i = 0; i < n; ++i) {
-        text += std::to_string(i) + "\nmodel number " + std::to_string(i) + "\n" + std::to_string(i * 10) +
-                "\nmesh of model " + std::to_string(i) + "\n";
-    }
-    text += "<MODELS_END>\n";
-    FILE* f = fopen(path.c_str(), "wb");
-    fwrite(text.data(), 1, text.size(), f);
-    fclose(f);
-    return path;
-}
-
 void BM_ExportedModelQuery(benchmark::State& state) {
-    const std::string file = modelsFile(static_cast<int>(state.range(0)));
+    const std::string file = vrnbench::modelsOutput(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         int count = 0;
         std::vector<int> ids1, ids2;
         std::vector<WString> names1, names2;
-        if (!ylt::VRNUtilities::getModelsFromTOLVFile(file, count, ids1, ids2, names1, names2) ||
-            count != state.range(0) || names2.size() != static_cast<size_t>(count))
-            state.SkipWithError("query failed");
+        try {
+            ylt::VRNUtilities::getModelsFromTOLVFile(file, count, ids1, ids2, names1, names2);
+        } catch (const ylt::Error& e) {
+            state.SkipWithError(("the query failed: " + e.getMessage()).c_str());
+            break;
+        }
+        if (count != state.range(0) || names2.size() != static_cast<size_t>(count)) {
+            state.SkipWithError("the query listed too few models");
+            break;
+        }
         benchmark::DoNotOptimize(names2.data());
     }
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ExportedModelQuery)->Arg(1)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExportedModelQuery)->Arg(1)->Arg(10)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 // The baseline: the same reader through popen, lines from getline, the
 // models block parsed into the same four vectors, names widened once each.
 void BM_PopenGetlineVectors(benchmark::State& state) {
-    const std::string file = modelsFile(static_cast<int>(state.range(0)));
+    const std::string file = vrnbench::modelsOutput(static_cast<int>(state.range(0)));
     const std::string command = std::string(VRN_TEST_READER) + " -list '" + file + "' -server_mode 2>&1";
     for (auto _ : state) {
         int count = 0;
         std::vector<int> ids1, ids2;
         std::vector<WString> names1, names2;
         FILE* p = popen(command.c_str(), "r");
+        if (!p) {
+            state.SkipWithError(("popen failed: " + std::string(strerror(errno))).c_str());
+            break;
+        }
         char* line = nullptr;
         size_t cap = 0;
         ssize_t len;
@@ -104,12 +87,14 @@ void BM_PopenGetlineVectors(benchmark::State& state) {
         }
         free(line);
         pclose(p);
-        if (index != state.range(0) || names2.size() != static_cast<size_t>(count))
-            state.SkipWithError("parse failed");
+        if (index != state.range(0) || names2.size() != static_cast<size_t>(count)) {
+            state.SkipWithError("the parse listed too few models");
+            break;
+        }
         benchmark::DoNotOptimize(names2.data());
     }
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_PopenGetlineVectors)->Arg(1)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PopenGetlineVectors)->Arg(1)->Arg(10)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

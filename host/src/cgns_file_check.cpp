@@ -116,6 +116,13 @@ CgnsFileForLibrary::CgnsFileForLibrary(const std::string& file) : file_(file), l
     // put in the file's place meanwhile from stopping the caller.
     struct stat st;
     if (::stat(file.c_str(), &st) != 0) {
+        // A file that is not there the library reports as "not found"; any
+        // other cause (a folder on the way the user may not search, say) it
+        // would report as "not found" too, so the system's reason is given.
+        if (errno != ENOENT && errno != ENOTDIR) {
+            problem_ = std::strerror(errno);
+            return;
+        }
         // The library reports a name that it cannot reach by that name.
         if (longName) libraryName_ = std::string(kDescriptorFolder) + "-1";
         return;
@@ -127,7 +134,13 @@ CgnsFileForLibrary::CgnsFileForLibrary(const std::string& file) : file_(file), l
     do {
         fd_ = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return;
+    // A file the user may not read the library would refuse without a
+    // cause ("error opening file for reading").
+    if (fd_ < 0) {
+        problem_ = std::strerror(errno);
+        return;
+    }
+    if (::fstat(fd_, &st) != 0) return;
     if (!S_ISREG(st.st_mode)) {
         problem_ = kNotRegular;
         return;

@@ -20,8 +20,10 @@ namespace detail {
 // says, are therefore refused here, as is a name with a NUL in it (the
 // library would open the file named by the part before the NUL) and one
 // that is not a regular file (a folder, FIFO or device, which the library
-// would call "not found"). Files that cannot be opened are left to the
-// library, which reports them cleanly.
+// would call "not found"). A file that is there but cannot be opened for
+// reading (no permission for it or for a folder on its way, say) is refused
+// with the system's reason, which the library would not give; a file that is
+// not there is left to the library, which reports it as "not found".
 std::string cgnsFileProblem(const std::string& file);
 
 // A file on its way to the CGNS library: the look above, and the name that

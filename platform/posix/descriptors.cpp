@@ -110,6 +110,24 @@ int vrnPlatform_waitReadable(int fd, int milliseconds) {
     }
 }
 
+long vrnPlatform_readWhileRunning(int fd, int exitFd, void* buffer, size_t n) {
+    if (exitFd < 0) return vrnPlatform_read(fd, buffer, n);
+    // Once the child has ended, everything it wrote is in the pipe: one more
+    // look that does not wait tells whether anything is left. The pipe is
+    // looked at again after the end is seen, as the child may have written
+    // and ended between poll's look at the pipe and its look at the child.
+    bool ended = false;
+    for (;;) {
+        pollfd p[2] = {{fd, POLLIN, 0}, {exitFd, POLLIN, 0}};
+        const int r = poll(p, ended ? 1 : 2, ended ? 0 : -1);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (p[0].revents) return vrnPlatform_read(fd, buffer, n);  // data, its end or an error
+        if (ended) return 0;
+        if (p[1].revents) ended = true;
+    }
+}
+
 void vrnPlatform_sleepMilliseconds(int milliseconds) {
     if (milliseconds <= 0) return;
     timespec left = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};

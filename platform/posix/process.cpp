@@ -17,21 +17,28 @@
 //     or not (glibc uses close_range, or walks /proc/self/fd where the kernel
 //     lacks it).
 // Every signal starts at its default action with none blocked, so nothing
-// the host set runs in the child or reaches the program.
+// the host set runs in the child or reaches the program; only the two
+// signals glibc keeps for itself (32 and 33) it leaves ignored.
 //
 // A program that cannot be executed is a failed start: posix_spawn returns
 // the exec's errno, and glibc has already reaped the child.
+//
+// A child's end can be watched through a pidfd, which tells the parent that
+// the child has ended even when another process keeps its pipes open, and
+// even when the host reaps its children itself.
 #include "vrn_platform.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 extern char** environ;
@@ -127,6 +134,8 @@ private:
     std::vector<int> copies_;  // parent copies of sources moved above 2
 };
 
+std::atomic<void (*)(int)> g_spawnHook{nullptr};
+
 }  // namespace
 
 int vrnPlatform_spawn(const vrnSpawnRequest* request, int* pid) {
@@ -152,8 +161,23 @@ int vrnPlatform_spawn(const vrnSpawnRequest* request, int* pid) {
         errno = err;
         return -1;
     }
+    if (void (*hook)(int) = g_spawnHook.load(std::memory_order_relaxed)) hook(static_cast<int>(child));
     if (pid) *pid = static_cast<int>(child);
     return 0;
+}
+
+void vrnPlatform_setSpawnHook(void (*hook)(int pid)) { g_spawnHook.store(hook, std::memory_order_relaxed); }
+
+int vrnPlatform_watchExit(int pid) {
+#ifdef SYS_pidfd_open
+    // Through syscall(): older C libraries have no wrapper. A pidfd is
+    // always close-on-exec.
+    return static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+#else
+    (void)pid;
+    errno = ENOSYS;
+    return -1;
+#endif
 }
 
 int vrnPlatform_wait(int pid, vrnExitStatus* status) {

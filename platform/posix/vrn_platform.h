@@ -96,6 +96,14 @@ long long vrnPlatform_fileChangeCount(void);
  * milliseconds passed first (negative: no limit), -1 on failure. */
 int vrnPlatform_waitReadable(int fd, int milliseconds);
 
+/* One read of at most n bytes from fd, a pipe a child writes to, while
+ * exitFd (from vrnPlatform_watchExit) watches that child: as
+ * vrnPlatform_read, but 0 also once the child has ended and the pipe holds
+ * nothing more, though another process may still hold a copy of its write
+ * end (a fork of the host made while the child's end was open in it). With
+ * exitFd -1, vrnPlatform_read. */
+long vrnPlatform_readWhileRunning(int fd, int exitFd, void* buffer, size_t n);
+
 /* Suspends the caller for the given milliseconds (interruptions resumed). */
 void vrnPlatform_sleepMilliseconds(int milliseconds);
 
@@ -125,6 +133,17 @@ typedef struct vrnExitStatus {
     int code;       /* its exit status */
     int signal;     /* signal that ended it, or 0 */
 } vrnExitStatus;
+
+/* A close-on-exec descriptor that becomes readable once the child ends (a
+ * pidfd), for vrnPlatform_readWhileRunning; -1 with errno set where the
+ * system cannot watch a child so (ENOSYS: a kernel before 5.3) or the child
+ * is no longer there to watch (ESRCH: it has ended and was reaped). */
+int vrnPlatform_watchExit(int pid);
+
+/* Test hook: hook(pid) runs in the starting thread after each successful
+ * vrnPlatform_spawn, while the caller still holds the parent's copies of the
+ * child's pipe ends (NULL switches it off). */
+void vrnPlatform_setSpawnHook(void (*hook)(int pid));
 
 /* Waits until the child ends (EINTR retried); fills *status when given. */
 int vrnPlatform_wait(int pid, vrnExitStatus* status);

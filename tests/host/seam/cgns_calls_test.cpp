@@ -1,7 +1,11 @@
 // The base query against a table of CGNS calls of the test's own: paths
 // that no real file produces, and which calls each path makes.
 #include <cgnslib.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <string>
 #include <vector>
@@ -209,6 +213,32 @@ TEST_F(CgnsCallTable, FolderFifoAndDeviceAreRefusedAsNotRegularFiles) {
     for (const std::string& file : {folder, fifo, std::string("/dev/null")})
         EXPECT_EQ("Can't open " + file + " for reading.\nReason: The file is not a regular file.", list(file));
     EXPECT_TRUE(fake.calls.empty());
+}
+
+// The library would call the first "not found" and give the second no
+// cause. Run as an unprivileged user (root may read anything).
+TEST_F(CgnsCallTable, AFileTheUserMayNotReadGivesTheSystemsReason) {
+    const std::string unreadable = write("unreadable.cgns", vrntest::CgnsBackEnd::Adf, {"Base"});
+    const std::string closed = dir.file("closed");
+    ASSERT_EQ(0, mkdir(closed.c_str(), 0700));
+    const std::string inClosed = closed + "/b.cgns";
+    vrntest::writeCgnsFile(inClosed, vrntest::CgnsBackEnd::Adf, {"Base"});
+    ASSERT_EQ(0, chmod(unreadable.c_str(), 0200));
+    ASSERT_EQ(0, chmod(dir.path().c_str(), 0711));
+    auto r = vrntest::runInChild([&] {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            return 10;
+        if (access(unreadable.c_str(), R_OK) == 0) return 11;
+        std::printf("%s\n%s\n", list(unreadable).c_str(), list(inClosed).c_str());
+        return fake.calls.empty() ? 0 : 12;
+    });
+    chmod(dir.path().c_str(), 0700);
+    if (r.exitStatus == 10) GTEST_SKIP() << "this machine does not let the test become an unprivileged user";
+    if (r.exitStatus == 11) GTEST_SKIP() << "the unprivileged user may read a file without read permission";
+    EXPECT_EQ(0, r.exitStatus) << r.err;
+    EXPECT_EQ("Can't open " + unreadable + " for reading.\nReason: Permission denied\nCan't open " + inClosed +
+                  " for reading.\nReason: Permission denied\n",
+              r.out);
 }
 
 TEST_F(CgnsCallTable, ShortAndTruncatedAdfFilesAreRefusedBeforeTheLibrarySeesThem) {

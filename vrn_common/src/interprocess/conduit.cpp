@@ -355,10 +355,12 @@ void Conduit_delete(Conduit* c) {
     vrnFree(c, "Conduit_delete");
 }
 
-long Conduit_read(Conduit* c, char* buffer, int n) {
+long Conduit_read(Conduit* c, char* buffer, int n) { return Conduit_readWhileRunning(c, -1, buffer, n); }
+
+long Conduit_readWhileRunning(Conduit* c, int exitFd, char* buffer, int n) {
     if (!c || !c->valid) return -1;
     if (c->type == VRN_CONDUIT_SOCKET) return Socket_recv(c->socket, buffer, n, 0);
-    return Pipe_read(c->readPipe, buffer, n);
+    return Pipe_readWhileRunning(c->readPipe, exitFd, buffer, n);
 }
 
 int Conduit_write(Conduit* c, const void* buffer, int n) {

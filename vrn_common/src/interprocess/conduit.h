@@ -97,6 +97,10 @@ void Conduit_delete(Conduit* conduit);
 
 /* One read from the child: the count, 0 at the end, -1 on failure. */
 long Conduit_read(Conduit* conduit, char* buffer, int n);
+/* Conduit_read from a child whose end exitFd watches (a Process's exitFd;
+ * -1: not watched): on a pipe, 0 also once the child has ended and the pipe
+ * holds nothing more, whoever else still holds its write end. */
+long Conduit_readWhileRunning(Conduit* conduit, int exitFd, char* buffer, int n);
 /* Writes n bytes to the child: 1, or 0 on failure. */
 int Conduit_write(Conduit* conduit, const void* buffer, int n);
 /* Formats and writes the text; 1 or 0. */

@@ -36,9 +36,11 @@ void Pipe_delete(Pipe* p) {
     vrnFree(p, "Pipe_delete");
 }
 
-long Pipe_read(Pipe* p, void* buffer, int n) {
+long Pipe_read(Pipe* p, void* buffer, int n) { return Pipe_readWhileRunning(p, -1, buffer, n); }
+
+long Pipe_readWhileRunning(Pipe* p, int exitFd, void* buffer, int n) {
     if (!p || !p->readOpen || n < 0) return -1;
-    return vrnPlatform_read(p->readFd, buffer, static_cast<size_t>(n));
+    return vrnPlatform_readWhileRunning(p->readFd, exitFd, buffer, static_cast<size_t>(n));
 }
 
 int Pipe_write(Pipe* p, const void* buffer, int n) {

@@ -24,6 +24,10 @@ void Pipe_delete(Pipe* pipe);
 /* One read of at most n bytes: the count, 0 at the end of input, -1 on
  * failure (also when the read end is closed). */
 long Pipe_read(Pipe* pipe, void* buffer, int n);
+/* Pipe_read from a child's pipe while exitFd (a Process's exitFd) watches
+ * the child: 0 also once the child has ended and the pipe holds nothing
+ * more, whoever else still holds its write end. exitFd -1: Pipe_read. */
+long Pipe_readWhileRunning(Pipe* pipe, int exitFd, void* buffer, int n);
 /* Writes all n bytes: 1, or 0 with the errno kept in lastError (a reader
  * that has gone gives EPIPE, never a signal). */
 int Pipe_write(Pipe* pipe, const void* buffer, int n);

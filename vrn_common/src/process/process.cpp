@@ -119,6 +119,14 @@ int createChildProcess(Process* process, Command* command, int n, Conduit** cond
     if (err) return err;
     process->pid = pid;
     process->handle = pid;
+    // The child's end is watched beside the pipes it writes to, so that a
+    // read from them ends with the child (Conduit_readWhileRunning).
+    for (int i = 0; i < n; ++i) {
+        if (conduits[i] && conduits[i]->valid && conduits[i]->type == VRN_CONDUIT_PIPE) {
+            process->exitFd = vrnPlatform_watchExit(pid);
+            break;
+        }
+    }
     return 0;
 }
 
@@ -219,6 +227,7 @@ Process* Process_newMultiConduit(Command* command, int n, const char** conduitTy
     }
     auto* p = static_cast<Process*>(vrnCalloc(sizeof(Process), 0, "Process_newMultiConduit"));
     p->status = -1;
+    p->exitFd = -1;
     int err = 0;
     for (int i = 0; i < n; ++i) {
         conduits[i] = conduitTypes[i] ? Conduit_newBeforeSpawn(conduitTypes[i]) : nullptr;
@@ -272,6 +281,7 @@ void Process_delete(Process* p) {
     // does not stay behind as a zombie; one still running is left alone
     // rather than blocking the caller.
     if (p->pid > 0 && !p->waited) vrnPlatform_reap(p->pid);
+    vrnPlatform_close(p->exitFd);
     vrnFree(p, "Process_delete");
 }
 

@@ -20,6 +20,10 @@ typedef struct Process {
     int outputFd;          /* file opened for a ">" redirection, 0 when none */
     int termSignal;        /* signal that ended the child, 0 when none */
     int waited;            /* 1 once the child has been reaped */
+    int exitFd;            /* for a child with pipe conduits: readable once
+                              it has ended (see Conduit_readWhileRunning);
+                              -1 where the system cannot watch it so, and
+                              for other children */
 } Process;
 
 /* The one-conduit form; no conduit when conduitType is NULL. */

@@ -114,11 +114,14 @@ private:
     char** names2_ = nullptr;
 };
 
-// Hands each line of the conduit's output to take(line, length), split in
-// place in one read buffer: its newline replaced by NUL. A line longer than
-// the buffer grows it; the last line needs no newline.
+// Hands each line of the child's output through the conduit to take(line,
+// length), split in place in one read buffer: its newline replaced by NUL.
+// A line longer than the buffer grows it; the last line needs no newline,
+// and *endsInsideLine says whether it had none. The output ends where the
+// child has ended and left nothing more to read (exitFd: the Process's).
 template <class Take>
-bool forEachLine(Conduit* conduit, Take take) {
+bool forEachLine(Conduit* conduit, int exitFd, bool* endsInsideLine, Take take) {
+    *endsInsideLine = false;
     int size = 65536;  // room for the bytes read and a NUL after them
     char* buffer = static_cast<char*>(vrnMalloc(size, "readOutput"));
     int start = 0;
@@ -144,7 +147,7 @@ bool forEachLine(Conduit* conduit, Take take) {
                 buffer = static_cast<char*>(vrnRealloc(buffer, size, "readOutput"));
             }
         }
-        const long got = Conduit_read(conduit, buffer + fill, size - 1 - fill);
+        const long got = Conduit_readWhileRunning(conduit, exitFd, buffer + fill, size - 1 - fill);
         if (got < 0) {
             vrnFree(buffer, "readOutput");
             return false;
@@ -153,6 +156,7 @@ bool forEachLine(Conduit* conduit, Take take) {
             if (fill > 0) {
                 buffer[fill] = '\0';
                 take(buffer, fill);
+                *endsInsideLine = true;
             }
             break;
         }
@@ -162,7 +166,10 @@ bool forEachLine(Conduit* conduit, Take take) {
     return true;
 }
 
-int readOutput(int* n, Conduit* conduit, vrn::TolvModelSink& models) {
+// Parses the reader's output. *valueCut says whether the output ended inside
+// a line that was taken as a value (the count or a model's), with no newline
+// after it: a reader that died there may have been cut off inside it.
+int readOutput(int* n, Conduit* conduit, int exitFd, vrn::TolvModelSink& models, bool* valueCut) {
     static vrnDebugPreamble debug;
     debug.enter("readOutput", "Read mesh data from vrnTOLVReader.exe.");
 
@@ -173,12 +180,15 @@ int readOutput(int* n, Conduit* conduit, vrn::TolvModelSink& models) {
     // The model being read: its values wait until its last one arrives.
     int id1 = 0, id2 = 0;
     std::string name1;
+    bool lastWasValue = false;
     *n = 0;
     models.reset();
 
     // A read that fails, or memory that runs out, ends the listing as
     // output that cannot be parsed.
-    const bool whole = forEachLine(conduit, [&](char* line, int length) {
+    bool endsInsideLine = false;
+    const bool whole = forEachLine(conduit, exitFd, &endsInsideLine, [&](char* line, int length) {
+        lastWasValue = false;
         if (length > 0 && line[length - 1] == '\r') line[--length] = '\0';
         if (debug.tracing()) {
             FILE* trace = vrnDebug_getStream();
@@ -219,6 +229,7 @@ int readOutput(int* n, Conduit* conduit, vrn::TolvModelSink& models) {
         } else if (startsWith(line, "<MODELS_END>")) {
             inModels = 0;
         } else if (index == -1) {
+            lastWasValue = true;
             index = 0;
             if (!scanInt(line, n) || *n < 1) {
                 fail = 1;
@@ -234,6 +245,7 @@ int readOutput(int* n, Conduit* conduit, vrn::TolvModelSink& models) {
             fail = 1;
             inModels = 0;
         } else {
+            lastWasValue = true;
             try {
                 switch (field) {
                 case 0: fail = !scanInt(line, &id1); break;
@@ -256,6 +268,7 @@ int readOutput(int* n, Conduit* conduit, vrn::TolvModelSink& models) {
     });
 
     if (warningObject) vrnError_publish(warningObject);
+    *valueCut = endsInsideLine && lastWasValue;
 
     if (!whole) fail = 1;
     if (!fail && (index == -1 || index == *n)) {
@@ -317,19 +330,29 @@ int TOLVQuery_listModels(const char* file, int* n, TolvModelSink& models) {
         if (reason) vrnError_addMessage(e, "Reason: %s\n", strerror(reason));
         vrnError_publish(e);
     } else {
-        result = readOutput(n, conduit, models);
-        Process_wait(process);
+        bool valueCut = false;
+        result = readOutput(n, conduit, process->exitFd, models, &valueCut);
+        const bool statusKnown = Process_wait(process) == 1;
         // A reader that a signal ended may have stopped anywhere in its
         // output: what it wrote cannot be trusted. A host that reaps its
-        // children itself (SIGCHLD ignored, or a handler that waits for
-        // every child) may take the status first; then no signal is known
-        // and the output alone decides.
+        // children itself (SIGCHLD ignored or SA_NOCLDWAIT, or a handler
+        // that waits for every child) may take the status first; then no
+        // signal is known and the output alone decides: a listing whose
+        // last value has its newline was printed whole, one cut inside its
+        // last value may be a name cut short, and fails.
         int signal = Process_getTerminationSignal(process);
-        if (signal != 0) {
-            vrnError* e = vrnError_new(VRN_U_CHILD_PROCESS_CRASHED, "vrnTOLVQuery_getModels",
-                                       __FILE__, __LINE__);
-            vrnError_addMessage(e, "kwxtolvreader was ended by signal %d before it finished.\n",
-                                signal);
+        const bool cutShort = !statusKnown && valueCut && *n > 0;
+        if (signal != 0 || cutShort) {
+            vrnError* e = vrnError_new(signal != 0 ? VRN_U_CHILD_PROCESS_CRASHED : VRN_U_INVALID_RESULT,
+                                       "vrnTOLVQuery_getModels", __FILE__, __LINE__);
+            if (signal != 0)
+                vrnError_addMessage(e, "kwxtolvreader was ended by signal %d before it finished.\n",
+                                    signal);
+            else
+                vrnError_addMessage(e, "%s",
+                                    "The output of kwxtolvreader ends inside its last value, and how\n"
+                                    "kwxtolvreader ended is not known (the host reaps its children\n"
+                                    "itself): the listing may have been cut short.\n");
             vrnError_publish(e);
             *n = 0;
             models.reset();
