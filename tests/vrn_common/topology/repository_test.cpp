@@ -38,6 +38,49 @@ TEST_F(RepositoryFixture, ARewrittenHistoryDropsLaterCheckpoints) {
     EXPECT_EQ(repo->checkpoints[2], 3);
 }
 
+TEST_F(RepositoryFixture, CheckpointListsLongerThanItsFirstCapacityAreKeptWhole) {
+    // One session: more checkpoints than the list first holds.
+    for (int i = 0; i < 60; ++i) {
+        Model_setRealParameter(model, i);
+        ASSERT_EQ(Repository_externalCheckpoint(repo), i + 1);
+    }
+    ASSERT_EQ(repo->count, 61);
+    for (int i = 0; i < 61; ++i) EXPECT_EQ(repo->checkpoints[i], i + 1);
+    // A host's own stored list of 13 to 50 states is read whole at the
+    // next open, the rest of the list zeroed.
+    std::vector<int> stored;
+    for (int s = 2; s <= 61; s += 2) stored.push_back(s);
+    ASSERT_TRUE(Database_setIntegerArray(m->database, 0, repo->header.uuid, "checkpoints", stored.data(),
+                                         static_cast<int>(stored.size())));
+    reopen();
+    ASSERT_EQ(repo->count, 30);
+    ASSERT_EQ(repo->capacity, 50);
+    for (int i = 0; i < repo->capacity; ++i) EXPECT_EQ(repo->checkpoints[i], i < 30 ? 2 * (i + 1) : 0);
+    Model_setRealParameter(model, 99);
+    EXPECT_EQ(Repository_externalCheckpoint(repo), 30);
+}
+
+TEST_F(RepositoryFixture, ADamagedReferenceToThePrimaryModelIsRefused) {
+    // One bit flipped in the stored reference; the model itself is whole.
+    vrnUUID damaged;
+    memcpy(&damaged, model->header.uuid, sizeof damaged);
+    reinterpret_cast<unsigned char*>(&damaged)[5] ^= 0x10;
+    ASSERT_TRUE(vrnStateManager_writeUUID(m, repo->header.uuid, "primaryModel", &damaged));
+    vrnStateManager_closeState(m);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    commontest::takeErrors();
+    std::string before = vrntest::readFile(name);
+    EXPECT_EQ(Repository_new(name.c_str()), nullptr);
+    auto errors = commontest::takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().code, VRN_I_INTERNAL_ERROR);
+    EXPECT_EQ(errors.back().message, "Unable to locate the primary model in the database\n\"" + name + "\".\n");
+    EXPECT_TRUE(vrntest::readFile(name) == before) << "the refused open wrote into the file";
+    EXPECT_FALSE(vrnFileExists((name + ".lck").c_str()));
+}
+
 TEST(RepositoryOpen, AModelWithoutRepositoryIsAdoptedAndTwoModelsAreRefused) {
     vrntest::TempDir dir;
     std::string one = dir.file("one.vrn"), two = dir.file("two.vrn");
