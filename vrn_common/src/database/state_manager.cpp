@@ -495,6 +495,15 @@ int vrnStateManager_flushCache(vrnStateManager* m) {
     return dumped;
 }
 
+void vrnStateManager_noteFailedDump(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                                    const char* text) {
+    if (!m || !m->database || failedWrites().count(m)) return;
+    int state = vrnStateManager_newState(m);
+    std::string where = uuid ? textOf(uuid) : DATABASE_GLOBAL;
+    failedWrites()[m] = std::string(text ? text : "") + " [" + (key ? key : "") + ", " + where + ", " +
+                        std::to_string(state) + "]";
+}
+
 int vrnStateManager_closeState(vrnStateManager* m) {
     if (!m) return 0;
     vrnStateManager_flushCache(m);
