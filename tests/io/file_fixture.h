@@ -123,6 +123,7 @@ public:
 
     int request(int code, Header &h, Data &d) { return iocntc(code, catchMessage, &h.h, &d.d, control_); }
     int copyChosen(Data &d) { return iocnt_copychosen(catchMessage, &d.d, control_); }
+    int exact(int code, Header &h, Data &d) { return iocnt_exact(code, catchMessage, &h.h, &d.d, control_); }
     int open(const std::string &name, int code = IO_OPEN_PRIMARY) {
         Header h;
         Data d;

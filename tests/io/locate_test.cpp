@@ -99,6 +99,40 @@ TEST(Locate, WildcardsOnWhatWhereOrBoth) {
     EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("ax", "q*", -1, d));
 }
 
+// iocnt_exact takes '*', '?', '[' and ']' in WHAT and WHERE as themselves,
+// for both files' locates and deletes; WHEN still may be every time.
+TEST(Locate, ExactNamesTakePatternCharactersAsThemselves) {
+    TempDir dir;
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    ASSERT_EQ(IO_OK, c.writeInts("a*", "w", 1, {1}));
+    ASSERT_EQ(IO_OK, c.writeInts("ab", "w", 1, {2}));
+    ASSERT_EQ(IO_OK, c.writeInts("t", "z[1]", 1, {3}));
+    ASSERT_EQ(IO_OK, c.writeInts("t", "zA", 1, {4}));
+    ASSERT_EQ(IO_OK, c.writeInts("t", "z[1]", 2, {5}));
+    auto exact = [&c](int code, const char *what, const char *where, int32_t when) {
+        Header h(what, where, when);
+        Data d;
+        d.sizeForLocate(8);
+        std::vector<std::string> out;
+        int rc = c.exact(code, h, d);
+        bool located = code == IO_LOCATE_DS || code == IO_LOCATE_PRIMARY_DS;
+        for (int k = 0; rc == IO_OK && located && k < d.nints; ++k)
+            out.push_back(d.stringAt(2 * k) + ":" + d.stringAt(2 * k + 1) + ":" + std::to_string(d.ints[k]));
+        return std::make_pair(rc, out);
+    };
+    using Found = std::pair<int, Names>;
+    EXPECT_EQ((Found{IO_OK, {"a*:w:1"}}), exact(IO_LOCATE_DS, "a*", "w", -1));
+    EXPECT_EQ((Found{IO_OK, {"t:z[1]:2", "t:z[1]:1"}}), exact(IO_LOCATE_PRIMARY_DS, "t", "z[1]", -1));
+    EXPECT_EQ((Found{IO_OK, {"t:z[1]:1"}}), exact(IO_LOCATE_DS, "t", "z[1]", 1));
+    EXPECT_EQ((Found{IO_ERR_NOTLOCATED, {}}), exact(IO_LOCATE_DS, "?b", "w", -1));
+    EXPECT_EQ((Found{IO_OK, {}}), exact(IO_DELETE_DS, "a*", "w", -1));
+    EXPECT_EQ((Found{IO_OK, {}}), exact(IO_DELETE_PRIMARY_DS, "t", "z[1]", 1));
+    EXPECT_EQ((Names{"ab:w", "t:zA", "t:z[1]"}), whatsFound(c, "*", "*", -1));
+    EXPECT_EQ((Found{IO_ERR_REQUEST, {}}), exact(IO_READ_DS, "ab", "w", 1));
+    EXPECT_EQ((Found{IO_ERR_REQUEST, {}}), exact(IO_CURRENT_HANDLE + 1, "ab", "w", 1));
+}
+
 TEST(Locate, WildcardSearchesFollowNewDatasetsAndDeletions) {
     TempDir dir;
     Client c;

@@ -239,7 +239,7 @@ extern "C" int delete_ds_entry(IO_error_routine routine, const char *what, const
     return IO_OK;
 }
 
-extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *record) {
+extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
     if (!record || !header) return IO_ERR_MEMORY;
     int32_t nstrings = 0, nints = 0, noffsets = 0;
     std::vector<char> strings(IO_STRING_LEN);
@@ -254,7 +254,7 @@ extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *r
     result.offsets = offsets.data();
     result.noffsets = &noffsets;
 
-    int rc = locate_dataset(routine, header, &result, record);
+    int rc = locate_dataset(routine, header, &result, record, exact);
     if (rc == IO_ERR_NOTLOCATED) return IO_OK;
     if (rc == IO_ERR_MEMORY && nints > 0) {
         try {
@@ -268,7 +268,7 @@ extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *r
         result.strings = strings.data();
         result.ints = ints.data();
         result.offsets = offsets.data();
-        rc = locate_dataset(routine, header, &result, record);
+        rc = locate_dataset(routine, header, &result, record, exact);
         if (rc == IO_ERR_NOTLOCATED) return IO_OK;
     }
     if (rc != IO_OK) {

@@ -209,8 +209,8 @@ int readLocated(IO_error_routine routine, IO_header *header, IO_data *data, IO_f
                        [&](IO_error_routine r) { return readOnce(r, header, data, file, as); });
 }
 
-int locate(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file) {
-    int rc = locate_dataset(routine, header, data, file);
+int locate(IO_error_routine routine, IO_header *header, IO_data *data, IO_file *file, bool exact) {
+    int rc = locate_dataset(routine, header, data, file, exact);
     if (rc == IO_OK || rc == IO_ERR_MEMORY || rc == IO_ERR_NOTLOCATED) return rc;
     kwxIoError(routine, "iocnt: _locate_dataset failed\n");
     return rc;
@@ -321,6 +321,7 @@ struct Call {
     IO_data *data;
     IO_control *control;
     IO_file *P, *S, *T, *cur;
+    bool exact;   // names of a locate or delete are plain names, not patterns
 };
 
 int openPrimary(Call &c) {
@@ -364,7 +365,8 @@ int setFormat(Call &c) {
 int deleteDataset(Call &c) {
     if (int rc = busy(c.routine, c.cur, "iocnt: setfilebusyflag failed when deleting a data set\n"))
         return rc;
-    return failed(c.routine, delete_ds(c.routine, c.header, c.cur), "iocnt: delete a dataset failed\n");
+    return failed(c.routine, delete_ds(c.routine, c.header, c.cur, c.exact),
+                  "iocnt: delete a dataset failed\n");
 }
 
 int writeDataset(Call &c) {
@@ -377,14 +379,14 @@ int writeDataset(Call &c) {
     return indexPositionHere(c.routine, c.cur);
 }
 
-int locateDataset(Call &c) { return locate(c.routine, c.header, c.data, c.cur); }
+int locateDataset(Call &c) { return locate(c.routine, c.header, c.data, c.cur, c.exact); }
 
-int locatePrimaryDataset(Call &c) { return locate(c.routine, c.header, c.data, c.P); }
+int locatePrimaryDataset(Call &c) { return locate(c.routine, c.header, c.data, c.P, c.exact); }
 
 int deletePrimaryDataset(Call &c) {
     if (int rc = busy(c.routine, c.P, "iocnt: setfilebusyflag failed when req =IO_DELETE_PRIMARY_DS\n"))
         return rc;
-    return failed(c.routine, delete_ds(c.routine, c.header, c.P), "iocnt: delete_ds failed\n");
+    return failed(c.routine, delete_ds(c.routine, c.header, c.P, c.exact), "iocnt: delete_ds failed\n");
 }
 
 int readDataset(Call &c) { return readLocated(c.routine, c.header, c.data, c.cur, false); }
@@ -865,13 +867,13 @@ int checkArrays(const RequestRow &row, IO_error_routine routine, const IO_header
 // iocntc, a request on a closed file still answers instead of reaching into
 // a record that is not there.
 int runRow(const RequestRow &row, int request, IO_error_routine routine, IO_header *header,
-           IO_data *data, IO_control *control) {
+           IO_data *data, IO_control *control, bool exact = false) {
     if (!fileOpenFor(row, control)) {
         kwxIoError(routine, "iocnt: no file is open for request %d\n", request);
         return IO_ERR_NOFILE;
     }
     Call call = {routine, header, data, control, &control->primary, &control->secondary,
-                 &control->text, control->current};
+                 &control->text, control->current, exact};
     try {
         return row.run(call);
     } catch (const std::bad_alloc &) {
@@ -918,16 +920,24 @@ extern "C" int iocntc(int request, IO_error_routine routine, IO_header *header, 
     return iocnt(request, routine, header, data, control);
 }
 
+namespace {
+
+// A control block's records take format U5 until a request sets another.
+void initialise(IO_control *control) {
+    if (control->initialised) return;
+    control->initialised = 1;
+    memcpy(control->primary.format, "U5", 3);
+    memcpy(control->secondary.format, "U5", 3);
+    memcpy(control->text.format, "U5", 3);
+}
+
+}  // namespace
+
 extern "C" int iocnt(int request, IO_error_routine routine, IO_header *header, IO_data *data,
                      IO_control *control) {
     if (!routine) routine = kwxIoDefaultErrorRoutine;
     if (!control) return IO_ERR_MEMORY;
-    if (!control->initialised) {
-        control->initialised = 1;
-        memcpy(control->primary.format, "U5", 3);
-        memcpy(control->secondary.format, "U5", 3);
-        memcpy(control->text.format, "U5", 3);
-    }
+    initialise(control);
     const RequestRow *row = rowOf(request);
     if (!row) {
         kwxIoError(routine, "iocnt: unknown request\n");
@@ -943,4 +953,25 @@ extern "C" int iocnt_copychosen(IO_error_routine routine, IO_data *data, IO_cont
     static const RequestRow kCopyChosen = {T::Current, H::None, true, 0, A::None, true, copyChosen};
     if (int rc = checkArrays(kCopyChosen, routine, nullptr, data)) return rc;
     return runRow(kCopyChosen, IO_COPY_DS_COMPRESS_WHEN, routine, nullptr, data, control);
+}
+
+extern "C" int iocnt_exact(int request, IO_error_routine routine, IO_header *header, IO_data *data,
+                           IO_control *control) {
+    if (!routine) return IO_ERR_ROUTINE;
+    if (!data) return argError(routine, "iocnt_exact: IO_data structure is null\n");
+    if (!control) return argError(routine, "iocnt_exact: IO_control structure is null\n");
+    if (request != IO_LOCATE_DS && request != IO_LOCATE_PRIMARY_DS && request != IO_DELETE_DS &&
+        request != IO_DELETE_PRIMARY_DS) {
+        kwxIoError(routine, "iocnt_exact: request %d takes no names\n", request);
+        return IO_ERR_REQUEST;
+    }
+    const RequestRow &row = kRequests[request];
+    if (int rc = checkHeader(row, routine, header)) return rc;
+    if (int rc = checkArrays(row, routine, header, data)) return rc;
+    if (!fileOpenFor(row, control)) {
+        kwxIoError(routine, "iocnt_exact: no file is open for request %d\n", request);
+        return IO_ERR_NOFILE;
+    }
+    initialise(control);
+    return runRow(row, request, routine, header, data, control, true);
 }

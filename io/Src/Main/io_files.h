@@ -52,7 +52,9 @@ int kwxIndexSortWhat(IO_error_routine routine, IO_file *record);
 
 /* ---- Deletion (delete.cpp) ---------------------------------------------- */
 
-int delete_ds(IO_error_routine routine, IO_header *header, IO_file *record);
+/* Deletes the datasets that header names, as patterns or, with exact not 0,
+ * as plain names. */
+int delete_ds(IO_error_routine routine, IO_header *header, IO_file *record, int exact);
 int delete_ds_entry(IO_error_routine routine, const char *what, const char *where, int32_t when,
                     int64_t location, int64_t dslength, IO_file *record);
 int delete_bywhat(IO_error_routine routine, char *table, int first, int last, const char *key,

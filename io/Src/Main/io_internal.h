@@ -19,6 +19,8 @@ extern "C" {
 #define IO_ESC 27                 /* field separator of index lines and header records */
 #define IO_INDEX_SLOT 256         /* bytes per index table slot */
 #define IO_INDEX_GROW 10000       /* free slots added when a table is made or grown */
+/* Search modes: WHAT and WHERE as plain names (WHEN negative: every time),
+ * by WHERE, and both as patterns. */
 #define IO_SORT_WHAT (-1)
 #define IO_SORT_WHERE (-2)
 #define IO_SORT_WILD 7
@@ -312,7 +314,10 @@ int kwxMakeIndexLine(char *line, const char *status, const char *what, const cha
 int parseindex(IO_error_routine routine, const char *line, IO_location *location);
 int get_ds_location(IO_error_routine routine, int mode, IO_header *key, IO_file *record,
                     int *count, IO_location *located);
-int locate_dataset(IO_error_routine routine, IO_header *key, IO_data *result, IO_file *record);
+/* Locates key's datasets into result: WHAT and WHERE are patterns, or with
+ * exact not 0 plain names. */
+int locate_dataset(IO_error_routine routine, IO_header *key, IO_data *result, IO_file *record,
+                   int exact);
 int index_sortWhat(const void *a, const void *b);
 int index_sortWhere(const void *a, const void *b);
 int dsloc_sortWhen(const void *a, const void *b);

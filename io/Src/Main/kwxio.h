@@ -192,6 +192,14 @@ int iocnt(int request, IO_error_routine routine, IO_header *header, IO_data *dat
    written. Not a request code, so that the codes past IO_CURRENT_HANDLE stay
    unknown requests. */
 int iocnt_copychosen(IO_error_routine routine, IO_data *data, IO_control *control);
+/* As iocnt for the requests that take names as patterns (IO_LOCATE_DS,
+   IO_LOCATE_PRIMARY_DS, IO_DELETE_DS, IO_DELETE_PRIMARY_DS), but WHAT and
+   WHERE are compared exactly: '*', '?', '[' and ']' are plain characters.
+   WHEN keeps its meaning (negative: every time). The arguments are checked
+   as iocntc checks them. Any other request: IO_ERR_REQUEST. Not a request
+   code, so that codes past IO_CURRENT_HANDLE stay unknown requests. */
+int iocnt_exact(int request, IO_error_routine routine, IO_header *header, IO_data *data,
+                IO_control *control);
 
 /* Header buffers of the library's own sizes; ioheader_alloc gives 0 or 28. */
 int ioheader_alloc(IO_header *header);

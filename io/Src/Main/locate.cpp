@@ -251,19 +251,16 @@ int searchWhat(IO_error_routine routine, const IO_header *key, IO_file *record, 
         int rc = kwxIndexSortWhat(routine, record);
         if (rc != IO_OK) return rc;
     }
-    if (kwxHasWildcard(key->what) == 1)
-        kwxIoError(routine,
-                   "INST: get_ds_sortwhat_location with IO_SORT_WHAT when WHAT is a wildcard in "
-                   "io\\Src\\Main\\get_ds_location");
+    // WHAT and WHERE are compared exactly, whatever characters they hold: the
+    // searches by a name the library holds come here, and a stored name is
+    // never a pattern.
     std::string k = key->what;
     k += kEsc;
-    if (kwxHasWildcard(key->where) != 1) {
-        k += key->where;
+    k += key->where;
+    k += kEsc;
+    if (*key->when >= 0) {
+        k += std::to_string(*key->when);
         k += kEsc;
-        if (*key->when >= 0) {
-            k += std::to_string(*key->when);
-            k += kEsc;
-        }
     }
     int first, last;
     int head = kwxIndexSortedCount(record);
@@ -769,7 +766,8 @@ extern "C" int get_ds_location(IO_error_routine routine, int mode, IO_header *ke
 
 namespace {
 
-int locateOnce(IO_error_routine routine, IO_header *key, IO_data *result, IO_file *record) {
+int locateOnce(IO_error_routine routine, IO_header *key, IO_data *result, IO_file *record,
+               bool exact) {
     if (!result || !result->nstrings || !result->nints || !result->noffsets || !record)
         return IO_ERR_MEMORY;
     if (!keyUsable(key)) return IO_ERR_MEMORY;
@@ -787,8 +785,8 @@ int locateOnce(IO_error_routine routine, IO_header *key, IO_data *result, IO_fil
         }
         kwxIoTrace("start to locate %s:%s:%d", key->what, key->where, *key->when);
 
-        bool wildWhat = kwxHasWildcard(key->what) == 1;
-        bool wildWhere = kwxHasWildcard(key->where) == 1;
+        bool wildWhat = !exact && kwxHasWildcard(key->what) == 1;
+        bool wildWhere = !exact && kwxHasWildcard(key->where) == 1;
         Matches found;
         int rc;
         std::string prefix = wildWhat ? literalPrefix(key->what) : std::string();
@@ -872,10 +870,10 @@ int locateOnce(IO_error_routine routine, IO_header *key, IO_data *result, IO_fil
 // that table against the file once: a damaged name or status in a stored
 // line hides its dataset, and the search is then made in the rebuilt table.
 extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data *result,
-                              IO_file *record) {
-    int rc = locateOnce(routine, key, result, record);
+                              IO_file *record, int exact) {
+    int rc = locateOnce(routine, key, result, record, exact != 0);
     if (rc != IO_ERR_NOTLOCATED || !kwxIndexFromStore(record)) return rc;
     int changed = 0;
     if (int check = kwxIndexRecheck(routine, record, &changed)) return check;
-    return changed ? locateOnce(routine, key, result, record) : rc;
+    return changed ? locateOnce(routine, key, result, record, exact != 0) : rc;
 }
