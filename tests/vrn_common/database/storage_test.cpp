@@ -76,7 +76,7 @@ TEST_F(FileFixture, EraseAfterFindingTheActiveVersionErasesOnlyThatVersion) {
     int when = -1;
     ASSERT_TRUE(Dataset_locateActive(ds(), "k", "w", 2, &when));
     ASSERT_EQ(when, 2);
-    ASSERT_TRUE(DefFile_erase(file, "k", "w", 2));
+    ASSERT_TRUE(DefFile_erase(file, "k", "w", 2, 1));
     int n = 0;
     int* whens = nullptr;
     ASSERT_TRUE(DefFile_match(file, "k", "w", -1, 0, &n, nullptr, nullptr, &whens));
@@ -262,12 +262,12 @@ TEST_F(FileFixture, AttributesSplitAndOversizedTextsAreRefused) {
     EXPECT_FALSE(Dataset_writeInts(ds(), "k", long80.c_str(), 1, 1, 0, &one));
     int value = 0;
     EXPECT_FALSE(DefFile_readInt(file, long80.c_str(), "w", 1, &value));
-    EXPECT_EQ(Dataset_match(ds(), "k", long80.c_str(), -1, 1, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(Dataset_match(ds(), "k", long80.c_str(), -1, 0, 1, nullptr, nullptr, nullptr), 0);
 }
 
 TEST_F(FileFixture, FailuresAreRecordedAndMessagesStayBounded) {
     file->modified = 0;
-    EXPECT_FALSE(DefFile_erase(file, "none", "w", 1));
+    EXPECT_FALSE(DefFile_erase(file, "none", "w", 1, 1));
     EXPECT_EQ(file->modified, 0);
     EXPECT_EQ(file->errorCode, VRN_U_UNABLE_TO_DELETE_DATASET);
     // A failed allocating read hands out no array and a count of 0.

@@ -914,7 +914,7 @@ int vrnStateManager_purge(vrnStateManager* m, int mode) {
     // undo or redo, built in a copy that replaces the file in one rename.
     static const char* const counters[] = {"State - current", "State - last", "State - first"};
     static const int values[] = {1, 1, 0};
-    return Database_keepOneState(m->database, abs(m->current), "__DELETED__*", 3, counters, values);
+    return Database_keepOneState(m->database, abs(m->current), "__DELETED__", 3, counters, values);
 }
 
 void vrnStateManager_releaseDatabase(vrnStateManager* m) {
