@@ -6,6 +6,7 @@
 #   goes beside it (FILE.vrn); three reads, in a folder made read-only, leave
 #   the model byte for byte; a file already at the model file's name is not
 #   replaced.
+#   A write refused by another process's lock on the name leaves no file.
 # CASE ReadOfAMissingFileFailsAndCreatesNothing (model_database): read of a
 #   missing file exits 1 with a message naming it and leaves the folder empty.
 # CASE RefusesToReplaceAFile (make_sample_cgns): a file of a sample's name
@@ -49,6 +50,12 @@ KeepsAUserFileWithoutModelEnding)
     "$program" write "$d/taken.vrn" > /dev/null 2>&1 || status=$?
     [ "$status" -eq 1 ] || fail "write over an existing file ended with status $status, not 1"
     cmp "$d/taken.vrn" "$d/taken.expected" || fail "write replaced an existing file"
+    # A write that fails leaves nothing under the name it was given.
+    printf -- '-1' > "$d/plan.vrn.lck"
+    status=0
+    "$program" write "$d/plan.vrn" > /dev/null 2>&1 || status=$?
+    [ "$status" -eq 1 ] || fail "write beside another's lock ended with status $status, not 1"
+    [ ! -e "$d/plan.vrn" ] || fail "the failed write left plan.vrn"
     ;;
 ReadOfAMissingFileFailsAndCreatesNothing)
     status=0

@@ -191,7 +191,8 @@ std::string compactionLeftover(const char* fileName) {
 // killed while creating it leaves no file that is not a model under that
 // name. When the temporary file cannot be made, or the name has been
 // taken meanwhile, nothing is done and the caller opens the name itself.
-void createWhole(const char* fileName) {
+// True when the file put in place is under the name, with its identity.
+bool createWhole(const char* fileName, struct stat* made) {
     char* temp = DefFile_temporaryNameBeside(fileName, "create");
     DefFile* f = DefFile_newReporting(temp, 0);
     bool ok = false;
@@ -205,10 +206,19 @@ void createWhole(const char* fileName) {
         ok = DefFile_close(f) && ok;
         DefFile_delete(f);
     }
-    if (!(ok && !vrnFileExists(fileName) && vrnPlatform_rename(temp, fileName) == 0) &&
-        vrnIsRegularFile(temp))
-        vrnPlatform_unlink(temp);
+    bool placed = ok && !vrnFileExists(fileName) && vrnPlatform_rename(temp, fileName) == 0;
+    if (!placed && vrnIsRegularFile(temp)) vrnPlatform_unlink(temp);
     vrnCString_free(temp);
+    return placed && stat(fileName, made) == 0;
+}
+
+// Takes back the file createWhole made when the open then failed (another
+// process holds a lock on the name, say): a create that fails leaves
+// nothing under the name. A file that has replaced it meanwhile stays.
+void removeMade(const char* fileName, const struct stat& made) {
+    struct stat now;
+    if (stat(fileName, &now) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino)
+        vrnPlatform_unlink(fileName);
 }
 
 }  // namespace
@@ -267,9 +277,11 @@ Database* Database_new(const char* fileName) {
         vrnFree(db, fn);
         return nullptr;
     }
-    if (!existed) createWhole(db->fileName);
+    struct stat made {};
+    bool created = !existed && createWhole(db->fileName, &made);
     db->file = DefFile_new(db->fileName);
     if (!db->file) {
+        if (created) removeMade(db->fileName, made);
         vrnFree(db->fileName, fn);
         vrnFree(db, fn);
         return nullptr;
