@@ -2,6 +2,9 @@
 // that never closes, and the geometry records' stored forms.
 #include <unistd.h>
 
+#include <functional>
+#include <vector>
+
 #include "model_describe.h"
 #include "support/system.h"
 
@@ -79,6 +82,43 @@ TEST_F(RepositoryFixture, ADamagedReferenceToThePrimaryModelIsRefused) {
     EXPECT_EQ(errors.back().message, "Unable to locate the primary model in the database\n\"" + name + "\".\n");
     EXPECT_TRUE(vrntest::readFile(name) == before) << "the refused open wrote into the file";
     EXPECT_FALSE(vrnFileExists((name + ".lck").c_str()));
+}
+
+TEST_F(RepositoryFixture, AnOpenAndACloseWithoutAChangeLeaveTheFileAsItWas) {
+    region(2, "Inlet");
+    Repository_externalCheckpoint(repo);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    // Files as other writers leave them: a list of types shorter than this
+    // build's, a last state still marked open at the closed current one.
+    const std::vector<std::function<void(Database*)>> files = {
+        [](Database*) {},
+        [](Database* db) {
+            int* ids = nullptr;
+            int n = 0;
+            ASSERT_TRUE(Database_getIntegerArray(db, 0, nullptr, "Type - ids", &ids, &n));
+            ASSERT_TRUE(Database_setIntegerArray(db, 0, nullptr, "Type - ids", ids, n - 2));
+            vrnFree(ids, "test");
+        },
+        [](Database* db) {
+            int current = 0;
+            ASSERT_TRUE(Database_getInteger(db, 0, nullptr, "State - current", &current));
+            ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - last", -current));
+        },
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        Database* db = Database_new(name.c_str());
+        ASSERT_NE(db, nullptr);
+        files[i](db);
+        Database_delete(db);
+        std::string before = vrntest::readFile(name);
+        open();
+        vrnStateManager_closeDatabase(m, -1);
+        vrnStateManager_delete(m);
+        m = nullptr;
+        EXPECT_TRUE(vrntest::readFile(name) == before) << "file " << i << " was written";
+    }
 }
 
 TEST(RepositoryOpen, AModelWithoutRepositoryIsAdoptedAndTwoModelsAreRefused) {

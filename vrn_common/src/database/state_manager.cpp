@@ -855,6 +855,11 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
         stored = -stored - 1;
         m->last = stored;
         settle = true;
+    } else if (m->last == -stored) {
+        // A last state open at the closed current one (builds that stored
+        // "State - current" first, killed while closing it): that state is
+        // whole, and it is taken as closed without writing.
+        m->last = stored;
     } else if (m->last < 0 && !anyStoredAt(m, -m->last)) {
         m->last = -m->last - 1;
         settle = true;
@@ -926,7 +931,9 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     typesToRecord().erase(m);
     vrnStateManager_closeState(m);
     if (!m->database) return 1;
-    if (vrnStateManager_checkTypes(m) == 2) vrnStateManager_recordTypes(m);
+    // The list of types goes with what was written; a file only read is
+    // left as it was, its list too.
+    if (m->database->modified && vrnStateManager_checkTypes(m) == 2) vrnStateManager_recordTypes(m);
     int purged = vrnStateManager_purge(m, mode);
     if (!purged) {
         vrnError* e = vrnError_new(VRN_W_INVALID_RESULT_IGNORED, "vrnStateManager_closeDatabase",
