@@ -119,6 +119,29 @@ TEST_F(RepositoryFixture, AnOpenAndACloseWithoutAChangeLeaveTheFileAsItWas) {
         m = nullptr;
         EXPECT_TRUE(vrntest::readFile(name) == before) << "file " << i << " was written";
     }
+    // A state a killed writer left open is dropped, and that is all that
+    // is written: no stamp of a change, no list of types.
+    Database* db = Database_new(name.c_str());
+    ASSERT_NE(db, nullptr);
+    int current = 0;
+    ASSERT_TRUE(Database_getInteger(db, 0, nullptr, "State - current", &current));
+    ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - last", -(current + 1)));
+    ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - current", -(current + 1)));
+    ASSERT_TRUE(Database_setString(db, 0, nullptr, "Date - modified", "as the writer left it"));
+    db->modified = 0;
+    Database_delete(db);
+    open();
+    EXPECT_EQ(m->current, current);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    db = Database_new(name.c_str());
+    ASSERT_NE(db, nullptr);
+    char* stamp = nullptr;
+    ASSERT_TRUE(Database_getString(db, 0, nullptr, "Date - modified", &stamp));
+    EXPECT_STREQ(stamp, "as the writer left it");
+    vrnCString_free(stamp);
+    Database_deleteUnchanged(db);
 }
 
 TEST(RepositoryOpen, AModelWithoutRepositoryIsAdoptedAndTwoModelsAreRefused) {

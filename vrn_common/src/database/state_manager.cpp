@@ -907,6 +907,10 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     if (settle) writeGlobalInt(m, "State - current", m->current);
     if (settleFirst) writeGlobalInt(m, "State - first", m->first);
     if (types == 2) typesToRecord().insert(m);
+    // What the open wrote only settles what a killed writer left: no
+    // change of the model, so it is stamped as none and brings no list of
+    // types with it.
+    m->database->modified = 0;
     return 1;
 }
 
