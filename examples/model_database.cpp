@@ -2,7 +2,9 @@
 // an assembly, names, a region definition in the atlas) in a new file,
 // saves states, undoes and redoes one and closes; "read FILE", run as a
 // second process, opens the file again and prints what it finds, changing
-// nothing: the file is left byte for byte as it was. The model file is FILE
+// nothing: the file is left byte for byte as it was (only a state that a
+// writer killed while writing it left unfinished is dropped), and a file
+// that holds no complete model is refused. The model file is FILE
 // when its name ends in a model ending (".vrn", say), else FILE.vrn; the
 // example touches no other file.
 #include <stdio.h>
@@ -103,7 +105,24 @@ int read(const char* file) {
     // Opening a missing file would make an empty model database: refused.
     std::string path;
     if (!modelFile(file, true, &path)) return 1;
-    printf("reading the model file \"%s\" (read only: the file is left as it was)\n", path.c_str());
+    // A reader never creates or completes a model: a file whose first
+    // state never closed (its writer ended while creating it) holds none,
+    // and opening it as a repository would make one in it.
+    Database* database = Database_new(path.c_str());
+    if (!database) return printErrors(), 1;
+    int stored = 0;
+    Database_getInteger(database, 0, nullptr, "State - current", &stored);
+    Database_deleteUnchanged(database);
+    if ((stored < 0 ? -stored - 1 : stored) < 1) {
+        fprintf(stderr, "model_database: the file \"%s\" holds no complete model (its writer ended before "
+                        "the first state was closed); the file is left as it was\n", path.c_str());
+        return 1;
+    }
+    if (stored < 0)
+        printf("reading the model file \"%s\" (read only, but for the state its writer left unfinished, "
+               "which is dropped)\n", path.c_str());
+    else
+        printf("reading the model file \"%s\" (read only: the file is left as it was)\n", path.c_str());
     Repository* repository = Repository_new(file);
     if (!repository) return printErrors(), 1;
     Model* model = repository->primaryModel;

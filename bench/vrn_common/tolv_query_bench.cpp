@@ -99,10 +99,10 @@ void BM_PopenGetline(benchmark::State& state) {
             } else {
                 if (index >= capacity) {
                     capacity = capacity ? capacity * 2 : 16;
-                    a = static_cast<int*>(vrnRealloc(a, capacity * 4, "bench"));
-                    b = static_cast<int*>(vrnRealloc(b, capacity * 4, "bench"));
-                    c = static_cast<char**>(vrnRealloc(c, capacity * 8, "bench"));
-                    d = static_cast<char**>(vrnRealloc(d, capacity * 8, "bench"));
+                    a = static_cast<int*>(vrnRealloc(a, capacity * static_cast<int>(sizeof(int)), "bench"));
+                    b = static_cast<int*>(vrnRealloc(b, capacity * static_cast<int>(sizeof(int)), "bench"));
+                    c = static_cast<char**>(vrnRealloc(c, capacity * static_cast<int>(sizeof(char*)), "bench"));
+                    d = static_cast<char**>(vrnRealloc(d, capacity * static_cast<int>(sizeof(char*)), "bench"));
                 }
                 switch (field) {
                 case 0: sscanf(line, "%d", &a[index]); break;

@@ -215,6 +215,17 @@ bool mapDefines(RegionMap* map, const char* text)
     return map && !isError(RegionMap_definesText(map, text, &defines)) && defines;
 }
 
+// Whether the definition's sides can be written as a REGION block under
+// the combination: a two-sided one needs a side B, an alias one component.
+RegionStatus* writableAs(const RegionDefinition* def, int code)
+{
+    if (twoSided(code) && listKeys(def->sideB).empty())
+        return fail(700002, "%s requires at least one component in second list.", kDefinitionClass);
+    if (code == RC_ALIAS && listKeys(def->sideA).size() > 1)
+        return fail(200003, "ALIAS %s requires at most one component.", kDefinitionClass);
+    return ok();
+}
+
 std::string cannotAdd(const char* name, const char* phrase)
 {
     return std::string("Cannot add ") + kDefinitionClass + "to " + kMapClass + " because " + kDefinitionClass +
@@ -387,6 +398,10 @@ RegionStatus* RegionDefinition_setCombination(RegionDefinition* def, int code)
         return failText(100004, "Invalid combination.");
     if (code == def->combination)
         return ok();
+    // In a map or out of one the definition must stay writable, so that a
+    // map can take it and store it.
+    if (isError(s = writableAs(def, code)))
+        return s;
     const int oldCode = def->combination;
     if (!def->map) {
         if (twoSided(oldCode) && !twoSided(code))
@@ -394,12 +409,6 @@ RegionStatus* RegionDefinition_setCombination(RegionDefinition* def, int code)
         def->combination = code;
         return ok();
     }
-    // Inside a map the definition must stay writable and readable: a
-    // two-sided combination needs a side B, an alias one component.
-    if (twoSided(code) && listKeys(def->sideB).empty())
-        return fail(700002, "%s requires at least one component in second list.", kDefinitionClass);
-    if (code == RC_ALIAS && listKeys(def->sideA).size() > 1)
-        return fail(200003, "ALIAS %s requires at most one component.", kDefinitionClass);
     // Side B goes with a two-sided combination, and its names stop being
     // components: the definition leaves the map and comes back.
     const std::vector<unsigned> oldB = listKeys(def->sideB);
@@ -798,6 +807,14 @@ int RegionDefinition_canJoinMap(RegionDefinition* def, RegionMap* map, RegionSta
     if (isError(out))
         return 0;
     if (!RegionMap_check(map, &out))
+        return 0;
+    // A map holds only what it can write: a definition emptied outside a
+    // map (or made unwritable behind its back) stays out.
+    if (listKeys(def->sideA).empty()) {
+        out = fail(700002, "%s requires at least one component.", kDefinitionClass);
+        return 0;
+    }
+    if (isError(out = writableAs(def, def->combination)))
         return 0;
     const char* text = textOf(def);
     int found = 0;

@@ -6,8 +6,12 @@
 #   goes beside it (FILE.vrn); three reads, in a folder made read-only, leave
 #   the model byte for byte; a file already at the model file's name is not
 #   replaced.
+#   A write refused by another process's lock on the name leaves no file.
 # CASE ReadOfAMissingFileFailsAndCreatesNothing (model_database): read of a
 #   missing file exits 1 with a message naming it and leaves the folder empty.
+# CASE ReadOfAnUnfinishedModelFailsAndChangesNothing (model_database): a
+#   model whose writer was killed (file-size limit) before its first state
+#   closed holds no model: read says so, exits 1 and leaves it byte for byte.
 # CASE RefusesToReplaceAFile (make_sample_cgns): a file of a sample's name
 #   already in the folder: exit 1, a message naming it, nothing written; in
 #   a folder without such files the samples go beside the user's file.
@@ -49,6 +53,23 @@ KeepsAUserFileWithoutModelEnding)
     "$program" write "$d/taken.vrn" > /dev/null 2>&1 || status=$?
     [ "$status" -eq 1 ] || fail "write over an existing file ended with status $status, not 1"
     cmp "$d/taken.vrn" "$d/taken.expected" || fail "write replaced an existing file"
+    # A write that fails leaves nothing under the name it was given.
+    printf -- '-1' > "$d/plan.vrn.lck"
+    status=0
+    "$program" write "$d/plan.vrn" > /dev/null 2>&1 || status=$?
+    [ "$status" -eq 1 ] || fail "write beside another's lock ended with status $status, not 1"
+    [ ! -e "$d/plan.vrn" ] || fail "the failed write left plan.vrn"
+    ;;
+ReadOfAnUnfinishedModelFailsAndChangesNothing)
+    (ulimit -f 4 && exec "$program" write "$d/cut.vrn") > /dev/null 2>&1 && fail "the write was not cut short"
+    [ -s "$d/cut.vrn" ] || fail "the cut write left no file"
+    rm -f "$d/cut.vrn.lck"
+    cp "$d/cut.vrn" "$d/cut.expected"
+    status=0
+    "$program" read "$d/cut.vrn" > "$d/out" 2> "$d/err" || status=$?
+    [ "$status" -eq 1 ] || fail "read of an unfinished model ended with status $status, not 1"
+    grep -q "\"$d/cut.vrn\" holds no complete model" "$d/err" || fail "no clear message: $(cat "$d/err")"
+    cmp "$d/cut.vrn" "$d/cut.expected" || fail "reading the unfinished model changed its file"
     ;;
 ReadOfAMissingFileFailsAndCreatesNothing)
     status=0

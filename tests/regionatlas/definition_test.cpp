@@ -93,6 +93,34 @@ TEST(Definition, ComponentEditsOutsideAMap)
     RegionDefinition_delete(&def);
 }
 
+TEST(Definition, AnUnwritableDefinitionIsRefusedWhereItIsMadeOrAdded)
+{
+    RegionMap* map = newMap("Writable");
+    RegionDefinition* def = nullptr;
+    // Outside a map as inside one: no two-sided combination without a
+    // side B, no alias of several components.
+    ASSERT_OK(makeDefinition(&def, "U", RC_UNION, {"a"}));
+    EXPECT_CODE(RegionDefinition_setCombination(def, RC_DIFFERENCE), 700002);
+    EXPECT_CODE(RegionDefinition_setCombination(def, RC_SYMMETRIC_DIFFERENCE), 700002);
+    RegionDefinition* three = nullptr;
+    ASSERT_OK(makeDefinition(&three, "T", RC_UNION, {"a", "b", "c"}));
+    EXPECT_CODE(RegionDefinition_setCombination(three, RC_ALIAS), 200003);
+    // A side emptied outside a map keeps the definition out of one.
+    RegionDefinition* d = nullptr;
+    ASSERT_OK(makeDefinition(&d, "D", RC_DIFFERENCE, {"a"}, {"b"}));
+    EXPECT_OK(RegionDefinition_modifyComponents(d, RO_CLEAR, 2, nullptr, 0));
+    EXPECT_CODE(RegionMap_addDefinition(map, d), 700002);
+    EXPECT_OK(RegionDefinition_modifyComponents(three, RO_CLEAR, 1, nullptr, 0));
+    EXPECT_CODE(RegionMap_addDefinition(map, three), 700002);
+    ASSERT_OK(RegionMap_addDefinition(map, def));
+    EXPECT_EQ(def->combination, RC_UNION);
+    char* text = nullptr;
+    EXPECT_OK(RegionMap_getORV(map, 0, &text));
+    RegionDefinition_delete(&d);
+    RegionDefinition_delete(&three);
+    RegionMap_delete(&map, 1);
+}
+
 TEST(Definition, WritesItsRegionBlock)
 {
     RegionDefinition* def = nullptr;

@@ -604,3 +604,33 @@ TEST(ModelCrashPoints, ARepositoryCutBeforeItsFirstStateClosedOpensAsANewOne) {
         ASSERT_EQ(failed, "") << "cut at change " << n << " of " << total;
     }
 }
+
+// A new model refused by another process's lock on its name is taken back:
+// wherever the process dies, the name holds nothing or a whole model, and
+// a create that fails leaves nothing.
+TEST(ModelCrashPoints, ACreateRefusedByALockLeavesNothingUnderTheName) {
+    vrntest::TempDir dir;
+    std::string path = dir.file("model.vrn");
+    auto create = [&] { openRepository(path); };
+    vrntest::writeFile(path + ".lck", "-1");
+    long long total = vrntest::countFileChanges(create);
+    ASSERT_GT(total, 0);
+    EXPECT_FALSE(vrnFileExists(path.c_str())) << "the refused create left a file";
+    for (long long n : vrntest::crashPointsToTry(total, vrntest::crashPointCap(total, kMaxPoints))) {
+        vrnRemoveFile(path.c_str());
+        vrntest::writeFile(path + ".lck", "-1");
+        ASSERT_TRUE(vrntest::runUntilCrash(create, n)) << "no end at change " << n << " of " << total;
+        std::string failed = vrntest::runInFreshProcess([&](std::string& f) {
+            vrntest::removeDeadWriterLock(path);
+            if (!vrnFileExists(path.c_str())) return;
+            vrnStateManager* m = openRepository(path);
+            if (!m) {
+                f += "the file left does not open\n";
+                return;
+            }
+            vrnStateManager_closeDatabase(m, -1);
+            vrnStateManager_delete(m);
+        });
+        ASSERT_EQ(failed, "") << "cut at change " << n << " of " << total;
+    }
+}

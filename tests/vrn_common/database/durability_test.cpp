@@ -100,8 +100,8 @@ TEST_F(CutFixture, RedoStatesLeftHalfErasedAreGoneAtTheNextOpen) {
     // "State - last" already lowered, state 4 erased, state 3 in part.
     editStored([&](Database* db) {
         Database_setInteger(db, 0, nullptr, "State - last", 2);
-        ASSERT_TRUE(DefFile_erase(db->file, "*", a.c_str(), 4));
-        ASSERT_TRUE(DefFile_erase(db->file, "value", x.c_str(), 3));
+        ASSERT_TRUE(DefFile_erase(db->file, "*", a.c_str(), 4, 0));
+        ASSERT_TRUE(DefFile_erase(db->file, "value", x.c_str(), 3, 1));
     });
     EXPECT_EQ(m->current, 2);
     EXPECT_EQ(live(), 1);

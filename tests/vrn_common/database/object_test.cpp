@@ -4,6 +4,10 @@
 #include "maths/vrnAffineTransform3D.h"
 #include "support/hash_set.h"
 
+#include <map>
+#include <string>
+#include <vector>
+
 using modeltest::Blob;
 using modeltest::ModelFixture;
 
@@ -143,4 +147,56 @@ TEST_F(ModelFixture, TransformsReadFromTheirThreeKeys) {
     EXPECT_TRUE(vrnObject_hasAffineTransform3D(o, 0, "odd"));
     EXPECT_FALSE(vrnObject_hasAffineTransform3D(o, 1, "odd"));
     vrnAffineTransform3D_delete(t);
+}
+
+// Keys are names, never patterns: one holding '*', '?', '[' or ']' reads
+// its own value and no other key's, and a key that merely begins with the
+// deletion mark is an ordinary key, through undo, redo, the erase of
+// discarded states, every close mode and reopen.
+TEST_F(ModelFixture, KeysHoldingPatternCharactersAreReadAsNames) {
+    const std::vector<std::pair<std::string, int>> keys = {
+        {"w1", 100}, {"w[12]", 101}, {"w2", 102}, {"w[", 103}, {"[", 104}, {"w?", 105}, {"__DELETED__x", 106}};
+    const std::map<std::string, int> all(keys.begin(), keys.end());
+    const char* const never[] = {"w*", "*", "?", "w[12", "[12]", "w[1-2]"};
+    Blob* b = make(1, "b");
+    vrnStateManager_closeState(m);
+    const std::string id = modeltest::uuidText(&b->header);
+    // Exactly the keys of `expected` read, each its own value.
+    auto expectKeys = [&](const std::map<std::string, int>& expected, const std::string& step) {
+        Blob* live = find(id);
+        ASSERT_NE(live, nullptr) << step;
+        for (const auto& k : keys) {
+            int v = -1;
+            auto it = expected.find(k.first);
+            int found = vrnObject_getInt(&live->header, 0, k.first.c_str(), &v);
+            EXPECT_EQ(found, it != expected.end() ? 1 : 0) << step << ": " << k.first;
+            if (found && it != expected.end()) {
+                EXPECT_EQ(v, it->second) << step << ": " << k.first;
+            }
+        }
+        for (const char* key : never) {
+            int v = -1;
+            EXPECT_EQ(vrnObject_getInt(&live->header, 0, key, &v), 0) << step << ": " << key;
+        }
+    };
+    for (const auto& k : keys) {
+        vrnObject_setInt(&b->header, k.first.c_str(), k.second);
+        ASSERT_GT(vrnStateManager_closeState(m), 0);
+    }
+    expectKeys(all, "written");
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -5), 1);
+    expectKeys({{"w1", 100}, {"w[12]", 101}}, "undone");
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, 5), 1);
+    expectKeys(all, "redone");
+    // A new write after an undo erases the discarded states whole.
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -6), 1);
+    vrnObject_setInt(&find(id)->header, "w2", 300);
+    ASSERT_GT(vrnStateManager_closeState(m), 0);
+    expectKeys({{"w1", 100}, {"w2", 300}}, "rolled back");
+    for (const auto& k : keys) vrnObject_setInt(&find(id)->header, k.first.c_str(), k.second);
+    ASSERT_GT(vrnStateManager_closeState(m), 0);
+    for (int mode : {-1, 0, 1}) {
+        reopen(mode);
+        expectKeys(all, "closed with mode " + std::to_string(mode));
+    }
 }

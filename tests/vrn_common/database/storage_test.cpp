@@ -1,6 +1,8 @@
 // Storage layers of the model database: dataset requests, definition files
 // and the versioned database, on real files.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,7 +78,7 @@ TEST_F(FileFixture, EraseAfterFindingTheActiveVersionErasesOnlyThatVersion) {
     int when = -1;
     ASSERT_TRUE(Dataset_locateActive(ds(), "k", "w", 2, &when));
     ASSERT_EQ(when, 2);
-    ASSERT_TRUE(DefFile_erase(file, "k", "w", 2));
+    ASSERT_TRUE(DefFile_erase(file, "k", "w", 2, 1));
     int n = 0;
     int* whens = nullptr;
     ASSERT_TRUE(DefFile_match(file, "k", "w", -1, 0, &n, nullptr, nullptr, &whens));
@@ -262,12 +264,12 @@ TEST_F(FileFixture, AttributesSplitAndOversizedTextsAreRefused) {
     EXPECT_FALSE(Dataset_writeInts(ds(), "k", long80.c_str(), 1, 1, 0, &one));
     int value = 0;
     EXPECT_FALSE(DefFile_readInt(file, long80.c_str(), "w", 1, &value));
-    EXPECT_EQ(Dataset_match(ds(), "k", long80.c_str(), -1, 1, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(Dataset_match(ds(), "k", long80.c_str(), -1, 0, 1, nullptr, nullptr, nullptr), 0);
 }
 
 TEST_F(FileFixture, FailuresAreRecordedAndMessagesStayBounded) {
     file->modified = 0;
-    EXPECT_FALSE(DefFile_erase(file, "none", "w", 1));
+    EXPECT_FALSE(DefFile_erase(file, "none", "w", 1, 1));
     EXPECT_EQ(file->modified, 0);
     EXPECT_EQ(file->errorCode, VRN_U_UNABLE_TO_DELETE_DATASET);
     // A failed allocating read hands out no array and a count of 0.
@@ -333,6 +335,54 @@ TEST(DefFileCompaction, FailedCompactionKeepsTheOriginalOpen) {
         return compactInReadOnlyFolder(dir.file("sub"));
     });
     EXPECT_EQ(child.exitStatus, 0) << child.err;
+}
+
+// A compaction whose copy cannot be closed (its index finds no room: a
+// file-size limit stops the copy growing once its datasets are in) keeps
+// the original under the name and fails, instead of renaming a copy
+// without its index into place.
+TEST(DefFileCompaction, ACopyWhoseCloseFailsIsNeverRenamedIn) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("m.vrn");
+    DefFile* f = DefFile_new(name.c_str());
+    ASSERT_NE(f, nullptr);
+    for (int w = 1; w <= 200; ++w) ASSERT_TRUE(DefFile_writeInt(f, "k", "w", w, w));
+    DefFile_delete(f);
+    const std::string before = vrntest::readFile(name);
+    auto child = vrntest::runInChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        DefFile* g = DefFile_new(name.c_str());
+        if (!g) return 10;
+        auto keepAll = [](void*, Dataset_Choice* d, int n) {
+            for (int i = 0; i < n; ++i) d[i].keep = 1;
+        };
+        // Once the datasets are copied, no file may grow past the copy.
+        auto limitToCopy = [](void* folder) {
+            for (const std::string& e : listDir(*static_cast<std::string*>(folder))) {
+                struct stat st;
+                std::string path = *static_cast<std::string*>(folder) + "/" + e;
+                if (e.rfind("compact.", 0) != 0 || stat(path.c_str(), &st) != 0) continue;
+                struct rlimit limit = {static_cast<rlim_t>(st.st_size), RLIM_INFINITY};
+                return setrlimit(RLIMIT_FSIZE, &limit) == 0 ? 1 : 0;
+            }
+            return 0;
+        };
+        std::string folder = dir.path();
+        int compacted = DefFile_compactChosen(g, keepAll, limitToCopy, &folder);
+        struct rlimit none = {RLIM_INFINITY, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &none);
+        int value = 0;
+        int result = compacted ? 1
+                     : g->errorCode != VRN_U_UNABLE_TO_COMPACT_DATABASE ? 2
+                     : vrntest::readFile(name) != before ? 3
+                     : listDir(dir.path()) != std::vector<std::string>({"m.vrn", "m.vrn.lck"}) ? 4
+                     : !DefFile_readInt(g, "k", "w", 200, &value) || value != 200 ? 5
+                     : 0;
+        DefFile_delete(g);
+        return result;
+    });
+    EXPECT_EQ(child.exitStatus, 0) << child.err;
+    EXPECT_TRUE(vrntest::readFile(name) == before);
 }
 
 TEST(DatabaseOpen, BadFilesAreRefusedUnchangedAndUnlocked) {

@@ -118,3 +118,27 @@ TEST_F(RepositoryFixture, ReportedStatusesAndTheDebugListing) {
     EXPECT_NE(text.find("Composite names      = 1\n  \"Walls\"\n"), std::string::npos);
     EXPECT_NE(text.find("Implicit primitives  = 2\n"), std::string::npos);
 }
+
+TEST_F(RepositoryFixture, ACheckpointThatCannotStoreTheMapFails) {
+    Atlas* atlas = names->atlas;
+    define(atlas, "Walls", 1, {"Left", "Right"});
+    define(atlas, "Rest", 1, {"Left"});
+    // Made unwritable behind the map's back: no text of the map can be had.
+    RegionDefinition* rest = nullptr;
+    ASSERT_FALSE(RegionStatus_isError(RegionMap_getDefinitionByText(atlas->primaryMap, "Rest", &rest)));
+    rest->combination = RC_DIFFERENCE;
+    EXPECT_EQ(Repository_externalCheckpoint(repo), -1);
+    auto errors = commontest::takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().code, VRN_U_UNABLE_TO_WRITE_DATASET);
+    EXPECT_NE(errors.back().message.find("The primary region map could not be written. [map - primary, "),
+              std::string::npos);
+    // Once writable again the map's changes are stored whole.
+    rest->combination = RC_UNION;
+    Atlas_markModified(atlas);
+    EXPECT_EQ(Repository_externalCheckpoint(repo), 1);
+    reopen();
+    std::string text = mapText(names->atlas);
+    EXPECT_NE(text.find("Walls"), std::string::npos);
+    EXPECT_NE(text.find("Rest"), std::string::npos);
+}

@@ -2,6 +2,9 @@
 // that never closes, and the geometry records' stored forms.
 #include <unistd.h>
 
+#include <functional>
+#include <vector>
+
 #include "model_describe.h"
 #include "support/system.h"
 
@@ -36,6 +39,109 @@ TEST_F(RepositoryFixture, ARewrittenHistoryDropsLaterCheckpoints) {
     EXPECT_EQ(repo->checkpoints[1], 2);
     EXPECT_EQ(Repository_externalCheckpoint(repo), 2);
     EXPECT_EQ(repo->checkpoints[2], 3);
+}
+
+TEST_F(RepositoryFixture, CheckpointListsLongerThanItsFirstCapacityAreKeptWhole) {
+    // One session: more checkpoints than the list first holds.
+    for (int i = 0; i < 60; ++i) {
+        Model_setRealParameter(model, i);
+        ASSERT_EQ(Repository_externalCheckpoint(repo), i + 1);
+    }
+    ASSERT_EQ(repo->count, 61);
+    for (int i = 0; i < 61; ++i) EXPECT_EQ(repo->checkpoints[i], i + 1);
+    // A host's own stored list of 13 to 50 states is read whole at the
+    // next open, the rest of the list zeroed.
+    std::vector<int> stored;
+    for (int s = 2; s <= 61; s += 2) stored.push_back(s);
+    ASSERT_TRUE(Database_setIntegerArray(m->database, 0, repo->header.uuid, "checkpoints", stored.data(),
+                                         static_cast<int>(stored.size())));
+    reopen();
+    ASSERT_EQ(repo->count, 30);
+    ASSERT_EQ(repo->capacity, 50);
+    for (int i = 0; i < repo->capacity; ++i) EXPECT_EQ(repo->checkpoints[i], i < 30 ? 2 * (i + 1) : 0);
+    Model_setRealParameter(model, 99);
+    EXPECT_EQ(Repository_externalCheckpoint(repo), 30);
+}
+
+TEST_F(RepositoryFixture, ADamagedReferenceToThePrimaryModelIsRefused) {
+    // One bit flipped in the stored reference; the model itself is whole.
+    vrnUUID damaged;
+    memcpy(&damaged, model->header.uuid, sizeof damaged);
+    reinterpret_cast<unsigned char*>(&damaged)[5] ^= 0x10;
+    ASSERT_TRUE(vrnStateManager_writeUUID(m, repo->header.uuid, "primaryModel", &damaged));
+    vrnStateManager_closeState(m);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    commontest::takeErrors();
+    std::string before = vrntest::readFile(name);
+    EXPECT_EQ(Repository_new(name.c_str()), nullptr);
+    auto errors = commontest::takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().code, VRN_I_INTERNAL_ERROR);
+    EXPECT_EQ(errors.back().message, "Unable to locate the primary model in the database\n\"" + name + "\".\n");
+    EXPECT_TRUE(vrntest::readFile(name) == before) << "the refused open wrote into the file";
+    EXPECT_FALSE(vrnFileExists((name + ".lck").c_str()));
+}
+
+TEST_F(RepositoryFixture, AnOpenAndACloseWithoutAChangeLeaveTheFileAsItWas) {
+    region(2, "Inlet");
+    Repository_externalCheckpoint(repo);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    // Files as other writers leave them: a list of types shorter than this
+    // build's, a last state still marked open at the closed current one.
+    const std::vector<std::function<void(Database*)>> files = {
+        [](Database*) {},
+        [](Database* db) {
+            int* ids = nullptr;
+            int n = 0;
+            ASSERT_TRUE(Database_getIntegerArray(db, 0, nullptr, "Type - ids", &ids, &n));
+            ASSERT_TRUE(Database_setIntegerArray(db, 0, nullptr, "Type - ids", ids, n - 2));
+            vrnFree(ids, "test");
+        },
+        [](Database* db) {
+            int current = 0;
+            ASSERT_TRUE(Database_getInteger(db, 0, nullptr, "State - current", &current));
+            ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - last", -current));
+        },
+    };
+    for (size_t i = 0; i < files.size(); ++i) {
+        Database* db = Database_new(name.c_str());
+        ASSERT_NE(db, nullptr);
+        files[i](db);
+        Database_delete(db);
+        std::string before = vrntest::readFile(name);
+        open();
+        vrnStateManager_closeDatabase(m, -1);
+        vrnStateManager_delete(m);
+        m = nullptr;
+        EXPECT_TRUE(vrntest::readFile(name) == before) << "file " << i << " was written";
+    }
+    // A state a killed writer left open is dropped, and that is all that
+    // is written: no stamp of a change, no list of types.
+    Database* db = Database_new(name.c_str());
+    ASSERT_NE(db, nullptr);
+    int current = 0;
+    ASSERT_TRUE(Database_getInteger(db, 0, nullptr, "State - current", &current));
+    ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - last", -(current + 1)));
+    ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - current", -(current + 1)));
+    ASSERT_TRUE(Database_setString(db, 0, nullptr, "Date - modified", "as the writer left it"));
+    db->modified = 0;
+    Database_delete(db);
+    open();
+    EXPECT_EQ(m->current, current);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    db = Database_new(name.c_str());
+    ASSERT_NE(db, nullptr);
+    char* stamp = nullptr;
+    ASSERT_TRUE(Database_getString(db, 0, nullptr, "Date - modified", &stamp));
+    EXPECT_STREQ(stamp, "as the writer left it");
+    vrnCString_free(stamp);
+    Database_deleteUnchanged(db);
 }
 
 TEST(RepositoryOpen, AModelWithoutRepositoryIsAdoptedAndTwoModelsAreRefused) {

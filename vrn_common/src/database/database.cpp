@@ -30,7 +30,7 @@ void setKey(Database* db, const vrnUUID* object) {
 std::vector<int> storedWhens(Database* db, const char* key, const char* where) {
     std::vector<int> result;
     int* whens = nullptr;
-    int n = Dataset_match(db->file->dataset, key, where, -1, 0, nullptr, nullptr, &whens);
+    int n = Dataset_match(db->file->dataset, key, where, -1, 1, 0, nullptr, nullptr, &whens);
     if (n > 0) result.assign(whens, whens + n);
     vrnFree(whens, "Database_findActiveWhen");
     return result;
@@ -191,7 +191,8 @@ std::string compactionLeftover(const char* fileName) {
 // killed while creating it leaves no file that is not a model under that
 // name. When the temporary file cannot be made, or the name has been
 // taken meanwhile, nothing is done and the caller opens the name itself.
-void createWhole(const char* fileName) {
+// True when the file put in place is under the name, with its identity.
+bool createWhole(const char* fileName, struct stat* made) {
     char* temp = DefFile_temporaryNameBeside(fileName, "create");
     DefFile* f = DefFile_newReporting(temp, 0);
     bool ok = false;
@@ -205,10 +206,19 @@ void createWhole(const char* fileName) {
         ok = DefFile_close(f) && ok;
         DefFile_delete(f);
     }
-    if (!(ok && !vrnFileExists(fileName) && vrnPlatform_rename(temp, fileName) == 0) &&
-        vrnIsRegularFile(temp))
-        vrnPlatform_unlink(temp);
+    bool placed = ok && !vrnFileExists(fileName) && vrnPlatform_rename(temp, fileName) == 0;
+    if (!placed && vrnIsRegularFile(temp)) vrnPlatform_unlink(temp);
     vrnCString_free(temp);
+    return placed && stat(fileName, made) == 0;
+}
+
+// Takes back the file createWhole made when the open then failed (another
+// process holds a lock on the name, say): a create that fails leaves
+// nothing under the name. A file that has replaced it meanwhile stays.
+void removeMade(const char* fileName, const struct stat& made) {
+    struct stat now;
+    if (stat(fileName, &now) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino)
+        vrnPlatform_unlink(fileName);
 }
 
 }  // namespace
@@ -267,9 +277,11 @@ Database* Database_new(const char* fileName) {
         vrnFree(db, fn);
         return nullptr;
     }
-    if (!existed) createWhole(db->fileName);
+    struct stat made {};
+    bool created = !existed && createWhole(db->fileName, &made);
     db->file = DefFile_new(db->fileName);
     if (!db->file) {
+        if (created) removeMade(db->fileName, made);
         vrnFree(db->fileName, fn);
         vrnFree(db, fn);
         return nullptr;
@@ -444,8 +456,12 @@ int Database_readSignature(Database* db, int state, const vrnUUID* object, const
                                  fixedStrings, strings, uuids);
 }
 
+// Erases every dataset of one object. Its Where goes to the search as a
+// pattern: one holding pattern characters is no UUID's text and names no
+// object, so nothing is erased under it.
 static int eraseWhere(Database* db, const char* where) {
-    int ok = DefFile_erase(db->file, "*", where, -1);
+    if (strpbrk(where, "*?[]")) return 1;
+    int ok = DefFile_erase(db->file, "*", where, -1, 0);
     if (ok) db->modified = 1;
     return ok;
 }
@@ -454,7 +470,7 @@ int Database_erase(Database* db, const vrnUUID* object) {
     if (!db) return 0;
     setKey(db, object);
     db->modified = 1;
-    return DefFile_erase(db->file, "*", db->keyText, -1);
+    return DefFile_erase(db->file, "*", db->keyText, -1, 0);
 }
 
 int Database_rollback(Database* db, int state) {
@@ -467,7 +483,7 @@ int Database_rollback(Database* db, int state) {
     int result = 1;
     for (const Entry& e : all) {
         if (e.when <= state) break;
-        int r = DefFile_erase(db->file, e.what.c_str(), e.where.c_str(), e.when);
+        int r = DefFile_erase(db->file, e.what.c_str(), e.where.c_str(), e.when, 1);
         if (r) db->modified = 1;
         else if (result == 1) result = r;
     }
@@ -554,7 +570,7 @@ int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern) {
     // The type mark goes first: an object cut short in its erasing is
     // never taken for a live one.
     for (int r = 0; ok && r < records; ++r) {
-        if (DefFile_erase(db->file, "__TYPE__", uuids[r], -1)) db->modified = 1;
+        if (DefFile_erase(db->file, "__TYPE__", uuids[r], -1, 1)) db->modified = 1;
         eraseWhere(db, uuids[r]);
     }
     Database_freeMatch(records, uuids, starts, keys, whens);
@@ -580,7 +596,7 @@ int Database_purgeModifiedData(Database* db, int state) {
             if (debug.tracing() && out)
                 fprintf(out, "Removing: [%s, %s, %d]\n", all[k].what.c_str(), all[k].where.c_str(),
                         all[k].when);
-            if (DefFile_erase(db->file, all[k].what.c_str(), all[k].where.c_str(), all[k].when))
+            if (DefFile_erase(db->file, all[k].what.c_str(), all[k].where.c_str(), all[k].when, 1))
                 db->modified = 1;
             else
                 result = 0;
@@ -646,7 +662,7 @@ int fillOneState(void* context) {
 
 }  // namespace
 
-int Database_keepOneState(Database* db, int state, const char* markPattern, int count,
+int Database_keepOneState(Database* db, int state, const char* markKey, int count,
                           const char* const* keys, const int* values) {
     if (!db) return 0;
     OneState k{db, state, {}, {}};
@@ -657,8 +673,10 @@ int Database_keepOneState(Database* db, int state, const char* markPattern, int 
     int* whens = nullptr;
     // Without the list of deleted objects the copy could bring them back:
     // a failed search fails the close, and the file stays as it was.
-    int ok = Database_match(db, 0, state, "*", markPattern, &records, &uuids, &starts, &found, &whens);
-    for (int r = 0; ok && r < records; ++r) k.marked.insert(uuids[r]);
+    int ok = Database_match(db, 0, state, "*", markKey, &records, &uuids, &starts, &found, &whens);
+    for (int r = 0; ok && r < records; ++r)
+        for (int i = starts[r]; i < starts[r + 1]; ++i)
+            if (strcmp(found[i], markKey) == 0) k.marked.insert(uuids[r]);
     Database_freeMatch(records, uuids, starts, found, whens);
     if (!ok) return 0;
     for (int i = 0; i < count; ++i) k.replaced.emplace_back(keys[i], values[i]);

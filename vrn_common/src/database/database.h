@@ -101,12 +101,13 @@ int Database_purgeMarkedObjects(Database* db, int to, const char* keyPattern);
 int Database_purgeModifiedData(Database* db, int state);
 /* Reduces the file to the model a read at state sees, as state 1 (When 0
  * stays 0): the version of each key that is active at state, except those
- * of every object with a key matching markPattern at a state in [0, state]
- * (a deletion mark); the "GLOBAL" integers named in keys then take the
+ * of every object with a key named exactly markKey (a deletion mark; it
+ * holds no pattern character) at a state in [0, state]; the "GLOBAL"
+ * integers named in keys then take the
  * given values. It is built in a copy that replaces the file in one
  * rename, so that whenever the process dies the file holds either the
  * whole model as it was or the whole reduced one. */
-int Database_keepOneState(Database* db, int state, const char* markPattern, int count,
+int Database_keepOneState(Database* db, int state, const char* markKey, int count,
                           const char* const* keys, const int* values);
 int Database_compact(Database* db);
 void Database_writeVersion(Database* db);

@@ -71,11 +71,14 @@ int Dataset_setHeader(Dataset* b, const char* what, const char* where, int when,
     return 1;
 }
 
-int Dataset_request(Dataset* b, int code) {
+// With exact, the What and Where of a locate or delete are names compared
+// exactly, not patterns.
+int Dataset_request(Dataset* b, int code, bool exact = false) {
     b->located = 0;
     Dataset* previous = currentDataset;
     currentDataset = b;
-    int answer = iocntc(code, io_msg, &b->header, &b->data, b->ioControl);
+    int answer = exact ? iocnt_exact(code, io_msg, &b->header, &b->data, b->ioControl)
+                       : iocntc(code, io_msg, &b->header, &b->data, b->ioControl);
     currentDataset = previous;
     return answer;
 }
@@ -113,13 +116,18 @@ void growMatchBuffers(Dataset* b, int32_t wanted) {
     b->capacity = wanted;
 }
 
+// How Dataset_locate takes What and Where: as the names of datasets, or as
+// patterns ('*', '?', '[...]') of the names to find.
+enum class Names { exact, patterns };
+
 // Finds the datasets of (what, where, when) in the primary file; When -2
 // narrows the search to the largest stored When. 1 when something matched.
-int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
+int Dataset_locate(Dataset* b, const char* what, const char* where, int when, Names names) {
     if (!b) return 0;
+    const bool exact = names == Names::exact;
     if (b->located) {
         b->located = 0;
-        if (when == b->locatedWhen && what && where && strcmp(what, b->whatBuffer) == 0 &&
+        if (exact && when == b->locatedWhen && what && where && strcmp(what, b->whatBuffer) == 0 &&
             strcmp(where, b->whereBuffer) == 0 && Dataset_setHeader(b, what, where, when, false)) {
             // The match buffers then describe that one dataset alone, so
             // that a match or an erase of it touches no other version.
@@ -138,13 +146,13 @@ int Dataset_locate(Dataset* b, const char* what, const char* where, int when) {
     if (latest) when = -1;
     for (;;) {
         if (!Dataset_setHeader(b, what, where, when, false)) return 0;
-        int answer = Dataset_request(b, IO_LOCATE_PRIMARY_DS);
+        int answer = Dataset_request(b, IO_LOCATE_PRIMARY_DS, exact);
         while (answer == IO_ERR_MEMORY || b->intsCount > b->capacity) {
             int32_t wanted = std::max({b->capacity, b->intsCount, b->stringsCount, b->offsetsCount});
             if (wanted <= b->capacity) break;  // the library asks for nothing more
             growMatchBuffers(b, wanted);
             pointAtMatchBuffers(b);
-            answer = Dataset_request(b, IO_LOCATE_PRIMARY_DS);
+            answer = Dataset_request(b, IO_LOCATE_PRIMARY_DS, exact);
         }
         if (!latest) return answer == 0;
         int n = b->stringsCount / 2;
@@ -183,7 +191,7 @@ template <typename T>
 int readArray(Dataset* b, const char* what, const char* where, int when, int* count, T** array,
               T** dataArray, int32_t** dataCount, int32_t* ownCount, const char* fn) {
     if (!count || !array) return 0;
-    if (!Dataset_locate(b, what, where, when)) return 0;
+    if (!Dataset_locate(b, what, where, when, Names::exact)) return 0;
     isolateData(b);
     if (*count < 0) {
         *dataArray = nullptr;
@@ -341,7 +349,7 @@ int Dataset_readChars(Dataset* b, const char* what, const char* where, int when,
 int Dataset_readDoubles(Dataset* b, const char* what, const char* where, int when, int* count,
                         double** array) {
     if (!count || !array) return 0;
-    if (!Dataset_locate(b, what, where, when)) return 0;
+    if (!Dataset_locate(b, what, where, when, Names::exact)) return 0;
     if (Dataset_request(b, IO_READ_HEADER) > 0) return 0;
     Dataset_replaceInType(b);
     isolateData(b);
@@ -415,7 +423,7 @@ int Dataset_readAttributes(Dataset* b, const char* what, const char* where, int 
     *count = 0;
     *names = nullptr;
     *values = nullptr;
-    if (!Dataset_locate(b, what, where, when)) return 0;
+    if (!Dataset_locate(b, what, where, when, Names::exact)) return 0;
     // Only the header is wanted: the data arrays stay empty, so a dataset
     // that holds data answers 14 after its header has been read.
     isolateData(b);
@@ -456,7 +464,7 @@ int Dataset_readSignature(Dataset* b, const char* what, const char* where, int w
         if (!out[i]) out[i] = &sink[i];
         *out[i] = 0;
     }
-    if (!Dataset_locate(b, what, where, when)) return 0;
+    if (!Dataset_locate(b, what, where, when, Names::exact)) return 0;
     b->data.strings = nullptr;
     b->stringsCount = 0;
     b->data.ints = nullptr;
@@ -505,10 +513,10 @@ int Dataset_readSignature(Dataset* b, const char* what, const char* where, int w
     return 1;
 }
 
-int Dataset_match(Dataset* b, const char* what, const char* where, int when, int countOnly,
+int Dataset_match(Dataset* b, const char* what, const char* where, int when, int exact, int countOnly,
                   char*** whats, char*** wheres, int** whens) {
     const char* fn = "Dataset_match";
-    if (!Dataset_locate(b, what, where, when)) return 0;
+    if (!Dataset_locate(b, what, where, when, exact ? Names::exact : Names::patterns)) return 0;
     int n = b->stringsCount / 2;
     if (countOnly || n < 1) return n;
     if (whats) *whats = static_cast<char**>(vrnMalloc(static_cast<int>(sizeof(char*)) * n, fn));
@@ -531,8 +539,8 @@ int Dataset_match(Dataset* b, const char* what, const char* where, int when, int
     return n;
 }
 
-int Dataset_erase(Dataset* b, const char* what, const char* where, int when) {
-    if (!Dataset_locate(b, what, where, when)) return 0;
+int Dataset_erase(Dataset* b, const char* what, const char* where, int when, int exact) {
+    if (!Dataset_locate(b, what, where, when, exact ? Names::exact : Names::patterns)) return 0;
     int n = b->stringsCount / 2;
     // Copy the names first: every request reuses the match buffers.
     std::vector<std::string> names;
@@ -547,7 +555,8 @@ int Dataset_erase(Dataset* b, const char* what, const char* where, int when) {
     for (int i = 0; i < n; ++i) {
         if (!Dataset_setHeader(b, names[2 * i].c_str(), names[2 * i + 1].c_str(), whens[i], false))
             return 0;
-        if (Dataset_request(b, IO_DELETE_DS) != 0) return 0;
+        // Each by its own name: a stored name is never a pattern.
+        if (Dataset_request(b, IO_DELETE_DS, true) != 0) return 0;
     }
     return 1;
 }
@@ -559,7 +568,7 @@ int Dataset_copyAllDatasets(Dataset* b, int compressWhen) {
 }
 
 int Dataset_copyChosenDatasets(Dataset* b, Dataset_ChooseRoutine choose, void* context) {
-    if (!b || !choose || !Dataset_locate(b, "*", "*", -1)) return 0;
+    if (!b || !choose || !Dataset_locate(b, "*", "*", -1, Names::patterns)) return 0;
     const int n = b->stringsCount / 2;
     struct Found {
         std::string what, where;
@@ -714,7 +723,7 @@ int Dataset_writeUUIDs(Dataset* b, const char* what, const char* where, int when
 int Dataset_locateActive(Dataset* b, const char* what, const char* where, int state, int* when) {
     *when = -1;
     if (!b || !what || !where) return 0;
-    if (state < 1 || !Dataset_locate(b, what, where, -1)) return 0;
+    if (state < 1 || !Dataset_locate(b, what, where, -1, Names::exact)) return 0;
     int n = b->stringsCount / 2;
     int chosen = -1;
     for (int i = 0; i < n; ++i) {

@@ -71,7 +71,10 @@ int Dataset_openSecondaryFile(Dataset* block, const char* fileName);
 int Dataset_closePrimaryFile(Dataset* block);
 int Dataset_closeSecondaryFile(Dataset* block);
 
-/* Typed reads of the first match of (what, where, when). A negative *count
+/* Typed reads of the first match of (what, where, when), What and Where the
+ * dataset's names, compared exactly (as everywhere but in Dataset_match and
+ * Dataset_erase without exact, and Dataset_copyChosenDatasets, which takes
+ * every dataset). A negative *count
  * sizes the result: a new array of exactly the stored count (vrnFree) is put
  * in *array; otherwise *array is the caller's storage of *count elements.
  * Afterwards *count holds the number of elements delivered. */
@@ -102,11 +105,14 @@ int Dataset_readSignature(Dataset* block, const char* what, const char* where, i
                           int* floats, int* doubles, int* chars, int* fixedStrings, int* strings,
                           int* uuids);
 /* Number of matches; unless countOnly, three new arrays (What copies, Where
- * copies, Whens) that the caller frees. */
-int Dataset_match(Dataset* block, const char* what, const char* where, int when, int countOnly,
-                  char*** whats, char*** wheres, int** whens);
-/* Deletes every match, stopping at the first failure. */
-int Dataset_erase(Dataset* block, const char* what, const char* where, int when);
+ * copies, Whens) that the caller frees. With exact, What and Where are the
+ * names of datasets, compared exactly; else patterns ('*', '?', '[...]') of
+ * the names to match. */
+int Dataset_match(Dataset* block, const char* what, const char* where, int when, int exact,
+                  int countOnly, char*** whats, char*** wheres, int** whens);
+/* Deletes every match (What and Where exact or patterns, as for
+ * Dataset_match), each by its own name, stopping at the first failure. */
+int Dataset_erase(Dataset* block, const char* what, const char* where, int when, int exact);
 /* Copies every valid dataset of the primary file into the secondary one;
  * with compressWhen every When above 0 is written as 1. */
 int Dataset_copyAllDatasets(Dataset* block, int compressWhen);

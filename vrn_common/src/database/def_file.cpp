@@ -398,9 +398,9 @@ int DefFile_writeUUIDArray(DefFile* f, const char* what, const char* where, int 
     return writeResult(f, ok, what, where, when, "UUID array");
 }
 
-int DefFile_erase(DefFile* f, const char* what, const char* where, int when) {
+int DefFile_erase(DefFile* f, const char* what, const char* where, int when, int exact) {
     if (!f) return 0;
-    if (Dataset_erase(f->dataset, what, where, when)) {
+    if (Dataset_erase(f->dataset, what, where, when, exact)) {
         f->modified = 1;
         return 1;
     }
@@ -414,7 +414,7 @@ int DefFile_match(DefFile* f, const char* what, const char* where, int when, int
     if (!f) return 0;
     static vrnDebugPreamble debug;
     debug.enter("DefFile_match", "Find all data sets in a KWX data file that match a given set of filters.");
-    int n = Dataset_match(f->dataset, what, where, when, countOnly, whats, wheres, whens);
+    int n = Dataset_match(f->dataset, what, where, when, 0, countOnly, whats, wheres, whens);
     *count = n;
     FILE* out = vrnDebug_getStream();
     if (debug.tracing() && out) {

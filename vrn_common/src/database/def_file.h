@@ -91,10 +91,13 @@ int DefFile_readUUIDs(DefFile* file, const char* what, const char* where, int wh
                       vrnUUID*** array, int* count);
 int DefFile_writeUUIDArray(DefFile* file, const char* what, const char* where, int when,
                            vrnUUID* const* uuids, int count);
-int DefFile_erase(DefFile* file, const char* what, const char* where, int when);
+/* Erases the datasets of (what, where, when): with exact those of exactly
+ * these names, else every dataset whose names match the patterns. */
+int DefFile_erase(DefFile* file, const char* what, const char* where, int when, int exact);
 
-/* The matches of (what, where, when) in *count; unless countOnly three new
- * parallel arrays (What and Where copies, Whens). Returns 1. */
+/* The matches of (what, where, when), What and Where patterns, in *count;
+ * unless countOnly three new parallel arrays (What and Where copies,
+ * Whens). Returns 1. */
 int DefFile_match(DefFile* file, const char* what, const char* where, int when, int countOnly,
                   int* count, char*** whats, char*** wheres, int** whens);
 /* Rewrites the file through a temporary copy beside it (with compressWhen

@@ -495,6 +495,15 @@ int vrnStateManager_flushCache(vrnStateManager* m) {
     return dumped;
 }
 
+void vrnStateManager_noteFailedDump(vrnStateManager* m, const vrnUUID* uuid, const char* key,
+                                    const char* text) {
+    if (!m || !m->database || failedWrites().count(m)) return;
+    int state = vrnStateManager_newState(m);
+    std::string where = uuid ? textOf(uuid) : DATABASE_GLOBAL;
+    failedWrites()[m] = std::string(text ? text : "") + " [" + (key ? key : "") + ", " + where + ", " +
+                        std::to_string(state) + "]";
+}
+
 int vrnStateManager_closeState(vrnStateManager* m) {
     if (!m) return 0;
     vrnStateManager_flushCache(m);
@@ -846,6 +855,11 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
         stored = -stored - 1;
         m->last = stored;
         settle = true;
+    } else if (m->last == -stored) {
+        // A last state open at the closed current one (builds that stored
+        // "State - current" first, killed while closing it): that state is
+        // whole, and it is taken as closed without writing.
+        m->last = stored;
     } else if (m->last < 0 && !anyStoredAt(m, -m->last)) {
         m->last = -m->last - 1;
         settle = true;
@@ -893,6 +907,10 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     if (settle) writeGlobalInt(m, "State - current", m->current);
     if (settleFirst) writeGlobalInt(m, "State - first", m->first);
     if (types == 2) typesToRecord().insert(m);
+    // What the open wrote only settles what a killed writer left: no
+    // change of the model, so it is stamped as none and brings no list of
+    // types with it.
+    m->database->modified = 0;
     return 1;
 }
 
@@ -905,7 +923,7 @@ int vrnStateManager_purge(vrnStateManager* m, int mode) {
     // undo or redo, built in a copy that replaces the file in one rename.
     static const char* const counters[] = {"State - current", "State - last", "State - first"};
     static const int values[] = {1, 1, 0};
-    return Database_keepOneState(m->database, abs(m->current), "__DELETED__*", 3, counters, values);
+    return Database_keepOneState(m->database, abs(m->current), "__DELETED__", 3, counters, values);
 }
 
 void vrnStateManager_releaseDatabase(vrnStateManager* m) {
@@ -917,7 +935,9 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     typesToRecord().erase(m);
     vrnStateManager_closeState(m);
     if (!m->database) return 1;
-    if (vrnStateManager_checkTypes(m) == 2) vrnStateManager_recordTypes(m);
+    // The list of types goes with what was written; a file only read is
+    // left as it was, its list too.
+    if (m->database->modified && vrnStateManager_checkTypes(m) == 2) vrnStateManager_recordTypes(m);
     int purged = vrnStateManager_purge(m, mode);
     if (!purged) {
         vrnError* e = vrnError_new(VRN_W_INVALID_RESULT_IGNORED, "vrnStateManager_closeDatabase",

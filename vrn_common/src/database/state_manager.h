@@ -64,6 +64,11 @@ int vrnStateManager_newState(vrnStateManager* manager);
  * published error) when some write of the state did not reach the file. */
 int vrnStateManager_closeState(vrnStateManager* manager);
 int vrnStateManager_flushCache(vrnStateManager* manager);
+/* Records that a dump routine could not store what changed in key of the
+ * object (text says why): the state is opened as by a write, and its close
+ * fails as when a write did not reach the file. */
+void vrnStateManager_noteFailedDump(vrnStateManager* manager, const vrnUUID* uuid, const char* key,
+                                    const char* text);
 void vrnStateManager_markModified(vrnStateManager* manager, vrnObject* object);
 vrnObject* vrnStateManager_createObject(vrnStateManager* manager, const char* typeName);
 void vrnStateManager_deleteObject(vrnStateManager* manager, vrnObject* object);

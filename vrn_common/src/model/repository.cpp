@@ -70,17 +70,21 @@ Repository* Repository_new(const char* fileName) {
         r = reinterpret_cast<Repository*>(vrnStateManager_getSingletonByTypeName(m, "Repository"));
         if (!r) {
             Model* model = reinterpret_cast<Model*>(vrnStateManager_getSingletonByTypeName(m, "Model"));
-            if (!model) {
-                vrnError* e = vrnError_new(VRN_I_INTERNAL_ERROR, fn, kSource, __LINE__);
-                vrnError_addMessage(e, "Unable to locate the primary model in the database\n\"%s\".\n",
-                                    fileName ? fileName : "");
-                vrnError_publish(e);
-                return fail(m, previous);
+            if (model) {
+                r = reinterpret_cast<Repository*>(vrnObject_new("Repository"));
+                r->primaryModel = model;
+                vrnObject_setPointer(&r->header, "primaryModel", &model->header);
+                Model_setRepository(model, r);
             }
-            r = reinterpret_cast<Repository*>(vrnObject_new("Repository"));
-            r->primaryModel = model;
-            vrnObject_setPointer(&r->header, "primaryModel", &model->header);
-            Model_setRepository(model, r);
+        }
+        // A repository whose reference to its model is damaged (or names
+        // a damaged model) is no repository a host can follow.
+        if (!r || !r->primaryModel) {
+            vrnError* e = vrnError_new(VRN_I_INTERNAL_ERROR, fn, kSource, __LINE__);
+            vrnError_addMessage(e, "Unable to locate the primary model in the database\n\"%s\".\n",
+                                fileName ? fileName : "");
+            vrnError_publish(e);
+            return fail(m, previous);
         }
     }
     r->stateManager = m;
@@ -88,7 +92,8 @@ Repository* Repository_new(const char* fileName) {
     vrnStateManager_setTruncateRoutine(truncateHook);
 
     vrnFree(r->checkpoints, fn);
-    r->checkpoints = static_cast<int*>(vrnCalloc(kCheckpointCapacity, sizeof(int), fn));
+    r->checkpoints =
+        static_cast<int*>(vrnCalloc(static_cast<int>(sizeof(int)) * kCheckpointCapacity, 0, fn));
     r->capacity = kCheckpointCapacity;
     r->count = 0;
     int* stored = nullptr;

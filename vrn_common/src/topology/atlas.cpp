@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "database/state_manager.h"
 #include "debug/debug_manager.h"
 #include "errors/error.h"
 #include "support/cstring.h"
@@ -83,8 +84,13 @@ void Atlas_dump(vrnObject* o) {
     Atlas* a = reinterpret_cast<Atlas*>(o);
     if (!a->primaryMap) return;
     char* text = nullptr;
-    if (Atlas_reportError(RegionMap_getORV(a->primaryMap, 0, &text), "Atlas_dump", "RegionMap_getORV", nullptr))
+    if (Atlas_reportError(RegionMap_getORV(a->primaryMap, 0, &text), "Atlas_dump", "RegionMap_getORV", nullptr)) {
+        // Nothing of the map's changes can be stored: the state's close
+        // fails rather than passing them for kept.
+        vrnStateManager_noteFailedDump(vrnStateManager_get(), o->uuid, "map - primary",
+                                       "The primary region map could not be written.");
         return;
+    }
     char* copy = vrnCString_clone(text);
     RegionMap_freeORV(a->primaryMap);
     vrnObject_setString(o, "map - primary", copy);
