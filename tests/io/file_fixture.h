@@ -97,11 +97,18 @@ inline Data &offsetsOf(Data &d, std::initializer_list<int64_t> values) {
 
 // Makes the size recorded in the info block wrong, so that the next open
 // rebuilds the index from the datasets.
+// A file whose info block is not whole is rebuilt at every open already, and
+// its first dataset may start where the size would go: it is left alone.
 inline void forceRebuild(const std::string &name) {
     std::string bytes = vrntest::readFile(name);
-    ASSERT_GT(bytes.size(), 27u);
-    bytes.replace(6, 20, std::string(19, ' ') + "1");
-    vrntest::writeFile(name, bytes);
+    for (size_t width : {20u, 10u}) {
+        if (bytes.compare(0, 6, "*INFO\n") == 0 && bytes.size() > width + 16 && bytes[6 + width] == '\n' &&
+            bytes.compare(7 + width, 9, "*ENDINFO\n") == 0) {
+            bytes.replace(6, width, std::string(width - 1, ' ') + "1");
+            vrntest::writeFile(name, bytes);
+            return;
+        }
+    }
 }
 
 // A caller of the dispatcher: one control block, every request through iocntc.
