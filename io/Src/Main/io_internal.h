@@ -19,9 +19,9 @@ extern "C" {
 #define IO_ESC 27                 /* field separator of index lines and header records */
 #define IO_INDEX_SLOT 256         /* bytes per index table slot */
 #define IO_INDEX_GROW 10000       /* free slots added when a table is made or grown */
-/* Search modes: WHAT and WHERE as plain names (WHEN negative: every time),
- * by WHERE, both as patterns, and the one name WHAT:WHERE:WHEN exactly
- * (a name the library holds, whatever its WHEN). */
+/* Search modes: by WHAT (a WHERE holding pattern characters is left out of
+ * the key), by WHERE, both as patterns, and WHAT:WHERE as names compared
+ * exactly whatever they hold (WHEN negative: every time). */
 #define IO_SORT_WHAT (-1)
 #define IO_SORT_WHERE (-2)
 #define IO_SORT_WILD 7

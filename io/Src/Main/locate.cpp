@@ -246,22 +246,29 @@ void tailCandidates(IO_file *record, int head, const std::string &key, std::vect
     std::sort(out.begin(), out.end());
 }
 
-int searchWhat(IO_error_routine routine, const IO_header *key, bool everyWhen, IO_file *record,
+// exactNames: WHAT and WHERE are names, whatever characters they hold (a
+// name the library holds, or an exact locate). Otherwise a WHERE holding
+// pattern characters leaves WHERE and WHEN out of the key, for the caller
+// to filter.
+int searchWhat(IO_error_routine routine, const IO_header *key, bool exactNames, IO_file *record,
                Matches &out) {
     if (record->sorted != -1) {
         int rc = kwxIndexSortWhat(routine, record);
         if (rc != IO_OK) return rc;
     }
-    // WHAT and WHERE are compared exactly, whatever characters they hold: the
-    // searches by a name the library holds come here, and a stored name is
-    // never a pattern.
+    if (!exactNames && kwxHasWildcard(key->what) == 1)
+        kwxIoError(routine,
+                   "INST: get_ds_sortwhat_location with IO_SORT_WHAT when WHAT is a wildcard in "
+                   "io\\Src\\Main\\get_ds_location");
     std::string k = key->what;
     k += kEsc;
-    k += key->where;
-    k += kEsc;
-    if (!everyWhen) {
-        k += std::to_string(*key->when);
+    if (exactNames || kwxHasWildcard(key->where) != 1) {
+        k += key->where;
         k += kEsc;
+        if (*key->when >= 0) {
+            k += std::to_string(*key->when);
+            k += kEsc;
+        }
     }
     int first, last;
     int head = kwxIndexSortedCount(record);
@@ -412,8 +419,8 @@ int search(IO_error_routine routine, int mode, const IO_header *key, IO_file *re
            Matches &out) {
     if (!record->indextable || record->nlines <= 0) return IO_OK;
     switch (mode) {
-    case IO_SORT_WHAT: return searchWhat(routine, key, *key->when < 0, record, out);
-    case IO_SORT_NAME: return searchWhat(routine, key, false, record, out);
+    case IO_SORT_WHAT: return searchWhat(routine, key, false, record, out);
+    case IO_SORT_NAME: return searchWhat(routine, key, true, record, out);
     case IO_SORT_WHERE: return searchWhere(routine, key, record, out);
     case IO_SORT_WILD: return searchWild(routine, key, record, out);
     default: return IO_OK;
@@ -799,7 +806,7 @@ int locateOnce(IO_error_routine routine, IO_header *key, IO_data *result, IO_fil
         else if (!wildWhat && wildWhere)
             rc = locate_all_what(routine, key, record, found);
         else
-            rc = search(routine, wildWhat ? IO_SORT_WILD : IO_SORT_WHAT, key, record, found);
+            rc = search(routine, wildWhat ? IO_SORT_WILD : exact ? IO_SORT_NAME : IO_SORT_WHAT, key, record, found);
         if (rc != IO_OK) {
             kwxIoError(routine, "locate_dataset: main dataset location failed\n");
             return rc;
