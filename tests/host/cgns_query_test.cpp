@@ -150,6 +150,16 @@ TEST(CgnsBaseQuery, UnopenableFilesThrowWithTheOpenMessage) {
         expectUntouched(r);
     }
     EXPECT_EQ(descriptors, vrntest::openDescriptorCount());
+
+    // A path through a regular file names nothing, as a missing file does:
+    // the library's own words, not the system's "Not a directory".
+    const std::string plain = dir.file("plain.txt");
+    vrntest::writeFile(plain, "text");
+    const std::string throughPlain = plain + "/b.cgns";
+    Result r;
+    EXPECT_EQ(openPrefix(throughPlain) + "Error opening file: '" + throughPlain + "' not found!",
+              failure(throughPlain, r));
+    expectUntouched(r);
 }
 
 TEST(CgnsBaseQuery, EmptyNameReturnsTrueAndOnlyEmptiesTheVectors) {
