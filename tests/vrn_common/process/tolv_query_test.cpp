@@ -236,6 +236,11 @@ void reapAsTheHostDoes(Reaping how) {
     sigaction(SIGCHLD, &action, nullptr);
 }
 
+const char kCutShort[] =
+    "The output of kwxtolvreader ends inside a value, a tag or a block,\n"
+    "and how kwxtolvreader ended is not known (the host reaps its\n"
+    "children itself): the listing may have been cut short.\n";
+
 // What the query answered, in one line: result, count, last name, errors.
 std::string outcome(const QueryResult& r) {
     std::string text = std::to_string(r.rc) + " " + std::to_string(r.n);
@@ -281,15 +286,52 @@ TEST_F(TolvQuery, AHostThatReapsItsChildrenGetsWholeListingsButNeverACutName) {
     });
     const std::string signal9 = "0 0 [10048] kwxtolvreader was ended by signal 9 before it finished.\n";
     const std::string signal11 = "0 0 [10048] kwxtolvreader was ended by signal 11 before it finished.\n";
-    const std::string cutShort =
-        "0 0 [10022] The output of kwxtolvreader ends inside its last value, and how\n"
-        "kwxtolvreader ended is not known (the host reaps its children\n"
-        "itself): the listing may have been cut short.\n";
+    const std::string cutShort = "0 0 [10022] " + std::string(kCutShort);
     const std::string parse = "0 0 [10022] " + std::string(kParse);
     std::string unknownStatus = "1 2 D\n" + cutShort + "\n" + cutShort + "\n" + parse + "\n";
     EXPECT_EQ(signal9 + "\n" + signal11 + "\n1 2 D\n" + parse + "\n" + unknownStatus + unknownStatus +
                   "wrong answers with a reaping handler: 0\n",
               r.out);
+    EXPECT_EQ(0, r.exitStatus) << r.err;
+}
+
+// Killed anywhere before the blocks it opened are closed, or inside a tag, a
+// reader has not said all it had to say: where its end cannot be learned
+// that output fails, and only output that stops between whole blocks (none
+// at all, too) is taken. Where the status is known such output from a
+// reader that exited is judged as it stands.
+TEST_F(TolvQuery, AHostThatReapsItsChildrenGetsNoAnswerFromOutputCutBeforeItsBlocksClose) {
+    const std::string models = "<MODELS_BEG>\n2\n1\nA\n10\nB\n2\nC\n20\nD\n";
+    const std::vector<std::string> cut = {
+        "<MODELS_BEG>\n", "<MODELS_BE", models, "<WARNING_BEG>\nslow\n", "<ERROR_BEG>\nbad\n",
+        kTwoModels + std::string("<WARN"), kTwoModels + std::string("<MODELS_BEG>\n")};
+    const std::vector<std::string> whole = {
+        "", "Reading\n", kTwoModels, kTwoModels + std::string("<WARNING_BEG>\nslow\n<WARNING_END>\nDone")};
+    auto r = vrntest::runInChild([&] {
+        for (Reaping how : {Reaping::IgnoreSigchld, Reaping::NoChildWait}) {
+            reapAsTheHostDoes(how);
+            setenv("TESTREADER_SIGNAL", "9", 1);
+            // Whatever the output reported before it, the failure says why.
+            for (const std::string& output : cut) {
+                const std::string answer = outcome(queryOutput(dir, output));
+                const std::string last = " [10022] " + std::string(kCutShort);
+                const bool cutShort = answer.compare(0, 4, "0 0 ") == 0 && answer.size() >= last.size() &&
+                                      answer.compare(answer.size() - last.size(), last.size(), last) == 0;
+                std::printf("%s|", cutShort ? "cut" : answer.c_str());
+            }
+            for (const std::string& output : whole) std::printf("%s|", outcome(queryOutput(dir, output)).c_str());
+            std::printf("\n");
+        }
+        reapAsTheHostDoes(Reaping::None);
+        unsetenv("TESTREADER_SIGNAL");
+        std::printf("%s|%s\n", outcome(queryOutput(dir, "<MODELS_BEG>\n")).c_str(),
+                    outcome(queryOutput(dir, models)).c_str());
+        return 0;
+    });
+    std::string unknownStatus;
+    for (size_t i = 0; i < cut.size(); ++i) unknownStatus += "cut|";
+    unknownStatus += "1 0|1 0|1 2 D|1 2 D [5] " + std::string(kWarningLead) + "  slow\n|\n";
+    EXPECT_EQ(unknownStatus + unknownStatus + "1 0|1 2 D\n", r.out);
     EXPECT_EQ(0, r.exitStatus) << r.err;
 }
 

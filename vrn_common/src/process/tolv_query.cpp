@@ -32,6 +32,18 @@ bool startsWith(const char* line, const char (&tag)[N]) {
     return line[0] == '<' && strncmp(line, tag, N - 1) == 0;
 }
 
+// A line that is no tag but the start of one ("<MODELS_BE"): the last line
+// of output that was cut inside a tag.
+bool startsATag(const char* line, int length) {
+    static const char* const tags[] = {"<MODELS_BEG>", "<MODELS_END>", "<WARNING_BEG>",
+                                       "<WARNING_END>", "<ERROR_BEG>",  "<ERROR_END>"};
+    if (length == 0 || line[0] != '<') return false;
+    for (const char* tag : tags)
+        if (static_cast<size_t>(length) < strlen(tag) && memcmp(line, tag, static_cast<size_t>(length)) == 0)
+            return true;
+    return false;
+}
+
 // An integer line as "%d" reads it, whatever follows ignored; a value
 // outside int is refused, so that no count or id is wrapped round.
 bool scanInt(const char* line, int* value) { return vrn::scanInt(line, value) != nullptr; }
@@ -117,8 +129,9 @@ private:
 // Hands each line of the child's output through the conduit to take(line,
 // length), split in place in one read buffer: its newline replaced by NUL.
 // A line longer than the buffer grows it; the last line needs no newline,
-// and *endsInsideLine says whether it had none. The output ends where the
-// child has ended and left nothing more to read (exitFd: the Process's).
+// and *endsInsideLine says whether it had none (set before that line is
+// handed out). The output ends where the child has ended and left nothing
+// more to read (exitFd: the Process's).
 template <class Take>
 bool forEachLine(Conduit* conduit, int exitFd, bool* endsInsideLine, Take take) {
     *endsInsideLine = false;
@@ -155,8 +168,8 @@ bool forEachLine(Conduit* conduit, int exitFd, bool* endsInsideLine, Take take) 
         if (got == 0) {
             if (fill > 0) {
                 buffer[fill] = '\0';
-                take(buffer, fill);
                 *endsInsideLine = true;
+                take(buffer, fill);
             }
             break;
         }
@@ -166,10 +179,11 @@ bool forEachLine(Conduit* conduit, int exitFd, bool* endsInsideLine, Take take) 
     return true;
 }
 
-// Parses the reader's output. *valueCut says whether the output ended inside
-// a line that was taken as a value (the count or a model's), with no newline
-// after it: a reader that died there may have been cut off inside it.
-int readOutput(int* n, Conduit* conduit, int exitFd, vrn::TolvModelSink& models, bool* valueCut) {
+// Parses the reader's output. When it parses, *unfinished says whether it
+// ends before the reader was done: inside a block (models, warning or
+// error) that it opened, which takes in a last value without its newline,
+// or inside a tag. A reader that died there wrote no more than that.
+int readOutput(int* n, Conduit* conduit, int exitFd, vrn::TolvModelSink& models, bool* unfinished) {
     static vrnDebugPreamble debug;
     debug.enter("readOutput", "Read mesh data from vrnTOLVReader.exe.");
 
@@ -180,7 +194,8 @@ int readOutput(int* n, Conduit* conduit, int exitFd, vrn::TolvModelSink& models,
     // The model being read: its values wait until its last one arrives.
     int id1 = 0, id2 = 0;
     std::string name1;
-    bool lastWasValue = false;
+    bool cutInsideTag = false;
+    *unfinished = false;
     *n = 0;
     models.reset();
 
@@ -188,8 +203,8 @@ int readOutput(int* n, Conduit* conduit, int exitFd, vrn::TolvModelSink& models,
     // output that cannot be parsed.
     bool endsInsideLine = false;
     const bool whole = forEachLine(conduit, exitFd, &endsInsideLine, [&](char* line, int length) {
-        lastWasValue = false;
         if (length > 0 && line[length - 1] == '\r') line[--length] = '\0';
+        if (endsInsideLine) cutInsideTag = startsATag(line, length);  // the last line only
         if (debug.tracing()) {
             FILE* trace = vrnDebug_getStream();
             fprintf(trace, "%s\n", line);
@@ -229,7 +244,6 @@ int readOutput(int* n, Conduit* conduit, int exitFd, vrn::TolvModelSink& models,
         } else if (startsWith(line, "<MODELS_END>")) {
             inModels = 0;
         } else if (index == -1) {
-            lastWasValue = true;
             index = 0;
             if (!scanInt(line, n) || *n < 1) {
                 fail = 1;
@@ -245,7 +259,6 @@ int readOutput(int* n, Conduit* conduit, int exitFd, vrn::TolvModelSink& models,
             fail = 1;
             inModels = 0;
         } else {
-            lastWasValue = true;
             try {
                 switch (field) {
                 case 0: fail = !scanInt(line, &id1); break;
@@ -268,11 +281,10 @@ int readOutput(int* n, Conduit* conduit, int exitFd, vrn::TolvModelSink& models,
     });
 
     if (warningObject) vrnError_publish(warningObject);
-    *valueCut = endsInsideLine && lastWasValue;
-
     if (!whole) fail = 1;
     if (!fail && (index == -1 || index == *n)) {
         if (index == -1) *n = 0;
+        *unfinished = inModels || inWarning || inError || cutInsideTag;
         return result;
     }
     vrnError* e = vrnError_new(VRN_U_INVALID_RESULT, "readOutput", __FILE__, __LINE__);
@@ -330,18 +342,20 @@ int TOLVQuery_listModels(const char* file, int* n, TolvModelSink& models) {
         if (reason) vrnError_addMessage(e, "Reason: %s\n", strerror(reason));
         vrnError_publish(e);
     } else {
-        bool valueCut = false;
-        result = readOutput(n, conduit, process->exitFd, models, &valueCut);
+        bool unfinished = false;
+        result = readOutput(n, conduit, process->exitFd, models, &unfinished);
         const bool statusKnown = Process_wait(process) == 1;
         // A reader that a signal ended may have stopped anywhere in its
         // output: what it wrote cannot be trusted. A host that reaps its
         // children itself (SIGCHLD ignored or SA_NOCLDWAIT, or a handler
         // that waits for every child) may take the status first; then no
-        // signal is known and the output alone decides: a listing whose
-        // last value has its newline was printed whole, one cut inside its
-        // last value may be a name cut short, and fails.
+        // signal is known and the output alone decides. Output that ends
+        // with every block it opened closed, and not inside a tag, was
+        // printed whole or not begun (no output at all lists no models);
+        // output that ends inside a value, a tag or an open block may be
+        // that of a reader killed there, and fails.
         int signal = Process_getTerminationSignal(process);
-        const bool cutShort = !statusKnown && valueCut && *n > 0;
+        const bool cutShort = !statusKnown && unfinished;
         if (signal != 0 || cutShort) {
             vrnError* e = vrnError_new(signal != 0 ? VRN_U_CHILD_PROCESS_CRASHED : VRN_U_INVALID_RESULT,
                                        "vrnTOLVQuery_getModels", __FILE__, __LINE__);
@@ -350,9 +364,9 @@ int TOLVQuery_listModels(const char* file, int* n, TolvModelSink& models) {
                                     signal);
             else
                 vrnError_addMessage(e, "%s",
-                                    "The output of kwxtolvreader ends inside its last value, and how\n"
-                                    "kwxtolvreader ended is not known (the host reaps its children\n"
-                                    "itself): the listing may have been cut short.\n");
+                                    "The output of kwxtolvreader ends inside a value, a tag or a block,\n"
+                                    "and how kwxtolvreader ended is not known (the host reaps its\n"
+                                    "children itself): the listing may have been cut short.\n");
             vrnError_publish(e);
             *n = 0;
             models.reset();
