@@ -581,11 +581,13 @@ TEST(ModelCrashPoints, CloseWithPurgeToOneStateOfARepository) {
 
 namespace {
 
-// Cuts the create of a repository at each of its file changes: the name
-// then holds a model that opens, and whatever the cut leaves beside it
-// bears the model file's name. The failures, "" when none.
-std::string cutCreateAtEveryChange(const vrntest::TempDir& dir) {
-    std::string path = dir.file("model.vrn");
+// Cuts the create of a repository named file at each of its file changes:
+// the name then holds a model that opens, and whatever the cut leaves
+// beside it bears the model file's name (the start of a long one). The
+// failures, "" when none.
+std::string cutCreateAtEveryChange(const vrntest::TempDir& dir, const std::string& file) {
+    std::string path = dir.file(file);
+    const std::string stem = file.substr(0, 100);
     flavour = &repositories;
     auto create = [&] {
         Recorder rec;
@@ -598,7 +600,7 @@ std::string cutCreateAtEveryChange(const vrntest::TempDir& dir) {
         std::string at = " (cut at change " + std::to_string(n) + " of " + std::to_string(total) + ")\n";
         if (!vrntest::runUntilCrash(create, n)) return "no end" + at;
         for (const std::string& e : listDir(dir.path()))
-            if (e.rfind("model.vrn", 0) != 0) return e + " is left beside the model" + at;
+            if (e.rfind(stem, 0) != 0) return e + " is left beside the model" + at;
         std::string failed = vrntest::runInFreshProcess([&](std::string& f) {
             vrntest::removeDeadWriterLock(path);
             vrnStateManager* m = openRepository(path);
@@ -619,12 +621,14 @@ std::string cutCreateAtEveryChange(const vrntest::TempDir& dir) {
 
 TEST(ModelCrashPoints, ARepositoryCutBeforeItsFirstStateClosedOpensAsANewOne) {
     vrntest::TempDir dir;
-    EXPECT_EQ(cutCreateAtEveryChange(dir), "");
+    EXPECT_EQ(cutCreateAtEveryChange(dir, "model.vrn"), "");
+    // A name that leaves no room for a temporary one ending in its own.
+    EXPECT_EQ(cutCreateAtEveryChange(dir, std::string(240, 'm') + ".vrn"), "");
     // Where the model cannot be renamed into place without replacing in
     // one step, it is linked there and its temporary name unlinked.
     auto r = vrntest::runInChild([&] {
         if (!vrntest::refuseSystemCalls({{__NR_renameat2, EINVAL}})) return 10;
-        std::string failed = cutCreateAtEveryChange(dir);
+        std::string failed = cutCreateAtEveryChange(dir, "model.vrn");
         std::fprintf(stderr, "%s", failed.c_str());
         return failed.empty() ? 0 : 1;
     });

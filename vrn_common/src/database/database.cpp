@@ -197,7 +197,16 @@ std::string compactionLeftover(const char* fileName) {
 bool createWhole(const char* fileName) {
     std::string path(fileName);
     size_t cut = path.find_last_of("\\/");
-    std::string prefix = (cut == std::string::npos ? path : path.substr(cut + 1)) + ".create";
+    std::string prefix = cut == std::string::npos ? path : path.substr(cut + 1);
+    // The temporary name, its lock files' endings added, must fit where
+    // the model's own name does: a long name lends it only its first part,
+    // ending in no byte outside ASCII so that no character is split.
+    const size_t room = 200;
+    if (prefix.size() > room) {
+        prefix.resize(room);
+        while (!prefix.empty() && (static_cast<unsigned char>(prefix.back()) & 0x80)) prefix.pop_back();
+    }
+    prefix += ".create";
     char* temp = DefFile_temporaryNameBeside(fileName, prefix.c_str());
     DefFile* f = DefFile_newReporting(temp, 0);
     bool ok = false;
