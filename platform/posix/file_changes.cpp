@@ -20,6 +20,7 @@ namespace {
 long long g_changeCount = 0;
 long long g_crashAt = 0;        // 0: no crash point
 long long g_crashKeepBytes = -1;
+void (*g_changeHook)(const char* path) = nullptr;
 
 // Writes all n bytes at offset, or at the descriptor's own offset when
 // offset is negative, retrying short writes and EINTR: n, or -1 with errno.
@@ -45,6 +46,12 @@ long writeAll(int fd, const void* buffer, size_t n, long long offset) {
 
 // Counts one change; true when this one is the crash point.
 inline bool countChange() { return ++g_changeCount == g_crashAt; }
+
+// Counts one change of the file at path, after the test hook has seen it.
+inline bool countChangeOf(const char* path) {
+    if (g_changeHook) g_changeHook(path);
+    return countChange();
+}
 
 // A write at the crash point: keeps the first keepBytes of it, then ends.
 [[noreturn]] void crashInWrite(int fd, const void* buffer, size_t n, long long offset) {
@@ -238,6 +245,8 @@ void vrnPlatform_setCrashPoint(long long call, long long keepBytes) {
 
 long long vrnPlatform_fileChangeCount(void) { return g_changeCount; }
 
+void vrnPlatform_setFileChangeHook(void (*hook)(const char* path)) { g_changeHook = hook; }
+
 long vrnPlatform_writeFile(int fd, const void* buffer, size_t n) {
     if (countChange()) crashInWrite(fd, buffer, n, -1);
     long r = writeAll(fd, buffer, n, -1);
@@ -257,7 +266,7 @@ long vrnPlatform_pwrite(int fd, const void* buffer, size_t n, long long offset) 
 }
 
 int vrnPlatform_open(const char* path, int flags, int permissions) {
-    if ((flags & (O_CREAT | O_TRUNC)) && countChange()) crashNow();
+    if ((flags & (O_CREAT | O_TRUNC)) && countChangeOf(path)) crashNow();
     int fd;
     do {
         fd = open(path, flags | O_CLOEXEC, static_cast<mode_t>(permissions));
@@ -276,13 +285,26 @@ int vrnPlatform_ftruncate(int fd, long long length) {
 }
 
 int vrnPlatform_rename(const char* from, const char* to) {
-    if (countChange()) crashNow();
+    if (countChangeOf(to)) crashNow();
     return rename(from, to);
 }
 
 int vrnPlatform_unlink(const char* path) {
-    if (countChange()) crashNow();
+    if (countChangeOf(path)) crashNow();
     return unlink(path);
+}
+
+int vrnPlatform_renameNoReplace(const char* from, const char* to) {
+    if (countChangeOf(to)) crashNow();
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    // EINVAL: a file system without the flag; ENOSYS: a kernel without the
+    // call. Anything else (EEXIST among them) is the answer.
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    if (countChangeOf(to)) crashNow();
+    if (linkat(AT_FDCWD, from, AT_FDCWD, to, 0) != 0) return -1;
+    // The file is in place; a `from` that cannot be unlinked stays beside it.
+    vrnPlatform_unlink(from);
+    return 0;
 }
 
 FILE* vrnPlatform_fopen(const char* path, const char* mode) {

@@ -62,6 +62,14 @@ int vrnPlatform_ftruncate(int fd, long long length);
 int vrnPlatform_rename(const char* from, const char* to);
 /* unlink(2). */
 int vrnPlatform_unlink(const char* path);
+/* Gives the file `from` the name `to` only while `to` names nothing: -1
+ * with errno EEXIST, both names left as they were, when something has it.
+ * One rename (renameat2 with RENAME_NOREPLACE) where the kernel and the
+ * file system can do that; otherwise a hard link under `to`, then `from`
+ * unlinked, each a counted change (a process ended between the two leaves
+ * the file under both names). Where the file system has neither, -1 with
+ * the errno of the link (EPERM, say) and nothing changed. */
+int vrnPlatform_renameNoReplace(const char* from, const char* to);
 
 /* A fully buffered stdio stream over a close-on-exec descriptor, with the
  * modes of fopen ("r", "w", "a", each with any of "+", "b", "e", "x").
@@ -91,6 +99,11 @@ enum { VRN_CRASH_POINT_STATUS = 86 };
 void vrnPlatform_setCrashPoint(long long call, long long keepBytes);
 /* Counted calls made by this process so far. */
 long long vrnPlatform_fileChangeCount(void);
+/* Test hook: hook(path) runs just before each counted call that names a
+ * path (a creating or truncating open, a rename or link (with the new
+ * name), an unlink), so that a test can put another process's step between
+ * two steps of a sequence of changes. NULL switches it off. */
+void vrnPlatform_setFileChangeHook(void (*hook)(const char* path));
 
 /* Waits until the descriptor has input (or its end) to read: 1, 0 when the
  * milliseconds passed first (negative: no limit), -1 on failure. */

@@ -9,9 +9,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -37,9 +40,59 @@ void sixChanges(const std::string& dir) {
     vrnPlatform_unlink(b.c_str());
 }
 
+std::vector<std::string> g_pathsSeen;
+
 TEST(FileChangeHook, CountsEveryKindOfChangeAndNothingElse) {
     TempDir dir;
     EXPECT_EQ(vrntest::countFileChanges([&] { sixChanges(dir.path()); }), 6);
+    // The test hook sees each change that names a path, before it happens.
+    vrnPlatform_setFileChangeHook([](const char* path) { g_pathsSeen.push_back(exists(path) ? "+" : "-"); });
+    sixChanges(dir.path());
+    vrnPlatform_setFileChangeHook(nullptr);
+    // open(create) of a, rename to b, unlink of b.
+    EXPECT_EQ(g_pathsSeen, (std::vector<std::string>{"-", "-", "+"}));
+}
+
+// Checks vrnPlatform_renameNoReplace in a folder: 0 when a free name is
+// taken and a name in use refused with EEXIST, every file left as it was.
+int renameWithoutReplacing(const TempDir& dir) {
+    const std::string a = dir.file("a"), b = dir.file("b"), c = dir.file("c");
+    vrntest::writeFile(a, "new");
+    vrntest::writeFile(b, "theirs");
+    if (vrnPlatform_renameNoReplace(a.c_str(), b.c_str()) == 0 || errno != EEXIST) return 1;
+    if (vrntest::readFile(a) != "new" || vrntest::readFile(b) != "theirs") return 2;
+    if (vrnPlatform_renameNoReplace(a.c_str(), c.c_str()) != 0) return 3;
+    return exists(a) || vrntest::readFile(c) != "new" ? 4 : 0;
+}
+
+TEST(FileChangeHook, ARenameThatMayNotReplaceLeavesATakenNameAloneWhereverItIsDone) {
+    TempDir dir;
+    EXPECT_EQ(renameWithoutReplacing(dir), 0);
+    // A kernel without renameat2, a file system without its flag: a link
+    // and an unlink, both counted; and one without hard links as well.
+    for (int error : {ENOSYS, EINVAL}) {
+        auto r = vrntest::runInChild([&] {
+            if (!vrntest::refuseSystemCalls({{__NR_renameat2, error}})) return 10;
+            TempDir own;
+            if (int failed = renameWithoutReplacing(own)) return 20 + failed;
+            vrntest::writeFile(own.file("d"), "d");
+            long long n = vrntest::countFileChanges(
+                [&] { vrnPlatform_renameNoReplace(own.file("d").c_str(), own.file("e").c_str()); });
+            return n == 3 ? 0 : 30;
+        });
+        if (r.exitStatus == 10) GTEST_SKIP() << "this machine does not let a process install a seccomp filter";
+        EXPECT_EQ(r.exitStatus, 0) << error;
+    }
+    auto r = vrntest::runInChild([&] {
+        if (!vrntest::refuseSystemCalls({{__NR_renameat2, EINVAL}, {__NR_linkat, EPERM}, {__NR_link, EPERM}}))
+            return 10;
+        TempDir own;
+        vrntest::writeFile(own.file("a"), "new");
+        if (vrnPlatform_renameNoReplace(own.file("a").c_str(), own.file("b").c_str()) == 0 || errno != EPERM)
+            return 1;
+        return exists(own.file("b")) || vrntest::readFile(own.file("a")) != "new" ? 2 : 0;
+    });
+    EXPECT_EQ(r.exitStatus, 0);
 }
 
 TEST(FileChangeHook, EndsAtTheChosenCallBeforeItHappens) {

@@ -74,6 +74,9 @@ void writeFile(const std::string& path, const std::string& bytes);
 // there; a note on standard error then says so.
 std::string testDataDir();
 
+// The names in a folder but those that start with a dot, sorted.
+std::vector<std::string> listDir(const std::string& dir);
+
 // Number of open descriptors of this process (entries of /proc/self/fd).
 int openDescriptorCount();
 

@@ -12,8 +12,10 @@
 // would be cut at kMaxPoints points spread evenly over them (those here
 // make a few hundred).
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -31,6 +33,7 @@
 #include "vrn_platform.h"
 
 using modeltest::Blob;
+using vrntest::listDir;
 
 namespace {
 
@@ -576,20 +579,28 @@ TEST(ModelCrashPoints, CloseWithPurgeToOneStateOfARepository) {
     run.run(repositoryCloseWithPurge, kTornPoints);
 }
 
-TEST(ModelCrashPoints, ARepositoryCutBeforeItsFirstStateClosedOpensAsANewOne) {
-    vrntest::TempDir dir;
-    std::string path = dir.file("model.vrn");
+namespace {
+
+// Cuts the create of a repository named file at each of its file changes:
+// the name then holds a model that opens, and whatever the cut leaves
+// beside it bears the model file's name (the start of a long one). The
+// failures, "" when none.
+std::string cutCreateAtEveryChange(const vrntest::TempDir& dir, const std::string& file) {
+    std::string path = dir.file(file);
+    const std::string stem = file.substr(0, 100);
     flavour = &repositories;
     auto create = [&] {
         Recorder rec;
         newRepository(path, rec);
     };
     long long total = vrntest::countFileChanges(create);
-    ASSERT_GT(total, 0);
+    if (total <= 0) return "the create made no change\n";
     for (long long n : vrntest::crashPointsToTry(total, vrntest::crashPointCap(total, kMaxPoints))) {
-        vrnRemoveFile(path.c_str());
-        vrntest::removeDeadWriterLock(path);
-        ASSERT_TRUE(vrntest::runUntilCrash(create, n)) << "no end at change " << n << " of " << total;
+        for (const std::string& e : listDir(dir.path())) vrnRemoveFile(dir.file(e).c_str());
+        std::string at = " (cut at change " + std::to_string(n) + " of " + std::to_string(total) + ")\n";
+        if (!vrntest::runUntilCrash(create, n)) return "no end" + at;
+        for (const std::string& e : listDir(dir.path()))
+            if (e.rfind(stem, 0) != 0) return e + " is left beside the model" + at;
         std::string failed = vrntest::runInFreshProcess([&](std::string& f) {
             vrntest::removeDeadWriterLock(path);
             vrnStateManager* m = openRepository(path);
@@ -601,13 +612,33 @@ TEST(ModelCrashPoints, ARepositoryCutBeforeItsFirstStateClosedOpensAsANewOne) {
             vrnStateManager_closeDatabase(m, -1);
             vrnStateManager_delete(m);
         });
-        ASSERT_EQ(failed, "") << "cut at change " << n << " of " << total;
+        if (!failed.empty()) return failed + at;
     }
+    return "";
 }
 
-// A new model refused by another process's lock on its name is taken back:
-// wherever the process dies, the name holds nothing or a whole model, and
-// a create that fails leaves nothing.
+}  // namespace
+
+TEST(ModelCrashPoints, ARepositoryCutBeforeItsFirstStateClosedOpensAsANewOne) {
+    vrntest::TempDir dir;
+    EXPECT_EQ(cutCreateAtEveryChange(dir, "model.vrn"), "");
+    // A name that leaves no room for a temporary one ending in its own.
+    EXPECT_EQ(cutCreateAtEveryChange(dir, std::string(240, 'm') + ".vrn"), "");
+    // Where the model cannot be renamed into place without replacing in
+    // one step, it is linked there and its temporary name unlinked.
+    auto r = vrntest::runInChild([&] {
+        if (!vrntest::refuseSystemCalls({{__NR_renameat2, EINVAL}})) return 10;
+        std::string failed = cutCreateAtEveryChange(dir, "model.vrn");
+        std::fprintf(stderr, "%s", failed.c_str());
+        return failed.empty() ? 0 : 1;
+    });
+    if (r.exitStatus == 10) GTEST_SKIP() << "this machine does not let a process install a seccomp filter";
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+}
+
+// A create refused by another process's lock on the name: wherever the
+// process dies, the name holds nothing or a whole model, and a create
+// that fails leaves nothing.
 TEST(ModelCrashPoints, ACreateRefusedByALockLeavesNothingUnderTheName) {
     vrntest::TempDir dir;
     std::string path = dir.file("model.vrn");

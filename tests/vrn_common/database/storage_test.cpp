@@ -6,8 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <dirent.h>
-
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,20 +16,13 @@
 #include "database/def_file.h"
 #include "support/system.h"
 #include "test_support.h"
+#include "vrn_platform.h"
 
 using commontest::takeErrors;
 
 namespace {
 
-std::vector<std::string> listDir(const std::string& dir) {
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
+using vrntest::listDir;
 
 struct FileFixture : ::testing::Test {
     vrntest::TempDir dir;
@@ -471,6 +463,91 @@ TEST(DatabaseOpen, BadFilesAreRefusedUnchangedAndUnlocked) {
               "The requested file\n\n" + plain + "\n\nexists but is not a valid VRN database.\n");
     EXPECT_EQ(vrntest::readFile(plain), before);
     EXPECT_FALSE(vrnFileExists((plain + ".lck").c_str()));
+}
+
+namespace {
+
+// Another process's step put between two file changes of a create of
+// `model`: just before the change that gives the model its name, or just
+// after it (before the next change). It runs once, in this process: locks
+// are held by file, so another handle here stands for another process.
+struct Interleave {
+    std::string model;
+    bool afterPlacing;
+    std::function<void()> step;
+    bool placed = false;
+};
+Interleave* g_interleave = nullptr;
+
+void interleaveStep(const char* path) {
+    Interleave* i = g_interleave;
+    if (!i) return;
+    const bool placing = i->model == path;
+    if (placing && !i->afterPlacing) i->placed = true;
+    if (i->placed) {
+        g_interleave = nullptr;
+        i->step();
+    }
+    if (placing) i->placed = true;
+}
+
+// Database_new(model) with step put in as Interleave says.
+Database* createWith(Interleave interleave) {
+    g_interleave = &interleave;
+    vrnPlatform_setFileChangeHook(interleaveStep);
+    Database* db = Database_new(interleave.model.c_str());
+    vrnPlatform_setFileChangeHook(nullptr);
+    g_interleave = nullptr;
+    return db;
+}
+
+}  // namespace
+
+// Another process opens the model a create has just put in place and
+// writes into it; the create's own open is then refused by its lock. The
+// model stays with what the other process stored.
+TEST(DatabaseOpen, ACreateRefusedAfterPlacingItsModelLeavesWhatAnotherHandleWroteThere) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("model.vrn");
+    Database* other = nullptr;
+    Database* db = createWith({name, true, [&] {
+                                   other = Database_new(name.c_str());
+                                   ASSERT_NE(other, nullptr);
+                                   EXPECT_EQ(Database_setInteger(other, 1, nullptr, "a", 1), 1);
+                                   EXPECT_EQ(Database_setInteger(other, 1, nullptr, "b", 1), 1);
+                               }});
+    EXPECT_EQ(db, nullptr);
+    auto errors = takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_U_DATABASE_IS_LOCKED);
+    Database_delete(other);
+    db = Database_new(name.c_str());
+    ASSERT_NE(db, nullptr);
+    int a = 0, b = 0;
+    EXPECT_TRUE(Database_getInteger(db, 1, nullptr, "a", &a) && Database_getInteger(db, 1, nullptr, "b", &b));
+    EXPECT_EQ(a + b, 2);
+    Database_delete(db);
+}
+
+// Another process makes, writes and closes the model after a create found
+// the name free and before it puts its own file there: the create opens
+// that model and leaves nothing of its own beside it.
+TEST(DatabaseOpen, ACreateOpensAModelMadeUnderItsNameMeanwhileInsteadOfReplacingIt) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("model.vrn");
+    Database* db = createWith({name, false, [&] {
+                                   Database* other = Database_new(name.c_str());
+                                   ASSERT_NE(other, nullptr);
+                                   Database_setInteger(other, 1, nullptr, "answer", 2);
+                                   Database_delete(other);
+                               }});
+    ASSERT_NE(db, nullptr);
+    int answer = 0;
+    EXPECT_TRUE(Database_getInteger(db, 1, nullptr, "answer", &answer));
+    EXPECT_EQ(answer, 2);
+    Database_delete(db);
+    EXPECT_TRUE(takeErrors().empty());
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"model.vrn"});
 }
 
 TEST(DatabaseNames, EndingsAreKeptOrCompleted) {

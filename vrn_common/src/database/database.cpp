@@ -187,13 +187,27 @@ std::string compactionLeftover(const char* fileName) {
 }
 
 // Makes a new model file whole before it bears its name: stamped under a
-// temporary name beside it, then renamed into place, so that a process
-// killed while creating it leaves no file that is not a model under that
-// name. When the temporary file cannot be made, or the name has been
-// taken meanwhile, nothing is done and the caller opens the name itself.
-// True when the file put in place is under the name, with its identity.
-bool createWhole(const char* fileName, struct stat* made) {
-    char* temp = DefFile_temporaryNameBeside(fileName, "create");
+// temporary name beside it, "<model file>.create.<id>.tmp", then given the
+// name, so that a process killed while creating it leaves no file that is
+// not a model under that name (and whatever it leaves says whose it is).
+// The name is given only while it names nothing: a model another process
+// made meanwhile is never replaced. True when the file is in place; when
+// the temporary file cannot be made or the name has been taken, nothing is
+// left and the caller opens the name itself.
+bool createWhole(const char* fileName) {
+    std::string path(fileName);
+    size_t cut = path.find_last_of("\\/");
+    std::string prefix = cut == std::string::npos ? path : path.substr(cut + 1);
+    // The temporary name, its lock files' endings added, must fit where
+    // the model's own name does: a long name lends it only its first part,
+    // ending in no byte outside ASCII so that no character is split.
+    const size_t room = 200;
+    if (prefix.size() > room) {
+        prefix.resize(room);
+        while (!prefix.empty() && (static_cast<unsigned char>(prefix.back()) & 0x80)) prefix.pop_back();
+    }
+    prefix += ".create";
+    char* temp = DefFile_temporaryNameBeside(fileName, prefix.c_str());
     DefFile* f = DefFile_newReporting(temp, 0);
     bool ok = false;
     if (f) {
@@ -206,19 +220,10 @@ bool createWhole(const char* fileName, struct stat* made) {
         ok = DefFile_close(f) && ok;
         DefFile_delete(f);
     }
-    bool placed = ok && !vrnFileExists(fileName) && vrnPlatform_rename(temp, fileName) == 0;
+    bool placed = ok && vrnPlatform_renameNoReplace(temp, fileName) == 0;
     if (!placed && vrnIsRegularFile(temp)) vrnPlatform_unlink(temp);
     vrnCString_free(temp);
-    return placed && stat(fileName, made) == 0;
-}
-
-// Takes back the file createWhole made when the open then failed (another
-// process holds a lock on the name, say): a create that fails leaves
-// nothing under the name. A file that has replaced it meanwhile stays.
-void removeMade(const char* fileName, const struct stat& made) {
-    struct stat now;
-    if (stat(fileName, &now) == 0 && now.st_dev == made.st_dev && now.st_ino == made.st_ino)
-        vrnPlatform_unlink(fileName);
+    return placed;
 }
 
 }  // namespace
@@ -268,6 +273,14 @@ Database* Database_new(const char* fileName) {
         vrnFree(db, fn);
         return nullptr;
     }
+    // A name whose lock file is there with no file under it is not
+    // created here: the open below reports the lock and makes nothing,
+    // where a model put in place first would have to stay. A name that
+    // another process has taken meanwhile is opened as any file found
+    // there is.
+    std::string lock = std::string(db->fileName) + ".lck";
+    if (!existed && !vrnFileExists(lock.c_str()) && !createWhole(db->fileName))
+        existed = Database_fileExists(db->fileName);
     // Nothing is written into a file before it is known to be a model: a
     // failed open leaves the file as it was. One too short to be a model is
     // refused before the data-file library would give it a start.
@@ -277,11 +290,11 @@ Database* Database_new(const char* fileName) {
         vrnFree(db, fn);
         return nullptr;
     }
-    struct stat made {};
-    bool created = !existed && createWhole(db->fileName, &made);
+    // A model this create put in place stays when the open fails: the
+    // lock that refuses the open is another process's, which may have
+    // opened the model and written into it already.
     db->file = DefFile_new(db->fileName);
     if (!db->file) {
-        if (created) removeMade(db->fileName, made);
         vrnFree(db->fileName, fn);
         vrnFree(db, fn);
         return nullptr;
