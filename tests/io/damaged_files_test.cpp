@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,57 @@ TEST(DamagedStoredIndex, DeletionNeverMarksBytesThatAreNotTheNamedDataset) {
     }
 }
 
+TEST(DamagedStoredIndex, ADeleteThroughALineThatPointsAtAnotherDatasetMarksOnlyItsOwn) {
+    // A binary file keeps the blank that ends "a ": the stored lines of "a "
+    // and "a" have their lengths and locations swapped, so that each points
+    // at the other's dataset, whose header is no name of the line. Deleting
+    // "a " marks "a " itself, never "a", and leaves no line of "a " that a
+    // rebuild would bring back.
+    TempDir dir;
+    std::string name = dir.file("d.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, setFormat(c, "u"));
+        ASSERT_EQ(IO_OK, c.writeInts("f", "w", 1, {0}));
+        ASSERT_EQ(IO_OK, c.writeInts("a ", "w", 1, {1}));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {2}));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    std::string bytes = vrntest::readFile(name);
+    size_t places[2];   // where the length and location of each line start
+    for (int k = 0; k < 2; ++k) {
+        const std::string line = "Y" + E + (k ? "a" : "a ") + E + "w" + E + "1" + E;
+        places[k] = bytes.find(line, bytes.rfind("*INDEX\n"));
+        ASSERT_NE(std::string::npos, places[k]);
+        places[k] += line.size();
+    }
+    const std::string first = bytes.substr(places[0], bytes.find('\n', places[0]) - places[0]);
+    const std::string second = bytes.substr(places[1], bytes.find('\n', places[1]) - places[1]);
+    ASSERT_EQ(first.size(), second.size());
+    bytes.replace(places[0], first.size(), second);
+    bytes.replace(places[1], second.size(), first);
+    vrntest::writeFile(name, bytes);
+    std::vector<int32_t> v;
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        Header h("a ", "w", 1);
+        Data none;
+        ASSERT_EQ(IO_OK, c.request(IO_DELETE_DS, h, none));
+        EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("a ", "w", 1, v));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    for (bool rebuild : {false, true}) {
+        if (rebuild) forceRebuild(name);
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        EXPECT_EQ(IO_OK, c.readInts("a", "w", 1, v)) << rebuild;
+        EXPECT_EQ(std::vector<int32_t>{2}, v) << rebuild;
+        EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("a ", "w", 1, v)) << rebuild;
+    }
+}
+
 TEST(DamagedStoredIndex, ALineClaimingANewerDatasetOfANameRetiresNothingThatIsThere) {
     // b's index line renamed a:x:1: the index then claims a newer a at b's
     // location. Searches and compaction keep the real a, and neither a nor b
@@ -136,6 +188,70 @@ TEST(DamagedStoredIndex, ALineClaimingANewerDatasetOfANameRetiresNothingThatIsTh
         Client d;
         ASSERT_EQ(IO_OK, d.open(name));
         EXPECT_EQ((std::vector<int32_t>{2, 1}), d.whens("*", "x", -1)) << "no deletion marks";
+    }
+}
+
+TEST(DamagedStoredIndex, ALineThatNamesAnotherDatasetDropsNoDatasetInAnySession) {
+    // The stored line of DS1 names DS2, or that of W:r:1 says WHEN 2: the
+    // line is found wrong among the lines of one name, by a search or by a
+    // compaction. It used to be retired, and the close stored an index that
+    // left the dataset out for good. Every session finds both datasets. A
+    // line of DS1 that names DS3 had a compaction copy DS1 as DS3.
+    struct Lie {
+        std::string first, second, pattern;
+        int32_t firstWhen, secondWhen;
+        size_t at;   // the byte of the first line changed
+        char to;
+    };
+    for (const Lie &lie : {Lie{"DS1", "DS2", "DS*", 0, 0, 4, '2'}, Lie{"W", "W", "W", 1, 2, 6, '2'},
+                           Lie{"DS1", "DS2", "DS*", 0, 0, 4, '3'}}) {
+        for (bool compact : {false, true}) {
+            TempDir dir;
+            std::string name = dir.file("d.kwx");
+            {
+                Client c;
+                ASSERT_EQ(IO_OK, c.open(name));
+                ASSERT_EQ(IO_OK, c.writeInts(lie.first, "r", lie.firstWhen, {1}));
+                ASSERT_EQ(IO_OK, c.writeInts(lie.second, "r", lie.secondWhen, {2}));
+                ASSERT_EQ(IO_OK, c.close());
+            }
+            std::string bytes = vrntest::readFile(name);
+            const std::string line = "Y" + E + lie.first + E + "r" + E + std::to_string(lie.firstWhen) + E;
+            size_t at = bytes.find(line, bytes.rfind("*INDEX\n"));
+            ASSERT_NE(std::string::npos, at);
+            bytes[at + lie.at] = lie.to;
+            vrntest::writeFile(name, bytes);
+            std::string checked = name;
+            for (int session = 0; session < 3; ++session) {
+                Client c;
+                if (compact) {
+                    checked = dir.file("c" + std::to_string(session) + ".kwx");
+                    ASSERT_EQ(IO_OK, c.copyFile(name, checked, IO_COPY_ALLVALID_DS));
+                    continue;
+                }
+                ASSERT_EQ(IO_OK, c.open(name));
+                Data found;
+                ASSERT_EQ(IO_OK, c.locate(lie.pattern, "r", -1, found));
+                // Both under their own names (a line that names DS3 is
+                // found wrong only by a read).
+                std::set<std::string> names;
+                for (int k = 0; k < found.nints; ++k)
+                    names.insert(found.stringAt(2 * k) + ":" + std::to_string(found.ints[size_t(k)]));
+                std::set<std::string> expected = {lie.first + ":" + std::to_string(lie.firstWhen),
+                                                  lie.second + ":" + std::to_string(lie.secondWhen)};
+                if (lie.to == '3') expected = {"DS3:0", "DS2:0"};
+                EXPECT_EQ(expected, names) << lie.first << lie.to << " session " << session;
+                ASSERT_EQ(IO_OK, c.close());
+            }
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(checked));
+            std::vector<int32_t> v;
+            EXPECT_EQ(IO_OK, c.readInts(lie.first, "r", lie.firstWhen, v));
+            EXPECT_EQ(std::vector<int32_t>{1}, v) << lie.first << lie.to << (compact ? " in the copy" : "");
+            EXPECT_EQ(IO_OK, c.readInts(lie.second, "r", lie.secondWhen, v));
+            EXPECT_EQ(std::vector<int32_t>{2}, v);
+            EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("DS3", "r", 0, v));
+        }
     }
 }
 

@@ -394,6 +394,16 @@ TEST(DispatcherRequests, IndexEntriesThatWouldCorruptTheIndexAreRefused) {
     }
     Header negative("a", "b", -1);
     EXPECT_EQ(IO_ERR_PARSE, c.request(IO_INSERT_INDEX, negative, at));
+    // A dataset or header of that name is refused in the header writer's words.
+    Data values;
+    values.setInts({1});
+    negative.number = 1;
+    snprintf(negative.datatype, sizeof negative.datatype, "INTR");
+    for (int request : {IO_WRITE_DS, IO_WRITE_HEADER}) {
+        messages().clear();
+        EXPECT_EQ(IO_ERR_PARSE, c.request(request, negative, request == IO_WRITE_DS ? values : at)) << request;
+        EXPECT_EQ("write_header: invalid dataset name a:b:-1\n", messages()) << request;
+    }
     Data count;
     count.setInts({5});
     ASSERT_EQ(IO_OK, c.request(IO_INDEX_COUNT, negative, count));

@@ -137,25 +137,46 @@ void writeLetters(const std::string &name, int n, const char *format = "F") {
 TEST(DamagedFiles, AReadThroughADamagedStoredNameFindsNoOtherDataset) {
     // The damage sweep covers what open and close keep; here a read through
     // the damaged line finds dataset c at its location: not what the line
-    // names, and no error either. A read that asks for room first and one
-    // given room up front (answering 0) are both checked.
-    for (bool room : {false, true}) {
-        TempDir dir;
-        const std::string name = dir.file("f.kwx");
-        writeLetters(name, 5);
-        std::string bytes = vrntest::readFile(name);
-        const size_t count = bytes.find("*INDEX\n", storedIndexAt(bytes)) + 7;
-        bytes[bytes.find("Y\x1b" "c\x1b", count) + 2] = 'z';
-        vrntest::writeFile(name, bytes);
-        Client c;
-        ASSERT_EQ(IO_OK, c.open(name));
-        std::vector<int32_t> v;
-        Data found, d;
-        Header h;
-        if (room && c.locate("z", "w", 1, found) == IO_OK)
-            iotest::offsetsOf(d, {found.offsets[0], found.offsets[1]}).setInts(std::vector<int32_t>(8, 0));
-        EXPECT_EQ(IO_ERR_NOTLOCATED, room ? c.request(IO_READ_DS, h, d) : c.readInts("z", "w", 1, v)) << room;
-        EXPECT_EQ("", missing(c, "abcde"));
+    // names, and no error either. The line's WHAT made z, its WHEN 7 or its
+    // WHERE "*" (beside a newer c:w5:1); an exact locate of the name the
+    // line gives and a read at the location it answers find nothing. A read
+    // that asks for room first and one given room up front are both checked.
+    struct Damage {
+        size_t at;   // the byte of the line "Y" ESC "c" ESC "w" ESC "1" changed
+        char to;
+        const char *what, *where;
+        int32_t when;
+    };
+    for (const Damage &damage : {Damage{2, 'z', "z", "w", 1}, Damage{6, '7', "c", "w", 7},
+                                 Damage{4, '*', "c", "*", 1}}) {
+        for (bool room : {false, true}) {
+            TempDir dir;
+            const std::string name = dir.file("f.kwx");
+            writeLetters(name, 5);
+            {
+                Client c;
+                ASSERT_EQ(IO_OK, c.open(name));
+                ASSERT_EQ(IO_OK, c.writeInts("c", "w5", 1, {99}));
+                ASSERT_EQ(IO_OK, c.close());
+            }
+            std::string bytes = vrntest::readFile(name);
+            const size_t count = bytes.find("*INDEX\n", storedIndexAt(bytes)) + 7;
+            bytes[bytes.find("Y\x1b" "c\x1b" "w\x1b" "1\x1b", count) + damage.at] = damage.to;
+            vrntest::writeFile(name, bytes);
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            Header h(damage.what, damage.where, damage.when);
+            Data found;
+            found.sizeForLocate(1);
+            ASSERT_EQ(IO_OK, c.exact(IO_LOCATE_DS, h, found)) << damage.to;
+            Data d;
+            iotest::offsetsOf(d, {found.offsets[0], found.offsets[1]});
+            if (room) d.setInts(std::vector<int32_t>(8, 0));
+            EXPECT_EQ(IO_ERR_NOTLOCATED, c.request(IO_READ_DS, h, d)) << damage.to << room;
+            Header again(damage.what, damage.where, damage.when);
+            EXPECT_EQ(IO_ERR_NOTLOCATED, c.exact(IO_LOCATE_DS, again, found)) << damage.to << room;
+            EXPECT_EQ("", missing(c, "abcde"));
+        }
     }
 }
 

@@ -113,10 +113,12 @@ struct LocalHeader {
 };
 
 // The copy itself once the destination's format bytes are written; on
-// failure the caller cuts the partial copy off.
+// failure the caller cuts the partial copy off. With sourceLine, the source's
+// index line of the dataset: a header that does not have its name answers
+// KWX_LINE_WRONG, and nothing is copied under a name not the dataset's.
 int copyBody(IO_error_routine routine, const char *what, const char *where, int32_t when,
              IO_file *destination, IO_file *source, const char *format, int64_t start,
-             Pending &pending) {
+             const IO_location *sourceLine, Pending &pending) {
     FILE *in = source->stream, *out = destination->stream;
     int64_t length = 0;
     int rc = kwxreadOffset(routine, format, &length, in);
@@ -171,6 +173,7 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
         kwxIoError(routine, "copy_dataset: error reading header\n");
         return rc;
     }
+    if (sourceLine && !kwxHeaderNamesLine(format[0], h.what, h.where, *h.when, sourceLine)) return KWX_LINE_WRONG;
     kwxIoTrace("Copying dataset %s:%s:%d to %s:%s:%d", h.what, h.where, *h.when, what, where,
                when);
     setName(h.what, what);
@@ -274,7 +277,8 @@ namespace {
 // One copy; positioned tells that the destination stream already stands at
 // its index position (the end of the previous copy).
 int copyOne(IO_error_routine routine, const char *what, const char *where, int32_t when,
-            IO_file *destination, IO_file *source, bool positioned, Pending &pending) {
+            IO_file *destination, IO_file *source, bool positioned, const IO_location *line,
+            Pending &pending) {
     if (!destination || !source || !destination->stream || !source->stream) {
         kwxIoError(routine, "copy_dataset: no open file to copy from or to\n");
         return IO_ERR_NOFILE;
@@ -307,7 +311,7 @@ int copyOne(IO_error_routine routine, const char *what, const char *where, int32
         abandonCopy(routine, out, start);
         return IO_ERR_WRITE;
     }
-    int rc = copyBody(routine, what, where, when, destination, source, format, start, pending);
+    int rc = copyBody(routine, what, where, when, destination, source, format, start, line, pending);
     if (rc != IO_OK) {
         abandonCopy(routine, out, start);
         settle(routine, out, pending);
@@ -325,35 +329,29 @@ extern "C" int copy_dataset(IO_error_routine routine, const char *what, const ch
         return IO_ERR_PERMISSION;
     }
     Pending pending;
-    int rc = copyOne(routine, what, where, when, destination, source, false, pending);
+    int rc = copyOne(routine, what, where, when, destination, source, false, nullptr, pending);
     int settled = destination ? settle(routine, destination->stream, pending) : IO_OK;
     return rc != IO_OK ? rc : settled;
 }
 
 namespace {
 
-// The copy of a whole file behind copy_all_ds; with chosen, only the
-// datasets whose index lines have one of its nchosen locations are copied.
-// A chosen location that no live index line has is refused before anything
-// is written, so that a caller never takes a copy with a dataset missing
-// for a whole one.
-int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int mode,
-            const int64_t *chosen, int32_t nchosen) {
-    if (!destination || !source || !destination->stream || !source->stream) {
-        kwxIoError(routine, "copy_all_ds: no open file to copy from or to\n");
-        return IO_ERR_NOFILE;
-    }
-    if (sameFile(source, destination)) {
-        kwxIoError(routine, "copy_all_ds: cannot copy %s into itself\n",
-                   source->filename ? source->filename : "");
-        return IO_ERR_PERMISSION;
-    }
+// The WHEN a copy in the mode gives a dataset.
+int32_t copiedWhen(int mode, int32_t when) { return (mode == 2 && when > 0) ? 1 : when; }
+
+// The source's datasets that the copy takes, in the order it takes them:
+// the index brought up to date, and with chosen only the datasets whose
+// index lines have one of its nchosen locations. A chosen location that no
+// live index line has is refused before anything is written, so that a
+// caller never takes a copy with a dataset missing for a whole one.
+int listToCopy(IO_error_routine routine, IO_file *source, int mode, const int64_t *chosen, int32_t nchosen,
+               std::vector<IO_location> &todo) {
+    todo.clear();
     int rc = update_index(routine, source);
     if (rc != IO_OK) {
         kwxIoError(routine, "copy_all_ds: update_index failed\n");
         return rc;
     }
-    std::vector<IO_location> todo;
     try {
         kwxIoCountAllocation();
         std::vector<int64_t> wanted;
@@ -407,17 +405,89 @@ int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int
         return kwxIoNoMemory(routine, IO_ERR_ALLOC, "copy_all_ds",
                              (int64_t)source->nlines * (int64_t)sizeof(IO_location));
     }
+    return IO_OK;
+}
+
+// Of the list made again after the source's index was mended, what is left
+// to copy: the datasets not copied yet (copied: their source locations,
+// sorted), and in mode 2 also those that follow one of them under the same
+// copied name, so that the latest still comes last.
+void leftToCopy(int mode, const std::vector<int64_t> &copied, std::vector<IO_location> &todo) {
+    auto sameCopiedName = [mode](const IO_location &a, const IO_location &b) {
+        return mode == 2 && copiedWhen(mode, a.when) == copiedWhen(mode, b.when) && strcmp(a.what, b.what) == 0 &&
+               strcmp(a.where, b.where) == 0;
+    };
+    size_t kept = 0;
+    bool again = false;
+    for (size_t i = 0; i < todo.size(); ++i) {
+        if (i == 0 || !sameCopiedName(todo[i - 1], todo[i])) again = false;
+        again = again || !std::binary_search(copied.begin(), copied.end(), todo[i].location);
+        if (again) todo[kept++] = todo[i];
+    }
+    todo.resize(kept);
+}
+
+// The copy of a whole file behind copy_all_ds; with chosen, only the
+// datasets whose index lines have one of its nchosen locations are copied.
+// A source line found not to name its dataset has the source's index
+// mended from the datasets themselves (once), and the copy goes on from
+// the mended index: no dataset is copied under another's name or left out.
+int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int mode,
+            const int64_t *chosen, int32_t nchosen) {
+    if (!destination || !source || !destination->stream || !source->stream) {
+        kwxIoError(routine, "copy_all_ds: no open file to copy from or to\n");
+        return IO_ERR_NOFILE;
+    }
+    if (sameFile(source, destination)) {
+        kwxIoError(routine, "copy_all_ds: cannot copy %s into itself\n",
+                   source->filename ? source->filename : "");
+        return IO_ERR_PERMISSION;
+    }
+    std::vector<IO_location> todo;
+    int rc = listToCopy(routine, source, mode, chosen, nchosen, todo);
+    if (rc != IO_OK) return rc;
+    bool mayMend = true;
+    std::vector<int64_t> copied;
     bool positioned = false;
     Pending pending;
-    for (const IO_location &loc : todo) {
-        int32_t when = (mode == 2 && loc.when > 0) ? 1 : loc.when;
+    for (size_t k = 0; k < todo.size(); ++k) {
+        const IO_location &loc = todo[k];
+        int32_t when = copiedWhen(mode, loc.when);
         if (kwxSeek64(source->stream, loc.location, 0) != 0) {
             kwxsystemErr(routine, "copy_all_ds: (tell the indexlocation) syserr:");
             settle(routine, destination->stream, pending);
             return IO_ERR_TELL;
         }
         int64_t before = destination->indexpos;
-        rc = copyOne(routine, loc.what, loc.where, when, destination, source, positioned, pending);
+        rc = copyOne(routine, loc.what, loc.where, when, destination, source, positioned, mayMend ? &loc : nullptr,
+                     pending);
+        if (rc == KWX_LINE_WRONG) {
+            // Cut off where it started; the stream is sought again.
+            positioned = false;
+            int changed = 0;
+            if ((rc = kwxIndexMendWrongLine(routine, source, &changed)) == IO_OK) {
+                mayMend = false;
+                if (changed) {
+                    try {
+                        kwxIoCountAllocation();
+                        std::sort(copied.begin(), copied.end());
+                        if ((rc = listToCopy(routine, source, mode, chosen, nchosen, todo)) == IO_OK)
+                            leftToCopy(mode, copied, todo);
+                    } catch (const std::bad_alloc &) {
+                        rc = kwxIoNoMemory(routine, IO_ERR_ALLOC, "copy_all_ds", IO_NO_SIZE);
+                    }
+                    if (rc != IO_OK) {
+                        settle(routine, destination->stream, pending);
+                        return rc;
+                    }
+                    k = static_cast<size_t>(-1);
+                } else {
+                    --k;   // copied as its line names it, as nothing better is known
+                }
+                continue;
+            }
+            settle(routine, destination->stream, pending);
+        }
         // A dataset found deleted in the file is skipped without touching the
         // destination: the stream stands where it stood before.
         positioned = rc == IO_OK && (positioned || destination->indexpos != before);
@@ -427,6 +497,14 @@ int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int
                        loc.what, loc.where, loc.when);
             settle(routine, destination->stream, pending);
             return IO_ERR_NOTLOCATED;
+        }
+        if (rc == IO_OK && mayMend) {
+            try {
+                kwxIoCountAllocation();
+                copied.push_back(loc.location);
+            } catch (const std::bad_alloc &) {
+                rc = kwxIoNoMemory(routine, IO_ERR_ALLOC, "copy_all_ds", IO_NO_SIZE);
+            }
         }
         if (rc == IO_OK && pending.lengths.size() >= 4096)
             rc = settle(routine, destination->stream, pending);

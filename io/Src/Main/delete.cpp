@@ -110,8 +110,7 @@ bool holdsNamedDataset(FILE *stream, const IO_location &loc) {
     int32_t when = 0, numattrb = 0, number = 0, blockfactor = 0;
     IO_header h = {what, where, &when, &numattrb, attributes, &number, datatype, &blockfactor};
     if (read_header(quietRoutine, format, stream, &h) != IO_OK) return false;
-    return when == loc.when && sameName(format[0], what, loc.what, sizeof loc.what - 1) &&
-           sameName(format[0], where, loc.where, sizeof loc.where - 1);
+    return kwxHeaderNamesLine(format[0], what, where, when, &loc) != 0;
 }
 
 // Binary search of lines first..last, sorted by the part of each line that
@@ -136,6 +135,12 @@ char *findSortedLine(int first, int last, const char *key, const char *(*partOf)
 }
 
 }  // namespace
+
+extern "C" int kwxHeaderNamesLine(char letter, const char *what, const char *where, int32_t when,
+                                  const IO_location *loc) {
+    return when == loc->when && sameName(letter, what, loc->what, sizeof loc->what - 1) &&
+           sameName(letter, where, loc->where, sizeof loc->where - 1);
+}
 
 extern "C" int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc) {
     if (!stream || !loc) return 0;
@@ -165,6 +170,11 @@ extern "C" int delete_process_named(IO_error_routine routine, FILE *stream,
     return delete_process_sub(routine, stream, loc->location);
 }
 
+// Retires the line and marks its dataset. A line whose location does not
+// hold a live dataset of its name is wrong: it is left as it is and
+// KWX_LINE_WRONG answered, so that the index is mended rather than the
+// line dropped (with whatever dataset is really there). A dataset already
+// marked is accepted.
 extern "C" int delete_process(IO_error_routine routine, char *line, char openmode, FILE *stream) {
     IO_location loc;
     int rc = parseindex(routine, line, &loc);
@@ -172,9 +182,15 @@ extern "C" int delete_process(IO_error_routine routine, char *line, char openmod
         kwxIoError(routine, "delete_process: parseindex failed");
         return rc;
     }
+    if (openmode == 'r' || !stream) {
+        line[0] = 'N';
+        return IO_OK;
+    }
+    char format[3];
+    if ((rc = readFormatAt(routine, stream, loc.location, format))) return rc;
+    if (iofmt_is_live(format[0]) && !kwxHoldsNamedDataset(stream, &loc)) return KWX_LINE_WRONG;
     line[0] = 'N';
-    if (openmode == 'r') return IO_OK;
-    return delete_process_named(routine, stream, &loc);
+    return delete_process_sub(routine, stream, loc.location);
 }
 
 // Binary search of the WHAT-sorted table for the line whose text after its
@@ -185,6 +201,7 @@ extern "C" int delete_bywhat(IO_error_routine routine, char *table, int first, i
                                 [table](int i) { return IO_INDEX_LINE(table, i); });
     if (!line) return IO_OK;
     int rc = delete_process(routine, line, openmode, stream);
+    if (rc == KWX_LINE_WRONG) return rc;
     if (rc != IO_OK) {
         kwxIoError(routine, "delete_bywhat: delete_process failed\n");
         return rc;
@@ -223,6 +240,7 @@ extern "C" int delete_ds_entry(IO_error_routine routine, const char *what, const
     rc = delete_bywhat(routine, record->indextable, 0, record->nlines - 1, key,
                            record->openmode, record->stream);
     free(key);
+    if (rc == KWX_LINE_WRONG) return rc;
     if (rc != IO_OK) {
         kwxIoError(routine, "delete_ds: delete_bywhat failed\n");
         return rc;
@@ -241,8 +259,12 @@ extern "C" int delete_ds_entry(IO_error_routine routine, const char *what, const
     return IO_OK;
 }
 
-extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
-    if (!record || !header) return IO_ERR_MEMORY;
+namespace {
+
+// delete_ds once: every match whose line is right is deleted; *wrong counts
+// the matches whose line was found wrong (left as they are).
+int deleteOnce(IO_error_routine routine, IO_header *header, IO_file *record, int exact, int *wrong) {
+    *wrong = 0;
     int32_t nstrings = 0, nints = 0, noffsets = 0;
     std::vector<char> strings(IO_STRING_LEN);
     std::vector<int32_t> ints(1);
@@ -285,7 +307,33 @@ extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *r
         what[IO_STRING_LEN] = where[IO_STRING_LEN] = '\0';
         rc = delete_ds_entry(routine, what, where, ints[(size_t)k], offsets[(size_t)(2 * k)],
                              offsets[(size_t)(2 * k + 1)], record);
+        if (rc == KWX_LINE_WRONG) {
+            ++*wrong;
+            continue;
+        }
         if (rc != IO_OK) return rc;
     }
+    return IO_OK;
+}
+
+}  // namespace
+
+// A match whose index line does not name the dataset at its location (a
+// damaged stored line) has the index mended from the datasets themselves,
+// and the deletion is made again in the mended table: the dataset that is
+// really there is neither marked nor dropped from the index.
+extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
+    if (!record || !header) return IO_ERR_MEMORY;
+    int wrong = 0;
+    int rc = deleteOnce(routine, header, record, exact, &wrong);
+    if (rc != IO_OK || wrong == 0) return rc;
+    int changed = 0;
+    if ((rc = kwxIndexMendWrongLine(routine, record, &changed))) return rc;
+    if (changed && ((rc = deleteOnce(routine, header, record, exact, &wrong)) != IO_OK || wrong == 0))
+        return rc;
+    kwxIoError(routine,
+               "delete_ds: %d index line(s) of %s:%s:%d do not name the dataset at their location; "
+               "those datasets are left as they are\n",
+               wrong, header->what, header->where, *header->when);
     return IO_OK;
 }

@@ -366,10 +366,10 @@ int deleteDataset(Call &c) {
 }
 
 // A name that the file's format cannot hold as it is is refused before the
-// file is touched.
+// file is touched, in the words of the header writer that would refuse it.
 int checkName(Call &c) {
     return kwxCheckDatasetName(c.routine, c.cur->format, c.header->what, c.header->where,
-                               *c.header->when, "iocnt");
+                               *c.header->when, "write_header");
 }
 
 int writeDataset(Call &c) {

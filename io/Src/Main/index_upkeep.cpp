@@ -92,11 +92,14 @@ int verifiedSurvivor(IO_file *r, int first, int last, int newest) {
 
 }  // namespace
 
-// Sorts the table by WHAT (when it is not known to be sorted) and, of the
-// live lines that share a WHAT, WHERE and WHEN, keeps the one written last
-// (highest location) and marks the others 'N'. Only the table changes. In a
-// sorted table such lines are neighbours, so one pass finds them all.
-extern "C" int update_index(IO_error_routine routine, IO_file *r) {
+namespace {
+
+int retire(IO_error_routine routine, IO_file *r, const IO_location *loc, bool checked);
+
+// update_index; a line of a name written more than once that is found not
+// to name the dataset at its location has the table rebuilt (at most once
+// a call, mayMend) and the work done again on the rebuilt table.
+int updateIndex(IO_error_routine routine, IO_file *r, bool mayMend) {
     if (!r || !r->indextable || r->nlines <= 0) return 0;
     if (r->sorted != -1) {
         kwxIoTrace("sorting whatlist in update_index");
@@ -128,16 +131,27 @@ extern "C" int update_index(IO_error_routine routine, IO_file *r) {
                 }
             }
             keep = verifiedSurvivor(r, i, j, keep);
+            const int64_t keptAt = keep >= 0 ? lineLocation(IO_INDEX_LINE(r->indextable, keep)) : -1;
             for (int k = i; k < j; ++k) {
                 char *line = IO_INDEX_LINE(r->indextable, k);
-                if (k != keep && line[0] != 'N') {
-                    IO_location loc;
-                    bool parsed = parseindex(quietRoutine, line, &loc) == 0;
-                    line[0] = 'N';
-                    r->indexdirty = 1;
-                    if (parsed) {
-                        if (int rc = kwxIndexRetired(routine, r, &loc)) return rc;
-                    }
+                if (k == keep || line[0] == 'N') continue;
+                IO_location loc;
+                const bool parsed = parseindex(quietRoutine, line, &loc) == 0;
+                // A second line for the kept dataset itself goes, its
+                // dataset stays.
+                const bool samePlace = parsed && loc.location == keptAt;
+                if (r->stream && !samePlace && (!parsed || !kwxHoldsNamedDataset(r->stream, &loc))) {
+                    if (!mayMend) continue;
+                    int changed = 0;
+                    if (int rc = kwxIndexMendWrongLine(routine, r, &changed)) return rc;
+                    if (changed) return updateIndex(routine, r, false);
+                    mayMend = false;
+                    continue;
+                }
+                line[0] = 'N';
+                r->indexdirty = 1;
+                if (parsed && !samePlace) {
+                    if (int rc = retire(routine, r, &loc, r->stream != nullptr)) return rc;
                 }
             }
         }
@@ -146,12 +160,26 @@ extern "C" int update_index(IO_error_routine routine, IO_file *r) {
     return 0;
 }
 
+}  // namespace
+
+// Sorts the table by WHAT (when it is not known to be sorted) and, of the
+// live lines that share a WHAT, WHERE and WHEN, keeps the one written last
+// (highest location) and marks the others 'N'. Only the table changes. In a
+// sorted table such lines are neighbours, so one pass finds them all.
+extern "C" int update_index(IO_error_routine routine, IO_file *r) { return updateIndex(routine, r, true); }
+
 // Retires duplicates among located records: for each record still live, all
 // live lines of its name are found; all but the newest are marked 'N' (and,
 // in a file open for writing, marked deleted on disk). A record whose own
 // line was retired gets line -1. *removed counts the records set to -1.
 extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int *removed,
                                IO_location *located) {
+    return kwxIndexRetireDuplicates(routine, r, n, removed, located, nullptr);
+}
+
+extern "C" int kwxIndexRetireDuplicates(IO_error_routine routine, IO_file *r, int n, int *removed,
+                                        IO_location *located, int *mended) {
+    if (mended) *mended = 0;
     if (!r || !removed || (n > 0 && !located)) return IO_ERR_MEMORY;
     *removed = 0;
     if (n <= 0) return 0;
@@ -162,6 +190,7 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
     } catch (const std::bad_alloc &) {
         return kwxIoNoMemory(routine, IO_ERR_MEMORY, "update_subindex: (malloc failed) syserr:", IO_NO_SIZE);
     }
+    bool mayMend = mended != nullptr;
     for (int k = 0; k < n; ++k) {
         IO_location &rec = located[k];
         if (rec.line == -1) {
@@ -208,10 +237,26 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
             if (line < 0 || line >= r->nlines) continue;
             char *text = IO_INDEX_LINE(r->indextable, line);
             if (text[0] != 'Y') continue;
+            // A second line for the kept dataset itself goes, its dataset
+            // stays. Any other line goes only when the file holds the older
+            // dataset it names: one that does not is wrong, and retiring it
+            // could drop whatever dataset is really there.
+            const bool samePlace = found[m].location == found[keep].location;
+            if (r->stream && !samePlace && !kwxHoldsNamedDataset(r->stream, &found[m])) {
+                if (!mayMend) continue;
+                int changed = 0;
+                if ((rc = kwxIndexMendWrongLine(routine, r, &changed))) return rc;
+                if (changed) {
+                    *mended = 1;
+                    return 0;
+                }
+                mayMend = false;
+                continue;
+            }
             text[0] = 'N';
             r->indexdirty = 1;
-            if ((rc = kwxIndexRetired(routine, r, &found[m]))) return rc;
-            if (found[m].location == rec.location) {
+            if (!samePlace && (rc = retire(routine, r, &found[m], r->stream != nullptr))) return rc;
+            if (found[m].location == rec.location && (!samePlace || line == rec.line)) {
                 rec.line = -1;
                 ++*removed;
             }
@@ -220,11 +265,17 @@ extern "C" int update_subindex(IO_error_routine routine, IO_file *r, int n, int 
     return 0;
 }
 
-extern "C" int kwxIndexRetired(IO_error_routine routine, IO_file *r, const IO_location *loc) {
+namespace {
+
+// kwxIndexRetired; checked tells that the file is known to hold the dataset
+// loc names at its location.
+int retire(IO_error_routine routine, IO_file *r, const IO_location *loc, bool checked) {
     if (!r || !loc || !r->stream) return 0;
     // The writer marks at once once its changes have started (its stream
     // counted, the recorded size cleared); otherwise the mark waits for them.
-    if (isWriter(r) && kwxIoSizeCleared(r)) return delete_process_named(routine, r->stream, loc);
+    if (isWriter(r) && kwxIoSizeCleared(r))
+        return checked ? delete_process_sub(routine, r->stream, loc->location)
+                       : delete_process_named(routine, r->stream, loc);
     try {
         kwxIoCountAllocation();
         debtsOf(r, true)->retired.push_back(*loc);
@@ -232,6 +283,12 @@ extern "C" int kwxIndexRetired(IO_error_routine routine, IO_file *r, const IO_lo
         return kwxIoNoMemory(routine, IO_ERR_MEMORY, "update_subindex: (malloc failed) syserr:", IO_NO_SIZE);
     }
     return 0;
+}
+
+}  // namespace
+
+extern "C" int kwxIndexRetired(IO_error_routine routine, IO_file *r, const IO_location *loc) {
+    return retire(routine, r, loc, false);
 }
 
 extern "C" int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *r) {
@@ -453,16 +510,31 @@ bool linesNameTheirDatasets(const IO_file *r) {
 
 }  // namespace
 
-// Checks the table against the file: it is kept when each line names the
-// dataset at its location; otherwise the index is rebuilt beside it and the
-// table kept only when it lists exactly the live datasets the file holds,
-// else the rebuilt one takes its place. Done once for a table read from the
-// stored index; the stream and the index position are kept.
-extern "C" int kwxIndexRecheck(IO_error_routine routine, IO_file *r, int *changed) {
-    *changed = 0;
-    if (!r || !r->stream || !r->indextable || !kwxIndexFromStore(r)) return 0;
-    kwxIndexSetFromStore(r, 0);
-    if (linesNameTheirDatasets(r)) return 0;
+namespace {
+
+// The lines this record retired in this session (the marks it owes the
+// file) are retired in a table that took the place of the one they were
+// retired in: the rebuilt table lists those datasets as live.
+void retireAgain(IO_file *r) {
+    RecordDebts *d = debtsOf(r, false);
+    if (!d || d->retired.empty()) return;
+    std::vector<int64_t> places;
+    try {
+        kwxIoCountAllocation();
+        for (const IO_location &loc : d->retired) places.push_back(loc.location);
+    } catch (const std::bad_alloc &) {
+        return;   // they are retired again by the next search of their names
+    }
+    std::sort(places.begin(), places.end());
+    for (int i = 0; i < r->nlines; ++i) {
+        char *line = IO_INDEX_LINE(r->indextable, i);
+        if (line[0] == 'Y' && std::binary_search(places.begin(), places.end(), lineLocation(line))) line[0] = 'N';
+    }
+}
+
+// Rebuilds the index beside the table and, when the two do not list the
+// same live datasets, puts the rebuilt one in the table's place.
+int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
     const int64_t here = kwxTell64(r->stream);
     IO_file scratch;
     memset(&scratch, 0, sizeof scratch);
@@ -490,6 +562,8 @@ extern "C" int kwxIndexRecheck(IO_error_routine routine, IO_file *r, int *change
         r->sortedhead = 0;
         r->indexdirty = 1;
         kwxIndexDropViews(r);
+        retireAgain(r);
+        if (RecordDebts *d = debtsOf(r, false)) d->located.clear();
         *changed = 1;
     }
     kwxIndexDropViews(&scratch);
@@ -501,6 +575,31 @@ extern "C" int kwxIndexRecheck(IO_error_routine routine, IO_file *r, int *change
     // Memory that runs out here is no request for room (which IO_ERR_MEMORY
     // means to a reader).
     return rc == IO_ERR_MEMORY ? IO_ERR_ALLOC : rc;
+}
+
+}  // namespace
+
+// Checks the table against the file: it is kept when each line names the
+// dataset at its location; otherwise the index is rebuilt beside it and the
+// table kept only when it lists exactly the live datasets the file holds,
+// else the rebuilt one takes its place. Done once for a table read from the
+// stored index; the stream and the index position are kept.
+extern "C" int kwxIndexRecheck(IO_error_routine routine, IO_file *r, int *changed) {
+    *changed = 0;
+    if (!r || !r->stream || !r->indextable || !kwxIndexFromStore(r)) return 0;
+    kwxIndexSetFromStore(r, 0);
+    if (linesNameTheirDatasets(r)) return 0;
+    return rebuildBeside(routine, r, changed);
+}
+
+// A line is known to be wrong: the table is compared with a rebuild at
+// once, whether it came from the stored index or not (a table rebuilt
+// since then is checked by this too).
+extern "C" int kwxIndexMendWrongLine(IO_error_routine routine, IO_file *r, int *changed) {
+    *changed = 0;
+    if (!r || !r->stream || !r->indextable) return 0;
+    kwxIndexSetFromStore(r, 0);
+    return rebuildBeside(routine, r, changed);
 }
 
 void kwxIndexRememberLocated(const IO_file *r, const std::vector<IO_location> &found,

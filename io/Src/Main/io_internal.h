@@ -339,6 +339,16 @@ int delete_process_named(IO_error_routine routine, FILE *stream, const IO_locati
 /* 1 when the bytes at loc->location start a live dataset whose header has
  * loc's WHAT, WHERE and WHEN; 0 otherwise. The stream keeps its position. */
 int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc);
+/* Whether a name read from a header of a dataset of format letter letter is
+ * the name loc gives (text headers come back without trailing white space;
+ * the other formats hold a name byte for byte). */
+int kwxHeaderNamesLine(char letter, const char *what, const char *where, int32_t when,
+                       const IO_location *loc);
+
+/* Internal result, never handed to a caller: an index line was found not to
+ * name the dataset at its location (its WHAT, WHERE, WHEN or location is
+ * wrong); nothing was changed for it. See kwxIndexMendWrongLine. */
+#define KWX_LINE_WRONG 31
 
 /* ---- Changes the file owes its index (index_upkeep.cpp) ----------------- */
 
@@ -367,6 +377,21 @@ void kwxIndexSetFromStore(const IO_file *record, int fromStore);
  * when a search finds nothing or a read finds at a location something other
  * than what the index names there. 0 or the rebuild's code. */
 int kwxIndexRecheck(IO_error_routine routine, IO_file *record, int *changed);
+/* The one answer to an index line found not to name the dataset at its
+ * location (a damaged stored line): such a line is never retired, which
+ * would drop a whole dataset from the index for good. Instead the index is
+ * rebuilt beside the table from the datasets themselves and, when the two
+ * do not list the same live datasets, the rebuilt one takes the table's
+ * place (*changed = 1, written back at flush; what this record retired
+ * stays retired), so that the caller searches again in a table whose lines
+ * are taken from the datasets' own headers. The stream and the index
+ * position are kept; 0 or the rebuild's code. */
+int kwxIndexMendWrongLine(IO_error_routine routine, IO_file *record, int *changed);
+/* update_subindex, which leaves a line found wrong as it is; with mended,
+ * such a line has the table mended instead, and *mended tells whether it was
+ * rebuilt (the records then refer to the old table: search again). */
+int kwxIndexRetireDuplicates(IO_error_routine routine, IO_file *record, int n, int *removed,
+                             IO_location *located, int *mended);
 /* *names = 1 when a line of the table names the dataset whose header was
  * read at location (format letter letter): live, or retired under the same
  * name. 0, or the search's code. */

@@ -775,8 +775,10 @@ extern "C" int get_ds_location(IO_error_routine routine, int mode, IO_header *ke
 
 namespace {
 
+// One search; *mended tells that a line found wrong had the table rebuilt
+// (nothing is answered then: search again). Null: such lines are left.
 int locateOnce(IO_error_routine routine, IO_header *key, IO_data *result, IO_file *record,
-               bool exact) {
+               bool exact, int *mended) {
     if (!result || !result->nstrings || !result->nints || !result->noffsets || !record)
         return IO_ERR_MEMORY;
     if (!keyUsable(key)) return IO_ERR_MEMORY;
@@ -817,11 +819,12 @@ int locateOnce(IO_error_routine routine, IO_header *key, IO_data *result, IO_fil
         if (matched >= 2 && hasDuplicateNames(found)) {
             int removed = 0;
             NoMarksUnlessWriter guard(record);
-            rc = update_subindex(routine, record, matched, &removed, found.data());
+            rc = kwxIndexRetireDuplicates(routine, record, matched, &removed, found.data(), mended);
             if (rc != IO_OK) {
                 kwxIoError(routine, "locate_dataset: update_subindex failed\n");
                 return rc;
             }
+            if (mended && *mended) return IO_OK;
             kwxIoTrace("matched %d datasets in locate_dataset, %d were deleted", matched, removed);
         }
         int n = 0;
@@ -879,11 +882,16 @@ int locateOnce(IO_error_routine routine, IO_header *key, IO_data *result, IO_fil
 // A search that finds nothing in a table read from the stored index checks
 // that table against the file once: a damaged name or status in a stored
 // line hides its dataset, and the search is then made in the rebuilt table.
+// A line found wrong among the lines of a name written more than once has
+// the table rebuilt (kwxIndexMendWrongLine), and the search is made again
+// in the rebuilt table.
 extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data *result,
                               IO_file *record, int exact) {
-    int rc = locateOnce(routine, key, result, record, exact != 0);
+    int mended = 0;
+    int rc = locateOnce(routine, key, result, record, exact != 0, &mended);
+    if (mended) return locateOnce(routine, key, result, record, exact != 0, nullptr);
     if (rc != IO_ERR_NOTLOCATED || !kwxIndexFromStore(record)) return rc;
     int changed = 0;
     if (int check = kwxIndexRecheck(routine, record, &changed)) return check;
-    return changed ? locateOnce(routine, key, result, record, exact != 0) : rc;
+    return changed ? locateOnce(routine, key, result, record, exact != 0, nullptr) : rc;
 }
