@@ -376,15 +376,16 @@ TEST(DamagedFiles, ACrashTagWithWholeDatasetsAfterItEndsNothing) {
     iotest::expectKeptAfterOneMoreWrite(name, "abcde", 'f');
 }
 
-TEST(DamagedFiles, ARebuildInASessionKeepsADatasetDamagedOnlyInItsTrailingLength) {
-    // Binary lengths; d renamed z in its own header, so that reading it
-    // through the stored index rebuilds the index in the session. b's and
-    // e's trailing lengths zeroed (e is followed by the stored index): the
-    // stored index lists them with their leading lengths, which end where
-    // the next item begins, so the rebuild keeps them and the index stored
-    // at close still lists them. A leading length grown to end at c's
-    // trailing length is not the one the stored index lists: it would step
-    // over c.
+TEST(DamagedFiles, ADatasetDamagedOnlyInItsTrailingLengthIsKeptAcrossSessions) {
+    // Binary lengths; d's header tag damaged (its lengths are whole), so
+    // that reading d through the stored index rebuilds the index in the
+    // session. b's and e's trailing lengths zeroed (e is followed by the
+    // stored index): the stored index lists them with their leading
+    // lengths, which end where the next item begins, so the rebuild keeps
+    // them. The index stored at close lists them, and not d, which no
+    // rebuild indexes either: the next open takes that index. A leading
+    // length grown to end at c's trailing length is not the one the stored
+    // index lists: it would step over c.
     for (bool spanning : {false, true}) {
         TempDir dir;
         const std::string name = dir.file("f.kwx");
@@ -395,7 +396,7 @@ TEST(DamagedFiles, ARebuildInASessionKeepsADatasetDamagedOnlyInItsTrailingLength
         const std::pair<int64_t, int64_t> b = placeOf(r, "b", "w", 1), c = placeOf(r, "c", "w", 1),
                                           e = placeOf(r, "e", "w", 1);
         ASSERT_EQ(IO_OK, r.close());
-        bytes[bytes.find("WHAT\x1b" "d") + 5] = 'z';
+        bytes[bytes.rfind("*HEADER", bytes.find("WHAT\x1b" "d")) + 6] = 'X';
         if (spanning) {
             const uint32_t length = uint32_t(b.second + 4 + 3 + 4 + c.second);
             ASSERT_EQ(uint32_t(b.second), uint32_t(uint8_t(bytes[size_t(b.first) + 3])));
