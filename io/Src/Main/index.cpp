@@ -692,7 +692,8 @@ bool indexedByRebuild(FILE *fp, int64_t at, int width) {
         return false;
     IO_header h;
     if (ioheader_alloc(&h) != 0) return true;   // not known: taken as indexed
-    const bool indexed = read_header(quietRoutine, fmt, fp, &h) == 0 && indexableName(h.what) && indexableName(h.where);
+    const bool indexed =
+        read_header(quietRoutine, fmt, fp, &h) == 0 && indexableName(h.what) && indexableName(h.where);
     ioheader_free(&h);
     return indexed;
 }
@@ -1172,11 +1173,12 @@ private:
     // Whether the dataset at pos_, whose header was just read and whose
     // "*DATASET" tag starts at `start`, is whole in all but its trailing
     // length: the table the file's stored index gave lists it live at pos_
-    // with its name and its leading length (written when it was whole), and
-    // the next item (a whole dataset, one held lists, "*CRASH" or the end
-    // of the file) begins right after the trailing field. A dataset the stored index
-    // does not list (one cut off before the file grew past it, say) is not
-    // taken on its lengths alone. The stream is left anywhere.
+    // with its name and its leading length (written when it was whole),
+    // and the next item (a whole dataset, one that table lists, "*CRASH" or
+    // the end of the file) begins right after the trailing field. A dataset
+    // the stored index does not list (one cut off before the file grew past
+    // it, say) is not taken on its lengths alone. The stream is left
+    // anywhere.
     bool heldWhole(const char *fmt, int64_t start, int64_t dslength) {
         if (!heldLines()) return false;
         bool listed = false;
