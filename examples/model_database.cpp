@@ -2,9 +2,10 @@
 // an assembly, names, a region definition in the atlas) in a new file,
 // saves states, undoes and redoes one and closes; "read FILE", run as a
 // second process, opens the file again and prints what it finds, changing
-// nothing: the file is left byte for byte as it was (only a state that a
-// writer killed while writing it left unfinished is dropped), and a file
-// that holds no complete model is refused. The model file is FILE
+// nothing: the file is left byte for byte as it was (a state that a writer
+// killed while writing it left unfinished is left out of what is read, not
+// dropped from the file), and a file that holds no complete model is
+// refused. The model file is FILE
 // when its name ends in a model ending (".vrn", say), else FILE.vrn; the
 // example touches no other file.
 #include <stdio.h>
@@ -119,8 +120,8 @@ int read(const char* file) {
         return 1;
     }
     if (stored < 0)
-        printf("reading the model file \"%s\" (read only, but for the state its writer left unfinished, "
-               "which is dropped)\n", path.c_str());
+        printf("reading the model file \"%s\" (read only: the state its writer left unfinished is left "
+               "out, and the file is left as it was)\n", path.c_str());
     else
         printf("reading the model file \"%s\" (read only: the file is left as it was)\n", path.c_str());
     Repository* repository = Repository_new(file);

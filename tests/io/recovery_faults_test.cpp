@@ -397,6 +397,52 @@ TEST(DamagedFiles, ACrashTagWithWholeDatasetsAfterItEndsNothing) {
     iotest::expectKeptAfterOneMoreWrite(name, "abcde", 'f');
 }
 
+TEST(DamagedFiles, ADatasetDamagedOnlyInItsTrailingLengthIsKeptAcrossSessions) {
+    // Binary lengths; d's header tag damaged (its lengths are whole), so
+    // that reading d through the stored index rebuilds the index in the
+    // session. b's and e's trailing lengths zeroed (e is followed by the
+    // stored index): the stored index lists them with their leading
+    // lengths, which end where the next item begins, so the rebuild keeps
+    // them. The index stored at close lists them, and not d, which no
+    // rebuild indexes either: the next open takes that index. A leading
+    // length grown to end at c's trailing length is not the one the stored
+    // index lists: it would step over c.
+    for (bool spanning : {false, true}) {
+        TempDir dir;
+        const std::string name = dir.file("f.kwx");
+        writeLetters(name, 5, "u");
+        std::string bytes = vrntest::readFile(name);
+        Client r;
+        ASSERT_EQ(IO_OK, r.open(name));
+        const std::pair<int64_t, int64_t> b = placeOf(r, "b", "w", 1), c = placeOf(r, "c", "w", 1),
+                                          e = placeOf(r, "e", "w", 1);
+        ASSERT_EQ(IO_OK, r.close());
+        bytes[bytes.rfind("*HEADER", bytes.find("WHAT\x1b" "d")) + 6] = 'X';
+        if (spanning) {
+            const uint32_t length = uint32_t(b.second + 4 + 3 + 4 + c.second);
+            ASSERT_EQ(uint32_t(b.second), uint32_t(uint8_t(bytes[size_t(b.first) + 3])));
+            for (int k = 0; k < 4; ++k) bytes[size_t(b.first) + 3 + k] = char(length >> (8 * k));
+        } else {
+            for (auto d : {b, e}) bytes.replace(size_t(d.first + 3 + 4 + d.second), 4, std::string(4, '\0'));
+        }
+        vrntest::writeFile(name, bytes);
+        const std::string kept = spanning ? "ace" : "abce";
+        {
+            Client w;
+            messages().clear();
+            ASSERT_EQ(IO_OK, w.open(name));
+            EXPECT_EQ("d", missing(w, "d"));
+            EXPECT_NE(std::string::npos, messages().find("is rebuilt")) << messages();
+            EXPECT_EQ("", missing(w, kept)) << spanning << messages();
+            ASSERT_EQ(IO_OK, writeLetter(w, 'f'));
+            ASSERT_EQ(IO_OK, w.close());
+        }
+        Client w;
+        ASSERT_EQ(IO_OK, w.open(name));
+        EXPECT_EQ("", missing(w, kept + "f")) << spanning;
+    }
+}
+
 TEST(DamagedFiles, ANewFileWhoseStartWasCutShortOpensAsANewFile) {
     TempDir dir;
     const std::string name = dir.file("f.kwx");

@@ -678,6 +678,26 @@ int64_t nextWholeDataset(FILE *fp, int64_t from, int64_t size, int width, int64_
     return -1;
 }
 
+// Whether a rebuild would index the whole live dataset at `at`: its tag is
+// "*DATASET", its header reads and its names fit an index line. The stream
+// is left anywhere.
+bool indexedByRebuild(FILE *fp, int64_t at, int width) {
+    unsigned char fb[3];
+    if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 3, fp) != 3) return false;
+    const char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), '\0'};
+    int64_t length = 0;
+    char tag[16];
+    if (!readFramedLength(fmt, width, fp, at + 3, &length) || kwxreadTag(quietRoutine, fmt, tag, 8, fp) != 0 ||
+        strcmp(tag, "*DATASET") != 0)
+        return false;
+    IO_header h;
+    if (ioheader_alloc(&h) != 0) return true;   // not known: taken as indexed
+    const bool indexed =
+        read_header(quietRoutine, fmt, fp, &h) == 0 && indexableName(h.what) && indexableName(h.where);
+    ioheader_free(&h);
+    return indexed;
+}
+
 // Where the dataset of an index line starts and how long it says it is.
 struct Extent {
     int64_t location, length;
@@ -760,8 +780,16 @@ public:
     }
 
 private:
+    // A gap may hold whole datasets that a rebuild would not index either
+    // (a damaged header, a name no index line can hold, an old index):
+    // they are no line the stored index lacks.
     bool gapHoldsNoDataset(int64_t from, int64_t to) {
-        return from == to || nextWholeDataset(fp_, from - 1, size_, width_, to, true) < 0;
+        for (int64_t at = from - 1; at < to;) {
+            at = nextWholeDataset(fp_, at, size_, width_, to, true);
+            if (at < 0) return true;
+            if (indexedByRebuild(fp_, at, width_)) return false;
+        }
+        return true;
     }
     // The last line's dataset, followed by one at `next`.
     void step(int64_t next) {
@@ -988,9 +1016,9 @@ char shownByte(unsigned char c) { return c >= ' ' && c < 127 ? static_cast<char>
 // across them and step over the datasets they hold.
 class Rebuild {
 public:
-    Rebuild(IO_error_routine routine, IO_file *r, int64_t size, IO_header &h)
+    Rebuild(IO_error_routine routine, IO_file *r, int64_t size, IO_header &h, const IO_file *held)
         : routine_(routine), r_(r), fp_(r->stream), size_(size), width_(r->offsetwidth ? r->offsetwidth : 20),
-          h_(h) {}
+          h_(h), held_(held) {}
 
     int run() {
         while (true) {
@@ -1123,6 +1151,15 @@ private:
         if (kwxSeek64(fp_, start + dslength, 0) != 0) return fail("recreate_indextable: fseek failed\n", IO_ERR_SEEK);
         int64_t trailing = 0;
         if (!readFramedLength(fmt, width_, fp_, start + dslength, &trailing)) rc = IO_ERR_PARSE;
+        if ((rc || trailing != dslength) && heldWhole(fmt, start, dslength)) {
+            kwxIoError(routine_,
+                       "recreate_indextable: the final dataset length of %s:%s:%d at offset %" PRId64
+                       " is damaged; the dataset is whole in all else and is kept",
+                       h_.what, h_.where, *h_.when, pos_);
+            if (kwxSeek64(fp_, start + dslength + lengthFieldBytes(fmt[0], width_), 0) != 0)
+                return fail("recreate_indextable: fseek failed\n", IO_ERR_SEEK);
+            return index(dslength);
+        }
         if (rc || trailing != dslength) {
             kwxIoError(routine_,
                        "recreate_indextable: error %d reading final dataset length for %s:%s:%d at offset %" PRId64
@@ -1131,6 +1168,80 @@ private:
             return skipOrStop();
         }
         return index(dslength);
+    }
+
+    // Whether the dataset at pos_, whose header was just read and whose
+    // "*DATASET" tag starts at `start`, is whole in all but its trailing
+    // length: the table the file's stored index gave lists it live at pos_
+    // with its name and its leading length (written when it was whole),
+    // and the next item (a whole dataset, one that table lists, "*CRASH" or
+    // the end of the file) begins right after the trailing field. A dataset
+    // the stored index does not list (one cut off before the file grew past
+    // it, say) is not taken on its lengths alone. The stream is left
+    // anywhere.
+    bool heldWhole(const char *fmt, int64_t start, int64_t dslength) {
+        if (!heldLines()) return false;
+        bool listed = false;
+        IO_location loc;
+        for (auto it = std::lower_bound(heldAt_.begin(), heldAt_.end(), std::make_pair(pos_, int32_t(-1)));
+             it != heldAt_.end() && it->first == pos_ && !listed; ++it)
+            listed = parseindex(quietRoutine, IO_INDEX_LINE(held_->indextable, it->second), &loc) == 0 &&
+                     loc.dslength == dslength && loc.when == *h_.when && strcmp(loc.what, h_.what) == 0 &&
+                     strcmp(loc.where, h_.where) == 0;
+        const int64_t next = start + dslength + lengthFieldBytes(fmt[0], width_);
+        if (!listed || next > size_) return false;
+        if (next == size_ || wholeDatasetAt(fp_, next, size_, width_) || nextHeld(next - 1, next + 1) == next)
+            return true;
+        char six[6];
+        return kwxSeek64(fp_, next, 0) == 0 && fread(six, 1, 6, fp_) == 6 && memcmp(six, "*CRASH", 6) == 0;
+    }
+
+    // The live lines of held by location, taken once when first needed
+    // (damage is rare; a file may hold many such datasets); false without
+    // them.
+    bool heldLines() {
+        if (!held_ || !held_->indextable) return false;
+        if (heldTaken_) return !heldAt_.empty();
+        heldTaken_ = true;
+        try {
+            kwxIoCountAllocation();
+            heldAt_.reserve(static_cast<size_t>(held_->nlines));
+            IO_location loc;
+            for (int32_t i = 0; i < held_->nlines; ++i) {
+                const char *line = IO_INDEX_LINE(held_->indextable, i);
+                if (line[0] == 'Y' && parseindex(quietRoutine, line, &loc) == 0) heldAt_.emplace_back(loc.location, i);
+            }
+        } catch (const std::bad_alloc &) {
+            heldAt_.clear();
+            return false;
+        }
+        std::sort(heldAt_.begin(), heldAt_.end());
+        return !heldAt_.empty();
+    }
+
+    // Whether the dataset at the held line `it` points to starts with a live
+    // format and the listed leading length.
+    bool leadsAsListed(std::vector<std::pair<int64_t, int32_t>>::const_iterator it) {
+        IO_location loc;
+        unsigned char fb[3];
+        int64_t length = 0;
+        if (parseindex(quietRoutine, IO_INDEX_LINE(held_->indextable, it->second), &loc) != 0 ||
+            kwxSeek64(fp_, it->first, 0) != 0 || fread(fb, 1, 3, fp_) != 3 || !iofmt_is_live(fb[0]) || fb[2] != '\n')
+            return false;
+        const char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), '\0'};
+        return readFramedLength(fmt, width_, fp_, it->first + 3, &length) && length == loc.dslength;
+    }
+
+    // The first location after `after`, and before limit (when limit is not
+    // -1), at which held lists a dataset that leads as listed: a step over
+    // damage must not pass a dataset whose trailing length alone is
+    // damaged. -1 when there is none.
+    int64_t nextHeld(int64_t after, int64_t limit) {
+        if (!heldLines()) return -1;
+        for (auto it = std::upper_bound(heldAt_.cbegin(), heldAt_.cend(), std::make_pair(after, INT32_MAX));
+             it != heldAt_.cend() && (limit < 0 || it->first < limit); ++it)
+            if (leadsAsListed(it)) return it->first;
+        return -1;
     }
 
     // Indexes the dataset at pos_ whose header was just read. A name that
@@ -1243,6 +1354,8 @@ private:
     bool skipToNext() {
         const int64_t here = kwxTell64(fp_);
         int64_t next = nextWholeDataset(fp_, pos_, size_, width_);
+        const int64_t listed = nextHeld(pos_, next);
+        if (listed > pos_) next = listed;
         if (next > pos_ && kwxSeek64(fp_, next, 0) == 0) {
             kwxIoError(routine_,
                        "recreate_indextable: skipping the %" PRId64 " unreadable bytes from offset %" PRId64
@@ -1295,6 +1408,9 @@ private:
     const int64_t size_;
     const int width_;
     IO_header &h_;
+    const IO_file *held_;
+    std::vector<std::pair<int64_t, int32_t>> heldAt_;   // (location, line) of held's live lines
+    bool heldTaken_ = false;
     int64_t pos_ = 0;
     int64_t last_ = -1;
     // The end that the item at pos_ claims by its length, 0 when unknown;
@@ -1317,6 +1433,12 @@ private:
 // cuts the file there), goes over what could not be read; nothing of it can
 // later pass for data.
 extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
+    return kwxIndexRebuildHeld(routine, r, nullptr);
+}
+
+// The rebuild, keeping also each dataset that the table of held (read from
+// the stored index) lists and whose trailing length alone is damaged.
+extern "C" int kwxIndexRebuildHeld(IO_error_routine routine, IO_file *r, const IO_file *held) {
     if (!r || !r->stream) return IO_ERR_MEMORY;
     FILE *fp = r->stream;
     int64_t size = -1;
@@ -1335,7 +1457,7 @@ extern "C" int recreate_indextable(IO_error_routine routine, IO_file *r) {
     IO_header h;
     if (ioheader_alloc(&h) != 0)
         return kwxIoNoMemory(routine, IO_ERR_ALLOC, "recreate_indextable", IO_HEADER_BYTES);
-    const int rc = Rebuild(routine, r, size, h).run();
+    const int rc = Rebuild(routine, r, size, h, held).run();
     ioheader_free(&h);
     return rc;
 }

@@ -541,7 +541,9 @@ int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
     scratch.stream = r->stream;
     scratch.offsetwidth = r->offsetwidth;
     scratch.routine = quietRoutine;
-    int rc = recreate_indextable(quietRoutine, &scratch);
+    // A dataset the stored index lists, damaged only in its trailing
+    // length, stays: the rebuild must not drop what the file still holds.
+    int rc = kwxIndexRebuildHeld(quietRoutine, &scratch, r);
     bool same = true;
     if (rc == 0) {
         try {

@@ -308,6 +308,10 @@ int insert_index_nosort(IO_error_routine routine, IO_file *record, const char *l
 int write_index(IO_error_routine routine, IO_file *record, int nlines, const char *table);
 int create_indextable(IO_error_routine routine, IO_file *record);
 int recreate_indextable(IO_error_routine routine, IO_file *record);
+/* recreate_indextable, also keeping each dataset whose trailing length alone
+ * is damaged when the table of held (one read from the stored index) lists
+ * it live at its location with its name and length; held may be NULL. */
+int kwxIndexRebuildHeld(IO_error_routine routine, IO_file *record, const IO_file *held);
 int update_index(IO_error_routine routine, IO_file *record);
 int update_subindex(IO_error_routine routine, IO_file *record, int n, int *removed,
                     IO_location *located);

@@ -603,6 +603,31 @@ TEST_F(DatabaseFixture, ReadsSeeTheVersionActiveAtEachState) {
     EXPECT_FALSE(Database_getInteger(db, -4, obj, "k", &v));
 }
 
+TEST_F(DatabaseFixture, AKeyHoldingPatternCharactersHasItsOwnActiveWhenAndChanges) {
+    ASSERT_TRUE(Database_setInteger(db, 1, obj, "w[12]", 10));
+    ASSERT_TRUE(Database_setInteger(db, 1, obj, "w1", 1));
+    ASSERT_TRUE(Database_setInteger(db, 4, obj, "w1", 4));
+    // The last write named obj: the active When is looked up for it.
+    EXPECT_EQ(Database_findActiveWhen(db, 5, "w[12]"), 1);
+    char text[VRN_UUID_STRING_SIZE];
+    vrnUUID_toBase64(obj, text);
+    int changed = -1;
+    ASSERT_TRUE(Database_isParameterChanged(db, 3, 5, text, "w[12]", &changed));
+    EXPECT_EQ(changed, 0);
+}
+
+TEST_F(DatabaseFixture, APurgeOfMarkedObjectsErasesNothingUnderAMarkWhoseWhereIsAPattern) {
+    // A deletion mark written through the definition file under a WHERE
+    // that no UUID text has, but that as a pattern would name every object.
+    ASSERT_TRUE(Database_setInteger(db, 1, obj, "k", 7));
+    ASSERT_TRUE(DefFile_writeInt(db->file, "__DELETED__", "*", 2, 0));
+    ASSERT_TRUE(Database_purgeMarkedObjects(db, 5, "__DELETED__"));
+    int v = 0;
+    EXPECT_TRUE(Database_getInteger(db, 5, obj, "k", &v));
+    EXPECT_EQ(v, 7);
+    EXPECT_EQ(count(-1, -1, "GLOBAL", "Version"), 1);
+}
+
 TEST_F(DatabaseFixture, NewFileHoldsOnlyItsStampsUntilWritten) {
     EXPECT_EQ(count(-1, -1), 2);
     EXPECT_EQ(count(-1, -1, "GLOBAL", "Version"), 1);

@@ -119,29 +119,30 @@ TEST_F(RepositoryFixture, AnOpenAndACloseWithoutAChangeLeaveTheFileAsItWas) {
         m = nullptr;
         EXPECT_TRUE(vrntest::readFile(name) == before) << "file " << i << " was written";
     }
-    // A state a killed writer left open is dropped, and that is all that
-    // is written: no stamp of a change, no list of types.
+    // A state a killed writer left open is dropped in memory, and nothing
+    // is written until the model changes: an open and a close leave the
+    // file as it was. An undo stores the dropped state's settling before
+    // its own counter: redo then reaches no part of the dropped state.
     Database* db = Database_new(name.c_str());
     ASSERT_NE(db, nullptr);
     int current = 0;
     ASSERT_TRUE(Database_getInteger(db, 0, nullptr, "State - current", &current));
     ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - last", -(current + 1)));
+    ASSERT_TRUE(Database_setInteger(db, current + 1, nullptr, "half written", 7));
     ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - current", -(current + 1)));
-    ASSERT_TRUE(Database_setString(db, 0, nullptr, "Date - modified", "as the writer left it"));
-    db->modified = 0;
     Database_delete(db);
+    std::string killed = vrntest::readFile(name);
     open();
     EXPECT_EQ(m->current, current);
     vrnStateManager_closeDatabase(m, -1);
     vrnStateManager_delete(m);
     m = nullptr;
-    db = Database_new(name.c_str());
-    ASSERT_NE(db, nullptr);
-    char* stamp = nullptr;
-    ASSERT_TRUE(Database_getString(db, 0, nullptr, "Date - modified", &stamp));
-    EXPECT_STREQ(stamp, "as the writer left it");
-    vrnCString_free(stamp);
-    Database_deleteUnchanged(db);
+    EXPECT_TRUE(vrntest::readFile(name) == killed) << "the open settled into the file";
+    open();
+    ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+    reopen();
+    EXPECT_EQ(m->current, current - 1);
+    EXPECT_EQ(m->last, current);
 }
 
 TEST(RepositoryOpen, AModelWithoutRepositoryIsAdoptedAndTwoModelsAreRefused) {
@@ -183,6 +184,36 @@ TEST(RepositoryOpen, AModelWithoutRepositoryIsAdoptedAndTwoModelsAreRefused) {
     EXPECT_EQ(errors.back().code, VRN_U_UNABLE_TO_OPEN_DATABASE);
     EXPECT_EQ(errors.back().message, "Unable to open the requested database\n\"" + text + "\".\n");
     vrnStateManager_delete(first->stateManager);
+}
+
+TEST(RepositoryOpen, ARefusedModelThatAKilledWriterLeftIsNotSettled) {
+    // Two models and no repository, and a state left open by a writer
+    // killed while storing it: the open settles that state in memory only,
+    // and the refusal leaves every byte as it was.
+    vrntest::TempDir dir;
+    std::string name = dir.file("two.vrn");
+    vrnStateManager* m = vrnStateManager_new();
+    vrnStateManager* previous = vrnStateManager_setGlobal(m);
+    ASSERT_TRUE(vrnStateManager_openDatabase(m, name.c_str()));
+    Model_new(nullptr);
+    Model_new(nullptr);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    vrnStateManager_setGlobal(previous);
+    Database* db = Database_new(name.c_str());
+    ASSERT_NE(db, nullptr);
+    ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - last", -2));
+    ASSERT_TRUE(Database_setInteger(db, 2, nullptr, "half written", 7));
+    ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - current", -2));
+    Database_delete(db);
+    commontest::takeErrors();
+    std::string before = vrntest::readFile(name);
+    EXPECT_EQ(Repository_new(name.c_str()), nullptr);
+    auto errors = commontest::takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().code, VRN_I_INTERNAL_ERROR);
+    EXPECT_TRUE(vrntest::readFile(name) == before) << "the refused open wrote into the file";
+    EXPECT_FALSE(vrnFileExists((name + ".lck").c_str()));
 }
 
 TEST(RepositoryOpen, AHostThatNeverClosesLeavesNoLock) {

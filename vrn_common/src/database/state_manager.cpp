@@ -181,6 +181,22 @@ std::unordered_set<const vrnStateManager*>& typesToRecord() {
     return *pending;
 }
 
+// What an open found to settle in a file a killed writer left (a state
+// that never closed, redo states half discarded, a cut close to one state),
+// held until something is first written: the open itself writes nothing,
+// so that a file refused after its open (by the repository) is left byte
+// for byte as it was, and one that is only read stays so too. The values
+// are those the open settled on.
+struct Settle {
+    bool counters, settleFirst;
+    int last, current, first;
+};
+
+std::unordered_map<const vrnStateManager*, Settle>& pendingSettles() {
+    static auto* pending = new std::unordered_map<const vrnStateManager*, Settle>;
+    return *pending;
+}
+
 int noteWrite(vrnStateManager* m, int ok) {
     if (ok || !m->database || failedWrites().count(m)) return ok;
     const DefFile* f = m->database->file;
@@ -228,6 +244,27 @@ bool anyStoredAt(vrnStateManager* m, int state) {
     Database_match(m->database, state, state, "*", "*", &records, &uuids, &starts, &keys, &whens);
     Database_freeMatch(records, uuids, starts, keys, whens);
     return records > 0;
+}
+
+// Stores what the open settled, before the first write of the session. The
+// counters go last first, so that a process killed while settling leaves a
+// file that settles the same way; datasets above the last state (a state
+// that never closed, or redo states being discarded when a writer died)
+// go before a new state could take their number.
+void settleOpened(vrnStateManager* m) {
+    auto it = pendingSettles().find(m);
+    if (it == pendingSettles().end()) return;
+    Settle s = it->second;
+    pendingSettles().erase(it);
+    if (!m->database) return;
+    if (s.counters) writeGlobalInt(m, "State - last", s.last);
+    int top = abs(s.last);
+    if (anyStoredAt(m, top + 1)) {
+        Database_rollback(m->database, top);
+        if (m->repository && truncateRoutine) truncateRoutine(m->repository, top);
+    }
+    if (s.counters) writeGlobalInt(m, "State - current", s.current);
+    if (s.settleFirst) writeGlobalInt(m, "State - first", s.first);
 }
 
 int readState(vrnStateManager* m) { return abs(m->current); }
@@ -338,6 +375,7 @@ void destroyAllLive(vrnStateManager* m) {
 // lock is released.
 void releaseDatabase(vrnStateManager* m) {
     failedWrites().erase(m);
+    pendingSettles().erase(m);
     typesToRecord().erase(m);
     destroyAllLive(m);
     Dictionary_clear(m->modified);
@@ -418,6 +456,7 @@ void vrnStateManager_delete(vrnStateManager* m) {
     referenceTables().erase(m);
     failedWrites().erase(m);
     typesToRecord().erase(m);
+    pendingSettles().erase(m);
     Dictionary_delete(m->objects);
     Dictionary_delete(m->modified);
     if (globalManager == m) globalManager = nullptr;
@@ -456,6 +495,7 @@ vrnStateManager_TruncateRoutine vrnStateManager_setTruncateRoutine(
 int vrnStateManager_newState(vrnStateManager* m) {
     if (!m) return 0;
     if (m->current < 0) return -m->current;
+    settleOpened(m);
     if (abs(m->last) > m->current) {
         // Redo must never reach a state half erased: the last state comes
         // down to the current one before anything is erased. States above
@@ -641,6 +681,7 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
         Database_match(m->database, m->applyFrom, m->applyTo, "*", "*", &records, &uuids, &starts,
                        &keys, &whens);
     if (delta > 0 && -target == m->last) target = -target;
+    if (!m->quiet) settleOpened(m);
     m->current = static_cast<int>(target);
     if (!m->quiet) writeGlobalInt(m, "State - current", m->current);
     m->applying = 1;
@@ -893,24 +934,11 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
         refuseStates(m, fn);
         return changed;
     }
-    // The settled counters are stored last first, so that a process killed
-    // while settling leaves a file that settles the same way. Datasets
-    // above the last state (a state that never closed, or redo states
-    // being discarded when a writer died) go before a new state could
-    // take their number.
-    if (settle) writeGlobalInt(m, "State - last", m->last);
-    int top = abs(m->last);
-    if (anyStoredAt(m, top + 1)) {
-        Database_rollback(m->database, top);
-        if (m->repository && truncateRoutine) truncateRoutine(m->repository, top);
-    }
-    if (settle) writeGlobalInt(m, "State - current", m->current);
-    if (settleFirst) writeGlobalInt(m, "State - first", m->first);
+    // What a killed writer left is settled in memory now and stored before
+    // the first write (settleOpened): the open writes nothing.
+    if (settle || settleFirst || anyStoredAt(m, abs(m->last) + 1))
+        pendingSettles()[m] = Settle{settle, settleFirst, m->last, m->current, m->first};
     if (types == 2) typesToRecord().insert(m);
-    // What the open wrote only settles what a killed writer left: no
-    // change of the model, so it is stamped as none and brings no list of
-    // types with it.
-    m->database->modified = 0;
     return 1;
 }
 
@@ -935,6 +963,9 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     typesToRecord().erase(m);
     vrnStateManager_closeState(m);
     if (!m->database) return 1;
+    // What the open settled and no write needed stays unwritten: the next
+    // open settles the same way.
+    pendingSettles().erase(m);
     // The list of types goes with what was written; a file only read is
     // left as it was, its list too.
     if (m->database->modified && vrnStateManager_checkTypes(m) == 2) vrnStateManager_recordTypes(m);
