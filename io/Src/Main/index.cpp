@@ -718,6 +718,69 @@ extern "C" int kwxGuessOffsetWidth(FILE *fp, int64_t size) {
     return 20;
 }
 
+extern "C" int64_t kwxIndexEndingFile(FILE *fp, int64_t size, int width) {
+    // The last line, and the line end before it.
+    const int64_t line = static_cast<int64_t>(width) + 1;
+    char text[24];
+    if ((width != 10 && width != 20) || size < line + 1 || kwxSeek64(fp, size - line - 1, 0) != 0 ||
+        fread(text, 1, static_cast<size_t>(line + 1), fp) != static_cast<size_t>(line + 1) || text[0] != '\n' ||
+        text[line] != '\n')
+        return -1;
+    int64_t k = 1;
+    while (k < line && text[k] == ' ') ++k;
+    if (k == line || line - k > 18) return -1;
+    int64_t at = 0;
+    for (; k < line; ++k) {
+        const unsigned digit = static_cast<unsigned char>(text[k]) - '0';
+        if (digit > 9) return -1;
+        at = at * 10 + digit;
+    }
+    char start[3 + 21 + 7];
+    const size_t head = static_cast<size_t>(3 + line + 7);
+    if (at >= size || kwxSeek64(fp, at, 0) != 0 || fread(start, 1, head, fp) != head ||
+        memcmp(start, "F\0\n", 3) != 0 || memcmp(start + 3 + line, "*INDEX\n", 7) != 0)
+        return -1;
+    int64_t first = 0, second = 0;
+    if (kwxSeek64(fp, at + 3, 0) != 0 || !skipDeleted("F", width, fp, size, &first, &second) || first != second ||
+        kwxTell64(fp) != size - line)
+        return -1;
+    return at;
+}
+
+extern "C" int kwxDataOffsetWidth(FILE *fp, int64_t at, int64_t size) {
+    // The items from `at` on: the first text one shows the width by the
+    // one at which its lengths frame; binary ones are stepped over (a few,
+    // so that a file of binary datasets costs little).
+    for (int items = 0; items < 64 && at < size; ++items) {
+        unsigned char fb[3];
+        if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 3, fp) != 3 || fb[2] != '\n') break;
+        char fmt[3] = {0, 0, 0};
+        if (iofmt_is_live(fb[0])) {
+            fmt[0] = static_cast<char>(fb[0]);
+            fmt[1] = static_cast<char>(fb[1]);
+        } else if (iofmt_is_deleted(fb[0])) {
+            layoutOfMark(fb[0], fb[1], fmt);
+        }
+        if (!fmt[0]) break;
+        int64_t first = 0, second = 0;
+        if (fmt[0] == 'F') {
+            for (int width : {20, 10})
+                if (kwxSeek64(fp, at + 3, 0) == 0 && skipDeleted("F", width, fp, size, &first, &second) &&
+                    first > 0 && first == second)
+                    return width;
+            break;
+        }
+        if (kwxSeek64(fp, at + 3, 0) != 0 || !skipDeleted(fmt, 20, fp, size, &first, &second) || first <= 0 ||
+            first != second)
+            break;
+        at += 3 + 2 * lengthFieldBytes(static_cast<unsigned char>(fmt[0]), 20) + first;
+    }
+    // The stored index that ends the file.
+    for (int width : {20, 10})
+        if (kwxIndexEndingFile(fp, size, width) >= 0) return width;
+    return 0;
+}
+
 namespace {
 
 // Checks that the datasets of the index lines, given in the order of their
