@@ -358,6 +358,71 @@ TEST(DamagedFiles, AShortenedInfoBlockIsNeverWrittenAndEveryOpenRebuilds) {
     }
 }
 
+TEST(DamagedFiles, AFileWhoseInfoBlockIsDamagedDoesNotGrowInSessionsThatWriteNoData) {
+    // "*ENDINFO" made "*ENDINFX", so that every open rebuilds, in files that
+    // end in damage: bytes after the stored index, a killed writer's
+    // "*CRASH" in its place, and a file with no dataset. Each session that
+    // wrote nothing appended a whole index; one that deleted a dataset
+    // appended one after the index the session before had appended.
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    writeLetters(name, 5);
+    const std::string good = vrntest::readFile(name);
+    const std::string empty = "*INFO\n" + std::string(19, ' ') + "0\n*ENDINFO\n";
+    for (int tail = 0; tail < 4; ++tail) {
+        std::string bytes = tail == 3 ? empty : good;
+        bytes[33] = 'X';
+        if (tail == 0 || tail == 3) bytes += "Q";
+        if (tail == 1) bytes += std::string(50, '\xff');
+        if (tail == 2) bytes = bytes.substr(0, storedIndexAt(bytes)) + "*CRASH\n";
+        vrntest::writeFile(name, bytes);
+        for (int session = 0; session < 3; ++session) {
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            Data found;
+            c.locate("*", "w", 1, found);
+            ASSERT_EQ(IO_OK, c.close());
+            EXPECT_EQ(bytes, vrntest::readFile(name)) << tail << " " << session;
+        }
+        if (tail == 3) continue;
+        size_t before = bytes.size() + good.size();
+        for (const char *what : {"a", "b", "c"}) {
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            ASSERT_EQ(IO_OK, deleteName(c, what, "w", 1));
+            ASSERT_EQ(IO_OK, c.close());
+            const size_t size = vrntest::readFile(name).size();
+            EXPECT_LT(size, before) << tail << " " << what;
+            before = size;
+        }
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        EXPECT_EQ("abc", missing(c, "abcde")) << tail;
+    }
+}
+
+TEST(DamagedFiles, AnInfoBlockWholeAtTheOtherWidthIsNotBelieved) {
+    // Ten blanks gone from a size line of width 20 leave a block whole at
+    // width 10: read at it, no text length framed and every text dataset
+    // was lost. Ten blanks added to one of width 10 do the opposite.
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    for (int width : {20, 10}) {
+        for (size_t at : {size_t(8), size_t(13)}) {
+            vrntest::writeFile(name, width == 20 ? "" : "*INFO\n" + std::string(9, ' ') + "0\n*ENDINFO\n");
+            writeLetters(name, 5);
+            std::string bytes = vrntest::readFile(name);
+            if (width == 20)
+                bytes.erase(at, 10);
+            else
+                bytes.insert(at, std::string(10, ' '));
+            vrntest::writeFile(name, bytes);
+            iotest::expectKeptAfterOneMoreWrite(name, "abcde", 'f');
+            EXPECT_EQ(bytes.substr(0, 40), vrntest::readFile(name).substr(0, 40)) << width << " " << at;
+        }
+    }
+}
+
 TEST(DamagedFiles, ACrashTagWithWholeDatasetsAfterItEndsNothing) {
     // A killed writer's file (its size cleared) with "*CRASH" where a middle
     // dataset starts: a rebuild that ended there would let the next write
