@@ -1320,7 +1320,10 @@ private:
     // What cannot be read at pos_ is stepped over to the next whole
     // dataset; without one the walk ends at pos_.
     int skipOrStop() {
-        reach_ = std::max(reach_, claimed_);
+        if (claimed_ > reach_) {
+            reach_ = claimed_;
+            reacher_ = pos_;
+        }
         if (skipToNext()) return kGoOn;
         kwxIoError(routine_,
                    "recreate_indextable: keeping the %d datasets before offset %" PRId64
@@ -1346,8 +1349,53 @@ private:
                        ", past the bytes that the length of a damaged dataset claims",
                        reach_);
             r_->indexpos = reach_;
+            if (reach_ > size_) return keepZeroTail();
         }
         return 0;
+    }
+
+    // New data past the end of the file leaves the bytes up to it zero.
+    // A binary dataset that the file ends inside of its trailing length,
+    // whose missing bytes are zeros (the high bytes of a little-endian
+    // length), is whole with them: indexed now, so that the open after the
+    // next write does not find it anew.
+    int keepZeroTail() {
+        unsigned char fb[3];
+        const int64_t n = kwxSeek64(fp_, reacher_, 0) == 0 && fread(fb, 1, 3, fp_) == 3 && fb[2] == '\n' &&
+                                  iofmt_is_live(fb[0]) && fb[0] != 'F'
+                              ? lengthFieldBytes(fb[0], width_)
+                              : 0;
+        const char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), '\0'};
+        int64_t dslength = 0;
+        unsigned char tail[8] = {0};
+        if (n == 0 || !readFramedLength(fmt, width_, fp_, reacher_ + 3, &dslength) || dslength <= 0 ||
+            reacher_ + 3 + 2 * n + dslength != reach_)
+            return 0;
+        const int64_t trailing = reacher_ + 3 + n + dslength;
+        if (trailing > size_) return 0;
+        const size_t have = static_cast<size_t>(size_ - trailing);
+        if (kwxSeek64(fp_, trailing, 0) != 0 || fread(tail, 1, have, fp_) != have) return 0;
+        if (iofmt_is_swapped(fb[0])) std::reverse(tail, tail + n);
+        int64_t value = 0;
+        if (n == 4) {
+            int32_t v;
+            memcpy(&v, tail, 4);
+            value = v;
+        } else {
+            memcpy(&value, tail, 8);
+        }
+        char tag[16];
+        if (value != dslength || kwxSeek64(fp_, reacher_ + 3 + n, 0) != 0 ||
+            kwxreadTag(quietRoutine, fmt, tag, 8, fp_) != 0 || strcmp(tag, "*DATASET") != 0 ||
+            read_header(quietRoutine, fmt, fp_, &h_) != 0)
+            return 0;
+        kwxIoError(routine_,
+                   "recreate_indextable: the file ends inside the trailing length of %s:%s:%d at offset %" PRId64
+                   "; with the zero bytes the next write leaves it is whole, and is kept",
+                   h_.what, h_.where, *h_.when, reacher_);
+        pos_ = reacher_;
+        const int rc = index(dslength);
+        return rc == kGoOn ? 0 : rc;
     }
 
     int fail(const char *message, int code) { return kwxIoFailWithHeader(routine_, message, code, &h_); }
@@ -1364,6 +1412,8 @@ private:
     // the furthest such end of the items that could not be framed.
     int64_t claimed_ = 0;
     int64_t reach_ = 0;
+    // The item whose length claims reach_.
+    int64_t reacher_ = -1;
     // Where the last old index stepped over starts and ends.
     int64_t oldIndex_ = -1, oldIndexEnd_ = -1;
 };

@@ -37,16 +37,32 @@ FILE *createNew(const char *name, int openErrno) {
 const char kNewFileStart[] = "*INFO\n                   0\n*ENDINFO\n";
 static_assert(sizeof kNewFileStart == 37, "a new file starts with 36 bytes");
 
-// Whether the whole file (size bytes, fewer than a new file's start) is the
-// beginning of a new file's start: what a crash during its creation leaves.
-// The stream is left at the beginning.
-bool isCutNewFileStart(FILE *f, int64_t size) {
+// Whether the whole file (size bytes, at most a new file's start) is the
+// beginning of a new file's start: what a crash during its creation leaves,
+// or, all of it, a new file closed without a dataset. The stream is left at
+// the beginning.
+bool isNewFileStart(FILE *f, int64_t size) {
     const int64_t full = static_cast<int64_t>(sizeof kNewFileStart - 1);
-    if (size >= full) return false;
+    if (size > full) return false;
     char bytes[sizeof kNewFileStart];
     bool prefix = fread(bytes, 1, static_cast<size_t>(size), f) == static_cast<size_t>(size) &&
                   memcmp(bytes, kNewFileStart, static_cast<size_t>(size)) == 0;
     return kwxSeek64(f, 0, 0) == 0 && prefix;
+}
+
+// Opens a new file's start, as iif_create_empty leaves it, without writing:
+// it holds no dataset, and a session that writes none leaves it as it is.
+int openNewFileStart(IO_file *record) {
+    record->offsetwidth = 20;
+    record->indexpos = static_cast<int64_t>(sizeof kNewFileStart - 1);
+    record->nlines = 0;
+    record->indexdirty = 0;
+    free(record->indextable);
+    record->indextable = nullptr;
+    if (indextable_alloc(record) != IO_OK)
+        return kwxIoNoMemory(kwxIoRoutine(record), IO_ERR_ALLOC, "iif_open",
+                             (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
+    return IO_OK;
 }
 
 // Whether an index dataset starts at `at`: F format bytes, a length field
@@ -293,7 +309,12 @@ extern "C" int openfile(IO_file *record) {
         kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
         return failOpen(record, IO_ERR_SEEK);
     }
-    const bool cutStart = size > 0 && isCutNewFileStart(f, size);
+    const int64_t newStart = static_cast<int64_t>(sizeof kNewFileStart - 1);
+    const bool cutStart = size > 0 && size <= newStart && isNewFileStart(f, size);
+    if (cutStart && size == newStart) {
+        int rc = openNewFileStart(record);
+        return rc == IO_OK ? IO_OK : failOpen(record, rc);
+    }
     if (size == 0 || cutStart) {
         // The file is about to be written.
         if (int rc = kwxIoUseCountedStream(record)) return failOpen(record, rc);
