@@ -1360,7 +1360,7 @@ private:
     // length), is whole with them: indexed now, so that the open after the
     // next write does not find it anew.
     int keepZeroTail() {
-        unsigned char fb[3];
+        unsigned char fb[3] = {0, 0, 0};
         const int64_t n = kwxSeek64(fp_, reacher_, 0) == 0 && fread(fb, 1, 3, fp_) == 3 && fb[2] == '\n' &&
                                   iofmt_is_live(fb[0]) && fb[0] != 'F'
                               ? lengthFieldBytes(fb[0], width_)
