@@ -148,8 +148,8 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
     // length's line end, and a byte inserted that makes the open rebuild).
     // Every live dataset whose bytes are whole is found and reads back,
     // before and after one more write, close and reopen; an open and close
-    // without a change keeps every byte before the stored index, and seven
-    // more leave the file the size the first left. Damage to the first six
+    // without a change keeps every byte before the stored index, and the
+    // seven after it leave the file the size the first left. Damage to the first six
     // bytes, or a size line of another width, may instead make the open
     // refuse the file.
     TempDir dir;
@@ -267,8 +267,13 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
         }
         vrntest::writeFile(name, d.bytes);
         const std::string context = std::string(1, d.kind) + " at " + std::to_string(d.at);
+        // Up to eight sessions without a write. What a session does depends
+        // only on the bytes of the file, so one that leaves them as it found
+        // them would do so at every later session: the sweep goes on to the
+        // next damage there.
         size_t size = 0;
         for (int session = 0; session < 8; ++session) {
+            const std::string before = session > 0 ? vrntest::readFile(name) : d.bytes;
             Client c;
             messages().clear();
             int rc = c.open(name);
@@ -283,6 +288,7 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
             const std::string after = vrntest::readFile(name);
             if (session > 0) {
                 EXPECT_EQ(size, after.size()) << context << ", session " << session;
+                if (after == before) break;
                 continue;
             }
             size = after.size();
