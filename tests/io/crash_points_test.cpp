@@ -204,8 +204,9 @@ public:
         step("close", [&] { c_.close(); }, [] {});
 
         // Session 6: the info block shortened. Its size is never cleared or
-        // set again, and the index each open rebuilds goes over the old one
-        // at the end of the file.
+        // set again, every open rebuilds the index, and the index goes over
+        // the old one at the end of the file; a session without a change
+        // writes nothing.
         step("shorten the info block", [&] { shortenInfoBlock(file(0)); }, [] {});
         step("reopen the damaged file", [&] { c_.open(file(0)); }, [] {});
         step("text g", [&] { format("F"); writeInts("g", "r", 7, {7}); }, [&] { put("g", "r", 7, {7}); });
@@ -214,6 +215,16 @@ public:
             c_.open(file(0));
             c_.close();
         }, [] {});
+
+        // Session 7: bytes after its index, where every rebuild stops. The
+        // first index written goes after them, the next dataset over it.
+        step("bytes after the index", [&] { appendBytes(file(0)); }, [] {});
+        step("reopen to delete g", [&] { c_.open(file(0)); }, [] {});
+        step("delete g", [&] { erase("g", "r", 7); }, [&] { drop("g", "r", 7); });
+        step("close", [&] { c_.close(); }, [] {});
+        step("reopen to write h", [&] { c_.open(file(0)); }, [] {});
+        step("text h", [&] { format("F"); writeInts("h", "r", 8, {8}); }, [&] { put("h", "r", 8, {8}); });
+        step("close", [&] { c_.close(); }, [] {});
     }
 
 private:
@@ -244,6 +255,10 @@ private:
     static void shortenInfoBlock(const std::string &path) {
         std::string bytes = vrntest::readFile(path);
         vrntest::writeFile(path, bytes.erase(24, 12));
+    }
+    // Three bytes after the end (not a counted change).
+    static void appendBytes(const std::string &path) {
+        vrntest::writeFile(path, vrntest::readFile(path) + "QQQ");
     }
     static std::vector<int32_t> series(int n, int32_t seed) {
         std::vector<int32_t> v((size_t)n);

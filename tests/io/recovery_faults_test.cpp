@@ -314,13 +314,25 @@ TEST(DamagedFiles, ADatasetWrittenAfterACutIsFoundByEveryLaterOpen) {
         c = placeOf(r, "c", "w", 1);
     }
     const size_t endOfA = size_t(a.first + 3 + 42 + a.second), endOfC = size_t(c.first + 3 + 42 + c.second);
+    // The same file with c deleted: a deleted dataset cut there claims its
+    // bytes just as well.
+    std::string deletedC;
+    {
+        Client w;
+        ASSERT_EQ(IO_OK, w.open(name));
+        ASSERT_EQ(IO_OK, deleteName(w, "c", "w", 1));
+        ASSERT_EQ(IO_OK, w.close());
+        deletedC = vrntest::readFile(name);
+    }
     struct Cut {
         size_t at;
         std::string whole;
         char like;   // the next dataset is as long as this one
+        bool deleted = false;
     };
-    for (const Cut &cut : {Cut{endOfC - 1, "ab", 'c'}, Cut{endOfA - 24, "", 'a'}, Cut{endOfC - 24, "ab", 'c'}}) {
-        vrntest::writeFile(name, good.substr(0, cut.at));
+    for (const Cut &cut : {Cut{endOfC - 1, "ab", 'c'}, Cut{endOfA - 24, "", 'a'}, Cut{endOfC - 24, "ab", 'c'},
+                           Cut{endOfC - 24, "ab", 'c', true}}) {
+        vrntest::writeFile(name, (cut.deleted ? deletedC : good).substr(0, cut.at));
         {
             Client w;
             messages().clear();
@@ -335,7 +347,8 @@ TEST(DamagedFiles, ADatasetWrittenAfterACutIsFoundByEveryLaterOpen) {
             messages().clear();
             ASSERT_EQ(IO_OK, r.open(name));
             std::vector<int32_t> v;
-            EXPECT_EQ(IO_OK, r.readInts("z", "w", 1, v)) << cut.at << " " << rebuild << ": " << messages();
+            EXPECT_EQ(IO_OK, r.readInts("z", "w", 1, v))
+                << cut.at << " " << cut.deleted << " " << rebuild << ": " << messages();
             EXPECT_EQ(iotest::letterValues(cut.like), v);
             EXPECT_EQ("", missing(r, cut.whole)) << cut.at;
         }
@@ -347,15 +360,21 @@ TEST(DamagedFiles, AShortenedInfoBlockIsNeverWrittenAndEveryOpenRebuilds) {
     // file of size field width 20, and one of width 10 (block of 26 bytes).
     TempDir dir;
     const std::string name = dir.file("f.kwx");
-    using Gone = std::pair<size_t, size_t>;
+    // Bytes gone from the block (two of them from its "*ENDINFO" line), and
+    // in a file of width 10 the stored index cut too, so that only the
+    // first dataset's lengths show the width.
+    struct Gone {
+        size_t first, second, indexCut;
+    };
     for (int width : {20, 10}) {
         if (width == 10) vrntest::writeFile(name, "*INFO\n" + std::string(9, ' ') + "0\n*ENDINFO\n");
         writeLetters(name, 5);
         const std::string good = vrntest::readFile(name);
-        const std::vector<Gone> cuts = width == 20 ? std::vector<Gone>{{24, 12}, {14, 22}, {8, 19}, {15, 19}}
-                                                   : std::vector<Gone>{{14, 12}, {8, 9}};
+        const std::vector<Gone> cuts = width == 20
+                                           ? std::vector<Gone>{{24, 12, 0}, {14, 22, 0}, {8, 19, 0}, {15, 19, 0}, {32, 2, 0}}
+                                           : std::vector<Gone>{{14, 12, 0}, {8, 9, 0}, {14, 12, 5}};
         for (const Gone &gone : cuts) {
-            std::string bytes = good;
+            std::string bytes = good.substr(0, good.size() - gone.indexCut);
             bytes.erase(gone.first, gone.second);
             const size_t datasets = storedIndexAt(good) - gone.second;
             vrntest::writeFile(name, bytes);
@@ -376,6 +395,116 @@ TEST(DamagedFiles, AShortenedInfoBlockIsNeverWrittenAndEveryOpenRebuilds) {
             EXPECT_EQ(bytes.substr(0, datasets), vrntest::readFile(name).substr(0, datasets)) << gone.first;
         }
         vrntest::writeFile(name, "");
+    }
+}
+
+TEST(DamagedFiles, ARebuildRequestOnAShortenedInfoBlockWithNoWholeDatasetAfterItKeepsTheBlock) {
+    // A file cut inside its first dataset, its info block shortened: the
+    // rebuild that request 42 asks for left new data to go at offset 0.
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    writeLetters(name, 1);
+    std::string bytes = vrntest::readFile(name).substr(0, 60);
+    bytes.erase(24, 12);
+    vrntest::writeFile(name, bytes);
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        Header h;
+        Data none;
+        ASSERT_EQ(IO_OK, c.request(IO_RECREATE_INDEX, h, none));
+        ASSERT_EQ(IO_OK, iotest::writeLetter(c, 'b'));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    EXPECT_EQ(bytes, vrntest::readFile(name).substr(0, bytes.size()));
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    EXPECT_EQ("", missing(c, "b"));
+}
+
+TEST(DamagedFiles, AnOldIndexWhoseLengthReachesTheLastIndexKeepsTheDatasetsBetween) {
+    // An old index left between b and c, its leading length damaged to end
+    // where the trailing length of the index that ends the file starts: the
+    // rebuild stepped over c and d, and the next write went over them.
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    writeLetters(name, 4);
+    const std::string good = vrntest::readFile(name);
+    size_t c = 0;
+    {
+        Client r;
+        ASSERT_EQ(IO_OK, r.open(name));
+        c = size_t(placeOf(r, "c", "w", 1).first);
+    }
+    std::string bytes = good.substr(0, c) + good.substr(storedIndexAt(good)) + good.substr(c);
+    const std::string reach = std::to_string(bytes.size() - 2 * 21 - (c + 3 + 21));
+    bytes.replace(c + 3, 20, std::string(20 - reach.size(), ' ') + reach);
+    vrntest::writeFile(name, bytes);
+    iotest::expectKeptAfterOneMoreWrite(name, "abcd", 'e');
+}
+
+TEST(DamagedFiles, AFileWhoseInfoBlockIsDamagedDoesNotGrowInSessionsThatWriteNoData) {
+    // "*ENDINFO" made "*ENDINFX", so that every open rebuilds, in files that
+    // end in damage: bytes after the stored index, a killed writer's
+    // "*CRASH" in its place, and a file with no dataset. Each session that
+    // wrote nothing appended a whole index; one that deleted a dataset
+    // appended one after the index the session before had appended.
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    writeLetters(name, 5);
+    const std::string good = vrntest::readFile(name);
+    const std::string empty = "*INFO\n" + std::string(19, ' ') + "0\n*ENDINFO\n";
+    for (int tail = 0; tail < 4; ++tail) {
+        std::string bytes = tail == 3 ? empty : good;
+        bytes[33] = 'X';
+        if (tail == 0 || tail == 3) bytes += "Q";
+        if (tail == 1) bytes += std::string(50, '\xff');
+        if (tail == 2) bytes = bytes.substr(0, storedIndexAt(bytes)) + "*CRASH\n";
+        vrntest::writeFile(name, bytes);
+        for (int session = 0; session < 3; ++session) {
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            Data found;
+            c.locate("*", "w", 1, found);
+            ASSERT_EQ(IO_OK, c.close());
+            EXPECT_EQ(bytes, vrntest::readFile(name)) << tail << " " << session;
+        }
+        if (tail == 3) continue;
+        size_t before = bytes.size() + good.size();
+        for (const char *what : {"a", "b", "c"}) {
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            ASSERT_EQ(IO_OK, deleteName(c, what, "w", 1));
+            ASSERT_EQ(IO_OK, c.close());
+            const size_t size = vrntest::readFile(name).size();
+            EXPECT_LT(size, before) << tail << " " << what;
+            before = size;
+        }
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        EXPECT_EQ("abc", missing(c, "abcde")) << tail;
+    }
+}
+
+TEST(DamagedFiles, AnInfoBlockWholeAtTheOtherWidthIsNotBelieved) {
+    // Ten blanks gone from a size line of width 20 leave a block whole at
+    // width 10: read at it, no text length framed and every text dataset
+    // was lost. Ten blanks added to one of width 10 do the opposite.
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    for (int width : {20, 10}) {
+        for (size_t at : {size_t(8), size_t(13)}) {
+            vrntest::writeFile(name, width == 20 ? "" : "*INFO\n" + std::string(9, ' ') + "0\n*ENDINFO\n");
+            writeLetters(name, 5);
+            std::string bytes = vrntest::readFile(name);
+            if (width == 20)
+                bytes.erase(at, 10);
+            else
+                bytes.insert(at, std::string(10, ' '));
+            vrntest::writeFile(name, bytes);
+            iotest::expectKeptAfterOneMoreWrite(name, "abcde", 'f');
+            EXPECT_EQ(bytes.substr(0, 40), vrntest::readFile(name).substr(0, 40)) << width << " " << at;
+        }
     }
 }
 

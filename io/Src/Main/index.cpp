@@ -738,6 +738,69 @@ extern "C" int kwxGuessOffsetWidth(FILE *fp, int64_t size) {
     return 20;
 }
 
+extern "C" int64_t kwxIndexEndingFile(FILE *fp, int64_t size, int width) {
+    // The last line, and the line end before it.
+    const int64_t line = static_cast<int64_t>(width) + 1;
+    char text[24];
+    if ((width != 10 && width != 20) || size < line + 1 || kwxSeek64(fp, size - line - 1, 0) != 0 ||
+        fread(text, 1, static_cast<size_t>(line + 1), fp) != static_cast<size_t>(line + 1) || text[0] != '\n' ||
+        text[line] != '\n')
+        return -1;
+    int64_t k = 1;
+    while (k < line && text[k] == ' ') ++k;
+    if (k == line || line - k > 18) return -1;
+    int64_t at = 0;
+    for (; k < line; ++k) {
+        const unsigned digit = static_cast<unsigned char>(text[k]) - '0';
+        if (digit > 9) return -1;
+        at = at * 10 + digit;
+    }
+    char start[3 + 21 + 7];
+    const size_t head = static_cast<size_t>(3 + line + 7);
+    if (at >= size || kwxSeek64(fp, at, 0) != 0 || fread(start, 1, head, fp) != head ||
+        memcmp(start, "F\0\n", 3) != 0 || memcmp(start + 3 + line, "*INDEX\n", 7) != 0)
+        return -1;
+    int64_t first = 0, second = 0;
+    if (kwxSeek64(fp, at + 3, 0) != 0 || !skipDeleted("F", width, fp, size, &first, &second) || first != second ||
+        kwxTell64(fp) != size - line)
+        return -1;
+    return at;
+}
+
+extern "C" int kwxDataOffsetWidth(FILE *fp, int64_t at, int64_t size) {
+    // The items from `at` on: the first text one shows the width by the
+    // one at which its lengths frame; binary ones are stepped over (a few,
+    // so that a file of binary datasets costs little).
+    for (int items = 0; items < 64 && at < size; ++items) {
+        unsigned char fb[3];
+        if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 3, fp) != 3 || fb[2] != '\n') break;
+        char fmt[3] = {0, 0, 0};
+        if (iofmt_is_live(fb[0])) {
+            fmt[0] = static_cast<char>(fb[0]);
+            fmt[1] = static_cast<char>(fb[1]);
+        } else if (iofmt_is_deleted(fb[0])) {
+            layoutOfMark(fb[0], fb[1], fmt);
+        }
+        if (!fmt[0]) break;
+        int64_t first = 0, second = 0;
+        if (fmt[0] == 'F') {
+            for (int width : {20, 10})
+                if (kwxSeek64(fp, at + 3, 0) == 0 && skipDeleted("F", width, fp, size, &first, &second) &&
+                    first > 0 && first == second)
+                    return width;
+            break;
+        }
+        if (kwxSeek64(fp, at + 3, 0) != 0 || !skipDeleted(fmt, 20, fp, size, &first, &second) || first <= 0 ||
+            first != second)
+            break;
+        at += 3 + 2 * lengthFieldBytes(static_cast<unsigned char>(fmt[0]), 20) + first;
+    }
+    // The stored index that ends the file.
+    for (int width : {20, 10})
+        if (kwxIndexEndingFile(fp, size, width) >= 0) return width;
+    return 0;
+}
+
 namespace {
 
 // Checks that the datasets of the index lines, given in the order of their
@@ -1370,7 +1433,10 @@ private:
     // What cannot be read at pos_ is stepped over to the next whole
     // dataset; without one the walk ends at pos_.
     int skipOrStop() {
-        reach_ = std::max(reach_, claimed_);
+        if (claimed_ > reach_) {
+            reach_ = claimed_;
+            reacher_ = pos_;
+        }
         if (skipToNext()) return kGoOn;
         kwxIoError(routine_,
                    "recreate_indextable: keeping the %d datasets before offset %" PRId64
@@ -1396,8 +1462,53 @@ private:
                        ", past the bytes that the length of a damaged dataset claims",
                        reach_);
             r_->indexpos = reach_;
+            if (reach_ > size_) return keepZeroTail();
         }
         return 0;
+    }
+
+    // New data past the end of the file leaves the bytes up to it zero.
+    // A binary dataset that the file ends inside of its trailing length,
+    // whose missing bytes are zeros (the high bytes of a little-endian
+    // length), is whole with them: indexed now, so that the open after the
+    // next write does not find it anew.
+    int keepZeroTail() {
+        unsigned char fb[3] = {0, 0, 0};
+        const int64_t n = kwxSeek64(fp_, reacher_, 0) == 0 && fread(fb, 1, 3, fp_) == 3 && fb[2] == '\n' &&
+                                  iofmt_is_live(fb[0]) && fb[0] != 'F'
+                              ? lengthFieldBytes(fb[0], width_)
+                              : 0;
+        const char fmt[3] = {static_cast<char>(fb[0]), static_cast<char>(fb[1]), '\0'};
+        int64_t dslength = 0;
+        unsigned char tail[8] = {0};
+        if (n == 0 || !readFramedLength(fmt, width_, fp_, reacher_ + 3, &dslength) || dslength <= 0 ||
+            reacher_ + 3 + 2 * n + dslength != reach_)
+            return 0;
+        const int64_t trailing = reacher_ + 3 + n + dslength;
+        if (trailing > size_) return 0;
+        const size_t have = static_cast<size_t>(size_ - trailing);
+        if (kwxSeek64(fp_, trailing, 0) != 0 || fread(tail, 1, have, fp_) != have) return 0;
+        if (iofmt_is_swapped(fb[0])) std::reverse(tail, tail + n);
+        int64_t value = 0;
+        if (n == 4) {
+            int32_t v;
+            memcpy(&v, tail, 4);
+            value = v;
+        } else {
+            memcpy(&value, tail, 8);
+        }
+        char tag[16];
+        if (value != dslength || kwxSeek64(fp_, reacher_ + 3 + n, 0) != 0 ||
+            kwxreadTag(quietRoutine, fmt, tag, 8, fp_) != 0 || strcmp(tag, "*DATASET") != 0 ||
+            read_header(quietRoutine, fmt, fp_, &h_) != 0)
+            return 0;
+        kwxIoError(routine_,
+                   "recreate_indextable: the file ends inside the trailing length of %s:%s:%d at offset %" PRId64
+                   "; with the zero bytes the next write leaves it is whole, and is kept",
+                   h_.what, h_.where, *h_.when, reacher_);
+        pos_ = reacher_;
+        const int rc = index(dslength);
+        return rc == kGoOn ? 0 : rc;
     }
 
     int fail(const char *message, int code) { return kwxIoFailWithHeader(routine_, message, code, &h_); }
@@ -1417,6 +1528,8 @@ private:
     // the furthest such end of the items that could not be framed.
     int64_t claimed_ = 0;
     int64_t reach_ = 0;
+    // The item whose length claims reach_.
+    int64_t reacher_ = -1;
     // Where the last old index stepped over starts and ends.
     int64_t oldIndex_ = -1, oldIndexEnd_ = -1;
 };

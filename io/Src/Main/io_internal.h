@@ -432,6 +432,16 @@ void kwxIoSetInfoDamaged(const IO_file *record, int damaged);
  * whole: the one with which the first whole text dataset frames, else that
  * of the position line at the file's end, else 20. */
 int kwxGuessOffsetWidth(FILE *stream, int64_t size);
+/* The width of the text length fields that the datasets themselves show,
+ * from the item at `first` (where the info block says they start) on: the
+ * width at which the first text item's lengths frame, binary datasets
+ * before it stepped over, else that of a whole stored index ending the file;
+ * 0 when nothing shows one. The stream is left anywhere. */
+int kwxDataOffsetWidth(FILE *stream, int64_t first, int64_t size);
+/* The start of a whole index dataset of the width that ends the file (its
+ * position line the last line, pointing at it, its two lengths framed and
+ * equal), or -1. The stream is left anywhere. */
+int64_t kwxIndexEndingFile(FILE *stream, int64_t size, int width);
 
 #ifdef __cplusplus
 }

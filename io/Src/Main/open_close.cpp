@@ -37,16 +37,32 @@ FILE *createNew(const char *name, int openErrno) {
 const char kNewFileStart[] = "*INFO\n                   0\n*ENDINFO\n";
 static_assert(sizeof kNewFileStart == 37, "a new file starts with 36 bytes");
 
-// Whether the whole file (size bytes, fewer than a new file's start) is the
-// beginning of a new file's start: what a crash during its creation leaves.
-// The stream is left at the beginning.
-bool isCutNewFileStart(FILE *f, int64_t size) {
+// Whether the whole file (size bytes, at most a new file's start) is the
+// beginning of a new file's start: what a crash during its creation leaves,
+// or, all of it, a new file closed without a dataset. The stream is left at
+// the beginning.
+bool isNewFileStart(FILE *f, int64_t size) {
     const int64_t full = static_cast<int64_t>(sizeof kNewFileStart - 1);
-    if (size >= full) return false;
+    if (size > full) return false;
     char bytes[sizeof kNewFileStart];
     bool prefix = fread(bytes, 1, static_cast<size_t>(size), f) == static_cast<size_t>(size) &&
                   memcmp(bytes, kNewFileStart, static_cast<size_t>(size)) == 0;
     return kwxSeek64(f, 0, 0) == 0 && prefix;
+}
+
+// Opens a new file's start, as iif_create_empty leaves it, without writing:
+// it holds no dataset, and a session that writes none leaves it as it is.
+int openNewFileStart(IO_file *record) {
+    record->offsetwidth = 20;
+    record->indexpos = static_cast<int64_t>(sizeof kNewFileStart - 1);
+    record->nlines = 0;
+    record->indexdirty = 0;
+    free(record->indextable);
+    record->indextable = nullptr;
+    if (indextable_alloc(record) != IO_OK)
+        return kwxIoNoMemory(kwxIoRoutine(record), IO_ERR_ALLOC, "iif_open",
+                             (int64_t)(IO_INDEX_GROW + 1) * IO_INDEX_SLOT);
+    return IO_OK;
 }
 
 // Whether an index dataset starts at `at`: F format bytes, a length field
@@ -61,11 +77,14 @@ bool oldIndexAt(FILE *f, int64_t at) {
            strcmp(tag, "*INDEX") == 0;
 }
 
-// An info block not whole in its layout: its size is not believed, and the
+// An info block not whole in its layout, or of another width than the
+// datasets (`width`, 0 when unknown): its size is not believed, and the
 // first dataset is found wherever it starts. Its bytes may belong to that
 // dataset, so the size is neither cleared nor set from now on (the flag
-// holds for the record until it is released) and every open rebuilds.
-int openWithDamagedInfo(IO_file *record, int64_t size) {
+// holds for the record until it is released) and every open rebuilds. As
+// no open reads the stored index of such a file, the rebuilt one is not
+// written back: a session that changes nothing writes nothing.
+int openWithDamagedInfo(IO_file *record, int64_t size, int width) {
     IO_error_routine routine = kwxIoRoutine(record);
     FILE *f = record->stream;
     kwxIoError(routine,
@@ -75,9 +94,10 @@ int openWithDamagedInfo(IO_file *record, int64_t size) {
     kwxIoSetInfoDamaged(record, 1);
     if (!kwxIoInfoDamaged(record))
         return kwxIoNoMemory(routine, IO_ERR_ALLOC, "iif_open", IO_NO_SIZE);
-    record->offsetwidth = kwxGuessOffsetWidth(f, size);
-    record->indexdirty = 1;
-    return recreate_indextable(routine, record);
+    record->offsetwidth = width ? width : kwxGuessOffsetWidth(f, size);
+    const int rc = recreate_indextable(routine, record);
+    if (rc == IO_OK) record->indexdirty = 0;
+    return rc;
 }
 
 void traceRecord(const char *label, const IO_file *record) {
@@ -90,13 +110,29 @@ void traceRecord(const char *label, const IO_file *record) {
 // A file that was closed cleanly and damaged since keeps every byte from the
 // rebuild's stopping point on: new datasets and the index go after the end
 // of the file, unless it stopped at an old index, which is written over as
-// always.
+// always. A file whose info block is damaged is rebuilt at every open and
+// stops at the same damage every time: the index written after it at an
+// earlier close, whole at the end of the file, is written over too, so
+// that the file does not grow by an index at every session that changes
+// its index.
 int keepDamagedTail(IO_file *record, int64_t size) {
     if (record->indexpos < size && !oldIndexAt(record->stream, record->indexpos)) {
+        const char *name = record->filename ? record->filename : "";
+        const int64_t last = kwxIoInfoDamaged(record)
+                                 ? kwxIndexEndingFile(record->stream, size, record->offsetwidth)
+                                 : -1;
+        if (last > record->indexpos) {
+            kwxIoError(kwxIoRoutine(record),
+                       "iif_open: the datasets of %s end in damage at offset %" PRId64
+                       "; its bytes are kept, new datasets go over the index at offset %" PRId64,
+                       name, record->indexpos, last);
+            record->indexpos = last;
+            return IO_OK;
+        }
         kwxIoError(kwxIoRoutine(record),
                    "iif_open: the datasets of %s end in damage at offset %" PRId64
                    "; its bytes are kept, new datasets go after the end of the file",
-                   record->filename ? record->filename : "", record->indexpos);
+                   name, record->indexpos);
         record->indexpos = size;
     }
     return IO_OK;
@@ -273,7 +309,12 @@ extern "C" int openfile(IO_file *record) {
         kwxIoSysError(record, "iif_open: can't go to the beginning of the file  %s", name);
         return failOpen(record, IO_ERR_SEEK);
     }
-    const bool cutStart = size > 0 && isCutNewFileStart(f, size);
+    const int64_t newStart = static_cast<int64_t>(sizeof kNewFileStart - 1);
+    const bool cutStart = size > 0 && size <= newStart && isNewFileStart(f, size);
+    if (cutStart && size == newStart) {
+        int rc = openNewFileStart(record);
+        return rc == IO_OK ? IO_OK : failOpen(record, rc);
+    }
     if (size == 0 || cutStart) {
         // The file is about to be written.
         if (int rc = kwxIoUseCountedStream(record)) return failOpen(record, rc);
@@ -326,7 +367,7 @@ extern "C" int openfile(IO_file *record) {
         return failOpen(record, IO_ERR_SEEK);
     }
     if (!infoWhole) {
-        int rc = openWithDamagedInfo(record, size);
+        int rc = openWithDamagedInfo(record, size, 0);
         if (rc == IO_OK) rc = keepDamagedTail(record, size);
         return rc == IO_OK ? IO_OK : failOpen(record, rc);
     }
@@ -353,15 +394,12 @@ extern "C" int openfile(IO_file *record) {
     record->offsetwidth = (int32_t)width;
     kwxIoTrace("iif_open: offset format is %d", record->offsetwidth);
 
-    int rc;
-    bool rebuilt = false;
-    if (recorded != size) {
+    int rc = IO_OK;
+    bool rebuild = recorded != size;
+    if (rebuild) {
         kwxIoTrace("iif_open: filesize has changed (recorded %" PRId64 ", actual %" PRId64
                    "), recreating index\n",
                    recorded, size);
-        record->indexdirty = 1;
-        rc = recreate_indextable(routine, record);
-        rebuilt = true;
     } else {
         rc = create_indextable(routine, record);
         if (rc == IO_OK) {
@@ -374,15 +412,30 @@ extern "C" int openfile(IO_file *record) {
         if (rc == IO_OK) kwxIndexSetFromStore(record, 1);
         if (rc != IO_OK) {
             kwxIoError(routine, "iif_open: unable to read the stored index, attempting to rebuild it");
-            record->indexdirty = 1;
-            rc = recreate_indextable(routine, record);
-            rebuilt = true;
+            rebuild = true;
         }
+    }
+    if (rebuild) {
+        // The width is a fact about the whole file: a block whose size line
+        // lost or gained blanks is whole in its layout at the other width,
+        // and read at it every text length would fail to frame. Where the
+        // datasets show the other width, the block is damaged.
+        const int shown = kwxDataOffsetWidth(f, 6 + width + 1 + 9, size);
+        if (shown != 0 && shown != record->offsetwidth) {
+            kwxIoError(routine,
+                       "iif_open: the info block of %s gives offset width %d, its datasets %d",
+                       name, record->offsetwidth, shown);
+            rc = openWithDamagedInfo(record, size, shown);
+            if (rc == IO_OK) rc = keepDamagedTail(record, size);
+            return rc == IO_OK ? IO_OK : failOpen(record, rc);
+        }
+        record->indexdirty = 1;
+        rc = recreate_indextable(routine, record);
     }
     // The size is cleared before a session's first change and set again at
     // flush: a file whose size is cleared was left by a killed writer, whose
     // interrupted write (where the rebuild stopped) may be written over.
-    if (rc == IO_OK && rebuilt && recorded != 0) rc = keepDamagedTail(record, size);
+    if (rc == IO_OK && rebuild && recorded != 0) rc = keepDamagedTail(record, size);
     return rc == IO_OK ? IO_OK : failOpen(record, rc);
 }
 
