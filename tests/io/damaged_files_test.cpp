@@ -383,13 +383,10 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
         }
         vrntest::writeFile(name, d.bytes);
         const std::string context = std::string(1, d.kind) + " at " + std::to_string(d.at);
-        // Up to eight sessions without a write. What a session does depends
-        // only on the bytes of the file, so one that leaves them as it found
-        // them would do so at every later session: the sweep goes on to the
-        // next damage there.
+        // Eight sessions without a write: the first may settle the damage
+        // once, and every later one keeps the size it left.
         size_t size = 0;
         for (int session = 0; session < 8; ++session) {
-            const std::string before = session > 0 ? vrntest::readFile(name) : d.bytes;
             Client c;
             messages().clear();
             int rc = c.open(name);
@@ -404,7 +401,6 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
             const std::string after = vrntest::readFile(name);
             if (session > 0) {
                 EXPECT_EQ(size, after.size()) << context << ", session " << session;
-                if (after == before) break;
                 continue;
             }
             size = after.size();
