@@ -288,7 +288,10 @@ TEST_F(TolvQuery, AHostThatReapsItsChildrenGetsWholeListingsButNeverACutName) {
     const std::string signal11 = "0 0 [10048] kwxtolvreader was ended by signal 11 before it finished.\n";
     const std::string cutShort = "0 0 [10022] " + std::string(kCutShort);
     const std::string parse = "0 0 [10022] " + std::string(kParse);
-    std::string unknownStatus = "1 2 D\n" + cutShort + "\n" + cutShort + "\n" + parse + "\n";
+    // A listing short of models does not parse; where the reader's end is
+    // not known, the failure also says that it may have been cut.
+    std::string unknownStatus = "1 2 D\n" + cutShort + "\n" + cutShort + "\n" + parse + " [10022] " +
+                                std::string(kCutShort) + "\n";
     EXPECT_EQ(signal9 + "\n" + signal11 + "\n1 2 D\n" + parse + "\n" + unknownStatus + unknownStatus +
                   "wrong answers with a reaping handler: 0\n",
               r.out);

@@ -11,6 +11,27 @@
 using modeltest::describe;
 using modeltest::RepositoryFixture;
 
+namespace {
+
+// Opens name as a repository, which is refused with an internal error and
+// leaves the file byte for byte as it was, with no lock behind. The
+// refusal's errors.
+std::vector<commontest::Recorded> refusedLeavingTheFileAsItWas(const std::string& name) {
+    commontest::takeErrors();
+    const std::string before = vrntest::readFile(name);
+    EXPECT_EQ(Repository_new(name.c_str()), nullptr);
+    auto errors = commontest::takeErrors();
+    EXPECT_FALSE(errors.empty());
+    if (!errors.empty()) {
+        EXPECT_EQ(errors.back().code, VRN_I_INTERNAL_ERROR);
+    }
+    EXPECT_TRUE(vrntest::readFile(name) == before) << "the refused open wrote into the file";
+    EXPECT_FALSE(vrnFileExists((name + ".lck").c_str()));
+    return errors;
+}
+
+}  // namespace
+
 TEST_F(RepositoryFixture, NewFileHasOneCheckpointAndTheDefaultParameter) {
     EXPECT_EQ(vrnStateManager_get(), m);
     EXPECT_EQ(m->repository, repo);
@@ -73,15 +94,9 @@ TEST_F(RepositoryFixture, ADamagedReferenceToThePrimaryModelIsRefused) {
     vrnStateManager_closeDatabase(m, -1);
     vrnStateManager_delete(m);
     m = nullptr;
-    commontest::takeErrors();
-    std::string before = vrntest::readFile(name);
-    EXPECT_EQ(Repository_new(name.c_str()), nullptr);
-    auto errors = commontest::takeErrors();
+    auto errors = refusedLeavingTheFileAsItWas(name);
     ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors.back().code, VRN_I_INTERNAL_ERROR);
     EXPECT_EQ(errors.back().message, "Unable to locate the primary model in the database\n\"" + name + "\".\n");
-    EXPECT_TRUE(vrntest::readFile(name) == before) << "the refused open wrote into the file";
-    EXPECT_FALSE(vrnFileExists((name + ".lck").c_str()));
 }
 
 TEST_F(RepositoryFixture, AnOpenAndACloseWithoutAChangeLeaveTheFileAsItWas) {
@@ -206,14 +221,7 @@ TEST(RepositoryOpen, ARefusedModelThatAKilledWriterLeftIsNotSettled) {
     ASSERT_TRUE(Database_setInteger(db, 2, nullptr, "half written", 7));
     ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - current", -2));
     Database_delete(db);
-    commontest::takeErrors();
-    std::string before = vrntest::readFile(name);
-    EXPECT_EQ(Repository_new(name.c_str()), nullptr);
-    auto errors = commontest::takeErrors();
-    ASSERT_FALSE(errors.empty());
-    EXPECT_EQ(errors.back().code, VRN_I_INTERNAL_ERROR);
-    EXPECT_TRUE(vrntest::readFile(name) == before) << "the refused open wrote into the file";
-    EXPECT_FALSE(vrnFileExists((name + ".lck").c_str()));
+    refusedLeavingTheFileAsItWas(name);
 }
 
 TEST(RepositoryOpen, AHostThatNeverClosesLeavesNoLock) {

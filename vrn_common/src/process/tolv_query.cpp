@@ -179,8 +179,9 @@ bool forEachLine(Conduit* conduit, int exitFd, bool* endsInsideLine, Take take) 
     return true;
 }
 
-// Parses the reader's output. When it parses, *unfinished says whether it
-// ends before the reader was done: inside a block (models, warning or
+// Parses the reader's output. *unfinished says whether it ends before the
+// reader was done (output that does not parse too, as a listing cut before
+// all its models came is short of values): inside a block (models, warning or
 // error) that it opened, which takes in a last value without its newline,
 // or inside a tag. A reader that died there wrote no more than that.
 int readOutput(int* n, Conduit* conduit, int exitFd, vrn::TolvModelSink& models, bool* unfinished) {
@@ -282,9 +283,9 @@ int readOutput(int* n, Conduit* conduit, int exitFd, vrn::TolvModelSink& models,
 
     if (warningObject) vrnError_publish(warningObject);
     if (!whole) fail = 1;
+    *unfinished = inModels || inWarning || inError || cutInsideTag;
     if (!fail && (index == -1 || index == *n)) {
         if (index == -1) *n = 0;
-        *unfinished = inModels || inWarning || inError || cutInsideTag;
         return result;
     }
     vrnError* e = vrnError_new(VRN_U_INVALID_RESULT, "readOutput", __FILE__, __LINE__);
