@@ -15,6 +15,7 @@
 #include "../handed_over.h"
 #include "support/cstring.h"
 #include "test_support.h"
+#include "utilities/uuid.h"
 
 using vrntest::ChildOptions;
 using vrntest::runInChild;
@@ -136,6 +137,33 @@ TEST(SystemTemporaryName, PrefixUuidTextAndSuffix) {
         name = take(vrnGetTemporaryFileName(nullptr));
         EXPECT_TRUE(std::regex_match(name, without)) << name;
     }
+}
+
+// A name made for another folder is checked there, not in the working
+// folder. With the node and clock sequence fixed by the "nodeid" and "state"
+// files and the clock standing still, the first name is known in advance;
+// once a file in the folder holds it, the next attempt gives another.
+TEST(SystemTemporaryName, NameTakenInTheGivenFolderIsPassedOver) {
+    vrntest::TempDir work;
+    vrntest::TempDir models;
+    const std::string node("\x01\x02\x03\x04\x05\x06", 6);
+    vrntest::writeFile(work.file("nodeid"), node);
+    vrntest::writeFile(work.file("state"), std::string(8, '\0') + node + std::string("\x34\x12", 2));
+    const std::string folder = models.path() + "/";
+    auto r = runInChild(
+        [&] {
+            vrn::setUuidClock([]() -> uint64_t { return 130000000000000000ull; });
+            vrn::resetUuidGenerator();
+            const std::string first = take(vrnGetTemporaryFileNameIn(folder.c_str(), "abc"));
+            vrn::resetUuidGenerator();
+            if (take(vrnGetTemporaryFileNameIn(folder.c_str(), "abc")) != first) return 1;
+            vrntest::writeFile(first, "");
+            vrn::resetUuidGenerator();
+            const std::string next = take(vrnGetTemporaryFileNameIn(folder.c_str(), "abc"));
+            return next != first && next.rfind(folder + "abc.", 0) == 0 ? 0 : 2;
+        },
+        {{}, work.path()});
+    EXPECT_EQ(0, r.exitStatus) << r.err;
 }
 
 TEST(BuildIdentity, VersionJoinsReleaseAndStampAndOtherSelectorsGiveTheBuildLine) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -315,6 +316,33 @@ TEST(UuidGenerator, StateOfAnotherNodeShortOrMissingGivesRandomSequences) {
                            return 0;
                        }),
               0);
+}
+
+// A forked child starts the generator afresh: with the clock standing still,
+// the parent's UUID, the child's and the parent's next all differ. A node
+// from "nodeid" stays the file's in the child, and the child takes neither
+// the parent's clock sequence nor the one in the state file.
+TEST(UuidGenerator, ForkedChildNeverRepeatsItsParentsUuids) {
+    auto parentChildParent = [](bool nodeFromFile) {
+        useClock({}, kBase, 0);
+        const vrnUUID before = make();
+        auto child = vrntest::runInChild([&] {
+            const vrnUUID u = make();
+            std::fputs(text(&u).c_str(), stdout);
+            return nodeFromFile && std::memcmp(u.node, kNode, 6) != 0 ? 1 : 0;
+        });
+        const vrnUUID after = make();
+        if (child.exitStatus != 0 || !child.err.empty()) return 10 + child.exitStatus;
+        const std::set<std::string> all = {text(&before), child.out, text(&after)};
+        return all.size() == 3 && child.out.size() == 22 ? 0 : 2;
+    };
+    EXPECT_EQ(parentChildParent(false), 0);
+    const uint64_t past = kUuidEpochToFileTime + kBase - 1000;
+    EXPECT_EQ(inFolder({{"nodeid", kNodeFile}, {"state", stateFile(past, kNode, 0x1234)}},
+                       [&] { return parentChildParent(true); }),
+              0);
+    vrn::setUuidClock(nullptr);
+    vrn::resetUuidGenerator();
 }
 
 // The host's own rand() sequence is not disturbed by making UUIDs.

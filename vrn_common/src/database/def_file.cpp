@@ -452,10 +452,7 @@ int DefFile_compactChosen(DefFile* f, Dataset_ChooseRoutine choose, DefFile_Fill
 }
 
 char* DefFile_temporaryNameBeside(const char* path, const char* prefix) {
-    char* name = vrnGetTemporaryFileName(prefix);
-    std::string whole = directoryOf(path ? path : "") + name;
-    vrnCString_free(name);
-    return vrnCString_clone(whole.c_str());
+    return vrnGetTemporaryFileNameIn(directoryOf(path ? path : "").c_str(), prefix);
 }
 
 }  // extern "C"

@@ -138,6 +138,10 @@ void vrnSleep(int seconds) {
 }
 
 char* vrnGetTemporaryFileName(const char* prefix) {
+    return vrnGetTemporaryFileNameIn(nullptr, prefix);
+}
+
+char* vrnGetTemporaryFileNameIn(const char* folder, const char* prefix) {
     static vrnDebugPreamble debug;
     debug.enter("vrnGetTemporaryFileName", "Generate a unique name for a temporary file.");
 
@@ -151,8 +155,9 @@ char* vrnGetTemporaryFileName(const char* prefix) {
         for (char* c = text; *c; ++c) {
             if (*c == '/') *c = '=';  // a name, not a path
         }
-        name = prefix ? vrnCString_merge(prefix, ".", text, ".tmp", nullptr)
-                      : vrnCString_merge(text, ".tmp", nullptr);
+        const char* in = folder ? folder : "";
+        name = prefix ? vrnCString_merge(in, prefix, ".", text, ".tmp", nullptr)
+                      : vrnCString_merge(in, text, ".tmp", nullptr);
         if (debug.tracing()) std::fprintf(vrnDebug_getStream(), "Filename = %s\n", name);
         if (!vrnIsRegularFile(name)) break;
     }

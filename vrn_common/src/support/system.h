@@ -32,6 +32,10 @@ void vrnSleep(int seconds);
  * a prefix), naming no existing regular file where that can be had in ten
  * attempts. The 22 characters are a UUID's text with '/' turned into '='. */
 char* vrnGetTemporaryFileName(const char* prefix);
+/* The same name made in folder ("" or NULL: the working folder; else ending
+ * with its separator) and returned with the folder in front; it is in that
+ * folder that the name is checked to be free. */
+char* vrnGetTemporaryFileNameIn(const char* folder, const char* prefix);
 /* 1 when the variable exists (an empty value counts), else 0. */
 int vrnIsEnvironmentVariableSet(const char* name);
 /* A copy of the variable's value when it exists (even empty), else a copy of

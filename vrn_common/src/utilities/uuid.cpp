@@ -7,6 +7,7 @@
 #include "system_state.h"
 #include "utilities/base64.h"
 #include "utilities/md5.h"
+#include "vrn_platform.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ struct SavedState {
 /* Everything the generator keeps for the process. */
 struct Generator {
     vrn::UuidClock clock = nullptr;
+    int owner = 0;              // the process the state below belongs to; 0 none yet
 
     bool haveReading = false;
     uint64_t lastReading = 0;   // last raw clock value, UUID epoch
@@ -33,9 +35,11 @@ struct Generator {
     uint64_t lastIssued = 0;
 
     bool stateLoaded = false;
+    bool savedDropped = false;  // forked: the next UUID draws its own sequence
     SavedState saved{};
 
     bool nodeKnown = false;
+    bool nodeFromFile = false;
     uint8_t node[6] = {};
 
     bool randomSeeded = false;
@@ -43,6 +47,30 @@ struct Generator {
 };
 
 Generator g;
+
+/* A forked child starts with a copy of its parent's generator; were it to
+ * go on from that copy, parent and child would issue the same UUIDs in the
+ * same tick. The first UUID of another process therefore starts afresh: a
+ * new random node (a node from the "nodeid" file stays), a new random
+ * state, a newly drawn clock sequence (neither the parent's nor that of the
+ * state file the parent read) and a fresh run of timestamps. */
+void claimForThisProcess() {
+    const int pid = vrnPlatform_getpid();
+    if (pid == g.owner) return;
+    if (g.owner != 0) {
+        Generator fresh;
+        fresh.clock = g.clock;
+        if (g.nodeKnown && g.nodeFromFile) {
+            fresh.nodeKnown = fresh.nodeFromFile = true;
+            std::memcpy(fresh.node, g.node, 6);
+        }
+        /* A state file the parent read stays read, its sequence unused. */
+        fresh.stateLoaded = g.stateLoaded;
+        fresh.savedDropped = g.stateLoaded;
+        g = fresh;
+    }
+    g.owner = pid;
+}
 
 uint64_t readClock() {
     const uint64_t fileTime = g.clock ? g.clock() : vrnSystem_getSystemTimeAsFileTime();
@@ -121,6 +149,7 @@ void vrnUUID_getNodeIdentifier(uint8_t node[6]) {
             std::fclose(f);
             if (fromFile) std::memcpy(g.node, bytes, 6);
         }
+        g.nodeFromFile = fromFile;
         if (!fromFile) {
             unsigned char seed[16];
             vrnUUID_getRandomInfo(seed);
@@ -156,6 +185,7 @@ void vrnUUID_writeState(uint16_t clockSequence, uint64_t timestamp, const uint8_
     g.saved.timestamp = timestamp;
     std::memcpy(g.saved.node, node, 6);
     g.saved.clockSequence = clockSequence;
+    g.savedDropped = false;
 }
 
 void vrnUUID_formatV1(vrnUUID* uuid, uint16_t clockSequence, uint64_t timestamp,
@@ -179,12 +209,13 @@ extern "C" {
 
 void vrnUUID_create(vrnUUID* uuid) {
     if (!uuid) return;
+    claimForThisProcess();
     const uint64_t timestamp = vrnUUID_getCurrentTime();
     uint8_t node[6];
     vrnUUID_getNodeIdentifier(node);
 
     uint16_t clockSequence;
-    if (!vrnUUID_readState() || std::memcmp(g.saved.node, node, 6) != 0) {
+    if (!vrnUUID_readState() || g.savedDropped || std::memcmp(g.saved.node, node, 6) != 0) {
         clockSequence = vrnUUID_trueRandom();
     } else {
         clockSequence = g.saved.clockSequence;
