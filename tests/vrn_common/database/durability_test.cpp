@@ -3,13 +3,17 @@
 // stored ones. Cuts are written here directly into the file, as a killed
 // process would have left it.
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "../handed_over.h"
+#include "model/model_layer.h"
+#include "model/repository.h"
 #include "model_fixture.h"
 #include "test_support.h"
 #include "support/system.h"
+#include "topology/topology.h"
 
 using modeltest::Blob;
 using modeltest::ModelFixture;
@@ -304,6 +308,65 @@ TEST(ModelFileOpen, RefusedModelsAreLeftByteForByte) {
             EXPECT_TRUE(vrntest::readFile(path) == bytes);
             EXPECT_FALSE(vrnFileExists((path + ".lck").c_str()));
         }
+    }
+}
+
+namespace {
+
+// Opens the repository of path, closes a state for each region added and
+// closes it, keeping every state.
+void addRegionsInStates(const std::string& path, std::initializer_list<const char*> names) {
+    vrnModelClasses_install();
+    Repository* r = Repository_new(path.c_str());
+    ASSERT_NE(r, nullptr);
+    for (const char* name : names) {
+        Topology_addRegion(r->primaryModel->topology, Region_new(2, name), nullptr);
+        ASSERT_GE(Repository_externalCheckpoint(r), 0);
+    }
+    vrnStateManager* m = r->stateManager;
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    commontest::takeErrors();
+}
+
+}  // namespace
+
+// A session marks deleted the superseded counters it read once it has
+// written its own, so a model cut before the counters of the states the
+// session read holds closed states but no counters (or only the "State -
+// last" written just before the cut). That is no model whose first state never
+// closed: it is refused, not started anew over what is left.
+TEST(ModelFileOpen, AModelCutBeforeItsLastCountersIsRefusedNotStartedAnew) {
+    vrntest::TempDir dir;
+    std::string path = dir.file("model.vrn");
+    addRegionsInStates(path, {"Inlet", "Body", "Outlet"});
+    const std::string earlier = vrntest::readFile(path);
+    addRegionsInStates(path, {"Edge", "Wall"});
+    const std::string whole = vrntest::readFile(path);
+    // From the first counters on to the last "State - current" the first
+    // session stored, which the second one read and left live (the names
+    // as the datasets hold them, not as the stored index lists them).
+    const size_t first = whole.find("State - current");
+    const size_t end = earlier.rfind("State - current", earlier.rfind("*INDEX"));
+    ASSERT_NE(end, std::string::npos);
+    ASSERT_LT(first, end);
+    for (int k = 1; k <= 4; ++k) {
+        const std::string cut = whole.substr(0, first + (end - first) * k / 4);
+        SCOPED_TRACE("cut to " + std::to_string(cut.size()) + " of " + std::to_string(whole.size()) + " bytes");
+        vrntest::writeFile(path, cut);
+        Repository* opened = Repository_new(path.c_str());
+        EXPECT_EQ(opened, nullptr);
+        if (opened) {
+            vrnStateManager_closeDatabase(opened->stateManager, -1);
+            vrnStateManager_delete(opened->stateManager);
+        }
+        bool refused = false;
+        for (const auto& e : commontest::takeErrors())
+            refused = refused || (e.code == VRN_U_INVALID_INPUT &&
+                                  e.message.find("exists but is not a valid VRN database.") != std::string::npos);
+        EXPECT_TRUE(refused);
+        EXPECT_TRUE(vrntest::readFile(path) == cut);
+        EXPECT_FALSE(vrnFileExists((path + ".lck").c_str()));
     }
 }
 

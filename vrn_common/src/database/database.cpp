@@ -140,8 +140,8 @@ int getAllocated(Database* db, int state, const vrnUUID* object, const char* key
     return read(db->file, key, db->keyText, when, value);
 }
 
-void refuseNotAModel(const char* fileName) {
-    vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, "Database_new", kSource, __LINE__);
+void refuseNotAModel(const char* fileName, const char* function = "Database_new") {
+    vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, function, kSource, __LINE__);
     vrnError_addMessage(e, "The requested file\n\n%s\n\nexists but is not a valid VRN database.\n",
                         fileName);
     vrnError_publish(e);
@@ -243,6 +243,10 @@ char* Database_buildFileName(const char* name) {
 }
 
 int Database_fileExists(const char* name) { return vrnFileExists(name) ? 1 : 0; }
+
+void Database_refuseNotAModel(const char* function, const char* fileName) {
+    refuseNotAModel(fileName, function);
+}
 
 const char* Database_getFileName(Database* db) { return db ? db->fileName : nullptr; }
 

@@ -42,6 +42,10 @@ void Database_deleteUnchanged(Database* db);
  * else with ".vrn" appended (NULL: ".vrn"). New string. */
 char* Database_buildFileName(const char* name);
 int Database_fileExists(const char* name);
+/* Publishes the refusal of an existing file that is no (longer a) model
+ * database, error 10020 "... exists but is not a valid VRN database.",
+ * in the name of function. */
+void Database_refuseNotAModel(const char* function, const char* fileName);
 const char* Database_getFileName(Database* db);
 /* The When a read at state sees for key of keyText's object, or -1. */
 int Database_findActiveWhen(Database* db, int state, const char* key);

@@ -234,17 +234,21 @@ void writeCounters(vrnStateManager* m) {
     writeGlobalInt(m, "State - current", m->current);
 }
 
-// True when some dataset is stored at exactly that state.
-bool anyStoredAt(vrnStateManager* m, int state) {
+// True when some dataset is stored at a state in [from, to] (to -1: from
+// on).
+bool anyStoredIn(vrnStateManager* m, int from, int to) {
     int records = 0;
     char** uuids = nullptr;
     int* starts = nullptr;
     char** keys = nullptr;
     int* whens = nullptr;
-    Database_match(m->database, state, state, "*", "*", &records, &uuids, &starts, &keys, &whens);
+    Database_match(m->database, from, to, "*", "*", &records, &uuids, &starts, &keys, &whens);
     Database_freeMatch(records, uuids, starts, keys, whens);
     return records > 0;
 }
+
+// True when some dataset is stored at exactly that state.
+bool anyStoredAt(vrnStateManager* m, int state) { return anyStoredIn(m, state, state); }
 
 // Stores what the open settled, before the first write of the session. The
 // counters go last first, so that a process killed while settling leaves a
@@ -878,10 +882,23 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     if (!m->database) return 0;
     int stored = 0;
     Database_getInteger(m->database, 0, nullptr, "State - first", &m->first);
-    Database_getInteger(m->database, 0, nullptr, "State - last", &m->last);
-    Database_getInteger(m->database, 0, nullptr, "State - current", &stored);
+    int haveLast = Database_getInteger(m->database, 0, nullptr, "State - last", &m->last);
+    int haveCurrent = Database_getInteger(m->database, 0, nullptr, "State - current", &stored);
     if (!plausibleState(m->first) || !plausibleState(m->last) || !plausibleState(stored)) {
         refuseStates(m, fn);
+        return 0;
+    }
+    // Both counters are written when state 1 opens, before any of its
+    // data, and a counter is only ever superseded by a newer one written
+    // whole, so a writer killed at any point leaves both once the file
+    // holds anything of a state. A file with data of a state but without
+    // either counter lost them with the end of the file (a copy cut short,
+    // say): it holds states, and which of them closed can no longer be
+    // told. It is refused, unwritten, rather than opened as a new model
+    // over what is left of the old one.
+    if ((!haveLast || !haveCurrent) && anyStoredIn(m, 1, -1)) {
+        Database_refuseNotAModel(fn, Database_getFileName(m->database));
+        releaseDatabase(m);
         return 0;
     }
     // A current state still open in the file was being written when its
