@@ -506,6 +506,32 @@ TEST(DamagedFiles, AnInfoBlockWholeAtTheOtherWidthIsNotBelieved) {
             EXPECT_EQ(bytes.substr(0, 40), vrntest::readFile(name).substr(0, 40)) << width << " " << at;
         }
     }
+    // The same in a width-20 file whose first text dataset is damaged too:
+    // a's trailing length changed, or the file cut inside its only dataset.
+    // A read-only session leaves the file as it was.
+    for (bool cut : {false, true}) {
+        vrntest::writeFile(name, "");
+        writeLetters(name, cut ? 1 : 2);
+        std::string bytes = vrntest::readFile(name);
+        Client r;
+        ASSERT_EQ(IO_OK, r.open(name));
+        const std::pair<int64_t, int64_t> a = placeOf(r, "a", "w", 1);
+        ASSERT_EQ(IO_OK, r.close());
+        if (cut)
+            bytes.resize(size_t(a.first + a.second / 2));
+        else
+            bytes[size_t(a.first + 3 + 21 + a.second + 19)] ^= 1;
+        bytes.erase(6, 10);
+        vrntest::writeFile(name, bytes);
+        {
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            EXPECT_EQ("", missing(c, cut ? "" : "b")) << cut;
+            ASSERT_EQ(IO_OK, c.close());
+        }
+        EXPECT_EQ(bytes, vrntest::readFile(name)) << cut;
+        iotest::expectKeptAfterOneMoreWrite(name, cut ? "" : "b", 'f');
+    }
 }
 
 TEST(DamagedFiles, ACrashTagWithWholeDatasetsAfterItEndsNothing) {

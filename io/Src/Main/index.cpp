@@ -770,7 +770,11 @@ extern "C" int64_t kwxIndexEndingFile(FILE *fp, int64_t size, int width) {
 extern "C" int kwxDataOffsetWidth(FILE *fp, int64_t at, int64_t size) {
     // The items from `at` on: the first text one shows the width by the
     // one at which its lengths frame; binary ones are stepped over (a few,
-    // so that a file of binary datasets costs little).
+    // so that a file of binary datasets costs little). A text item whose
+    // trailing length is damaged, or that the file's end cut, still shows
+    // it by its leading length line alone, which is whole at one width
+    // only (its digits and blanks end in a line end at that width).
+    int leading = 0;
     for (int items = 0; items < 64 && at < size; ++items) {
         unsigned char fb[3];
         if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 3, fp) != 3 || fb[2] != '\n') break;
@@ -788,6 +792,9 @@ extern "C" int kwxDataOffsetWidth(FILE *fp, int64_t at, int64_t size) {
                 if (kwxSeek64(fp, at + 3, 0) == 0 && skipDeleted("F", width, fp, size, &first, &second) &&
                     first > 0 && first == second)
                     return width;
+            for (int width : {20, 10})
+                if (kwxSeek64(fp, at + 3, 0) == 0 && readFramedLength("F", width, fp, at + 3, &first) && first > 0)
+                    leading = width;
             break;
         }
         if (kwxSeek64(fp, at + 3, 0) != 0 || !skipDeleted(fmt, 20, fp, size, &first, &second) || first <= 0 ||
@@ -798,7 +805,7 @@ extern "C" int kwxDataOffsetWidth(FILE *fp, int64_t at, int64_t size) {
     // The stored index that ends the file.
     for (int width : {20, 10})
         if (kwxIndexEndingFile(fp, size, width) >= 0) return width;
-    return 0;
+    return leading;
 }
 
 namespace {
