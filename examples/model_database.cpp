@@ -127,21 +127,35 @@ int read(const char* file) {
     Repository* repository = Repository_new(file);
     if (!repository) return printErrors(), 1;
     Model* model = repository->primaryModel;
-    printf("reopened at state %d with %d checkpoint(s); parameter %g\n", repository->stateManager->current,
-           repository->count, model->parameter);
-    NameManager* names = model->topology->nameManager;
+    vrnStateManager* manager = repository->stateManager;
+    // The open refuses a model whose names or atlas were not restored; a
+    // model that still lacks one is reported, not followed.
+    NameManager* names = model && model->topology ? model->topology->nameManager : nullptr;
+    if (!names || !names->atlas) {
+        fprintf(stderr, "model_database: the model in \"%s\" has no topology, names or atlas to read; "
+                        "the file is left as it was\n", path.c_str());
+        vrnStateManager_closeDatabase(manager, -1);
+        vrnStateManager_delete(manager);
+        printErrors();
+        return 1;
+    }
+    printf("reopened at state %d with %d checkpoint(s); parameter %g\n", manager->current, repository->count,
+           model->parameter);
     char** texts = nullptr;
     vrnObject** objects = nullptr;
     int n = NameManager_getNames(names, &texts, &objects);
     for (int i = 0; i < n; ++i)
         printf("  name \"%s\": %s\n", texts[i], objects[i] ? vrnObject_getTypeName(objects[i]) : "composite");
     char* text = nullptr;
-    RegionMap_getORV(names->atlas->primaryMap, 0, &text);
-    printf("Primary map:\n%s", text ? text : "");
-    RegionMap_freeORV(names->atlas->primaryMap);
+    if (RegionMap* primary = names->atlas->primaryMap) {
+        RegionMap_getORV(primary, 0, &text);
+        printf("Primary map:\n%s", text ? text : "");
+        RegionMap_freeORV(primary);
+    } else {
+        printf("Primary map: none\n");
+    }
     // Nothing is changed, so closing writes nothing: the file stays as it
     // was. Closing frees every object of the model, the repository included.
-    vrnStateManager* manager = repository->stateManager;
     vrnStateManager_closeDatabase(manager, -1);
     vrnStateManager_delete(manager);
     return printErrors() ? 1 : 0;

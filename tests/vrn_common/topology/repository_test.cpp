@@ -30,6 +30,38 @@ std::vector<commontest::Recorded> refusedLeavingTheFileAsItWas(const std::string
     return errors;
 }
 
+// Where the dataset what of the object named where starts in the model
+// file: the last field of its line in the file's index.
+size_t datasetAt(const std::string& bytes, const std::string& what, const std::string& where) {
+    const std::string line = what + '\x1b' + where + '\x1b';
+    size_t at = bytes.rfind(line);
+    EXPECT_NE(at, std::string::npos) << what << " of " << where;
+    EXPECT_GT(at, bytes.find("*INDEX\n")) << what << " of " << where;
+    if (at == std::string::npos) return 0;
+    size_t end = bytes.find('\n', at);
+    size_t last = bytes.rfind('\x1b', end) + 1;
+    return std::stoul(bytes.substr(last, end - last));
+}
+
+// Takes a checkpoint, closes the fixture's model and returns its file's
+// bytes.
+std::string closedFile(RepositoryFixture& f) {
+    Repository_externalCheckpoint(f.repo);
+    vrnStateManager_closeDatabase(f.m, -1);
+    vrnStateManager_delete(f.m);
+    f.m = nullptr;
+    return vrntest::readFile(f.name);
+}
+
+// Writes the damaged bytes as the model file, which is then refused as
+// holding no model, and left as it was.
+void refusedAsNoModel(const std::string& name, const std::string& damaged) {
+    vrntest::writeFile(name, damaged);
+    auto errors = refusedLeavingTheFileAsItWas(name);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().message, "Unable to locate the primary model in the database\n\"" + name + "\".\n");
+}
+
 }  // namespace
 
 TEST_F(RepositoryFixture, NewFileHasOneCheckpointAndTheDefaultParameter) {
@@ -97,6 +129,39 @@ TEST_F(RepositoryFixture, ADamagedReferenceToThePrimaryModelIsRefused) {
     auto errors = refusedLeavingTheFileAsItWas(name);
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors.back().message, "Unable to locate the primary model in the database\n\"" + name + "\".\n");
+}
+
+TEST_F(RepositoryFixture, AModelWhoseTopologyIsNotRestoredIsRefused) {
+    // One bit of the topology's UUID flipped in the header of its type: its
+    // type is unknown and the topology is not restored. The open used to
+    // return the model without it, and a host followed NULL.
+    region(2, "Inlet");
+    const std::string topologyId = modeltest::id(topology);
+    std::string bytes = closedFile(*this);
+    bytes[bytes.find("WHERE\x1b", datasetAt(bytes, "__TYPE__", topologyId)) + 6] ^= 1;
+    refusedAsNoModel(name, bytes);
+}
+
+TEST_F(RepositoryFixture, ATopologyWithoutItsNameManagerIsRefused) {
+    // The topology's reference to its name manager unreadable (its leading
+    // length zeroed). The open used to succeed without error and without
+    // names, and the next checkpoint stored the model so.
+    region(2, "Inlet");
+    const std::string topologyId = modeltest::id(topology);
+    std::string bytes = closedFile(*this);
+    bytes.replace(datasetAt(bytes, "nameManager", topologyId) + 3, 4, 4, '\0');
+    refusedAsNoModel(name, bytes);
+}
+
+TEST_F(RepositoryFixture, AModelWhoseRepositoryIsNotRestoredIsRefusedWithoutANewState) {
+    // The repository's type unreadable: its model names a repository that
+    // is not there. The open used to adopt the model as one written without
+    // a repository and write a new state.
+    region(2, "Inlet");
+    const std::string repository = modeltest::id(repo);
+    std::string bytes = closedFile(*this);
+    bytes.replace(datasetAt(bytes, "__TYPE__", repository) + 3, 4, 4, '\0');
+    refusedAsNoModel(name, bytes);
 }
 
 TEST_F(RepositoryFixture, AnOpenAndACloseWithoutAChangeLeaveTheFileAsItWas) {

@@ -2,11 +2,14 @@
 
 #include <string.h>
 
+#include <string>
+
 #include "errors/error.h"
 #include "support/cstring.h"
 #include "support/memory.h"
 #include "topology/mesh.h"
 #include "topology/model_fields.h"
+#include "topology/name_manager.h"
 #include "topology/topology.h"
 
 namespace {
@@ -36,6 +39,29 @@ Repository* fail(vrnStateManager* m, vrnStateManager* previous) {
     vrnStateManager_delete(m);
     vrnStateManager_setGlobal(previous);
     return nullptr;
+}
+
+// True when the model's stored reference to its repository is the null
+// reference (a model written without one), not a reference that is
+// damaged or names an object that could not be restored.
+bool namesNoRepository(Model* model) {
+    char* text = nullptr;
+    int n = 0;
+    bool none = vrnObject_getChars(&model->header, 0, "repository", &text, &n) && text && n > 0 &&
+                vrnUUID_isNullString(std::string(text, static_cast<size_t>(n)).c_str());
+    vrnFree(text, "Repository_new");
+    return none;
+}
+
+// True when the model and the parts every host of it reaches were restored:
+// its topology, the topology's name manager (all names of the model) and
+// the name manager's atlas (the region definitions). Without one of them
+// the model would open with its names or definitions missing, and the next
+// checkpoint would store it so.
+bool restoredWhole(const Model* model) {
+    if (!model || !model->topology) return false;
+    const NameManager* names = model->topology->nameManager;
+    return names && names->atlas;
 }
 
 }  // namespace
@@ -68,23 +94,30 @@ Repository* Repository_new(const char* fileName) {
         vrnObject_setPointer(&r->header, "primaryModel", &r->primaryModel->header);
     } else {
         r = reinterpret_cast<Repository*>(vrnStateManager_getSingletonByTypeName(m, "Repository"));
+        Model* model = r ? r->primaryModel : nullptr;
+        // A model without a repository is adopted only when it names none:
+        // one that names a repository which could not be restored comes
+        // from a damaged file.
         if (!r) {
-            Model* model = reinterpret_cast<Model*>(vrnStateManager_getSingletonByTypeName(m, "Model"));
-            if (model) {
-                r = reinterpret_cast<Repository*>(vrnObject_new("Repository"));
-                r->primaryModel = model;
-                vrnObject_setPointer(&r->header, "primaryModel", &model->header);
-                Model_setRepository(model, r);
-            }
+            model = reinterpret_cast<Model*>(vrnStateManager_getSingletonByTypeName(m, "Model"));
+            if (model && !namesNoRepository(model)) model = nullptr;
         }
         // A repository whose reference to its model is damaged (or names
-        // a damaged model) is no repository a host can follow.
-        if (!r || !r->primaryModel) {
+        // a damaged model, or one whose topology could not be restored
+        // whole) is no repository a host can follow. It is refused before
+        // anything is written: the file stays as it was.
+        if (!restoredWhole(model)) {
             vrnError* e = vrnError_new(VRN_I_INTERNAL_ERROR, fn, kSource, __LINE__);
             vrnError_addMessage(e, "Unable to locate the primary model in the database\n\"%s\".\n",
                                 fileName ? fileName : "");
             vrnError_publish(e);
             return fail(m, previous);
+        }
+        if (!r) {
+            r = reinterpret_cast<Repository*>(vrnObject_new("Repository"));
+            r->primaryModel = model;
+            vrnObject_setPointer(&r->header, "primaryModel", &model->header);
+            Model_setRepository(model, r);
         }
     }
     r->stateManager = m;
