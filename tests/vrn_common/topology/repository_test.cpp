@@ -131,37 +131,30 @@ TEST_F(RepositoryFixture, ADamagedReferenceToThePrimaryModelIsRefused) {
     EXPECT_EQ(errors.back().message, "Unable to locate the primary model in the database\n\"" + name + "\".\n");
 }
 
-TEST_F(RepositoryFixture, AModelWhoseTopologyIsNotRestoredIsRefused) {
-    // One bit of the topology's UUID flipped in the header of its type: its
-    // type is unknown and the topology is not restored. The open used to
-    // return the model without it, and a host followed NULL.
+TEST_F(RepositoryFixture, AModelMissingAPartEveryHostReachesIsRefusedUnwritten) {
+    // Each damage leaves one part unrestored. The open used to return the
+    // model without its topology (a host followed NULL), or without its
+    // names and with no error (the next checkpoint stored it so), or adopt
+    // a model whose repository was unreadable as one written without one,
+    // and write a new state.
     region(2, "Inlet");
     const std::string topologyId = modeltest::id(topology);
-    std::string bytes = closedFile(*this);
-    bytes[bytes.find("WHERE\x1b", datasetAt(bytes, "__TYPE__", topologyId)) + 6] ^= 1;
-    refusedAsNoModel(name, bytes);
-}
-
-TEST_F(RepositoryFixture, ATopologyWithoutItsNameManagerIsRefused) {
-    // The topology's reference to its name manager unreadable (its leading
-    // length zeroed). The open used to succeed without error and without
-    // names, and the next checkpoint stored the model so.
-    region(2, "Inlet");
-    const std::string topologyId = modeltest::id(topology);
-    std::string bytes = closedFile(*this);
-    bytes.replace(datasetAt(bytes, "nameManager", topologyId) + 3, 4, 4, '\0');
-    refusedAsNoModel(name, bytes);
-}
-
-TEST_F(RepositoryFixture, AModelWhoseRepositoryIsNotRestoredIsRefusedWithoutANewState) {
-    // The repository's type unreadable: its model names a repository that
-    // is not there. The open used to adopt the model as one written without
-    // a repository and write a new state.
-    region(2, "Inlet");
     const std::string repository = modeltest::id(repo);
-    std::string bytes = closedFile(*this);
-    bytes.replace(datasetAt(bytes, "__TYPE__", repository) + 3, 4, 4, '\0');
-    refusedAsNoModel(name, bytes);
+    const std::string bytes = closedFile(*this);
+    const std::vector<std::function<void(std::string&)>> damages = {
+        // One bit of the topology's UUID in the header of its type.
+        [&](std::string& b) { b[b.find("WHERE\x1b", datasetAt(b, "__TYPE__", topologyId)) + 6] ^= 1; },
+        // The topology's reference to its name manager: leading length zeroed.
+        [&](std::string& b) { b.replace(datasetAt(b, "nameManager", topologyId) + 3, 4, 4, '\0'); },
+        // The repository's type: leading length zeroed.
+        [&](std::string& b) { b.replace(datasetAt(b, "__TYPE__", repository) + 3, 4, 4, '\0'); },
+    };
+    for (size_t i = 0; i < damages.size(); ++i) {
+        SCOPED_TRACE("damage " + std::to_string(i));
+        std::string damaged = bytes;
+        damages[i](damaged);
+        refusedAsNoModel(name, damaged);
+    }
 }
 
 TEST_F(RepositoryFixture, AnOpenAndACloseWithoutAChangeLeaveTheFileAsItWas) {
