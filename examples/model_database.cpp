@@ -112,11 +112,15 @@ int read(const char* file) {
     Database* database = Database_new(path.c_str());
     if (!database) return printErrors(), 1;
     int stored = 0;
-    Database_getInteger(database, 0, nullptr, "State - current", &stored);
+    const bool counted = Database_getInteger(database, 0, nullptr, "State - current", &stored);
     Database_deleteUnchanged(database);
     if ((stored < 0 ? -stored - 1 : stored) < 1) {
-        fprintf(stderr, "model_database: the file \"%s\" holds no complete model (its writer ended before "
-                        "the first state was closed); the file is left as it was\n", path.c_str());
+        // Without its state counter the file either never closed a state or
+        // lost its end; with it, it never closed one.
+        fprintf(stderr, "model_database: the file \"%s\" holds no complete model (%s); the file is left as it was\n",
+                path.c_str(),
+                counted ? "its writer ended before the first state was closed"
+                        : "its writer ended before the first state was closed, or the file was cut short");
         return 1;
     }
     if (stored < 0)
