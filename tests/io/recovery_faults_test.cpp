@@ -507,9 +507,11 @@ TEST(DamagedFiles, AnInfoBlockWholeAtTheOtherWidthIsNotBelieved) {
         }
     }
     // The same in a width-20 file whose first text dataset is damaged too:
-    // a's trailing length changed, or the file cut inside its only dataset.
-    // A read-only session leaves the file as it was.
-    for (bool cut : {false, true}) {
+    // a's trailing length changed, a blank gone from its leading length, or
+    // the file cut inside its only dataset. A read-only session leaves the
+    // file as it was.
+    for (int damage : {0, 1, 2}) {
+        const bool cut = damage == 2;
         vrntest::writeFile(name, "");
         writeLetters(name, cut ? 1 : 2);
         std::string bytes = vrntest::readFile(name);
@@ -519,6 +521,8 @@ TEST(DamagedFiles, AnInfoBlockWholeAtTheOtherWidthIsNotBelieved) {
         ASSERT_EQ(IO_OK, r.close());
         if (cut)
             bytes.resize(size_t(a.first + a.second / 2));
+        else if (damage == 1)
+            bytes.erase(size_t(a.first + 3), 1);
         else
             bytes[size_t(a.first + 3 + 21 + a.second + 19)] ^= 1;
         bytes.erase(6, 10);
@@ -526,10 +530,10 @@ TEST(DamagedFiles, AnInfoBlockWholeAtTheOtherWidthIsNotBelieved) {
         {
             Client c;
             ASSERT_EQ(IO_OK, c.open(name));
-            EXPECT_EQ("", missing(c, cut ? "" : "b")) << cut;
+            EXPECT_EQ("", missing(c, cut ? "" : "b")) << damage;
             ASSERT_EQ(IO_OK, c.close());
         }
-        EXPECT_EQ(bytes, vrntest::readFile(name)) << cut;
+        EXPECT_EQ(bytes, vrntest::readFile(name)) << damage;
         iotest::expectKeptAfterOneMoreWrite(name, cut ? "" : "b", 'f');
     }
 }

@@ -775,6 +775,7 @@ extern "C" int kwxDataOffsetWidth(FILE *fp, int64_t at, int64_t size) {
     // it by its leading length line alone, which is whole at one width
     // only (its digits and blanks end in a line end at that width).
     int leading = 0;
+    const int64_t start = at;
     for (int items = 0; items < 64 && at < size; ++items) {
         unsigned char fb[3];
         if (kwxSeek64(fp, at, 0) != 0 || fread(fb, 1, 3, fp) != 3 || fb[2] != '\n') break;
@@ -805,7 +806,17 @@ extern "C" int kwxDataOffsetWidth(FILE *fp, int64_t at, int64_t size) {
     // The stored index that ends the file.
     for (int width : {20, 10})
         if (kwxIndexEndingFile(fp, size, width) >= 0) return width;
-    return leading;
+    if (leading) return leading;
+    // The first text item damaged in its leading length too: a later whole
+    // text dataset shows it, as its lengths frame at one width only. A few
+    // datasets at each width are looked at; only a file whose first text
+    // item and stored index both fail comes here.
+    for (int width : {20, 10}) {
+        int64_t next = start;
+        for (int tries = 0; tries < 64 && (next = nextWholeDataset(fp, next, size, width)) > 0; ++tries)
+            if (lengthFieldsAt(fp, next, width) == 2 * (width + 1)) return width;
+    }
+    return 0;
 }
 
 namespace {
