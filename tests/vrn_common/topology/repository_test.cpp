@@ -328,8 +328,9 @@ TEST(RepositoryOpen, ACreateRacedByAnotherCreateAddsToTheModelMadeMeanwhile) {
     ASSERT_NE(r, nullptr);
     Topology_addRegion(r->primaryModel->topology, Region_new(2, "Ours"), nullptr);
     Repository_externalCheckpoint(r);
-    vrnStateManager_closeDatabase(r->stateManager, -1);
-    vrnStateManager_delete(r->stateManager);
+    vrnStateManager* m = r->stateManager;
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
     EXPECT_TRUE(commontest::takeErrors().empty());
 
     r = Repository_new(name.c_str());
