@@ -7,6 +7,7 @@
 
 #include "model_describe.h"
 #include "support/system.h"
+#include "vrn_platform.h"
 
 using modeltest::describe;
 using modeltest::RepositoryFixture;
@@ -280,6 +281,64 @@ TEST(RepositoryOpen, ARefusedModelThatAKilledWriterLeftIsNotSettled) {
     ASSERT_TRUE(Database_setInteger(db, 0, nullptr, "State - current", -2));
     Database_delete(db);
     refusedLeavingTheFileAsItWas(name);
+}
+
+namespace {
+
+// Another process's step, run once just before the first file change that
+// names the path (a create putting its model in place).
+std::string g_stepPath;
+std::function<void()> g_step;
+
+void stepBeforeChangeTo(const char* path) {
+    if (!g_step || g_stepPath != path) return;
+    std::function<void()> step = std::move(g_step);
+    g_step = nullptr;
+    step();
+}
+
+}  // namespace
+
+// Another process creates the same new model, fills it and closes it after
+// this create found no file under the name and before it put its own
+// there: the create opens that model and adds to it, rather than making a
+// second repository over it that leaves neither model to open.
+TEST(RepositoryOpen, ACreateRacedByAnotherCreateAddsToTheModelMadeMeanwhile) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("model.vrn");
+    bool made = false;
+    g_stepPath = name;
+    g_step = [&] {
+        auto other = vrntest::runInChild([&] {
+            Repository* r = Repository_new(name.c_str());
+            if (!r) return 2;
+            Topology_addRegion(r->primaryModel->topology, Region_new(2, "Theirs"), nullptr);
+            Repository_externalCheckpoint(r);
+            vrnStateManager_closeDatabase(r->stateManager, -1);
+            return 0;
+        });
+        EXPECT_EQ(other.exitStatus, 0) << other.err;
+        made = true;
+    };
+    vrnPlatform_setFileChangeHook(stepBeforeChangeTo);
+    Repository* r = Repository_new(name.c_str());
+    vrnPlatform_setFileChangeHook(nullptr);
+    g_step = nullptr;
+    ASSERT_TRUE(made);
+    ASSERT_NE(r, nullptr);
+    Topology_addRegion(r->primaryModel->topology, Region_new(2, "Ours"), nullptr);
+    Repository_externalCheckpoint(r);
+    vrnStateManager* m = r->stateManager;
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    EXPECT_TRUE(commontest::takeErrors().empty());
+
+    r = Repository_new(name.c_str());
+    ASSERT_NE(r, nullptr) << commontest::takeErrors().back().message;
+    NameManager* names = r->primaryModel->topology->nameManager;
+    EXPECT_NE(NameManager_getObject(names, "Theirs", nullptr), nullptr);
+    EXPECT_NE(NameManager_getObject(names, "Ours", nullptr), nullptr);
+    vrnStateManager_delete(r->stateManager);
 }
 
 TEST(RepositoryOpen, AHostThatNeverClosesLeavesNoLock) {

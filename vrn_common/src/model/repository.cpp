@@ -75,9 +75,6 @@ Repository* Repository_new(const char* fileName) {
     static const char* const fn = "Repository_new";
     vrnStateManager* m = vrnStateManager_new();
     vrnStateManager* previous = vrnStateManager_setGlobal(m);
-    char* completed = fileName ? Database_buildFileName(fileName) : nullptr;
-    bool existed = completed && Database_fileExists(completed);
-    vrnCString_free(completed);
     if (!vrnStateManager_openDatabase(m, fileName)) {
         vrnError* e = vrnError_new(VRN_U_UNABLE_TO_OPEN_DATABASE, fn, kSource, __LINE__);
         vrnError_addMessage(e, "Unable to open the requested database\n");
@@ -87,8 +84,11 @@ Repository* Repository_new(const char* fileName) {
         return fail(m, previous);
     }
     Repository* r = nullptr;
-    // A file whose first state never closed holds no model yet.
-    if (!existed || (m->current == 0 && m->last == 0)) {
+    // Whether the model is new is told by what the open found, not by
+    // whether the file was there before it: another process may have
+    // created and closed the model in between. A file just made, and one
+    // whose first state never closed, hold no model yet.
+    if (m->current == 0 && m->last == 0) {
         r = reinterpret_cast<Repository*>(vrnObject_new("Repository"));
         r->primaryModel = Model_new(r);
         vrnObject_setPointer(&r->header, "primaryModel", &r->primaryModel->header);
