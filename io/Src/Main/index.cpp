@@ -739,22 +739,14 @@ extern "C" int kwxGuessOffsetWidth(FILE *fp, int64_t size) {
 }
 
 extern "C" int64_t kwxIndexEndingFile(FILE *fp, int64_t size, int width) {
-    // The last line, and the line end before it.
+    // The last line, after a line end: the index's start as a length field.
     const int64_t line = static_cast<int64_t>(width) + 1;
-    char text[24];
+    char before = 0;
+    int64_t at = -1;
     if ((width != 10 && width != 20) || size < line + 1 || kwxSeek64(fp, size - line - 1, 0) != 0 ||
-        fread(text, 1, static_cast<size_t>(line + 1), fp) != static_cast<size_t>(line + 1) || text[0] != '\n' ||
-        text[line] != '\n')
+        fread(&before, 1, 1, fp) != 1 || before != '\n' || !readFramedLength("F", width, fp, size - line, &at) ||
+        at < 0)
         return -1;
-    int64_t k = 1;
-    while (k < line && text[k] == ' ') ++k;
-    if (k == line || line - k > 18) return -1;
-    int64_t at = 0;
-    for (; k < line; ++k) {
-        const unsigned digit = static_cast<unsigned char>(text[k]) - '0';
-        if (digit > 9) return -1;
-        at = at * 10 + digit;
-    }
     char start[3 + 21 + 7];
     const size_t head = static_cast<size_t>(3 + line + 7);
     if (at >= size || kwxSeek64(fp, at, 0) != 0 || fread(start, 1, head, fp) != head ||
