@@ -490,6 +490,8 @@ int Database_erase(Database* db, const vrnUUID* object) {
     return DefFile_erase(db->file, "*", db->keyText, -1, 0);
 }
 
+int Database_lockForWriting(Database* db) { return db && DefFile_lockForWriting(db->file); }
+
 int Database_rollback(Database* db, int state) {
     if (!db) return 0;
     std::vector<Entry> all = orderedMatches(db, "*", "*", -1, -1);

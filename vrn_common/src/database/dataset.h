@@ -69,6 +69,10 @@ void Dataset_delete(Dataset* block);
 int Dataset_openPrimaryFile(Dataset* block, const char* fileName);
 int Dataset_openSecondaryFile(Dataset* block, const char* fileName);
 int Dataset_closePrimaryFile(Dataset* block);
+/* Takes the write lock on the primary file (held until it closes), as its
+   first write would: 1 when held, 0 when refused (the library's message is
+   kept). */
+int Dataset_takeWriteLock(Dataset* block);
 int Dataset_closeSecondaryFile(Dataset* block);
 
 /* Typed reads of the first match of (what, where, when), What and Where the

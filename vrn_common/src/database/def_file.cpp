@@ -409,6 +409,14 @@ int DefFile_erase(DefFile* f, const char* what, const char* where, int when, int
     return 0;
 }
 
+int DefFile_lockForWriting(DefFile* f) {
+    if (!f) return 0;
+    if (Dataset_takeWriteLock(f->dataset)) return 1;
+    DefFile_setError(f, nullptr, nullptr, 0, VRN_U_DATABASE_IS_LOCKED,
+                     "Unable to lock the KWX data file for writing.");
+    return 0;
+}
+
 int DefFile_match(DefFile* f, const char* what, const char* where, int when, int countOnly,
                   int* count, char*** whats, char*** wheres, int** whens) {
     if (!f) return 0;
