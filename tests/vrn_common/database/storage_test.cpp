@@ -550,6 +550,29 @@ TEST(DatabaseOpen, ACreateOpensAModelMadeUnderItsNameMeanwhileInsteadOfReplacing
     EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"model.vrn"});
 }
 
+// Another process puts a data file that is no model under the name after
+// a create found it free: the create refuses it and never stamps it as a
+// new model.
+TEST(DatabaseOpen, ACreateRefusesAFileThatIsNoModelPutUnderItsNameMeanwhile) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("model.vrn");
+    std::string theirs;
+    Database* db = createWith({name, false, [&] {
+                                   DefFile* other = DefFile_new(name.c_str());
+                                   ASSERT_NE(other, nullptr);
+                                   ASSERT_TRUE(DefFile_writeInt(other, "theirs", "here", 0, 1));
+                                   DefFile_delete(other);
+                                   theirs = vrntest::readFile(name);
+                               }});
+    EXPECT_EQ(db, nullptr);
+    auto errors = takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().code, VRN_U_INVALID_INPUT);
+    EXPECT_FALSE(theirs.empty());
+    EXPECT_TRUE(vrntest::readFile(name) == theirs) << "the file was stamped as a model";
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"model.vrn"});
+}
+
 TEST(DatabaseNames, EndingsAreKeptOrCompleted) {
     auto build = [](const char* n) { return commontest::take(Database_buildFileName(n)); };
     EXPECT_EQ(build("a.kwx.bak"), "a.kwx.bak");
