@@ -432,6 +432,15 @@ TEST(DatabaseOpen, BadFilesAreRefusedUnchangedAndUnlocked) {
     errors = takeErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].message, refusal(text, "the file is not in KWX-5.x format"));
+    // A new model whose lock file's name would be over the limit could
+    // never be written: it is not made.
+    const std::string noRoom = dir.file(std::string(248, 'n') + ".vrn");
+    EXPECT_EQ(Database_new(noRoom.c_str()), nullptr);
+    errors = takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_NE(errors[0].message.find("would have a name of 256 bytes, over the limit of 255 bytes"), std::string::npos)
+        << errors[0].message;
+    EXPECT_FALSE(vrnFileExists(noRoom.c_str()));
     // A folder the user may not write to (as "nobody" where the test runs as root).
     const std::string readOnly = dir.file("read-only");
     ASSERT_EQ(mkdir(readOnly.c_str(), 0555), 0);

@@ -216,6 +216,12 @@ int noteWrite(vrnStateManager* m, int ok) {
     if (f && f->errorWhat)
         text += std::string(" [") + f->errorWhat + ", " + (f->errorWhere ? f->errorWhere : "") + ", " +
                 std::to_string(f->errorWhen) + "]";
+    // A refused lock says why in the data-file library's last message.
+    if (f && f->errorCode == VRN_U_DATABASE_IS_LOCKED && f->ioMessage) {
+        std::string io = f->ioMessage;
+        while (!io.empty() && io.back() == '\n') io.pop_back();
+        text += "\n" + io.substr(io.rfind('\n') == std::string::npos ? 0 : io.rfind('\n') + 1);
+    }
     failedWrites()[m] = text;
     return ok;
 }
