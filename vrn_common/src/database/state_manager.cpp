@@ -398,6 +398,31 @@ void destroyAllLive(vrnStateManager* m) {
     freeDeleted(m);
 }
 
+// The live objects of the UUID texts, the blocks of those not live made
+// (of the type stored for them) and added to the live objects; one whose
+// type cannot be told is reported and left out.
+std::vector<vrnObject*> liveOrMade(vrnStateManager* m, const std::vector<std::string>& texts) {
+    std::vector<vrnObject*> out;
+    for (const std::string& t : texts) {
+        void* live = nullptr;
+        if (Dictionary_find(m->objects, t.c_str(), nullptr, &live)) {
+            out.push_back(static_cast<vrnObject*>(live));
+            continue;
+        }
+        int index = vrnStateManager_getTypeOfUUIDString(m, t.c_str());
+        vrnUUID* uuid = index < 0 ? nullptr : vrnUUID_newFromBase64(t.c_str());
+        if (!uuid) {
+            raiseInternal("vrnStateManager_changeState", "Unable to determine type of restored object %s.\n",
+                          t.c_str());
+            continue;
+        }
+        vrnObject* o = vrnObject_createMemory(uuid, index);
+        Dictionary_add(m->objects, t.c_str(), o);
+        out.push_back(o);
+    }
+    return out;
+}
+
 // Brings the live objects back to the stored state abs(current), in place:
 // objects that do not exist there go (as an undo takes them), those that
 // do and are not live are made, and every one reads all its fields again.
@@ -426,21 +451,7 @@ void reloadStored(vrnStateManager* m) {
     Dictionary_clear(m->modified);
     for (const auto& entry : entriesOf(m->objects))
         if (!keep.count(entry.first) && stillLive(m, entry.first, entry.second)) destroyQuietly(m, entry.second);
-    std::vector<vrnObject*> all;
-    for (const std::string& t : stored) {
-        void* live = nullptr;
-        if (Dictionary_find(m->objects, t.c_str(), nullptr, &live)) {
-            all.push_back(static_cast<vrnObject*>(live));
-            continue;
-        }
-        int index = vrnStateManager_getTypeOfUUIDString(m, t.c_str());
-        vrnUUID* uuid = index < 0 ? nullptr : vrnUUID_newFromBase64(t.c_str());
-        if (!uuid) continue;
-        vrnObject* o = vrnObject_createMemory(uuid, index);
-        Dictionary_add(m->objects, t.c_str(), o);
-        all.push_back(o);
-    }
-    for (vrnObject* o : all) vrnObject_restore(o, 0);
+    for (vrnObject* o : liveOrMade(m, stored)) vrnObject_restore(o, 0);
     Dictionary_clear(m->modified);
     freeDeleted(m);
     m->applying = 0;
@@ -846,24 +857,7 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
     }
     // Every restored object exists before any of them reads its fields, so
     // that references among them resolve.
-    std::vector<vrnObject*> restored;
-    for (const std::string& t : toRestore) {
-        void* live = nullptr;
-        if (Dictionary_find(m->objects, t.c_str(), nullptr, &live)) {
-            restored.push_back(static_cast<vrnObject*>(live));
-            continue;
-        }
-        int index = vrnStateManager_getTypeOfUUIDString(m, t.c_str());
-        vrnUUID* uuid = index < 0 ? nullptr : vrnUUID_newFromBase64(t.c_str());
-        if (!uuid) {
-            raiseInternal("vrnStateManager_changeState", "Unable to determine type of restored object %s.\n",
-                          t.c_str());
-            continue;
-        }
-        vrnObject* o = vrnObject_createMemory(uuid, index);
-        Dictionary_add(m->objects, t.c_str(), o);
-        restored.push_back(o);
-    }
+    std::vector<vrnObject*> restored = liveOrMade(m, toRestore);
     for (vrnObject* o : restored) vrnObject_restore(o, 0);
     // Objects that went or came back: their holders read again the keys
     // that name them, together with what changed in the range.
