@@ -427,6 +427,15 @@ TEST_F(CutFixture, AnEditRefusedForAnotherHolderFailsTheClose) {
     // The refused state was dropped; one whose writes all reached the
     // file closes as usual.
     EXPECT_EQ(b->value, 1);
+    // Nor does a close of the other handle's that compacts replace the file
+    // under this one.
+    vrnStateManager* reader = vrnStateManager_new();
+    vrnStateManager_setGlobal(reader);
+    ASSERT_TRUE(vrnStateManager_openDatabase(reader, name.c_str()));
+    vrnStateManager_closeDatabase(reader, 1);
+    vrnStateManager_delete(reader);
+    vrnStateManager_setGlobal(m);
+    commontest::takeErrors();
     Database_delete(other);
     b->value = 3;
     vrnObject_markModified(&b->header);
@@ -439,6 +448,12 @@ TEST_F(CutFixture, AnEditRefusedForAnotherHolderFailsTheClose) {
     errors = commontest::takeErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].message.find("The changes of state 3 could not all be stored"), std::string::npos);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    open();
+    EXPECT_EQ(m->current, 2);
+    ASSERT_NE(find(a), nullptr);
+    EXPECT_EQ(find(a)->value, 3);
 }
 
 namespace {

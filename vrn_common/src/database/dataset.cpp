@@ -317,11 +317,12 @@ int Dataset_openSecondaryFile(Dataset* b, const char* fileName) {
     return openFile(b, fileName, IO_OPEN_SECONDARY);
 }
 
-int Dataset_takeWriteLock(Dataset* b) {
+int Dataset_takeWriteLock(Dataset* b, int beforeWriting) {
     if (!b || !b->ioControl || !b->ioControl->primary.stream) return 0;
     Dataset* previous = currentDataset;
     currentDataset = b;
-    int answer = setfilebusyflag(io_msg, &b->ioControl->primary);
+    int answer = beforeWriting ? setfilebusyflag(io_msg, &b->ioControl->primary)
+                               : kwxIoTryWriteLock(&b->ioControl->primary);
     currentDataset = previous;
     return answer == 0;
 }

@@ -69,10 +69,11 @@ void Dataset_delete(Dataset* block);
 int Dataset_openPrimaryFile(Dataset* block, const char* fileName);
 int Dataset_openSecondaryFile(Dataset* block, const char* fileName);
 int Dataset_closePrimaryFile(Dataset* block);
-/* Takes the write lock on the primary file (held until it closes), as its
-   first write would: 1 when held, 0 when refused (the library's message is
-   kept). */
-int Dataset_takeWriteLock(Dataset* block);
+/* Takes the write lock on the primary file (held until it closes): 1 when
+   held, 0 when refused. With beforeWriting, as the first write would (the
+   library's message is kept, and the file is marked as being changed);
+   without, the lock alone, quietly. */
+int Dataset_takeWriteLock(Dataset* block, int beforeWriting);
 int Dataset_closeSecondaryFile(Dataset* block);
 
 /* Typed reads of the first match of (what, where, when), What and Where the

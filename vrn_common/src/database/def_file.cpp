@@ -149,9 +149,11 @@ bool compactThrough(DefFile* f, const std::function<bool()>& fill) {
     std::string temp = tempName;
     vrnFree(tempName, fn);
     char* primary = vrnCString_clone(f->primaryName);
-    bool ok = true;
+    // The copy replaces the file only while no other process has it open:
+    // one that had would go on writing into the file replaced.
+    bool ok = Dataset_takeWriteLock(f->dataset, 0) != 0;
     bool reopen = false;
-    if (vrnIsRegularFile(temp.c_str()) && vrnPlatform_unlink(temp.c_str()) != 0) ok = false;
+    if (ok && vrnIsRegularFile(temp.c_str()) && vrnPlatform_unlink(temp.c_str()) != 0) ok = false;
     if (ok && !DefFile_openAsSecondaryFile(f, temp.c_str(), 0)) ok = false;
     if (ok && !fill()) ok = false;
     if (!ok && (f->openFlags & DEFFILE_SECONDARY_OPEN)) DefFile_closeSecondaryFile(f);
@@ -411,7 +413,7 @@ int DefFile_erase(DefFile* f, const char* what, const char* where, int when, int
 
 int DefFile_lockForWriting(DefFile* f) {
     if (!f) return 0;
-    if (Dataset_takeWriteLock(f->dataset)) return 1;
+    if (Dataset_takeWriteLock(f->dataset, 1)) return 1;
     DefFile_setError(f, nullptr, nullptr, 0, VRN_U_DATABASE_IS_LOCKED,
                      "Unable to lock the KWX data file for writing.");
     return 0;
