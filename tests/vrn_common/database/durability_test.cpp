@@ -454,6 +454,25 @@ TEST_F(CutFixture, AnEditRefusedForAnotherHolderFailsTheClose) {
     EXPECT_EQ(m->current, 2);
     ASSERT_NE(find(a), nullptr);
     EXPECT_EQ(find(a)->value, 3);
+    // Nor can another process open the file while a compacted copy takes
+    // its name (it would then write into the file replaced).
+    static std::string model;
+    static int opened;
+    model = name;
+    opened = 0;
+    vrnPlatform_setFileChangeHook([](const char* path) {
+        if (model != path) return;
+        Database* late = Database_new(model.c_str());
+        opened += late != nullptr;
+        Database_delete(late);
+    });
+    vrnStateManager_closeDatabase(m, 1);
+    vrnPlatform_setFileChangeHook(nullptr);
+    EXPECT_EQ(opened, 0);
+    commontest::takeErrors();
+    vrnStateManager_delete(m);
+    open();
+    EXPECT_EQ(find(a)->value, 3);
 }
 
 namespace {

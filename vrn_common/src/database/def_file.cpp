@@ -157,13 +157,14 @@ bool compactThrough(DefFile* f, const std::function<bool()>& fill) {
     if (ok && !DefFile_openAsSecondaryFile(f, temp.c_str(), 0)) ok = false;
     if (ok && !fill()) ok = false;
     if (!ok && (f->openFlags & DEFFILE_SECONDARY_OPEN)) DefFile_closeSecondaryFile(f);
-    if (ok && !DefFile_close(f)) {
-        ok = false;
-        reopen = !(f->openFlags & DEFFILE_PRIMARY_OPEN);
-    }
+    // The copy, closed whole, takes the name while the file still holds the
+    // write lock; only then is the file closed and its lock given back, so
+    // that no other process opens it in between.
+    if (ok && !DefFile_closeSecondaryFile(f)) ok = false;
+    if (ok && vrnPlatform_rename(temp.c_str(), primary) != 0) ok = false;
     if (ok) {
+        DefFile_closePrimaryFile(f);  // the replaced file: nothing of it is kept
         reopen = true;
-        if (vrnPlatform_rename(temp.c_str(), primary) != 0) ok = false;
     }
     if (reopen && !DefFile_openAsPrimaryFile(f, primary, 1)) ok = false;
     // A copy still open (its close failed) is closed before it is removed,
