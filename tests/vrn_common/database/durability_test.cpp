@@ -427,6 +427,12 @@ TEST_F(CutFixture, AnEditRefusedForAnotherHolderFailsTheClose) {
     // The refused state was dropped; one whose writes all reached the
     // file closes as usual.
     EXPECT_EQ(b->value, 1);
+    // An undo, which would store the state it reaches, is refused too.
+    EXPECT_EQ(vrnStateManager_changeState(m, 1, -1), 0);
+    EXPECT_EQ(m->current, 1);
+    errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_U_DATABASE_IS_LOCKED);
     // Nor does a close of the other handle's that compacts replace the file
     // under this one.
     vrnStateManager* reader = vrnStateManager_new();

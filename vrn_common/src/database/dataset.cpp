@@ -318,13 +318,13 @@ int Dataset_openSecondaryFile(Dataset* b, const char* fileName) {
 }
 
 int Dataset_takeWriteLock(Dataset* b, int beforeWriting) {
-    if (!b || !b->ioControl || !b->ioControl->primary.stream) return 0;
+    if (!b || !b->ioControl || !b->ioControl->primary.stream) return IO_ERR_NOFILE;
     Dataset* previous = currentDataset;
     currentDataset = b;
     int answer = beforeWriting ? setfilebusyflag(io_msg, &b->ioControl->primary)
                                : kwxIoTryWriteLock(&b->ioControl->primary);
     currentDataset = previous;
-    return answer == 0;
+    return answer;
 }
 
 int Dataset_closePrimaryFile(Dataset* b) {

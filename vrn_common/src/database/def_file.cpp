@@ -151,7 +151,7 @@ bool compactThrough(DefFile* f, const std::function<bool()>& fill) {
     char* primary = vrnCString_clone(f->primaryName);
     // The copy replaces the file only while no other process has it open:
     // one that had would go on writing into the file replaced.
-    bool ok = Dataset_takeWriteLock(f->dataset, 0) != 0;
+    bool ok = Dataset_takeWriteLock(f->dataset, 0) == 0;
     bool reopen = false;
     if (ok && vrnIsRegularFile(temp.c_str()) && vrnPlatform_unlink(temp.c_str()) != 0) ok = false;
     if (ok && !DefFile_openAsSecondaryFile(f, temp.c_str(), 0)) ok = false;
@@ -414,8 +414,9 @@ int DefFile_erase(DefFile* f, const char* what, const char* where, int when, int
 
 int DefFile_lockForWriting(DefFile* f) {
     if (!f) return 0;
-    if (Dataset_takeWriteLock(f->dataset, 1)) return 1;
-    DefFile_setError(f, nullptr, nullptr, 0, VRN_U_DATABASE_IS_LOCKED,
+    int rc = Dataset_takeWriteLock(f->dataset, 1);
+    if (rc == 0) return 1;
+    DefFile_setError(f, nullptr, nullptr, 0, rc == IO_ERR_LOCKED ? VRN_U_DATABASE_IS_LOCKED : VRN_U_UNABLE_TO_WRITE_DATASET,
                      "Unable to lock the KWX data file for writing.");
     return 0;
 }

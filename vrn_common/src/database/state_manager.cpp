@@ -209,6 +209,15 @@ std::unordered_map<const vrnStateManager*, int>& untouchedStates() {
 // have left, which the state's close then drops.
 bool failing(const vrnStateManager* m) { return !failedWrites().empty() && failedWrites().count(m) > 0; }
 
+// The data-file library's last message, which says why a lock was
+// refused.
+std::string lastIoMessage(const DefFile* f) {
+    std::string io = f && f->ioMessage ? f->ioMessage : "";
+    while (!io.empty() && io.back() == '\n') io.pop_back();
+    size_t line = io.rfind('\n');
+    return line == std::string::npos ? io : io.substr(line + 1);
+}
+
 int noteWrite(vrnStateManager* m, int ok) {
     if (ok || !m->database || failedWrites().count(m)) return ok;
     const DefFile* f = m->database->file;
@@ -217,11 +226,7 @@ int noteWrite(vrnStateManager* m, int ok) {
         text += std::string(" [") + f->errorWhat + ", " + (f->errorWhere ? f->errorWhere : "") + ", " +
                 std::to_string(f->errorWhen) + "]";
     // A refused lock says why in the data-file library's last message.
-    if (f && f->errorCode == VRN_U_DATABASE_IS_LOCKED && f->ioMessage) {
-        std::string io = f->ioMessage;
-        while (!io.empty() && io.back() == '\n') io.pop_back();
-        text += "\n" + io.substr(io.rfind('\n') == std::string::npos ? 0 : io.rfind('\n') + 1);
-    }
+    if (f && f->errorCode == VRN_U_DATABASE_IS_LOCKED) text += "\n" + lastIoMessage(f);
     failedWrites()[m] = text;
     return ok;
 }
@@ -478,7 +483,11 @@ void dropFailedState(vrnStateManager* m, int n) {
         m->current = settle->second.current;
         m->last = settle->second.last;
     }
-    if (m->database) reloadStored(m);
+    if (!m->database) return;
+    reloadStored(m);
+    // A list of types the state did not get stored whole goes with the
+    // next state.
+    if (vrnStateManager_checkTypes(m) == 2) typesToRecord().insert(m);
 }
 
 // Gives up a database that failed to open: live objects go without a
@@ -799,11 +808,14 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
         m->applyTo = static_cast<int>(target);
     }
     // A change that moves the stored current state takes the write lock
-    // first: refused it, nothing changes (its report would not hold).
-    if (!m->quiet && m->database && !Database_lockForWriting(m->database)) {
+    // first: while another process has the model open it is refused, and
+    // nothing changes (the next open would not show it). A file that may
+    // not be written at all is still browsed in memory.
+    if (!m->quiet && m->database && !Database_lockForWriting(m->database) &&
+        m->database->file->errorCode == VRN_U_DATABASE_IS_LOCKED) {
         vrnError* e = vrnError_new(VRN_U_DATABASE_IS_LOCKED, "vrnStateManager_changeState", kSource, __LINE__);
-        vrnError_addMessage(e, "The state of the VRN database\n\n%s\n\ncan not be changed while another program has it open.\n",
-                            Database_getFileName(m->database));
+        vrnError_addMessage(e, "The state of the VRN database\n\n%s\n\ncan not be changed: it can not be locked for writing.\n%s\n",
+                            Database_getFileName(m->database), lastIoMessage(m->database->file).c_str());
         vrnError_publish(e);
         return 0;
     }
