@@ -111,9 +111,21 @@ int read(const char* file) {
     // and opening it as a repository would make one in it.
     Database* database = Database_new(path.c_str());
     if (!database) return printErrors(), 1;
-    int stored = 0;
+    int stored = 0, last = 0;
     const bool counted = Database_getInteger(database, 0, nullptr, "State - current", &stored);
+    Database_getInteger(database, 0, nullptr, "State - last", &last);
     Database_deleteUnchanged(database);
+    // A host that undid every state before closing left state 0 current
+    // with its states still in the file, for redo.
+    const int closedForRedo = last < 0 ? -last - 1 : last;
+    if (counted && stored == 0 && closedForRedo > 0) {
+        fprintf(stderr,
+                "model_database: the file \"%s\" has no current state to read: its writer undid every "
+                "state before closing, and the file holds states 1 to %d after it; the file is left as it "
+                "was\n",
+                path.c_str(), closedForRedo);
+        return 1;
+    }
     if ((stored < 0 ? -stored - 1 : stored) < 1) {
         // Without its state counter the file either never closed a state or
         // lost its end; with it, it never closed one.

@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -50,6 +51,19 @@ inline bool countChange() { return ++g_changeCount == g_crashAt; }
 // Counts one change of the file at path, after the test hook has seen it.
 inline bool countChangeOf(const char* path) {
     if (g_changeHook) g_changeHook(path);
+    return countChange();
+}
+
+// Counts one change through a descriptor. A test hook sees it under the
+// path the descriptor has now (looked up only while a hook is set).
+inline bool countChangeOfFd(int fd) {
+    if (g_changeHook) {
+        char link[64], path[PATH_MAX + 1];
+        snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+        ssize_t n = readlink(link, path, sizeof path - 1);
+        path[n > 0 ? n : 0] = '\0';
+        g_changeHook(path);
+    }
     return countChange();
 }
 
@@ -248,7 +262,7 @@ long long vrnPlatform_fileChangeCount(void) { return g_changeCount; }
 void vrnPlatform_setFileChangeHook(void (*hook)(const char* path)) { g_changeHook = hook; }
 
 long vrnPlatform_writeFile(int fd, const void* buffer, size_t n) {
-    if (countChange()) crashInWrite(fd, buffer, n, -1);
+    if (countChangeOfFd(fd)) crashInWrite(fd, buffer, n, -1);
     long r = writeAll(fd, buffer, n, -1);
     noteWrite(fd, buffer, n, -1);
     return r;
@@ -259,7 +273,7 @@ long vrnPlatform_pwrite(int fd, const void* buffer, size_t n, long long offset) 
         errno = EINVAL;
         return -1;
     }
-    if (countChange()) crashInWrite(fd, buffer, n, offset);
+    if (countChangeOfFd(fd)) crashInWrite(fd, buffer, n, offset);
     long r = writeAll(fd, buffer, n, offset);
     noteWrite(fd, buffer, n, r < 0 ? -1 : offset);
     return r;
@@ -275,7 +289,7 @@ int vrnPlatform_open(const char* path, int flags, int permissions) {
 }
 
 int vrnPlatform_ftruncate(int fd, long long length) {
-    if (countChange()) crashNow();
+    if (countChangeOfFd(fd)) crashNow();
     int r;
     do {
         r = ftruncate(fd, static_cast<off_t>(length));

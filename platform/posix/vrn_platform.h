@@ -99,10 +99,11 @@ enum { VRN_CRASH_POINT_STATUS = 86 };
 void vrnPlatform_setCrashPoint(long long call, long long keepBytes);
 /* Counted calls made by this process so far. */
 long long vrnPlatform_fileChangeCount(void);
-/* Test hook: hook(path) runs just before each counted call that names a
- * path (a creating or truncating open, a rename or link (with the new
- * name), an unlink), so that a test can put another process's step between
- * two steps of a sequence of changes. NULL switches it off. */
+/* Test hook: hook(path) runs just before each counted call (a creating or
+ * truncating open, a rename or link (with the new name), an unlink, and a
+ * write or truncation through a descriptor, under the path the descriptor
+ * has then), so that a test can put another process's step between two
+ * steps of a sequence of changes. NULL switches it off. */
 void vrnPlatform_setFileChangeHook(void (*hook)(const char* path));
 
 /* Waits until the descriptor has input (or its end) to read: 1, 0 when the

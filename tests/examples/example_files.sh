@@ -12,6 +12,10 @@
 # CASE ReadOfAnUnfinishedModelFailsAndChangesNothing (model_database): a
 #   model whose writer was killed (file-size limit) before its first state
 #   closed holds no model: read says so, exits 1 and leaves it byte for byte.
+# CASE ReadOfAModelUndoneToStateZeroSaysSo (model_database): a model whose
+#   stored current state is 0 with later states in the file: read says that
+#   no state is current and which states the file holds, exits 1 and leaves
+#   it byte for byte.
 # CASE RefusesToReplaceAFile (make_sample_cgns): a file of a sample's name
 #   already in the folder: exit 1, a message naming it, nothing written; in
 #   a folder without such files the samples go beside the user's file.
@@ -70,6 +74,22 @@ ReadOfAnUnfinishedModelFailsAndChangesNothing)
     [ "$status" -eq 1 ] || fail "read of an unfinished model ended with status $status, not 1"
     grep -q "\"$d/cut.vrn\" holds no complete model" "$d/err" || fail "no clear message: $(cat "$d/err")"
     cmp "$d/cut.vrn" "$d/cut.expected" || fail "reading the unfinished model changed its file"
+    ;;
+ReadOfAModelUndoneToStateZeroSaysSo)
+    "$program" write "$d/m.vrn" > /dev/null || fail "write ended with status $?"
+    # The latest "State - current" (its index line gives its place) set to 0
+    # in place, as a host that undid every state before closing leaves it.
+    at=$(LC_ALL=C grep -a '^Y.State - current.GLOBAL.0.' "$d/m.vrn" | tail -n 1 | LC_ALL=C tr '\033' ' ' | awk '{print $NF}')
+    rel=$(tail -c +$((at + 1)) "$d/m.vrn" | head -c 200 | LC_ALL=C grep -abo '\*DATA' | sed -n 2p | cut -d: -f1)
+    [ -n "$at" ] && [ -n "$rel" ] || fail "no state counter found in the model"
+    printf '\000\000\000\000' | dd of="$d/m.vrn" bs=1 seek=$((at + rel + 5)) conv=notrunc 2> /dev/null
+    cp "$d/m.vrn" "$d/m.expected"
+    status=0
+    "$program" read "$d/m.vrn" > "$d/out" 2> "$d/err" || status=$?
+    [ "$status" -eq 1 ] || fail "read of a model undone to state 0 ended with status $status, not 1"
+    grep -q "\"$d/m.vrn\" has no current state to read: its writer undid every state before closing, and the file holds states 1 to 3 after it" "$d/err" ||
+        fail "no true message: $(cat "$d/err")"
+    cmp "$d/m.vrn" "$d/m.expected" || fail "reading the model changed its file"
     ;;
 ReadOfAMissingFileFailsAndCreatesNothing)
     status=0

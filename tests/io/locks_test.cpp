@@ -168,9 +168,8 @@ TEST(LockFiles, StaleMutexOfADeadProcessIsWaitedOutAndTakenOver) {
     EXPECT_FALSE(exists(name + ".lck"));
 }
 
-TEST(LockFiles, WithoutRoomForALockFileReadersAndTheWriterGoOn) {
-    // A name so long that "<name>.lck" cannot exist stands for a folder where
-    // no lock file can be made.
+TEST(LockFiles, WithoutRoomForALockFileReadersGoOnAndWritersAreRefusedNamingTheLimit) {
+    // "<name>.lck" of a 252-byte name is over the file-name limit.
     TempDir dir;
     std::string name = dir.file(std::string(252, 'n'));
     writeFile(name, "text\n");
@@ -178,8 +177,15 @@ TEST(LockFiles, WithoutRoomForALockFileReadersAndTheWriterGoOn) {
     ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "d"));
     EXPECT_EQ(0, a.locklevel);
     EXPECT_EQ('w', a.openmode);
-    EXPECT_EQ(IO_OK, setfilebusyflag(catchMessage, &a));
+    for (int explicitLock = 0; explicitLock < 2; ++explicitLock) {
+        messages().clear();
+        EXPECT_EQ(IO_ERR_LOCKED, explicitLock ? iif_set_lock(&a, 1) : setfilebusyflag(catchMessage, &a));
+        EXPECT_NE(std::string::npos, messages().find("is 256 bytes long, over the limit of 255 bytes "
+                                                     "for a file name"))
+            << messages();
+    }
     EXPECT_EQ(IO_OK, iif_close_text(&a));
+    EXPECT_EQ("text\n", vrntest::readFile(name));
 }
 
 TEST(LockFiles, UnreadableLockFileIsReportedAndNothingIsOpened) {

@@ -45,12 +45,16 @@ std::vector<std::string> g_pathsSeen;
 TEST(FileChangeHook, CountsEveryKindOfChangeAndNothingElse) {
     TempDir dir;
     EXPECT_EQ(vrntest::countFileChanges([&] { sixChanges(dir.path()); }), 6);
-    // The test hook sees each change that names a path, before it happens.
-    vrnPlatform_setFileChangeHook([](const char* path) { g_pathsSeen.push_back(exists(path) ? "+" : "-"); });
+    // The test hook sees each change, before it happens, under its path.
+    vrnPlatform_setFileChangeHook([](const char* path) {
+        std::string p = path;
+        g_pathsSeen.push_back(p.substr(p.rfind('/') + 1) + (exists(path) ? "+" : "-"));
+    });
     sixChanges(dir.path());
     vrnPlatform_setFileChangeHook(nullptr);
-    // open(create) of a, rename to b, unlink of b.
-    EXPECT_EQ(g_pathsSeen, (std::vector<std::string>{"-", "-", "+"}));
+    // open(create) of a, the writes and truncation of a, rename to b,
+    // unlink of b.
+    EXPECT_EQ(g_pathsSeen, (std::vector<std::string>{"a-", "a+", "a+", "a+", "b-", "b+"}));
 }
 
 // Checks vrnPlatform_renameNoReplace in a folder: 0 when a free name is

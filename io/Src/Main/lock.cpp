@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <climits>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -114,6 +115,33 @@ LockWrite writeLockFile(const std::string &lockName, int value) {
 
 std::string lockNameOf(const IO_file *record) { return std::string(record->filename) + ".lck"; }
 
+// A lock file that could not be made because its name is too long: the
+// write lock is refused, naming the limit, since going on without one would
+// let two writers in at once. (Readers go on without a lock file, as for
+// any other reason that one cannot be made.)
+bool refusedForItsName(IO_error_routine routine, bool report, const char *caller,
+                       const std::string &lockName, const char *dataName) {
+    if (errno != ENAMETOOLONG) return false;
+    if (!report) return true;
+    size_t slash = lockName.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : lockName.substr(0, slash + 1);
+    size_t length = lockName.size() - (slash == std::string::npos ? 0 : slash + 1);
+    long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (limit <= 0) limit = NAME_MAX;
+    if ((long)length > limit)
+        kwxIoError(routine,
+                   "%s: file %s cannot be locked for writing: the name of its lock file %s is %zu "
+                   "bytes long, over the limit of %ld bytes for a file name.  Give the file a name "
+                   "of at most %ld bytes.\n",
+                   caller, dataName, lockName.c_str(), length, limit, limit - 4);
+    else
+        kwxIoError(routine,
+                   "%s: file %s cannot be locked for writing: the path of its lock file %s is "
+                   "%zu bytes long, over the limit of %d bytes for a path.\n",
+                   caller, dataName, lockName.c_str(), lockName.size(), PATH_MAX);
+    return true;
+}
+
 }  // namespace
 
 extern "C" void kwxIoSetLockWait(int step_ms, int tries) {
@@ -210,6 +238,8 @@ extern "C" int iif_set_lock(IO_file *record, int level) {
     } else {
         LockWrite written = writeLockFile(lockName, value);
         if (written == LockWrite::CantOpen) {
+            if (level > 0 && refusedForItsName(routine, true, "iif_set_lock", lockName, dataName.c_str()))
+                return IO_ERR_LOCKED;
             if (level == 0) {
                 kwxIoTrace("warning: unable to lock file %s for reading, continuing anyway",
                            dataName.c_str());
@@ -261,6 +291,9 @@ int takeWriteLock(IO_error_routine routine, IO_file *record, bool quiet) {
         return IO_ERR_LOCKED;
     }
     LockWrite written = writeLockFile(lockName, -1);
+    if (written == LockWrite::CantOpen &&
+        refusedForItsName(routine, !quiet, "setfilebusyflag", lockName, record->filename))
+        return IO_ERR_LOCKED;
     if (written == LockWrite::CantWrite) {
         if (!quiet)
             kwxIoError(routine,

@@ -446,6 +446,29 @@ void undoRedoAndDiscard(const std::string& path, Recorder& rec) {
     vrnStateManager_delete(m);
 }
 
+// Over the base model: an edit one of whose writes fails (a key no file
+// can hold), so that its close fails and drops it, then an edit that
+// stores, which drops the failed state from the file first.
+void aFailedStateThenAnEdit(const std::string& path, Recorder& rec) {
+    vrnStateManager* m = openModel(path);
+    if (!m) return;
+    rec.step(m);
+    Blob* a = blobNamed(m, "a");
+    a->value = 70;
+    vrnObject_setInt(&a->header, "value", 70);
+    vrnObject_setInt(&a->header, "bad\nkey", 1);
+    makeBlob("e", 80, a);
+    vrnStateManager_closeState(m);
+    rec.step(m);
+    a = blobNamed(m, "a");
+    a->value = 71;
+    vrnObject_markModified(&a->header);
+    vrnStateManager_closeState(m);
+    rec.step(m);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+}
+
 // A close that compacts the file, keeping every state.
 void closeWithCompaction(const std::string& path, Recorder& rec) {
     vrnStateManager* m = openModel(path);
@@ -553,6 +576,12 @@ TEST(ModelCrashPoints, UndoRedoAndAnEditThatDiscardsRedoStates) {
     CrashRun run(blobs);
     run.buildBase(newModel);
     run.run(undoRedoAndDiscard);
+}
+
+TEST(ModelCrashPoints, AStateWithAFailedWriteIsDroppedWholeByTheNextEdit) {
+    CrashRun run(blobs);
+    run.buildBase(newModel);
+    run.run(aFailedStateThenAnEdit);
 }
 
 TEST(ModelCrashPoints, CloseWithCompactionKeepsTheModelUnderItsName) {

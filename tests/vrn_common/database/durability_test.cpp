@@ -4,6 +4,7 @@
 // process would have left it.
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "test_support.h"
 #include "support/system.h"
 #include "topology/topology.h"
+#include "vrn_platform.h"
 
 using modeltest::Blob;
 using modeltest::ModelFixture;
@@ -422,11 +424,28 @@ TEST_F(CutFixture, AnEditRefusedForAnotherHolderFailsTheClose) {
     EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_WRITE_DATASET);
     EXPECT_NE(errors[0].message.find("The changes of state 2 could not all be stored in the VRN database"),
               std::string::npos);
-    // A state whose writes all reached the file closes as usual.
+    // The refused state was dropped; one whose writes all reached the
+    // file closes as usual.
+    EXPECT_EQ(b->value, 1);
+    // An undo, which would store the state it reaches, is refused too.
+    EXPECT_EQ(vrnStateManager_changeState(m, 1, -1), 0);
+    EXPECT_EQ(m->current, 1);
+    errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_U_DATABASE_IS_LOCKED);
+    // Nor does a close of the other handle's that compacts replace the file
+    // under this one.
+    vrnStateManager* reader = vrnStateManager_new();
+    vrnStateManager_setGlobal(reader);
+    ASSERT_TRUE(vrnStateManager_openDatabase(reader, name.c_str()));
+    vrnStateManager_closeDatabase(reader, 1);
+    vrnStateManager_delete(reader);
+    vrnStateManager_setGlobal(m);
+    commontest::takeErrors();
     Database_delete(other);
     b->value = 3;
     vrnObject_markModified(&b->header);
-    EXPECT_EQ(vrnStateManager_closeState(m), 3);
+    EXPECT_EQ(vrnStateManager_closeState(m), 2);
     EXPECT_TRUE(commontest::takeErrors().empty());
     // A write refused after others of the same state reached the file.
     EXPECT_TRUE(vrnObject_setInt(&b->header, "value", 4));
@@ -434,5 +453,200 @@ TEST_F(CutFixture, AnEditRefusedForAnotherHolderFailsTheClose) {
     EXPECT_EQ(vrnStateManager_closeState(m), -1);
     errors = commontest::takeErrors();
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].message.find("The changes of state 4 could not all be stored"), std::string::npos);
+    EXPECT_NE(errors[0].message.find("The changes of state 3 could not all be stored"), std::string::npos);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    open();
+    EXPECT_EQ(m->current, 2);
+    ASSERT_NE(find(a), nullptr);
+    EXPECT_EQ(find(a)->value, 3);
+    // Nor can another process open the file while a compacted copy takes
+    // its name (it would then write into the file replaced).
+    static std::string model;
+    static int opened;
+    model = name;
+    opened = 0;
+    vrnPlatform_setFileChangeHook([](const char* path) {
+        if (model != path) return;
+        Database* late = Database_new(model.c_str());
+        opened += late != nullptr;
+        Database_delete(late);
+    });
+    vrnStateManager_closeDatabase(m, 1);
+    vrnPlatform_setFileChangeHook(nullptr);
+    EXPECT_EQ(opened, 0);
+    commontest::takeErrors();
+    vrnStateManager_delete(m);
+    open();
+    EXPECT_EQ(find(a)->value, 3);
+}
+
+namespace {
+
+// Another process's handle on the model that closes just before this
+// process's k-th file change.
+struct ClosingHolder {
+    long long at = 0, seen = 0;
+    Database* db = nullptr;
+};
+ClosingHolder* g_holder = nullptr;
+
+void closeHolderBeforeChange(const char*) {
+    ClosingHolder* h = g_holder;
+    if (!h || ++h->seen != h->at) return;
+    g_holder = nullptr;
+    Database_delete(h->db);
+    h->db = nullptr;
+}
+
+// The live blobs by name: value and the name of the blob referred to.
+using Blobs = std::map<std::string, std::pair<int, std::string>>;
+
+Blob* blobNamed(vrnStateManager* m, const std::string& label) {
+    Blob* found = nullptr;
+    DictionaryIterator* it = DictionaryIterator_new(m->objects);
+    for (Pair* p = DictionaryIterator_first(it); p; p = DictionaryIterator_next(it)) {
+        vrnObject* o = static_cast<vrnObject*>(p->second);
+        Blob* b = reinterpret_cast<Blob*>(o);
+        if (o->typeIndex == vrnTypeManager_getIndexOfName("vrnBlob") && b->name && label == b->name) found = b;
+    }
+    DictionaryIterator_delete(it);
+    return found;
+}
+
+Blobs blobsOf(vrnStateManager* m) {
+    Blobs out;
+    DictionaryIterator* it = DictionaryIterator_new(m->objects);
+    for (Pair* p = DictionaryIterator_first(it); p; p = DictionaryIterator_next(it)) {
+        vrnObject* o = static_cast<vrnObject*>(p->second);
+        if (o->typeIndex != vrnTypeManager_getIndexOfName("vrnBlob")) continue;
+        Blob* b = reinterpret_cast<Blob*>(o);
+        Blob* ref = reinterpret_cast<Blob*>(b->ref);
+        out[b->name ? b->name : "?"] = {b->value, ref && ref->name ? ref->name : "-"};
+    }
+    DictionaryIterator_delete(it);
+    return out;
+}
+
+vrnStateManager* openManager(const std::string& name) {
+    vrnStateManager* m = vrnStateManager_new();
+    vrnStateManager_setGlobal(m);
+    if (!vrnStateManager_openDatabase(m, name.c_str())) {
+        vrnStateManager_delete(m);
+        return nullptr;
+    }
+    return m;
+}
+
+void closeManager(vrnStateManager* m) {
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+}
+
+}  // namespace
+
+// Another process holds the model open while this one edits it, and
+// closes just before the k-th file change of the edit: the writes of a
+// state are refused up to there and would go through after. Whatever k,
+// a state reported stored is what the next open shows, and one reported
+// failed leaves no trace, in the file or in the session's memory: on a new
+// model, on one of closed states, and on one whose writer was killed in
+// the middle of a state (which no open may ever show).
+TEST_F(CutFixture, AnEditRefusedUntilAnotherHolderClosesIsStoredWholeOrNotAtAll) {
+    enum Flavour { NewModel, ClosedStates, KilledWriter };
+    for (Flavour flavour : {NewModel, ClosedStates, KilledWriter}) {
+        bool holderOutlivedTheEdit = false;
+        for (long long k = 1; !holderOutlivedTheEdit; ++k) {
+            SCOPED_TRACE("flavour " + std::to_string(flavour) + ", holder closes before change " +
+                         std::to_string(k));
+            std::string file = dir.file("m" + std::to_string(flavour) + "_" + std::to_string(k) + ".vrn");
+            Blobs expected;
+            int closed = 0;
+            {
+                vrnStateManager* w = openManager(file);
+                ASSERT_NE(w, nullptr);
+                if (flavour != NewModel) {
+                    make(1, "a");
+                    vrnStateManager_closeState(w);
+                    for (closed = 2; closed <= 4; ++closed) {
+                        blobNamed(w, "a")->value = closed;
+                        vrnObject_markModified(&blobNamed(w, "a")->header);
+                        vrnStateManager_closeState(w);
+                    }
+                    closed = 4;
+                    expected["a"] = {4, "-"};
+                }
+                std::string a = flavour == KilledWriter ? uuidText(&blobNamed(w, "a")->header) : "";
+                closeManager(w);
+                if (flavour == KilledWriter) {
+                    Database* db = Database_new(file.c_str());
+                    ASSERT_NE(db, nullptr);
+                    vrnUUID* uuid = vrnUUID_newFromBase64(a.c_str());
+                    setCounters(db, -5, -5);
+                    Database_setInteger(db, 5, uuid, "value", 99);
+                    vrnUUID_delete(uuid);
+                    Database_delete(db);
+                }
+            }
+            ClosingHolder holder;
+            holder.at = k;
+            holder.db = Database_new(file.c_str());
+            ASSERT_NE(holder.db, nullptr);
+            vrnStateManager* w = openManager(file);
+            ASSERT_NE(w, nullptr);
+            g_holder = &holder;
+            vrnPlatform_setFileChangeHook(closeHolderBeforeChange);
+
+            // Edit 1: a to 50, b made referring to a.
+            Blob* ba = blobNamed(w, "a");
+            if (!ba) ba = make(0, "a");
+            ba->value = 50;
+            vrnObject_markModified(&ba->header);
+            Blob* bb = make(7, "b");
+            bb->ref = &ba->header;
+            int first = vrnStateManager_closeState(w);
+            if (first > 0) {
+                expected["a"] = {50, "-"};
+                expected["b"] = {7, "a"};
+                EXPECT_EQ(first, ++closed);
+            } else {
+                EXPECT_EQ(first, -1);
+            }
+            EXPECT_EQ(blobsOf(w), expected);
+
+            // Edit 2: a to 60 referring to b (when there is one), c made.
+            ba = blobNamed(w, "a");
+            if (!ba) ba = make(0, "a");
+            ba->value = 60;
+            Blob* b = blobNamed(w, "b");
+            ba->ref = b ? &b->header : nullptr;
+            vrnObject_markModified(&ba->header);
+            make(9, "c");
+            int second = vrnStateManager_closeState(w);
+            if (second > 0) {
+                expected["a"] = {60, b ? "b" : "-"};
+                expected["c"] = {9, "-"};
+                EXPECT_EQ(second, ++closed);
+            } else {
+                EXPECT_EQ(second, -1);
+            }
+            EXPECT_EQ(blobsOf(w), expected);
+            closeManager(w);
+            vrnPlatform_setFileChangeHook(nullptr);
+            g_holder = nullptr;
+            if (holder.db) {
+                holderOutlivedTheEdit = true;
+                Database_delete(holder.db);
+            }
+            commontest::takeErrors();
+
+            vrnStateManager* r = openManager(file);
+            ASSERT_NE(r, nullptr);
+            EXPECT_TRUE(commontest::takeErrors().empty());
+            EXPECT_EQ(r->current, closed);
+            EXPECT_EQ(blobsOf(r), expected);
+            closeManager(r);
+            vrnStateManager_setGlobal(m);
+        }
+    }
 }

@@ -432,6 +432,15 @@ TEST(DatabaseOpen, BadFilesAreRefusedUnchangedAndUnlocked) {
     errors = takeErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].message, refusal(text, "the file is not in KWX-5.x format"));
+    // A new model whose lock file's name would be over the limit could
+    // never be written: it is not made.
+    const std::string noRoom = dir.file(std::string(248, 'n') + ".vrn");
+    EXPECT_EQ(Database_new(noRoom.c_str()), nullptr);
+    errors = takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_NE(errors[0].message.find("would have a name of 256 bytes, over the limit of 255 bytes"), std::string::npos)
+        << errors[0].message;
+    EXPECT_FALSE(vrnFileExists(noRoom.c_str()));
     // A folder the user may not write to (as "nobody" where the test runs as root).
     const std::string readOnly = dir.file("read-only");
     ASSERT_EQ(mkdir(readOnly.c_str(), 0555), 0);
@@ -547,6 +556,29 @@ TEST(DatabaseOpen, ACreateOpensAModelMadeUnderItsNameMeanwhileInsteadOfReplacing
     EXPECT_EQ(answer, 2);
     Database_delete(db);
     EXPECT_TRUE(takeErrors().empty());
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"model.vrn"});
+}
+
+// Another process puts a data file that is no model under the name after
+// a create found it free: the create refuses it and never stamps it as a
+// new model.
+TEST(DatabaseOpen, ACreateRefusesAFileThatIsNoModelPutUnderItsNameMeanwhile) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("model.vrn");
+    std::string theirs;
+    Database* db = createWith({name, false, [&] {
+                                   DefFile* other = DefFile_new(name.c_str());
+                                   ASSERT_NE(other, nullptr);
+                                   ASSERT_TRUE(DefFile_writeInt(other, "theirs", "here", 0, 1));
+                                   DefFile_delete(other);
+                                   theirs = vrntest::readFile(name);
+                               }});
+    EXPECT_EQ(db, nullptr);
+    auto errors = takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.back().code, VRN_U_INVALID_INPUT);
+    EXPECT_FALSE(theirs.empty());
+    EXPECT_TRUE(vrntest::readFile(name) == theirs) << "the file was stamped as a model";
     EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"model.vrn"});
 }
 

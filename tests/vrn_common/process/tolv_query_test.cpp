@@ -301,7 +301,7 @@ TEST_F(TolvQuery, AHostThatReapsItsChildrenGetsWholeListingsButNeverACutName) {
 // Killed anywhere before the blocks it opened are closed, or inside a tag, a
 // reader has not said all it had to say: where its end cannot be learned
 // that output fails, and only output that stops between whole blocks (none
-// at all, too) is taken. Where the status is known such output from a
+// at all, too, and a whole last tag without its newline) is taken. Where the status is known such output from a
 // reader that exited is judged as it stands.
 TEST_F(TolvQuery, AHostThatReapsItsChildrenGetsNoAnswerFromOutputCutBeforeItsBlocksClose) {
     const std::string models = "<MODELS_BEG>\n2\n1\nA\n10\nB\n2\nC\n20\nD\n";
@@ -309,7 +309,8 @@ TEST_F(TolvQuery, AHostThatReapsItsChildrenGetsNoAnswerFromOutputCutBeforeItsBlo
         "<MODELS_BEG>\n", "<MODELS_BE", models, "<WARNING_BEG>\nslow\n", "<ERROR_BEG>\nbad\n",
         kTwoModels + std::string("<WARN"), kTwoModels + std::string("<MODELS_BEG>\n")};
     const std::vector<std::string> whole = {
-        "", "Reading\n", kTwoModels, kTwoModels + std::string("<WARNING_BEG>\nslow\n<WARNING_END>\nDone")};
+        "", "Reading\n", kTwoModels, std::string(kTwoModels, sizeof kTwoModels - 2),
+        kTwoModels + std::string("<WARNING_BEG>\nslow\n<WARNING_END>\nDone")};
     auto r = vrntest::runInChild([&] {
         for (Reaping how : {Reaping::IgnoreSigchld, Reaping::NoChildWait}) {
             reapAsTheHostDoes(how);
@@ -333,7 +334,7 @@ TEST_F(TolvQuery, AHostThatReapsItsChildrenGetsNoAnswerFromOutputCutBeforeItsBlo
     });
     std::string unknownStatus;
     for (size_t i = 0; i < cut.size(); ++i) unknownStatus += "cut|";
-    unknownStatus += "1 0|1 0|1 2 D|1 2 D [5] " + std::string(kWarningLead) + "  slow\n|\n";
+    unknownStatus += "1 0|1 0|1 2 D|1 2 D|1 2 D [5] " + std::string(kWarningLead) + "  slow\n|\n";
     EXPECT_EQ(unknownStatus + unknownStatus + "1 0|1 2 D\n", r.out);
     EXPECT_EQ(0, r.exitStatus) << r.err;
 }

@@ -133,9 +133,11 @@ TEST_F(RepositoryFixture, ACheckpointThatCannotStoreTheMapFails) {
     EXPECT_EQ(errors.back().code, VRN_U_UNABLE_TO_WRITE_DATASET);
     EXPECT_NE(errors.back().message.find("The primary region map could not be written. [map - primary, "),
               std::string::npos);
-    // Once writable again the map's changes are stored whole.
-    rest->combination = RC_UNION;
-    Atlas_markModified(atlas);
+    // The failed state is dropped, in memory too: the map is back as
+    // stored. Its definitions made again are stored whole.
+    EXPECT_EQ(mapText(names->atlas).find("Walls"), std::string::npos);
+    define(names->atlas, "Walls", 1, {"Left", "Right"});
+    define(names->atlas, "Rest", 1, {"Left"});
     EXPECT_EQ(Repository_externalCheckpoint(repo), 1);
     reopen();
     std::string text = mapText(names->atlas);

@@ -137,9 +137,10 @@ TEST_F(RepositoryFixture, AModelMissingAPartEveryHostReachesIsRefusedUnwritten) 
     // model without its topology (a host followed NULL), or without its
     // names and with no error (the next checkpoint stored it so), or adopt
     // a model whose repository was unreadable as one written without one,
-    // and write a new state.
+    // and write a new state, or open without its region definitions.
     region(2, "Inlet");
     const std::string topologyId = modeltest::id(topology);
+    const std::string namesId = modeltest::id(names);
     const std::string repository = modeltest::id(repo);
     const std::string bytes = closedFile(*this);
     const std::vector<std::function<void(std::string&)>> damages = {
@@ -149,6 +150,9 @@ TEST_F(RepositoryFixture, AModelMissingAPartEveryHostReachesIsRefusedUnwritten) 
         [&](std::string& b) { b.replace(datasetAt(b, "nameManager", topologyId) + 3, 4, 4, '\0'); },
         // The repository's type: leading length zeroed.
         [&](std::string& b) { b.replace(datasetAt(b, "__TYPE__", repository) + 3, 4, 4, '\0'); },
+        // The name manager's reference to its atlas (the region
+        // definitions): leading length zeroed.
+        [&](std::string& b) { b.replace(datasetAt(b, "atlas", namesId) + 3, 4, 4, '\0'); },
     };
     for (size_t i = 0; i < damages.size(); ++i) {
         SCOPED_TRACE("damage " + std::to_string(i));
@@ -156,6 +160,19 @@ TEST_F(RepositoryFixture, AModelMissingAPartEveryHostReachesIsRefusedUnwritten) 
         damages[i](damaged);
         refusedAsNoModel(name, damaged);
     }
+}
+
+// A host undid every state and closed: state 0 is current, with the
+// states above it kept for redo. That is no new model: it is refused, and
+// none of its states is erased.
+TEST_F(RepositoryFixture, AModelUndoneToStateZeroIsRefusedWithItsStatesKept) {
+    region(2, "Inlet");
+    Repository_externalCheckpoint(repo);
+    ASSERT_EQ(vrnStateManager_changeState(m, 0, 0), 1);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    refusedLeavingTheFileAsItWas(name);
 }
 
 TEST_F(RepositoryFixture, AnOpenAndACloseWithoutAChangeLeaveTheFileAsItWas) {

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <string.h>
 
 #include <algorithm>
@@ -147,6 +148,27 @@ void refuseNotAModel(const char* fileName, const char* function = "Database_new"
     vrnError_publish(e);
 }
 
+// Refuses to make a new model whose lock file could not be named (the name
+// with ".lck" added is over the folder's file-name limit): no process could
+// ever take the write lock on it, so nothing could be stored in it.
+bool refusedForItsLockName(const char* fileName) {
+    const std::string path = fileName;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const size_t length = path.size() - (slash == std::string::npos ? 0 : slash + 1) + 4;
+    long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+    // A name over the limit itself is refused by its open, saying so.
+    if (limit <= 0 || static_cast<long>(length) <= limit || static_cast<long>(length - 4) > limit) return false;
+    vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, "Database_new", kSource, __LINE__);
+    vrnError_addMessage(e,
+                        "The supplied file name, %s, is too long for a new VRN database: its lock "
+                        "file,\n%s.lck, would have a name of %zu bytes, over the limit of %ld bytes "
+                        "for a file name.\nGive the model a name of at most %ld bytes.\n",
+                        fileName, fileName, length, limit, limit - 4);
+    vrnError_publish(e);
+    return true;
+}
+
 // Whether path is a regular file too short to hold a model: fewer bytes
 // than the start every data file begins with ("*INFO", a size field of
 // width 20, "*ENDINFO": 36 bytes), let alone a "Version" dataset and an
@@ -282,6 +304,11 @@ Database* Database_new(const char* fileName) {
     // where a model put in place first would have to stay. A name that
     // another process has taken meanwhile is opened as any file found
     // there is.
+    if (!existed && refusedForItsLockName(db->fileName)) {
+        vrnFree(db->fileName, fn);
+        vrnFree(db, fn);
+        return nullptr;
+    }
     std::string lock = std::string(db->fileName) + ".lck";
     if (!existed && !vrnFileExists(lock.c_str()) && !createWhole(db->fileName))
         existed = Database_fileExists(db->fileName);
@@ -489,6 +516,8 @@ int Database_erase(Database* db, const vrnUUID* object) {
     db->modified = 1;
     return DefFile_erase(db->file, "*", db->keyText, -1, 0);
 }
+
+int Database_lockForWriting(Database* db) { return db && DefFile_lockForWriting(db->file); }
 
 int Database_rollback(Database* db, int state) {
     if (!db) return 0;

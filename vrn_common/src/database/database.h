@@ -90,6 +90,9 @@ int Database_readSignature(Database* db, int state, const vrnUUID* object, const
                            int* strings, int* uuids);
 /* Erases every dataset of the object. */
 int Database_erase(Database* db, const vrnUUID* object);
+/* Takes the write lock of the file before a group of writes: 1 when held
+   (until the database closes), 0 when refused. */
+int Database_lockForWriting(Database* db);
 /* Erases every dataset with When above state. */
 int Database_rollback(Database* db, int state);
 /* The datasets with When in [from, to] (-1: open bound) whose Where and What

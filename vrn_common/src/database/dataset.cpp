@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "debug/debug_manager.h"
+#include "io_files.h"
 #include "support/cstring.h"
 #include "support/memory.h"
 
@@ -314,6 +315,16 @@ int Dataset_openPrimaryFile(Dataset* b, const char* fileName) {
 
 int Dataset_openSecondaryFile(Dataset* b, const char* fileName) {
     return openFile(b, fileName, IO_OPEN_SECONDARY);
+}
+
+int Dataset_takeWriteLock(Dataset* b, int beforeWriting) {
+    if (!b || !b->ioControl || !b->ioControl->primary.stream) return IO_ERR_NOFILE;
+    Dataset* previous = currentDataset;
+    currentDataset = b;
+    int answer = beforeWriting ? setfilebusyflag(io_msg, &b->ioControl->primary)
+                               : kwxIoTryWriteLock(&b->ioControl->primary);
+    currentDataset = previous;
+    return answer;
 }
 
 int Dataset_closePrimaryFile(Dataset* b) {

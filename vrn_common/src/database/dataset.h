@@ -69,6 +69,12 @@ void Dataset_delete(Dataset* block);
 int Dataset_openPrimaryFile(Dataset* block, const char* fileName);
 int Dataset_openSecondaryFile(Dataset* block, const char* fileName);
 int Dataset_closePrimaryFile(Dataset* block);
+/* Takes the write lock on the primary file (held until it closes): 0 when
+   held, else the library's code (21: another handle has the file, or no
+   lock file can be named for it). With beforeWriting, as the first write
+   would (the library's message is kept, and the file is marked as being
+   changed); without, the lock alone, quietly. */
+int Dataset_takeWriteLock(Dataset* block, int beforeWriting);
 int Dataset_closeSecondaryFile(Dataset* block);
 
 /* Typed reads of the first match of (what, where, when), What and Where the

@@ -149,19 +149,22 @@ bool compactThrough(DefFile* f, const std::function<bool()>& fill) {
     std::string temp = tempName;
     vrnFree(tempName, fn);
     char* primary = vrnCString_clone(f->primaryName);
-    bool ok = true;
+    // The copy replaces the file only while no other process has it open:
+    // one that had would go on writing into the file replaced.
+    bool ok = Dataset_takeWriteLock(f->dataset, 0) == 0;
     bool reopen = false;
-    if (vrnIsRegularFile(temp.c_str()) && vrnPlatform_unlink(temp.c_str()) != 0) ok = false;
+    if (ok && vrnIsRegularFile(temp.c_str()) && vrnPlatform_unlink(temp.c_str()) != 0) ok = false;
     if (ok && !DefFile_openAsSecondaryFile(f, temp.c_str(), 0)) ok = false;
     if (ok && !fill()) ok = false;
     if (!ok && (f->openFlags & DEFFILE_SECONDARY_OPEN)) DefFile_closeSecondaryFile(f);
-    if (ok && !DefFile_close(f)) {
-        ok = false;
-        reopen = !(f->openFlags & DEFFILE_PRIMARY_OPEN);
-    }
+    // The copy, closed whole, takes the name while the file still holds the
+    // write lock; only then is the file closed and its lock given back, so
+    // that no other process opens it in between.
+    if (ok && !DefFile_closeSecondaryFile(f)) ok = false;
+    if (ok && vrnPlatform_rename(temp.c_str(), primary) != 0) ok = false;
     if (ok) {
+        DefFile_closePrimaryFile(f);  // the replaced file: nothing of it is kept
         reopen = true;
-        if (vrnPlatform_rename(temp.c_str(), primary) != 0) ok = false;
     }
     if (reopen && !DefFile_openAsPrimaryFile(f, primary, 1)) ok = false;
     // A copy still open (its close failed) is closed before it is removed,
@@ -406,6 +409,15 @@ int DefFile_erase(DefFile* f, const char* what, const char* where, int when, int
     }
     DefFile_setError(f, what, where, when, VRN_U_UNABLE_TO_DELETE_DATASET,
                      "Unable to erase the requested data set(s).");
+    return 0;
+}
+
+int DefFile_lockForWriting(DefFile* f) {
+    if (!f) return 0;
+    int rc = Dataset_takeWriteLock(f->dataset, 1);
+    if (rc == 0) return 1;
+    DefFile_setError(f, nullptr, nullptr, 0, rc == IO_ERR_LOCKED ? VRN_U_DATABASE_IS_LOCKED : VRN_U_UNABLE_TO_WRITE_DATASET,
+                     "Unable to lock the KWX data file for writing.");
     return 0;
 }
 

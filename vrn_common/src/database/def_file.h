@@ -91,6 +91,10 @@ int DefFile_readUUIDs(DefFile* file, const char* what, const char* where, int wh
                       vrnUUID*** array, int* count);
 int DefFile_writeUUIDArray(DefFile* file, const char* what, const char* where, int when,
                            vrnUUID* const* uuids, int count);
+/* Takes the write lock of the primary file for the writes to come; 0 (with
+   the failure recorded: code 10012 when another process has the file or no
+   lock file can be named for it) when refused. */
+int DefFile_lockForWriting(DefFile* file);
 /* Erases the datasets of (what, where, when): with exact those of exactly
  * these names, else every dataset whose names match the patterns. */
 int DefFile_erase(DefFile* file, const char* what, const char* where, int when, int exact);

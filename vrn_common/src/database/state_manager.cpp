@@ -197,6 +197,27 @@ std::unordered_map<const vrnStateManager*, Settle>& pendingSettles() {
     return *pending;
 }
 
+// Managers whose open state was refused the write lock before anything of
+// it was written, with the last state redo reached before it.
+std::unordered_map<const vrnStateManager*, int>& untouchedStates() {
+    static auto* untouched = new std::unordered_map<const vrnStateManager*, int>;
+    return *untouched;
+}
+
+// True once a write of the open state failed: nothing more of it is
+// written, so that the file holds what a writer killed at that point would
+// have left, which the state's close then drops.
+bool failing(const vrnStateManager* m) { return !failedWrites().empty() && failedWrites().count(m) > 0; }
+
+// The data-file library's last message, which says why a lock was
+// refused.
+std::string lastIoMessage(const DefFile* f) {
+    std::string io = f && f->ioMessage ? f->ioMessage : "";
+    while (!io.empty() && io.back() == '\n') io.pop_back();
+    size_t line = io.rfind('\n');
+    return line == std::string::npos ? io : io.substr(line + 1);
+}
+
 int noteWrite(vrnStateManager* m, int ok) {
     if (ok || !m->database || failedWrites().count(m)) return ok;
     const DefFile* f = m->database->file;
@@ -204,6 +225,8 @@ int noteWrite(vrnStateManager* m, int ok) {
     if (f && f->errorWhat)
         text += std::string(" [") + f->errorWhat + ", " + (f->errorWhere ? f->errorWhere : "") + ", " +
                 std::to_string(f->errorWhen) + "]";
+    // A refused lock says why in the data-file library's last message.
+    if (f && f->errorCode == VRN_U_DATABASE_IS_LOCKED) text += "\n" + lastIoMessage(f);
     failedWrites()[m] = text;
     return ok;
 }
@@ -222,7 +245,15 @@ bool reportFailedWrites(vrnStateManager* m, int state) {
 }
 
 void writeGlobalInt(vrnStateManager* m, const char* key, int value) {
-    if (m->database) noteWrite(m, Database_setInteger(m->database, 0, nullptr, key, value));
+    if (m->database && !failing(m)) noteWrite(m, Database_setInteger(m->database, 0, nullptr, key, value));
+}
+
+// Erases every dataset above the state, and the repository's checkpoints
+// there once that is done.
+void eraseAbove(vrnStateManager* m, int state) {
+    if (!m->database || failing(m) || !noteWrite(m, Database_rollback(m->database, state))) return;
+    // Only a repository that exists has checkpoints to drop.
+    if (m->repository && truncateRoutine) truncateRoutine(m->repository, state);
 }
 
 // "State - last" goes first: a process killed between the two writes
@@ -255,20 +286,18 @@ bool anyStoredAt(vrnStateManager* m, int state) { return anyStoredIn(m, state, s
 // file that settles the same way; datasets above the last state (a state
 // that never closed, or redo states being discarded when a writer died)
 // go before a new state could take their number.
+// It stays pending until all of it is stored: a settle cut short by a
+// failed write is done again at the next write, or by the next open.
 void settleOpened(vrnStateManager* m) {
     auto it = pendingSettles().find(m);
-    if (it == pendingSettles().end()) return;
+    if (it == pendingSettles().end() || !m->database || failing(m)) return;
     Settle s = it->second;
-    pendingSettles().erase(it);
-    if (!m->database) return;
     if (s.counters) writeGlobalInt(m, "State - last", s.last);
     int top = abs(s.last);
-    if (anyStoredAt(m, top + 1)) {
-        Database_rollback(m->database, top);
-        if (m->repository && truncateRoutine) truncateRoutine(m->repository, top);
-    }
+    if (anyStoredAt(m, top + 1)) eraseAbove(m, top);
     if (s.counters) writeGlobalInt(m, "State - current", s.current);
     if (s.settleFirst) writeGlobalInt(m, "State - first", s.first);
+    if (!failing(m)) pendingSettles().erase(m);
 }
 
 int readState(vrnStateManager* m) { return abs(m->current); }
@@ -374,11 +403,99 @@ void destroyAllLive(vrnStateManager* m) {
     freeDeleted(m);
 }
 
+// The live objects of the UUID texts, the blocks of those not live made
+// (of the type stored for them) and added to the live objects; one whose
+// type cannot be told is reported and left out.
+std::vector<vrnObject*> liveOrMade(vrnStateManager* m, const std::vector<std::string>& texts) {
+    std::vector<vrnObject*> out;
+    for (const std::string& t : texts) {
+        void* live = nullptr;
+        if (Dictionary_find(m->objects, t.c_str(), nullptr, &live)) {
+            out.push_back(static_cast<vrnObject*>(live));
+            continue;
+        }
+        int index = vrnStateManager_getTypeOfUUIDString(m, t.c_str());
+        vrnUUID* uuid = index < 0 ? nullptr : vrnUUID_newFromBase64(t.c_str());
+        if (!uuid) {
+            raiseInternal("vrnStateManager_changeState", "Unable to determine type of restored object %s.\n",
+                          t.c_str());
+            continue;
+        }
+        vrnObject* o = vrnObject_createMemory(uuid, index);
+        Dictionary_add(m->objects, t.c_str(), o);
+        out.push_back(o);
+    }
+    return out;
+}
+
+// Brings the live objects back to the stored state abs(current), in place:
+// objects that do not exist there go (as an undo takes them), those that
+// do and are not live are made, and every one reads all its fields again.
+void reloadStored(vrnStateManager* m) {
+    const int state = abs(m->current);
+    int records = 0;
+    char** uuids = nullptr;
+    int* starts = nullptr;
+    char** keys = nullptr;
+    int* whens = nullptr;
+    Database_match(m->database, 0, state, "*", "__*", &records, &uuids, &starts, &keys, &whens);
+    std::vector<std::string> stored;
+    for (int r = 0; r < records; ++r) {
+        bool typed = false, deleted = false;
+        for (int k = starts[r]; k < starts[r + 1]; ++k) {
+            typed = typed || strcmp(keys[k], "__TYPE__") == 0;
+            deleted = deleted || strcmp(keys[k], "__DELETED__") == 0;
+        }
+        if (typed && !deleted && strcmp(uuids[r], DATABASE_GLOBAL) != 0) stored.push_back(uuids[r]);
+    }
+    Database_freeMatch(records, uuids, starts, keys, whens);
+    std::unordered_set<std::string> keep(stored.begin(), stored.end());
+    m->applying = 1;
+    m->applyFrom = 0;
+    m->applyTo = state;
+    Dictionary_clear(m->modified);
+    for (const auto& entry : entriesOf(m->objects))
+        if (!keep.count(entry.first) && stillLive(m, entry.first, entry.second)) destroyQuietly(m, entry.second);
+    for (vrnObject* o : liveOrMade(m, stored)) vrnObject_restore(o, 0);
+    Dictionary_clear(m->modified);
+    freeDeleted(m);
+    m->applying = 0;
+}
+
+// Drops the open state n for which a write failed. Whatever of it reached
+// the file goes as a state a killed writer left unfinished goes: at this
+// session's next write, or the next open, both of which settle the file
+// to the state before it (its counters, written before anything else of
+// it, mark it open). Memory goes back to that stored state.
+void dropFailedState(vrnStateManager* m, int n) {
+    auto untouched = untouchedStates().find(m);
+    if (untouched != untouchedStates().end()) {
+        // Nothing of it was written: redo reaches as far as before.
+        m->current = n - 1;
+        m->last = untouched->second;
+        untouchedStates().erase(untouched);
+    } else {
+        // What the open settled, if that did not all land, settles the
+        // file to the state before this one too.
+        auto settle = pendingSettles().find(m);
+        if (settle == pendingSettles().end())
+            settle = pendingSettles().emplace(m, Settle{true, false, n - 1, n - 1, m->first}).first;
+        m->current = settle->second.current;
+        m->last = settle->second.last;
+    }
+    if (!m->database) return;
+    reloadStored(m);
+    // A list of types the state did not get stored whole goes with the
+    // next state.
+    if (vrnStateManager_checkTypes(m) == 2) typesToRecord().insert(m);
+}
+
 // Gives up a database that failed to open: live objects go without a
 // trace, nothing is written (not even an index the open rebuilt), and the
 // lock is released.
 void releaseDatabase(vrnStateManager* m) {
     failedWrites().erase(m);
+    untouchedStates().erase(m);
     pendingSettles().erase(m);
     typesToRecord().erase(m);
     destroyAllLive(m);
@@ -459,6 +576,7 @@ void vrnStateManager_delete(vrnStateManager* m) {
     destroyAllLive(m);
     referenceTables().erase(m);
     failedWrites().erase(m);
+    untouchedStates().erase(m);
     typesToRecord().erase(m);
     pendingSettles().erase(m);
     Dictionary_delete(m->objects);
@@ -499,6 +617,16 @@ vrnStateManager_TruncateRoutine vrnStateManager_setTruncateRoutine(
 int vrnStateManager_newState(vrnStateManager* m) {
     if (!m) return 0;
     if (m->current < 0) return -m->current;
+    // The write lock is taken before anything of the state is written, and
+    // held until the file closes, so that no write of the state can be
+    // refused halfway because another process has the file open. A state
+    // refused it writes nothing at all (nor what the open settled).
+    if (m->database && !failing(m) && !Database_lockForWriting(m->database)) {
+        noteWrite(m, 0);
+        untouchedStates()[m] = m->last;
+        m->current = m->last = -(m->current + 1);
+        return -m->current;
+    }
     settleOpened(m);
     if (abs(m->last) > m->current) {
         // Redo must never reach a state half erased: the last state comes
@@ -506,9 +634,7 @@ int vrnStateManager_newState(vrnStateManager* m) {
         // it that a killed process left behind are erased at the next open.
         m->last = m->current;
         writeGlobalInt(m, "State - last", m->last);
-        if (m->database) Database_rollback(m->database, m->current);
-        // Only a repository that exists has checkpoints to drop.
-        if (m->repository && truncateRoutine) truncateRoutine(m->repository, m->current);
+        eraseAbove(m, m->current);
     }
     if (typesToRecord().erase(m)) vrnStateManager_recordTypes(m);
     m->current = m->last = -(m->current + 1);
@@ -551,11 +677,16 @@ void vrnStateManager_noteFailedDump(vrnStateManager* m, const vrnUUID* uuid, con
 int vrnStateManager_closeState(vrnStateManager* m) {
     if (!m) return 0;
     vrnStateManager_flushCache(m);
+    int state = abs(m->current);
     if (m->current < 0) {
-        m->current = m->last = -m->current;
-        writeCounters(m);
+        if (!failing(m)) {
+            m->current = m->last = state;
+            writeCounters(m);
+        }
+        // A state for which any write failed is never closed.
+        if (failing(m)) dropFailedState(m, state);
     }
-    if (reportFailedWrites(m, m->current)) return -1;
+    if (reportFailedWrites(m, state)) return -1;
     return m->current;
 }
 
@@ -570,7 +701,7 @@ vrnObject* vrnStateManager_createObject(vrnStateManager* m, const char* typeName
     int index = vrnTypeManager_getIndexOfName(typeName);
     if (index < 0) return nullptr;
     vrnObject* o = vrnObject_createMemory(nullptr, index);
-    if (m->database)
+    if (m->database && !failing(m))
         noteWrite(m, Database_setInteger(m->database, n, o->uuid, "__TYPE__", vrnTypeManager_getIdOfIndex(index)));
     Dictionary_add(m->objects, textOf(o->uuid).c_str(), o);
     return o;
@@ -676,6 +807,18 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
         m->applyFrom = m->current + 1;
         m->applyTo = static_cast<int>(target);
     }
+    // A change that moves the stored current state takes the write lock
+    // first: while another process has the model open it is refused, and
+    // nothing changes (the next open would not show it). A file that may
+    // not be written at all is still browsed in memory.
+    if (!m->quiet && m->database && !Database_lockForWriting(m->database) &&
+        m->database->file->errorCode == VRN_U_DATABASE_IS_LOCKED) {
+        vrnError* e = vrnError_new(VRN_U_DATABASE_IS_LOCKED, "vrnStateManager_changeState", kSource, __LINE__);
+        vrnError_addMessage(e, "The state of the VRN database\n\n%s\n\ncan not be changed: it can not be locked for writing.\n%s\n",
+                            Database_getFileName(m->database), lastIoMessage(m->database->file).c_str());
+        vrnError_publish(e);
+        return 0;
+    }
     int records = 0;
     char** uuids = nullptr;
     int* starts = nullptr;
@@ -726,24 +869,7 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
     }
     // Every restored object exists before any of them reads its fields, so
     // that references among them resolve.
-    std::vector<vrnObject*> restored;
-    for (const std::string& t : toRestore) {
-        void* live = nullptr;
-        if (Dictionary_find(m->objects, t.c_str(), nullptr, &live)) {
-            restored.push_back(static_cast<vrnObject*>(live));
-            continue;
-        }
-        int index = vrnStateManager_getTypeOfUUIDString(m, t.c_str());
-        vrnUUID* uuid = index < 0 ? nullptr : vrnUUID_newFromBase64(t.c_str());
-        if (!uuid) {
-            raiseInternal("vrnStateManager_changeState", "Unable to determine type of restored object %s.\n",
-                          t.c_str());
-            continue;
-        }
-        vrnObject* o = vrnObject_createMemory(uuid, index);
-        Dictionary_add(m->objects, t.c_str(), o);
-        restored.push_back(o);
-    }
+    std::vector<vrnObject*> restored = liveOrMade(m, toRestore);
     for (vrnObject* o : restored) vrnObject_restore(o, 0);
     // Objects that went or came back: their holders read again the keys
     // that name them, together with what changed in the range.
@@ -842,10 +968,8 @@ int vrnStateManager_recordTypes(vrnStateManager* m) {
     char** names = nullptr;
     int* ids = nullptr;
     int n = vrnTypeManager_getKnownTypes(&names, &ids);
-    if (m->database) {
-        Database_setStringArray(m->database, 0, nullptr, "Type - names", names, n);
-        Database_setIntegerArray(m->database, 0, nullptr, "Type - ids", ids, n);
-    }
+    if (m->database && !failing(m) && noteWrite(m, Database_setStringArray(m->database, 0, nullptr, "Type - names", names, n)))
+        noteWrite(m, Database_setIntegerArray(m->database, 0, nullptr, "Type - ids", ids, n));
     vrnCStringArray_free(names, n);
     vrnFree(ids, "vrnStateManager_recordTypes");
     return 1;
@@ -1016,6 +1140,8 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     Database_delete(m->database);
     m->database = nullptr;
     referencesOf(m).holders.clear();
+    failedWrites().erase(m);
+    untouchedStates().erase(m);
     return result;
 }
 
@@ -1024,6 +1150,7 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
 #define WRITER(call) \
     if (!m || !m->database) return 0; \
     int state = vrnStateManager_newState(m); \
+    if (failing(m)) return 0; \
     return noteWrite(m, call);
 #define READER(call) \
     if (!m || !m->database) return 0; \

@@ -135,8 +135,11 @@ Repository* Repository_new(const char* fileName) {
         if (n > r->capacity) growTo(r, 2 * n);
         memcpy(r->checkpoints, stored, sizeof(int) * static_cast<size_t>(n));
         r->count = n;
-    } else {
-        Repository_externalCheckpoint(r);
+    } else if (Repository_externalCheckpoint(r) < 0) {
+        // Its first state could not be stored: it was dropped with the
+        // objects made in it, the repository among them.
+        vrnFree(stored, fn);
+        return fail(m, previous);
     }
     vrnFree(stored, fn);
     return r;
