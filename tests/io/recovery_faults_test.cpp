@@ -125,6 +125,47 @@ TEST(RetiredDatasets, ADeleteThatReachedTheFileIsNotUndoneByTheStoredIndexAfterA
     EXPECT_EQ(IO_OK, c.readInts("b", "w", 1, v));
 }
 
+TEST(RetiredDatasets, ASearchThatFindsNothingAfterARetirementReportsNoDamage) {
+    // A session retires the older copy of a, in a file that holds a deleted
+    // dataset too, then searches a name the file never held: nothing is
+    // reported and nothing but what the retirement owes the file is written
+    // (the index is not rebuilt from the datasets).
+    for (const char *format : {"u5", "F", "l"}) {
+        TempDir dir;
+        std::string sizes[2];
+        for (int search = 0; search < 2; ++search) {
+            const std::string name = dir.file("f" + std::to_string(search) + ".kwx");
+            {
+                Client c;
+                ASSERT_EQ(IO_OK, c.open(name));
+                ASSERT_EQ(IO_OK, iotest::setFormat(c, format));
+                for (const char *n : {"a", "b", "c"}) ASSERT_EQ(IO_OK, c.writeInts(n, "w", 1, {1}));
+                ASSERT_EQ(IO_OK, c.close());
+            }
+            {
+                Client c;
+                ASSERT_EQ(IO_OK, c.open(name));
+                ASSERT_EQ(IO_OK, iotest::setFormat(c, format));
+                ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {2}));
+                ASSERT_EQ(IO_OK, deleteName(c, "c", "w", 1));
+                ASSERT_EQ(IO_OK, c.close());
+            }
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            messages().clear();
+            EXPECT_EQ((std::vector<int32_t>{1}), c.whens("a", "w", 1));
+            if (search) {
+                Data found;
+                EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("zz", "w", 1, found)) << format;
+            }
+            ASSERT_EQ(IO_OK, c.close());
+            EXPECT_EQ("", messages()) << format;
+            sizes[search] = std::to_string(vrntest::readFile(name).size());
+        }
+        EXPECT_EQ(sizes[0], sizes[1]) << format << ": the search had the index rebuilt";
+    }
+}
+
 // Datasets a, b, c, ... (n of them) of the format given.
 void writeLetters(const std::string &name, int n, const char *format = "F") {
     Client c;
