@@ -331,6 +331,19 @@ TEST(DispatcherRequests, FormatsHandlesAndIndexRequests) {
     std::vector<int32_t> v;
     ASSERT_EQ(IO_OK, c.readInts("text", "b", 0, v));
     EXPECT_EQ((std::vector<int32_t>{12345}), v);
+
+    // A second line for the dataset, inserted by the caller: updating the
+    // index retires that line and marks nothing deleted in the file.
+    Header text("text", "b", 0);
+    Data line;
+    offsetsOf(line, {found.offsets[1], found.offsets[0]});
+    ASSERT_EQ(IO_OK, c.request(IO_INSERT_INDEX, text, line));
+    ASSERT_EQ(IO_OK, c.request(IO_UPDATE_INDEX, h, pos));
+    ASSERT_EQ(IO_OK, c.readInts("text", "b", 0, v));
+    ASSERT_EQ(IO_OK, c.close());
+    iotest::forceRebuild(name);
+    ASSERT_EQ(IO_OK, c.open(name));
+    EXPECT_EQ(IO_OK, c.readInts("text", "b", 0, v)) << "the dataset was marked deleted";
 }
 
 TEST(DispatcherRequests, PlainTextIntegersAndReals) {

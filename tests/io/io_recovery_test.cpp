@@ -343,6 +343,25 @@ TEST(Recovery, DatasetsWhoseNamesCannotBeIndexedAreLeftOut) {
                                    "a line end or ESC, not indexed"));
     EXPECT_EQ(int64_t(file.size()), rec.indexpos);
     filerec_release(&rec);
+
+    // The index stored after such a rebuild, which leaves out datasets whose
+    // WHERE is empty or holds a line end, is believed by the next open: what
+    // no rebuild indexes is no line that it lacks.
+    std::string wheres = infoBlock();
+    for (const auto &name : {std::make_pair("c", ""), std::make_pair("d", "x\ry"), std::make_pair("f", "x")})
+        wheres += BinBuilder::dataset('u', 0, name.first, name.second, 1, "INTR", 1, one.s);
+    vrntest::writeFile(path, wheres);
+    {
+        DataFile rebuilt(path, false);
+        ASSERT_EQ(0, rebuilt.openResult());
+        ASSERT_EQ(0, rebuilt.flush());
+    }
+    IO_file stored{};
+    stored.stream = fopen(path.c_str(), "rb");
+    stored.offsetwidth = 20;
+    EXPECT_EQ(0, create_indextable(captureRoutine, &stored));
+    EXPECT_EQ(std::vector<std::string>{"f"}, whats(stored));
+    filerec_release(&stored);
 }
 
 TEST(Robustness, MalformedFilesGiveErrorCodes) {

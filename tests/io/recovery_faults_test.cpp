@@ -3,6 +3,7 @@
 // file cut inside a dataset still opens with every whole dataset; torn
 // writes (a new file's start, a deletion mark) never make a file unopenable.
 #include "file_fixture.h"
+#include "io_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -123,6 +124,47 @@ TEST(RetiredDatasets, ADeleteThatReachedTheFileIsNotUndoneByTheStoredIndexAfterA
     std::vector<int32_t> v;
     EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("a", "w", 1, v)) << "a deleted dataset is readable again";
     EXPECT_EQ(IO_OK, c.readInts("b", "w", 1, v));
+}
+
+TEST(RetiredDatasets, ASearchThatFindsNothingAfterARetirementReportsNoDamage) {
+    // A session retires the older copy of a, in a file that holds a deleted
+    // dataset too, then searches a name the file never held: nothing is
+    // reported and nothing but what the retirement owes the file is written
+    // (the index is not rebuilt from the datasets).
+    for (const char *format : {"u5", "F", "l"}) {
+        TempDir dir;
+        std::string sizes[2];
+        for (int search = 0; search < 2; ++search) {
+            const std::string name = dir.file("f" + std::to_string(search) + ".kwx");
+            {
+                Client c;
+                ASSERT_EQ(IO_OK, c.open(name));
+                ASSERT_EQ(IO_OK, iotest::setFormat(c, format));
+                for (const char *n : {"a", "b", "c"}) ASSERT_EQ(IO_OK, c.writeInts(n, "w", 1, {1}));
+                ASSERT_EQ(IO_OK, c.close());
+            }
+            {
+                Client c;
+                ASSERT_EQ(IO_OK, c.open(name));
+                ASSERT_EQ(IO_OK, iotest::setFormat(c, format));
+                ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {2}));
+                ASSERT_EQ(IO_OK, deleteName(c, "c", "w", 1));
+                ASSERT_EQ(IO_OK, c.close());
+            }
+            Client c;
+            ASSERT_EQ(IO_OK, c.open(name));
+            messages().clear();
+            EXPECT_EQ((std::vector<int32_t>{1}), c.whens("a", "w", 1));
+            if (search) {
+                Data found;
+                EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("zz", "w", 1, found)) << format;
+            }
+            ASSERT_EQ(IO_OK, c.close());
+            EXPECT_EQ("", messages()) << format;
+            sizes[search] = std::to_string(vrntest::readFile(name).size());
+        }
+        EXPECT_EQ(sizes[0], sizes[1]) << format << ": the search had the index rebuilt";
+    }
 }
 
 // Datasets a, b, c, ... (n of them) of the format given.
@@ -353,6 +395,36 @@ TEST(DamagedFiles, ADatasetWrittenAfterACutIsFoundByEveryLaterOpen) {
             EXPECT_EQ("", missing(r, cut.whole)) << cut.at;
         }
     }
+    // A big-endian binary dataset cut before the last byte of its trailing
+    // length, a zero (the length is a multiple of 256): whole with the zero
+    // that the next write leaves, it is found in the session that writes
+    // past it, and by every later one.
+    std::string be, bigName;
+    std::vector<int32_t> values;
+    for (size_t l = 1; l <= 4 && bigName.empty(); ++l) {
+        for (int n = 1; n <= 64 && bigName.empty(); ++n) {
+            kwxtest::BinBuilder items(true, 4);
+            values.assign(size_t(n), n);
+            for (int32_t v : values) items.i32(v);
+            be = kwxtest::BinBuilder::dataset('U', 0, std::string(l, 'B'), "w", 1, "INTR", n, items.s);
+            if ((be.size() - 11) % 256 == 0) bigName.assign(l, 'B');
+        }
+    }
+    ASSERT_FALSE(bigName.empty());
+    vrntest::writeFile(name, kwxtest::infoBlock() + be.substr(0, be.size() - 1));
+    for (int session = 0; session < 2; ++session) {
+        Client w;
+        ASSERT_EQ(IO_OK, w.open(name));
+        std::vector<int32_t> v;
+        EXPECT_EQ(IO_OK, w.readInts(bigName, "w", 1, v)) << session;
+        EXPECT_EQ(values, v) << session;
+        if (session == 0) {
+            ASSERT_EQ(IO_OK, iotest::writeLetter(w, 'z'));
+        }
+        EXPECT_EQ(IO_OK, w.readInts(bigName, "w", 1, v)) << session;
+        EXPECT_EQ("", missing(w, "z")) << session;
+        ASSERT_EQ(IO_OK, w.close());
+    }
 }
 
 TEST(DamagedFiles, AShortenedInfoBlockIsNeverWrittenAndEveryOpenRebuilds) {
@@ -484,6 +556,31 @@ TEST(DamagedFiles, AFileWhoseInfoBlockIsDamagedDoesNotGrowInSessionsThatWriteNoD
         ASSERT_EQ(IO_OK, c.open(name));
         EXPECT_EQ("abc", missing(c, "abcde")) << tail;
     }
+    // The datasets themselves end in damage (e's trailing length): the next
+    // write goes where the index that ends the file was, and no byte before
+    // it is written over.
+    const std::string damaged = dir.file("g.kwx");
+    writeLetters(damaged, 5);
+    std::pair<int64_t, int64_t> e;
+    {
+        Client r;
+        ASSERT_EQ(IO_OK, r.open(damaged));
+        e = placeOf(r, "e", "w", 1);
+    }
+    std::string bytes = vrntest::readFile(damaged);
+    bytes[33] = 'X';
+    bytes[size_t(e.first + 3 + 21 + e.second + 19)] ^= 1;
+    vrntest::writeFile(damaged, bytes);
+    const size_t index = storedIndexAt(bytes);
+    {
+        Client w;
+        ASSERT_EQ(IO_OK, w.open(damaged));
+        ASSERT_EQ(IO_OK, iotest::writeLetter(w, 'f'));
+        EXPECT_EQ(int64_t(index), placeOf(w, "f", "w", 1).first);
+        ASSERT_EQ(IO_OK, w.close());
+    }
+    EXPECT_EQ(bytes.substr(0, index), vrntest::readFile(damaged).substr(0, index));
+    iotest::expectKeptAfterOneMoreWrite(damaged, "abcdf", 'g');
 }
 
 TEST(DamagedFiles, AnInfoBlockWholeAtTheOtherWidthIsNotBelieved) {
@@ -535,6 +632,33 @@ TEST(DamagedFiles, AnInfoBlockWholeAtTheOtherWidthIsNotBelieved) {
         }
         EXPECT_EQ(bytes, vrntest::readFile(name)) << damage;
         iotest::expectKeptAfterOneMoreWrite(name, cut ? "" : "b", 'f');
+    }
+    // Binary datasets first, then the only text one, c, damaged in its
+    // trailing length, and no stored index ending the file: the width is
+    // shown by c's leading length line, found by stepping over a and b.
+    {
+        vrntest::writeFile(name, "");
+        Client w;
+        ASSERT_EQ(IO_OK, w.open(name));
+        for (char l : {'a', 'b', 'c', 'd'}) {
+            ASSERT_EQ(IO_OK, iotest::setFormat(w, l == 'c' ? "F" : "u"));
+            ASSERT_EQ(IO_OK, iotest::writeLetter(w, l));
+        }
+        const std::pair<int64_t, int64_t> c = placeOf(w, "c", "w", 1);
+        ASSERT_EQ(IO_OK, w.close());
+        std::string bytes = vrntest::readFile(name);
+        bytes[size_t(c.first + 3 + 21 + c.second + 19)] ^= 1;
+        bytes.resize(storedIndexAt(bytes));
+        bytes.erase(6, 10);
+        vrntest::writeFile(name, bytes);
+        {
+            Client r;
+            ASSERT_EQ(IO_OK, r.open(name));
+            EXPECT_EQ("", missing(r, "abd")) << messages();
+            ASSERT_EQ(IO_OK, r.close());
+        }
+        EXPECT_EQ(bytes, vrntest::readFile(name));
+        iotest::expectKeptAfterOneMoreWrite(name, "abd", 'f');
     }
 }
 

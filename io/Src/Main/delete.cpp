@@ -3,8 +3,13 @@
 // deletion mark that keeps its byte order and length-field size, so that
 // searches, copies and index rebuilds step over it.
 #include "io_files.h"
+#include "vrn_platform.h"
+
+#include <stdio_ext.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
@@ -96,22 +101,49 @@ bool sameName(char letter, const char *read, const char *line, size_t n) {
     return lr == ll && memcmp(read, line, lr) == 0;
 }
 
-// Whether the bytes at the location start the dataset that the index line
-// names: its start block and a header of that WHAT, WHERE and WHEN.
-bool holdsNamedDataset(FILE *stream, const IO_location &loc) {
-    if (kwxSeek64(stream, loc.location, 0) != 0) return false;
+// Whether the stream, standing at the start of a dataset, holds the dataset
+// that the index line names: its start block and a header of that WHAT,
+// WHERE and WHEN. *whole tells whether the start block and header could be
+// read at all.
+bool startsNamedDataset(FILE *stream, const IO_location &loc, bool *whole = nullptr) {
     IO_file rec;
     memset(&rec, 0, sizeof rec);
     rec.stream = stream;
     char format[3];
+    if (whole) *whole = false;
     if (read_located_dataset_start(quietRoutine, format, &rec) != IO_OK) return false;
     char what[IO_WHAT_SIZE], where[IO_WHERE_SIZE], datatype[IO_DATATYPE_SIZE];
     char attributes[IO_MAXATTRIB * IO_ATTRIB_LEN];
     int32_t when = 0, numattrb = 0, number = 0, blockfactor = 0;
     IO_header h = {what, where, &when, &numattrb, attributes, &number, datatype, &blockfactor};
     if (read_header(quietRoutine, format, stream, &h) != IO_OK) return false;
+    if (whole) *whole = true;
     return kwxHeaderNamesLine(format[0], what, where, when, &loc) != 0;
 }
+
+// The same, read from the first bytes at the location taken with one
+// positioned read: the stream and its buffer are left alone (a stream of
+// the C runtime drops its buffer at every seek). False when those bytes do
+// not hold the whole start and header (the file itself is read then).
+bool startReadAtOnce(FILE *stream, const IO_location &loc, bool &holds) {
+    const int fd = vrnPlatform_streamFd(stream);
+    // Bytes the stream holds for the file go there first.
+    if (fd < 0 || loc.location < 0 || (__fpending(stream) > 0 && fflush(stream) != 0)) return false;
+    char bytes[4096];
+    ssize_t got;
+    do {
+        got = pread(fd, bytes, sizeof bytes, loc.location);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return false;
+    FILE *start = fmemopen(bytes, static_cast<size_t>(got), "rb");
+    if (!start) return false;
+    bool whole = false;
+    holds = startsNamedDataset(start, loc, &whole);
+    fclose(start);
+    // A start cut by the end of the bytes read is read from the file.
+    return whole || static_cast<size_t>(got) < sizeof bytes;
+}
+
 
 // Binary search of lines first..last, sorted by the part of each line that
 // partOf picks, for the line whose part is exactly key; lineAt(i) gives
@@ -144,10 +176,12 @@ extern "C" int kwxHeaderNamesLine(char letter, const char *what, const char *whe
 
 extern "C" int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc) {
     if (!stream || !loc) return 0;
+    bool holds = false;
+    if (startReadAtOnce(stream, *loc, holds)) return holds ? 1 : 0;
     // The stream is left where it stood: a search may come between the
     // pieces of a dataset that a caller writes request by request.
     int64_t here = kwxTell64(stream);
-    bool holds = holdsNamedDataset(stream, *loc);
+    holds = kwxSeek64(stream, loc->location, 0) == 0 && startsNamedDataset(stream, *loc);
     if (here >= 0) kwxSeek64(stream, here, 0);
     return holds ? 1 : 0;
 }

@@ -450,8 +450,22 @@ bool lineName(const char *line, std::string_view &what, std::string_view &where,
     return true;
 }
 
+// The locations of the datasets this record retired and whose deletion
+// marks it still owes the file, in order: their lines are 'N' while the file
+// holds them live, and a rebuild lists them live.
+std::vector<int64_t> owedMarks(const IO_file *r) {
+    std::vector<int64_t> places;
+    const RecordDebts *d = debtsOf(r, false);
+    if (!d || d->retired.empty()) return places;
+    places.reserve(d->retired.size());
+    for (const IO_location &loc : d->retired) places.push_back(loc.location);
+    std::sort(places.begin(), places.end());
+    return places;
+}
+
 // Whether every line of the table names the dataset at its location as
-// that dataset's header does (live lines a live one), found by reading the
+// that dataset's header does (live lines a live one; a retired line a
+// deleted one, or one whose mark this record owes), found by reading the
 // start of each dataset alone: much less than a rebuild reads. A file that
 // does not pass is compared with a rebuild.
 bool linesNameTheirDatasets(const IO_file *r) {
@@ -460,11 +474,13 @@ bool linesNameTheirDatasets(const IO_file *r) {
     const int width = r->offsetwidth ? r->offsetwidth : 20;
     // The datasets in the order of the file, read through one large buffer.
     std::vector<std::pair<int64_t, int>> order;
+    std::vector<int64_t> owed;
     const size_t bufferSize = 1 << 20;
     std::unique_ptr<char[]> buffer;
     try {
         kwxIoCountAllocation();
         order.reserve(static_cast<size_t>(r->nlines));
+        owed = owedMarks(r);
         buffer.reset(new char[bufferSize]);
     } catch (const std::bad_alloc &) {
         return false;
@@ -501,9 +517,10 @@ bool linesNameTheirDatasets(const IO_file *r) {
             if (line[0] == 'N' && !live) continue;   // a retired dataset, marked deleted
             return false;
         }
+        if (what != lineWhat || where != lineWhere || when != lineWhen) return false;
         // A retired line's dataset is marked deleted before an index that
-        // lists it is stored.
-        if (line[0] == 'N' || what != lineWhat || where != lineWhere || when != lineWhen) return false;
+        // lists it is stored; this record's own retirements are marked later.
+        if (line[0] == 'N' && !std::binary_search(owed.begin(), owed.end(), at)) return false;
     }
     return true;
 }
@@ -513,21 +530,19 @@ bool linesNameTheirDatasets(const IO_file *r) {
 namespace {
 
 // The lines this record retired in this session (the marks it owes the
-// file) are retired in a table that took the place of the one they were
-// retired in: the rebuilt table lists those datasets as live.
-void retireAgain(IO_file *r) {
-    RecordDebts *d = debtsOf(r, false);
-    if (!d || d->retired.empty()) return;
+// file) are retired in a rebuilt table, which lists those datasets as live:
+// in table, a rebuild made for the record r.
+void retireAgain(const IO_file *r, IO_file *table) {
     std::vector<int64_t> places;
     try {
         kwxIoCountAllocation();
-        for (const IO_location &loc : d->retired) places.push_back(loc.location);
+        places = owedMarks(r);
     } catch (const std::bad_alloc &) {
         return;   // they are retired again by the next search of their names
     }
-    std::sort(places.begin(), places.end());
-    for (int i = 0; i < r->nlines; ++i) {
-        char *line = IO_INDEX_LINE(r->indextable, i);
+    if (places.empty()) return;
+    for (int i = 0; i < table->nlines; ++i) {
+        char *line = IO_INDEX_LINE(table->indextable, i);
         if (line[0] == 'Y' && std::binary_search(places.begin(), places.end(), lineLocation(line))) line[0] = 'N';
     }
 }
@@ -546,6 +561,8 @@ int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
     int rc = kwxIndexRebuildHeld(quietRoutine, &scratch, r);
     bool same = true;
     if (rc == 0) {
+        // What the table retired this session is compared as retired.
+        retireAgain(r, &scratch);
         try {
             kwxIoCountAllocation();
             same = liveLines(r->indextable, r->nlines) == liveLines(scratch.indextable, scratch.nlines);
@@ -564,7 +581,6 @@ int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
         r->sortedhead = 0;
         r->indexdirty = 1;
         kwxIndexDropViews(r);
-        retireAgain(r);
         if (RecordDebts *d = debtsOf(r, false)) d->located.clear();
         *changed = 1;
     }
