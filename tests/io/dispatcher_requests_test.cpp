@@ -13,6 +13,13 @@ using vrntest::TempDir;
 TEST(DispatcherRequests, DatasetBuiltPieceByPieceReadsBackLikeAWrittenOne) {
     TempDir dir;
     Client c;
+    // Older copies for a search between the pieces to retire, and a dataset
+    // for a delete there.
+    ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
+    ASSERT_EQ(IO_OK, c.writeInts("old", "wise", 0, {1}));
+    ASSERT_EQ(IO_OK, c.writeInts("old", "wise", 0, {2}));
+    ASSERT_EQ(IO_OK, c.writeInts("gone", "wise", 0, {5}));
+    ASSERT_EQ(IO_OK, c.close());
     ASSERT_EQ(IO_OK, c.open(dir.file("f.kwx")));
     Header h("piece", "wise", 3);
     snprintf(h.datatype, sizeof h.datatype, "INTR");
@@ -24,7 +31,14 @@ TEST(DispatcherRequests, DatasetBuiltPieceByPieceReadsBackLikeAWrittenOne) {
     Data values;
     values.setInts({7, 8, 9});
     ASSERT_EQ(IO_OK, c.request(IO_WRITE_DATATAG, h, values));
+    // A search that marks an older copy deleted, and a delete, leave the
+    // pieces where they go on.
+    Data found;
+    ASSERT_EQ(IO_OK, c.locate("old", "wise", 0, found));
     ASSERT_EQ(IO_OK, c.request(IO_WRITE_DATA, h, values));
+    Header gone("gone", "wise", 0);
+    Data none;
+    ASSERT_EQ(IO_OK, c.request(IO_DELETE_DS, gone, none));
     ASSERT_EQ(IO_OK, c.request(IO_WRITE_ENDTAG, h, values));
     Data pos;
     offsetsOf(pos, {0, 0});
@@ -50,6 +64,9 @@ TEST(DispatcherRequests, DatasetBuiltPieceByPieceReadsBackLikeAWrittenOne) {
     EXPECT_EQ((std::vector<int32_t>{7, 8, 9}), v);
     ASSERT_EQ(IO_OK, c.readInts("after", "wise", 0, v));
     EXPECT_EQ((std::vector<int32_t>{1}), v);
+    ASSERT_EQ(IO_OK, c.readInts("old", "wise", 0, v));
+    EXPECT_EQ((std::vector<int32_t>{2}), v);
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.readInts("gone", "wise", 0, v));
 }
 
 TEST(DispatcherRequests, PiecewiseWritesTakeTheWriteLockAndKeepTheFileReadable) {

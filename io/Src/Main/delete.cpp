@@ -62,10 +62,22 @@ int readFormatAt(IO_error_routine routine, FILE *stream, int64_t location, char 
     return IO_OK;
 }
 
-}  // namespace
+// Runs a step that moves the stream, then puts the stream back where it
+// stood: a search that retires an older copy, or a delete, may come between
+// the pieces of a dataset that a caller writes request by request, and
+// those pieces go on where they were. A stream that cannot go back fails
+// the step.
+template <class Step>
+int keepingPosition(FILE *stream, Step step) {
+    const int64_t here = kwxTell64(stream);
+    int rc = step();
+    if (here >= 0 && kwxSeek64(stream, here, 0) != 0 && rc == IO_OK) rc = IO_ERR_SEEK;
+    return rc;
+}
 
-extern "C" int delete_process_sub(IO_error_routine routine, FILE *stream, int64_t location) {
-    if (!stream) return IO_ERR_NOFILE;
+// Writes the deletion mark over the format bytes of the dataset at
+// location (a dataset already marked is left as it is).
+int markDeleted(IO_error_routine routine, FILE *stream, int64_t location) {
     char format[3];
     if (int rc = readFormatAt(routine, stream, location, format)) return rc;
     char c = format[0];
@@ -85,6 +97,13 @@ extern "C" int delete_process_sub(IO_error_routine routine, FILE *stream, int64_
         return IO_ERR_WRITE;
     }
     return IO_OK;
+}
+
+}  // namespace
+
+extern "C" int delete_process_sub(IO_error_routine routine, FILE *stream, int64_t location) {
+    if (!stream) return IO_ERR_NOFILE;
+    return keepingPosition(stream, [&]() -> int { return markDeleted(routine, stream, location); });
 }
 
 namespace {
@@ -189,19 +208,21 @@ extern "C" int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc) {
 extern "C" int delete_process_named(IO_error_routine routine, FILE *stream,
                                     const IO_location *loc) {
     if (!stream || !loc) return IO_ERR_NOFILE;
-    char format[3];
-    if (int rc = readFormatAt(routine, stream, loc->location, format)) return rc;
-    // Only a live dataset of the line's own name gets the mark: a damaged
-    // index line must never have it written over another dataset, or into
-    // the middle of one. Its line is retired either way.
-    if (iofmt_is_live(format[0]) && !kwxHoldsNamedDataset(stream, loc)) {
-        kwxIoError(routine,
-                   "delete_process_sub: the dataset at %" PRId64
-                   " is not %s:%s:%d, its index line is wrong; the file is left unchanged\n",
-                   loc->location, loc->what, loc->where, loc->when);
-        return IO_OK;
-    }
-    return delete_process_sub(routine, stream, loc->location);
+    return keepingPosition(stream, [&]() -> int {
+        char format[3];
+        if (int rc = readFormatAt(routine, stream, loc->location, format)) return rc;
+        // Only a live dataset of the line's own name gets the mark: a damaged
+        // index line must never have it written over another dataset, or into
+        // the middle of one. Its line is retired either way.
+        if (iofmt_is_live(format[0]) && !kwxHoldsNamedDataset(stream, loc)) {
+            kwxIoError(routine,
+                       "delete_process_sub: the dataset at %" PRId64
+                       " is not %s:%s:%d, its index line is wrong; the file is left unchanged\n",
+                       loc->location, loc->what, loc->where, loc->when);
+            return IO_OK;
+        }
+        return markDeleted(routine, stream, loc->location);
+    });
 }
 
 // Retires the line and marks its dataset. A line whose location does not
@@ -220,11 +241,13 @@ extern "C" int delete_process(IO_error_routine routine, char *line, char openmod
         line[0] = 'N';
         return IO_OK;
     }
-    char format[3];
-    if ((rc = readFormatAt(routine, stream, loc.location, format))) return rc;
-    if (iofmt_is_live(format[0]) && !kwxHoldsNamedDataset(stream, &loc)) return KWX_LINE_WRONG;
-    line[0] = 'N';
-    return delete_process_sub(routine, stream, loc.location);
+    return keepingPosition(stream, [&]() -> int {
+        char format[3];
+        if (int read = readFormatAt(routine, stream, loc.location, format)) return read;
+        if (iofmt_is_live(format[0]) && !kwxHoldsNamedDataset(stream, &loc)) return KWX_LINE_WRONG;
+        line[0] = 'N';
+        return markDeleted(routine, stream, loc.location);
+    });
 }
 
 // Binary search of the WHAT-sorted table for the line whose text after its

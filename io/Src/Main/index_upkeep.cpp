@@ -294,13 +294,12 @@ extern "C" int kwxIndexRetired(IO_error_routine routine, IO_file *r, const IO_lo
 extern "C" int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *r) {
     RecordDebts *d = debtsOf(r, false);
     if (!d || d->retired.empty() || !isWriter(r)) return 0;
-    int64_t here = kwxTell64(r->stream);
+    // Each mark leaves the stream where it stood.
     int rc = 0;
     while (!d->retired.empty() && rc == 0) {
         rc = delete_process_named(routine, r->stream, &d->retired.back());
         if (rc == 0) d->retired.pop_back();
     }
-    if (here >= 0 && kwxSeek64(r->stream, here, 0) != 0 && rc == 0) rc = IO_ERR_SEEK;
     return rc;
 }
 
