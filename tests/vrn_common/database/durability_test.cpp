@@ -650,3 +650,37 @@ TEST_F(CutFixture, AnEditRefusedUntilAnotherHolderClosesIsStoredWholeOrNotAtAll)
         }
     }
 }
+
+// An undo or redo out of an edit whose writes were refused: the edit is
+// dropped as its close would drop it, memory shows the stored state again,
+// and once the other holder has gone the next edit is stored.
+TEST_F(CutFixture, AnUndoOrRedoOutOfARefusedEditShowsTheStoredStateAndEditingGoesOn) {
+    std::string a = closeStates(2);
+    std::string q = uuidText(&make(9, "q")->header);
+    ASSERT_EQ(vrnStateManager_closeState(m), 3);
+    for (int redo = 0; redo < 2; ++redo) {
+        SCOPED_TRACE(redo ? "redo" : "undo");
+        reopen(-1);
+        Database* other = Database_new(name.c_str());
+        ASSERT_NE(other, nullptr);
+        commontest::takeErrors();
+        vrnObject_delete(&find(q)->header);
+        ASSERT_EQ(find(q), nullptr);
+        Database_delete(other);
+        EXPECT_EQ(vrnStateManager_changeState(m, 1, redo ? 1 : -1), redo ? 0 : 1);
+        auto errors = commontest::takeErrors();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_WRITE_DATASET);
+        EXPECT_EQ(m->current, 3 + redo);
+        EXPECT_EQ(m->last, 3 + redo);
+        ASSERT_NE(find(q), nullptr);
+        find(a)->value = 10 + redo;
+        vrnObject_markModified(&find(a)->header);
+        EXPECT_EQ(vrnStateManager_closeState(m), 4 + redo);
+        EXPECT_TRUE(commontest::takeErrors().empty());
+    }
+    reopen(-1);
+    EXPECT_EQ(m->current, 5);
+    EXPECT_EQ(value(a), 11);
+    ASSERT_NE(find(q), nullptr);
+}

@@ -790,6 +790,17 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
     static vrnDebugPreamble debug;
     debug.enter("vrnStateManager_changeState", "Make a change of state in the VRN database.");
     vrnStateManager_flushCache(m);
+    // An open state for which a write failed is dropped first, as its close
+    // would drop it (saying so): memory goes back to the stored state, and
+    // the change is made from there. A redo out of an open state, which
+    // finds nothing to redo, stays refused.
+    if (!m->quiet && m->current < 0 && failing(m)) {
+        const int64_t open = -static_cast<int64_t>(m->current);
+        const int64_t target = relative ? open + n : static_cast<int64_t>(n);
+        vrnStateManager_closeState(m);
+        if (target >= open) return 0;
+        return vrnStateManager_changeState(m, 0, static_cast<int>(target));
+    }
     // Worked out in 64 bits: a target beyond the stored bounds is refused,
     // whatever the numbers asked for.
     int64_t delta = relative ? static_cast<int64_t>(n) : static_cast<int64_t>(n) - abs(m->current);
