@@ -684,3 +684,31 @@ TEST_F(CutFixture, AnUndoOrRedoOutOfARefusedEditShowsTheStoredStateAndEditingGoe
     EXPECT_EQ(value(a), 11);
     ASSERT_NE(find(q), nullptr);
 }
+
+// A close that reduces the model to its current state while every state
+// is undone keeps the states: there is no state to keep.
+TEST_F(CutFixture, ACloseKeepingOnlyTheCurrentStateWithEveryStateUndoneKeepsTheStates) {
+    std::string a = closeStates(3);
+    ASSERT_EQ(vrnStateManager_changeState(m, 0, 0), 1);
+    commontest::takeErrors();
+    vrnStateManager_closeDatabase(m, 1);
+    auto errors = commontest::takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_COMPACT_DATABASE);
+    EXPECT_NE(errors[0].message.find("every state is undone"), std::string::npos);
+    vrnStateManager_delete(m);
+    m = vrnStateManager_new();
+    vrnStateManager_setGlobal(m);
+    Database* db = Database_new(name.c_str());
+    ASSERT_NE(db, nullptr);
+    int current = -1, last = -1, stored = -1;
+    EXPECT_TRUE(Database_getInteger(db, 0, nullptr, "State - current", &current));
+    EXPECT_TRUE(Database_getInteger(db, 0, nullptr, "State - last", &last));
+    vrnUUID* uuid = vrnUUID_newFromBase64(a.c_str());
+    EXPECT_TRUE(Database_getInteger(db, 3, uuid, "value", &stored));
+    vrnUUID_delete(uuid);
+    Database_delete(db);
+    EXPECT_EQ(current, 0);
+    EXPECT_EQ(last, 3);
+    EXPECT_EQ(stored, 3);
+}

@@ -1101,6 +1101,19 @@ int vrnStateManager_purge(vrnStateManager* m, int mode) {
     if (mode != 1) return Database_compact(m->database);
     // The file becomes the current state alone, as state 1 with nothing to
     // undo or redo, built in a copy that replaces the file in one rename.
+    // With every state undone there is no state to keep: the file stays
+    // as it is, its states with it.
+    if (m->current == 0) {
+        vrnError* e = vrnError_new(VRN_U_UNABLE_TO_COMPACT_DATABASE, "vrnStateManager_purge", kSource, __LINE__);
+        vrnError_addMessage(e,
+                            "The VRN database\n\n%s\n\ncan not be reduced to its current state: every "
+                            "state is undone, so none would be kept.\nIts states are kept as they are.\n",
+                            Database_getFileName(m->database));
+        vrnError_publish(e);
+        return 0;
+    }
+    // The file becomes the current state alone, as state 1 with nothing to
+    // undo or redo, built in a copy that replaces the file in one rename.
     static const char* const counters[] = {"State - current", "State - last", "State - first"};
     static const int values[] = {1, 1, 0};
     return Database_keepOneState(m->database, abs(m->current), "__DELETED__", 3, counters, values);
@@ -1129,7 +1142,7 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
                             Database_getFileName(m->database));
         vrnError_publish(e);
     }
-    if (mode == 1) {
+    if (mode == 1 && purged) {
         m->first = 0;
         m->current = 1;
         m->last = 1;
