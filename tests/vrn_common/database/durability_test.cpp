@@ -712,3 +712,40 @@ TEST_F(CutFixture, ACloseKeepingOnlyTheCurrentStateWithEveryStateUndoneKeepsTheS
     EXPECT_EQ(last, 3);
     EXPECT_EQ(stored, 3);
 }
+
+// Another process takes the model for writing in the moment between the
+// compacted copy taking its name and the closing handle opening it again:
+// the compaction is done, and the close says nothing else.
+TEST_F(CutFixture, ACompactionWhoseCopyTookTheNameIsNotReportedFailed) {
+    std::string a = closeStates(3);
+    static std::string model;
+    static int step;
+    static Database* late;
+    model = name;
+    step = 0;
+    late = nullptr;
+    // The closing handle gives its lock up (the lock file removed, then its
+    // mutex), and takes the mutex again to open the copy.
+    vrnPlatform_setFileChangeHook([](const char* path) {
+        if (step == 0 && model + ".lck" == path) step = 1;
+        else if (step == 1 && model + ".lck.lck" == path) step = 2;
+        else if (step == 2 && model + ".lck.lck" == path) {
+            step = 3;
+            late = Database_new(model.c_str());
+            if (late && !Database_lockForWriting(late)) step = 4;
+        }
+    });
+    commontest::takeErrors();
+    EXPECT_EQ(vrnStateManager_closeDatabase(m, 1), 1);
+    vrnPlatform_setFileChangeHook(nullptr);
+    EXPECT_EQ(step, 3);
+    ASSERT_NE(late, nullptr);
+    for (const auto& e : commontest::takeErrors())
+        EXPECT_EQ(e.message.find("Unable to compact"), std::string::npos) << e.message;
+    Database_delete(late);
+    vrnStateManager_delete(m);
+    open();
+    EXPECT_EQ(m->current, 1);
+    EXPECT_EQ(m->last, 1);
+    EXPECT_EQ(value(a), 3);
+}

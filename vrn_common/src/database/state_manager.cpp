@@ -1099,8 +1099,6 @@ int vrnStateManager_purge(vrnStateManager* m, int mode) {
     if (!m->database) return 0;
     if (mode == -1) return 1;
     if (mode != 1) return Database_compact(m->database);
-    // The file becomes the current state alone, as state 1 with nothing to
-    // undo or redo, built in a copy that replaces the file in one rename.
     // With every state undone there is no state to keep: the file stays
     // as it is, its states with it.
     if (m->current == 0) {
@@ -1149,9 +1147,12 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     }
     // Every live object goes through its destroy routine, as an undo to
     // state 0 would take them. A file reduced to one state holds nothing
-    // else for that undo to find, so the objects go directly.
+    // else for that undo to find, nor does one compacted that another
+    // process opened before this one could open it again, so the objects
+    // go directly.
     int result = 1;
-    if (mode == 1 && purged) {
+    const DefFile* file = m->database->file;
+    if ((mode == 1 && purged) || !file || !(file->openFlags & DEFFILE_PRIMARY_OPEN)) {
         m->current = 0;
     } else {
         m->quiet = 1;
