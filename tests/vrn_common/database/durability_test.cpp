@@ -664,7 +664,7 @@ TEST_F(CutFixture, AnUndoOrRedoOutOfARefusedEditShowsTheStoredStateAndEditingGoe
         Database* other = Database_new(name.c_str());
         ASSERT_NE(other, nullptr);
         commontest::takeErrors();
-        vrnObject_delete(&find(q)->header);
+        modeltest::blobDestroy(&find(q)->header);
         ASSERT_EQ(find(q), nullptr);
         Database_delete(other);
         EXPECT_EQ(vrnStateManager_changeState(m, 1, redo ? 1 : -1), redo ? 0 : 1);
