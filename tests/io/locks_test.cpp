@@ -169,23 +169,31 @@ TEST(LockFiles, StaleMutexOfADeadProcessIsWaitedOutAndTakenOver) {
 }
 
 TEST(LockFiles, WithoutRoomForALockFileReadersGoOnAndWritersAreRefusedNamingTheLimit) {
-    // "<name>.lck" of a 252-byte name is over the file-name limit.
-    TempDir dir;
-    std::string name = dir.file(std::string(252, 'n'));
-    writeFile(name, "text\n");
-    IO_file a = freshRecord();
-    ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "d"));
-    EXPECT_EQ(0, a.locklevel);
-    EXPECT_EQ('w', a.openmode);
-    for (int explicitLock = 0; explicitLock < 2; ++explicitLock) {
-        messages().clear();
-        EXPECT_EQ(IO_ERR_LOCKED, explicitLock ? iif_set_lock(&a, 1) : setfilebusyflag(catchMessage, &a));
-        EXPECT_NE(std::string::npos, messages().find("is 256 bytes long, over the limit of 255 bytes "
-                                                     "for a file name"))
-            << messages();
+    // The lock mutex "<name>.lck.lck" of a 248-byte name, and the lock file
+    // too of a 252-byte one, are over the file-name limit.
+    for (size_t length : {248, 252}) {
+        SCOPED_TRACE(length);
+        TempDir dir;
+        std::string name = dir.file(std::string(length, 'n'));
+        writeFile(name, "text\n");
+        IO_file a = freshRecord();
+        ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "d"));
+        EXPECT_EQ(0, a.locklevel);
+        EXPECT_EQ('w', a.openmode);
+        EXPECT_FALSE(exists(name + ".lck"));
+        for (int explicitLock = 0; explicitLock < 2; ++explicitLock) {
+            messages().clear();
+            EXPECT_EQ(IO_ERR_LOCKED, explicitLock ? iif_set_lock(&a, 1) : setfilebusyflag(catchMessage, &a));
+            EXPECT_NE(std::string::npos,
+                      messages().find("is " + std::to_string(length + 8) +
+                                      " bytes long, over the limit of 255 bytes for a file name.  Give "
+                                      "the file a name of at most 247 bytes."))
+                << messages();
+        }
+        EXPECT_EQ(IO_OK, iif_close_text(&a));
+        EXPECT_EQ("text\n", vrntest::readFile(name));
+        EXPECT_FALSE(exists(name + ".lck"));
     }
-    EXPECT_EQ(IO_OK, iif_close_text(&a));
-    EXPECT_EQ("text\n", vrntest::readFile(name));
 }
 
 TEST(LockFiles, UnreadableLockFileIsReportedAndNothingIsOpened) {

@@ -38,8 +38,9 @@ void releaseMutex() {
 // Takes the mutex of a lock file. Without permission to create it, the lock
 // goes on without. A mutex that outlives the whole wait was left behind by a
 // process that died holding it: it is taken over, so that later locks do not
-// wait again.
-void takeMutex(const std::string &lockName) {
+// wait again. False when the mutex's name is too long to be made: then no
+// change of the lock file can be kept from another process's.
+bool takeMutex(const std::string &lockName) {
     releaseMutex();
     std::string name = lockName + ".lck";
     for (int attempt = 0;; ++attempt) {
@@ -47,9 +48,10 @@ void takeMutex(const std::string &lockName) {
         if (fd >= 0) {
             close(fd);
             g_mutexName = name;
-            return;
+            return true;
         }
-        if (errno != EEXIST) return;
+        if (errno == ENAMETOOLONG) return false;
+        if (errno != EEXIST) return true;
         if (attempt >= g_waitTries) {
             kwxIoTrace("iif_set_lock: lock mutex %s is stale, taking it over", name.c_str());
             vrnPlatform_unlink(name.c_str());
@@ -58,15 +60,16 @@ void takeMutex(const std::string &lockName) {
                 close(fd);
                 g_mutexName = name;
             }
-            return;
+            return true;
         }
         vrnPlatform_sleepMilliseconds(g_waitStepMs);
     }
 }
 
 struct MutexHold {
-    explicit MutexHold(const std::string &lockName) { takeMutex(lockName); }
+    explicit MutexHold(const std::string &lockName) : nameTooLong(!takeMutex(lockName)) {}
     ~MutexHold() { releaseMutex(); }
+    const bool nameTooLong;
     MutexHold(const MutexHold &) = delete;
     MutexHold &operator=(const MutexHold &) = delete;
 };
@@ -115,30 +118,32 @@ LockWrite writeLockFile(const std::string &lockName, int value) {
 
 std::string lockNameOf(const IO_file *record) { return std::string(record->filename) + ".lck"; }
 
-// A lock file that could not be made because its name is too long: the
-// write lock is refused, naming the limit, since going on without one would
-// let two writers in at once. (Readers go on without a lock file, as for
-// any other reason that one cannot be made.)
+// A lock file, or the mutex that guards it, that could not be made because
+// its name is too long: the write lock is refused, naming the limit, since
+// going on without one would let two writers in at once. (Readers go on
+// without a lock file, as for any other reason that one cannot be made.)
+// The limit named leaves room for the mutex, "<name>.lck.lck".
 bool refusedForItsName(IO_error_routine routine, bool report, const char *caller,
-                       const std::string &lockName, const char *dataName) {
+                       const std::string &fileName, const char *dataName) {
     if (errno != ENAMETOOLONG) return false;
     if (!report) return true;
-    size_t slash = lockName.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : lockName.substr(0, slash + 1);
-    size_t length = lockName.size() - (slash == std::string::npos ? 0 : slash + 1);
+    size_t slash = fileName.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : fileName.substr(0, slash + 1);
+    size_t length = fileName.size() - (slash == std::string::npos ? 0 : slash + 1);
     long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
     if (limit <= 0) limit = NAME_MAX;
+    const char *what = fileName.size() > strlen(dataName) + 4 ? "lock mutex" : "lock file";
     if ((long)length > limit)
         kwxIoError(routine,
-                   "%s: file %s cannot be locked for writing: the name of its lock file %s is %zu "
+                   "%s: file %s cannot be locked for writing: the name of its %s %s is %zu "
                    "bytes long, over the limit of %ld bytes for a file name.  Give the file a name "
                    "of at most %ld bytes.\n",
-                   caller, dataName, lockName.c_str(), length, limit, limit - 4);
+                   caller, dataName, what, fileName.c_str(), length, limit, limit - 8);
     else
         kwxIoError(routine,
-                   "%s: file %s cannot be locked for writing: the path of its lock file %s is "
+                   "%s: file %s cannot be locked for writing: the path of its %s %s is "
                    "%zu bytes long, over the limit of %d bytes for a path.\n",
-                   caller, dataName, lockName.c_str(), lockName.size(), PATH_MAX);
+                   caller, dataName, what, fileName.c_str(), fileName.size(), PATH_MAX);
     return true;
 }
 
@@ -177,6 +182,22 @@ extern "C" int iif_set_lock(IO_file *record, int level) {
     }
 
     MutexHold mutex(lockName);
+    if (mutex.nameTooLong) {
+        // No lock file is kept for such a name: a writer is refused, a
+        // reader goes on without one (and so has none to give back).
+        if (level > 0) {
+            errno = ENAMETOOLONG;
+            refusedForItsName(routine, true, "iif_set_lock", lockName + ".lck", dataName.c_str());
+            return IO_ERR_LOCKED;
+        }
+        if (level == 0)
+            kwxIoTrace("warning: unable to lock file %s for reading, continuing anyway", dataName.c_str());
+        else {
+            record->openmode = 0;
+            record->locklevel = 0;
+        }
+        return IO_OK;
+    }
     int value = 0;
     LockRead state = readLockFile(lockName, value);
     if (state == LockRead::Bad) {
@@ -276,6 +297,11 @@ int takeWriteLock(IO_error_routine routine, IO_file *record, bool quiet) {
     if (record->locklevel < 0) return IO_OK;
     std::string lockName = lockNameOf(record);
     MutexHold mutex(lockName);
+    if (mutex.nameTooLong) {
+        errno = ENAMETOOLONG;
+        refusedForItsName(routine, !quiet, "setfilebusyflag", lockName + ".lck", record->filename);
+        return IO_ERR_LOCKED;
+    }
     int value = 0;
     LockRead state = readLockFile(lockName, value);
     if (state == LockRead::Bad) {

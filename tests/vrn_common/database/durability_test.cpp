@@ -650,3 +650,102 @@ TEST_F(CutFixture, AnEditRefusedUntilAnotherHolderClosesIsStoredWholeOrNotAtAll)
         }
     }
 }
+
+// An undo or redo out of an edit whose writes were refused: the edit is
+// dropped as its close would drop it, memory shows the stored state again,
+// and once the other holder has gone the next edit is stored.
+TEST_F(CutFixture, AnUndoOrRedoOutOfARefusedEditShowsTheStoredStateAndEditingGoesOn) {
+    std::string a = closeStates(2);
+    std::string q = uuidText(&make(9, "q")->header);
+    ASSERT_EQ(vrnStateManager_closeState(m), 3);
+    for (int redo = 0; redo < 2; ++redo) {
+        SCOPED_TRACE(redo ? "redo" : "undo");
+        reopen(-1);
+        Database* other = Database_new(name.c_str());
+        ASSERT_NE(other, nullptr);
+        commontest::takeErrors();
+        modeltest::blobDestroy(&find(q)->header);
+        ASSERT_EQ(find(q), nullptr);
+        Database_delete(other);
+        EXPECT_EQ(vrnStateManager_changeState(m, 1, redo ? 1 : -1), redo ? 0 : 1);
+        auto errors = commontest::takeErrors();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_WRITE_DATASET);
+        EXPECT_EQ(m->current, 3 + redo);
+        EXPECT_EQ(m->last, 3 + redo);
+        ASSERT_NE(find(q), nullptr);
+        find(a)->value = 10 + redo;
+        vrnObject_markModified(&find(a)->header);
+        EXPECT_EQ(vrnStateManager_closeState(m), 4 + redo);
+        EXPECT_TRUE(commontest::takeErrors().empty());
+    }
+    reopen(-1);
+    EXPECT_EQ(m->current, 5);
+    EXPECT_EQ(value(a), 11);
+    ASSERT_NE(find(q), nullptr);
+}
+
+// A close that reduces the model to its current state while every state
+// is undone keeps the states: there is no state to keep.
+TEST_F(CutFixture, ACloseKeepingOnlyTheCurrentStateWithEveryStateUndoneKeepsTheStates) {
+    std::string a = closeStates(3);
+    ASSERT_EQ(vrnStateManager_changeState(m, 0, 0), 1);
+    commontest::takeErrors();
+    vrnStateManager_closeDatabase(m, 1);
+    auto errors = commontest::takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_COMPACT_DATABASE);
+    EXPECT_NE(errors[0].message.find("every state is undone"), std::string::npos);
+    vrnStateManager_delete(m);
+    m = vrnStateManager_new();
+    vrnStateManager_setGlobal(m);
+    Database* db = Database_new(name.c_str());
+    ASSERT_NE(db, nullptr);
+    int current = -1, last = -1, stored = -1;
+    EXPECT_TRUE(Database_getInteger(db, 0, nullptr, "State - current", &current));
+    EXPECT_TRUE(Database_getInteger(db, 0, nullptr, "State - last", &last));
+    vrnUUID* uuid = vrnUUID_newFromBase64(a.c_str());
+    EXPECT_TRUE(Database_getInteger(db, 3, uuid, "value", &stored));
+    vrnUUID_delete(uuid);
+    Database_delete(db);
+    EXPECT_EQ(current, 0);
+    EXPECT_EQ(last, 3);
+    EXPECT_EQ(stored, 3);
+}
+
+// Another process takes the model for writing in the moment between the
+// compacted copy taking its name and the closing handle opening it again:
+// the compaction is done, and the close says nothing else.
+TEST_F(CutFixture, ACompactionWhoseCopyTookTheNameIsNotReportedFailed) {
+    std::string a = closeStates(3);
+    static std::string model;
+    static int step;
+    static Database* late;
+    model = name;
+    step = 0;
+    late = nullptr;
+    // The closing handle gives its lock up (the lock file removed, then its
+    // mutex), and takes the mutex again to open the copy.
+    vrnPlatform_setFileChangeHook([](const char* path) {
+        if (step == 0 && model + ".lck" == path) step = 1;
+        else if (step == 1 && model + ".lck.lck" == path) step = 2;
+        else if (step == 2 && model + ".lck.lck" == path) {
+            step = 3;
+            late = Database_new(model.c_str());
+            if (late && !Database_lockForWriting(late)) step = 4;
+        }
+    });
+    commontest::takeErrors();
+    EXPECT_EQ(vrnStateManager_closeDatabase(m, 1), 1);
+    vrnPlatform_setFileChangeHook(nullptr);
+    EXPECT_EQ(step, 3);
+    ASSERT_NE(late, nullptr);
+    for (const auto& e : commontest::takeErrors())
+        EXPECT_EQ(e.message.find("Unable to compact"), std::string::npos) << e.message;
+    Database_delete(late);
+    vrnStateManager_delete(m);
+    open();
+    EXPECT_EQ(m->current, 1);
+    EXPECT_EQ(m->last, 1);
+    EXPECT_EQ(value(a), 3);
+}

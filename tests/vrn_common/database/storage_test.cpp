@@ -432,9 +432,9 @@ TEST(DatabaseOpen, BadFilesAreRefusedUnchangedAndUnlocked) {
     errors = takeErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].message, refusal(text, "the file is not in KWX-5.x format"));
-    // A new model whose lock file's name would be over the limit could
+    // A new model whose lock mutex's name would be over the limit could
     // never be written: it is not made.
-    const std::string noRoom = dir.file(std::string(248, 'n') + ".vrn");
+    const std::string noRoom = dir.file(std::string(244, 'n') + ".vrn");
     EXPECT_EQ(Database_new(noRoom.c_str()), nullptr);
     errors = takeErrors();
     ASSERT_FALSE(errors.empty());

@@ -148,23 +148,23 @@ void refuseNotAModel(const char* fileName, const char* function = "Database_new"
     vrnError_publish(e);
 }
 
-// Refuses to make a new model whose lock file could not be named (the name
-// with ".lck" added is over the folder's file-name limit): no process could
-// ever take the write lock on it, so nothing could be stored in it.
+// Refuses to make a new model whose lock mutex could not be named (the name
+// with ".lck.lck" added is over the folder's file-name limit): no process
+// could ever take the write lock on it, so nothing could be stored in it.
 bool refusedForItsLockName(const char* fileName) {
     const std::string path = fileName;
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const size_t length = path.size() - (slash == std::string::npos ? 0 : slash + 1) + 4;
+    const size_t length = path.size() - (slash == std::string::npos ? 0 : slash + 1) + 8;
     long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
     // A name over the limit itself is refused by its open, saying so.
-    if (limit <= 0 || static_cast<long>(length) <= limit || static_cast<long>(length - 4) > limit) return false;
+    if (limit <= 0 || static_cast<long>(length) <= limit || static_cast<long>(length - 8) > limit) return false;
     vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, "Database_new", kSource, __LINE__);
     vrnError_addMessage(e,
                         "The supplied file name, %s, is too long for a new VRN database: its lock "
-                        "file,\n%s.lck, would have a name of %zu bytes, over the limit of %ld bytes "
-                        "for a file name.\nGive the model a name of at most %ld bytes.\n",
-                        fileName, fileName, length, limit, limit - 4);
+                        "mutex,\n%s.lck.lck, would have a name of %zu bytes, over the limit of %ld "
+                        "bytes for a file name.\nGive the model a name of at most %ld bytes.\n",
+                        fileName, fileName, length, limit, limit - 8);
     vrnError_publish(e);
     return true;
 }

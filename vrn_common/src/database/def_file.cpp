@@ -166,7 +166,13 @@ bool compactThrough(DefFile* f, const std::function<bool()>& fill) {
         DefFile_closePrimaryFile(f);  // the replaced file: nothing of it is kept
         reopen = true;
     }
-    if (reopen && !DefFile_openAsPrimaryFile(f, primary, 1)) ok = false;
+    // Once the copy has the name the compaction is done. Another process
+    // may have opened the file in the moment between: the handle then
+    // stays closed, which a later use of it reports.
+    if (reopen && !DefFile_openAsPrimaryFile(f, primary, 0))
+        DefFile_setError(f, nullptr, nullptr, 0, VRN_U_UNABLE_TO_OPEN_DATABASE,
+                         "The KWX data file was compacted, but it could not be opened again (another "
+                         "program may have opened it in between).");
     // A copy still open (its close failed) is closed before it is removed,
     // so that no later write goes into a file that has no name.
     if (f->openFlags & DEFFILE_SECONDARY_OPEN) DefFile_closeSecondaryFile(f);

@@ -790,6 +790,17 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
     static vrnDebugPreamble debug;
     debug.enter("vrnStateManager_changeState", "Make a change of state in the VRN database.");
     vrnStateManager_flushCache(m);
+    // An open state for which a write failed is dropped first, as its close
+    // would drop it (saying so): memory goes back to the stored state, and
+    // the change is made from there. A redo out of an open state, which
+    // finds nothing to redo, stays refused.
+    if (!m->quiet && m->current < 0 && failing(m)) {
+        const int64_t open = -static_cast<int64_t>(m->current);
+        const int64_t target = relative ? open + n : static_cast<int64_t>(n);
+        vrnStateManager_closeState(m);
+        if (target >= open) return 0;
+        return vrnStateManager_changeState(m, 0, static_cast<int>(target));
+    }
     // Worked out in 64 bits: a target beyond the stored bounds is refused,
     // whatever the numbers asked for.
     int64_t delta = relative ? static_cast<int64_t>(n) : static_cast<int64_t>(n) - abs(m->current);
@@ -1088,6 +1099,17 @@ int vrnStateManager_purge(vrnStateManager* m, int mode) {
     if (!m->database) return 0;
     if (mode == -1) return 1;
     if (mode != 1) return Database_compact(m->database);
+    // With every state undone there is no state to keep: the file stays
+    // as it is, its states with it.
+    if (m->current == 0) {
+        vrnError* e = vrnError_new(VRN_U_UNABLE_TO_COMPACT_DATABASE, "vrnStateManager_purge", kSource, __LINE__);
+        vrnError_addMessage(e,
+                            "The VRN database\n\n%s\n\ncan not be reduced to its current state: every "
+                            "state is undone, so none would be kept.\nIts states are kept as they are.\n",
+                            Database_getFileName(m->database));
+        vrnError_publish(e);
+        return 0;
+    }
     // The file becomes the current state alone, as state 1 with nothing to
     // undo or redo, built in a copy that replaces the file in one rename.
     static const char* const counters[] = {"State - current", "State - last", "State - first"};
@@ -1118,16 +1140,19 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
                             Database_getFileName(m->database));
         vrnError_publish(e);
     }
-    if (mode == 1) {
+    if (mode == 1 && purged) {
         m->first = 0;
         m->current = 1;
         m->last = 1;
     }
     // Every live object goes through its destroy routine, as an undo to
     // state 0 would take them. A file reduced to one state holds nothing
-    // else for that undo to find, so the objects go directly.
+    // else for that undo to find, nor does one compacted that another
+    // process opened before this one could open it again, so the objects
+    // go directly.
     int result = 1;
-    if (mode == 1 && purged) {
+    const DefFile* file = m->database->file;
+    if ((mode == 1 && purged) || !file || !(file->openFlags & DEFFILE_PRIMARY_OPEN)) {
         m->current = 0;
     } else {
         m->quiet = 1;
