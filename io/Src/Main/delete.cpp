@@ -62,22 +62,10 @@ int readFormatAt(IO_error_routine routine, FILE *stream, int64_t location, char 
     return IO_OK;
 }
 
-// Runs a step that moves the stream, then puts the stream back where it
-// stood: a search that retires an older copy, or a delete, may come between
-// the pieces of a dataset that a caller writes request by request, and
-// those pieces go on where they were. A stream that cannot go back fails
-// the step.
-template <class Step>
-int keepingPosition(FILE *stream, Step step) {
-    const int64_t here = kwxTell64(stream);
-    int rc = step();
-    if (here >= 0 && kwxSeek64(stream, here, 0) != 0 && rc == IO_OK) rc = IO_ERR_SEEK;
-    return rc;
-}
+}  // namespace
 
-// Writes the deletion mark over the format bytes of the dataset at
-// location (a dataset already marked is left as it is).
-int markDeleted(IO_error_routine routine, FILE *stream, int64_t location) {
+extern "C" int delete_process_sub(IO_error_routine routine, FILE *stream, int64_t location) {
+    if (!stream) return IO_ERR_NOFILE;
     char format[3];
     if (int rc = readFormatAt(routine, stream, location, format)) return rc;
     char c = format[0];
@@ -97,13 +85,6 @@ int markDeleted(IO_error_routine routine, FILE *stream, int64_t location) {
         return IO_ERR_WRITE;
     }
     return IO_OK;
-}
-
-}  // namespace
-
-extern "C" int delete_process_sub(IO_error_routine routine, FILE *stream, int64_t location) {
-    if (!stream) return IO_ERR_NOFILE;
-    return keepingPosition(stream, [&]() -> int { return markDeleted(routine, stream, location); });
 }
 
 namespace {
@@ -208,21 +189,19 @@ extern "C" int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc) {
 extern "C" int delete_process_named(IO_error_routine routine, FILE *stream,
                                     const IO_location *loc) {
     if (!stream || !loc) return IO_ERR_NOFILE;
-    return keepingPosition(stream, [&]() -> int {
-        char format[3];
-        if (int rc = readFormatAt(routine, stream, loc->location, format)) return rc;
-        // Only a live dataset of the line's own name gets the mark: a damaged
-        // index line must never have it written over another dataset, or into
-        // the middle of one. Its line is retired either way.
-        if (iofmt_is_live(format[0]) && !kwxHoldsNamedDataset(stream, loc)) {
-            kwxIoError(routine,
-                       "delete_process_sub: the dataset at %" PRId64
-                       " is not %s:%s:%d, its index line is wrong; the file is left unchanged\n",
-                       loc->location, loc->what, loc->where, loc->when);
-            return IO_OK;
-        }
-        return markDeleted(routine, stream, loc->location);
-    });
+    char format[3];
+    if (int rc = readFormatAt(routine, stream, loc->location, format)) return rc;
+    // Only a live dataset of the line's own name gets the mark: a damaged
+    // index line must never have it written over another dataset, or into
+    // the middle of one. Its line is retired either way.
+    if (iofmt_is_live(format[0]) && !kwxHoldsNamedDataset(stream, loc)) {
+        kwxIoError(routine,
+                   "delete_process_sub: the dataset at %" PRId64
+                   " is not %s:%s:%d, its index line is wrong; the file is left unchanged\n",
+                   loc->location, loc->what, loc->where, loc->when);
+        return IO_OK;
+    }
+    return delete_process_sub(routine, stream, loc->location);
 }
 
 // Retires the line and marks its dataset. A line whose location does not
@@ -241,13 +220,11 @@ extern "C" int delete_process(IO_error_routine routine, char *line, char openmod
         line[0] = 'N';
         return IO_OK;
     }
-    return keepingPosition(stream, [&]() -> int {
-        char format[3];
-        if (int read = readFormatAt(routine, stream, loc.location, format)) return read;
-        if (iofmt_is_live(format[0]) && !kwxHoldsNamedDataset(stream, &loc)) return KWX_LINE_WRONG;
-        line[0] = 'N';
-        return markDeleted(routine, stream, loc.location);
-    });
+    char format[3];
+    if ((rc = readFormatAt(routine, stream, loc.location, format))) return rc;
+    if (iofmt_is_live(format[0]) && !kwxHoldsNamedDataset(stream, &loc)) return KWX_LINE_WRONG;
+    line[0] = 'N';
+    return delete_process_sub(routine, stream, loc.location);
 }
 
 // Binary search of the WHAT-sorted table for the line whose text after its
@@ -379,8 +356,11 @@ int deleteOnce(IO_error_routine routine, IO_header *header, IO_file *record, int
 // damaged stored line) has the index mended from the datasets themselves,
 // and the deletion is made again in the mended table: the dataset that is
 // really there is neither marked nor dropped from the index.
-extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
-    if (!record || !header) return IO_ERR_MEMORY;
+namespace {
+
+// delete_ds: a line found wrong is mended by a rebuild and the delete done
+// again in it.
+int deleteMending(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
     int wrong = 0;
     int rc = deleteOnce(routine, header, record, exact, &wrong);
     if (rc != IO_OK || wrong == 0) return rc;
@@ -393,4 +373,12 @@ extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *r
                "those datasets are left as they are\n",
                wrong, header->what, header->where, *header->when);
     return IO_OK;
+}
+
+}  // namespace
+
+extern "C" int delete_ds(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
+    if (!record || !header) return IO_ERR_MEMORY;
+    const int64_t pieces = kwxIoPiecesPosition(record);
+    return kwxIoBackToPieces(record, pieces, deleteMending(routine, header, record, exact));
 }

@@ -427,6 +427,7 @@ int writeHeader(Call &c) {
         return rc;
     if ((rc = seekTo(routine, cur, cur->indexpos, "iocnt: (can't go to the dataset location) syserr:")))
         return rc;
+    kwxIoSetPiecesUnderWay(cur, 1);
     char bytes[3] = {cur->format[0], cur->format[1], '\n'};
     if (fwrite(bytes, 1, 3, cur->stream) != 3) {
         kwxsystemErr(routine, "iocnt: (can't write the dataset format) syserr:");
@@ -529,7 +530,14 @@ int seek(Call &c) {
 
 int setIndexPosition(Call &c) { return indexPositionHere(c.routine, c.cur); }
 
-int insertIndex(Call &c) { return insertLine(c.routine, c.header, c.data, c.cur, true); }
+// Inserting its index line ends a dataset written request by request.
+int insertPiecesLine(Call &c, bool sorted) {
+    int rc = insertLine(c.routine, c.header, c.data, c.cur, sorted);
+    if (rc == IO_OK) kwxIoSetPiecesUnderWay(c.cur, 0);
+    return rc;
+}
+
+int insertIndex(Call &c) { return insertPiecesLine(c, true); }
 
 int indexPosition(Call &c) {
     c.data->offsets[0] = c.cur->indexpos;
@@ -619,7 +627,7 @@ int copyWhen0(Call &c) {
     return failed(c.routine, copy_when0_ds(c.routine, c.cur, c.P), "iocnt: copy_when0_ds failed\n");
 }
 
-int insertIndexNoSort(Call &c) { return insertLine(c.routine, c.header, c.data, c.cur, false); }
+int insertIndexNoSort(Call &c) { return insertPiecesLine(c, false); }
 
 int updateIndex(Call &c) {
     return failed(c.routine, update_index(c.routine, c.cur), "iocnt: can not update the index\n");

@@ -48,6 +48,9 @@ struct RecordDebts {
     bool sizeCleared;
     bool fromStore;
     bool infoDamaged;
+    // A dataset is being written request by request (its header written,
+    // its index line not yet inserted).
+    bool piecesUnderWay;
     // Location and line number of the lines the last locate handed out.
     std::vector<std::pair<int64_t, int32_t>> located;
 };
@@ -61,7 +64,7 @@ RecordDebts *debtsOf(const IO_file *r, bool make) {
     for (RecordDebts &d : debts())
         if (d.record == r) return &d;
     if (!make) return nullptr;
-    debts().push_back(RecordDebts{r, {}, false, false, false, {}});
+    debts().push_back(RecordDebts{r, {}, false, false, false, false, {}});
     return &debts().back();
 }
 
@@ -273,9 +276,12 @@ int retire(IO_error_routine routine, IO_file *r, const IO_location *loc, bool ch
     if (!r || !loc || !r->stream) return 0;
     // The writer marks at once once its changes have started (its stream
     // counted, the recorded size cleared); otherwise the mark waits for them.
-    if (isWriter(r) && kwxIoSizeCleared(r))
-        return checked ? delete_process_sub(routine, r->stream, loc->location)
-                       : delete_process_named(routine, r->stream, loc);
+    if (isWriter(r) && kwxIoSizeCleared(r)) {
+        const int64_t pieces = kwxIoPiecesPosition(r);
+        int rc = checked ? delete_process_sub(routine, r->stream, loc->location)
+                         : delete_process_named(routine, r->stream, loc);
+        return kwxIoBackToPieces(r, pieces, rc);
+    }
     try {
         kwxIoCountAllocation();
         debtsOf(r, true)->retired.push_back(*loc);
@@ -294,12 +300,13 @@ extern "C" int kwxIndexRetired(IO_error_routine routine, IO_file *r, const IO_lo
 extern "C" int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *r) {
     RecordDebts *d = debtsOf(r, false);
     if (!d || d->retired.empty() || !isWriter(r)) return 0;
-    // Each mark leaves the stream where it stood.
+    int64_t here = kwxTell64(r->stream);
     int rc = 0;
     while (!d->retired.empty() && rc == 0) {
         rc = delete_process_named(routine, r->stream, &d->retired.back());
         if (rc == 0) d->retired.pop_back();
     }
+    if (here >= 0 && kwxSeek64(r->stream, here, 0) != 0 && rc == 0) rc = IO_ERR_SEEK;
     return rc;
 }
 
@@ -330,6 +337,19 @@ extern "C" int kwxIoSizeCleared(const IO_file *r) { return flagOf(r, &RecordDebt
 
 extern "C" void kwxIoSetSizeCleared(const IO_file *r, int cleared) {
     setFlag(r, &RecordDebts::sizeCleared, cleared != 0);
+}
+
+extern "C" void kwxIoSetPiecesUnderWay(const IO_file *r, int underWay) {
+    setFlag(r, &RecordDebts::piecesUnderWay, underWay != 0);
+}
+
+extern "C" int64_t kwxIoPiecesPosition(const IO_file *r) {
+    return r && r->stream && flagOf(r, &RecordDebts::piecesUnderWay) ? kwxTell64(r->stream) : -1;
+}
+
+extern "C" int kwxIoBackToPieces(const IO_file *r, int64_t position, int rc) {
+    if (position >= 0 && kwxSeek64(r->stream, position, 0) != 0 && rc == IO_OK) return IO_ERR_SEEK;
+    return rc;
 }
 
 extern "C" int kwxIoInfoDamaged(const IO_file *r) { return flagOf(r, &RecordDebts::infoDamaged) ? 1 : 0; }

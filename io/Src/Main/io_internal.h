@@ -369,6 +369,16 @@ int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *record);
  * the last flush (see kwxIoStartChanging), and setting it. */
 int kwxIoSizeCleared(const IO_file *record);
 void kwxIoSetSizeCleared(const IO_file *record, int cleared);
+/* A dataset written request by request goes on at the stream's position:
+ * the header request marks the record as writing one, inserting its index
+ * line ends that. While it is under way, a search that marks an older copy
+ * deleted, or a delete, puts the stream back where it stood:
+ * kwxIoPiecesPosition gives that position (-1 when no dataset is under way)
+ * and kwxIoBackToPieces goes back to it, answering rc, or the seek's failure
+ * when rc is 0. */
+void kwxIoSetPiecesUnderWay(const IO_file *record, int underWay);
+int64_t kwxIoPiecesPosition(const IO_file *record);
+int kwxIoBackToPieces(const IO_file *record, int64_t position, int rc);
 /* Whether the record's index table was read from the stored index and not
  * yet checked against the datasets in the file (a rebuild, or a fresh file,
  * gives a table that is), and setting it. */
