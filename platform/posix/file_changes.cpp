@@ -21,6 +21,8 @@ namespace {
 long long g_changeCount = 0;
 long long g_crashAt = 0;        // 0: no crash point
 long long g_crashKeepBytes = -1;
+long long g_failAt = 0;         // 0: no failure point
+long long g_failKeepBytes = -1;
 void (*g_changeHook)(const char* path) = nullptr;
 
 // Writes all n bytes at offset, or at the descriptor's own offset when
@@ -45,18 +47,30 @@ long writeAll(int fd, const void* buffer, size_t n, long long offset) {
 // Ends the process as SIGKILL would: no exit handlers, no stdio flush.
 [[noreturn]] void crashNow() { _exit(VRN_CRASH_POINT_STATUS); }
 
-// Counts one change; true when this one is the crash point.
-inline bool countChange() { return ++g_changeCount == g_crashAt; }
+// What happens to a counted change: it goes ahead, the process ends there,
+// or it fails once as a full or failing disk would.
+enum Fate { Proceed, Crash, Fail };
+
+// Counts one change and answers its fate.
+inline Fate countChange() {
+    ++g_changeCount;
+    if (g_changeCount == g_crashAt) return Crash;
+    if (g_changeCount == g_failAt) {
+        g_failAt = 0;
+        return Fail;
+    }
+    return Proceed;
+}
 
 // Counts one change of the file at path, after the test hook has seen it.
-inline bool countChangeOf(const char* path) {
+inline Fate countChangeOf(const char* path) {
     if (g_changeHook) g_changeHook(path);
     return countChange();
 }
 
 // Counts one change through a descriptor. A test hook sees it under the
 // path the descriptor has now (looked up only while a hook is set).
-inline bool countChangeOfFd(int fd) {
+inline Fate countChangeOfFd(int fd) {
     if (g_changeHook) {
         char link[64], path[PATH_MAX + 1];
         snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
@@ -67,6 +81,8 @@ inline bool countChangeOfFd(int fd) {
     return countChange();
 }
 
+void noteWrite(int fd, const void* bytes, size_t n, long long offset);
+
 // A write at the crash point: keeps the first keepBytes of it, then ends.
 [[noreturn]] void crashInWrite(int fd, const void* buffer, size_t n, long long offset) {
     if (g_crashKeepBytes > 0)
@@ -74,6 +90,23 @@ inline bool countChangeOfFd(int fd) {
         // in a crash would leave, whether or not they all got there.
         (void)writeAll(fd, buffer, std::min(n, static_cast<size_t>(g_crashKeepBytes)), offset);
     crashNow();
+}
+
+// A write at the failure point: keeps the first keepBytes of it, as a disk
+// that fills up part way through does, then fails with ENOSPC.
+long failInWrite(int fd, const void* buffer, size_t n, long long offset) {
+    if (g_failKeepBytes > 0) {
+        const size_t kept = std::min(n, static_cast<size_t>(g_failKeepBytes));
+        if (writeAll(fd, buffer, kept, offset) >= 0) noteWrite(fd, buffer, kept, offset);
+    }
+    errno = ENOSPC;
+    return -1;
+}
+
+// A failed change of any other kind: -1 with errno set, nothing changed.
+inline int failWith(int error) {
+    errno = error;
+    return -1;
 }
 
 // ---- streams over counted writes -------------------------------------------
@@ -257,12 +290,21 @@ void vrnPlatform_setCrashPoint(long long call, long long keepBytes) {
     g_crashKeepBytes = keepBytes;
 }
 
+void vrnPlatform_setFailurePoint(long long call, long long keepBytes) {
+    g_failAt = call > 0 ? g_changeCount + call : 0;
+    g_failKeepBytes = keepBytes;
+}
+
 long long vrnPlatform_fileChangeCount(void) { return g_changeCount; }
 
 void vrnPlatform_setFileChangeHook(void (*hook)(const char* path)) { g_changeHook = hook; }
 
 long vrnPlatform_writeFile(int fd, const void* buffer, size_t n) {
-    if (countChangeOfFd(fd)) crashInWrite(fd, buffer, n, -1);
+    switch (countChangeOfFd(fd)) {
+    case Crash: crashInWrite(fd, buffer, n, -1);
+    case Fail: return failInWrite(fd, buffer, n, -1);
+    case Proceed: break;
+    }
     long r = writeAll(fd, buffer, n, -1);
     noteWrite(fd, buffer, n, -1);
     return r;
@@ -273,14 +315,24 @@ long vrnPlatform_pwrite(int fd, const void* buffer, size_t n, long long offset) 
         errno = EINVAL;
         return -1;
     }
-    if (countChangeOfFd(fd)) crashInWrite(fd, buffer, n, offset);
+    switch (countChangeOfFd(fd)) {
+    case Crash: crashInWrite(fd, buffer, n, offset);
+    case Fail: return failInWrite(fd, buffer, n, offset);
+    case Proceed: break;
+    }
     long r = writeAll(fd, buffer, n, offset);
     noteWrite(fd, buffer, n, r < 0 ? -1 : offset);
     return r;
 }
 
 int vrnPlatform_open(const char* path, int flags, int permissions) {
-    if ((flags & (O_CREAT | O_TRUNC)) && countChangeOf(path)) crashNow();
+    if (flags & (O_CREAT | O_TRUNC)) {
+        switch (countChangeOf(path)) {
+        case Crash: crashNow();
+        case Fail: return failWith(ENOSPC);
+        case Proceed: break;
+        }
+    }
     int fd;
     do {
         fd = open(path, flags | O_CLOEXEC, static_cast<mode_t>(permissions));
@@ -289,7 +341,11 @@ int vrnPlatform_open(const char* path, int flags, int permissions) {
 }
 
 int vrnPlatform_ftruncate(int fd, long long length) {
-    if (countChangeOfFd(fd)) crashNow();
+    switch (countChangeOfFd(fd)) {
+    case Crash: crashNow();
+    case Fail: return failWith(EIO);
+    case Proceed: break;
+    }
     int r;
     do {
         r = ftruncate(fd, static_cast<off_t>(length));
@@ -299,22 +355,38 @@ int vrnPlatform_ftruncate(int fd, long long length) {
 }
 
 int vrnPlatform_rename(const char* from, const char* to) {
-    if (countChangeOf(to)) crashNow();
+    switch (countChangeOf(to)) {
+    case Crash: crashNow();
+    case Fail: return failWith(ENOSPC);
+    case Proceed: break;
+    }
     return rename(from, to);
 }
 
 int vrnPlatform_unlink(const char* path) {
-    if (countChangeOf(path)) crashNow();
+    switch (countChangeOf(path)) {
+    case Crash: crashNow();
+    case Fail: return failWith(EIO);
+    case Proceed: break;
+    }
     return unlink(path);
 }
 
 int vrnPlatform_renameNoReplace(const char* from, const char* to) {
-    if (countChangeOf(to)) crashNow();
+    switch (countChangeOf(to)) {
+    case Crash: crashNow();
+    case Fail: return failWith(ENOSPC);
+    case Proceed: break;
+    }
     if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
     // EINVAL: a file system without the flag; ENOSYS: a kernel without the
     // call. Anything else (EEXIST among them) is the answer.
     if (errno != EINVAL && errno != ENOSYS) return -1;
-    if (countChangeOf(to)) crashNow();
+    switch (countChangeOf(to)) {
+    case Crash: crashNow();
+    case Fail: return failWith(ENOSPC);
+    case Proceed: break;
+    }
     if (linkat(AT_FDCWD, from, AT_FDCWD, to, 0) != 0) return -1;
     // The file is in place; a `from` that cannot be unlinked stays beside it.
     vrnPlatform_unlink(from);

@@ -97,6 +97,13 @@ int vrnPlatform_streamFd(FILE* stream);
  * increment and one compare per call. */
 enum { VRN_CRASH_POINT_STATUS = 86 };
 void vrnPlatform_setCrashPoint(long long call, long long keepBytes);
+/* Test hook: the call-th counted call from now on (1-based; 0 switches the
+ * hook off) fails once, as on a full or failing disk, and the process goes
+ * on: a creating open, a write, a rename or a link fails with ENOSPC, an
+ * unlink or a truncation with EIO, each having changed nothing, except that
+ * a failing write first writes its first min(keepBytes, n) bytes when
+ * keepBytes > 0. A crash point at the same call wins. */
+void vrnPlatform_setFailurePoint(long long call, long long keepBytes);
 /* Counted calls made by this process so far. */
 long long vrnPlatform_fileChangeCount(void);
 /* Test hook: hook(path) runs just before each counted call (a creating or

@@ -129,6 +129,45 @@ TEST(FileChangeHook, KeepsOnlyThePartOfTheCutWriteAskedFor) {
     EXPECT_EQ(vrntest::readFile(a), "");
 }
 
+TEST(FileChangeHook, AFailurePointFailsOneCallOnceWithTheErrorOfAFullOrFailingDisk) {
+    TempDir dir;
+    const std::string a = dir.file("a"), b = dir.file("b");
+    // The creating open fails with ENOSPC and creates nothing; the next
+    // one goes ahead.
+    vrnPlatform_setFailurePoint(1, -1);
+    EXPECT_EQ(vrnPlatform_open(a.c_str(), O_RDWR | O_CREAT, 0666), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FALSE(exists(a));
+    int fd = vrnPlatform_open(a.c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(fd, 0);
+    // A write keeps the bytes asked for, then fails; the stream of calls
+    // after it is untouched.
+    vrnPlatform_setFailurePoint(2, 4);
+    EXPECT_EQ(vrnPlatform_writeFile(fd, "0123", 4), 4);
+    EXPECT_EQ(vrnPlatform_pwrite(fd, "abcdefgh", 8, 4), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_EQ(vrnPlatform_pwrite(fd, "xy", 2, 0), 2);
+    EXPECT_EQ(vrntest::readFile(a), "xy23abcd");
+    vrnPlatform_setFailurePoint(1, -1);
+    EXPECT_EQ(vrnPlatform_ftruncate(fd, 2), -1);
+    EXPECT_EQ(errno, EIO);
+    vrnPlatform_close(fd);
+    EXPECT_EQ(vrntest::readFile(a), "xy23abcd");
+    vrnPlatform_setFailurePoint(1, -1);
+    EXPECT_EQ(vrnPlatform_rename(a.c_str(), b.c_str()), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    vrnPlatform_setFailurePoint(1, -1);
+    EXPECT_EQ(vrnPlatform_unlink(a.c_str()), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_TRUE(exists(a));
+    EXPECT_FALSE(exists(b));
+    // Switched off, nothing fails.
+    vrnPlatform_setFailurePoint(2, -1);
+    vrnPlatform_setFailurePoint(0, -1);
+    EXPECT_EQ(vrnPlatform_rename(a.c_str(), b.c_str()), 0);
+    EXPECT_EQ(vrnPlatform_unlink(b.c_str()), 0);
+}
+
 TEST(FileChangeHook, AnEndedProcessFlushesNoStreamBuffer) {
     TempDir dir;
     const std::string a = dir.file("a"), marker = dir.file("m");
