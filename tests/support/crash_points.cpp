@@ -102,6 +102,42 @@ bool runUntilCrash(const std::function<void()>& workload, long long n, long long
     return WIFEXITED(status) && WEXITSTATUS(status) == VRN_CRASH_POINT_STATUS;
 }
 
+FailedRun runWithFailure(const std::function<void(const Report& report)>& workload, long long failAt,
+                         long long keepBytes, long long crashAt) {
+    FailedRun run;
+    std::string written;
+    int status = forkWithPipe(
+        [&](int fd) {
+            silenceOutput();
+            // Each report goes as a tagged record: 'r', its length, its text.
+            const Report report = [fd](const std::string& text) {
+                std::string record = "r" + std::to_string(text.size()) + ":" + text;
+                vrnPlatform_write(fd, record.data(), record.size());
+            };
+            const long long before = vrnPlatform_fileChangeCount();
+            vrnPlatform_setCrashPoint(crashAt, -1);
+            vrnPlatform_setFailurePoint(failAt, keepBytes);
+            workload(report);
+            const char reached = vrnPlatform_fileChangeCount() - before >= failAt ? 'y' : 'n';
+            vrnPlatform_write(fd, &reached, 1);
+        },
+        written);
+    run.crashed = WIFEXITED(status) && WEXITSTATUS(status) == VRN_CRASH_POINT_STATUS;
+    if (!run.crashed && (!WIFEXITED(status) || WEXITSTATUS(status) != 0))
+        throw std::runtime_error("workload with a failure point died (status " + std::to_string(status) + "): " +
+                                 written);
+    size_t at = 0;
+    while (at < written.size() && written[at] == 'r') {
+        const size_t colon = written.find(':', at);
+        if (colon == std::string::npos) break;
+        const size_t length = std::stoul(written.substr(at + 1, colon - at - 1));
+        run.reported += written.substr(colon + 1, length);
+        at = colon + 1 + length;
+    }
+    run.reachedFailure = run.crashed ? crashAt > failAt : at < written.size() && written[at] == 'y';
+    return run;
+}
+
 std::string runInFreshProcess(const std::function<void(std::string& failures)>& check) {
     std::string written;
     int status = forkWithPipe(

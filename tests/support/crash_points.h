@@ -25,6 +25,27 @@ long long countFileChanges(const std::function<void()>& workload);
 // output and error are discarded.
 bool runUntilCrash(const std::function<void()>& workload, long long n, long long keepBytes = -1);
 
+// What a run with a failure point left: whether the workload got as far as
+// the failing call, whether the process was then ended at its crash point,
+// and everything the workload reported, in order (what was reported before
+// a crash is kept).
+struct FailedRun {
+    bool reachedFailure = false;
+    bool crashed = false;
+    std::string reported;
+};
+using Report = std::function<void(const std::string& text)>;
+
+// Runs workload in a forked child whose failAt-th counted file change fails
+// once (ENOSPC, or EIO for an unlink or a truncation; a failing write keeps
+// keepBytes of itself when that is above 0) while the workload goes on.
+// With crashAt > 0 the child also ends, as SIGKILL would, at its crashAt-th
+// change. The workload passes what it wants checked to report, which sends
+// it to the parent at once. The child's standard output and error are
+// discarded.
+FailedRun runWithFailure(const std::function<void(const Report& report)>& workload, long long failAt,
+                         long long keepBytes = -1, long long crashAt = 0);
+
 // Runs check in a forked child and answers the failures it recorded: "" when
 // it recorded none; a child that crashes, is killed or exits without
 // reporting is a failure too.
