@@ -2,6 +2,9 @@
 // state intact; refused writes and refused files must never pass for
 // stored ones. Cuts are written here directly into the file, as a killed
 // process would have left it.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -424,6 +427,9 @@ TEST_F(CutFixture, AnEditRefusedForAnotherHolderFailsTheClose) {
     EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_WRITE_DATASET);
     EXPECT_NE(errors[0].message.find("The changes of state 2 could not all be stored in the VRN database"),
               std::string::npos);
+    // Why: the data-file library's reason.
+    EXPECT_NE(errors[0].message.find("more than one user is reading " + name), std::string::npos)
+        << errors[0].message;
     // The refused state was dropped; one whose writes all reached the
     // file closes as usual.
     EXPECT_EQ(b->value, 1);
@@ -683,6 +689,84 @@ TEST_F(CutFixture, AnUndoOrRedoOutOfARefusedEditShowsTheStoredStateAndEditingGoe
     EXPECT_EQ(m->current, 5);
     EXPECT_EQ(value(a), 11);
     ASSERT_NE(find(q), nullptr);
+}
+
+// An edit refused because another process holds the model keeps what
+// redo reaches: undone, closed and opened again, then held by another
+// process when an edit is refused, the model still redoes to its last
+// state once that process has gone.
+TEST_F(CutFixture, AnEditRefusedAfterAnUndoKeepsTheStatesRedoReaches) {
+    std::string a = closeStates(3);
+    ASSERT_EQ(vrnStateManager_changeState(m, 0, 1), 1);
+    reopen(-1);
+    ASSERT_EQ(m->current, 1);
+    ASSERT_EQ(m->last, 3);
+    Database* other = Database_new(name.c_str());
+    ASSERT_NE(other, nullptr);
+    find(a)->value = 10;
+    vrnObject_markModified(&find(a)->header);
+    EXPECT_EQ(vrnStateManager_closeState(m), -1);
+    Database_delete(other);
+    commontest::takeErrors();
+    EXPECT_EQ(value(a), 1);
+    EXPECT_EQ(m->last, 3);
+    EXPECT_EQ(vrnStateManager_changeState(m, 1, 2), 1);
+    EXPECT_EQ(m->current, 3);
+    EXPECT_EQ(value(a), 3);
+}
+
+// A redo out of a state whose writes were refused is refused, as out of
+// any open state, even to a stored state that the open one would take
+// the number of, and even once the other holder has gone; the refused
+// state is dropped all the same.
+TEST_F(CutFixture, ARedoOutOfARefusedOpenStateIsRefusedEvenToAStoredState) {
+    std::string a = closeStates(3);
+    ASSERT_EQ(vrnStateManager_changeState(m, 0, 2), 1);
+    reopen(-1);
+    Database* other = Database_new(name.c_str());
+    ASSERT_NE(other, nullptr);
+    EXPECT_FALSE(vrnObject_setInt(&find(a)->header, "value", 20));
+    ASSERT_EQ(m->current, -3);
+    Database_delete(other);
+    EXPECT_EQ(vrnStateManager_changeState(m, 0, 3), 0);
+    EXPECT_EQ(m->current, 2);
+    EXPECT_EQ(value(a), 2);
+    commontest::takeErrors();
+    EXPECT_EQ(vrnStateManager_changeState(m, 0, 3), 1);
+    EXPECT_EQ(value(a), 3);
+}
+
+// A model the user may not write (its file read-only) is still browsed:
+// undo and redo go on in memory, and the file is left as it was.
+TEST_F(CutFixture, AModelThatMayNotBeWrittenIsUndoneAndRedoneInMemory) {
+    std::string a = closeStates(3);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    const std::string before = vrntest::readFile(name);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    ASSERT_EQ(chmod(name.c_str(), 0444), 0);
+    // Permissions do not bind root: the session runs as "nobody" there.
+    auto child = vrntest::runInChild([&] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 100;
+        vrnStateManager* r = openManager(name);
+        if (!r) return 1;
+        int failed = 0;
+        for (int target : {1, 3, 2}) {
+            if (vrnStateManager_changeState(r, 0, target) != 1 || r->current != target ||
+                !blobNamed(r, "a") || blobNamed(r, "a")->value != target)
+                failed = 10 + target;
+        }
+        closeManager(r);
+        return failed;
+    });
+    ASSERT_EQ(chmod(name.c_str(), 0644), 0);
+    if (child.exitStatus == 100) GTEST_SKIP() << "no unprivileged process can be made here";
+    EXPECT_EQ(child.exitStatus, 0) << child.err;
+    EXPECT_TRUE(vrntest::readFile(name) == before);
+    open();
+    EXPECT_EQ(m->current, 3);
+    EXPECT_EQ(value(a), 3);
 }
 
 // A close that reduces the model to its current state while every state
