@@ -369,10 +369,10 @@ void Database_delete(Database* db) {
     // datasets retired) is not stored, so closing writes nothing.
     if (db->file && !db->file->modified) return Database_deleteUnchanged(db);
     const char* fn = "Database_delete";
-    if (db->file && db->modified == 1 && (db->file->openFlags & DEFFILE_PRIMARY_OPEN)) {
-        Database_timeStamp(db, nullptr, "Date - modified");
-        db->modified = 0;
-    }
+    // A lock file left behind is published by the close; a delete has no
+    // answer to give.
+    const int closed = Database_close(db);
+    (void)closed;
     DefFile_delete(db->file);
     vrnUUID_delete(db->uuid);
     vrnFree(db->fileName, fn);

@@ -79,9 +79,10 @@ char* Dataset_takeLocksLeft(void);
 /* Takes the write lock on the primary file (held until it closes): 0 when
    held, else the library's code (21: another handle has the file, or no
    lock file can be named for it; 4, 6 or 11: its lock file or lock mutex
-   cannot be made, for want of room, of permission or else). With beforeWriting, as the first write
-   would (the library's message is kept, and the file is marked as being
-   changed); without, the lock alone, quietly. */
+   cannot be made, for want of room, of permission or else). With
+   beforeWriting, as the first write would (the library's message is kept,
+   and the file is marked as being changed); without, the lock alone,
+   quietly. */
 int Dataset_takeWriteLock(Dataset* block, int beforeWriting);
 int Dataset_closeSecondaryFile(Dataset* block);
 
