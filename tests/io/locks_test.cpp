@@ -2,6 +2,7 @@
 // excludes everybody, the last close removes the lock, the upgrade from
 // reader to writer rechecks the lock file, a stale mutex is waited out.
 #include "file_fixture.h"
+#include "vrn_platform.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -193,6 +194,119 @@ TEST(LockFiles, WithoutRoomForALockFileReadersGoOnAndWritersAreRefusedNamingTheL
         EXPECT_EQ(IO_OK, iif_close_text(&a));
         EXPECT_EQ("text\n", vrntest::readFile(name));
         EXPECT_FALSE(exists(name + ".lck"));
+    }
+}
+
+namespace {
+
+// Makes the file changes of the chosen lock files fail (ENOSPC, or EIO for
+// an unlink) while it lives: those that create a file when failNew is set,
+// as in a folder that takes no new file, or those that remove one when
+// failRemoval is set.
+struct LockChangesFail {
+    static std::string &suffix() {
+        static std::string s;
+        return s;
+    }
+    static bool &failNew() {
+        static bool b;
+        return b;
+    }
+    static bool &failRemoval() {
+        static bool b;
+        return b;
+    }
+    LockChangesFail(const std::string &endingIn, bool newFiles, bool removals) {
+        suffix() = endingIn;
+        failNew() = newFiles;
+        failRemoval() = removals;
+        vrnPlatform_setFileChangeHook([](const char *path) {
+            const std::string p = path;
+            if (p.size() < suffix().size() || p.compare(p.size() - suffix().size(), suffix().size(), suffix()) != 0)
+                return;
+            if (exists(p) ? failRemoval() : failNew()) vrnPlatform_setFailurePoint(1, 0);
+        });
+    }
+    ~LockChangesFail() {
+        vrnPlatform_setFileChangeHook(nullptr);
+        vrnPlatform_setFailurePoint(0, 0);
+    }
+};
+
+}  // namespace
+
+// Where the lock file, or its mutex, cannot be made (a folder that takes no
+// new file, a create that fails once) a reader goes on without one, but a
+// writer is refused saying why: two writers could otherwise both go on.
+TEST(LockFiles, AWriteLockWithoutALockFileIsRefusedSayingWhy) {
+    for (const char *ending : {".lck", ".lck.lck"}) {
+        SCOPED_TRACE(ending);
+        TempDir dir;
+        std::string name = plainFile(dir);
+        IO_file a = freshRecord();
+        {
+            LockChangesFail noNewFile(name + ending, true, false);
+            ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "d"));
+            EXPECT_EQ('w', a.openmode);
+            // Without its mutex, the reader still counts itself in.
+            const int readers = ending[4] ? 1 : INT_MIN;
+            EXPECT_EQ(readers, lockValue(name));
+            for (int explicitLock = 0; explicitLock < 2; ++explicitLock) {
+                messages().clear();
+                if (explicitLock) {
+                    EXPECT_EQ(IO_ERR_LOCKED, iif_set_lock(&a, 1));
+                } else {
+                    EXPECT_EQ(IO_ERR_DISKFULL, setfilebusyflag(catchMessage, &a));
+                }
+                const std::string why =
+                    explicitLock && !ending[4]
+                        ? "iif_set_lock: error opening lockfile " + name + ".lck for " + name
+                        : std::string(explicitLock ? "iif_set_lock" : "setfilebusyflag") + ": file " + name +
+                              " cannot be locked for writing: its lock " + (ending[4] ? "mutex " : "file ") + name +
+                              ending + " cannot be made";
+                EXPECT_NE(std::string::npos, messages().find(why + ": No space left on device")) << messages();
+                EXPECT_NE(-1, a.locklevel);
+                EXPECT_EQ(readers, lockValue(name));
+            }
+        }
+        // Once the lock file can be made, the reader becomes the writer.
+        EXPECT_EQ(IO_OK, setfilebusyflag(catchMessage, &a));
+        EXPECT_EQ(-1, lockValue(name));
+        EXPECT_EQ(IO_OK, iif_close_text(&a));
+        EXPECT_FALSE(exists(name + ".lck"));
+        EXPECT_FALSE(exists(name + ".lck.lck"));
+    }
+}
+
+// A close that cannot remove the lock file, or its mutex, says so naming
+// it and answers 21: until it is removed the file cannot be opened again.
+TEST(LockFiles, ACloseThatCannotRemoveTheLockFileOrItsMutexAnswers21NamingIt) {
+    for (const char *ending : {".lck", ".lck.lck"}) {
+        for (bool writer : {false, true}) {
+            SCOPED_TRACE(std::string(ending) + (writer ? ", writer" : ", reader"));
+            TempDir dir;
+            std::string name = plainFile(dir);
+            free(kwxIoTakeLocksLeft());
+            IO_file a = freshRecord();
+            ASSERT_EQ(IO_OK, iif_open_text(&a, name.c_str(), "d"));
+            if (writer) {
+                ASSERT_EQ(IO_OK, setfilebusyflag(catchMessage, &a));
+            }
+            messages().clear();
+            {
+                LockChangesFail failedRemoval(name + ending, false, true);
+                EXPECT_EQ(IO_ERR_LOCKED, iif_close_text(&a));
+            }
+            EXPECT_NE(std::string::npos, messages().find("iif_set_lock: can't remove the " +
+                                                         std::string(ending[4] ? "lock mutex " : "lock file ") +
+                                                         name + ending + " of " + name + ": Input/output error"))
+                << messages();
+            char *left = kwxIoTakeLocksLeft();
+            EXPECT_EQ(name + ending + " (Input/output error)\n", left ? left : "");
+            free(left);
+            EXPECT_TRUE(exists(name + ending));
+            unlink((name + ending).c_str());
+        }
     }
 }
 

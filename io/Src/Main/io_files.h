@@ -23,10 +23,20 @@ int iif_open_text(IO_file *record, const char *name, const char *access);
 int openfile(IO_file *record);
 /* Writes the start of a new, empty data file. */
 int iif_create_empty(IO_file *record);
-/* level > 0 write lock, 0 read lock, < 0 unlock. */
+/* level > 0 write lock, 0 read lock, < 0 unlock. An unlock always leaves
+ * the record unlocked; it answers 21 when the lock file, or its mutex,
+ * could not be removed (or this handle's share taken out of it): each is
+ * reported and kept for kwxIoTakeLocksLeft. */
 int iif_set_lock(IO_file *record, int level);
+/* The lock files and lock mutexes that unlocks (closes) could not remove
+ * since the last call, one line each, "<name> (<reason>)": a new malloc'ed
+ * string the caller frees, NULL when there were none. */
+char *kwxIoTakeLocksLeft(void);
 /* Called before every write: 0 when the record may write (it then holds
- * the write lock), 6 for a read-only file, 21 when others hold the file. */
+ * the write lock), 6 for a read-only file, 21 when others hold the file or
+ * the name leaves no room for a lock file. Where the lock file or its mutex
+ * cannot be made the write lock is refused too, saying why: 6 without
+ * permission, 4 without room in the folder, 11 otherwise. */
 int setfilebusyflag(IO_error_routine routine, IO_file *record);
 /* The write lock for a reader that is the file's only user, without
  * messages; 0 when the record now holds it. */
@@ -36,7 +46,8 @@ int kwxIoTryWriteLock(IO_file *record);
 int iif_flush(IO_file *record);
 /* Close a data file (flushing its index) or a text file, release the lock
  * and the record. 0, or 7 when the index could not be written or the
- * stream could not be closed (the clean-up is done either way). */
+ * stream could not be closed, else 21 when the lock file or its mutex
+ * could not be removed (the clean-up is done either way). */
 int iif_close(IO_file *record);
 int iif_close_text(IO_file *record);
 FILE *iif_get_stream(IO_file *record);

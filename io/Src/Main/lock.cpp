@@ -25,54 +25,114 @@ int g_waitTries = 12;
 // the process: the library runs on one thread).
 std::string g_mutexName;
 
+// A mutex this process made whose file could not be removed: it is still
+// this process's own. The next lock of the same file takes it as held (it
+// would otherwise wait for itself); a lock of any other file first tries
+// again to remove it.
+std::string g_leftMutex;
+
+// The lock files and mutexes that unlocks could not remove, a line each,
+// until kwxIoTakeLocksLeft hands them out. Bounded: only failures add to it.
+std::string g_locksLeft;
+const size_t kLocksLeftLimit = 8192;
+
 int createExclusive(const std::string &name) {
     return vrnPlatform_open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0600);
 }
 
-void releaseMutex() {
-    if (g_mutexName.empty()) return;
-    vrnPlatform_unlink(g_mutexName.c_str());
+// Removes the mutex this process holds. False, errno set, when its file
+// could not be removed: it is then kept as g_leftMutex.
+[[nodiscard]] bool releaseMutex() {
+    if (g_mutexName.empty()) return true;
+    // The name stays in the slot until the file is gone: a lock taken in
+    // between (from a file-change hook) first releases the mutex held.
+    std::string name = g_mutexName;
+    const int rc = vrnPlatform_unlink(name.c_str());
+    const int error = errno;
     g_mutexName.clear();
+    if (rc == 0 || error == ENOENT) return true;
+    if (!g_leftMutex.empty())
+        kwxIoTrace("iif_set_lock: lock mutex %s could not be removed", g_leftMutex.c_str());
+    g_leftMutex.swap(name);
+    errno = error;
+    return false;
 }
 
-// Takes the mutex of a lock file. Without permission to create it, the lock
-// goes on without. A mutex that outlives the whole wait was left behind by a
-// process that died holding it: it is taken over, so that later locks do not
-// wait again. False when the mutex's name is too long to be made: then no
-// change of the lock file can be kept from another process's.
-bool takeMutex(const std::string &lockName) {
-    releaseMutex();
+enum class MutexState {
+    Held,      // this process holds the mutex
+    Without,   // the lock goes on without it (a stale one could not be taken over)
+    CantMake,  // its file cannot be made (the error says why)
+};
+
+// Takes the mutex of a lock file. A mutex that outlives the whole wait was
+// left behind by a process that died holding it: it is taken over, so that
+// later locks do not wait again. CantMake, with error set, when the mutex's
+// file cannot be made (its name too long, no permission or no room in the
+// folder): readers then go on without it, a writer is refused, since no
+// change of the lock file could be kept from another process's.
+MutexState takeMutex(const std::string &lockName, int &error) {
+    (void)releaseMutex();
     std::string name = lockName + ".lck";
+    if (!g_leftMutex.empty()) {
+        std::string left;
+        left.swap(g_leftMutex);
+        if (left == name && access(name.c_str(), F_OK) == 0) {
+            g_mutexName = name;
+            return MutexState::Held;
+        }
+        if (left != name && vrnPlatform_unlink(left.c_str()) != 0 && errno != ENOENT) g_leftMutex.swap(left);
+    }
     for (int attempt = 0;; ++attempt) {
         int fd = createExclusive(name);
         if (fd >= 0) {
             close(fd);
             g_mutexName = name;
-            return true;
+            return MutexState::Held;
         }
-        if (errno == ENAMETOOLONG) return false;
-        if (errno != EEXIST) return true;
+        if (errno != EEXIST) {
+            error = errno;
+            return MutexState::CantMake;
+        }
         if (attempt >= g_waitTries) {
             kwxIoTrace("iif_set_lock: lock mutex %s is stale, taking it over", name.c_str());
             vrnPlatform_unlink(name.c_str());
             fd = createExclusive(name);
-            if (fd >= 0) {
-                close(fd);
-                g_mutexName = name;
-            }
-            return true;
+            if (fd < 0) return MutexState::Without;
+            close(fd);
+            g_mutexName = name;
+            return MutexState::Held;
         }
         vrnPlatform_sleepMilliseconds(g_waitStepMs);
     }
 }
 
 struct MutexHold {
-    explicit MutexHold(const std::string &lockName) : nameTooLong(!takeMutex(lockName)) {}
-    ~MutexHold() { releaseMutex(); }
-    const bool nameTooLong;
+    explicit MutexHold(const std::string &lockName) : state(takeMutex(lockName, error)) {}
+    ~MutexHold() {
+        if (!given) (void)releaseMutex();
+    }
+    // Gives the mutex back now: false, errno set, when its file could not
+    // be removed.
+    [[nodiscard]] bool release() {
+        given = true;
+        return state != MutexState::Held || releaseMutex();
+    }
+    int error = 0;
+    const MutexState state;
+    bool given = false;
     MutexHold(const MutexHold &) = delete;
     MutexHold &operator=(const MutexHold &) = delete;
 };
+
+// Keeps the name of a lock file or mutex that an unlock could not remove
+// (errno says why) for kwxIoTakeLocksLeft, and reports it through the
+// record's routine (unless the record is null: reported already).
+void noteLeft(IO_file *record, const char *what, const std::string &name, const char *dataName) {
+    const int error = errno;
+    if (record) kwxIoSysError(record, "iif_set_lock: can't remove the %s %s of %s", what, name.c_str(), dataName);
+    if (g_locksLeft.size() < kLocksLeftLimit)
+        g_locksLeft += name + " (" + strerror(error) + ")\n";
+}
 
 enum class LockRead { Missing, Value, Bad };
 
@@ -118,21 +178,36 @@ LockWrite writeLockFile(const std::string &lockName, int value) {
 
 std::string lockNameOf(const IO_file *record) { return std::string(record->filename) + ".lck"; }
 
-// A lock file, or the mutex that guards it, that could not be made because
-// its name is too long: the write lock is refused, naming the limit, since
-// going on without one would let two writers in at once. (Readers go on
-// without a lock file, as for any other reason that one cannot be made.)
-// The limit named leaves room for the mutex, "<name>.lck.lck".
-bool refusedForItsName(IO_error_routine routine, bool report, const char *caller,
-                       const std::string &fileName, const char *dataName) {
-    if (errno != ENAMETOOLONG) return false;
-    if (!report) return true;
+// Refuses the write lock because its lock file, or the mutex that guards
+// it, could not be made or written (error says why), reporting that when
+// report is set: going on without one would let two writers in at once.
+// (Readers go on without a lock file, whatever the reason.) A name too long
+// is refused with 21, naming the limit, which leaves room for the mutex,
+// "<name>.lck.lck"; a folder that takes no new file with 6 (no permission)
+// or 4 (no room); anything else with 11.
+int refuseWriteLock(IO_error_routine routine, bool report, const char *caller,
+                    const std::string &fileName, const char *dataName, int error) {
+    const char *what = fileName.size() > strlen(dataName) + 4 ? "lock mutex" : "lock file";
+    if (error != ENAMETOOLONG) {
+        if (report)
+            kwxIoError(routine, "%s: file %s cannot be locked for writing: its %s %s cannot be %s: %s\n",
+                       caller, dataName, what, fileName.c_str(),
+                       access(fileName.c_str(), F_OK) == 0 ? "written" : "made", strerror(error));
+        switch (error) {
+        case EACCES:
+        case EPERM:
+        case EROFS: return IO_ERR_PERMISSION;
+        case ENOSPC:
+        case EDQUOT: return IO_ERR_DISKFULL;
+        default: return IO_ERR_WRITE;
+        }
+    }
+    if (!report) return IO_ERR_LOCKED;
     size_t slash = fileName.rfind('/');
     std::string folder = slash == std::string::npos ? "." : fileName.substr(0, slash + 1);
     size_t length = fileName.size() - (slash == std::string::npos ? 0 : slash + 1);
     long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
     if (limit <= 0) limit = NAME_MAX;
-    const char *what = fileName.size() > strlen(dataName) + 4 ? "lock mutex" : "lock file";
     if ((long)length > limit)
         kwxIoError(routine,
                    "%s: file %s cannot be locked for writing: the name of its %s %s is %zu "
@@ -144,7 +219,7 @@ bool refusedForItsName(IO_error_routine routine, bool report, const char *caller
                    "%s: file %s cannot be locked for writing: the path of its %s %s is "
                    "%zu bytes long, over the limit of %d bytes for a path.\n",
                    caller, dataName, what, fileName.c_str(), fileName.size(), PATH_MAX);
-    return true;
+    return IO_ERR_LOCKED;
 }
 
 }  // namespace
@@ -152,6 +227,13 @@ bool refusedForItsName(IO_error_routine routine, bool report, const char *caller
 extern "C" void kwxIoSetLockWait(int step_ms, int tries) {
     g_waitStepMs = step_ms < 0 ? 0 : step_ms;
     g_waitTries = tries < 0 ? 0 : tries;
+}
+
+extern "C" char *kwxIoTakeLocksLeft(void) {
+    if (g_locksLeft.empty()) return nullptr;
+    char *text = kwxIoStrdup(g_locksLeft.c_str());
+    if (text) g_locksLeft.clear();
+    return text;
 }
 
 extern "C" int iif_set_lock(IO_file *record, int level) {
@@ -182,21 +264,35 @@ extern "C" int iif_set_lock(IO_file *record, int level) {
     }
 
     MutexHold mutex(lockName);
-    if (mutex.nameTooLong) {
-        // No lock file is kept for such a name: a writer is refused, a
-        // reader goes on without one (and so has none to give back).
+    // An unlock leaves the record unlocked whatever happens; it fails when
+    // the lock file or the mutex stays behind (each reported), since every
+    // later open is then refused, or waits for the mutex, until it goes.
+    bool removed = true;
+    auto unlocked = [&](int rc) {
+        record->openmode = 0;
+        record->locklevel = 0;
+        if (!mutex.release()) {
+            noteLeft(record, "lock mutex", lockName + ".lck", dataName.c_str());
+            removed = false;
+        }
+        return rc == IO_OK && !removed ? IO_ERR_LOCKED : rc;
+    };
+    if (mutex.state == MutexState::CantMake) {
+        // A writer is refused; readers and unlocks go on without the mutex.
         if (level > 0) {
-            errno = ENAMETOOLONG;
-            refusedForItsName(routine, true, "iif_set_lock", lockName + ".lck", dataName.c_str());
+            (void)refuseWriteLock(routine, true, "iif_set_lock", lockName + ".lck", dataName.c_str(), mutex.error);
             return IO_ERR_LOCKED;
         }
-        if (level == 0)
-            kwxIoTrace("warning: unable to lock file %s for reading, continuing anyway", dataName.c_str());
-        else {
-            record->openmode = 0;
-            record->locklevel = 0;
+        // No lock file is kept for a name that leaves no room for its
+        // mutex: a reader goes on without one (and so has none to give
+        // back).
+        if (mutex.error == ENAMETOOLONG) {
+            if (level == 0)
+                kwxIoTrace("warning: unable to lock file %s for reading, continuing anyway", dataName.c_str());
+            else
+                return unlocked(IO_OK);
+            return IO_OK;
         }
-        return IO_OK;
     }
     int value = 0;
     LockRead state = readLockFile(lockName, value);
@@ -237,52 +333,56 @@ extern "C" int iif_set_lock(IO_file *record, int level) {
             // A reader never releases a writer's mark, nor a writer a count
             // of readers: such a lock file belongs to someone else.
             bool mine = value < 0 ? record->locklevel < 0 : record->locklevel > 0;
-            if (!mine) {
-                record->openmode = 0;
-                record->locklevel = 0;
-                return IO_OK;
-            }
+            if (!mine) return unlocked(IO_OK);
             value = value <= 0 ? 0 : value - 1;
         }
     } else {
         if (level < 0) {
             kwxIoTrace("iif_set_lock: not unlocking already-unlocked file");
-            record->openmode = 0;
-            record->locklevel = 0;
-            return IO_OK;
+            return unlocked(IO_OK);
         }
         value = level == 0 ? 1 : -1;
     }
 
     if (level <= 0 && value == 0) {
-        vrnPlatform_unlink(lockName.c_str());
+        if (vrnPlatform_unlink(lockName.c_str()) != 0 && errno != ENOENT) {
+            noteLeft(record, "lock file", lockName, dataName.c_str());
+            removed = false;
+        }
     } else {
         LockWrite written = writeLockFile(lockName, value);
         if (written == LockWrite::CantOpen) {
-            if (level > 0 && refusedForItsName(routine, true, "iif_set_lock", lockName, dataName.c_str()))
+            if (level > 0 && errno == ENAMETOOLONG) {
+                (void)refuseWriteLock(routine, true, "iif_set_lock", lockName, dataName.c_str(), errno);
                 return IO_ERR_LOCKED;
+            }
             if (level == 0) {
                 kwxIoTrace("warning: unable to lock file %s for reading, continuing anyway",
                            dataName.c_str());
                 return IO_OK;
             }
+            const int error = errno;
             kwxIoSysError(record, "iif_set_lock: error opening lockfile %s for %s",
                           lockName.c_str(), dataName.c_str());
-            return IO_ERR_LOCKED;
+            if (level > 0) return IO_ERR_LOCKED;
+            errno = error;
+            // This handle's share stays counted in the lock file.
+            noteLeft(nullptr, "lock file", lockName, dataName.c_str());
+            removed = false;
+            return unlocked(IO_OK);
         }
         if (written == LockWrite::CantWrite) {
             kwxIoSysError(record, "iif_set_lock: error writing to lock file %s", lockName.c_str());
-            vrnPlatform_unlink(lockName.c_str());
-            return IO_ERR_WRITE;
+            if (vrnPlatform_unlink(lockName.c_str()) != 0 && errno != ENOENT && level < 0) {
+                noteLeft(record, "lock file", lockName, dataName.c_str());
+                removed = false;
+            }
+            return level < 0 ? unlocked(IO_OK) : IO_ERR_WRITE;
         }
     }
-    if (level < 0) {
-        record->openmode = 0;
-        record->locklevel = 0;
-    } else {
-        record->openmode = level > 0 ? 'w' : 'r';
-        record->locklevel = value;
-    }
+    if (level < 0) return unlocked(IO_OK);
+    record->openmode = level > 0 ? 'w' : 'r';
+    record->locklevel = value;
     return IO_OK;
 }
 
@@ -291,17 +391,15 @@ namespace {
 // Turns the record's read lock into the write lock. Under the mutex the lock
 // file is read again: the upgrade is allowed only while it still counts this
 // record as the one reader, so that two processes can never both write.
-// Without a lock file to hold (a folder where none can be made), the record
-// goes on as the writer, as the open did.
+// Without a lock file that holds the write lock (a folder where none can be
+// made, a mutex that cannot be made), the write lock is refused: two
+// processes could otherwise both go on as the writer.
 int takeWriteLock(IO_error_routine routine, IO_file *record, bool quiet) {
     if (record->locklevel < 0) return IO_OK;
     std::string lockName = lockNameOf(record);
     MutexHold mutex(lockName);
-    if (mutex.nameTooLong) {
-        errno = ENAMETOOLONG;
-        refusedForItsName(routine, !quiet, "setfilebusyflag", lockName + ".lck", record->filename);
-        return IO_ERR_LOCKED;
-    }
+    if (mutex.state == MutexState::CantMake)
+        return refuseWriteLock(routine, !quiet, "setfilebusyflag", lockName + ".lck", record->filename, mutex.error);
     int value = 0;
     LockRead state = readLockFile(lockName, value);
     if (state == LockRead::Bad) {
@@ -317,21 +415,14 @@ int takeWriteLock(IO_error_routine routine, IO_file *record, bool quiet) {
         return IO_ERR_LOCKED;
     }
     LockWrite written = writeLockFile(lockName, -1);
-    if (written == LockWrite::CantOpen &&
-        refusedForItsName(routine, !quiet, "setfilebusyflag", lockName, record->filename))
-        return IO_ERR_LOCKED;
+    if (written == LockWrite::CantOpen)
+        return refuseWriteLock(routine, !quiet, "setfilebusyflag", lockName, record->filename, errno);
     if (written == LockWrite::CantWrite) {
         if (!quiet)
             kwxIoError(routine,
                        "setfilebusyflag: can't write the file information to the lock file\n");
         vrnPlatform_unlink(lockName.c_str());
         return IO_ERR_WRITE;
-    }
-    if (written == LockWrite::CantOpen && state == LockRead::Value) {
-        if (!quiet)
-            kwxIoError(routine,
-                       "setfilebusyflag: can't write the file information to the lock file\n");
-        return IO_ERR_LOCKED;
     }
     record->locklevel = -1;
     return IO_OK;

@@ -535,7 +535,9 @@ extern "C" int iif_flush(IO_file *record) {
 }
 
 // The last steps of every close: the stream is closed (a failure makes the
-// result IO_ERR_CLOSE), the lock given back and the record emptied.
+// result IO_ERR_CLOSE), the lock given back (a lock file left behind makes
+// it IO_ERR_LOCKED: until it is removed the file cannot be opened) and the
+// record emptied.
 static int closeAndRelease(IO_file *record, int rc) {
     if (record->stream) {
         if (fclose(record->stream) != 0) {
@@ -544,7 +546,7 @@ static int closeAndRelease(IO_file *record, int rc) {
         }
         record->stream = nullptr;
     }
-    if (record->locklevel != 0) iif_set_lock(record, -1);
+    if (record->locklevel != 0 && iif_set_lock(record, -1) != IO_OK && rc == IO_OK) rc = IO_ERR_LOCKED;
     record->openmode = 0;
     record->locklevel = 0;
     record->indexdirty = 0;

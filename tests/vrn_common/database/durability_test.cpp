@@ -2,6 +2,9 @@
 // state intact; refused writes and refused files must never pass for
 // stored ones. Cuts are written here directly into the file, as a killed
 // process would have left it.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <functional>
 #include <initializer_list>
 #include <map>
@@ -424,6 +427,9 @@ TEST_F(CutFixture, AnEditRefusedForAnotherHolderFailsTheClose) {
     EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_WRITE_DATASET);
     EXPECT_NE(errors[0].message.find("The changes of state 2 could not all be stored in the VRN database"),
               std::string::npos);
+    // Why: the data-file library's reason.
+    EXPECT_NE(errors[0].message.find("more than one user is reading " + name), std::string::npos)
+        << errors[0].message;
     // The refused state was dropped; one whose writes all reached the
     // file closes as usual.
     EXPECT_EQ(b->value, 1);
@@ -685,6 +691,84 @@ TEST_F(CutFixture, AnUndoOrRedoOutOfARefusedEditShowsTheStoredStateAndEditingGoe
     ASSERT_NE(find(q), nullptr);
 }
 
+// An edit refused because another process holds the model keeps what
+// redo reaches: undone, closed and opened again, then held by another
+// process when an edit is refused, the model still redoes to its last
+// state once that process has gone.
+TEST_F(CutFixture, AnEditRefusedAfterAnUndoKeepsTheStatesRedoReaches) {
+    std::string a = closeStates(3);
+    ASSERT_EQ(vrnStateManager_changeState(m, 0, 1), 1);
+    reopen(-1);
+    ASSERT_EQ(m->current, 1);
+    ASSERT_EQ(m->last, 3);
+    Database* other = Database_new(name.c_str());
+    ASSERT_NE(other, nullptr);
+    find(a)->value = 10;
+    vrnObject_markModified(&find(a)->header);
+    EXPECT_EQ(vrnStateManager_closeState(m), -1);
+    Database_delete(other);
+    commontest::takeErrors();
+    EXPECT_EQ(value(a), 1);
+    EXPECT_EQ(m->last, 3);
+    EXPECT_EQ(vrnStateManager_changeState(m, 1, 2), 1);
+    EXPECT_EQ(m->current, 3);
+    EXPECT_EQ(value(a), 3);
+}
+
+// A redo out of a state whose writes were refused is refused, as out of
+// any open state, even to a stored state that the open one would take
+// the number of, and even once the other holder has gone; the refused
+// state is dropped all the same.
+TEST_F(CutFixture, ARedoOutOfARefusedOpenStateIsRefusedEvenToAStoredState) {
+    std::string a = closeStates(3);
+    ASSERT_EQ(vrnStateManager_changeState(m, 0, 2), 1);
+    reopen(-1);
+    Database* other = Database_new(name.c_str());
+    ASSERT_NE(other, nullptr);
+    EXPECT_FALSE(vrnObject_setInt(&find(a)->header, "value", 20));
+    ASSERT_EQ(m->current, -3);
+    Database_delete(other);
+    EXPECT_EQ(vrnStateManager_changeState(m, 0, 3), 0);
+    EXPECT_EQ(m->current, 2);
+    EXPECT_EQ(value(a), 2);
+    commontest::takeErrors();
+    EXPECT_EQ(vrnStateManager_changeState(m, 0, 3), 1);
+    EXPECT_EQ(value(a), 3);
+}
+
+// A model the user may not write (its file read-only) is still browsed:
+// undo and redo go on in memory, and the file is left as it was.
+TEST_F(CutFixture, AModelThatMayNotBeWrittenIsUndoneAndRedoneInMemory) {
+    std::string a = closeStates(3);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    const std::string before = vrntest::readFile(name);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    ASSERT_EQ(chmod(name.c_str(), 0444), 0);
+    // Permissions do not bind root: the session runs as "nobody" there.
+    auto child = vrntest::runInChild([&] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 100;
+        vrnStateManager* r = openManager(name);
+        if (!r) return 1;
+        int failed = 0;
+        for (int target : {1, 3, 2}) {
+            if (vrnStateManager_changeState(r, 0, target) != 1 || r->current != target ||
+                !blobNamed(r, "a") || blobNamed(r, "a")->value != target)
+                failed = 10 + target;
+        }
+        closeManager(r);
+        return failed;
+    });
+    ASSERT_EQ(chmod(name.c_str(), 0644), 0);
+    if (child.exitStatus == 100) GTEST_SKIP() << "no unprivileged process can be made here";
+    EXPECT_EQ(child.exitStatus, 0) << child.err;
+    EXPECT_TRUE(vrntest::readFile(name) == before);
+    open();
+    EXPECT_EQ(m->current, 3);
+    EXPECT_EQ(value(a), 3);
+}
+
 // A close that reduces the model to its current state while every state
 // is undone keeps the states: there is no state to keep.
 TEST_F(CutFixture, ACloseKeepingOnlyTheCurrentStateWithEveryStateUndoneKeepsTheStates) {
@@ -748,4 +832,167 @@ TEST_F(CutFixture, ACompactionWhoseCopyTookTheNameIsNotReportedFailed) {
     EXPECT_EQ(m->current, 1);
     EXPECT_EQ(m->last, 1);
     EXPECT_EQ(value(a), 3);
+}
+
+namespace {
+
+// Whether the lock file or lock mutex at path awaits no change but its
+// removal: a mutex that is there, a lock file that holds a writer's -1.
+bool awaitsRemoval(const std::string& path) {
+    if (path.size() > 8 && path.compare(path.size() - 8, 8, ".lck.lck") == 0) return vrnFileExists(path.c_str());
+    FILE* f = fopen(path.c_str(), "r");
+    int value = 0;
+    const bool writer = f && fscanf(f, "%d", &value) == 1 && value == -1;
+    if (f) fclose(f);
+    return writer;
+}
+
+// Makes file changes of the chosen lock files fail (ENOSPC; EIO for an
+// unlink) while it lives: with failNew those that would make a new file,
+// as in a folder that takes no new file; with failOnce the removal of one
+// (see awaitsRemoval), as a failing disk does once.
+struct ChangesFail {
+    static std::function<bool(const std::string&)>& chosen() {
+        static std::function<bool(const std::string&)> f;
+        return f;
+    }
+    static bool& failNew() {
+        static bool b;
+        return b;
+    }
+    static bool& failOnce() {
+        static bool b;
+        return b;
+    }
+    ChangesFail(std::function<bool(const std::string&)> paths, bool newFiles, bool once) {
+        chosen() = std::move(paths);
+        failNew() = newFiles;
+        failOnce() = once;
+        vrnPlatform_setFileChangeHook([](const char* path) {
+            if (!chosen()(path)) return;
+            if (vrnFileExists(path) ? failOnce() && awaitsRemoval(path) : failNew()) {
+                if (vrnFileExists(path)) failOnce() = false;
+                vrnPlatform_setFailurePoint(1, 0);
+            }
+        });
+    }
+    ~ChangesFail() {
+        vrnPlatform_setFileChangeHook(nullptr);
+        vrnPlatform_setFailurePoint(0, 0);
+    }
+};
+
+bool endsWith(const std::string& s, const std::string& end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+// Two holders of the model in a folder where no lock file can be made: each
+// opens it for reading, without a lock file, and each has its edits
+// refused saying why, for neither could keep the other from writing too.
+TEST_F(CutFixture, TwoHoldersWhereNoLockFileCanBeMadeBothHaveTheirEditsRefused) {
+    std::string a = closeStates(2);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    {
+        ChangesFail noNewFile([&](const std::string& p) { return p.rfind(name, 0) == 0 && endsWith(p, ".lck"); },
+                              true, false);
+        open();
+        Database* other = Database_new(name.c_str());
+        ASSERT_NE(other, nullptr);
+        EXPECT_FALSE(vrnFileExists((name + ".lck").c_str()));
+        commontest::takeErrors();
+        find(a)->value = 30;
+        vrnObject_markModified(&find(a)->header);
+        EXPECT_EQ(vrnStateManager_closeState(m), -1);
+        auto errors = commontest::takeErrors();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_WRITE_DATASET);
+        EXPECT_NE(errors[0].message.find("cannot be locked for writing: its lock mutex " + name +
+                                         ".lck.lck cannot be made: No space left on device"),
+                  std::string::npos)
+            << errors[0].message;
+        EXPECT_EQ(value(a), 2);
+        EXPECT_FALSE(Database_lockForWriting(other));
+        EXPECT_FALSE(Database_setInteger(other, 3, nullptr, "State - current", 3));
+        Database_delete(other);
+        vrnStateManager_closeDatabase(m, -1);
+        vrnStateManager_delete(m);
+        m = nullptr;
+    }
+    commontest::takeErrors();
+    open();
+    EXPECT_EQ(m->current, 2);
+    EXPECT_EQ(value(a), 2);
+}
+
+// A close that cannot remove a lock file or a lock mutex (of the model, or
+// of the copy a compaction or a create makes beside it) fails, naming it:
+// a lock file left keeps every later open out until it is removed.
+TEST_F(CutFixture, ACloseThatCannotRemoveALockFileFailsNamingIt) {
+    std::string a = closeStates(2);
+    struct Case {
+        const char* what;
+        int mode;
+        std::function<bool(const std::string&)> path;
+        std::string left;  // the name reported, or what ends it
+    };
+    const Case cases[] = {
+        {"the model's lock file", -1, [&](const std::string& p) { return p == name + ".lck"; }, name + ".lck"},
+        {"its mutex", -1, [&](const std::string& p) { return p == name + ".lck.lck"; }, name + ".lck.lck"},
+        {"the compaction copy's lock file", 0,
+         [&](const std::string& p) { return p.find("/compact.") != std::string::npos && endsWith(p, ".tmp.lck"); },
+         ".tmp.lck"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        commontest::takeErrors();
+        {
+            ChangesFail failedRemoval(c.path, false, true);
+            EXPECT_EQ(vrnStateManager_closeDatabase(m, c.mode), 0);
+        }
+        vrnStateManager_delete(m);
+        m = nullptr;
+        auto errors = commontest::takeErrors();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_DELETE_FILE);
+        EXPECT_NE(errors[0].message.find(c.left + " (Input/output error)"), std::string::npos) << errors[0].message;
+        if (c.mode == -1) {
+            EXPECT_TRUE(vrnFileExists(c.left.c_str()));
+        }
+        if (c.left == name + ".lck") {
+            // Every open is refused until it is removed by hand.
+            vrnStateManager* refused = vrnStateManager_new();
+            EXPECT_FALSE(vrnStateManager_openDatabase(refused, name.c_str()));
+            vrnStateManager_delete(refused);
+            errors = commontest::takeErrors();
+            ASSERT_FALSE(errors.empty());
+            EXPECT_EQ(errors[0].code, VRN_U_DATABASE_IS_LOCKED);
+            vrnPlatform_unlink(c.left.c_str());
+        }
+        open();
+        EXPECT_EQ(value(a), 2);
+        EXPECT_TRUE(commontest::takeErrors().empty());
+    }
+    // A create's copy: the model is made, and the lock file left is named.
+    const std::string fresh = dir.file("fresh.vrn");
+    Database* db = nullptr;
+    {
+        ChangesFail failedRemoval(
+            [&](const std::string& p) { return p.find("/fresh.vrn.create.") != std::string::npos && endsWith(p, ".tmp.lck"); },
+            false, true);
+        db = Database_new(fresh.c_str());
+    }
+    ASSERT_NE(db, nullptr);
+    auto errors = commontest::takeErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_DELETE_FILE);
+    EXPECT_NE(errors[0].message.find(".tmp.lck (Input/output error)"), std::string::npos) << errors[0].message;
+    EXPECT_EQ(Database_close(db), 1);
+    Database_delete(db);
+    db = Database_new(fresh.c_str());
+    EXPECT_NE(db, nullptr);
+    Database_delete(db);
 }

@@ -441,6 +441,21 @@ TEST(DatabaseOpen, BadFilesAreRefusedUnchangedAndUnlocked) {
     EXPECT_NE(errors[0].message.find("would have a name of 256 bytes, over the limit of 255 bytes"), std::string::npos)
         << errors[0].message;
     EXPECT_FALSE(vrnFileExists(noRoom.c_str()));
+    // An existing model under such a name opens for reading, without a lock
+    // file.
+    Database* made = Database_new(dir.file("made.vrn").c_str());
+    ASSERT_NE(made, nullptr);
+    ASSERT_TRUE(Database_setInteger(made, 1, nullptr, "kept", 7));
+    Database_delete(made);
+    ASSERT_EQ(rename(dir.file("made.vrn").c_str(), noRoom.c_str()), 0);
+    made = Database_new(noRoom.c_str());
+    ASSERT_NE(made, nullptr);
+    int kept = 0;
+    EXPECT_TRUE(Database_getInteger(made, 1, nullptr, "kept", &kept));
+    EXPECT_EQ(kept, 7);
+    Database_delete(made);
+    EXPECT_TRUE(takeErrors().empty());
+    EXPECT_FALSE(vrnFileExists((noRoom + ".lck").c_str()));
     // A folder the user may not write to (as "nobody" where the test runs as root).
     const std::string readOnly = dir.file("read-only");
     ASSERT_EQ(mkdir(readOnly.c_str(), 0555), 0);

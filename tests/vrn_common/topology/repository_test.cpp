@@ -358,6 +358,34 @@ TEST(RepositoryOpen, ACreateRacedByAnotherCreateAddsToTheModelMadeMeanwhile) {
     vrnStateManager_delete(r->stateManager);
 }
 
+// Another process opens a new model once it has its name, before the
+// repository's first checkpoint is stored: the checkpoint is refused, and
+// the create returns no repository. Once that process has gone the model
+// opens as a new one.
+TEST(RepositoryOpen, ANewRepositoryWhoseFirstCheckpointIsRefusedIsNotReturned) {
+    vrntest::TempDir dir;
+    std::string name = dir.file("model.vrn");
+    Database* other = nullptr;
+    // The create's own open of the placed model takes the lock mutex.
+    g_stepPath = name + ".lck.lck";
+    g_step = [&] { other = Database_new(name.c_str()); };
+    vrnPlatform_setFileChangeHook(stepBeforeChangeTo);
+    Repository* r = Repository_new(name.c_str());
+    vrnPlatform_setFileChangeHook(nullptr);
+    g_step = nullptr;
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(r, nullptr);
+    auto errors = commontest::takeErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors[0].code, VRN_U_UNABLE_TO_WRITE_DATASET);
+    Database_delete(other);
+    r = Repository_new(name.c_str());
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->count, 1);
+    EXPECT_TRUE(commontest::takeErrors().empty());
+    vrnStateManager_delete(r->stateManager);
+}
+
 TEST(RepositoryOpen, AHostThatNeverClosesLeavesNoLock) {
     vrntest::TempDir dir;
     std::string name = dir.file("host.vrn");

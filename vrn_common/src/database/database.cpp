@@ -347,13 +347,19 @@ Database* Database_new(const char* fileName) {
     return db;
 }
 
-void Database_close(Database* db) {
-    if (!db || !db->file) return;
-    if (db->modified == 1 && (db->file->openFlags & DEFFILE_PRIMARY_OPEN)) {
+int Database_close(Database* db) {
+    if (!db || !db->file) return 1;
+    if (!db->file->modified) {
+        // Only read: what the reads settled in the index in memory is not
+        // stored (see Database_delete).
+        db->file->ioControl->primary.indexdirty = 0;
+        db->file->ioControl->secondary.indexdirty = 0;
+    } else if (db->modified == 1 && (db->file->openFlags & DEFFILE_PRIMARY_OPEN)) {
         Database_timeStamp(db, nullptr, "Date - modified");
         db->modified = 0;
     }
     DefFile_close(db->file);
+    return !DefFile_reportLocksLeft(db->file);
 }
 
 void Database_delete(Database* db) {
@@ -363,7 +369,10 @@ void Database_delete(Database* db) {
     // datasets retired) is not stored, so closing writes nothing.
     if (db->file && !db->file->modified) return Database_deleteUnchanged(db);
     const char* fn = "Database_delete";
-    Database_close(db);
+    // A lock file left behind is published by the close; a delete has no
+    // answer to give.
+    const int closed = Database_close(db);
+    (void)closed;
     DefFile_delete(db->file);
     vrnUUID_delete(db->uuid);
     vrnFree(db->fileName, fn);

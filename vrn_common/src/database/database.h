@@ -29,7 +29,16 @@ typedef struct Database {
 /* NULL (error published) for a blank name, a file that cannot be opened or
  * an existing file that is no model database. */
 Database* Database_new(const char* fileName);
-void Database_close(Database* db);
+/* Closes the file (stamping "Date - modified" when something was written;
+ * a database into which nothing was written is left as it was found): 1,
+ * or 0 when a lock file or lock mutex of the model, or of a copy made
+ * beside it, could not be removed, which is published (error 10046) naming
+ * each. Database_delete then frees what is left. */
+int Database_close(Database* db)
+#if defined(__GNUC__)
+    __attribute__((warn_unused_result))
+#endif
+    ;
 /* Closes and frees; a database into which nothing was written is left as
  * it was found, as by Database_deleteUnchanged. */
 void Database_delete(Database* db);

@@ -1,6 +1,7 @@
 #include "database/dataset.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -327,16 +328,24 @@ int Dataset_takeWriteLock(Dataset* b, int beforeWriting) {
     return answer;
 }
 
-int Dataset_closePrimaryFile(Dataset* b) {
+// A close that left only a lock file behind has closed the file whole.
+static int closeFile(Dataset* b, int request) {
     if (!b) return 0;
     Dataset_resetData(b);
-    return Dataset_request(b, IO_CLOSE_ALL) <= 0;
+    int answer = Dataset_request(b, request);
+    return answer <= 0 || answer == IO_ERR_LOCKED;
 }
 
-int Dataset_closeSecondaryFile(Dataset* b) {
-    if (!b) return 0;
-    Dataset_resetData(b);
-    return Dataset_request(b, IO_CLOSE_SECONDARY) <= 0;
+int Dataset_closePrimaryFile(Dataset* b) { return closeFile(b, IO_CLOSE_ALL); }
+
+int Dataset_closeSecondaryFile(Dataset* b) { return closeFile(b, IO_CLOSE_SECONDARY); }
+
+char* Dataset_takeLocksLeft(void) {
+    char* left = kwxIoTakeLocksLeft();
+    if (!left) return nullptr;
+    char* copy = vrnCString_clone(left);
+    free(left);
+    return copy;
 }
 
 int Dataset_readInts(Dataset* b, const char* what, const char* where, int when, int* count,

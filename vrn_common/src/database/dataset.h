@@ -68,12 +68,21 @@ void Dataset_delete(Dataset* block);
 /* 1 opened, 0 failed, -1 a lock file is present. */
 int Dataset_openPrimaryFile(Dataset* block, const char* fileName);
 int Dataset_openSecondaryFile(Dataset* block, const char* fileName);
+/* Closes the primary file (and the secondary one with it): 1 when the
+   files were closed whole, also when a lock file or lock mutex of theirs
+   could not be removed (Dataset_takeLocksLeft names it); 0 otherwise. */
 int Dataset_closePrimaryFile(Dataset* block);
+/* The lock files and mutexes that closes could not remove since the last
+   call, one line each, "<name> (<reason>)": a new string (vrnCString_free),
+   NULL when there were none. */
+char* Dataset_takeLocksLeft(void);
 /* Takes the write lock on the primary file (held until it closes): 0 when
    held, else the library's code (21: another handle has the file, or no
-   lock file can be named for it). With beforeWriting, as the first write
-   would (the library's message is kept, and the file is marked as being
-   changed); without, the lock alone, quietly. */
+   lock file can be named for it; 4, 6 or 11: its lock file or lock mutex
+   cannot be made, for want of room, of permission or else). With
+   beforeWriting, as the first write would (the library's message is kept,
+   and the file is marked as being changed); without, the lock alone,
+   quietly. */
 int Dataset_takeWriteLock(Dataset* block, int beforeWriting);
 int Dataset_closeSecondaryFile(Dataset* block);
 

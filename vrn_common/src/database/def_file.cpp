@@ -110,6 +110,21 @@ void publishOpenFailure(DefFile* f, const char* name, int answer, bool secondary
     vrnError_publish(e);
 }
 
+// Keeps what the data-file library's closes (or the unlock of a refused
+// open) could not remove, for the handle's owner to report.
+void collectLocksLeft(DefFile* f) {
+    char* left = Dataset_takeLocksLeft();
+    if (!left) return;
+    if (f->locksLeft) {
+        char* both = vrnCString_merge(f->locksLeft, left, nullptr);
+        vrnCString_free(f->locksLeft);
+        vrnCString_free(left);
+        f->locksLeft = both;
+    } else {
+        f->locksLeft = left;
+    }
+}
+
 int openAs(DefFile* f, const char* name, int report, bool secondary) {
     if (!f || !name) return 0;
     int bit = secondary ? DEFFILE_SECONDARY_OPEN : DEFFILE_PRIMARY_OPEN;
@@ -119,6 +134,7 @@ int openAs(DefFile* f, const char* name, int report, bool secondary) {
     }
     int answer = secondary ? Dataset_openSecondaryFile(f->dataset, name)
                            : Dataset_openPrimaryFile(f->dataset, name);
+    collectLocksLeft(f);
     if (answer == 1) {
         char** slot = secondary ? &f->secondaryName : &f->primaryName;
         if (*slot != name) vrnCString_reassign(slot, name);
@@ -238,6 +254,9 @@ void DefFile_delete(DefFile* f) {
     if (!f) return;
     const char* fn = "DefFile_delete";
     DefFile_close(f);
+    // What its closes left behind is published; a delete has no answer.
+    const int reported = DefFile_reportLocksLeft(f);
+    (void)reported;
     iocontrol_free(f->ioControl);
     Dataset_delete(f->dataset);
     vrnFree(f->primaryName, fn);
@@ -268,7 +287,9 @@ int DefFile_openAsSecondaryFile(DefFile* f, const char* name, int report) {
 
 int DefFile_closePrimaryFile(DefFile* f) {
     if (!f) return 0;
-    if (Dataset_closePrimaryFile(f->dataset)) {
+    int closed = Dataset_closePrimaryFile(f->dataset);
+    collectLocksLeft(f);
+    if (closed) {
         // Closing the primary file closes the secondary one with it.
         f->openFlags &= ~(DEFFILE_PRIMARY_OPEN | DEFFILE_SECONDARY_OPEN);
         return 1;
@@ -280,7 +301,9 @@ int DefFile_closePrimaryFile(DefFile* f) {
 
 int DefFile_closeSecondaryFile(DefFile* f) {
     if (!f) return 0;
-    if (Dataset_closeSecondaryFile(f->dataset)) {
+    int closed = Dataset_closeSecondaryFile(f->dataset);
+    collectLocksLeft(f);
+    if (closed) {
         f->openFlags &= ~DEFFILE_SECONDARY_OPEN;
         return 1;
     }
@@ -293,6 +316,29 @@ int DefFile_close(DefFile* f) {
     int secondary = DefFile_closeSecondaryFile(f);
     int primary = DefFile_closePrimaryFile(f);
     return secondary && primary;
+}
+
+int DefFile_reportLocksLeft(DefFile* f) {
+    if (!f || !f->locksLeft) return 0;
+    std::string lines;
+    for (const char* p = f->locksLeft; *p;) {
+        const char* end = strchr(p, '\n');
+        size_t n = end ? static_cast<size_t>(end - p) : strlen(p);
+        lines += "  " + std::string(p, n) + "\n";
+        p += n + (end ? 1 : 0);
+    }
+    vrnCString_free(f->locksLeft);
+    f->locksLeft = nullptr;
+    vrnError* e = vrnError_new(VRN_U_UNABLE_TO_DELETE_FILE, "DefFile_close", kSource, __LINE__);
+    vrnError_addMessage(e,
+                        "The KWX data file\n\n%s\n\nwas closed, but these files that locked it, or a "
+                        "copy made beside it, could not be removed:\n\n%s\nRemove them when no program "
+                        "has the file open. Until then a lock file (.lck) keeps every\nprogram from "
+                        "opening the file, and a lock mutex (.lck.lck) makes each open wait a minute "
+                        "first.\n",
+                        f->primaryName ? f->primaryName : "", lines.c_str());
+    vrnError_publish(e);
+    return 1;
 }
 
 int DefFile_readInt(DefFile* f, const char* what, const char* where, int when, int* value) {
@@ -422,8 +468,21 @@ int DefFile_lockForWriting(DefFile* f) {
     if (!f) return 0;
     int rc = Dataset_takeWriteLock(f->dataset, 1);
     if (rc == 0) return 1;
-    DefFile_setError(f, nullptr, nullptr, 0, rc == IO_ERR_LOCKED ? VRN_U_DATABASE_IS_LOCKED : VRN_U_UNABLE_TO_WRITE_DATASET,
-                     "Unable to lock the KWX data file for writing.");
+    if (rc == IO_ERR_LOCKED) {
+        DefFile_setError(f, nullptr, nullptr, 0, VRN_U_DATABASE_IS_LOCKED,
+                         "Unable to lock the KWX data file for writing.");
+        return 0;
+    }
+    // Not another process's lock (the file or its folder takes no change):
+    // the text says why, from the data-file library's last message.
+    std::string text = "Unable to lock the KWX data file for writing.";
+    char* messages = Dataset_getMessage(f->dataset);
+    std::string io = messages ? messages : "";
+    vrnCString_free(messages);
+    while (!io.empty() && io.back() == '\n') io.pop_back();
+    size_t line = io.rfind('\n');
+    if (!io.empty()) text += "\n" + (line == std::string::npos ? io : io.substr(line + 1));
+    DefFile_setError(f, nullptr, nullptr, 0, VRN_U_UNABLE_TO_WRITE_DATASET, text.c_str());
     return 0;
 }
 

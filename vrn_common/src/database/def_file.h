@@ -36,6 +36,7 @@ typedef struct DefFile {
     int openFlags;     /* DEFFILE_PRIMARY_OPEN | DEFFILE_SECONDARY_OPEN */
     IO_control* ioControl;
     Dataset* dataset;
+    char* locksLeft;   /* lock files its closes could not remove, a line each; NULL while none */
 } DefFile;
 
 /* NULL (and a published error) for a blank name or a file that cannot be
@@ -43,6 +44,8 @@ typedef struct DefFile {
 DefFile* DefFile_new(const char* fileName);
 /* The same; with report 0 a file that cannot be opened fails silently. */
 DefFile* DefFile_newReporting(const char* fileName, int report);
+/* Closes the files and frees the handle; a lock file left behind is
+ * published (DefFile_reportLocksLeft). */
 void DefFile_delete(DefFile* file);
 /* Deletes a handle whose files were only read, leaving them as they were
  * found: an index that an open had to rebuild in memory is dropped, not
@@ -53,8 +56,18 @@ int DefFile_openAsPrimaryFile(DefFile* file, const char* name, int report);
 int DefFile_openAsSecondaryFile(DefFile* file, const char* name, int report);
 int DefFile_closePrimaryFile(DefFile* file);
 int DefFile_closeSecondaryFile(DefFile* file);
-/* Closes both; 1 only when both closes succeed. */
+/* Closes both; 1 only when both closes succeed. A lock file or lock mutex
+ * that a close (of either file) could not remove does not fail it: it is
+ * kept in locksLeft until DefFile_reportLocksLeft (or the delete) says so. */
 int DefFile_close(DefFile* file);
+/* Publishes error 10046 naming each lock file and lock mutex that the
+ * handle's closes could not remove since the last report: 1 when there was
+ * any (the caller's close then failed), else 0. */
+int DefFile_reportLocksLeft(DefFile* file)
+#if defined(__GNUC__)
+    __attribute__((warn_unused_result))
+#endif
+    ;
 
 /* Readers and writers: 1 on success, 0 on failure (recorded). Allocating
  * readers hand out new arrays (vrnFree; string and UUID arrays with their

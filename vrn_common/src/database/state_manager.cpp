@@ -1162,6 +1162,8 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     // Whatever the state change could not reach goes as well.
     destroyAllLive(m);
     Dictionary_clear(m->modified);
+    // A lock file left behind keeps every later open out: the close fails.
+    if (!Database_close(m->database)) result = 0;
     Database_delete(m->database);
     m->database = nullptr;
     referencesOf(m).holders.clear();
