@@ -273,6 +273,19 @@ extern "C" int delete_ds_entry(IO_error_routine routine, const char *what, const
     }
     rc = delete_bywhat(routine, record->indextable, 0, record->nlines - 1, key,
                            record->openmode, record->stream);
+    if (rc == IO_ERR_WRITE || rc == IO_ERR_SEEK) {
+        // The mark did not reach the file (or only part of it did) while the
+        // line is retired: the record owes it, and writes it before the
+        // file's next change and before its index is stored. The delete
+        // answers the failure.
+        char *line = findSortedLine(0, record->nlines - 1, key, kwxIndexWhatPart,
+                                    [record](int i) { return IO_INDEX_LINE(record->indextable, i); });
+        if (line && line[0] == 'N') {
+            IO_location loc;
+            if (parseindex(routine, line, &loc) != IO_OK || kwxIndexOweMark(routine, record, &loc) != IO_OK)
+                line[0] = 'Y';
+        }
+    }
     free(key);
     if (rc == KWX_LINE_WRONG) return rc;
     if (rc != IO_OK) {

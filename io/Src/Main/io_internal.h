@@ -362,6 +362,17 @@ int kwxHeaderNamesLine(char letter, const char *what, const char *where, int32_t
  * writer, before anything else changes and before its index can be stored.
  * So the stored index and the file always agree on what is deleted. */
 int kwxIndexRetired(IO_error_routine routine, IO_file *record, const IO_location *loc);
+/* A deletion mark that did not reach the file although the line of its
+ * dataset stays retired (the write failed, or may have written part of the
+ * mark): the record keeps it owed, and it is written as those above are.
+ * 0, or a code when memory runs out. */
+int kwxIndexOweMark(IO_error_routine routine, IO_file *record, const IO_location *loc);
+/* After a rebuild of the record's own table, which lists every dataset the
+ * file holds live: the datasets whose marks the record owes are retired in
+ * it again, as the rebuilds behind a search do, so that the index the
+ * record stores never lists live what the file has marked deleted by then.
+ * 0, or a code when memory runs out. */
+int kwxIndexRetireOwed(IO_error_routine routine, IO_file *record);
 /* Writes the marks kept for the record (it is the writer now); the stream
  * keeps its position. 0 or the first failure's code. */
 int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *record);
@@ -377,6 +388,9 @@ void kwxIoSetSizeCleared(const IO_file *record, int cleared);
  * and kwxIoBackToPieces goes back to it, answering rc, or the seek's failure
  * when rc is 0. */
 void kwxIoSetPiecesUnderWay(const IO_file *record, int underWay);
+/* Where the dataset under way starts (the index position when the header
+ * request marked it under way), -1 when none is. */
+int64_t kwxIoPiecesStart(const IO_file *record);
 int64_t kwxIoPiecesPosition(const IO_file *record);
 int kwxIoBackToPieces(const IO_file *record, int64_t position, int rc);
 /* Whether the record's index table was read from the stored index and not

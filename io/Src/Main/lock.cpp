@@ -255,7 +255,11 @@ extern "C" int iif_set_lock(IO_file *record, int level) {
     }
 
     if (level <= 0 && value == 0) {
-        vrnPlatform_unlink(lockName.c_str());
+        // A lock file that stays would refuse the file to everyone.
+        if (vrnPlatform_unlink(lockName.c_str()) != 0 && errno != ENOENT) {
+            kwxIoSysError(record, "iif_set_lock: can't remove the lock file %s", lockName.c_str());
+            return IO_ERR_WRITE;
+        }
     } else {
         LockWrite written = writeLockFile(lockName, value);
         if (written == LockWrite::CantOpen) {

@@ -534,8 +534,10 @@ extern "C" int iif_flush(IO_file *record) {
     return rc;
 }
 
-// The last steps of every close: the stream is closed (a failure makes the
-// result IO_ERR_CLOSE), the lock given back and the record emptied.
+// The last steps of every close: the stream is closed, the lock given back
+// and the record emptied. A stream that cannot be closed, or a lock file
+// that cannot be given back (it would refuse the file to the next user),
+// makes the result IO_ERR_CLOSE.
 static int closeAndRelease(IO_file *record, int rc) {
     if (record->stream) {
         if (fclose(record->stream) != 0) {
@@ -544,7 +546,14 @@ static int closeAndRelease(IO_file *record, int rc) {
         }
         record->stream = nullptr;
     }
-    if (record->locklevel != 0) iif_set_lock(record, -1);
+    if (record->locklevel != 0) {
+        const int unlocked = iif_set_lock(record, -1);
+        if (unlocked == IO_ERR_WRITE || unlocked == IO_ERR_LOCKED) {
+            kwxIoError(kwxIoRoutine(record), "iif_close: the lock of %s could not be given back",
+                       record->filename ? record->filename : "");
+            rc = IO_ERR_CLOSE;
+        }
+    }
     record->openmode = 0;
     record->locklevel = 0;
     record->indexdirty = 0;
