@@ -182,7 +182,9 @@ extern "C" int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc) {
     // pieces of a dataset that a caller writes request by request.
     int64_t here = kwxTell64(stream);
     holds = kwxSeek64(stream, loc->location, 0) == 0 && startsNamedDataset(stream, *loc);
-    if (here >= 0) kwxSeek64(stream, here, 0);
+    // The seek above wrote out what the stream held: going back writes
+    // nothing. (A write of it that failed there is left on the stream.)
+    if (here >= 0) (void)kwxSeek64(stream, here, 0);
     return holds ? 1 : 0;
 }
 
@@ -310,7 +312,7 @@ namespace {
 
 // delete_ds once: every match whose line is right is deleted; *wrong counts
 // the matches whose line was found wrong (left as they are).
-int deleteOnce(IO_error_routine routine, IO_header *header, IO_file *record, int exact, int *wrong) {
+[[nodiscard]] int deleteOnce(IO_error_routine routine, IO_header *header, IO_file *record, int exact, int *wrong) {
     *wrong = 0;
     int32_t nstrings = 0, nints = 0, noffsets = 0;
     std::vector<char> strings(IO_STRING_LEN);
@@ -373,7 +375,7 @@ namespace {
 
 // delete_ds: a line found wrong is mended by a rebuild and the delete done
 // again in it.
-int deleteMending(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
+[[nodiscard]] int deleteMending(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
     int wrong = 0;
     int rc = deleteOnce(routine, header, record, exact, &wrong);
     if (rc != IO_OK || wrong == 0) return rc;

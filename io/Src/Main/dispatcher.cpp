@@ -72,7 +72,7 @@ private:
     IO_file *saved_;
 };
 
-int seekTo(IO_error_routine routine, IO_file *file, int64_t offset, const char *message) {
+[[nodiscard]] int seekTo(IO_error_routine routine, IO_file *file, int64_t offset, const char *message) {
     if (kwxSeek64(file->stream, offset, 0) != 0) {
         kwxsystemErr(routine, message);
         return IO_ERR_SEEK;
@@ -92,7 +92,7 @@ int indexPositionHere(IO_error_routine routine, IO_file *file) {
     return IO_OK;
 }
 
-int busy(IO_error_routine routine, IO_file *file, const char *message) {
+[[nodiscard]] int busy(IO_error_routine routine, IO_file *file, const char *message) {
     int rc = setfilebusyflag(routine, file);
     if (rc != IO_OK) kwxIoError(routine, message);
     return rc;
@@ -111,7 +111,8 @@ int failed(IO_error_routine routine, int rc, const char *message) {
 int openData(IO_error_routine routine, IO_file *file, const std::string &name, bool secondary) {
     // A record that is still open is closed properly first, so that its
     // index is written and its lock given back.
-    if (file->stream) iif_close(file);
+    if (file->stream && iif_close(file) != IO_OK)
+        kwxIoError(routine, "iocnt: the file the record held before could not be closed properly\n");
     filerec_reset(file);
     file->routine = routine;
     int rc = iif_open_data(file, name.c_str(), "d");
@@ -541,7 +542,7 @@ int setIndexPosition(Call &c) { return indexPositionHere(c.routine, c.cur); }
 // write fails drops the bytes it held), leaves it short of bytes while its
 // lengths may frame: it is cut off with "*CRASH" and left out of the index,
 // and the next dataset, or the index at close, goes where it began.
-int piecesWritten(IO_error_routine routine, IO_file *file, int64_t start) {
+[[nodiscard]] int piecesWritten(IO_error_routine routine, IO_file *file, int64_t start) {
     if (fflush(file->stream) == 0 && !ferror(file->stream)) return IO_OK;
     kwxsystemErr(routine, "iocnt: (a write of the dataset written request by request failed) syserr:");
     kwxIoError(routine, "iocnt: the dataset at offset %" PRId64 " is not whole; it is cut off and not indexed", start);
@@ -599,7 +600,8 @@ int useSecondary(Call &c) {
 int openText(Call &c) {
     std::string name;
     if (int rc = takeName(c.routine, c.data, kFileName, name)) return rc;
-    if (c.T->stream) iif_close_text(c.T);
+    if (c.T->stream && iif_close_text(c.T) != IO_OK)
+        kwxIoError(c.routine, "iocnt: the plain text file open before could not be closed properly\n");
     filerec_reset(c.T);
     int rc = iif_open_text(c.T, name.c_str(), "d");
     if (rc != IO_OK) {
@@ -937,9 +939,11 @@ extern "C" void iocontrol_free(IO_control *control) {
     // The caller closes with request 1 first, but request 1 leaves the text
     // file open: whatever is still open is closed properly here, so that no
     // lock file outlives its handle and keeps the file locked for others.
-    if (control->text.stream) iif_close_text(&control->text);
-    if (control->secondary.stream) iif_close(&control->secondary);
-    if (control->primary.stream) iif_close(&control->primary);
+    // Nothing answers here: a close that fails reports through the record's
+    // routine.
+    if (control->text.stream) (void)iif_close_text(&control->text);
+    if (control->secondary.stream) (void)iif_close(&control->secondary);
+    if (control->primary.stream) (void)iif_close(&control->primary);
     filerec_release(&control->primary);
     filerec_release(&control->secondary);
     filerec_release(&control->text);

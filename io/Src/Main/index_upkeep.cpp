@@ -105,7 +105,7 @@ namespace {
 // update_index; a line of a name written more than once that is found not
 // to name the dataset at its location has the table rebuilt (at most once
 // a call, mayMend) and the work done again on the rebuilt table.
-int updateIndex(IO_error_routine routine, IO_file *r, bool mayMend) {
+[[nodiscard]] int updateIndex(IO_error_routine routine, IO_file *r, bool mayMend) {
     if (!r || !r->indextable || r->nlines <= 0) return 0;
     if (r->sorted != -1) {
         kwxIoTrace("sorting whatlist in update_index");
@@ -614,7 +614,7 @@ namespace {
 
 // Rebuilds the index beside the table and, when the two do not list the
 // same live datasets, puts the rebuilt one in the table's place.
-int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
+[[nodiscard]] int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
     const int64_t here = kwxTell64(r->stream);
     IO_file scratch;
     memset(&scratch, 0, sizeof scratch);
@@ -651,7 +651,7 @@ int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
     }
     kwxIndexDropViews(&scratch);
     free(scratch.indextable);
-    if (here >= 0) kwxSeek64(r->stream, here, 0);
+    if (here >= 0 && kwxSeek64(r->stream, here, 0) != 0 && rc == 0) rc = IO_ERR_SEEK;
     if (rc != 0 && rc != IO_ERR_ALLOC)
         kwxIoError(routine, "kwxIndexRecheck: the index of %s could not be checked against the file",
                    r->filename ? r->filename : "");
