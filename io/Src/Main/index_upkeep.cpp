@@ -294,8 +294,8 @@ int retire(IO_error_routine routine, IO_file *r, char *line, const IO_location *
     }
     try {
         kwxIoCountAllocation();
-        RecordDebts *d = debtsOf(r, true);
-        d->retired.reserve(d->retired.size() + 1);
+        std::vector<IO_location> &owed = debtsOf(r, true)->retired;
+        if (owed.size() == owed.capacity()) owed.reserve(2 * owed.size() + 16);
     } catch (const std::bad_alloc &) {
         return kwxIoNoMemory(routine, IO_ERR_MEMORY, "update_subindex: (malloc failed) syserr:", IO_NO_SIZE);
     }
