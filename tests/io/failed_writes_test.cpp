@@ -162,6 +162,11 @@ public:
         kwxIoSetAssembleLimit(4 << 20);
         write("x", {3});
         erase("x");
+        // Binary without compression, with 32-bit and 64-bit lengths.
+        iotest::setFormat(c_, "u");
+        write("v", series(20, 6));
+        iotest::setFormat(c_, "l");
+        write("w", series(20, 8));
         readBack("session 1");
         close(0);
 
@@ -209,12 +214,16 @@ public:
         iotest::plainRequest(c_, IO_RECREATE_INDEX);
         close(0);
 
-        // Session 4: a write and a delete, then compaction into a new file.
+        // Session 4: writes and deletes, then compaction into a new file.
         reopen("session 4");
         iotest::setFormat(c_, "F");
         write("e", {9, 8});
         erase("t");
+        erase("v");
         readBack("session 4");
+        // The compaction's index update retires the older copy of q.
+        write("q", {1});
+        write("q", {2});
         if (c_.open(file(2), IO_OPEN_SECONDARY) == IO_OK) {
             const Model before = models_[0];
             const bool done = iotest::plainRequest(c_, IO_COPY_ALLVALID_DS) == IO_OK;
@@ -394,17 +403,46 @@ std::string failAndCheck(const std::string &dir, long long failAt, long long kee
     return failures.empty() ? "" : "change " + std::to_string(failAt) + " failing (keep " + std::to_string(keep) + "):\n" + failures;
 }
 
+// The files the workload's changes go to, in order, one line each (taken
+// from the platform's hook in the child that runs it).
+std::string *g_changedPaths = nullptr;
+void noteChange(const char *path) { *g_changedPaths += std::string(path) + "\n"; }
+
+std::vector<std::string> changedFiles(const std::string &dir) {
+    removeFiles(dir);
+    vrntest::FailedRun run = vrntest::runWithFailure(
+        [&](const vrntest::Report &report) {
+            std::string paths;
+            g_changedPaths = &paths;
+            vrnPlatform_setFileChangeHook(noteChange);
+            vrntest::Report ignore = [](const std::string &) {};
+            Workload(dir, ignore).run();
+            vrnPlatform_setFileChangeHook(nullptr);
+            report(paths);
+        },
+        0);
+    std::vector<std::string> files;
+    std::istringstream lines(run.reported);
+    for (std::string line; std::getline(lines, line);) files.push_back(line);
+    return files;
+}
+
 TEST(DataFileFailedWrites, EveryAnswerHoldsInTheNextSessionWhicheverChangeFails) {
     TempDir dir;
-    const long long total = vrntest::countFileChanges([&] {
-        vrntest::Report ignore = [](const std::string &) {};
-        Workload(dir.path(), ignore).run();
-    });
+    const std::vector<std::string> files = changedFiles(dir.path());
+    const long long total = static_cast<long long>(files.size());
     ASSERT_GT(total, 50);
     RecordProperty("file_changes", std::to_string(total));
     std::string all;
-    for (long long keep : {-1LL, 1LL, 24LL})
-        for (long long k : vrntest::crashPointsToTry(total, vrntest::crashPointCap(total, 3000))) all += failAndCheck(dir.path(), k, keep);
+    for (long long keep : {-1LL, 1LL, 24LL}) {
+        for (long long k : vrntest::crashPointsToTry(total, vrntest::crashPointCap(total, 3000))) {
+            // A lock mutex is made and removed, never written: what a failing
+            // write keeps does not matter there.
+            const std::string &path = files[static_cast<size_t>(k - 1)];
+            if (keep > 0 && path.size() > 8 && path.compare(path.size() - 8, 8, ".lck.lck") == 0) continue;
+            all += failAndCheck(dir.path(), k, keep);
+        }
+    }
     EXPECT_EQ("", all.substr(0, 20000));
 }
 
@@ -426,13 +464,14 @@ TEST(DataFileFailedWrites, TheWorkloadItselfLeavesWhatItsModelSays) {
         for (int i = 0; i < kFileCount; ++i) checkFile(dir.path() + "/" + kFiles[i], models[i], false, f);
     });
     EXPECT_EQ("", failures);
-    // p holds b, s, d, big, e, o, p, r; a, c, x, gone and t are deleted.
+    // p holds b, s, w, d, big, e, o, p, q, r; a, c, x, v, gone and t are
+    // deleted.
     auto live = [](const Model &m) {
         size_t n = 0;
         for (const auto &[key, states] : m) n += states.count(std::nullopt) ? 0 : 1;
         return n;
     };
-    EXPECT_EQ(8u, live(models[0])) << describe(models[0]);
+    EXPECT_EQ(10u, live(models[0])) << describe(models[0]);
     EXPECT_EQ(models[0], models[2]);
 }
 
