@@ -104,7 +104,8 @@ void takeBack(IO_error_routine routine, IO_file *destination, int64_t from) {
 // write of the stream that failed since they began may have lost bytes of
 // them, and the stream then carries an error: they are taken back, as they
 // are when their lengths cannot be set.
-[[nodiscard]] int settle(IO_error_routine routine, IO_file *destination, Pending &pending) {
+[[nodiscard]]
+int settle(IO_error_routine routine, IO_file *destination, Pending &pending) {
     if (pending.lengths.empty()) return IO_OK;
     FILE *out = destination->stream;
     int rc = IO_OK;
@@ -132,7 +133,8 @@ void takeBack(IO_error_routine routine, IO_file *destination, int64_t from) {
 // Before a copy request writes: what the destination's stream holds goes
 // out, and an error it carries from earlier work is cleared, so that the
 // error seen at settle is one of this request's writes.
-[[nodiscard]] int startCopies(IO_error_routine routine, IO_file *destination) {
+[[nodiscard]]
+int startCopies(IO_error_routine routine, IO_file *destination) {
     if (!destination || !destination->stream) return IO_OK;
     if (fflush(destination->stream) != 0) {
         kwxsystemErr(routine, "copy_dataset: (can't write what the destination holds) syserr:");
@@ -164,7 +166,8 @@ struct LocalHeader {
 // failure the caller cuts the partial copy off. With sourceLine, the source's
 // index line of the dataset: a header that does not have its name answers
 // KWX_LINE_WRONG, and nothing is copied under a name not the dataset's.
-[[nodiscard]] int copyBody(IO_error_routine routine, const char *what, const char *where, int32_t when,
+[[nodiscard]]
+int copyBody(IO_error_routine routine, const char *what, const char *where, int32_t when,
              IO_file *destination, IO_file *source, const char *format, int64_t start,
              const IO_location *sourceLine, Pending &pending) {
     FILE *in = source->stream, *out = destination->stream;
@@ -325,7 +328,8 @@ namespace {
 
 // One copy; positioned tells that the destination stream already stands at
 // its index position (the end of the previous copy).
-[[nodiscard]] int copyOne(IO_error_routine routine, const char *what, const char *where, int32_t when,
+[[nodiscard]]
+int copyOne(IO_error_routine routine, const char *what, const char *where, int32_t when,
             IO_file *destination, IO_file *source, bool positioned, const IO_location *line,
             Pending &pending) {
     if (!destination || !source || !destination->stream || !source->stream) {
@@ -394,7 +398,8 @@ int32_t copiedWhen(int mode, int32_t when) { return (mode == 2 && when > 0) ? 1 
 // index lines have one of its nchosen locations. A chosen location that no
 // live index line has is refused before anything is written, so that a
 // caller never takes a copy with a dataset missing for a whole one.
-[[nodiscard]] int listToCopy(IO_error_routine routine, IO_file *source, int mode, const int64_t *chosen, int32_t nchosen,
+[[nodiscard]]
+int listToCopy(IO_error_routine routine, IO_file *source, int mode, const int64_t *chosen, int32_t nchosen,
                std::vector<IO_location> &todo) {
     todo.clear();
     int rc = update_index(routine, source);
@@ -482,7 +487,8 @@ void leftToCopy(int mode, const std::vector<int64_t> &copied, std::vector<IO_loc
 // A source line found not to name its dataset has the source's index
 // mended from the datasets themselves (once), and the copy goes on from
 // the mended index: no dataset is copied under another's name or left out.
-[[nodiscard]] int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int mode,
+[[nodiscard]]
+int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int mode,
             const int64_t *chosen, int32_t nchosen) {
     if (!destination || !source || !destination->stream || !source->stream) {
         kwxIoError(routine, "copy_all_ds: no open file to copy from or to\n");

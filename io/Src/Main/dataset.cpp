@@ -164,7 +164,8 @@ private:
 
 // Writes n bytes at offset of the file without moving its offset, retrying
 // after signals and short writes. 0, or -1 with errno set.
-[[nodiscard]] int pwriteAll(int fd, const char *bytes, int n, int64_t offset) {
+[[nodiscard]]
+int pwriteAll(int fd, const char *bytes, int n, int64_t offset) {
     return vrnPlatform_pwrite(fd, bytes, static_cast<size_t>(n), offset) < 0 ? -1 : 0;
 }
 

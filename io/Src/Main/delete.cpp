@@ -312,7 +312,8 @@ namespace {
 
 // delete_ds once: every match whose line is right is deleted; *wrong counts
 // the matches whose line was found wrong (left as they are).
-[[nodiscard]] int deleteOnce(IO_error_routine routine, IO_header *header, IO_file *record, int exact, int *wrong) {
+[[nodiscard]]
+int deleteOnce(IO_error_routine routine, IO_header *header, IO_file *record, int exact, int *wrong) {
     *wrong = 0;
     int32_t nstrings = 0, nints = 0, noffsets = 0;
     std::vector<char> strings(IO_STRING_LEN);
@@ -375,7 +376,8 @@ namespace {
 
 // delete_ds: a line found wrong is mended by a rebuild and the delete done
 // again in it.
-[[nodiscard]] int deleteMending(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
+[[nodiscard]]
+int deleteMending(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
     int wrong = 0;
     int rc = deleteOnce(routine, header, record, exact, &wrong);
     if (rc != IO_OK || wrong == 0) return rc;

@@ -72,7 +72,8 @@ private:
     IO_file *saved_;
 };
 
-[[nodiscard]] int seekTo(IO_error_routine routine, IO_file *file, int64_t offset, const char *message) {
+[[nodiscard]]
+int seekTo(IO_error_routine routine, IO_file *file, int64_t offset, const char *message) {
     if (kwxSeek64(file->stream, offset, 0) != 0) {
         kwxsystemErr(routine, message);
         return IO_ERR_SEEK;
@@ -92,7 +93,8 @@ int indexPositionHere(IO_error_routine routine, IO_file *file) {
     return IO_OK;
 }
 
-[[nodiscard]] int busy(IO_error_routine routine, IO_file *file, const char *message) {
+[[nodiscard]]
+int busy(IO_error_routine routine, IO_file *file, const char *message) {
     int rc = setfilebusyflag(routine, file);
     if (rc != IO_OK) kwxIoError(routine, message);
     return rc;
@@ -542,7 +544,8 @@ int setIndexPosition(Call &c) { return indexPositionHere(c.routine, c.cur); }
 // write fails drops the bytes it held), leaves it short of bytes while its
 // lengths may frame: it is cut off with "*CRASH" and left out of the index,
 // and the next dataset, or the index at close, goes where it began.
-[[nodiscard]] int piecesWritten(IO_error_routine routine, IO_file *file, int64_t start) {
+[[nodiscard]]
+int piecesWritten(IO_error_routine routine, IO_file *file, int64_t start) {
     if (fflush(file->stream) == 0 && !ferror(file->stream)) return IO_OK;
     kwxsystemErr(routine, "iocnt: (a write of the dataset written request by request failed) syserr:");
     kwxIoError(routine, "iocnt: the dataset at offset %" PRId64 " is not whole; it is cut off and not indexed", start);

@@ -100,12 +100,14 @@ int verifiedSurvivor(IO_file *r, int first, int last, int newest) {
 
 namespace {
 
-[[nodiscard]] int retire(IO_error_routine routine, IO_file *r, char *line, const IO_location *loc, bool checked);
+[[nodiscard]]
+int retire(IO_error_routine routine, IO_file *r, char *line, const IO_location *loc, bool checked);
 
 // update_index; a line of a name written more than once that is found not
 // to name the dataset at its location has the table rebuilt (at most once
 // a call, mayMend) and the work done again on the rebuilt table.
-[[nodiscard]] int updateIndex(IO_error_routine routine, IO_file *r, bool mayMend) {
+[[nodiscard]]
+int updateIndex(IO_error_routine routine, IO_file *r, bool mayMend) {
     if (!r || !r->indextable || r->nlines <= 0) return 0;
     if (r->sorted != -1) {
         kwxIoTrace("sorting whatlist in update_index");
@@ -594,7 +596,8 @@ namespace {
 // file) are retired in a rebuilt table, which lists those datasets as live:
 // in table, a rebuild made for the record r. False when memory runs out
 // (the table is then left as it is).
-[[nodiscard]] bool retireAgain(const IO_file *r, IO_file *table) {
+[[nodiscard]]
+bool retireAgain(const IO_file *r, IO_file *table) {
     std::vector<int64_t> places;
     try {
         kwxIoCountAllocation();
@@ -614,7 +617,8 @@ namespace {
 
 // Rebuilds the index beside the table and, when the two do not list the
 // same live datasets, puts the rebuilt one in the table's place.
-[[nodiscard]] int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
+[[nodiscard]]
+int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
     const int64_t here = kwxTell64(r->stream);
     IO_file scratch;
     memset(&scratch, 0, sizeof scratch);
