@@ -1,12 +1,15 @@
 // Data files whose k-th file change fails once, as on a full or failing
-// disk, for every k: a workload of sessions (writes in text and compressed
-// binary, overwrites, deletes, searches that retire older copies, a dataset
-// written request by request, a copy into a secondary file, an index
-// rebuild on request, a compaction into a new file) runs in a child whose
-// k-th counted file change fails (ENOSPC, EIO for an unlink or a
-// truncation), in one variant keeping the first byte of a failing write.
-// The workload goes on after the failure to the end, noting what each
-// request answered. A fresh process then opens every file and checks that
+// disk, for every k: a workload of sessions (writes in text, plain and
+// compressed binary, through memory and through the stream; overwrites;
+// deletes; searches that retire older copies, as reader and as writer; a
+// dataset written request by request with a search and a delete between
+// its pieces; a copy into a secondary file; an index rebuild on request; a
+// compaction into a new file, whose index update retires an older copy)
+// runs in a child whose k-th counted file change fails (ENOSPC, EIO for an
+// unlink or a truncation), also in variants where a failing write keeps
+// its first byte or its first 24 bytes. The workload goes on after the
+// failure to the end, noting what each request answered. A fresh process
+// then opens every file and checks that
 //   - each request answered as done is what it reads; a request answered as
 //     failed may have left its names as before or as after, nothing else;
 //   - nothing whole that the sessions did not touch is lost, and a dataset
@@ -17,7 +20,7 @@
 //   - a lock file is left only after a close that answered failure;
 //   - a write after the reopen, followed by an index rebuild, adds just
 //     that dataset.
-// The sessions also read back everything before each close: what a
+// The sessions also read back everything before their closes: what a
 // session reads must be what its answers allow.
 #include "crash_points.h"
 #include "io_internal.h"
