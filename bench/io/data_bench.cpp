@@ -144,7 +144,7 @@ void writeArray(benchmark::State &state, const char *format) {
         rec.stream = fp;
         rec.offsetwidth = 20;
         rec.routine = silent;
-        indextable_alloc(&rec);
+        if (indextable_alloc(&rec) != 0) abort();
         char what[IO_WHAT_SIZE] = "array", where[IO_WHERE_SIZE] = "bench", datatype[IO_DATATYPE_SIZE] = "DBLE";
         char attributes[IO_ATTRIB_LEN] = {0};
         int32_t when = 0, numattrb = 0, number = int32_t(v.size()), blockfactor = 1;
@@ -244,7 +244,7 @@ void BM_ReopenForcedRebuild(benchmark::State &state) {
     std::string path = fileOf(int(state.range(0)));
     for (auto _ : state) {
         IO_file rec = readRecord(path);
-        recreate_indextable(silent, &rec);
+        if (recreate_indextable(silent, &rec) != 0) state.SkipWithError("rebuild failed");
         filerec_release(&rec);
     }
     removeFile(path);

@@ -12,80 +12,27 @@
 //   - a new write after the reopen, followed by a forced index rebuild,
 //     adds just that dataset (no cut bytes become readable as data).
 #include "crash_points.h"
-#include "file_fixture.h"
 #include "io_internal.h"
+#include "session_steps.h"
 #include "vrn_platform.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 using iotest::Client;
+using iotest::Contents;
 using iotest::Data;
 using iotest::Header;
+using iotest::describe;
+using iotest::keyOf;
+using iotest::readAll;
+using iotest::series;
 using vrntest::TempDir;
-
-// Name "what:where:when" to values.
-using Contents = std::map<std::string, std::vector<int32_t>>;
-
-std::string keyOf(const std::string &what, const std::string &where, int32_t when) {
-    return what + ":" + where + ":" + std::to_string(when);
-}
-
-std::string describe(const Contents &c) {
-    std::ostringstream out;
-    out << "{";
-    for (const auto &[k, v] : c) {
-        out << " " << k << "=[";
-        for (size_t i = 0; i < v.size() && i < 4; ++i) out << (i ? "," : "") << v[i];
-        if (v.size() > 4) out << ",..(" << v.size() << ")";
-        out << "]";
-    }
-    out << " }";
-    return out.str();
-}
-
-// Reads every live dataset of the primary file of c; false with a note when
-// a located dataset cannot be read.
-bool readAll(Client &c, Contents &out, std::string &note) {
-    out.clear();
-    Data found;
-    int rc = c.locate("*", "*", -1, found);
-    if (rc == IO_ERR_NOTLOCATED) return true;
-    if (rc != IO_OK) {
-        note = "locate answered " + std::to_string(rc);
-        return false;
-    }
-    for (int k = 0; k < found.nints; ++k) {
-        std::string what = found.stringAt(2 * k), where = found.stringAt(2 * k + 1);
-        Header h;
-        Data d;
-        iotest::offsetsOf(d, {found.offsets[2 * k], found.offsets[2 * k + 1]});
-        rc = c.request(IO_READ_DS, h, d);
-        if (rc == IO_ERR_MEMORY) {
-            d.ints.assign((size_t)std::max(d.nints, 1), 0);
-            d.bind();
-            rc = c.request(IO_READ_DS, h, d);
-        }
-        if (rc != IO_OK) {
-            note = "reading " + keyOf(what, where, found.ints[k]) + " answered " + std::to_string(rc);
-            return false;
-        }
-        std::string key = keyOf(what, where, found.ints[k]);
-        if (out.count(key)) {
-            note = key + " located twice";
-            return false;
-        }
-        out[key] = std::vector<int32_t>(d.ints.begin(), d.ints.begin() + h.number);
-    }
-    return true;
-}
 
 // What a file may hold after a given step.
 struct Expect {
@@ -166,21 +113,13 @@ public:
         step("open copy destination", [&] { c_.open(file(1), IO_OPEN_SECONDARY); },
              [&] { now_[1].kind = Expect::Subset; now_[1].contents = {{keyOf("d", "r", 3), series(40, 3)}}; });
         step("copy d", [&] { copyOne("d", "r", 3); }, [] {});
-        step("close copy destination", [&] {
-            Header h;
-            Data d;
-            c_.request(IO_CLOSE_SECONDARY, h, d);
-        }, [&] { now_[1].kind = Expect::Exact; });
+        step("close copy destination", [&] { iotest::plainRequest(c_, IO_CLOSE_SECONDARY); }, [&] { now_[1].kind = Expect::Exact; });
         step("delete a", [&] { erase("a", "r", 1); }, [&] { drop("a", "r", 1); });
         step("close", [&] { c_.close(); }, [] {});
 
         // Session 3: an index rebuild on request, one more write.
         step("reopen", [&] { c_.open(file(0)); }, [] {});
-        step("rebuild index", [&] {
-            Header h;
-            Data d;
-            c_.request(IO_RECREATE_INDEX, h, d);
-        }, [] {});
+        step("rebuild index", [&] { iotest::plainRequest(c_, IO_RECREATE_INDEX); }, [] {});
         step("text e", [&] { format("F"); writeInts("e", "r", 4, {9, 8}); }, [&] { put("e", "r", 4, {9, 8}); });
         step("close", [&] { c_.close(); }, [] {});
 
@@ -188,11 +127,7 @@ public:
         step("reopen for compaction", [&] { c_.open(file(0)); }, [] {});
         step("open compaction destination", [&] { c_.open(file(2), IO_OPEN_SECONDARY); },
              [&] { now_[2].kind = Expect::Subset; now_[2].contents = now_[0].contents; });
-        step("copy all valid", [&] {
-            Header h;
-            Data d;
-            c_.request(IO_COPY_ALLVALID_DS, h, d);
-        }, [] {});
+        step("copy all valid", [&] { iotest::plainRequest(c_, IO_COPY_ALLVALID_DS); }, [] {});
         step("close both", [&] { c_.close(); }, [&] { now_[2].kind = Expect::Exact; });
 
         // Session 5: the primary file cut inside its last dataset, as an
@@ -260,45 +195,15 @@ private:
     static void appendBytes(const std::string &path) {
         vrntest::writeFile(path, vrntest::readFile(path) + "QQQ");
     }
-    static std::vector<int32_t> series(int n, int32_t seed) {
-        std::vector<int32_t> v((size_t)n);
-        for (int i = 0; i < n; ++i) v[(size_t)i] = seed * 1000 + i * i;
-        return v;
-    }
     // The format of the datasets written from now on: "F" text, "U5"
     // compressed binary with 32-bit lengths, "L5" with 64-bit lengths.
-    void format(const char *name) {
-        Header h;
-        Data d;
-        d.setName(name);
-        c_.request(IO_SET_DEFAULT_FORMAT, h, d);
-    }
+    void format(const char *name) { iotest::setFormat(c_, name); }
     void writeInts(const std::string &w, const std::string &r, int32_t t, const std::vector<int32_t> &v,
                    int32_t blockfactor = 1) {
-        Header h(w, r, t);
-        snprintf(h.datatype, sizeof h.datatype, "INTR");
-        h.number = (int32_t)v.size();
-        h.blockfactor = blockfactor;
-        Data d;
-        d.setInts(v);
-        c_.request(IO_WRITE_DS, h, d);
+        iotest::writeSeries(c_, w, r, t, v, blockfactor);
     }
-    void erase(const std::string &w, const std::string &r, int32_t t) {
-        Header h(w, r, t);
-        Data d;
-        c_.request(IO_DELETE_DS, h, d);
-    }
-    // Copies one dataset of the primary file into the secondary one.
-    void copyOne(const std::string &w, const std::string &r, int32_t t) {
-        Data found;
-        Header key(w, r, t);
-        found.sizeForLocate(1);
-        if (c_.request(IO_LOCATE_PRIMARY_DS, key, found) != IO_OK) return;
-        Header h(w, r, t);
-        Data d;
-        iotest::offsetsOf(d, {found.offsets[0], found.offsets[1]});
-        c_.request(IO_COPY_DATASET, h, d);
-    }
+    void erase(const std::string &w, const std::string &r, int32_t t) { iotest::erase(c_, w, r, t); }
+    void copyOne(const std::string &w, const std::string &r, int32_t t) { iotest::copyOne(c_, w, r, t); }
 
     std::string dir_;
     std::vector<Snapshot> *record_;
@@ -345,32 +250,7 @@ void checkFile(const std::string &path, const Expect &before, const Expect &duri
                         " or " + describe(during.contents) + "\n";
             return;
         }
-        Header h("zz", "probe", 0);
-        snprintf(h.datatype, sizeof h.datatype, "INTR");
-        h.number = 3;
-        Data d;
-        d.setInts({4, 5, 6});
-        if ((rc = c.request(IO_WRITE_DS, h, d)) != IO_OK) {
-            failures += path + ": write after the reopen answered " + std::to_string(rc) + "\n";
-            return;
-        }
-        if ((rc = c.close()) != IO_OK) {
-            failures += path + ": close after the reopen answered " + std::to_string(rc) + "\n";
-            return;
-        }
-    }
-    iotest::forceRebuild(path);
-    got[keyOf("zz", "probe", 0)] = {4, 5, 6};
-    Client again;
-    int rc = again.open(path);
-    Contents after;
-    std::string note;
-    if (rc != IO_OK) {
-        failures += path + ": open after the probe answered " + std::to_string(rc) + ": " + iotest::messages();
-    } else if (!readAll(again, after, note)) {
-        failures += path + ": after the probe, " + note + "\n";
-    } else if (after != got) {
-        failures += path + ": after the probe and a rebuild holds " + describe(after) + ", expected " + describe(got) + "\n";
+        iotest::expectOneMoreWriteAfterRebuild(c, path, got, failures);
     }
 }
 

@@ -385,13 +385,13 @@ TEST(IndexTable, SortedTableStaysSortedAndDuplicatesRetireOldest) {
     const char *names[] = {"m", "c", "a", "z", "c"};
     for (int i = 0; i < 5; ++i) {
         kwxMakeIndexLine(line, "Y", names[i], "b", 1, 10, 100 * (i + 1));
-        insert_index(captureRoutine, &rec, line);
+        ASSERT_EQ(0, insert_index(captureRoutine, &rec, line));
     }
     ASSERT_EQ(0, update_index(captureRoutine, &rec));
     EXPECT_EQ(-1, rec.sorted);
     for (const char *n : {"b", "zz", "a"}) {
         kwxMakeIndexLine(line, "Y", n, "b", 2, 10, 900);
-        insert_index(captureRoutine, &rec, line);
+        ASSERT_EQ(0, insert_index(captureRoutine, &rec, line));
     }
     EXPECT_EQ(-1, rec.sorted);
     ASSERT_EQ(0, kwxIndexSettle(captureRoutine, &rec));
@@ -577,7 +577,7 @@ TEST(Headers, PiecewiseCompressedDataWithBlockFactorOneReadsAsOneBlock) {
     in.size(0, 0, 0, 300, 0, 0, 0);
     for (int i = 0; i < 300; ++i) in.ints[size_t(i)] = i;
     Header h("w", "x", 0, "INTR", 300, 1);
-    kwxSeek64(fp, 36, 0);
+    ASSERT_EQ(0, kwxSeek64(fp, 36, 0));
     ASSERT_EQ(3u, fwrite("u5\n", 1, 3, fp));
     int64_t len = 0;
     ASSERT_EQ(0, kwxwriteOffset(captureRoutine, fmt, &len, 20, fp));
@@ -589,7 +589,7 @@ TEST(Headers, PiecewiseCompressedDataWithBlockFactorOneReadsAsOneBlock) {
     ASSERT_EQ(0, kwxwriteTag(captureRoutine, fmt, "*ENDDATASET", fp));
     len = kwxTell64(fp) - p1;
     ASSERT_EQ(0, kwxwriteOffset(captureRoutine, fmt, &len, 20, fp));
-    kwxSeek64(fp, 39, 0);
+    ASSERT_EQ(0, kwxSeek64(fp, 39, 0));
     ASSERT_EQ(0, kwxwriteOffset(captureRoutine, fmt, &len, 20, fp));
     Header back("", "", 0, "", 0);
     Data out;

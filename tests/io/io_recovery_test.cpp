@@ -243,7 +243,7 @@ TEST(Recovery, OldIndexInTheMiddleIsSkipped) {
         DataFile f(path);
         ASSERT_EQ(0, writeNamed(f, "u", "a", 1));
         ASSERT_EQ(0, f.flush());
-        kwxSeek64(f.rec().stream, 0, 2);
+        ASSERT_EQ(0, kwxSeek64(f.rec().stream, 0, 2));
         f.rec().indexpos = kwxTell64(f.rec().stream);
         ASSERT_EQ(0, writeNamed(f, "u", "b", 2));
     }
@@ -268,7 +268,7 @@ TEST(Recovery, ALineEndDamagedInATextLengthNeverTakesTheWalkPastAWholeDataset) {
         end.push_back(f.rec().indexpos);
         ASSERT_EQ(0, writeNamed(f, "F", "b", 2));
         ASSERT_EQ(0, f.flush());
-        kwxSeek64(f.rec().stream, 0, 2);
+        ASSERT_EQ(0, kwxSeek64(f.rec().stream, 0, 2));
         f.rec().indexpos = kwxTell64(f.rec().stream);
         end.push_back(f.rec().indexpos);
         ASSERT_EQ(0, writeNamed(f, "F", "c", 3));

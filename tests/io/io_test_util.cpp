@@ -63,9 +63,9 @@ int DataFile::flush() {
     if (kwxSeek64(fp, rec_.indexpos, 0) != 0) return IO_ERR_SEEK;
     int rc = write_index(captureRoutine, &rec_, rec_.nlines, rec_.indextable);
     if (rc) return rc;
-    kwxSeek64(fp, 0, 2);
+    if (kwxSeek64(fp, 0, 2) != 0) return IO_ERR_SEEK;
     int64_t size = kwxTell64(fp);
-    kwxSeek64(fp, 6, 0);
+    if (kwxSeek64(fp, 6, 0) != 0) return IO_ERR_SEEK;
     const char fmt[3] = {'F', 0, 0};
     rc = kwxwriteOffset(captureRoutine, fmt, &size, rec_.offsetwidth, fp);
     fflush(fp);

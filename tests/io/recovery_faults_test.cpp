@@ -100,6 +100,40 @@ TEST(RetiredDatasets, FileAndStoredIndexAgreeOnEverySupersededCopy) {
     EXPECT_EQ((std::vector<int32_t>{3}), v);
 }
 
+TEST(RetiredDatasets, AnIndexRebuiltOnRequestKeepsWhatTheSessionRetired) {
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {1}));
+        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {2}));
+        ASSERT_EQ(IO_OK, c.writeInts("k", "w", 1, {5}));
+    }
+    {
+        // A lookup retires the older copy before anything is written (its
+        // mark is owed), then the index is rebuilt from the datasets.
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        EXPECT_EQ((std::vector<int32_t>{1}), c.whens("a", "w", 1));
+        Header h;
+        Data none;
+        ASSERT_EQ(IO_OK, c.request(IO_RECREATE_INDEX, h, none));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    // The stored index lists what the file holds: a search for a missing
+    // name finds nothing wrong with it.
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    messages().clear();
+    Data found;
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("zz", "w", 1, found));
+    EXPECT_EQ("", messages());
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("a", "w", 1, v));
+    EXPECT_EQ((std::vector<int32_t>{2}), v);
+}
+
 TEST(RetiredDatasets, ADeleteThatReachedTheFileIsNotUndoneByTheStoredIndexAfterACrash) {
     TempDir dir;
     const std::string name = dir.file("f.kwx");

@@ -68,14 +68,48 @@ int offsetBytes(IO_error_routine routine, const char *format, int64_t value, int
 // never taken for a dataset; a run of copies shares one flush.
 struct Pending {
     std::vector<std::pair<int64_t, std::string>> lengths;
+    int64_t first = -1;  // start of the first of them
     int64_t end = -1;  // end of the last copy, where the end tag goes
     std::string crash;
 };
 
-int settle(IO_error_routine routine, FILE *out, Pending &pending) {
+// Takes back copies whose bytes may not all be in the file: the index lines
+// of the destination's datasets from `from` on go, and the next dataset, or
+// the index at close, goes there, "*CRASH" standing there meanwhile (a
+// rebuild stops at it). What was copied before stays.
+void takeBack(IO_error_routine routine, IO_file *destination, int64_t from) {
+    int kept = 0;
+    for (int i = 0; i < destination->nlines; ++i) {
+        char *line = IO_INDEX_LINE(destination->indextable, i);
+        const char *last = strrchr(line, IO_ESC);
+        if (last && kwx_atoi64(last + 1) >= from) continue;
+        if (kept != i) memcpy(IO_INDEX_LINE(destination->indextable, kept), line, IO_INDEX_SLOT);
+        ++kept;
+    }
+    for (int i = kept; i < destination->nlines; ++i) IO_INDEX_LINE(destination->indextable, i)[0] = '\0';
+    destination->nlines = kept;
+    destination->sorted = 0;
+    destination->sortedhead = 0;
+    kwxIndexDropViews(destination);
+    destination->indexpos = from;
+    FILE *out = destination->stream;
+    clearerr(out);
+    if (!writeAt(out, "*CRASH", from)) kwxIoTrace("copy_dataset abort: can't write file end tag\n");
+    if (kwxSeek64(out, from, 0) != 0) kwxIoTrace("copy_dataset abort: fseek failed");
+    kwxIoError(routine, "copy_dataset: the copies from offset %" PRId64 " of %s on are taken back", from,
+               destination->filename ? destination->filename : "");
+}
+
+// Sets the leading lengths of the pending copies, which makes them whole. A
+// write of the stream that failed since they began may have lost bytes of
+// them, and the stream then carries an error: they are taken back, as they
+// are when their lengths cannot be set.
+[[nodiscard]]
+int settle(IO_error_routine routine, IO_file *destination, Pending &pending) {
     if (pending.lengths.empty()) return IO_OK;
+    FILE *out = destination->stream;
     int rc = IO_OK;
-    if (fflush(out) != 0) {
+    if (fflush(out) != 0 || ferror(out)) {
         kwxsystemErr(routine, "copy_dataset: write data block failed syserr:");
         rc = IO_ERR_WRITE;
     } else if (!writeAt(out, pending.crash, pending.end)) {
@@ -90,8 +124,24 @@ int settle(IO_error_routine routine, FILE *out, Pending &pending) {
             }
         }
     }
+    if (rc != IO_OK) takeBack(routine, destination, pending.first);
     pending.lengths.clear();
+    pending.first = -1;
     return rc;
+}
+
+// Before a copy request writes: what the destination's stream holds goes
+// out, and an error it carries from earlier work is cleared, so that the
+// error seen at settle is one of this request's writes.
+[[nodiscard]]
+int startCopies(IO_error_routine routine, IO_file *destination) {
+    if (!destination || !destination->stream) return IO_OK;
+    if (fflush(destination->stream) != 0) {
+        kwxsystemErr(routine, "copy_dataset: (can't write what the destination holds) syserr:");
+        return IO_ERR_WRITE;
+    }
+    clearerr(destination->stream);
+    return IO_OK;
 }
 
 void setName(char *buffer, const char *name) {
@@ -116,6 +166,7 @@ struct LocalHeader {
 // failure the caller cuts the partial copy off. With sourceLine, the source's
 // index line of the dataset: a header that does not have its name answers
 // KWX_LINE_WRONG, and nothing is copied under a name not the dataset's.
+[[nodiscard]]
 int copyBody(IO_error_routine routine, const char *what, const char *where, int32_t when,
              IO_file *destination, IO_file *source, const char *format, int64_t start,
              const IO_location *sourceLine, Pending &pending) {
@@ -264,6 +315,7 @@ int copyBody(IO_error_routine routine, const char *what, const char *where, int3
     if (rc == IO_OK) rc = insert_index(routine, destination, line);
     if (rc != IO_OK) return rc;
     pending.lengths.emplace_back(lengthPos, field);
+    if (pending.first < 0) pending.first = start;
     pending.end = end;
     pending.crash = format[0] == 'F' ? "*CRASH\n" : "*CRASH";
     destination->indexpos = end;
@@ -276,6 +328,7 @@ namespace {
 
 // One copy; positioned tells that the destination stream already stands at
 // its index position (the end of the previous copy).
+[[nodiscard]]
 int copyOne(IO_error_routine routine, const char *what, const char *where, int32_t when,
             IO_file *destination, IO_file *source, bool positioned, const IO_location *line,
             Pending &pending) {
@@ -314,7 +367,7 @@ int copyOne(IO_error_routine routine, const char *what, const char *where, int32
     int rc = copyBody(routine, what, where, when, destination, source, format, start, line, pending);
     if (rc != IO_OK) {
         abandonCopy(routine, out, start);
-        settle(routine, out, pending);
+        (void)settle(routine, destination, pending);   // the copy's own failure is answered
     }
     return rc;
 }
@@ -328,9 +381,10 @@ extern "C" int copy_dataset(IO_error_routine routine, const char *what, const ch
                    source->filename ? source->filename : "");
         return IO_ERR_PERMISSION;
     }
+    if (int rc = startCopies(routine, destination)) return rc;
     Pending pending;
     int rc = copyOne(routine, what, where, when, destination, source, false, nullptr, pending);
-    int settled = destination ? settle(routine, destination->stream, pending) : IO_OK;
+    int settled = destination ? settle(routine, destination, pending) : IO_OK;
     return rc != IO_OK ? rc : settled;
 }
 
@@ -344,6 +398,7 @@ int32_t copiedWhen(int mode, int32_t when) { return (mode == 2 && when > 0) ? 1 
 // index lines have one of its nchosen locations. A chosen location that no
 // live index line has is refused before anything is written, so that a
 // caller never takes a copy with a dataset missing for a whole one.
+[[nodiscard]]
 int listToCopy(IO_error_routine routine, IO_file *source, int mode, const int64_t *chosen, int32_t nchosen,
                std::vector<IO_location> &todo) {
     todo.clear();
@@ -432,6 +487,7 @@ void leftToCopy(int mode, const std::vector<int64_t> &copied, std::vector<IO_loc
 // A source line found not to name its dataset has the source's index
 // mended from the datasets themselves (once), and the copy goes on from
 // the mended index: no dataset is copied under another's name or left out.
+[[nodiscard]]
 int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int mode,
             const int64_t *chosen, int32_t nchosen) {
     if (!destination || !source || !destination->stream || !source->stream) {
@@ -445,6 +501,7 @@ int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int
     }
     std::vector<IO_location> todo;
     int rc = listToCopy(routine, source, mode, chosen, nchosen, todo);
+    if (rc == IO_OK) rc = startCopies(routine, destination);
     if (rc != IO_OK) return rc;
     bool mayMend = true;
     std::vector<int64_t> copied;
@@ -455,7 +512,7 @@ int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int
         int32_t when = copiedWhen(mode, loc.when);
         if (kwxSeek64(source->stream, loc.location, 0) != 0) {
             kwxsystemErr(routine, "copy_all_ds: (tell the indexlocation) syserr:");
-            settle(routine, destination->stream, pending);
+            (void)settle(routine, destination, pending);   // this failure is the one answered
             return IO_ERR_TELL;
         }
         int64_t before = destination->indexpos;
@@ -477,7 +534,7 @@ int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int
                         rc = kwxIoNoMemory(routine, IO_ERR_ALLOC, "copy_all_ds", IO_NO_SIZE);
                     }
                     if (rc != IO_OK) {
-                        settle(routine, destination->stream, pending);
+                        (void)settle(routine, destination, pending);
                         return rc;
                     }
                     k = static_cast<size_t>(-1);
@@ -486,7 +543,7 @@ int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int
                 }
                 continue;
             }
-            settle(routine, destination->stream, pending);
+            (void)settle(routine, destination, pending);
         }
         // A dataset found deleted in the file is skipped without touching the
         // destination: the stream stands where it stood before.
@@ -495,7 +552,7 @@ int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int
             // A chosen dataset is copied or the whole copy refused.
             kwxIoError(routine, "copy_all_ds: the chosen dataset %s/%s/%d is marked deleted in the file\n",
                        loc.what, loc.where, loc.when);
-            settle(routine, destination->stream, pending);
+            (void)settle(routine, destination, pending);
             return IO_ERR_NOTLOCATED;
         }
         if (rc == IO_OK && mayMend) {
@@ -507,14 +564,14 @@ int copyAll(IO_error_routine routine, IO_file *source, IO_file *destination, int
             }
         }
         if (rc == IO_OK && pending.lengths.size() >= 4096)
-            rc = settle(routine, destination->stream, pending);
+            rc = settle(routine, destination, pending);
         if (rc != IO_OK) {
             kwxIoError(routine, "copy_all_ds: copy_dataset failed on %s/%s/%d", loc.what,
                        loc.where, when);
             return rc;
         }
     }
-    return settle(routine, destination->stream, pending);
+    return settle(routine, destination, pending);
 }
 
 }  // namespace

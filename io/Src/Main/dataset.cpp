@@ -164,6 +164,7 @@ private:
 
 // Writes n bytes at offset of the file without moving its offset, retrying
 // after signals and short writes. 0, or -1 with errno set.
+[[nodiscard]]
 int pwriteAll(int fd, const char *bytes, int n, int64_t offset) {
     return vrnPlatform_pwrite(fd, bytes, static_cast<size_t>(n), offset) < 0 ? -1 : 0;
 }
@@ -436,7 +437,7 @@ extern "C" int write_header(IO_error_routine routine, const char *format, FILE *
     }
     if (!iofmt_is_letter(format[0])) {
         // Reported by the record writer, which refuses the format.
-        kwxwriteHdrString(routine, format, "*HEADER", 7, stream);
+        (void)kwxwriteHdrString(routine, format, "*HEADER", 7, stream);
         kwxIoError(routine, "write_header: fail to write header tag\n");
         return IO_ERR_WRITE;
     }

@@ -182,7 +182,9 @@ extern "C" int kwxHoldsNamedDataset(FILE *stream, const IO_location *loc) {
     // pieces of a dataset that a caller writes request by request.
     int64_t here = kwxTell64(stream);
     holds = kwxSeek64(stream, loc->location, 0) == 0 && startsNamedDataset(stream, *loc);
-    if (here >= 0) kwxSeek64(stream, here, 0);
+    // The seek above wrote out what the stream held: going back writes
+    // nothing. (A write of it that failed there is left on the stream.)
+    if (here >= 0) (void)kwxSeek64(stream, here, 0);
     return holds ? 1 : 0;
 }
 
@@ -273,6 +275,19 @@ extern "C" int delete_ds_entry(IO_error_routine routine, const char *what, const
     }
     rc = delete_bywhat(routine, record->indextable, 0, record->nlines - 1, key,
                            record->openmode, record->stream);
+    if (rc == IO_ERR_WRITE || rc == IO_ERR_SEEK) {
+        // The mark did not reach the file (or only part of it did) while the
+        // line is retired: the record owes it, and writes it before the
+        // file's next change and before its index is stored. The delete
+        // answers the failure.
+        char *line = findSortedLine(0, record->nlines - 1, key, kwxIndexWhatPart,
+                                    [record](int i) { return IO_INDEX_LINE(record->indextable, i); });
+        if (line && line[0] == 'N') {
+            IO_location loc;
+            if (parseindex(routine, line, &loc) != IO_OK || kwxIndexOweMark(routine, record, &loc) != IO_OK)
+                line[0] = 'Y';
+        }
+    }
     free(key);
     if (rc == KWX_LINE_WRONG) return rc;
     if (rc != IO_OK) {
@@ -297,6 +312,7 @@ namespace {
 
 // delete_ds once: every match whose line is right is deleted; *wrong counts
 // the matches whose line was found wrong (left as they are).
+[[nodiscard]]
 int deleteOnce(IO_error_routine routine, IO_header *header, IO_file *record, int exact, int *wrong) {
     *wrong = 0;
     int32_t nstrings = 0, nints = 0, noffsets = 0;
@@ -360,6 +376,7 @@ namespace {
 
 // delete_ds: a line found wrong is mended by a rebuild and the delete done
 // again in it.
+[[nodiscard]]
 int deleteMending(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
     int wrong = 0;
     int rc = deleteOnce(routine, header, record, exact, &wrong);

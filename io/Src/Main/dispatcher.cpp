@@ -3,8 +3,10 @@
 // plain text file. Each request is one row of kRequests: the file it works
 // on, what it reads of the header and of the data arrays, and its handler.
 #include "io_files.h"
+#include "vrn_platform.h"
 
 #include <algorithm>
+#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -70,6 +72,7 @@ private:
     IO_file *saved_;
 };
 
+[[nodiscard]]
 int seekTo(IO_error_routine routine, IO_file *file, int64_t offset, const char *message) {
     if (kwxSeek64(file->stream, offset, 0) != 0) {
         kwxsystemErr(routine, message);
@@ -90,6 +93,7 @@ int indexPositionHere(IO_error_routine routine, IO_file *file) {
     return IO_OK;
 }
 
+[[nodiscard]]
 int busy(IO_error_routine routine, IO_file *file, const char *message) {
     int rc = setfilebusyflag(routine, file);
     if (rc != IO_OK) kwxIoError(routine, message);
@@ -109,7 +113,8 @@ int failed(IO_error_routine routine, int rc, const char *message) {
 int openData(IO_error_routine routine, IO_file *file, const std::string &name, bool secondary) {
     // A record that is still open is closed properly first, so that its
     // index is written and its lock given back.
-    if (file->stream) iif_close(file);
+    if (file->stream && iif_close(file) != IO_OK)
+        kwxIoError(routine, "iocnt: the file the record held before could not be closed properly\n");
     filerec_reset(file);
     file->routine = routine;
     int rc = iif_open_data(file, name.c_str(), "d");
@@ -427,6 +432,9 @@ int writeHeader(Call &c) {
         return rc;
     if ((rc = seekTo(routine, cur, cur->indexpos, "iocnt: (can't go to the dataset location) syserr:")))
         return rc;
+    // From here on a write of the stream that fails marks it: the dataset
+    // is then not indexed (see insertPiecesLine).
+    clearerr(cur->stream);
     kwxIoSetPiecesUnderWay(cur, 1);
     char bytes[3] = {cur->format[0], cur->format[1], '\n'};
     if (fwrite(bytes, 1, 3, cur->stream) != 3) {
@@ -530,8 +538,33 @@ int seek(Call &c) {
 
 int setIndexPosition(Call &c) { return indexPositionHere(c.routine, c.cur); }
 
+// Before the line of the dataset under way is inserted, every byte of it
+// goes to the file. A write of its pieces that failed, here or in any
+// request since its header (the stream carries the error; a stream whose
+// write fails drops the bytes it held), leaves it short of bytes while its
+// lengths may frame: it is cut off with "*CRASH" and left out of the index,
+// and the next dataset, or the index at close, goes where it began.
+[[nodiscard]]
+int piecesWritten(IO_error_routine routine, IO_file *file, int64_t start) {
+    if (fflush(file->stream) == 0 && !ferror(file->stream)) return IO_OK;
+    kwxsystemErr(routine, "iocnt: (a write of the dataset written request by request failed) syserr:");
+    kwxIoError(routine, "iocnt: the dataset at offset %" PRId64 " is not whole; it is cut off and not indexed", start);
+    clearerr(file->stream);
+    const int fd = vrnPlatform_streamFd(file->stream);
+    if (fd < 0 || vrnPlatform_pwrite(fd, "*CRASH", 6, start) < 0)
+        kwxIoTrace("iocnt: can't write the end tag over the dataset at %" PRId64, start);
+    file->indexpos = start;
+    kwxIoSetPiecesUnderWay(file, 0);
+    return IO_ERR_WRITE;
+}
+
 // Inserting its index line ends a dataset written request by request.
 int insertPiecesLine(Call &c, bool sorted) {
+    const int64_t start = kwxIoPiecesStart(c.cur);
+    if (start >= 0 && c.data->offsets[1] == start) {
+        if (int rc = piecesWritten(c.routine, c.cur, start))
+            return failed(c.routine, rc, sorted ? "iocnt: can't insert index\n" : "iocnt: can't insert index without sorting\n");
+    }
     int rc = insertLine(c.routine, c.header, c.data, c.cur, sorted);
     if (rc == IO_OK) kwxIoSetPiecesUnderWay(c.cur, 0);
     return rc;
@@ -570,7 +603,8 @@ int useSecondary(Call &c) {
 int openText(Call &c) {
     std::string name;
     if (int rc = takeName(c.routine, c.data, kFileName, name)) return rc;
-    if (c.T->stream) iif_close_text(c.T);
+    if (c.T->stream && iif_close_text(c.T) != IO_OK)
+        kwxIoError(c.routine, "iocnt: the plain text file open before could not be closed properly\n");
     filerec_reset(c.T);
     int rc = iif_open_text(c.T, name.c_str(), "d");
     if (rc != IO_OK) {
@@ -653,6 +687,9 @@ int recreateIndex(Call &c) {
     const int64_t indexpos = cur->indexpos;
     cur->indexdirty = 1;
     int rc = recreate_indextable(c.routine, cur);
+    // What this record retired stays retired: the rebuild lists those
+    // datasets live until the marks it owes reach the file.
+    if (rc == IO_OK) rc = kwxIndexRetireOwed(c.routine, cur);
     if (rc != IO_OK && hadTable) {
         const int32_t partial = cur->nlines;
         cur->nlines = nlines;
@@ -905,9 +942,11 @@ extern "C" void iocontrol_free(IO_control *control) {
     // The caller closes with request 1 first, but request 1 leaves the text
     // file open: whatever is still open is closed properly here, so that no
     // lock file outlives its handle and keeps the file locked for others.
-    if (control->text.stream) iif_close_text(&control->text);
-    if (control->secondary.stream) iif_close(&control->secondary);
-    if (control->primary.stream) iif_close(&control->primary);
+    // Nothing answers here: a close that fails reports through the record's
+    // routine.
+    if (control->text.stream) (void)iif_close_text(&control->text);
+    if (control->secondary.stream) (void)iif_close(&control->secondary);
+    if (control->primary.stream) (void)iif_close(&control->primary);
     filerec_release(&control->primary);
     filerec_release(&control->secondary);
     filerec_release(&control->text);

@@ -494,13 +494,16 @@ extern "C" int write_index(IO_error_routine routine, IO_file *r, int nlines, con
     }
     if (oldBytes) {
         // Cut the file at the new index so that its position line really is
-        // the last line; only if that fails mark the leftovers with "*CRASH".
+        // the last line; only if that fails mark the leftovers with "*CRASH"
+        // (the next open then finds no index at the end and rebuilds, and
+        // the rebuild stops at the mark). Without the mark either, the index
+        // is not written.
         if (vrnPlatform_ftruncate(vrnPlatform_streamFd(fp), end) != 0) {
             kwxIoError(routine, "write_index: warning: new index not at end of file, file may be bad");
-            if (kwxwriteTag(routine, fmt, "*CRASH", fp) != 0)
-                kwxIoTrace("write_dataset abort: can't write file end tag\n");
-            if (kwxSeek64(fp, end, 0) != 0) kwxIoTrace("write_index: fseek back to end failed");
-            fflush(fp);
+            if (kwxwriteTag(routine, fmt, "*CRASH", fp) != 0 || kwxSeek64(fp, end, 0) != 0 || fflush(fp) != 0) {
+                kwxsystemErr(routine, "write_index: can't mark the bytes after the index syserr:");
+                return IO_ERR_WRITE;
+            }
         }
     }
     return 0;
@@ -1436,7 +1439,8 @@ private:
                        next - pos_, pos_, next);
             return true;
         }
-        if (here >= 0) kwxSeek64(fp_, here, 0);
+        // The walk reads its position anew from the stream.
+        if (here >= 0) (void)kwxSeek64(fp_, here, 0);
         return false;
     }
 

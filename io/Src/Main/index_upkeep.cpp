@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -53,6 +54,8 @@ struct RecordDebts {
     bool piecesUnderWay;
     // Location and line number of the lines the last locate handed out.
     std::vector<std::pair<int64_t, int32_t>> located;
+    // Where the dataset under way starts.
+    int64_t piecesStart;
 };
 
 std::vector<RecordDebts> &debts() {
@@ -64,7 +67,7 @@ RecordDebts *debtsOf(const IO_file *r, bool make) {
     for (RecordDebts &d : debts())
         if (d.record == r) return &d;
     if (!make) return nullptr;
-    debts().push_back(RecordDebts{r, {}, false, false, false, false, {}});
+    debts().push_back(RecordDebts{r, {}, false, false, false, false, {}, -1});
     return &debts().back();
 }
 
@@ -97,11 +100,13 @@ int verifiedSurvivor(IO_file *r, int first, int last, int newest) {
 
 namespace {
 
-int retire(IO_error_routine routine, IO_file *r, const IO_location *loc, bool checked);
+[[nodiscard]]
+int retire(IO_error_routine routine, IO_file *r, char *line, const IO_location *loc, bool checked);
 
 // update_index; a line of a name written more than once that is found not
 // to name the dataset at its location has the table rebuilt (at most once
 // a call, mayMend) and the work done again on the rebuilt table.
+[[nodiscard]]
 int updateIndex(IO_error_routine routine, IO_file *r, bool mayMend) {
     if (!r || !r->indextable || r->nlines <= 0) return 0;
     if (r->sorted != -1) {
@@ -151,10 +156,11 @@ int updateIndex(IO_error_routine routine, IO_file *r, bool mayMend) {
                     mayMend = false;
                     continue;
                 }
-                line[0] = 'N';
                 r->indexdirty = 1;
-                if (parsed && !samePlace) {
-                    if (int rc = retire(routine, r, &loc, r->stream != nullptr)) return rc;
+                if (!parsed || samePlace) {
+                    line[0] = 'N';
+                } else if (int rc = retire(routine, r, line, &loc, r->stream != nullptr)) {
+                    return rc;
                 }
             }
         }
@@ -256,9 +262,11 @@ extern "C" int kwxIndexRetireDuplicates(IO_error_routine routine, IO_file *r, in
                 mayMend = false;
                 continue;
             }
-            text[0] = 'N';
             r->indexdirty = 1;
-            if (!samePlace && (rc = retire(routine, r, &found[m], r->stream != nullptr))) return rc;
+            if (samePlace)
+                text[0] = 'N';
+            else if ((rc = retire(routine, r, text, &found[m], r->stream != nullptr)))
+                return rc;
             if (found[m].location == rec.location && (!samePlace || line == rec.line)) {
                 rec.line = -1;
                 ++*removed;
@@ -270,31 +278,61 @@ extern "C" int kwxIndexRetireDuplicates(IO_error_routine routine, IO_file *r, in
 
 namespace {
 
-// kwxIndexRetired; checked tells that the file is known to hold the dataset
-// loc names at its location.
-int retire(IO_error_routine routine, IO_file *r, const IO_location *loc, bool checked) {
-    if (!r || !loc || !r->stream) return 0;
-    // The writer marks at once once its changes have started (its stream
-    // counted, the recorded size cleared); otherwise the mark waits for them.
+// Retires line (when given), the line of the dataset loc names, and sees
+// that the file gets the dataset's deletion mark: the writer, once its
+// changes have started (its stream counted, the recorded size cleared),
+// writes it at once; any other record keeps it owed until it becomes the
+// writer. A mark that the writer fails to write is kept owed as well, and
+// its failure answered: the line stays retired, as the index will be
+// stored, and the mark goes to the file before the file's next change and
+// before that index is stored (a retry of a mark already there changes
+// nothing). Room to keep the mark is taken first: when memory runs out for
+// it nothing is retired. checked tells that the file is known to hold the
+// dataset at loc's location.
+int retire(IO_error_routine routine, IO_file *r, char *line, const IO_location *loc, bool checked) {
+    if (!r || !loc || !r->stream) {
+        if (line) line[0] = 'N';
+        return 0;
+    }
+    try {
+        kwxIoCountAllocation();
+        std::vector<IO_location> &owed = debtsOf(r, true)->retired;
+        if (owed.size() == owed.capacity()) owed.reserve(2 * owed.size() + 16);
+    } catch (const std::bad_alloc &) {
+        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "update_subindex: (malloc failed) syserr:", IO_NO_SIZE);
+    }
+    if (line) line[0] = 'N';
     if (isWriter(r) && kwxIoSizeCleared(r)) {
         const int64_t pieces = kwxIoPiecesPosition(r);
         int rc = checked ? delete_process_sub(routine, r->stream, loc->location)
                          : delete_process_named(routine, r->stream, loc);
-        return kwxIoBackToPieces(r, pieces, rc);
+        rc = kwxIoBackToPieces(r, pieces, rc);
+        if (rc == 0) return 0;
+        kwxIoError(routine,
+                   "update_subindex: the deletion mark of the older copy of %s:%s:%d at %" PRId64
+                   " did not reach the file; it is written before the file's next change",
+                   loc->what, loc->where, loc->when, loc->location);
+        debtsOf(r, false)->retired.push_back(*loc);
+        return rc;
     }
-    try {
-        kwxIoCountAllocation();
-        debtsOf(r, true)->retired.push_back(*loc);
-    } catch (const std::bad_alloc &) {
-        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "update_subindex: (malloc failed) syserr:", IO_NO_SIZE);
-    }
+    debtsOf(r, false)->retired.push_back(*loc);
     return 0;
 }
 
 }  // namespace
 
 extern "C" int kwxIndexRetired(IO_error_routine routine, IO_file *r, const IO_location *loc) {
-    return retire(routine, r, loc, false);
+    return retire(routine, r, nullptr, loc, false);
+}
+
+extern "C" int kwxIndexOweMark(IO_error_routine routine, IO_file *r, const IO_location *loc) {
+    try {
+        kwxIoCountAllocation();
+        debtsOf(r, true)->retired.push_back(*loc);
+    } catch (const std::bad_alloc &) {
+        return kwxIoNoMemory(routine, IO_ERR_MEMORY, "delete_ds: (malloc failed) syserr:", IO_NO_SIZE);
+    }
+    return 0;
 }
 
 extern "C" int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *r) {
@@ -341,6 +379,12 @@ extern "C" void kwxIoSetSizeCleared(const IO_file *r, int cleared) {
 
 extern "C" void kwxIoSetPiecesUnderWay(const IO_file *r, int underWay) {
     setFlag(r, &RecordDebts::piecesUnderWay, underWay != 0);
+    if (RecordDebts *d = debtsOf(r, false)) d->piecesStart = underWay && d->piecesUnderWay ? r->indexpos : -1;
+}
+
+extern "C" int64_t kwxIoPiecesStart(const IO_file *r) {
+    const RecordDebts *d = debtsOf(r, false);
+    return d && d->piecesUnderWay ? d->piecesStart : -1;
 }
 
 extern "C" int64_t kwxIoPiecesPosition(const IO_file *r) {
@@ -550,24 +594,30 @@ namespace {
 
 // The lines this record retired in this session (the marks it owes the
 // file) are retired in a rebuilt table, which lists those datasets as live:
-// in table, a rebuild made for the record r.
-void retireAgain(const IO_file *r, IO_file *table) {
+// in table, a rebuild made for the record r. False when memory runs out
+// (the table is then left as it is).
+[[nodiscard]]
+bool retireAgain(const IO_file *r, IO_file *table) {
     std::vector<int64_t> places;
     try {
         kwxIoCountAllocation();
         places = owedMarks(r);
     } catch (const std::bad_alloc &) {
-        return;   // they are retired again by the next search of their names
+        return false;
     }
-    if (places.empty()) return;
-    for (int i = 0; i < table->nlines; ++i) {
+    for (int i = 0; i < table->nlines && !places.empty(); ++i) {
         char *line = IO_INDEX_LINE(table->indextable, i);
-        if (line[0] == 'Y' && std::binary_search(places.begin(), places.end(), lineLocation(line))) line[0] = 'N';
+        if (line[0] == 'Y' && std::binary_search(places.begin(), places.end(), lineLocation(line))) {
+            line[0] = 'N';
+            table->indexdirty = 1;
+        }
     }
+    return true;
 }
 
 // Rebuilds the index beside the table and, when the two do not list the
 // same live datasets, puts the rebuilt one in the table's place.
+[[nodiscard]]
 int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
     const int64_t here = kwxTell64(r->stream);
     IO_file scratch;
@@ -581,8 +631,8 @@ int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
     bool same = true;
     if (rc == 0) {
         // What the table retired this session is compared as retired.
-        retireAgain(r, &scratch);
         try {
+            if (!retireAgain(r, &scratch)) throw std::bad_alloc();
             kwxIoCountAllocation();
             same = liveLines(r->indextable, r->nlines) == liveLines(scratch.indextable, scratch.nlines);
         } catch (const std::bad_alloc &) {
@@ -605,7 +655,7 @@ int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
     }
     kwxIndexDropViews(&scratch);
     free(scratch.indextable);
-    if (here >= 0) kwxSeek64(r->stream, here, 0);
+    if (here >= 0 && kwxSeek64(r->stream, here, 0) != 0 && rc == 0) rc = IO_ERR_SEEK;
     if (rc != 0 && rc != IO_ERR_ALLOC)
         kwxIoError(routine, "kwxIndexRecheck: the index of %s could not be checked against the file",
                    r->filename ? r->filename : "");
@@ -615,6 +665,11 @@ int rebuildBeside(IO_error_routine routine, IO_file *r, int *changed) {
 }
 
 }  // namespace
+
+extern "C" int kwxIndexRetireOwed(IO_error_routine routine, IO_file *r) {
+    if (!r || !r->indextable || retireAgain(r, r)) return 0;
+    return kwxIoNoMemory(routine, IO_ERR_ALLOC, "recreate_indextable", IO_NO_SIZE);
+}
 
 // Checks the table against the file: it is kept when each line names the
 // dataset at its location; otherwise the index is rebuilt beside it and the

@@ -10,6 +10,15 @@
 #include <stdio.h>
 #include <string.h>
 
+/* An internal routine whose answer tells whether a change reached the
+ * file (or whether its caller may go on): the answer must be looked at, so
+ * that a failure reaches whoever reports success. */
+#ifdef __cplusplus
+#define KWX_MUST_USE [[nodiscard]]
+#else
+#define KWX_MUST_USE __attribute__((warn_unused_result))
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -158,22 +167,27 @@ int iofmt_is_blocked(const char *format);
  * d -> D); 15 for an unknown letter. */
 int iofmt_make_native(IO_error_routine routine, char *format);
 
+KWX_MUST_USE
 int kwxwriteString(IO_error_routine routine, const char *format, const char *items, int n,
                    int perline, int width, FILE *stream);
 int kwxreadString(IO_error_routine routine, const char *format, char *items, int n, int perline,
                   int width, FILE *stream);
+KWX_MUST_USE
 int kwxwriteIntr(IO_error_routine routine, const char *format, const int32_t *items, int n,
                  int perline, int width, FILE *stream);
 int kwxreadIntr(IO_error_routine routine, const char *format, int32_t *items, int n, int perline,
                 int width, FILE *stream);
+KWX_MUST_USE
 int kwxwriteReal(IO_error_routine routine, const char *format, const float *items, int n,
                  int perline, int width, FILE *stream);
 int kwxreadReal(IO_error_routine routine, const char *format, float *items, int n, int perline,
                 int width, FILE *stream);
+KWX_MUST_USE
 int kwxwriteDble(IO_error_routine routine, const char *format, const double *items, int n,
                  int perline, int width, FILE *stream);
 int kwxreadDble(IO_error_routine routine, const char *format, double *items, int n, int perline,
                 int width, FILE *stream);
+KWX_MUST_USE
 int kwxwriteLogl(IO_error_routine routine, const char *format, const char *items, int n,
                  int perline, int width, FILE *stream);
 int kwxreadLogl(IO_error_routine routine, const char *format, char *items, int n, int perline,
@@ -184,6 +198,7 @@ int kwxFormatCharField(char *destination, int width, char c);
 int kwxFormatDouble(char *destination, const char *printfformat, float value);
 
 /* Length fields: F text of the offset width, u/U 4 bytes, l/L 8 bytes. */
+KWX_MUST_USE
 int kwxwriteOffset(IO_error_routine routine, const char *format, const int64_t *value, int width,
                    FILE *stream);
 int kwxreadOffset(IO_error_routine routine, const char *format, int64_t *value, FILE *stream);
@@ -193,11 +208,13 @@ int kwxreadLength(IO_error_routine routine, const char *format, int64_t *value, 
 /* The bytes kwxwriteOffset writes, into out (IO_OFFSET_FIELD_MAX bytes);
  * *nbytes gets their number. Width 1 to 46. */
 #define IO_OFFSET_FIELD_MAX 48
+KWX_MUST_USE
 int kwxEncodeOffset(IO_error_routine routine, const char *format, int64_t value, int width,
                     char *out, int *nbytes);
 
 /* Header records: F blank-padded line of capacity; binary int32 length and bytes.
  * The reader's size is the buffer size (the string gets a terminator). */
+KWX_MUST_USE
 int kwxwriteHdrString(IO_error_routine routine, const char *format, const char *string,
                       int capacity, FILE *stream);
 int kwxreadHdrString(IO_error_routine routine, const char *format, char *string, int size,
@@ -226,8 +243,10 @@ int kwxHasWildcard(const char *name);
 
 /* ---- Data sections and compression (data.cpp) ------------------------- */
 
+KWX_MUST_USE
 int write_datatag(IO_error_routine routine, const char *format, FILE *stream);
 int read_datatag(IO_error_routine routine, const char *format, FILE *stream);
+KWX_MUST_USE
 int write_data(IO_error_routine routine, const char *format, FILE *stream, int number,
                const char *datatype, IO_data *data);
 int read_data(IO_error_routine routine, const char *format, FILE *stream, int number,
@@ -236,6 +255,7 @@ int check_memory(IO_error_routine routine, const char *format, int number, const
                  IO_data *data);
 int convert_data(IO_error_routine routine, int number, const char *olddatatype,
                  const char *newdatatype, int *converted, IO_data *source, IO_data *destination);
+KWX_MUST_USE
 int write_compressed_data(IO_error_routine routine, const char *format, FILE *stream,
                           int64_t nbytes, const char *bytes);
 /* kind 'i','r','d','c' (or upper case); result: compressed size in items
@@ -248,9 +268,11 @@ int io_gunzip(IO_error_routine routine, int64_t inbytes, const void *input, int6
 /* ---- Datasets (dataset.cpp) ------------------------------------------- */
 
 int64_t kwxTell64(FILE *stream);
+KWX_MUST_USE
 int kwxSeek64(FILE *stream, int64_t offset, int mode);
 void kwxSwapBytes(void *buffer, int n);
 
+KWX_MUST_USE
 int write_dataset(IO_error_routine routine, const char *format, IO_header *header, IO_data *data,
                   IO_file *record);
 /* write_dataset puts a dataset whose data takes at most this many bytes
@@ -258,6 +280,7 @@ int write_dataset(IO_error_routine routine, const char *format, IO_header *heade
  * go through the stream (4 MiB by default; a negative limit sends every
  * dataset through the stream). The bytes in the file are the same. */
 void kwxIoSetAssembleLimit(int64_t bytes);
+KWX_MUST_USE
 int write_header(IO_error_routine routine, const char *format, FILE *stream, IO_header *header);
 /* 0 when a dataset of the format can be written under WHAT:WHERE:WHEN and
  * read back under that name; otherwise IO_ERR_PARSE, reported for `who`.
@@ -280,6 +303,7 @@ int move_datapoints(IO_error_routine routine, const char *datatype, int records,
 
 /* Writes a tag ("*DATASET", "*ENDDATASET", "*CRASH", ...) in the format:
  * F as a line, binary as the bare bytes. */
+KWX_MUST_USE
 int kwxwriteTag(IO_error_routine routine, const char *format, const char *tag, FILE *stream);
 /* Reads a tag of n characters written by kwxwriteTag into buffer (n+1). */
 int kwxreadTag(IO_error_routine routine, const char *format, char *buffer, int n, FILE *stream);
@@ -287,6 +311,7 @@ int kwxreadTag(IO_error_routine routine, const char *format, char *buffer, int n
 /* ---- Index (index.cpp) ------------------------------------------------ */
 
 /* A fresh table with room for nlines + 10000 lines; drops the WHERE copy. 0 or 14. */
+KWX_MUST_USE
 int indextable_alloc(IO_file *record);
 /* A table marked sorted keeps its lines [0, n) in WHAT order, n being this
  * count; the lines after them (a few hundred at most) were appended since and
@@ -294,6 +319,7 @@ int indextable_alloc(IO_file *record);
 int kwxIndexSortedCount(const IO_file *record);
 /* Merges the appended lines of a sorted table into its order, so that the
  * whole table is in WHAT order (drops the WHERE view when lines move). */
+KWX_MUST_USE
 int kwxIndexSettle(IO_error_routine routine, IO_file *record);
 /* Drops the WHERE and WHEN views of the table; every change that moves,
  * adds or removes lines calls it. */
@@ -303,16 +329,24 @@ void kwxIndexDropViews(IO_file *record);
 void kwxIndexWhenViewAppend(IO_file *record, int line);
 /* The same for the view of the unsorted tail (in WHAT order). */
 void kwxIndexTailViewAppend(IO_file *record, int line);
+KWX_MUST_USE
 int insert_index(IO_error_routine routine, IO_file *record, const char *line);
+KWX_MUST_USE
 int insert_index_nosort(IO_error_routine routine, IO_file *record, const char *line);
+KWX_MUST_USE
 int write_index(IO_error_routine routine, IO_file *record, int nlines, const char *table);
+KWX_MUST_USE
 int create_indextable(IO_error_routine routine, IO_file *record);
+KWX_MUST_USE
 int recreate_indextable(IO_error_routine routine, IO_file *record);
 /* recreate_indextable, also keeping each dataset whose trailing length alone
  * is damaged when the table of held (one read from the stored index) lists
  * it live at its location with its name and length; held may be NULL. */
+KWX_MUST_USE
 int kwxIndexRebuildHeld(IO_error_routine routine, IO_file *record, const IO_file *held);
+KWX_MUST_USE
 int update_index(IO_error_routine routine, IO_file *record);
+KWX_MUST_USE
 int update_subindex(IO_error_routine routine, IO_file *record, int n, int *removed,
                     IO_location *located);
 int kwxIoFailWithHeader(IO_error_routine routine, const char *message, int code,
@@ -335,10 +369,12 @@ int index_sortWhat(const void *a, const void *b);
 int index_sortWhere(const void *a, const void *b);
 int dsloc_sortWhen(const void *a, const void *b);
 int dsloc_sortLocation(const void *a, const void *b);
+KWX_MUST_USE
 int delete_process_sub(IO_error_routine routine, FILE *stream, int64_t location);
 /* delete_process_sub for the dataset an index line names: the mark is
  * written only when the bytes at its location start a dataset of that WHAT,
  * WHERE and WHEN (else a message, and 0 with the file unchanged). */
+KWX_MUST_USE
 int delete_process_named(IO_error_routine routine, FILE *stream, const IO_location *loc);
 /* 1 when the bytes at loc->location start a live dataset whose header has
  * loc's WHAT, WHERE and WHEN; 0 otherwise. The stream keeps its position. */
@@ -361,9 +397,24 @@ int kwxHeaderNamesLine(char letter, const char *what, const char *where, int32_t
  * read lock keeps it, and the mark is written when the record becomes the
  * writer, before anything else changes and before its index can be stored.
  * So the stored index and the file always agree on what is deleted. */
+KWX_MUST_USE
 int kwxIndexRetired(IO_error_routine routine, IO_file *record, const IO_location *loc);
+/* A deletion mark that did not reach the file although the line of its
+ * dataset stays retired (the write failed, or may have written part of the
+ * mark): the record keeps it owed, and it is written as those above are.
+ * 0, or a code when memory runs out. */
+KWX_MUST_USE
+int kwxIndexOweMark(IO_error_routine routine, IO_file *record, const IO_location *loc);
+/* After a rebuild of the record's own table, which lists every dataset the
+ * file holds live: the datasets whose marks the record owes are retired in
+ * it again, as the rebuilds behind a search do, so that the index the
+ * record stores never lists live what the file has marked deleted by then.
+ * 0, or a code when memory runs out. */
+KWX_MUST_USE
+int kwxIndexRetireOwed(IO_error_routine routine, IO_file *record);
 /* Writes the marks kept for the record (it is the writer now); the stream
  * keeps its position. 0 or the first failure's code. */
+KWX_MUST_USE
 int kwxIndexWriteRetiredMarks(IO_error_routine routine, IO_file *record);
 /* Whether the size recorded in the file's info block has been cleared since
  * the last flush (see kwxIoStartChanging), and setting it. */
@@ -377,7 +428,11 @@ void kwxIoSetSizeCleared(const IO_file *record, int cleared);
  * and kwxIoBackToPieces goes back to it, answering rc, or the seek's failure
  * when rc is 0. */
 void kwxIoSetPiecesUnderWay(const IO_file *record, int underWay);
+/* Where the dataset under way starts (the index position when the header
+ * request marked it under way), -1 when none is. */
+int64_t kwxIoPiecesStart(const IO_file *record);
 int64_t kwxIoPiecesPosition(const IO_file *record);
+KWX_MUST_USE
 int kwxIoBackToPieces(const IO_file *record, int64_t position, int rc);
 /* Whether the record's index table was read from the stored index and not
  * yet checked against the datasets in the file (a rebuild, or a fresh file,
@@ -390,6 +445,7 @@ void kwxIndexSetFromStore(const IO_file *record, int fromStore);
  * written back at flush). The stream and the index position are kept. Used
  * when a search finds nothing or a read finds at a location something other
  * than what the index names there. 0 or the rebuild's code. */
+KWX_MUST_USE
 int kwxIndexRecheck(IO_error_routine routine, IO_file *record, int *changed);
 /* The one answer to an index line found not to name the dataset at its
  * location (a damaged stored line): such a line is never retired, which
@@ -400,10 +456,12 @@ int kwxIndexRecheck(IO_error_routine routine, IO_file *record, int *changed);
  * stays retired), so that the caller searches again in a table whose lines
  * are taken from the datasets' own headers. The stream and the index
  * position are kept; 0 or the rebuild's code. */
+KWX_MUST_USE
 int kwxIndexMendWrongLine(IO_error_routine routine, IO_file *record, int *changed);
 /* update_subindex, which leaves a line found wrong as it is; with mended,
  * such a line has the table mended instead, and *mended tells whether it was
  * rebuilt (the records then refer to the old table: search again). */
+KWX_MUST_USE
 int kwxIndexRetireDuplicates(IO_error_routine routine, IO_file *record, int n, int *removed,
                              IO_location *located, int *mended);
 /* *names = 1 when a line of the table names the dataset whose header was
@@ -423,11 +481,13 @@ void kwxIndexForgetRecord(const IO_file *record);
  * trusting a stored index that no longer matches them, then writes the
  * deletion marks the index owes the file. The stream keeps its position.
  * Nothing for a record without an index (a plain text file). */
+KWX_MUST_USE
 int kwxIoStartChanging(IO_error_routine routine, IO_file *record);
 /* Gives the record a stream whose writes the platform layer counts, over
  * the same open file at the same position (see vrnPlatform_countWrites);
  * the record's old stream pointer is then gone. Called before the first
  * write to a file opened for reading and writing. 0, or 1 with a message. */
+KWX_MUST_USE
 int kwxIoUseCountedStream(IO_file *record);
 /* The width of the size field when the file starts with an info block whole
  * in its layout ("*INFO", a line holding only the size, "*ENDINFO", each

@@ -142,7 +142,8 @@ int keepDamagedTail(IO_file *record, int64_t size) {
 // given back and the stream closed; the name stays until the record is
 // released.
 int failOpen(IO_file *record, int code) {
-    if (record->locklevel != 0) iif_set_lock(record, -1);
+    // The open answers its own failure; one of the lock's is reported.
+    if (record->locklevel != 0) (void)iif_set_lock(record, -1);
     if (record->stream) fclose(record->stream);
     record->stream = nullptr;
     record->openmode = 0;
@@ -231,7 +232,7 @@ extern "C" int iif_open(IO_file *record, const char *name, const char *access) {
         }
     }
     if (!f) {
-        if (record->locklevel != 0) iif_set_lock(record, -1);
+        if (record->locklevel != 0) (void)iif_set_lock(record, -1);
         record->openmode = 0;
         record->locklevel = 0;
         errno = err;
