@@ -310,7 +310,17 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
     // seven after it leave the file the size the first left. Damage to the first six
     // bytes, or a size line of another width, may instead make the open
     // refuse the file.
-    TempDir dir;
+    //
+    // Under the sanitizers a session costs about ten times more (each open
+    // maps and touches an index table of its own), so two kinds of session
+    // that add little are left out there: those of the cuts that leave more
+    // than one byte of a run of one byte value but not all of it (the blanks
+    // of the text datasets), which take the paths of the cut that leaves one;
+    // and the sessions without a write after one that changed no byte, which
+    // would read the very bytes it read. The working folder is in memory: the
+    // forty thousand opens and closes of the plain run make and remove as
+    // many lock files.
+    TempDir dir{vrntest::InMemory{}};
     const std::string name = dir.file("s.kwx");
     const std::string letters = "abcdefgh";
     const char *const formats[] = {"F", "u5", "l", "F", "u", "l5", "F", "u5"};
@@ -401,7 +411,10 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
         b.erase(mid, 5);
         damages.push_back({b, mid, 'd'});
     }
-    for (size_t n = 0; n < good.size(); ++n) damages.push_back({good.substr(0, n), n, 't'});
+    for (size_t n = 0; n < good.size(); ++n) {
+        if (vrntest::kAddressSanitizer && n >= 2 && good[n - 2] == good[n] && good[n - 1] == good[n]) continue;
+        damages.push_back({good.substr(0, n), n, 't'});
+    }
     std::mt19937 rng(23);
     for (int i = 0; i < 150; ++i) {
         size_t at = rng() % good.size();
@@ -428,6 +441,7 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
         // Eight sessions without a write: the first may settle the damage
         // once, and every later one keeps the size it left.
         size_t size = 0;
+        std::string before = d.bytes;
         for (int session = 0; session < 8; ++session) {
             Client c;
             messages().clear();
@@ -441,8 +455,11 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
             c.locate("*", "w", 1, found);
             EXPECT_EQ(IO_OK, c.close());
             const std::string after = vrntest::readFile(name);
+            const bool changed = after != before;
+            before = after;
             if (session > 0) {
                 EXPECT_EQ(size, after.size()) << context << ", session " << session;
+                if (vrntest::kAddressSanitizer && !changed) break;
                 continue;
             }
             size = after.size();
@@ -451,6 +468,7 @@ TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
             const size_t from = d.kind != 'c' && d.at < 27 ? 0 : 27;
             const size_t to = std::min(d.bytes.size(), d.kind == 't' || d.at >= index ? index : index + d.bytes.size() - good.size());
             EXPECT_EQ(d.bytes.substr(from, to - from), after.substr(from, to - from)) << context;
+            if (vrntest::kAddressSanitizer && !changed) break;
         }
         if (size == 0) continue;
         expectKeptAfterOneMoreWrite(name, whole, 'z');

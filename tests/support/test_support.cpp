@@ -42,6 +42,16 @@ TempDir::TempDir() {
 
 TempDir::TempDir(ShortPath) : path_(makeTempDir("/tmp")) {}
 
+TempDir::TempDir(InMemory) {
+    std::string pattern = "/dev/shm/vrntest.XXXXXX";
+    if (mkdtemp(pattern.data())) {
+        path_ = pattern;
+        return;
+    }
+    const char* base = std::getenv("TMPDIR");
+    path_ = makeTempDir(base && *base ? base : "/tmp");
+}
+
 TempDir::~TempDir() {
     std::error_code ec;
     // Make everything writable again first, so that tests which remove

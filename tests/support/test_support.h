@@ -27,11 +27,18 @@ constexpr bool kAddressSanitizer = false;
 // Asks TempDir for a folder with a short path: under /tmp whatever TMPDIR
 // says, as Unix-domain socket paths must fit in about 100 bytes.
 struct ShortPath {};
+// Asks TempDir for a folder in memory: under /dev/shm where that can be
+// written, else where TempDir() makes it. For tests that open and close a
+// file thousands of times: each open and close makes and removes the lock
+// files, which on a disk file system (ext4 without a journal in particular)
+// costs more kernel time than the test itself.
+struct InMemory {};
 
 class TempDir {
 public:
     TempDir();
     explicit TempDir(ShortPath);
+    explicit TempDir(InMemory);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
