@@ -1,12 +1,13 @@
 // Upkeep of the index table: sorting it by WHAT and retiring the older
 // datasets of names written more than once.
-#include "io_internal.h"
+#include "io_files.h"
 #include "vrn_platform.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -53,6 +54,9 @@ struct RecordDebts {
     bool piecesUnderWay;
     // Location and line number of the lines the last locate handed out.
     std::vector<std::pair<int64_t, int32_t>> located;
+    // The table read from the stored index was looked at for a retired
+    // line above a live one of its name (see kwxIndexCheckRetiredOrder).
+    bool retiredOrderChecked;
 };
 
 std::vector<RecordDebts> &debts() {
@@ -64,7 +68,7 @@ RecordDebts *debtsOf(const IO_file *r, bool make) {
     for (RecordDebts &d : debts())
         if (d.record == r) return &d;
     if (!make) return nullptr;
-    debts().push_back(RecordDebts{r, {}, false, false, false, false, {}});
+    debts().push_back(RecordDebts{r, {}, false, false, false, false, {}, false});
     return &debts().back();
 }
 
@@ -104,6 +108,8 @@ int retire(IO_error_routine routine, IO_file *r, const IO_location *loc, bool ch
 // a call, mayMend) and the work done again on the rebuilt table.
 int updateIndex(IO_error_routine routine, IO_file *r, bool mayMend) {
     if (!r || !r->indextable || r->nlines <= 0) return 0;
+    int rebuilt = 0;
+    if (int rc = kwxIndexCheckRetiredOrder(routine, r, &rebuilt)) return rc;
     if (r->sorted != -1) {
         kwxIoTrace("sorting whatlist in update_index");
         qsort(r->indextable, static_cast<size_t>(r->nlines), IO_INDEX_SLOT, byWhat);
@@ -364,6 +370,10 @@ extern "C" void kwxIndexSetFromStore(const IO_file *r, int fromStore) {
     setFlag(r, &RecordDebts::fromStore, fromStore != 0);
 }
 
+extern "C" void kwxIndexSetRetiredOrderChecked(const IO_file *r, int checked) {
+    setFlag(r, &RecordDebts::retiredOrderChecked, checked != 0);
+}
+
 namespace {
 
 // The live lines of a table, from the WHAT on (the status left out), in
@@ -486,8 +496,10 @@ std::vector<int64_t> owedMarks(const IO_file *r) {
 // that dataset's header does (live lines a live one; a retired line a
 // deleted one, or one whose mark this record owes), found by reading the
 // start of each dataset alone: much less than a rebuild reads. A file that
-// does not pass is compared with a rebuild.
-bool linesNameTheirDatasets(const IO_file *r) {
+// does not pass is compared with a rebuild. *noMemory tells that it could
+// not be found for want of memory.
+bool linesNameTheirDatasets(const IO_file *r, bool &noMemory) {
+    noMemory = false;
     const int fd = vrnPlatform_streamFd(r->stream);
     if (fd < 0 || fflush(r->stream) != 0) return false;
     const int width = r->offsetwidth ? r->offsetwidth : 20;
@@ -502,6 +514,7 @@ bool linesNameTheirDatasets(const IO_file *r) {
         owed = owedMarks(r);
         buffer.reset(new char[bufferSize]);
     } catch (const std::bad_alloc &) {
+        noMemory = true;
         return false;
     }
     for (int i = 0; i < r->nlines; ++i) order.emplace_back(lineLocation(IO_INDEX_LINE(r->indextable, i)), i);
@@ -510,11 +523,22 @@ bool linesNameTheirDatasets(const IO_file *r) {
     int64_t bufferStart = 0;
     size_t bufferBytes = 0;
     std::string_view what, where;
-    for (const auto &[at, i] : order) {
+    size_t reach = 0;   // the last dataset whose start the bytes read hold
+    for (size_t j = 0; j < order.size(); ++j) {
+        const auto [at, i] = order[j];
         if (at < bufferStart || static_cast<uint64_t>(at - bufferStart) + want > bufferBytes) {
+            // The starts of the datasets that follow within the buffer's
+            // reach, and not the bytes between them: a file of large
+            // datasets costs a few hundred bytes a dataset.
+            reach = std::max(reach, j);
+            while (reach + 1 < order.size() && order[reach + 1].first >= at &&
+                   static_cast<uint64_t>(order[reach + 1].first - at) + want <= bufferSize)
+                ++reach;
+            const size_t bytes = static_cast<size_t>(
+                std::min<uint64_t>(bufferSize, static_cast<uint64_t>(order[reach].first - at) + want));
             ssize_t got;
             do {
-                got = pread(fd, buffer.get(), bufferSize, at);
+                got = pread(fd, buffer.get(), bytes, at);
             } while (got < 0 && errno == EINTR);
             if (got < 0) return false;
             bufferStart = at;
@@ -625,7 +649,14 @@ extern "C" int kwxIndexRecheck(IO_error_routine routine, IO_file *r, int *change
     *changed = 0;
     if (!r || !r->stream || !r->indextable || !kwxIndexFromStore(r)) return 0;
     kwxIndexSetFromStore(r, 0);
-    if (linesNameTheirDatasets(r)) return 0;
+    bool noMemory = false;
+    if (linesNameTheirDatasets(r, noMemory)) return 0;
+    if (noMemory) {
+        // Not checked: the next search or delete that needs it checks again.
+        kwxIndexSetFromStore(r, 1);
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "kwxIndexRecheck: no memory to check the index against the file",
+                             IO_NO_SIZE);
+    }
     return rebuildBeside(routine, r, changed);
 }
 
@@ -637,6 +668,62 @@ extern "C" int kwxIndexMendWrongLine(IO_error_routine routine, IO_file *r, int *
     if (!r || !r->stream || !r->indextable) return 0;
     kwxIndexSetFromStore(r, 0);
     return rebuildBeside(routine, r, changed);
+}
+
+namespace {
+
+// Whether a retired line of the table lies above (at a higher location
+// than) a live line of its name. The library writes every copy of a name
+// after the copies before it, retires only the older copies of a name and
+// deletes all of its copies at once, so a sound file never holds that: it
+// is a damaged status, such as the newest copy's 'Y' turned into 'N', which
+// would have a search answer the older copy. The table must be sorted by
+// WHAT; the lines of one name are then neighbours. Only the sorted head is
+// looked at: the lines read from the store are there.
+bool retiredAboveLive(const IO_file *r) {
+    const int head = kwxIndexSortedCount(r);
+    const char *const table = r->indextable;
+    for (int i = 0; i < head; ++i) {
+        const char *line = IO_INDEX_LINE(table, i);
+        if (line[0] != 'N') continue;
+        const size_t klen = nameKeyLength(line);
+        if (klen == 0) continue;
+        auto sameName = [&](int k) { return strncmp(IO_INDEX_LINE(table, k) + 2, line + 2, klen) == 0; };
+        int first = i, last = i + 1;
+        while (first > 0 && sameName(first - 1)) --first;
+        while (last < head && sameName(last)) ++last;
+        int64_t lowestLive = INT64_MAX, highestRetired = -1;
+        for (int k = first; k < last; ++k) {
+            const char *other = IO_INDEX_LINE(table, k);
+            // The location: the digits after the length that follows the name.
+            const char *digit = strchr(other + 2 + klen, IO_ESC);
+            if (!digit) continue;
+            int64_t at = 0;
+            for (++digit; *digit >= '0' && *digit <= '9'; ++digit) at = at * 10 + (*digit - '0');
+            if (other[0] == 'N')
+                highestRetired = std::max(highestRetired, at);
+            else
+                lowestLive = std::min(lowestLive, at);
+        }
+        if (highestRetired > lowestLive) return true;
+        i = last - 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" int kwxIndexCheckRetiredOrder(IO_error_routine routine, IO_file *r, int *changed) {
+    *changed = 0;
+    if (!r || !r->indextable || r->nlines <= 0) return 0;
+    const RecordDebts *d = debtsOf(r, false);
+    if (!d || !d->fromStore || d->retiredOrderChecked) return 0;
+    if (r->sorted != -1) {
+        if (int rc = kwxIndexSortWhat(routine, r)) return rc;
+    }
+    const bool damaged = retiredAboveLive(r);
+    setFlag(r, &RecordDebts::retiredOrderChecked, true);
+    return damaged ? kwxIndexRecheck(routine, r, changed) : 0;
 }
 
 void kwxIndexRememberLocated(const IO_file *r, const std::vector<IO_location> &found,

@@ -391,6 +391,16 @@ void kwxIndexSetFromStore(const IO_file *record, int fromStore);
  * when a search finds nothing or a read finds at a location something other
  * than what the index names there. 0 or the rebuild's code. */
 int kwxIndexRecheck(IO_error_routine routine, IO_file *record, int *changed);
+/* For a table read from the stored index (looked at once, sorting it by
+ * WHAT): a retired line of a name above (at a higher location than) a live
+ * line of that name, which a sound file never holds, has the table checked
+ * against the file as kwxIndexRecheck does (*changed = 1 when the rebuilt
+ * one took its place). 0 or the check's code. */
+__attribute__((warn_unused_result)) int kwxIndexCheckRetiredOrder(IO_error_routine routine, IO_file *record,
+                                                                 int *changed);
+/* Whether that has been done, or is not needed (a table read from the store
+ * without a retired line), and setting it; reading a stored index sets it. */
+void kwxIndexSetRetiredOrderChecked(const IO_file *record, int checked);
 /* The one answer to an index line found not to name the dataset at its
  * location (a damaged stored line): such a line is never retired, which
  * would drop a whole dataset from the index for good. Instead the index is
