@@ -296,6 +296,8 @@ extern "C" void kwxIndexDropViews(IO_file *r) {
     r->whentable = nullptr;
     free(r->tailtable);
     r->tailtable = nullptr;
+    // Line numbers kept beside the record no longer hold.
+    kwxIndexForgetStoredRetired(r);
 }
 
 extern "C" int kwxIndexSortedCount(const IO_file *r) {
@@ -1025,7 +1027,8 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
     const char *const firstLine = p;
     std::vector<Extent> extents;
     bool ordered = true;
-    int64_t retired = 0;
+    std::vector<int32_t> retired;
+    bool retiredKept = true;
     int64_t lastLocation = -1;
     auto refuse = [&](const char *what, int64_t line) {
         kwxIoError(routine, "create_indextable: index is wrong: %s %d\n", what, static_cast<int>(line));
@@ -1042,7 +1045,13 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
         Extent e;
         const long n = storedLine(p, end, IO_INDEX_LINE(r->indextable, i), &e.length, &e.location);
         if (n < 0) return refuse("bad line", i);
-        retired += *p == 'N';
+        if (*p == 'N' && retiredKept) {
+            try {
+                retired.push_back(static_cast<int32_t>(i));
+            } catch (const std::bad_alloc &) {
+                retiredKept = false;
+            }
+        }
         p += n + 1;
         if (ordered && e.location < lastLocation) ordered = false;
         lastLocation = e.location;
@@ -1082,7 +1091,7 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
     if (!inStep.finish()) return refuse("datasets out of step with the lengths, lines", count);
     // Only a table with retired lines can hold one above a live line of its
     // name (see kwxIndexCheckRetiredOrder).
-    kwxIndexSetRetiredOrderChecked(r, retired == 0);
+    kwxIndexStoredRetired(r, std::move(retired), retiredKept);
     r->sorted = 0;
     r->indexdirty = 0;
     return 0;

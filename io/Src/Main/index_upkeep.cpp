@@ -57,6 +57,10 @@ struct RecordDebts {
     // The table read from the stored index was looked at for a retired
     // line above a live one of its name (see kwxIndexCheckRetiredOrder).
     bool retiredOrderChecked;
+    // The line numbers of its retired lines, while no line has moved
+    // (storedRetiredKnown): only the lines of their names are looked at.
+    bool storedRetiredKnown;
+    std::vector<int32_t> storedRetired;
 };
 
 std::vector<RecordDebts> &debts() {
@@ -68,7 +72,7 @@ RecordDebts *debtsOf(const IO_file *r, bool make) {
     for (RecordDebts &d : debts())
         if (d.record == r) return &d;
     if (!make) return nullptr;
-    debts().push_back(RecordDebts{r, {}, false, false, false, false, {}, false});
+    debts().push_back(RecordDebts{r, {}, false, false, false, false, {}, false, false, {}});
     return &debts().back();
 }
 
@@ -370,8 +374,22 @@ extern "C" void kwxIndexSetFromStore(const IO_file *r, int fromStore) {
     setFlag(r, &RecordDebts::fromStore, fromStore != 0);
 }
 
-extern "C" void kwxIndexSetRetiredOrderChecked(const IO_file *r, int checked) {
-    setFlag(r, &RecordDebts::retiredOrderChecked, checked != 0);
+void kwxIndexStoredRetired(const IO_file *r, std::vector<int32_t> &&lines, bool known) {
+    try {
+        RecordDebts *d = debtsOf(r, true);
+        d->retiredOrderChecked = known && lines.empty();
+        d->storedRetiredKnown = known;
+        d->storedRetired = std::move(lines);
+    } catch (const std::bad_alloc &) {
+        // Nothing kept: the look goes through the whole table.
+    }
+}
+
+extern "C" void kwxIndexForgetStoredRetired(const IO_file *r) {
+    RecordDebts *d = debtsOf(r, false);
+    if (!d || !d->storedRetiredKnown) return;
+    d->storedRetiredKnown = false;
+    std::vector<int32_t>().swap(d->storedRetired);
 }
 
 namespace {
@@ -672,41 +690,65 @@ extern "C" int kwxIndexMendWrongLine(IO_error_routine routine, IO_file *r, int *
 
 namespace {
 
-// Whether a retired line of the table lies above (at a higher location
-// than) a live line of its name. The library writes every copy of a name
-// after the copies before it, retires only the older copies of a name and
-// deletes all of its copies at once, so a sound file never holds that: it
-// is a damaged status, such as the newest copy's 'Y' turned into 'N', which
-// would have a search answer the older copy. The table must be sorted by
-// WHAT; the lines of one name are then neighbours. Only the sorted head is
-// looked at: the lines read from the store are there.
-bool retiredAboveLive(const IO_file *r) {
+// Whether a retired line of a name lies above (at a higher location than) a
+// live line of that name. The library writes every copy of a name after the
+// copies before it, retires only the older copies of a name and deletes all
+// of its copies at once, so a sound file never holds that: it is a damaged
+// status, such as the newest copy's 'Y' turned into 'N', which would have a
+// search answer the older copy. Looked at for the name of the retired line
+// i among the lines [from, head) of the table, which are in WHAT order, so
+// that the lines of one name are neighbours (the lines before from are of
+// other names); *end gets the first line after them.
+bool retiredAboveLiveOfName(const char *table, int head, int from, int i, int *end) {
+    const char *line = IO_INDEX_LINE(table, i);
+    *end = i + 1;
+    const size_t klen = nameKeyLength(line);
+    if (klen == 0) return false;
+    // Names are short: compared and stepped over byte by byte, which costs
+    // less than a call per line.
+    auto sameName = [&](int k) {
+        const char *a = IO_INDEX_LINE(table, k) + 2, *b = line + 2;
+        size_t n = 0;
+        while (n < klen && a[n] == b[n]) ++n;
+        return n == klen;
+    };
+    int first = i;
+    while (first > from && sameName(first - 1)) --first;
+    while (*end < head && sameName(*end)) ++*end;
+    int64_t lowestLive = INT64_MAX, highestRetired = -1;
+    for (int k = first; k < *end; ++k) {
+        const char *other = IO_INDEX_LINE(table, k);
+        // The location: the digits after the length that follows the name.
+        const char *digit = other + 2 + klen;
+        while (*digit && *digit != IO_ESC) ++digit;
+        if (!*digit) continue;
+        int64_t at = 0;
+        for (++digit; *digit >= '0' && *digit <= '9'; ++digit) at = at * 10 + (*digit - '0');
+        if (other[0] == 'N')
+            highestRetired = std::max(highestRetired, at);
+        else
+            lowestLive = std::min(lowestLive, at);
+    }
+    return highestRetired > lowestLive;
+}
+
+// The same for every retired line of the sorted head of the record's table,
+// found through the line numbers kept at the open when no line has moved
+// since (the head is then the stored lines in their order), else by going
+// through the head.
+bool retiredAboveLive(const IO_file *r, const RecordDebts &d) {
     const int head = kwxIndexSortedCount(r);
     const char *const table = r->indextable;
-    for (int i = 0; i < head; ++i) {
-        const char *line = IO_INDEX_LINE(table, i);
-        if (line[0] != 'N') continue;
-        const size_t klen = nameKeyLength(line);
-        if (klen == 0) continue;
-        auto sameName = [&](int k) { return strncmp(IO_INDEX_LINE(table, k) + 2, line + 2, klen) == 0; };
-        int first = i, last = i + 1;
-        while (first > 0 && sameName(first - 1)) --first;
-        while (last < head && sameName(last)) ++last;
-        int64_t lowestLive = INT64_MAX, highestRetired = -1;
-        for (int k = first; k < last; ++k) {
-            const char *other = IO_INDEX_LINE(table, k);
-            // The location: the digits after the length that follows the name.
-            const char *digit = strchr(other + 2 + klen, IO_ESC);
-            if (!digit) continue;
-            int64_t at = 0;
-            for (++digit; *digit >= '0' && *digit <= '9'; ++digit) at = at * 10 + (*digit - '0');
-            if (other[0] == 'N')
-                highestRetired = std::max(highestRetired, at);
-            else
-                lowestLive = std::min(lowestLive, at);
+    int end = 0;
+    if (d.storedRetiredKnown) {
+        for (int32_t i : d.storedRetired) {
+            if (i < end || i >= head || IO_INDEX_LINE(table, i)[0] != 'N') continue;
+            if (retiredAboveLiveOfName(table, head, end, i, &end)) return true;
         }
-        if (highestRetired > lowestLive) return true;
-        i = last - 1;
+        return false;
+    }
+    for (int i = 0; i < head; i = std::max(i + 1, end)) {
+        if (IO_INDEX_LINE(table, i)[0] == 'N' && retiredAboveLiveOfName(table, head, end, i, &end)) return true;
     }
     return false;
 }
@@ -719,10 +761,13 @@ extern "C" int kwxIndexCheckRetiredOrder(IO_error_routine routine, IO_file *r, i
     const RecordDebts *d = debtsOf(r, false);
     if (!d || !d->fromStore || d->retiredOrderChecked) return 0;
     if (r->sorted != -1) {
+        // Lines that move here forget their kept numbers.
         if (int rc = kwxIndexSortWhat(routine, r)) return rc;
     }
-    const bool damaged = retiredAboveLive(r);
+    d = debtsOf(r, false);
+    const bool damaged = d && retiredAboveLive(r, *d);
     setFlag(r, &RecordDebts::retiredOrderChecked, true);
+    kwxIndexForgetStoredRetired(r);
     return damaged ? kwxIndexRecheck(routine, r, changed) : 0;
 }
 

@@ -398,9 +398,9 @@ int kwxIndexRecheck(IO_error_routine routine, IO_file *record, int *changed);
  * one took its place). 0 or the check's code. */
 __attribute__((warn_unused_result)) int kwxIndexCheckRetiredOrder(IO_error_routine routine, IO_file *record,
                                                                  int *changed);
-/* Whether that has been done, or is not needed (a table read from the store
- * without a retired line), and setting it; reading a stored index sets it. */
-void kwxIndexSetRetiredOrderChecked(const IO_file *record, int checked);
+/* Forgets the line numbers of the retired lines kept for the record's
+ * table read from the store (see kwxIndexStoredRetired): its lines moved. */
+void kwxIndexForgetStoredRetired(const IO_file *record);
 /* The one answer to an index line found not to name the dataset at its
  * location (a damaged stored line): such a line is never retired, which
  * would drop a whole dataset from the index for good. Instead the index is
@@ -480,6 +480,10 @@ inline void kwxIoCountAllocation() {
  * same records, order, messages and answer). */
 int kwxIndexSearch(IO_error_routine routine, int mode, IO_header *key, IO_file *record,
                    std::vector<IO_location> &found);
+/* Keeps, for a table just read from the stored index, the line numbers of
+ * its retired lines (lines; known false when they could not all be kept),
+ * for kwxIndexCheckRetiredOrder: with none, the table needs no look. */
+void kwxIndexStoredRetired(const IO_file *record, std::vector<int32_t> &&lines, bool known);
 /* Remembers the lines of a locate's answer (found[i] for i in order, the
  * first few), so that a read at one of their locations is checked against
  * its line without a search (see kwxIndexNamesDataset). */
