@@ -514,7 +514,7 @@ std::vector<int64_t> owedMarks(const IO_file *r) {
 // that dataset's header does (live lines a live one; a retired line a
 // deleted one, or one whose mark this record owes), found by reading the
 // start of each dataset alone: much less than a rebuild reads. A file that
-// does not pass is compared with a rebuild. *noMemory tells that it could
+// does not pass is compared with a rebuild. noMemory tells that it could
 // not be found for want of memory.
 bool linesNameTheirDatasets(const IO_file *r, bool &noMemory) {
     noMemory = false;

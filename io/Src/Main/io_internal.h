@@ -295,8 +295,9 @@ int kwxIndexSortedCount(const IO_file *record);
 /* Merges the appended lines of a sorted table into its order, so that the
  * whole table is in WHAT order (drops the WHERE view when lines move). */
 int kwxIndexSettle(IO_error_routine routine, IO_file *record);
-/* Drops the WHERE and WHEN views of the table; every change that moves,
- * adds or removes lines calls it. */
+/* Drops the WHERE and WHEN views of the table, and the line numbers kept
+ * for its retired stored lines; every change that moves, adds or removes
+ * lines calls it. */
 void kwxIndexDropViews(IO_file *record);
 /* Keeps the WHEN view of the table whole after line number line was
  * appended (the WHERE view is rebuilt by its next search). */
