@@ -201,6 +201,32 @@ TEST(RetiredDatasets, ASearchThatFindsNothingAfterARetirementReportsNoDamage) {
     }
 }
 
+TEST(RetiredDatasets, ASearchThatFindsNothingAfterTwoRetirementsOwedOutOfOrderReportsNoDamage) {
+    // A name written three times: a session that writes nothing retires the
+    // two older copies at its first lookup, the newer of them first, and
+    // owes the file their marks. A search for a name the file never held
+    // then checks the table against the file: both retired lines are the
+    // session's own, so nothing is reported and the index is not rebuilt.
+    TempDir dir;
+    const std::string name = dir.file("f.kwx");
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        for (int32_t v : {1, 2, 3}) ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {v}));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    messages().clear();
+    std::vector<int32_t> v;
+    ASSERT_EQ(IO_OK, c.readInts("a", "w", 1, v));
+    EXPECT_EQ(std::vector<int32_t>{3}, v);
+    Data found;
+    EXPECT_EQ(IO_ERR_NOTLOCATED, c.locate("zz", "w", 1, found));
+    EXPECT_EQ("", messages());
+    EXPECT_EQ((std::vector<int32_t>{1}), c.whens("a", "w", 1));
+}
+
 // Datasets a, b, c, ... (n of them) of the format given.
 void writeLetters(const std::string &name, int n, const char *format = "F") {
     Client c;

@@ -231,11 +231,12 @@ extern "C" int delete_process(IO_error_routine routine, char *line, char openmod
 
 // Binary search of the WHAT-sorted table for the line whose text after its
 // status is exactly key; that line is retired and its dataset marked.
+// IO_ERR_NOTLOCATED, without a message, when there is no such line.
 extern "C" int delete_bywhat(IO_error_routine routine, char *table, int first, int last,
                              const char *key, char openmode, FILE *stream) {
     char *line = findSortedLine(first, last, key, kwxIndexWhatPart,
                                 [table](int i) { return IO_INDEX_LINE(table, i); });
-    if (!line) return IO_OK;
+    if (!line) return IO_ERR_NOTLOCATED;
     int rc = delete_process(routine, line, openmode, stream);
     if (rc == KWX_LINE_WRONG) return rc;
     if (rc != IO_OK) {
@@ -290,6 +291,16 @@ extern "C" int delete_ds_entry(IO_error_routine routine, const char *what, const
     }
     free(key);
     if (rc == KWX_LINE_WRONG) return rc;
+    if (rc == IO_ERR_NOTLOCATED) {
+        // A search of this table handed out the dataset: a line that cannot
+        // be found again by its text is not in the form the library writes
+        // it. Nothing is deleted, and the delete must not pass for done.
+        kwxIoError(routine,
+                   "delete_ds: the index line of %s:%s:%d at %" PRId64
+                   " is not in the library's form; nothing is deleted\n",
+                   what, where, when, location);
+        return IO_ERR_PARSE;
+    }
     if (rc != IO_OK) {
         kwxIoError(routine, "delete_ds: delete_bywhat failed\n");
         return rc;
@@ -378,10 +389,16 @@ namespace {
 // again in it.
 [[nodiscard]]
 int deleteMending(IO_error_routine routine, IO_header *header, IO_file *record, int exact) {
+    // A table read from the stored index is checked against the datasets
+    // before its first delete (and rebuilt when a line is found wrong): a
+    // damaged name or status in the stored line of another copy of the name
+    // would hide that copy, which the delete would then leave live, to be
+    // found again by this session's next search or by any rebuild.
+    int changed = 0;
+    if (int rc = kwxIndexRecheck(routine, record, &changed)) return rc;
     int wrong = 0;
     int rc = deleteOnce(routine, header, record, exact, &wrong);
     if (rc != IO_OK || wrong == 0) return rc;
-    int changed = 0;
     if ((rc = kwxIndexMendWrongLine(routine, record, &changed))) return rc;
     if (changed && ((rc = deleteOnce(routine, header, record, exact, &wrong)) != IO_OK || wrong == 0))
         return rc;

@@ -296,6 +296,8 @@ extern "C" void kwxIndexDropViews(IO_file *r) {
     r->whentable = nullptr;
     free(r->tailtable);
     r->tailtable = nullptr;
+    // Line numbers kept beside the record no longer hold.
+    kwxIndexForgetStoredRetired(r);
 }
 
 extern "C" int kwxIndexSortedCount(const IO_file *r) {
@@ -721,6 +723,25 @@ int64_t lengthFieldsAt(FILE *fp, int64_t at, int width) {
     return 2 * lengthFieldBytes(letter, width);
 }
 
+// Whether the dataset at e.location is e.length bytes long by its own
+// length fields: the leading one holds that length or, when it was damaged,
+// the trailing one that length reaches does. The stream is left anywhere.
+bool lengthFrames(FILE *fp, const Extent &e, int width) {
+    unsigned char fb[2];
+    if (kwxSeek64(fp, e.location, 0) != 0 || fread(fb, 1, 2, fp) != 2) return false;
+    char fmt[3] = {static_cast<char>(fb[0]), 0, 0};
+    if (iofmt_is_deleted(fb[0])) layoutOfMark(fb[0], fb[1], fmt);
+    const int64_t field = lengthFieldBytes(static_cast<unsigned char>(fmt[0]), width);
+    if (field == 0) return false;
+    int64_t value = 0;
+    if (kwxSeek64(fp, e.location + 3, 0) == 0 && readFramedLength(fmt, width, fp, e.location + 3, &value) &&
+        value == e.length)
+        return true;
+    const int64_t trailing = e.location + 3 + field + e.length;
+    return kwxSeek64(fp, trailing, 0) == 0 && readFramedLength(fmt, width, fp, trailing, &value) &&
+           value == e.length;
+}
+
 }  // namespace
 
 extern "C" int kwxGuessOffsetWidth(FILE *fp, int64_t size) {
@@ -880,8 +901,10 @@ private:
             expected_ = next;
             return;
         }
+        // A gap: the length of the line must be that of its dataset, or a
+        // digit damaged into a smaller length would pass for a gap.
         const int64_t f = lengthFieldsAt(fp_, e.location, width_);
-        ok_ = f != 0;
+        ok_ = f != 0 && lengthFrames(fp_, e, width_);
         expected_ = e.location + 3 + e.length + f;
     }
 
@@ -1007,6 +1030,8 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
     const char *const firstLine = p;
     std::vector<Extent> extents;
     bool ordered = true;
+    std::vector<int32_t> retired;
+    bool retiredKept = true;
     int64_t lastLocation = -1;
     auto refuse = [&](const char *what, int64_t line) {
         kwxIoError(routine, "create_indextable: index is wrong: %s %d\n", what, static_cast<int>(line));
@@ -1023,6 +1048,13 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
         Extent e;
         const long n = storedLine(p, end, IO_INDEX_LINE(r->indextable, i), &e.length, &e.location);
         if (n < 0) return refuse("bad line", i);
+        if (*p == 'N' && retiredKept) {
+            try {
+                retired.push_back(static_cast<int32_t>(i));
+            } catch (const std::bad_alloc &) {
+                retiredKept = false;
+            }
+        }
         p += n + 1;
         if (ordered && e.location < lastLocation) ordered = false;
         lastLocation = e.location;
@@ -1060,6 +1092,9 @@ extern "C" int create_indextable(IO_error_routine routine, IO_file *r) {
         inStep = sorted;
     }
     if (!inStep.finish()) return refuse("datasets out of step with the lengths, lines", count);
+    // Only a table with retired lines can hold one above a live line of its
+    // name (see kwxIndexCheckRetiredOrder).
+    kwxIndexStoredRetired(r, std::move(retired), retiredKept);
     r->sorted = 0;
     r->indexdirty = 0;
     return 0;

@@ -1,6 +1,6 @@
 // Upkeep of the index table: sorting it by WHAT and retiring the older
 // datasets of names written more than once.
-#include "io_internal.h"
+#include "io_files.h"
 #include "vrn_platform.h"
 
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -56,6 +57,13 @@ struct RecordDebts {
     std::vector<std::pair<int64_t, int32_t>> located;
     // Where the dataset under way starts.
     int64_t piecesStart;
+    // The table read from the stored index was looked at for a retired
+    // line above a live one of its name (see kwxIndexCheckRetiredOrder).
+    bool retiredOrderChecked;
+    // The line numbers of its retired lines, while no line has moved
+    // (storedRetiredKnown): only the lines of their names are looked at.
+    bool storedRetiredKnown;
+    std::vector<int32_t> storedRetired;
 };
 
 std::vector<RecordDebts> &debts() {
@@ -67,7 +75,7 @@ RecordDebts *debtsOf(const IO_file *r, bool make) {
     for (RecordDebts &d : debts())
         if (d.record == r) return &d;
     if (!make) return nullptr;
-    debts().push_back(RecordDebts{r, {}, false, false, false, false, {}, -1});
+    debts().push_back(RecordDebts{r, {}, false, false, false, false, {}, -1, false, false, {}});
     return &debts().back();
 }
 
@@ -109,6 +117,8 @@ int retire(IO_error_routine routine, IO_file *r, char *line, const IO_location *
 [[nodiscard]]
 int updateIndex(IO_error_routine routine, IO_file *r, bool mayMend) {
     if (!r || !r->indextable || r->nlines <= 0) return 0;
+    int rebuilt = 0;
+    if (int rc = kwxIndexCheckRetiredOrder(routine, r, &rebuilt)) return rc;
     if (r->sorted != -1) {
         kwxIoTrace("sorting whatlist in update_index");
         qsort(r->indextable, static_cast<size_t>(r->nlines), IO_INDEX_SLOT, byWhat);
@@ -408,6 +418,24 @@ extern "C" void kwxIndexSetFromStore(const IO_file *r, int fromStore) {
     setFlag(r, &RecordDebts::fromStore, fromStore != 0);
 }
 
+void kwxIndexStoredRetired(const IO_file *r, std::vector<int32_t> &&lines, bool known) {
+    try {
+        RecordDebts *d = debtsOf(r, true);
+        d->retiredOrderChecked = known && lines.empty();
+        d->storedRetiredKnown = known;
+        d->storedRetired = std::move(lines);
+    } catch (const std::bad_alloc &) {
+        // Nothing kept: the look goes through the whole table.
+    }
+}
+
+extern "C" void kwxIndexForgetStoredRetired(const IO_file *r) {
+    RecordDebts *d = debtsOf(r, false);
+    if (!d || !d->storedRetiredKnown) return;
+    d->storedRetiredKnown = false;
+    std::vector<int32_t>().swap(d->storedRetired);
+}
+
 namespace {
 
 // The live lines of a table, from the WHAT on (the status left out), in
@@ -530,8 +558,10 @@ std::vector<int64_t> owedMarks(const IO_file *r) {
 // that dataset's header does (live lines a live one; a retired line a
 // deleted one, or one whose mark this record owes), found by reading the
 // start of each dataset alone: much less than a rebuild reads. A file that
-// does not pass is compared with a rebuild.
-bool linesNameTheirDatasets(const IO_file *r) {
+// does not pass is compared with a rebuild. noMemory tells that it could
+// not be found for want of memory.
+bool linesNameTheirDatasets(const IO_file *r, bool &noMemory) {
+    noMemory = false;
     const int fd = vrnPlatform_streamFd(r->stream);
     if (fd < 0 || fflush(r->stream) != 0) return false;
     const int width = r->offsetwidth ? r->offsetwidth : 20;
@@ -546,6 +576,7 @@ bool linesNameTheirDatasets(const IO_file *r) {
         owed = owedMarks(r);
         buffer.reset(new char[bufferSize]);
     } catch (const std::bad_alloc &) {
+        noMemory = true;
         return false;
     }
     for (int i = 0; i < r->nlines; ++i) order.emplace_back(lineLocation(IO_INDEX_LINE(r->indextable, i)), i);
@@ -554,11 +585,22 @@ bool linesNameTheirDatasets(const IO_file *r) {
     int64_t bufferStart = 0;
     size_t bufferBytes = 0;
     std::string_view what, where;
-    for (const auto &[at, i] : order) {
+    size_t reach = 0;   // the last dataset whose start the bytes read hold
+    for (size_t j = 0; j < order.size(); ++j) {
+        const auto [at, i] = order[j];
         if (at < bufferStart || static_cast<uint64_t>(at - bufferStart) + want > bufferBytes) {
+            // The starts of the datasets that follow within the buffer's
+            // reach, and not the bytes between them: a file of large
+            // datasets costs a few hundred bytes a dataset.
+            reach = std::max(reach, j);
+            while (reach + 1 < order.size() && order[reach + 1].first >= at &&
+                   static_cast<uint64_t>(order[reach + 1].first - at) + want <= bufferSize)
+                ++reach;
+            const size_t bytes = static_cast<size_t>(
+                std::min<uint64_t>(bufferSize, static_cast<uint64_t>(order[reach].first - at) + want));
             ssize_t got;
             do {
-                got = pread(fd, buffer.get(), bufferSize, at);
+                got = pread(fd, buffer.get(), bytes, at);
             } while (got < 0 && errno == EINTR);
             if (got < 0) return false;
             bufferStart = at;
@@ -680,7 +722,14 @@ extern "C" int kwxIndexRecheck(IO_error_routine routine, IO_file *r, int *change
     *changed = 0;
     if (!r || !r->stream || !r->indextable || !kwxIndexFromStore(r)) return 0;
     kwxIndexSetFromStore(r, 0);
-    if (linesNameTheirDatasets(r)) return 0;
+    bool noMemory = false;
+    if (linesNameTheirDatasets(r, noMemory)) return 0;
+    if (noMemory) {
+        // Not checked: the next search or delete that needs it checks again.
+        kwxIndexSetFromStore(r, 1);
+        return kwxIoNoMemory(routine, IO_ERR_ALLOC, "kwxIndexRecheck: no memory to check the index against the file",
+                             IO_NO_SIZE);
+    }
     return rebuildBeside(routine, r, changed);
 }
 
@@ -692,6 +741,89 @@ extern "C" int kwxIndexMendWrongLine(IO_error_routine routine, IO_file *r, int *
     if (!r || !r->stream || !r->indextable) return 0;
     kwxIndexSetFromStore(r, 0);
     return rebuildBeside(routine, r, changed);
+}
+
+namespace {
+
+// Whether a retired line of a name lies above (at a higher location than) a
+// live line of that name. The library writes every copy of a name after the
+// copies before it, retires only the older copies of a name and deletes all
+// of its copies at once, so a sound file never holds that: it is a damaged
+// status, such as the newest copy's 'Y' turned into 'N', which would have a
+// search answer the older copy. Looked at for the name of the retired line
+// i among the lines [from, head) of the table, which are in WHAT order, so
+// that the lines of one name are neighbours (the lines before from are of
+// other names); *end gets the first line after them.
+bool retiredAboveLiveOfName(const char *table, int head, int from, int i, int *end) {
+    const char *line = IO_INDEX_LINE(table, i);
+    *end = i + 1;
+    const size_t klen = nameKeyLength(line);
+    if (klen == 0) return false;
+    // Names are short: compared and stepped over byte by byte, which costs
+    // less than a call per line.
+    auto sameName = [&](int k) {
+        const char *a = IO_INDEX_LINE(table, k) + 2, *b = line + 2;
+        size_t n = 0;
+        while (n < klen && a[n] == b[n]) ++n;
+        return n == klen;
+    };
+    int first = i;
+    while (first > from && sameName(first - 1)) --first;
+    while (*end < head && sameName(*end)) ++*end;
+    int64_t lowestLive = INT64_MAX, highestRetired = -1;
+    for (int k = first; k < *end; ++k) {
+        const char *other = IO_INDEX_LINE(table, k);
+        // The location: the digits after the length that follows the name.
+        const char *digit = other + 2 + klen;
+        while (*digit && *digit != IO_ESC) ++digit;
+        if (!*digit) continue;
+        int64_t at = 0;
+        for (++digit; *digit >= '0' && *digit <= '9'; ++digit) at = at * 10 + (*digit - '0');
+        if (other[0] == 'N')
+            highestRetired = std::max(highestRetired, at);
+        else
+            lowestLive = std::min(lowestLive, at);
+    }
+    return highestRetired > lowestLive;
+}
+
+// The same for every retired line of the sorted head of the record's table,
+// found through the line numbers kept at the open when no line has moved
+// since (the head is then the stored lines in their order), else by going
+// through the head.
+bool retiredAboveLive(const IO_file *r, const RecordDebts &d) {
+    const int head = kwxIndexSortedCount(r);
+    const char *const table = r->indextable;
+    int end = 0;
+    if (d.storedRetiredKnown) {
+        for (int32_t i : d.storedRetired) {
+            if (i < end || i >= head || IO_INDEX_LINE(table, i)[0] != 'N') continue;
+            if (retiredAboveLiveOfName(table, head, end, i, &end)) return true;
+        }
+        return false;
+    }
+    for (int i = 0; i < head; i = std::max(i + 1, end)) {
+        if (IO_INDEX_LINE(table, i)[0] == 'N' && retiredAboveLiveOfName(table, head, end, i, &end)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" int kwxIndexCheckRetiredOrder(IO_error_routine routine, IO_file *r, int *changed) {
+    *changed = 0;
+    if (!r || !r->indextable || r->nlines <= 0) return 0;
+    const RecordDebts *d = debtsOf(r, false);
+    if (!d || !d->fromStore || d->retiredOrderChecked) return 0;
+    if (r->sorted != -1) {
+        // Lines that move here forget their kept numbers.
+        if (int rc = kwxIndexSortWhat(routine, r)) return rc;
+    }
+    d = debtsOf(r, false);
+    const bool damaged = d && retiredAboveLive(r, *d);
+    setFlag(r, &RecordDebts::retiredOrderChecked, true);
+    kwxIndexForgetStoredRetired(r);
+    return damaged ? kwxIndexRecheck(routine, r, changed) : 0;
 }
 
 void kwxIndexRememberLocated(const IO_file *r, const std::vector<IO_location> &found,

@@ -321,8 +321,9 @@ int kwxIndexSortedCount(const IO_file *record);
  * whole table is in WHAT order (drops the WHERE view when lines move). */
 KWX_MUST_USE
 int kwxIndexSettle(IO_error_routine routine, IO_file *record);
-/* Drops the WHERE and WHEN views of the table; every change that moves,
- * adds or removes lines calls it. */
+/* Drops the WHERE and WHEN views of the table, and the line numbers kept
+ * for its retired stored lines; every change that moves, adds or removes
+ * lines calls it. */
 void kwxIndexDropViews(IO_file *record);
 /* Keeps the WHEN view of the table whole after line number line was
  * appended (the WHERE view is rebuilt by its next search). */
@@ -447,6 +448,16 @@ void kwxIndexSetFromStore(const IO_file *record, int fromStore);
  * than what the index names there. 0 or the rebuild's code. */
 KWX_MUST_USE
 int kwxIndexRecheck(IO_error_routine routine, IO_file *record, int *changed);
+/* For a table read from the stored index (looked at once, sorting it by
+ * WHAT): a retired line of a name above (at a higher location than) a live
+ * line of that name, which a sound file never holds, has the table checked
+ * against the file as kwxIndexRecheck does (*changed = 1 when the rebuilt
+ * one took its place). 0 or the check's code. */
+KWX_MUST_USE
+int kwxIndexCheckRetiredOrder(IO_error_routine routine, IO_file *record, int *changed);
+/* Forgets the line numbers of the retired lines kept for the record's
+ * table read from the store (see kwxIndexStoredRetired): its lines moved. */
+void kwxIndexForgetStoredRetired(const IO_file *record);
 /* The one answer to an index line found not to name the dataset at its
  * location (a damaged stored line): such a line is never retired, which
  * would drop a whole dataset from the index for good. Instead the index is
@@ -530,6 +541,10 @@ inline void kwxIoCountAllocation() {
  * same records, order, messages and answer). */
 int kwxIndexSearch(IO_error_routine routine, int mode, IO_header *key, IO_file *record,
                    std::vector<IO_location> &found);
+/* Keeps, for a table just read from the stored index, the line numbers of
+ * its retired lines (lines; known false when they could not all be kept),
+ * for kwxIndexCheckRetiredOrder: with none, the table needs no look. */
+void kwxIndexStoredRetired(const IO_file *record, std::vector<int32_t> &&lines, bool known);
 /* Remembers the lines of a locate's answer (found[i] for i in order, the
  * first few), so that a read at one of their locations is checked against
  * its line without a search (see kwxIndexNamesDataset). */

@@ -887,11 +887,14 @@ int locateOnce(IO_error_routine routine, IO_header *key, IO_data *result, IO_fil
 // in the rebuilt table.
 extern "C" int locate_dataset(IO_error_routine routine, IO_header *key, IO_data *result,
                               IO_file *record, int exact) {
+    // A stored table whose retired lines show a damaged status is checked
+    // before its first answer.
+    int changed = 0;
+    if (int check = kwxIndexCheckRetiredOrder(routine, record, &changed)) return check;
     int mended = 0;
     int rc = locateOnce(routine, key, result, record, exact != 0, &mended);
     if (mended) return locateOnce(routine, key, result, record, exact != 0, nullptr);
     if (rc != IO_ERR_NOTLOCATED || !kwxIndexFromStore(record)) return rc;
-    int changed = 0;
     if (int check = kwxIndexRecheck(routine, record, &changed)) return check;
     return changed ? locateOnce(routine, key, result, record, exact != 0, nullptr) : rc;
 }
