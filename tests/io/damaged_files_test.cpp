@@ -449,6 +449,42 @@ TEST(DamagedStoredIndex, ACopyFoldingTimesAfterALineFoundWrongKeepsTheNewestValu
     EXPECT_EQ(std::vector<int32_t>{2}, v);
 }
 
+TEST(DamagedFiles, AReadSteeredPastItsDatasetByADamagedHeaderIsRefused) {
+    // Compressed datasets of one size in a row; the level digit of the
+    // first turned to '0' makes its compressed bytes read as plain items,
+    // running into the datasets after it, up to one of their end tags.
+    TempDir dir;
+    std::string name = dir.file("l.kwx");
+    auto valuesOf = [](int32_t v) {
+        std::vector<int32_t> out(110);
+        for (int i = 0; i < 110; ++i) out[size_t(i)] = v * 1000 + i % 7;
+        return out;
+    };
+    const std::vector<int32_t> values = valuesOf(3);
+    {
+        Client c;
+        ASSERT_EQ(IO_OK, c.open(name));
+        ASSERT_EQ(IO_OK, setFormat(c, "l5"));
+        ASSERT_EQ(IO_OK, c.writeInts("c", "w", 1, values));
+        for (const auto &[what, v] : {std::pair<const char *, int32_t>{"g", 10}, {"h", 11}, {"b", 1}, {"a", 2}})
+            ASSERT_EQ(IO_OK, c.writeInts(what, "w", 1, valuesOf(v)));
+        ASSERT_EQ(IO_OK, c.close());
+    }
+    std::string bytes = vrntest::readFile(name);
+    const std::vector<int64_t> at = storedLocations(bytes, "Y" + E + "c" + E + "w" + E + "1" + E);
+    ASSERT_EQ(1u, at.size());
+    ASSERT_EQ("l5", bytes.substr(size_t(at[0]), 2));
+    bytes[size_t(at[0]) + 1] = '0';
+    vrntest::writeFile(name, bytes);
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    std::vector<int32_t> v;
+    const int rc = c.readInts("c", "w", 1, v);
+    EXPECT_TRUE(rc != IO_OK || v == values) << "answered " << rc << " with " << v.size() << " items";
+    ASSERT_EQ(IO_OK, c.readInts("a", "w", 1, v));
+    EXPECT_EQ(valuesOf(2), v);
+}
+
 TEST(DamagedFiles, EveryWholeDatasetIsFoundAfterAnySingleDamage) {
     // A file built through the library (text, compressed and wide binary
     // datasets, an older copy of a name, a deleted dataset), damaged in each

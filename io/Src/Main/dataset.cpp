@@ -887,10 +887,15 @@ extern "C" int read_located_dataset(IO_error_routine routine, char *format, IO_h
         snprintf(want, sizeof want, "%s", target);
         convert = true;
     }
-    if (int rc = read_located_dataset_start(routine, format, record)) {
+    int64_t dslength = 0;
+    if (int rc = read_located_dataset_start_len(routine, format, &dslength, record)) {
         kwxIoError(routine, "read_located_dataset: can't read data set start block\n");
         return rc;
     }
+    // The dataset's bytes end, with its end tag, where its leading length
+    // says: a read that runs past that was steered by a damaged header
+    // into the datasets after it.
+    const int64_t framedEnd = kwxTell64(fp) + dslength;
     if (int rc = read_header(routine, format, fp, h)) {
         kwxIoError(routine, "read_located_dataset: can't read data set header\n");
         return rc;
@@ -1004,6 +1009,11 @@ extern "C" int read_located_dataset(IO_error_routine routine, char *format, IO_h
     }
     if (strcmp(tag, "*ENDDATASET") != 0) {
         kwxIoError(routine, "read_located_dataset: bad data set end tag: expected *ENDDATASET got \"%s\"\n", tag);
+        return IO_ERR_PARSE;
+    }
+    if (kwxTell64(fp) > framedEnd) {
+        kwxIoError(routine, "read_located_dataset: the data of %s:%s:%d run past the end the dataset's length gives",
+                   h->what, h->where, *h->when);
         return IO_ERR_PARSE;
     }
     return 0;
