@@ -310,6 +310,30 @@ TEST(LockFiles, ACloseThatCannotRemoveTheLockFileOrItsMutexAnswers21NamingIt) {
     }
 }
 
+// A lock step whose removal of its mutex fails once (an I/O error) does not
+// leave the mutex for every other process's lock to wait out.
+TEST(LockFiles, AMutexWhoseRemovalFailsOnceIsNotLeftForOthersToWaitOut) {
+    TempDir dir;
+    std::string name = plainFile(dir);
+    static std::string mutex;
+    static int failed;
+    mutex = name + ".lck.lck";
+    failed = 0;
+    vrnPlatform_setFileChangeHook([](const char *path) {
+        if (!failed && mutex == path && exists(path)) {
+            ++failed;
+            vrnPlatform_setFailurePoint(1, 0);
+        }
+    });
+    IO_file a = freshRecord();
+    const int opened = iif_open_text(&a, name.c_str(), "d");
+    vrnPlatform_setFileChangeHook(nullptr);
+    ASSERT_EQ(IO_OK, opened);
+    EXPECT_EQ(1, failed);
+    EXPECT_FALSE(exists(mutex));
+    EXPECT_EQ(IO_OK, iif_close_text(&a));
+}
+
 TEST(LockFiles, UnreadableLockFileIsReportedAndNothingIsOpened) {
     TempDir dir;
     std::string name = plainFile(dir);

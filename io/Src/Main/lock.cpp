@@ -108,8 +108,13 @@ MutexState takeMutex(const std::string &lockName, int &error) {
 
 struct MutexHold {
     explicit MutexHold(const std::string &lockName) : state(takeMutex(lockName, error)) {}
+    // The end of a lock step. A mutex that stays would have every other
+    // process's lock wait for it, so a failed removal is tried once more at
+    // once; a mutex still left is this process's to remove at its next lock
+    // step.
     ~MutexHold() {
-        if (!given) (void)releaseMutex();
+        if (given || releaseMutex()) return;
+        if (vrnPlatform_unlink(g_leftMutex.c_str()) == 0 || errno == ENOENT) g_leftMutex.clear();
     }
     // Gives the mutex back now: false, errno set, when its file could not
     // be removed.
