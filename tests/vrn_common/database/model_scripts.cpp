@@ -527,6 +527,20 @@ std::string SessionRun::checkHere(const View& done, const View& next) {
     std::string f;
     {
         vrntest::removeDeadWriterLock(path);
+        // A create that failed, or was cut, leaves nothing; a model once
+        // made stays.
+        const bool noneClosed = done.current == 0 && done.states.size() == 1;
+        if (!vrnFileExists(path.c_str())) return noneClosed ? "" : "the file is gone\n";
+        // Before any state closed the model may hold none: a repository
+        // opened on it would make one.
+        if (noneClosed) {
+            vrnStateManager* plain = vrnStateManager_new();
+            const bool empty = vrnStateManager_openDatabase(plain, path.c_str()) && plain->current == 0 && plain->last == 0;
+            vrnStateManager_closeDatabase(plain, -1);
+            vrnStateManager_delete(plain);
+            commontest::takeErrors();
+            if (empty) return "";
+        }
         vrnStateManager* m = flavour->open(path);
         if (!m) {
             f += "the file does not open\n";
