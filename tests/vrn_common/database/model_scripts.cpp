@@ -535,9 +535,11 @@ std::string SessionRun::checkHere(const View& done, const View& next) {
         // opened on it would make one.
         if (noneClosed) {
             vrnStateManager* plain = vrnStateManager_new();
+            vrnStateManager* previous = vrnStateManager_setGlobal(plain);
             const bool empty = vrnStateManager_openDatabase(plain, path.c_str()) && plain->current == 0 && plain->last == 0;
             vrnStateManager_closeDatabase(plain, -1);
             vrnStateManager_delete(plain);
+            vrnStateManager_setGlobal(previous);
             commontest::takeErrors();
             if (empty) return "";
         }
