@@ -314,7 +314,9 @@ int Recorder::change(vrnStateManager* m, int relative, int n) {
 }
 
 int Recorder::closeDatabase(vrnStateManager* m, int mode) {
-    if (m->current < 0) close(m);
+    // The close stores first what is still to store, as a close of the
+    // state does.
+    close(m);
     const View before = viewOf(m);
     const std::string last = snapshotOf(m);
     commontest::takeErrors();
