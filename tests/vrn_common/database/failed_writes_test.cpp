@@ -43,6 +43,10 @@ const long long kMaxPoints = 3000;
 const long long kKillsAfter[] = {2, 3, 5, 8, 13};
 const size_t kKillDistances = sizeof kKillsAfter / sizeof kKillsAfter[0];
 
+// What a session reports after its own lines: the failures of the open
+// after it.
+const std::string kReopened = "\x01reopened\n";
+
 // The path of the failing change, noted by the file-change hook.
 long long g_seen = 0, g_failAt = 0;
 vrntest::Report* g_report = nullptr;
@@ -89,31 +93,36 @@ struct FailRun : SessionRun {
                     const std::string failed =
                         checkHere(rec.steps.empty() ? startView() : rec.steps.back().view,
                                   rec.steps.empty() ? startView() : rec.steps.back().view);
-                    if (!failed.empty()) report("? " + failed);
+                    if (!failed.empty()) report(kReopened + failed);
                 }
             },
             failAt, -1, crashAt);
         Session s;
         s.reachedFailure = run.reachedFailure;
         s.crashed = run.crashed;
-        s.steps = decode(run.reported);
+        // The session's lines, then what the open after it found wrong.
+        std::string lines = run.reported;
+        const size_t checked = lines.find(kReopened);
+        if (checked != std::string::npos) {
+            s.reopened = lines.substr(checked + kReopened.size());
+            lines.erase(checked);
+        }
+        s.steps = decode(lines);
         size_t at = 0;
-        while (at < run.reported.size()) {
-            size_t end = run.reported.find('\n', at);
-            if (end == std::string::npos) end = run.reported.size();
-            const std::string line = run.reported.substr(at, end - at);
+        while (at < lines.size()) {
+            size_t end = lines.find('\n', at);
+            if (end == std::string::npos) end = lines.size();
+            const std::string line = lines.substr(at, end - at);
             if (line.rfind("! ", 0) == 0) s.mismatches += "  " + line.substr(2) + "\n";
             if (line.rfind("@ ", 0) == 0) s.failingChange = line.substr(2);
             at = end + 1;
         }
-        const size_t checked = run.reported.find("? ");
-        if (checked != std::string::npos) s.reopened = run.reported.substr(checked + 2);
         return s;
     }
 
     bool fail(const std::string& what) {
         ADD_FAILURE() << what;
-        return ++failures < 300;
+        return ++failures < 3;
     }
 
     // The changes made up to the first step past change k that shows the
@@ -205,6 +214,11 @@ TEST(ModelFailedWrites, CloseWithCompaction) {
     FailRun run(blobs);
     run.buildBase(newModel);
     run.run(closeWithCompaction);
+}
+
+TEST(ModelFailedWrites, ANewRepository) {
+    FailRun run(repositories);
+    run.run(newRepository);
 }
 
 TEST(ModelFailedWrites, RepositoryWithTopologyObjects) {
