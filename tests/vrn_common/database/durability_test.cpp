@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "../handed_over.h"
+#include "crash_points.h"
+#include "io_files.h"
 #include "model/model_layer.h"
 #include "model/repository.h"
 #include "model_fixture.h"
@@ -996,3 +998,245 @@ TEST_F(CutFixture, ACloseThatCannotRemoveALockFileFailsNamingIt) {
     EXPECT_NE(db, nullptr);
     Database_delete(db);
 }
+
+namespace {
+
+// The blobs of every state a manager reaches, from its first state to its
+// last; the manager is left at the state it was at.
+std::map<int, Blobs> statesOf(vrnStateManager* m) {
+    std::map<int, Blobs> out;
+    const int current = m->current;
+    for (int s = abs(m->first); s <= abs(m->last); ++s)
+        if (vrnStateManager_changeState(m, 0, s) == 1) out[s] = blobsOf(m);
+    vrnStateManager_changeState(m, 0, current);
+    return out;
+}
+
+std::string messagesOf(const std::vector<commontest::Recorded>& errors) {
+    std::string text;
+    for (const auto& e : errors) text += e.message + "\n";
+    return text;
+}
+
+// A session on a copy of a model, whose k-th file change fails once: what
+// it showed of each state undo and redo reach, what it published, and what
+// the model opened again shows.
+struct FailedSession {
+    bool reached = false;
+    std::string published;
+    int current = 0;
+    std::map<int, Blobs> shown;
+    int storedCurrent = 0;
+    std::map<int, Blobs> stored;
+};
+
+// States 1 to 6 of a model: a valued 1 to 4 in states 1 to 4, and c made
+// in state 1; b made in state 5; c changed in state 6.
+void sixStates(vrnStateManager* m, ModelFixture& f) {
+    f.make(1, "a");
+    f.make(100, "c");
+    vrnStateManager_closeState(m);
+    for (int s = 2; s <= 4; ++s) {
+        blobNamed(m, "a")->value = s;
+        vrnObject_markModified(&blobNamed(m, "a")->header);
+        vrnStateManager_closeState(m);
+    }
+    f.make(5, "b");
+    vrnStateManager_closeState(m);
+    blobNamed(m, "c")->value = 66;
+    vrnObject_markModified(&blobNamed(m, "c")->header);
+    vrnStateManager_closeState(m);
+}
+
+// From the model of sixStates undone to state 4, three edits of a (the
+// first discards states 5 and 6), the k-th file change from the undo on
+// failing once.
+FailedSession discardWithAFailure(const std::string& name, const std::string& base, long long k) {
+    FailedSession s;
+    vrntest::writeFile(name, base);
+    vrntest::removeDeadWriterLock(name);
+    vrnStateManager* w = openManager(name);
+    if (!w) return s;
+    std::map<int, Blobs> shown = statesOf(w);
+    const long long before = vrnPlatform_fileChangeCount();
+    vrnPlatform_setFailurePoint(k, -1);
+    if (vrnStateManager_changeState(w, 0, 4) == 1) {
+        for (int value : {40, 41, 42}) {
+            Blob* a = blobNamed(w, "a");
+            a->value = value;
+            vrnObject_markModified(&a->header);
+            const int closed = vrnStateManager_closeState(w);
+            if (closed > 0) {
+                shown.erase(shown.upper_bound(closed), shown.end());
+                shown[closed] = blobsOf(w);
+            }
+        }
+    }
+    s.reached = vrnPlatform_fileChangeCount() - before >= k;
+    vrnPlatform_setFailurePoint(0, -1);
+    s.current = w->current;
+    for (const auto& state : shown)
+        if (state.first >= abs(w->first) && state.first <= abs(w->last)) s.shown.insert(state);
+    s.published = messagesOf(commontest::takeErrors());
+    closeManager(w);
+    // A lock file whose removal failed is left for the user to remove.
+    vrntest::removeDeadWriterLock(name);
+    vrnStateManager* r = openManager(name);
+    if (r) {
+        s.storedCurrent = r->current;
+        s.stored = statesOf(r);
+        closeManager(r);
+    }
+    commontest::takeErrors();
+    return s;
+}
+
+}  // namespace
+
+// The first edit after an undo discards the redo states; a search it makes
+// to find them can fail (the deletion mark it writes for an older copy of
+// a dataset cannot be written). That search must fail the edit as any
+// failed write does, not pass for one that found nothing: the datasets of
+// the discarded states would stay, and show in the new states.
+TEST_F(CutFixture, ASearchThatFailsWhileDiscardingRedoStatesFailsTheEdit) {
+    sixStates(m, *this);
+    vrnStateManager_closeDatabase(m, -1);
+    const std::string base = vrntest::readFile(name);
+    bool searchFailed = false;
+    for (long long k = 1;; ++k) {
+        SCOPED_TRACE("change " + std::to_string(k) + " failing");
+        const FailedSession s = discardWithAFailure(name, base, k);
+        if (!s.reached) break;
+        // The other failures of this session are those of its writes and
+        // erasures.
+        if (s.published.find("Unable to search") != std::string::npos) searchFailed = true;
+        else if (!s.published.empty()) continue;
+        EXPECT_EQ(s.storedCurrent, s.current) << s.published;
+        EXPECT_EQ(s.stored, s.shown) << s.published;
+    }
+    EXPECT_TRUE(searchFailed) << "no search failed";
+    vrnStateManager_delete(m);
+    open();
+}
+
+// The deletion mark of a dataset being discarded with its redo state can
+// fail. The edit then fails, and the datasets of the discarded states
+// that are still there go before a later state takes their number: none
+// of them shows in the new states, in the session or once reopened.
+TEST_F(CutFixture, ADeletionThatFailsWhileDiscardingRedoStatesIsDoneAgainByTheNextEdit) {
+    sixStates(m, *this);
+    vrnStateManager_closeDatabase(m, -1);
+    const std::string base = vrntest::readFile(name);
+    bool eraseFailed = false;
+    for (long long k = 1;; ++k) {
+        SCOPED_TRACE("change " + std::to_string(k) + " failing");
+        const FailedSession s = discardWithAFailure(name, base, k);
+        if (!s.reached) break;
+        if (s.published.find("Unable to erase") == std::string::npos) continue;
+        eraseFailed = true;
+        EXPECT_EQ(s.storedCurrent, s.current) << s.published;
+        EXPECT_EQ(s.stored, s.shown) << s.published;
+    }
+    EXPECT_TRUE(eraseFailed) << "no erasure failed";
+    vrnStateManager_delete(m);
+    open();
+}
+
+// An undo or redo whose new current state cannot be stored answers 0 and
+// leaves memory at the state the file holds; nothing of it is charged to
+// the next state, which is stored as usual.
+TEST_F(CutFixture, AnUndoOrRedoThatCannotStoreItsStateIsRefusedAndChargedToNoState) {
+    // A lock mutex whose removal failed is taken over at once, not waited
+    // out (the default wait: 12 steps of 5 s).
+    struct ShortLockWait {
+        ShortLockWait() { kwxIoSetLockWait(1, 1); }
+        ~ShortLockWait() { kwxIoSetLockWait(5000, 12); }
+    } shortWait;
+    std::string a = closeStates(3);
+    vrnStateManager_closeDatabase(m, -1);
+    const std::string atThree = vrntest::readFile(name);
+    vrnStateManager_delete(m);
+    open();
+    ASSERT_EQ(vrnStateManager_changeState(m, 0, 2), 1);
+    vrnStateManager_closeDatabase(m, -1);
+    const std::string atTwo = vrntest::readFile(name);
+    bool refused[2] = {false, false};
+    for (int redo = 0; redo < 2; ++redo) {
+        const int from = redo ? 2 : 3, to = redo ? 3 : 2;
+        for (long long k = 1;; ++k) {
+            SCOPED_TRACE(std::string(redo ? "redo" : "undo") + ", change " + std::to_string(k) + " failing");
+            vrnStateManager_delete(m);
+            vrntest::writeFile(name, redo ? atTwo : atThree);
+            open();
+            const long long before = vrnPlatform_fileChangeCount();
+            vrnPlatform_setFailurePoint(k, -1);
+            const int changed = vrnStateManager_changeState(m, 1, redo ? 1 : -1);
+            const bool reached = vrnPlatform_fileChangeCount() - before >= k;
+            vrnPlatform_setFailurePoint(0, -1);
+            if (!reached) break;
+            refused[redo] = refused[redo] || changed == 0;
+            const int now = changed == 1 ? to : from;
+            EXPECT_EQ(m->current, now);
+            EXPECT_EQ(value(a), now);
+            commontest::takeErrors();
+            find(a)->value = 77;
+            vrnObject_markModified(&find(a)->header);
+            EXPECT_EQ(vrnStateManager_closeState(m), now + 1);
+            EXPECT_EQ(messagesOf(commontest::takeErrors()), "");
+            vrnStateManager_closeDatabase(m, -1);
+            vrnStateManager_delete(m);
+            // A lock file whose removal failed is left for the user to remove.
+            vrntest::removeDeadWriterLock(name);
+            open();
+            EXPECT_EQ(m->current, now + 1);
+            EXPECT_EQ(value(a), 77);
+            ASSERT_EQ(vrnStateManager_changeState(m, 1, -1), 1);
+            EXPECT_EQ(value(a), now);
+        }
+    }
+    EXPECT_TRUE(refused[0] && refused[1]) << "no undo or no redo was refused";
+}
+
+// A model the user may not write (its file, or its folder and so its lock
+// file) is browsed in memory: undo and redo move memory and say nothing,
+// nor does the close; a file that may not be written is left as it was.
+TEST_F(CutFixture, AModelThatCannotBeWrittenIsBrowsedWithoutFalseMessages) {
+    std::string a = closeStates(3);
+    vrnStateManager_closeDatabase(m, -1);
+    vrnStateManager_delete(m);
+    m = nullptr;
+    const std::string before = vrntest::readFile(name);
+    for (bool folder : {false, true}) {
+        SCOPED_TRACE(folder ? "a folder that takes no new file" : "a file that may not be written");
+        // Permissions do not bind root: the session runs as "nobody".
+        ASSERT_EQ(chmod(dir.path().c_str(), folder ? 0755 : 0777), 0);
+        ASSERT_EQ(chown(name.c_str(), folder ? 65534 : 0, folder ? 65534 : 0), 0);
+        ASSERT_EQ(chmod(name.c_str(), folder ? 0644 : 0444), 0);
+        auto child = vrntest::runInChild([&] {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 10;
+            vrnStateManager* w = openManager(name);
+            if (!w) return 11;
+            commontest::takeErrors();
+            std::string wrong;
+            const int steps[][2] = {{-1, 2}, {1, 3}, {-1, 2}};
+            for (const auto& step : steps) {
+                Blob* b = nullptr;
+                if (vrnStateManager_changeState(w, 1, step[0]) != 1 || w->current != step[1] ||
+                    !(b = reinterpret_cast<Blob*>(Dictionary_contains(w->objects, a.c_str()))) || b->value != step[1])
+                    wrong += "the change to state " + std::to_string(step[1]) + " is not shown\n";
+            }
+            if (vrnStateManager_closeDatabase(w, -1) != 1) wrong += "the close failed\n";
+            vrnStateManager_delete(w);
+            wrong += messagesOf(commontest::takeErrors());
+            fputs(wrong.c_str(), stderr);
+            return wrong.empty() ? 0 : 12;
+        });
+        EXPECT_EQ(child.exitStatus, 0) << child.err;
+        if (!folder) {
+            EXPECT_TRUE(vrntest::readFile(name) == before);
+        }
+    }
+    ASSERT_EQ(chmod(name.c_str(), 0644), 0);
+    open();
+}
+

@@ -1,6 +1,7 @@
 #include "database/database.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +28,8 @@ void setKey(Database* db, const vrnUUID* object) {
     else snprintf(db->keyText, sizeof db->keyText, "%s", DATABASE_GLOBAL);
 }
 
-// The Whens of every stored version of (key, where); empty when none.
+// The Whens of every stored version of (key, where); empty when none, or
+// when the search failed (the dataset block counts that).
 std::vector<int> storedWhens(Database* db, const char* key, const char* where) {
     std::vector<int> result;
     int* whens = nullptr;
@@ -59,15 +61,15 @@ struct Entry {
     int when;
 };
 
-// Every dataset of (keyPattern, uuidPattern), any When, ordered by Where,
-// What, When.
-void collect(Database* db, const char* keyPattern, const char* uuidPattern, int when, int from, int to,
+// Adds the datasets of (keyPattern, uuidPattern, when) with When in
+// [from, to] to list; false when the search failed.
+[[nodiscard]] bool collect(Database* db, const char* keyPattern, const char* uuidPattern, int when, int from, int to,
              std::vector<Entry>& list) {
     int n = 0;
     char** whats = nullptr;
     char** wheres = nullptr;
     int* whens = nullptr;
-    DefFile_match(db->file, keyPattern, uuidPattern, when, 0, &n, &whats, &wheres, &whens);
+    if (!DefFile_match(db->file, keyPattern, uuidPattern, when, 0, &n, &whats, &wheres, &whens)) return false;
     for (int i = 0; i < n; ++i) {
         if (!(from == -1 && to == -1) &&
             !((from == -1 || whens[i] >= from) && (to == -1 || whens[i] <= to)))
@@ -79,19 +81,23 @@ void collect(Database* db, const char* keyPattern, const char* uuidPattern, int 
         vrnCStringArray_free(wheres, n);
         vrnFree(whens, "Database_match");
     }
+    return true;
 }
 
 // A range of a few states (an undo or redo step) is searched one When at a
 // time, so that the datasets of other states are neither copied nor sorted.
 const int kNarrowRange = 16;
 
-std::vector<Entry> orderedMatches(Database* db, const char* keyPattern, const char* uuidPattern,
-                                  int from, int to) {
-    std::vector<Entry> list;
+// The datasets of (keyPattern, uuidPattern) with When in [from, to] (-1:
+// an open bound), ordered by Where, What, When; false when a search failed.
+[[nodiscard]] bool orderedMatches(Database* db, const char* keyPattern, const char* uuidPattern, int from, int to,
+                    std::vector<Entry>& list) {
+    list.clear();
     if (from >= 0 && to >= from && to - from < kNarrowRange) {
-        for (int w = from; w <= to; ++w) collect(db, keyPattern, uuidPattern, w, from, to, list);
-    } else {
-        collect(db, keyPattern, uuidPattern, -1, from, to, list);
+        for (int w = from; w <= to; ++w)
+            if (!collect(db, keyPattern, uuidPattern, w, from, to, list)) return false;
+    } else if (!collect(db, keyPattern, uuidPattern, -1, from, to, list)) {
+        return false;
     }
     std::sort(list.begin(), list.end(), [](const Entry& a, const Entry& b) {
         int c = strcmp(a.where.c_str(), b.where.c_str());
@@ -100,7 +106,7 @@ std::vector<Entry> orderedMatches(Database* db, const char* keyPattern, const ch
         if (c) return c < 0;
         return a.when < b.when;
     });
-    return list;
+    return true;
 }
 
 // Getter preamble: the active When, or -1.
@@ -213,10 +219,27 @@ std::string compactionLeftover(const char* fileName) {
 // name, so that a process killed while creating it leaves no file that is
 // not a model under that name (and whatever it leaves says whose it is).
 // The name is given only while it names nothing: a model another process
-// made meanwhile is never replaced. True when the file is in place; when
-// the temporary file cannot be made or the name has been taken, nothing is
-// left and the caller opens the name itself.
-bool createWhole(const char* fileName) {
+// made meanwhile is never replaced. Placed when the file is in place; when
+// the name has been taken, or the system refuses it, nothing is left and
+// the caller opens the name itself (NotMade), which opens the model found
+// there or says why the name is refused. A temporary file that could not
+// be made, written whole or given the name (a full disk, say) fails the
+// create, saying why, with nothing left (Failed): the model is never made
+// under its name piece by piece.
+enum class Created { Placed, NotMade, Failed };
+
+// Whether a failed rename to a name tells of the name itself.
+bool namesTheCause(int error) {
+    switch (error) {
+    case EEXIST: case ENAMETOOLONG: case ENOENT: case ENOTDIR: case EISDIR: case EACCES: case EPERM: case EROFS:
+    case ELOOP:
+        return true;
+    default:
+        return false;
+    }
+}
+
+[[nodiscard]] Created createWhole(const char* fileName) {
     std::string path(fileName);
     size_t cut = path.find_last_of("\\/");
     std::string prefix = cut == std::string::npos ? path : path.substr(cut + 1);
@@ -230,9 +253,15 @@ bool createWhole(const char* fileName) {
     }
     prefix += ".create";
     char* temp = DefFile_temporaryNameBeside(fileName, prefix.c_str());
-    DefFile* f = DefFile_newReporting(temp, 0);
+    // A failure to make it is reported as one of the model's name.
+    DefFile* f = DefFile_newReportedAs(temp, fileName);
+    if (!f) {
+        vrnCString_free(temp);
+        return Created::Failed;
+    }
     bool ok = false;
-    if (f) {
+    std::string why;
+    {
         Database scratch{};
         scratch.file = f;
         char* version = vrnLibrary_getVersionString();
@@ -240,12 +269,24 @@ bool createWhole(const char* fileName) {
              Database_timeStamp(&scratch, nullptr, "Date - created");
         vrnCString_free(version);
         ok = DefFile_close(f) && ok;
+        if (!ok) why = f->errorText ? f->errorText : "Unable to write to the file.";
         DefFile_delete(f);
     }
     bool placed = ok && vrnPlatform_renameNoReplace(temp, fileName) == 0;
+    // A name taken meanwhile is opened as found; one the system refuses
+    // (too long, in no folder, not to be written) is refused by that open,
+    // which says why. Any other failure (a full disk, say) fails here.
+    if (ok && !placed && !namesTheCause(errno))
+        why = std::string("It could not be given its name: ") + strerror(errno) + ".";
     if (!placed && vrnIsRegularFile(temp)) vrnPlatform_unlink(temp);
     vrnCString_free(temp);
-    return placed;
+    if (placed) return Created::Placed;
+    if (why.empty() || vrnFileExists(fileName)) return Created::NotMade;
+    vrnError* e = vrnError_new(VRN_U_UNABLE_TO_OPEN_DATABASE, "Database_new", kSource, __LINE__);
+    vrnError_addMessage(e, "The new VRN database\n\n%s\n\ncould not be created: nothing is left under its name.\n%s\n",
+                        fileName, why.c_str());
+    vrnError_publish(e);
+    return Created::Failed;
 }
 
 }  // namespace
@@ -310,8 +351,15 @@ Database* Database_new(const char* fileName) {
         return nullptr;
     }
     std::string lock = std::string(db->fileName) + ".lck";
-    if (!existed && !vrnFileExists(lock.c_str()) && !createWhole(db->fileName))
-        existed = Database_fileExists(db->fileName);
+    if (!existed && !vrnFileExists(lock.c_str())) {
+        const Created created = createWhole(db->fileName);
+        if (created == Created::Failed) {
+            vrnFree(db->fileName, fn);
+            vrnFree(db, fn);
+            return nullptr;
+        }
+        if (created == Created::NotMade) existed = Database_fileExists(db->fileName);
+    }
     // Nothing is written into a file before it is known to be a model: a
     // failed open leaves the file as it was. One too short to be a model is
     // refused before the data-file library would give it a start.
@@ -528,21 +576,31 @@ int Database_erase(Database* db, const vrnUUID* object) {
 
 int Database_lockForWriting(Database* db) { return db && DefFile_lockForWriting(db->file); }
 
+int Database_mayBeWritten(Database* db) {
+    if (!db || !db->file || !db->file->ioControl || db->file->ioControl->primary.openmode != 'w') return 0;
+    const std::string path = db->fileName;
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    return access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 int Database_rollback(Database* db, int state) {
     if (!db) return 0;
-    std::vector<Entry> all = orderedMatches(db, "*", "*", -1, -1);
+    std::vector<Entry> all;
+    // A failed search erases nothing, and says so: the datasets above the
+    // state are still there.
+    if (!orderedMatches(db, "*", "*", -1, -1, all)) return 0;
     // Highest state first: whatever cut stops the erasing, what is left
     // above the state always reaches down to state + 1, so one look there
-    // tells whether an erasing was left unfinished.
+    // tells whether an erasing was left unfinished. A failed erase stops it
+    // too, for the same reason.
     std::stable_sort(all.begin(), all.end(), [](const Entry& a, const Entry& b) { return a.when > b.when; });
-    int result = 1;
     for (const Entry& e : all) {
         if (e.when <= state) break;
-        int r = DefFile_erase(db->file, e.what.c_str(), e.where.c_str(), e.when, 1);
-        if (r) db->modified = 1;
-        else if (result == 1) result = r;
+        if (!DefFile_erase(db->file, e.what.c_str(), e.where.c_str(), e.when, 1)) return 0;
+        db->modified = 1;
     }
-    return result;
+    return 1;
 }
 
 int Database_match(Database* db, int from, int to, const char* uuidPattern, const char* keyPattern,
@@ -555,7 +613,8 @@ int Database_match(Database* db, int from, int to, const char* uuidPattern, cons
     *keys = nullptr;
     *whens = nullptr;
     std::vector<Entry> list;
-    if (db) list = orderedMatches(db, keyPattern, uuidPattern, from, to);
+    const bool searched = !db || orderedMatches(db, keyPattern, uuidPattern, from, to, list);
+    if (!searched) list.clear();
     int n = static_cast<int>(list.size());
     FILE* out = vrnDebug_getStream();
     if (debug.tracing() && out) {
@@ -568,7 +627,7 @@ int Database_match(Database* db, int from, int to, const char* uuidPattern, cons
     }
     if (n == 0) {
         *starts = static_cast<int*>(vrnCalloc(sizeof(int), 0, fn));
-        return 1;
+        return searched ? 1 : 0;
     }
     std::vector<int> first;
     for (int i = 0; i < n; ++i)
@@ -636,7 +695,8 @@ int Database_purgeModifiedData(Database* db, int state) {
     static vrnDebugPreamble debug;
     debug.enter("Database_purgeModifiedData", "Compact a VRN database by removing unused data sets");
     if (!db) return 0;
-    std::vector<Entry> all = orderedMatches(db, "*", "*", -1, -1);
+    std::vector<Entry> all;
+    if (!orderedMatches(db, "*", "*", -1, -1, all)) return 0;
     int result = 1;
     size_t i = 0;
     while (i < all.size()) {

@@ -102,13 +102,20 @@ int Database_erase(Database* db, const vrnUUID* object);
 /* Takes the write lock of the file before a group of writes: 1 when held
    (until the database closes), 0 when refused. */
 int Database_lockForWriting(Database* db);
-/* Erases every dataset with When above state. */
+/* 0 when the file may not be written at all: it was opened for reading
+ * only (the user may not write it), or its folder takes no new file (no
+ * lock file can be made there); 1 otherwise. */
+int Database_mayBeWritten(Database* db);
+/* Erases every dataset with When above state; 0 when a search or an
+ * erase failed. */
 int Database_rollback(Database* db, int state);
 /* The datasets with When in [from, to] (-1: open bound) whose Where and What
  * match the patterns, ordered by Where, What, When and grouped by Where:
  * recordCount records; uuids (one Where per record); starts (recordCount+1
  * indexes into keys/whens, the last one the total). The caller frees all
- * (starts also when there is no record). Returns 1. */
+ * (starts also when there is no record). Returns 1, or 0 when a search
+ * failed (no record handed out, the failure recorded in the file's
+ * handle): a failed search never passes for one that found nothing. */
 int Database_match(Database* db, int from, int to, const char* uuidPattern, const char* keyPattern,
                    int* recordCount, char*** uuids, int** starts, char*** keys, int** whens);
 int Database_isParameterChanged(Database* db, int from, int to, const char* uuidText,

@@ -123,7 +123,8 @@ void growMatchBuffers(Dataset* b, int32_t wanted) {
 enum class Names { exact, patterns };
 
 // Finds the datasets of (what, where, when) in the primary file; When -2
-// narrows the search to the largest stored When. 1 when something matched.
+// narrows the search to the largest stored When. 1 when something matched;
+// a search whose request failed answers 0 too, and is counted.
 int Dataset_locate(Dataset* b, const char* what, const char* where, int when, Names names) {
     if (!b) return 0;
     const bool exact = names == Names::exact;
@@ -156,6 +157,7 @@ int Dataset_locate(Dataset* b, const char* what, const char* where, int when, Na
             pointAtMatchBuffers(b);
             answer = Dataset_request(b, IO_LOCATE_PRIMARY_DS, exact);
         }
+        if (answer != 0 && answer != IO_ERR_NOTLOCATED) ++b->failedSearches;
         if (!latest) return answer == 0;
         int n = b->stringsCount / 2;
         if (answer != 0 || n < 1) return answer == 0;
@@ -536,7 +538,10 @@ int Dataset_readSignature(Dataset* b, const char* what, const char* where, int w
 int Dataset_match(Dataset* b, const char* what, const char* where, int when, int exact, int countOnly,
                   char*** whats, char*** wheres, int** whens) {
     const char* fn = "Dataset_match";
-    if (!Dataset_locate(b, what, where, when, exact ? Names::exact : Names::patterns)) return 0;
+    if (!b) return 0;
+    const int32_t failed = b->failedSearches;
+    if (!Dataset_locate(b, what, where, when, exact ? Names::exact : Names::patterns))
+        return b->failedSearches != failed ? -1 : 0;
     int n = b->stringsCount / 2;
     if (countOnly || n < 1) return n;
     if (whats) *whats = static_cast<char**>(vrnMalloc(static_cast<int>(sizeof(char*)) * n, fn));

@@ -60,6 +60,12 @@ typedef struct Dataset {
      * clears it. */
     int32_t located;
     int32_t locatedWhen;
+    /* Searches whose request failed (the library answered neither matches
+     * nor that nothing matched: a deletion mark that a search writes could
+     * not be written, say), counted since the block was made. A read whose
+     * search failed answers 0 as one that found nothing does; a caller
+     * that must tell the two apart compares the count before and after. */
+    int32_t failedSearches;
 } Dataset;
 
 Dataset* Dataset_new(IO_control* ioControl);
@@ -119,10 +125,12 @@ int Dataset_readAttributes(Dataset* block, const char* what, const char* where, 
 int Dataset_readSignature(Dataset* block, const char* what, const char* where, int when, int* ints,
                           int* floats, int* doubles, int* chars, int* fixedStrings, int* strings,
                           int* uuids);
-/* Number of matches; unless countOnly, three new arrays (What copies, Where
- * copies, Whens) that the caller frees. With exact, What and Where are the
- * names of datasets, compared exactly; else patterns ('*', '?', '[...]') of
- * the names to match. */
+/* Number of matches, or -1 when the search failed (nothing is handed out
+ * then): a failed search is never taken for one that found nothing. Unless
+ * countOnly, three new arrays (What copies, Where copies, Whens) that the
+ * caller frees. With exact, What and Where are the names of datasets,
+ * compared exactly; else patterns ('*', '?', '[...]') of the names to
+ * match. */
 int Dataset_match(Dataset* block, const char* what, const char* where, int when, int exact,
                   int countOnly, char*** whats, char*** wheres, int** whens);
 /* Deletes every match (What and Where exact or patterns, as for

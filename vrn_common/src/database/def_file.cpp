@@ -125,7 +125,7 @@ void collectLocksLeft(DefFile* f) {
     }
 }
 
-int openAs(DefFile* f, const char* name, int report, bool secondary) {
+int openAs(DefFile* f, const char* name, int report, bool secondary, const char* shown = nullptr) {
     if (!f || !name) return 0;
     int bit = secondary ? DEFFILE_SECONDARY_OPEN : DEFFILE_PRIMARY_OPEN;
     if (f->openFlags & bit) {
@@ -143,8 +143,30 @@ int openAs(DefFile* f, const char* name, int report, bool secondary) {
     }
     if (secondary) f->openFlags &= ~DEFFILE_SECONDARY_OPEN;
     else f->openFlags &= ~(DEFFILE_PRIMARY_OPEN | DEFFILE_SECONDARY_OPEN);
-    if (report) publishOpenFailure(f, name, answer, secondary);
+    if (report) publishOpenFailure(f, shown ? shown : name, answer, secondary);
     return 0;
+}
+
+DefFile* newFile(const char* fileName, int report, const char* shown) {
+    const char* fn = "DefFile_new";
+    if (vrnCString_isBlank(fileName)) {
+        vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, fn, kSource, __LINE__);
+        vrnError_addMessage(e, "The supplied file name is blank.\n");
+        vrnError_publish(e);
+        return nullptr;
+    }
+    DefFile* f = static_cast<DefFile*>(vrnCalloc(sizeof(DefFile), 0, fn));
+    f->ioControl = iocontrol_alloc();
+    if (!f->ioControl) {
+        vrnFree(f, fn);
+        return nullptr;
+    }
+    f->dataset = Dataset_new(f->ioControl);
+    if (!openAs(f, fileName, report, false, shown)) {
+        DefFile_delete(f);
+        return nullptr;
+    }
+    return f;
 }
 
 // The directory part of a path, up to and including its last separator.
@@ -228,26 +250,10 @@ void DefFile_setError(DefFile* f, const char* what, const char* where, int when,
 
 DefFile* DefFile_new(const char* fileName) { return DefFile_newReporting(fileName, 1); }
 
-DefFile* DefFile_newReporting(const char* fileName, int report) {
-    const char* fn = "DefFile_new";
-    if (vrnCString_isBlank(fileName)) {
-        vrnError* e = vrnError_new(VRN_U_INVALID_INPUT, fn, kSource, __LINE__);
-        vrnError_addMessage(e, "The supplied file name is blank.\n");
-        vrnError_publish(e);
-        return nullptr;
-    }
-    DefFile* f = static_cast<DefFile*>(vrnCalloc(sizeof(DefFile), 0, fn));
-    f->ioControl = iocontrol_alloc();
-    if (!f->ioControl) {
-        vrnFree(f, fn);
-        return nullptr;
-    }
-    f->dataset = Dataset_new(f->ioControl);
-    if (!DefFile_openAsPrimaryFile(f, fileName, report)) {
-        DefFile_delete(f);
-        return nullptr;
-    }
-    return f;
+DefFile* DefFile_newReporting(const char* fileName, int report) { return newFile(fileName, report, nullptr); }
+
+DefFile* DefFile_newReportedAs(const char* fileName, const char* shownName) {
+    return newFile(fileName, 1, shownName);
 }
 
 void DefFile_delete(DefFile* f) {
@@ -492,6 +498,12 @@ int DefFile_match(DefFile* f, const char* what, const char* where, int when, int
     static vrnDebugPreamble debug;
     debug.enter("DefFile_match", "Find all data sets in a KWX data file that match a given set of filters.");
     int n = Dataset_match(f->dataset, what, where, when, 0, countOnly, whats, wheres, whens);
+    if (n < 0) {
+        *count = 0;
+        DefFile_setError(f, what, where, when, VRN_U_UNABLE_TO_READ_DATASET,
+                         "Unable to search the KWX data file for the requested data set(s).");
+        return 0;
+    }
     *count = n;
     FILE* out = vrnDebug_getStream();
     if (debug.tracing() && out) {

@@ -46,6 +46,9 @@ DefFile* DefFile_new(const char* fileName);
 DefFile* DefFile_newReporting(const char* fileName, int report);
 /* Closes the files and frees the handle; a lock file left behind is
  * published (DefFile_reportLocksLeft). */
+/* The same, a failure published as one of shownName: for a file made
+ * under a temporary name that is to take shownName. */
+DefFile* DefFile_newReportedAs(const char* fileName, const char* shownName);
 void DefFile_delete(DefFile* file);
 /* Deletes a handle whose files were only read, leaving them as they were
  * found: an index that an open had to rebuild in memory is dropped, not
@@ -114,7 +117,9 @@ int DefFile_erase(DefFile* file, const char* what, const char* where, int when, 
 
 /* The matches of (what, where, when), What and Where patterns, in *count;
  * unless countOnly three new parallel arrays (What and Where copies,
- * Whens). Returns 1. */
+ * Whens). Returns 1, or 0 (the failure recorded, a count of 0) when the
+ * search failed: nothing found and a search that could not be made are
+ * never taken for one another. */
 int DefFile_match(DefFile* file, const char* what, const char* where, int when, int countOnly,
                   int* count, char*** whats, char*** wheres, int** whens);
 /* Rewrites the file through a temporary copy beside it (with compressWhen

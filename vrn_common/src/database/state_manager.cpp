@@ -231,6 +231,45 @@ int noteWrite(vrnStateManager* m, int ok) {
     return ok;
 }
 
+// The failure the file's handle recorded last, with the data-file
+// library's last message.
+std::string failureText(vrnStateManager* m) {
+    const DefFile* f = m->database ? m->database->file : nullptr;
+    std::string text = f && f->errorText ? f->errorText : "";
+    std::string io = lastIoMessage(f);
+    if (!io.empty()) text += (text.empty() ? "" : "\n") + io;
+    return text;
+}
+
+// Publishes the refusal of a change of state, saying why.
+void refuseChange(vrnStateManager* m, int code, const char* why, const std::string& text) {
+    vrnError* e = vrnError_new(code, "vrnStateManager_changeState", kSource, __LINE__);
+    vrnError_addMessage(e, "The state of the VRN database\n\n%s\n\ncan not be changed: %s.\n%s\n",
+                        Database_getFileName(m->database), why, text.c_str());
+    vrnError_publish(e);
+}
+
+void settleOpened(vrnStateManager* m);
+
+// Stores target as the current state for a change of state, after what
+// the open settled: false (the change refused, saying why) when a write
+// failed. Such a failure is the change's own, not a state's.
+[[nodiscard]] bool storeCurrent(vrnStateManager* m, int target) {
+    settleOpened(m);
+    auto failed = failedWrites().find(m);
+    if (failed != failedWrites().end()) {
+        const std::string text = failed->second;
+        failedWrites().erase(failed);
+        refuseChange(m, VRN_U_UNABLE_TO_WRITE_DATASET, "what its open settled could not be stored", text);
+        return false;
+    }
+    if (!Database_setInteger(m->database, 0, nullptr, "State - current", target)) {
+        refuseChange(m, VRN_U_UNABLE_TO_WRITE_DATASET, "the new current state could not be stored", failureText(m));
+        return false;
+    }
+    return true;
+}
+
 // Reports a failed write of the state just closed; false when there was
 // none.
 bool reportFailedWrites(vrnStateManager* m, int state) {
@@ -265,21 +304,31 @@ void writeCounters(vrnStateManager* m) {
     writeGlobalInt(m, "State - current", m->current);
 }
 
-// True when some dataset is stored at a state in [from, to] (to -1: from
-// on).
-bool anyStoredIn(vrnStateManager* m, int from, int to) {
+// 1 when some dataset is stored at a state in [from, to] (to -1: from
+// on), 0 when none is, -1 when the search failed (which callers that only
+// read take for 1: what cannot be told is not taken for nothing).
+[[nodiscard]] int anyStoredIn(vrnStateManager* m, int from, int to) {
     int records = 0;
     char** uuids = nullptr;
     int* starts = nullptr;
     char** keys = nullptr;
     int* whens = nullptr;
-    Database_match(m->database, from, to, "*", "*", &records, &uuids, &starts, &keys, &whens);
+    const int searched = Database_match(m->database, from, to, "*", "*", &records, &uuids, &starts, &keys, &whens);
     Database_freeMatch(records, uuids, starts, keys, whens);
-    return records > 0;
+    return !searched ? -1 : records > 0 ? 1 : 0;
 }
 
-// True when some dataset is stored at exactly that state.
-bool anyStoredAt(vrnStateManager* m, int state) { return anyStoredIn(m, state, state); }
+// The same for exactly that state.
+[[nodiscard]] int anyStoredAt(vrnStateManager* m, int state) { return anyStoredIn(m, state, state); }
+
+// Searches of the file's dataset block that failed so far; a read whose
+// search failed answers as one that found nothing, so that work which must
+// read everything (a state change restoring objects) compares the count
+// before and after.
+int failedSearches(const vrnStateManager* m) {
+    return m->database && m->database->file && m->database->file->dataset ? m->database->file->dataset->failedSearches
+                                                                          : 0;
+}
 
 // Stores what the open settled, before the first write of the session. The
 // counters go last first, so that a process killed while settling leaves a
@@ -294,7 +343,9 @@ void settleOpened(vrnStateManager* m) {
     Settle s = it->second;
     if (s.counters) writeGlobalInt(m, "State - last", s.last);
     int top = abs(s.last);
-    if (anyStoredAt(m, top + 1)) eraseAbove(m, top);
+    const int above = anyStoredAt(m, top + 1);
+    if (above < 0) noteWrite(m, 0);  // whether to erase can not be told
+    else if (above) eraseAbove(m, top);
     if (s.counters) writeGlobalInt(m, "State - current", s.current);
     if (s.settleFirst) writeGlobalInt(m, "State - first", s.first);
     if (!failing(m)) pendingSettles().erase(m);
@@ -431,14 +482,20 @@ std::vector<vrnObject*> liveOrMade(vrnStateManager* m, const std::vector<std::st
 // Brings the live objects back to the stored state abs(current), in place:
 // objects that do not exist there go (as an undo takes them), those that
 // do and are not live are made, and every one reads all its fields again.
-void reloadStored(vrnStateManager* m) {
+// False when a search failed, which leaves memory as it was (the list of
+// objects could not be read) or some fields unread.
+[[nodiscard]] bool reloadOnce(vrnStateManager* m) {
     const int state = abs(m->current);
+    const int failedBefore = failedSearches(m);
     int records = 0;
     char** uuids = nullptr;
     int* starts = nullptr;
     char** keys = nullptr;
     int* whens = nullptr;
-    Database_match(m->database, 0, state, "*", "__*", &records, &uuids, &starts, &keys, &whens);
+    if (!Database_match(m->database, 0, state, "*", "__*", &records, &uuids, &starts, &keys, &whens)) {
+        Database_freeMatch(records, uuids, starts, keys, whens);
+        return false;
+    }
     std::vector<std::string> stored;
     for (int r = 0; r < records; ++r) {
         bool typed = false, deleted = false;
@@ -460,6 +517,21 @@ void reloadStored(vrnStateManager* m) {
     Dictionary_clear(m->modified);
     freeDeleted(m);
     m->applying = 0;
+    return failedSearches(m) == failedBefore;
+}
+
+// Brings memory back to the stored state abs(current). A search that
+// failed (a deletion mark it had to write could not be written, say) is
+// made again once, since what it left undone it does again; should that
+// fail too, the user is told that memory may not show the stored state.
+void reloadStored(vrnStateManager* m) {
+    if (reloadOnce(m) || reloadOnce(m)) return;
+    vrnError* e = vrnError_new(VRN_U_UNABLE_TO_READ_DATASET, "vrnStateManager_changeState", kSource, __LINE__);
+    vrnError_addMessage(e,
+                        "The objects of state %d of the VRN database\n\n%s\n\ncould not all be read again: they "
+                        "may not show that state.\n%s\n",
+                        abs(m->current), Database_getFileName(m->database), lastIoMessage(m->database->file).c_str());
+    vrnError_publish(e);
 }
 
 // Drops the open state n for which a write failed. Whatever of it reached
@@ -632,8 +704,13 @@ int vrnStateManager_newState(vrnStateManager* m) {
         // Redo must never reach a state half erased: the last state comes
         // down to the current one before anything is erased. States above
         // it that a killed process left behind are erased at the next open.
+        const int reach = m->last;
+        const bool wasFailing = failing(m);
         m->last = m->current;
         writeGlobalInt(m, "State - last", m->last);
+        // Should that write fail, the file still reaches the redo states
+        // whole, and so does the session once the state is dropped.
+        if (failing(m) && !wasFailing) untouchedStates()[m] = reach;
         eraseAbove(m, m->current);
     }
     if (typesToRecord().erase(m)) vrnStateManager_recordTypes(m);
@@ -821,27 +898,42 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
     // A change that moves the stored current state takes the write lock
     // first: while another process has the model open it is refused, and
     // nothing changes (the next open would not show it). A file that may
-    // not be written at all is still browsed in memory.
-    if (!m->quiet && m->database && !Database_lockForWriting(m->database) &&
-        m->database->file->errorCode == VRN_U_DATABASE_IS_LOCKED) {
-        vrnError* e = vrnError_new(VRN_U_DATABASE_IS_LOCKED, "vrnStateManager_changeState", kSource, __LINE__);
-        vrnError_addMessage(e, "The state of the VRN database\n\n%s\n\ncan not be changed: it can not be locked for writing.\n%s\n",
-                            Database_getFileName(m->database), lastIoMessage(m->database->file).c_str());
-        vrnError_publish(e);
-        return 0;
+    // not be written at all is browsed in memory, its stored state left as
+    // it is.
+    bool browsing = false;
+    if (!m->quiet && m->database && !Database_lockForWriting(m->database)) {
+        if (!Database_mayBeWritten(m->database)) {
+            browsing = true;
+        } else {
+            const bool held = m->database->file->errorCode == VRN_U_DATABASE_IS_LOCKED;
+            refuseChange(m, held ? VRN_U_DATABASE_IS_LOCKED : VRN_U_UNABLE_TO_WRITE_DATASET,
+                         "it can not be locked for writing", lastIoMessage(m->database->file));
+            return 0;
+        }
     }
     int records = 0;
     char** uuids = nullptr;
     int* starts = nullptr;
     char** keys = nullptr;
     int* whens = nullptr;
-    if (m->database)
-        Database_match(m->database, m->applyFrom, m->applyTo, "*", "*", &records, &uuids, &starts,
-                       &keys, &whens);
+    // Without the datasets of the range the change can not be made: a
+    // search that failed refuses it, with nothing changed.
+    if (m->database && !Database_match(m->database, m->applyFrom, m->applyTo, "*", "*", &records, &uuids, &starts,
+                                       &keys, &whens)) {
+        Database_freeMatch(records, uuids, starts, keys, whens);
+        refuseChange(m, VRN_U_UNABLE_TO_READ_DATASET, "its stored states could not be searched", failureText(m));
+        return 0;
+    }
     if (delta > 0 && -target == m->last) target = -target;
-    if (!m->quiet) settleOpened(m);
+    // The new current state is stored before memory moves: a change that
+    // can not be stored (nor what the open settled before it) is refused,
+    // with memory as it was, and charged to no state.
+    if (!m->quiet && !browsing && m->database && !storeCurrent(m, static_cast<int>(target))) {
+        Database_freeMatch(records, uuids, starts, keys, whens);
+        return 0;
+    }
+    const int failedBefore = failedSearches(m);
     m->current = static_cast<int>(target);
-    if (!m->quiet) writeGlobalInt(m, "State - current", m->current);
     m->applying = 1;
 
     std::vector<std::string> toDelete, toRestore, toModify;
@@ -907,6 +999,9 @@ int vrnStateManager_changeState(vrnStateManager* m, int relative, int n) {
     refs.affected.clear();
     freeDeleted(m);
     m->applying = 0;
+    // A read whose search failed left a field unread: every object reads
+    // the stored state again.
+    if (failedSearches(m) != failedBefore) reloadStored(m);
     return 1;
 }
 
@@ -920,8 +1015,12 @@ int vrnStateManager_getObjectsByTypeID(vrnStateManager* m, int id, int* count, v
     int* starts = nullptr;
     char** keys = nullptr;
     int* whens = nullptr;
-    Database_match(m->database, abs(m->first), abs(m->current), "*", "__*", &records, &uuids, &starts,
-                   &keys, &whens);
+    // A failed search finds nothing, and says so.
+    if (!Database_match(m->database, abs(m->first), abs(m->current), "*", "__*", &records, &uuids, &starts, &keys,
+                        &whens)) {
+        Database_freeMatch(records, uuids, starts, keys, whens);
+        return 0;
+    }
     std::vector<vrnObject*> found;
     for (int r = 0; r < records; ++r) {
         bool selected = false;
@@ -1031,7 +1130,7 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     // say): it holds states, and which of them closed can no longer be
     // told. It is refused, unwritten, rather than opened as a new model
     // over what is left of the old one.
-    if ((!haveLast || !haveCurrent) && anyStoredIn(m, 1, -1)) {
+    if ((!haveLast || !haveCurrent) && anyStoredIn(m, 1, -1) != 0) {
         Database_refuseNotAModel(fn, Database_getFileName(m->database));
         releaseDatabase(m);
         return 0;
@@ -1053,7 +1152,7 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
         // "State - current" first, killed while closing it): that state is
         // whole, and it is taken as closed without writing.
         m->last = stored;
-    } else if (m->last < 0 && !anyStoredAt(m, -m->last)) {
+    } else if (m->last < 0 && anyStoredAt(m, -m->last) == 0) {
         m->last = -m->last - 1;
         settle = true;
     }
@@ -1088,7 +1187,7 @@ int vrnStateManager_openDatabase(vrnStateManager* m, const char* fileName) {
     }
     // What a killed writer left is settled in memory now and stored before
     // the first write (settleOpened): the open writes nothing.
-    if (settle || settleFirst || anyStoredAt(m, abs(m->last) + 1))
+    if (settle || settleFirst || anyStoredAt(m, abs(m->last) + 1) != 0)
         pendingSettles()[m] = Settle{settle, settleFirst, m->last, m->current, m->first};
     if (types == 2) typesToRecord().insert(m);
     return 1;
@@ -1124,8 +1223,10 @@ void vrnStateManager_releaseDatabase(vrnStateManager* m) {
 int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     if (!m) return 0;
     typesToRecord().erase(m);
-    vrnStateManager_closeState(m);
-    if (!m->database) return 1;
+    // A state still open that could not be stored fails the close (its
+    // close said why).
+    const bool stored = vrnStateManager_closeState(m) >= 0;
+    if (!m->database) return stored ? 1 : 0;
     // What the open settled and no write needed stays unwritten: the next
     // open settles the same way.
     pendingSettles().erase(m);
@@ -1169,7 +1270,7 @@ int vrnStateManager_closeDatabase(vrnStateManager* m, int mode) {
     referencesOf(m).holders.clear();
     failedWrites().erase(m);
     untouchedStates().erase(m);
-    return result;
+    return stored ? result : 0;
 }
 
 // Field forwarders: writers open a state when none is open, readers read at

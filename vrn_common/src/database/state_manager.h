@@ -73,7 +73,9 @@ void vrnStateManager_markModified(vrnStateManager* manager, vrnObject* object);
 vrnObject* vrnStateManager_createObject(vrnStateManager* manager, const char* typeName);
 void vrnStateManager_deleteObject(vrnStateManager* manager, vrnObject* object);
 /* Undo (n < 0) or redo (n > 0) relative to the current state, or to state n
- * when relative is 0. 1 done, 0 refused. */
+ * when relative is 0. 1 done, 0 refused: out of bounds, or a change that
+ * could not be stored (published), memory then left at the stored state.
+ * A model that may not be written at all is browsed in memory. */
 int vrnStateManager_changeState(vrnStateManager* manager, int relative, int n);
 /* 1 for an object deleted whose block is kept until the holders of
  * references to it have let go (the next flush or state change of its
@@ -99,7 +101,7 @@ int vrnStateManager_checkTypes(vrnStateManager* manager);
  * last state, so that only closed states are reached. */
 int vrnStateManager_openDatabase(vrnStateManager* manager, const char* fileName);
 /* mode -1 keeps everything, 1 reduces the file to one state, any other
- * value compacts it. */
+ * value compacts it. 0 when a state still open could not be stored. */
 int vrnStateManager_closeDatabase(vrnStateManager* manager, int mode);
 /* Gives up the open database without writing anything (not even an index
  * its open rebuilt): for a file found unfit after it opened. Live objects
