@@ -39,16 +39,19 @@ size_t storedIndexAt(const std::string &bytes) {
     return std::stoul(bytes.substr(start, end - start));
 }
 
+// A file holding a:w:1 written twice (1, then 2) and k:w:1 (5).
+void writeATwiceAndK(const std::string &name) {
+    Client c;
+    ASSERT_EQ(IO_OK, c.open(name));
+    ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {1}));
+    ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {2}));
+    ASSERT_EQ(IO_OK, c.writeInts("k", "w", 1, {5}));
+}
+
 TEST(RetiredDatasets, ACopyRetiredUnderAReadLockStaysDeletedAfterARebuild) {
     TempDir dir;
     const std::string name = dir.file("f.kwx");
-    {
-        Client c;
-        ASSERT_EQ(IO_OK, c.open(name));
-        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {1}));
-        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {2}));
-        ASSERT_EQ(IO_OK, c.writeInts("k", "w", 1, {5}));
-    }
+    ASSERT_NO_FATAL_FAILURE(writeATwiceAndK(name));
     {
         // Opened for reading: the lookup retires the older copy while the
         // handle holds only a read lock; then the name is deleted.
@@ -103,13 +106,7 @@ TEST(RetiredDatasets, FileAndStoredIndexAgreeOnEverySupersededCopy) {
 TEST(RetiredDatasets, AnIndexRebuiltOnRequestKeepsWhatTheSessionRetired) {
     TempDir dir;
     const std::string name = dir.file("f.kwx");
-    {
-        Client c;
-        ASSERT_EQ(IO_OK, c.open(name));
-        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {1}));
-        ASSERT_EQ(IO_OK, c.writeInts("a", "w", 1, {2}));
-        ASSERT_EQ(IO_OK, c.writeInts("k", "w", 1, {5}));
-    }
+    ASSERT_NO_FATAL_FAILURE(writeATwiceAndK(name));
     {
         // A lookup retires the older copy before anything is written (its
         // mark is owed), then the index is rebuilt from the datasets.
