@@ -26,7 +26,9 @@
 namespace {
 
 bool verbose = getenv("BREAK_VERBOSE") != nullptr;
+int rebuildMessages = 0;
 int quiet(const char *m, int n) {
+    if (strstr(m, "rebuilt") || strstr(m, "not closed correctly")) ++rebuildMessages;
     if (verbose) fprintf(stderr, "   lib: %.*s", n, m);
     return 0;
 }
@@ -113,6 +115,9 @@ struct Kwx {
         d.noffsets = r.noffsets;
         rc = iocntc(IO_READ_DS, quiet, &d.h, &d.d, c);
         if (rc != 0) return -4;
+        if (verbose && (d.number != N || d.nints != N || d.ints[1] != d.ints[0] + 1))
+            fprintf(stderr, "   read %s: number %d nints %d ints %d %d %d .. [%d] %d\n", w, d.number, d.nints, d.ints[0],
+                    d.ints[1], d.ints[2], N - 1, d.ints[N - 1]);
         if (d.number != N || d.nints != N) return -2;
         int v = d.ints[0] / 1000;
         for (int i = 0; i < N; ++i)
@@ -194,6 +199,7 @@ struct Shared {
     int n;
     long long calls;
     int values[32];
+    int rebuilds;
 };
 Shared *shared() {
     static Shared *s = (Shared *)mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE,
@@ -264,13 +270,21 @@ struct Op {
     int value;
 };
 // The session under test.
-const Op sessionOps[] = {
+const Op writeOps[] = {
     {"open", "", 0},   {"locate", "a", 0}, {"write", "e", 5},  {"write", "b", 6},
     {"delete", "c", 0}, {"pieces", "p", 7}, {"write", "b", 8}, {"delete", "e", 0},
     {"write", "f", 9}, {"locate", "h", 0}, {"recreate", "", 0}, {"write", "a", 13},
     {"close", "", 0},
 };
-const int NOPS = sizeof sessionOps / sizeof sessionOps[0];
+// A session that writes nothing of its own: its locates retire older
+// copies, a search finds nothing, request 42 rebuilds the index.
+const Op retireOps[] = {
+    {"open", "", 0}, {"locate", "h", 0}, {"locate", "a", 0}, {"locate", "zz", 0},
+    {"recreate", "", 0}, {"delete", "b", 0}, {"locate", "zz", 0}, {"close", "", 0},
+};
+bool retireSession = getenv("BREAK_RETIRE") != nullptr;
+const Op *sessionOps = retireSession ? retireOps : writeOps;
+const int NOPS = retireSession ? int(sizeof retireOps / sizeof retireOps[0]) : int(sizeof writeOps / sizeof writeOps[0]);
 
 void runSession(const std::string &path, const std::string &fmt, long long failAt, long long keep,
                 long long crashAt) {
@@ -285,6 +299,7 @@ void runSession(const std::string &path, const std::string &fmt, long long failA
         const Op &o = sessionOps[i];
         int rc = 0;
         if (!strcmp(o.kind, "open")) rc = k.open(path);
+        else if (!strcmp(o.kind, "locate") && !strcmp(o.name, "zz")) rc = k.read(o.name) == -1 ? 0 : 1;
         else if (!strcmp(o.kind, "locate")) rc = k.read(o.name) < 0 ? 1 : 0;
         else if (!strcmp(o.kind, "write")) rc = k.write(o.name, o.value);
         else if (!strcmp(o.kind, "delete")) rc = k.del(o.name);
@@ -324,7 +339,8 @@ int findings = 0;
 
 // Reads every name in a new session (in a child); a write session between
 // the reading ones makes the library store its index again.
-bool check(const std::string &path, const std::string &fmt, const std::map<int, Vals> &m, const std::string &label) {
+bool check(const std::string &path, const std::string &fmt, const std::map<int, Vals> &m, const std::string &label,
+           bool sound = false) {
     bool ok = true;
     for (int round = 0; round < 3; ++round) {
         Shared *s = shared();
@@ -334,6 +350,7 @@ bool check(const std::string &path, const std::string &fmt, const std::map<int, 
             int rc = k.open(path);
             if (rc) _exit(10 + rc);
             for (int i = 0; i < NN; ++i) s->values[i] = k.read(names[i]);
+            s->rebuilds = rebuildMessages;
             if (round == 1 && k.write("z", 99)) _exit(5);
             if (round == 1 && k.del("z")) _exit(6);
             if (k.close()) _exit(7);
@@ -343,6 +360,11 @@ bool check(const std::string &path, const std::string &fmt, const std::map<int, 
             printf("FINDING %s: check session %d ended with status %d\n", label.c_str(), round, st);
             ++findings;
             return false;
+        }
+        if (sound && s->rebuilds) {
+            printf("FINDING %s: session %d after a clean session calls the file damaged and rebuilds its index\n",
+                   label.c_str(), round);
+            ok = false;
         }
         for (int i = 0; i < NN; ++i) {
             int v = s->values[i];
@@ -372,11 +394,11 @@ void modeFail(const std::string &dir, const std::string &fmt, bool crash) {
     Shared *s = shared();
     inChild([&] { runSession(path, fmt, 0, 0, 0); });
     long long total = s->calls;
-    if (!check(path, fmt, modelAfter(*s), fmt + " no failure")) printf("  answers: %s\n", answers(*s).c_str());
+    if (!check(path, fmt, modelAfter(*s), fmt + " no failure", true)) printf("  answers: %s\n", answers(*s).c_str());
     printf("%s: %lld counted calls in the session\n", fmt.c_str(), total);
     int cases = 0;
     for (long long k = 1; k <= total + 1; ++k) {
-        for (long long keep : {0LL, 5LL}) {
+        for (long long keep : getenv("BREAK_KEEP") ? std::vector<long long>{atoll(getenv("BREAK_KEEP"))} : std::vector<long long>{0, 5}) {
             for (long long after : crash ? std::vector<long long>{1, 2, 4} : std::vector<long long>{0}) {
                 makeBase(path, fmt);
                 memset(s, 0, sizeof *s);
@@ -610,6 +632,50 @@ void modeTwo(const std::string &dir, const std::string &fmt) {
     check(path, fmt, m, "two " + fmt);
 }
 
+// A writer holds the file with a write made and not yet closed while another
+// process opens it and reads.
+void modeTwoReverse(const std::string &dir, const std::string &fmt) {
+    std::string path = dir + "/r_" + fmt + ".kwx";
+    makeBase(path, fmt);
+    int p1[2], p2[2];
+    if (pipe(p1) || pipe(p2)) return;
+    pid_t writer = fork();
+    if (writer == 0) {
+        Kwx k;
+        k.format(fmt);
+        int rc = k.open(path);
+        int w = k.write("b", 55), d = k.del("c"), w2 = k.write("a", 66);
+        char c = 'o';
+        if (write(p1[1], &c, 1) != 1) _exit(1);
+        if (read(p2[0], &c, 1) != 1) _exit(1);
+        int cl = k.close();
+        printf("two-reverse %s: writer open=%d write=%d delete=%d write=%d close=%d\n", fmt.c_str(), rc, w, d, w2, cl);
+        fflush(stdout);
+        _exit(0);
+    }
+    char c;
+    if (read(p1[0], &c, 1) != 1) return;
+    Shared *s = shared();
+    int st = inChild([&] {
+        Kwx k;
+        k.format(fmt);
+        s->rc[0] = k.open(path);
+        for (int i = 0; i < NN; ++i) s->values[i] = k.read(names[i]);
+        s->rc[1] = k.close();
+    });
+    printf("two-reverse %s: reader open=%d close=%d status %d; reads", fmt.c_str(), s->rc[0], s->rc[1], st);
+    for (int i = 0; i < NN; ++i) printf(" %s=%d", names[i], s->values[i]);
+    printf("\n");
+    if (write(p2[1], &c, 1) != 1) return;
+    int hs;
+    waitpid(writer, &hs, 0);
+    std::map<int, Vals> m = baseModel();
+    m[idx("b")] = {55};
+    m[idx("c")] = {-1};
+    m[idx("a")] = {66};
+    check(path, fmt, m, "two-reverse " + fmt);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -625,6 +691,7 @@ int main(int argc, char **argv) {
     else if (mode == "damage") modeDamage(dir, fmt, argc > 4 ? atoll(argv[4]) : 0, argc > 5 ? atoll(argv[5]) : 0);
     else if (mode == "grow") modeGrow(dir, fmt);
     else if (mode == "two") modeTwo(dir, fmt);
+    else if (mode == "two-reverse") modeTwoReverse(dir, fmt);
     printf("%s %s: %d findings\n", mode.c_str(), fmt.c_str(), findings);
     return findings ? 1 : 0;
 }
