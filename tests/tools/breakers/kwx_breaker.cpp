@@ -676,6 +676,40 @@ void modeTwoReverse(const std::string &dir, const std::string &fmt) {
     check(path, fmt, m, "two-reverse " + fmt);
 }
 
+// The level digit of a compressed dataset's format bytes turned to '0'
+// (FORMAT l5 or u5); the dataset is then read as plain items.
+void modeLevel0(const std::string &dir, const std::string &fmt) {
+    std::string path = dir + "/z_" + fmt + ".kwx";
+    removeAll(path);
+    inChild([&] {
+        Kwx k;
+        k.format(fmt);
+        if (k.open(path) || k.write("c", 3) || k.write("g", 10) || k.write("h", 11) || k.write("b", 1) || k.write("a", 2) || k.close()) _exit(3);
+    });
+    std::string d = readFile(path);
+    size_t at = d.find(fmt + "\n");
+    if (at == std::string::npos) return;
+    d[at + 1] = '0';
+    writeFile(path, d);
+    inChild([&] {
+        Kwx k;
+        k.format(fmt);
+        int rc = k.open(path);
+        Req r;
+        r.name("c", 0);
+        int lrc = iocnt_exact(IO_LOCATE_DS, quiet, &r.h, &r.d, k.c);
+        Req q;
+        q.name("c", 0);
+        memcpy(q.offsets, r.offsets, sizeof q.offsets);
+        int rrc = iocntc(IO_READ_DS, quiet, &q.h, &q.d, k.c);
+        printf("level0 %s: open %d locate %d read %d number %d items %d: %d %d %d ... (written %d %d %d ...)\n",
+               fmt.c_str(), rc, lrc, rrc, q.number, q.nints, q.ints[0], q.ints[1], q.ints[2], 3000, 3001, 3002);
+        if (rrc == 0 && q.ints[0] != 3000) ++findings;
+        k.close();
+        _exit(findings);
+    });
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -691,6 +725,7 @@ int main(int argc, char **argv) {
     else if (mode == "damage") modeDamage(dir, fmt, argc > 4 ? atoll(argv[4]) : 0, argc > 5 ? atoll(argv[5]) : 0);
     else if (mode == "grow") modeGrow(dir, fmt);
     else if (mode == "two") modeTwo(dir, fmt);
+    else if (mode == "level0") modeLevel0(dir, fmt);
     else if (mode == "two-reverse") modeTwoReverse(dir, fmt);
     printf("%s %s: %d findings\n", mode.c_str(), fmt.c_str(), findings);
     return findings ? 1 : 0;
