@@ -313,8 +313,7 @@ void runSession(const std::string &path, const std::string &fmt, long long failA
 }
 
 // What each name may hold after the session, from the answers.
-std::map<int, Vals> modelAfter(const Shared &s) {
-    std::map<int, Vals> m = baseModel();
+std::map<int, Vals> modelAfter(const Shared &s, std::map<int, Vals> m = baseModel()) {
     for (int i = 0; i < NOPS; ++i) {
         const Op &o = sessionOps[i];
         bool done = i < s.n && s.rc[i] == 0;
@@ -710,6 +709,45 @@ void modeLevel0(const std::string &dir, const std::string &fmt) {
     });
 }
 
+// A writer killed at call K of the session, then a second session (the
+// same requests) with one failure at each call, then reads.
+void modeRecover(const std::string &dir, const std::string &fmt) {
+    std::string path = dir + "/v_" + fmt + ".kwx";
+    Shared *s = shared();
+    int cases = 0;
+    for (long long killAt : {3LL, 6LL, 9LL, 14LL, 20LL, 26LL}) {
+        for (long long k = 1; k < 60; ++k) {
+            makeBase(path, fmt);
+            memset(s, 0, sizeof *s);
+            int st = inChild([&] { runSession(path, fmt, 0, 0, killAt); });
+            if (st != VRN_CRASH_POINT_STATUS) break;
+            std::map<int, Vals> first = modelAfter(*s);
+            removeAll(path + ".none");
+            unlink((path + ".lck").c_str());
+            unlink((path + ".lck.lck").c_str());
+            memset(s, 0, sizeof *s);
+            st = inChild([&] { runSession(path, fmt, k, 0, 0); });
+            ++cases;
+            if (st != 0) {
+                printf("FINDING recover %s kill@%lld fail@%lld: session ended with %d\n", fmt.c_str(), killAt, k, st);
+                ++findings;
+            }
+            bool closeDone = s->n == NOPS && s->rc[NOPS - 1] == 0;
+            if (closeDone && exists(path + ".lck")) {
+                printf("FINDING recover %s kill@%lld fail@%lld: lock file left after a close answered 0\n", fmt.c_str(), killAt, k);
+                ++findings;
+            }
+            unlink((path + ".lck").c_str());
+            unlink((path + ".lck.lck").c_str());
+            char label[96];
+            snprintf(label, sizeof label, "recover %s kill@%lld fail@%lld", fmt.c_str(), killAt, k);
+            if (!check(path, fmt, modelAfter(*s, first), label)) printf("  answers: %s\n", answers(*s).c_str());
+            if (s->calls < k) break;
+        }
+    }
+    printf("recover %s: %d cases\n", fmt.c_str(), cases);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -725,6 +763,7 @@ int main(int argc, char **argv) {
     else if (mode == "damage") modeDamage(dir, fmt, argc > 4 ? atoll(argv[4]) : 0, argc > 5 ? atoll(argv[5]) : 0);
     else if (mode == "grow") modeGrow(dir, fmt);
     else if (mode == "two") modeTwo(dir, fmt);
+    else if (mode == "recover") modeRecover(dir, fmt);
     else if (mode == "level0") modeLevel0(dir, fmt);
     else if (mode == "two-reverse") modeTwoReverse(dir, fmt);
     printf("%s %s: %d findings\n", mode.c_str(), fmt.c_str(), findings);
