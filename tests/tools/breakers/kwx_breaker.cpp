@@ -502,9 +502,27 @@ void modeDamage(const std::string &dir, const std::string &fmt, long long from, 
             // Session 1: delete a and b, read all; 2: read; 3: write, read; 4: read.
             int delA = -9, delB = -9;
             bool bad = false;
-            for (int round = 0; round < 4 && !bad; ++round) {
+            const int rounds = getenv("BREAK_COMPACT") ? 5 : 4;
+            for (int round = 0; round < rounds && !bad; ++round) {
                 memset(s, 0, sizeof *s);
                 int st = inChild([&] {
+                    if (round == 4) {
+                        // Compaction of the damaged file; the copy is read.
+                        std::string dst = path + ".copy";
+                        removeAll(dst);
+                        Kwx c;
+                        c.format(fmt);
+                        s->rc[0] = c.open(path);
+                        if (s->rc[0] || c.open(dst, IO_OPEN_SECONDARY)) _exit(0);
+                        s->rc[5] = c.rq(IO_COPY_ALLVALID_DS);
+                        c.close();
+                        Kwx k;
+                        if (k.open(dst)) _exit(0);
+                        for (int i = 0; i < NN; ++i) s->values[i] = s->values[16 + i] = k.read(names[i]);
+                        k.close();
+                        removeAll(dst);
+                        _exit(0);
+                    }
                     Kwx k;
                     k.format(fmt);
                     int rc = k.open(path);
