@@ -528,7 +528,7 @@ void modeDamage(const std::string &dir, const std::string &fmt, long long from, 
                     int rc = k.open(path);
                     s->rc[0] = rc;
                     if (rc) _exit(0);
-                    if (round == 0) {
+                    if (round == 0 && !getenv("BREAK_NODELETE")) {
                         s->rc[1] = k.del("a");
                         s->rc[2] = k.del("h");
                     }
@@ -547,16 +547,16 @@ void modeDamage(const std::string &dir, const std::string &fmt, long long from, 
                     break;
                 }
                 if (s->rc[0]) break;  // refused open: a clear error
-                if (round == 0) {
+                if (round == 0 && !getenv("BREAK_NODELETE")) {
                     delA = s->rc[1];
                     delB = s->rc[2];
                 }
                 std::map<int, Vals> m = baseModel();
                 for (auto &e : m) e.second.insert(-1);  // damage may hide a dataset
                 if (delA == 0) m[idx("a")] = {-1};
-                else m[idx("a")].insert(1);  // an older copy may come back only if not deleted
+                else if (!getenv("BREAK_NODELETE")) m[idx("a")].insert(1);  // an older copy may come back only if not deleted
                 if (delB == 0) m[idx("h")] = {-1};
-                else m[idx("h")].insert(11);
+                else if (!getenv("BREAK_NODELETE")) m[idx("h")].insert(11);
                 m[idx("d")].insert(4);  // a deleted dataset whose mark is damaged
                 for (int half = 0; half < 2; ++half)
                     for (int i = 0; i < NN; ++i) {
@@ -766,6 +766,45 @@ void modeRecover(const std::string &dir, const std::string &fmt) {
     printf("recover %s: %d cases\n", fmt.c_str(), cases);
 }
 
+// a written twice, closed; one byte of the newest copy's stored index line
+// (its WHEN, '0' to '1') changed; a read of a in the next two sessions.
+void modeStale(const std::string &dir, const std::string &fmt) {
+    std::string path = dir + "/s_" + fmt + ".kwx";
+    removeAll(path);
+    inChild([&] {
+        Kwx k;
+        k.format(fmt);
+        if (k.open(path) || k.write("a", 1) || k.write("a", 2) || k.close()) _exit(3);
+    });
+    std::string d = readFile(path);
+    size_t index = d.rfind("*INDEX\n");
+    const std::string key = std::string("Y\x1b") + "a\x1b" + "x\x1b" + "0\x1b";
+    size_t line = std::string::npos;
+    long long best = -1;
+    for (size_t at = d.find(key, index); at != std::string::npos; at = d.find(key, at + 1)) {
+        size_t end = d.find('\n', at);
+        long long loc = atoll(d.c_str() + d.rfind('\x1b', end) + 1);
+        if (loc > best) {
+            best = loc;
+            line = at;
+        }
+    }
+    if (line == std::string::npos) return;
+    d[line + 6] = '1';  // the WHEN of the newest copy's line
+    writeFile(path, d);
+    for (int session = 0; session < 2; ++session)
+        inChild([&] {
+            Kwx k;
+            k.format(fmt);
+            int rc = k.open(path);
+            int v = k.read("a");
+            printf("stale %s session %d: open %d, a reads %d (written 1 then 2)\n", fmt.c_str(), session, rc, v);
+            if (v == 1) ++findings;
+            k.close();
+            _exit(0);
+        });
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -782,6 +821,7 @@ int main(int argc, char **argv) {
     else if (mode == "grow") modeGrow(dir, fmt);
     else if (mode == "two") modeTwo(dir, fmt);
     else if (mode == "recover") modeRecover(dir, fmt);
+    else if (mode == "stale") modeStale(dir, fmt);
     else if (mode == "level0") modeLevel0(dir, fmt);
     else if (mode == "two-reverse") modeTwoReverse(dir, fmt);
     printf("%s %s: %d findings\n", mode.c_str(), fmt.c_str(), findings);
