@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -124,6 +125,7 @@ int twoWriters(const std::string& dir, long long k, bool fresh) {
         if (getenv("TRACE")) vrnPlatform_setFileChangeHook(hook);
         Repository* r = Repository_new(path.c_str());
         if (!r) { errors("A open"); if (write(ab[1], "x", 1)) {} _exit(1); }
+        errors("A open");
         Model_setRealParameter(r->primaryModel, 100);
         int s = vrnStateManager_closeState(r->stateManager);
         printf("A: close state answered %d\n", s);
@@ -137,7 +139,9 @@ int twoWriters(const std::string& dir, long long k, bool fresh) {
     pid_t b = fork();
     if (b == 0) {
         if (read(ab[0], &c, 1) < 0) _exit(3);
+        long t0 = time(nullptr);
         Repository* r = Repository_new(path.c_str());
+        printf("B: open took %ld s\n", (long)(time(nullptr) - t0));
         if (!r) { errors("B open"); if (write(ba[1], "x", 1)) {} _exit(1); }
         Model_setRealParameter(r->primaryModel, 200);
         int s = vrnStateManager_closeState(r->stateManager);
