@@ -14,10 +14,11 @@
 //   current state, and every state undo and redo reach, walking through
 //   them; nothing closed before the session is lost; the stored type list
 //   names the type of every stored object; new states go on top.
-// The same sessions are also killed after the failure, and the file opened
-// in a fresh process: just after the host was next shown a change, and at
-// a few changes past the failure. The file must then hold the model the
-// host was last shown or the one of the step under way, as after a crash.
+// Each session is also killed once after its failure, and the file opened
+// in a fresh process: in turn just after the host was next shown a change,
+// and a few changes past the failure. The file must then hold the model
+// the host was last shown or the one of the step under way, as after a
+// crash.
 //
 // The sessions are those the crash-point harness cuts, on new models and
 // on existing ones; under the sanitizers half the failing changes are
