@@ -14,10 +14,11 @@
 //   current state, and every state undo and redo reach, walking through
 //   them; nothing closed before the session is lost; the stored type list
 //   names the type of every stored object; new states go on top.
-// The same sessions are also killed after the failure, and the file opened
-// in a fresh process: just after the host was next shown a change, and at
-// a few changes past the failure. The file must then hold the model the
-// host was last shown or the one of the step under way, as after a crash.
+// Each session is also killed once after its failure, and the file opened
+// in a fresh process: in turn just after the host was next shown a change,
+// and a few changes past the failure. The file must then hold the model
+// the host was last shown or the one of the step under way, as after a
+// crash.
 //
 // The sessions are those the crash-point harness cuts, on new models and
 // on existing ones; under the sanitizers half the failing changes are
@@ -38,7 +39,7 @@ using namespace modelscripts;
 namespace {
 
 const long long kMaxPoints = 3000;
-// After every other failure the session is also killed at one of these
+// After every other failure the session is killed at one of these
 // distances past it, in turn.
 const long long kKillsAfter[] = {2, 3, 5, 8, 13};
 const size_t kKillDistances = sizeof kKillsAfter / sizeof kKillsAfter[0];
@@ -165,21 +166,19 @@ struct FailRun : SessionRun {
             if (!s.mismatches.empty() && !fail(at + ": answers that do not fit the session:\n" + s.mismatches))
                 return;
             if (!s.reopened.empty() && !fail(at + ", the session ended:\n" + s.reopened)) return;
-            // The session is also killed past the failure: just after the
-            // host was next shown a change (whatever its close would still
-            // have stored goes with it), and after every other failure a
-            // few changes past it too (one past it would leave the file as
-            // a crash at the failing change does).
-            std::vector<long long> kills;
-            if (const long long next = nextShownChange(s.steps, k)) kills.push_back(next + 1);
-            if (++failedAt % 2 == 0) kills.push_back(k + kKillsAfter[static_cast<size_t>(failedAt / 2) % kKillDistances]);
-            for (long long c : kills) {
-                const Session killed = runSession(work, k, c);
-                if (!killed.crashed) continue;
-                const std::pair<View, View> views = around(s.steps, c);
-                const std::string failed = check(views.first, views.second);
-                if (!failed.empty() && !fail(at + ", killed at change " + std::to_string(c) + ":\n" + failed)) return;
-            }
+            // The session is also killed past the failure, in turn just
+            // after the host was next shown a change (whatever its close
+            // would still have stored goes with it) and a few changes past
+            // the failure (one past it would leave the file as a crash at
+            // the failing change does).
+            const long long c = ++failedAt % 2 ? nextShownChange(s.steps, k) + 1
+                                               : k + kKillsAfter[static_cast<size_t>(failedAt / 2) % kKillDistances];
+            if (c <= 1) continue;
+            const Session killed = runSession(work, k, c);
+            if (!killed.crashed) continue;
+            const std::pair<View, View> views = around(s.steps, c);
+            const std::string failed = check(views.first, views.second);
+            if (!failed.empty() && !fail(at + ", killed at change " + std::to_string(c) + ":\n" + failed)) return;
         }
     }
 };
